@@ -1,0 +1,140 @@
+// Quarvo.geometry: Shape, Polygon, Circle.
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
+
+#include "bindings.hpp"
+#include "convert.hpp"
+#include "quarvo/errors.hpp"
+#include "quarvo/geometry.hpp"
+
+using namespace nb::literals;
+namespace q = quarvo;
+
+namespace qb {
+
+namespace {
+
+nb::object polygon_rotated(q::Polygon& p) {
+    const q::Contour& c = p.rotated_shape();
+    PyHost& h = host_of(p);
+    if (!h.rotated.is_valid() || h.rotated_gen != p.rotated_gen()) {
+        h.rotated = contour_to_py(c);
+        h.rotated_gen = p.rotated_gen();
+    }
+    return h.rotated;
+}
+
+nb::object polygon_transformed(q::Polygon& p) {
+    const q::Contour& c = p.transformed();
+    PyHost& h = host_of(p);
+    if (!h.transformed.is_valid() || h.transformed_gen != p.transformed_gen()) {
+        h.transformed = contour_to_py(c);
+        h.transformed_gen = p.transformed_gen();
+    }
+    return h.transformed;
+}
+
+nb::object circle_geom(const q::CircleGeom& g) { return nb::make_tuple(point_to_py(g.center), g.radius); }
+
+nb::object shape_transformed(q::Shape& s) {
+    if (s.is_polygon()) return polygon_transformed(static_cast<q::Polygon&>(s));
+    if (s.is_circle()) return circle_geom(static_cast<q::Circle&>(s).transformed());
+    throw q::NotImplementedError();
+}
+
+nb::object shape_rotated(q::Shape& s) {
+    if (s.is_polygon()) return polygon_rotated(static_cast<q::Polygon&>(s));
+    if (s.is_circle()) return circle_geom(static_cast<q::Circle&>(s).rotated_shape());
+    throw q::NotImplementedError();
+}
+
+void init_host(q::Shape& s, nb::handle shape_id) { host_of(s).shape_id = nb::borrow(shape_id); }
+
+}  // namespace
+
+void bind_geometry(nb::module_& m) {
+    nb::class_<q::Shape>(m, "Shape", nb::dynamic_attr(),
+                         "Base of every packable item: translation, rotation, inflation and cached geometry.")
+        .def("__init__", [](q::Shape* self, nb::handle shape_id) {
+            new (self) q::Shape();
+            init_host(*self, shape_id);
+        }, "shape_id"_a = 0)
+        .def_prop_rw("tx", &q::Shape::tx, [](q::Shape& s, nb::handle v) { s.set_tx(to_double(v, "tx")); })
+        .def_prop_rw("ty", &q::Shape::ty, [](q::Shape& s, nb::handle v) { s.set_ty(to_double(v, "ty")); })
+        .def_prop_rw("rotation", &q::Shape::rotation, [](q::Shape& s, nb::handle v) { s.set_rotation(to_double(v, "rotation")); })
+        .def_prop_rw("infl", &q::Shape::infl, [](q::Shape& s, nb::handle v) { s.set_infl(to_double(v, "infl")); })
+        .def_prop_ro("_tx", &q::Shape::tx)
+        .def_prop_ro("_ty", &q::Shape::ty)
+        .def_prop_ro("_rotation", &q::Shape::rotation)
+        .def_prop_ro("_infl", &q::Shape::infl)
+        .def_prop_ro("_dirty", &q::Shape::dirty)
+        .def_prop_ro("_cache_area", [](q::Shape& s) -> nb::object {
+            if (auto a = s.cached_area()) return nb::float_(*a);
+            return nb::none();
+        })
+        .def_prop_ro("_cache_transformed", [](q::Shape& s) -> nb::object {
+            if (!s.is_polygon()) return nb::none();
+            auto& p = static_cast<q::Polygon&>(s);
+            PyHost& h = host_of(p);
+            if (h.transformed.is_valid() && h.transformed_gen == p.transformed_gen()) return h.transformed;
+            if (!p.has_cache_transformed()) return nb::none();
+            return polygon_transformed(p);
+        })
+        .def_prop_ro("_cache_rotated", [](q::Shape& s) -> nb::object {
+            if (!s.is_polygon()) return nb::none();
+            auto& p = static_cast<q::Polygon&>(s);
+            PyHost& h = host_of(p);
+            if (h.rotated.is_valid() && h.rotated_gen == p.rotated_gen()) return h.rotated;
+            if (!p.has_cache_rotated()) return nb::none();
+            h.rotated = contour_to_py(p.rotated_shape());
+            h.rotated_gen = p.rotated_gen();
+            return h.rotated;
+        })
+        .def_prop_rw("inflation", [](q::Shape& s) { return s.inflation; },
+                     [](q::Shape& s, nb::handle v) { s.inflation = to_double(v, "inflation"); })
+        .def_prop_rw("margin", [](q::Shape& s) { return s.margin; },
+                     [](q::Shape& s, nb::handle v) { s.margin = to_double(v, "margin"); })
+        .def_prop_rw("weight", [](q::Shape& s) { return s.weight; },
+                     [](q::Shape& s, nb::handle v) { s.weight = to_double(v, "weight"); })
+        .def_rw("bin_id", &q::Shape::bin_id)
+        .def_prop_rw("shape_id", [](q::Shape& s) -> nb::object { return host_of(s).shape_id; },
+                     [](q::Shape& s, nb::handle v) { host_of(s).shape_id = nb::borrow(v); })
+        .def("translate", [](q::Shape& s, nb::handle dx, nb::handle dy) {
+            s.translate(to_double(dx, "dx"), to_double(dy, "dy"));
+        }, "dx"_a, "dy"_a)
+        .def("set_position", [](q::Shape& s, nb::handle x, nb::handle y) {
+            s.set_position(to_double(x, "x"), to_double(y, "y"));
+        }, "x"_a, "y"_a)
+        .def("total_inflation", [](q::Shape& s, nb::handle g) { return s.total_inflation(to_double(g, "global_infl")); },
+             "global_infl"_a)
+        .def("transformed", &shape_transformed)
+        .def("rotated_shape", &shape_rotated)
+        .def("area", [](q::Shape& s) { return s.area(); })
+        .def("bounding_box", [](q::Shape& s) { return bbox_to_py(s.bounding_box()); })
+        .def("reference_point_local", [](q::Shape& s) { return point_to_py(s.reference_point_local()); });
+
+    nb::class_<q::Polygon, q::Shape>(m, "Polygon", nb::dynamic_attr(),
+                                     "A polygon item: a clockwise outer contour and counter-clockwise holes.")
+        .def("__init__", [](q::Polygon* self, nb::handle outer, nb::handle holes, nb::handle shape_id) {
+            q::Contour o = to_contour(outer);
+            std::vector<q::Contour> hs = to_contours(holes);
+            new (self) q::Polygon(o, hs);
+            init_host(*self, shape_id);
+        }, "outer"_a, "holes"_a = nb::none(), "shape_id"_a = 0)
+        .def_prop_ro("outer", [](q::Polygon& p) { return contour_to_py(p.outer()); })
+        .def_prop_ro("holes", [](q::Polygon& p) { return contours_to_py(p.holes()); })
+        .def_prop_ro("is_container", &q::Polygon::is_container)
+        .def("_inflated_outer", [](q::Polygon& p) { return contour_to_py(p.inflated_outer()); })
+        .def("transformed_holes", [](q::Polygon& p) { return contours_to_py(p.transformed_holes()); });
+
+    nb::class_<q::Circle, q::Shape>(m, "Circle", nb::dynamic_attr(), "A circle item centred on its local origin.")
+        .def("__init__", [](q::Circle* self, nb::handle radius, nb::handle shape_id) {
+            double r = to_double(radius, "radius");
+            new (self) q::Circle(r);
+            init_host(*self, shape_id);
+        }, "radius"_a, "shape_id"_a = 0)
+        .def_prop_rw("radius", [](q::Circle& c) { return c.radius; },
+                     [](q::Circle& c, nb::handle v) { c.radius = to_double(v, "radius"); });
+}
+
+}  // namespace qb

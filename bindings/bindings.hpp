@@ -1,0 +1,9 @@
+#pragma once
+#include <nanobind/nanobind.h>
+
+namespace qb {
+namespace nb = nanobind;
+void register_errors();
+void bind_geometry_handle(nb::module_& m);
+void bind_geometry(nb::module_& m);
+}  // namespace qb

@@ -1,0 +1,123 @@
+#include "convert.hpp"
+
+#include <string>
+
+#include "quarvo/errors.hpp"
+
+namespace qb {
+
+namespace {
+std::string tname(nb::handle h) { return std::string(Py_TYPE(h.ptr())->tp_name); }
+}  // namespace
+
+double to_double(nb::handle h, const char* what) {
+    PyObject* o = h.ptr();
+    if (PyFloat_CheckExact(o)) return PyFloat_AS_DOUBLE(o);
+    if (PyUnicode_Check(o) || PyBytes_Check(o) || o == Py_None)
+        throw quarvo::TypeError(std::string(what) + " must be a number, not " + tname(h));
+    double v = PyFloat_AsDouble(o);
+    if (v == -1.0 && PyErr_Occurred()) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            throw quarvo::TypeError(std::string(what) + " must be a number, not " + tname(h));
+        }
+        throw nb::python_error();
+    }
+    return v;
+}
+
+Pt to_point(nb::handle h) {
+    PyObject* o = h.ptr();
+    if ((PyTuple_CheckExact(o) || PyList_CheckExact(o))) {
+        Py_ssize_t n = PySequence_Fast_GET_SIZE(o);
+        if (n != 2) throw quarvo::ValueError("a point must have exactly 2 coordinates, got " + std::to_string(n));
+        PyObject** items = PySequence_Fast_ITEMS(o);
+        return {to_double(items[0], "point coordinate"), to_double(items[1], "point coordinate")};
+    }
+    if (PyUnicode_Check(o) || PyBytes_Check(o) || o == Py_None || !PySequence_Check(o))
+        throw quarvo::TypeError("a point must be a pair of numbers, not " + tname(h));
+    nb::object seq = nb::steal(PySequence_Fast(o, "a point must be a pair of numbers"));
+    if (!seq.is_valid()) throw nb::python_error();
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
+    if (n != 2) throw quarvo::ValueError("a point must have exactly 2 coordinates, got " + std::to_string(n));
+    PyObject** items = PySequence_Fast_ITEMS(seq.ptr());
+    return {to_double(items[0], "point coordinate"), to_double(items[1], "point coordinate")};
+}
+
+Contour to_contour(nb::handle h) {
+    PyObject* o = h.ptr();
+    if (PyUnicode_Check(o) || PyBytes_Check(o) || o == Py_None)
+        throw quarvo::TypeError("a contour must be a sequence of points, not " + tname(h));
+    nb::object seq = nb::steal(PySequence_Fast(o, "a contour must be a sequence of points"));
+    if (!seq.is_valid()) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            throw quarvo::TypeError("a contour must be a sequence of points, not " + tname(h));
+        }
+        throw nb::python_error();
+    }
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
+    PyObject** items = PySequence_Fast_ITEMS(seq.ptr());
+    Contour c;
+    c.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) c.push_back(to_point(items[i]));
+    return c;
+}
+
+std::vector<Contour> to_contours(nb::handle h) {
+    std::vector<Contour> out;
+    if (h.is_none()) return out;
+    PyObject* o = h.ptr();
+    if (PyUnicode_Check(o) || PyBytes_Check(o))
+        throw quarvo::TypeError("expected a sequence of contours, not " + tname(h));
+    nb::object seq = nb::steal(PySequence_Fast(o, "expected a sequence of contours"));
+    if (!seq.is_valid()) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            throw quarvo::TypeError("expected a sequence of contours, not " + tname(h));
+        }
+        throw nb::python_error();
+    }
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
+    PyObject** items = PySequence_Fast_ITEMS(seq.ptr());
+    for (Py_ssize_t i = 0; i < n; ++i) out.push_back(to_contour(items[i]));
+    return out;
+}
+
+nb::object point_to_py(Pt p) {
+    PyObject* t = PyTuple_New(2);
+    if (!t) throw nb::python_error();
+    PyTuple_SET_ITEM(t, 0, PyFloat_FromDouble(p.x));
+    PyTuple_SET_ITEM(t, 1, PyFloat_FromDouble(p.y));
+    return nb::steal(t);
+}
+
+nb::object contour_to_py(const Contour& c) {
+    PyObject* l = PyList_New(static_cast<Py_ssize_t>(c.size()));
+    if (!l) throw nb::python_error();
+    nb::object list = nb::steal(l);
+    for (std::size_t i = 0; i < c.size(); ++i) PyList_SET_ITEM(l, static_cast<Py_ssize_t>(i), point_to_py(c[i]).release().ptr());
+    return list;
+}
+
+nb::object contours_to_py(const std::vector<Contour>& cs) {
+    nb::list out;
+    for (const Contour& c : cs) out.append(contour_to_py(c));
+    return out;
+}
+
+nb::object bbox_to_py(const quarvo::BBox& b) { return nb::make_tuple(b.minx, b.miny, b.maxx, b.maxy); }
+
+PyHost& host_of(quarvo::Shape& s) {
+    if (!s.host) s.host = std::make_unique<PyHost>();
+    return static_cast<PyHost&>(*s.host);
+}
+
+quarvo::Shape* to_shape(nb::handle h, const char* what) {
+    quarvo::Shape* s = nullptr;
+    if (!nb::try_cast<quarvo::Shape*>(h, s) || s == nullptr)
+        throw quarvo::TypeError(std::string(what) + " must be a Shape (Polygon or Circle), not " + tname(h));
+    return s;
+}
+
+}  // namespace qb

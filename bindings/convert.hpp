@@ -1,0 +1,39 @@
+// Conversions between host values and engine values, with the host's error
+// types for values that are not what they should be.
+#pragma once
+#include <nanobind/nanobind.h>
+
+#include "quarvo/geometry.hpp"
+
+namespace nb = nanobind;
+
+namespace qb {
+
+using quarvo::Contour;
+using quarvo::Pt;
+
+double to_double(nb::handle h, const char* what);
+Pt to_point(nb::handle h);
+Contour to_contour(nb::handle h);
+std::vector<Contour> to_contours(nb::handle h);
+
+nb::object point_to_py(Pt p);
+nb::object contour_to_py(const Contour& c);
+nb::object contours_to_py(const std::vector<Contour>& cs);
+nb::object bbox_to_py(const quarvo::BBox& b);
+
+// Per-item host data: the caller's id object and host copies of the cached
+// contours (so that a cached contour is handed out as the same list).
+struct PyHost : quarvo::HostData {
+    nb::object shape_id;
+    nb::object rotated;
+    std::uint64_t rotated_gen = ~0ULL;
+    nb::object transformed;
+    std::uint64_t transformed_gen = ~0ULL;
+};
+PyHost& host_of(quarvo::Shape& s);
+
+// The engine item behind a host object, or TypeError.
+quarvo::Shape* to_shape(nb::handle h, const char* what = "item");
+
+}  // namespace qb

@@ -1,0 +1,42 @@
+// The one compiled extension of the package; each submodule backs one module
+// of Quarvo.
+#include <nanobind/nanobind.h>
+
+#include "bindings.hpp"
+#include "quarvo/errors.hpp"
+
+namespace qb {
+
+void register_errors() {
+    nb::register_exception_translator([](const std::exception_ptr& p, void*) {
+        try {
+            std::rethrow_exception(p);
+        } catch (const quarvo::TypeError& e) {
+            PyErr_SetString(PyExc_TypeError, e.what());
+        } catch (const quarvo::ValueError& e) {
+            PyErr_SetString(PyExc_ValueError, e.what());
+        } catch (const quarvo::NotImplementedError&) {
+            PyErr_SetNone(PyExc_NotImplementedError);
+        } catch (const quarvo::IndexError& e) {
+            PyErr_SetString(PyExc_IndexError, e.what());
+        } catch (const quarvo::ZeroDivisionError& e) {
+            PyErr_SetString(PyExc_ZeroDivisionError, e.what());
+        } catch (const quarvo::OverflowError& e) {
+            PyErr_SetString(PyExc_OverflowError, e.what());
+        } catch (const quarvo::Interrupted&) {
+            if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+        }
+    });
+}
+
+}  // namespace qb
+
+namespace nb = nanobind;
+
+NB_MODULE(_quarvo, m) {
+    qb::register_errors();
+    nb::module_ gh = m.def_submodule("geometry_handle", "Geometry kernel");
+    qb::bind_geometry_handle(gh);
+    nb::module_ g = m.def_submodule("geometry", "Shape model");
+    qb::bind_geometry(g);
+}

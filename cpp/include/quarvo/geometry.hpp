@@ -1,0 +1,138 @@
+// Shape model: the packable items with their transformation state and cached
+// geometry, and the bin record.
+//
+// World geometry is obtained by inflating the local outline by `infl`, rotating
+// it about the local origin, then translating it by (tx, ty).
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "quarvo/geometry_handle.hpp"
+
+namespace quarvo {
+
+// Opaque per-item data that a language binding may attach to an item (its id
+// object, its host-side copies of the cached contours). The engine never looks
+// inside; it is destroyed with the item.
+struct HostData {
+    virtual ~HostData() = default;
+};
+
+struct CircleGeom {
+    Pt center;
+    double radius;
+};
+
+class Shape {
+public:
+    enum class Kind { Base, Polygon, Circle };
+
+    Shape() : Shape(Kind::Base) {}
+    virtual ~Shape() = default;
+    Shape(const Shape&) = delete;
+    Shape& operator=(const Shape&) = delete;
+
+    Kind kind() const { return kind_; }
+    bool is_polygon() const { return kind_ == Kind::Polygon; }
+    bool is_circle() const { return kind_ == Kind::Circle; }
+
+    double tx() const { return tx_; }
+    double ty() const { return ty_; }
+    double rotation() const { return rotation_; }
+    double infl() const { return infl_; }
+    void set_tx(double v) { tx_ = v; dirty_ = true; }
+    void set_ty(double v) { ty_ = v; dirty_ = true; }
+    void set_rotation(double v) { rotation_ = v; dirty_ = true; }
+    void set_infl(double v) { infl_ = v; dirty_ = true; }
+    void translate(double dx, double dy) { tx_ += dx; ty_ += dy; dirty_ = true; }
+    void set_position(double x, double y) { tx_ = x; ty_ = y; dirty_ = true; }
+    double total_inflation(double global_infl) const { return (global_infl + inflation) + margin; }
+    bool dirty() const { return dirty_; }
+
+    virtual double area() const;
+    virtual BBox bounding_box() const;
+    virtual Pt reference_point_local() const;
+    // The world outline as one closed contour: the outer contour of a polygon,
+    // the 64-gon of a circle.
+    virtual Contour world_contour() const;
+
+    std::optional<double> cached_area() const { return cache_area_; }
+
+    double inflation = 0.0;
+    double margin = 0.0;
+    long long bin_id = -1;
+    double weight = 0.0;
+
+    // Interned geometry signature (NFP cache), -1 until first needed.
+    int sig_id = -1;
+    std::unique_ptr<HostData> host;
+
+protected:
+    explicit Shape(Kind k) : kind_(k) {}
+
+    Kind kind_;
+    double tx_ = 0.0, ty_ = 0.0, rotation_ = 0.0, infl_ = 0.0;
+    mutable bool dirty_ = true;
+    mutable std::optional<double> cache_area_;
+};
+
+class Polygon : public Shape {
+public:
+    explicit Polygon(const Contour& outer, const std::vector<Contour>& holes = {});
+
+    const Contour& outer() const { return outer_; }
+    const std::vector<Contour>& holes() const { return holes_; }
+    bool is_container() const { return !holes_.empty(); }
+
+    Contour inflated_outer() const;
+    // Cached lists, valid until the next move, rotation or inflation change.
+    const Contour& rotated_shape() const;
+    const Contour& transformed() const;
+    std::vector<Contour> transformed_holes() const;
+
+    double area() const override;
+    BBox bounding_box() const override;
+    Pt reference_point_local() const override;
+    Contour world_contour() const override { return transformed(); }
+
+    bool has_cache_rotated() const { return has_rot_; }
+    bool has_cache_transformed() const { return has_tr_; }
+    // Incremented each time the rotated / world contour is rebuilt, so that a
+    // binding can tell whether its host copy still matches.
+    std::uint64_t rotated_gen() const { return rot_gen_; }
+    std::uint64_t transformed_gen() const { return tr_gen_; }
+    // Convexity of the stored outer contour, computed once.
+    bool outer_convex() const;
+
+private:
+    Contour outer_;
+    std::vector<Contour> holes_;
+    mutable Contour cache_rotated_, cache_transformed_;
+    mutable bool has_rot_ = false, has_tr_ = false;
+    mutable std::uint64_t rot_gen_ = 0, tr_gen_ = 0;
+    mutable int convex_ = -1;
+};
+
+class Circle : public Shape {
+public:
+    explicit Circle(double radius) : Shape(Kind::Circle), radius(radius) {}
+
+    CircleGeom rotated_shape() const { return {{0.0, 0.0}, radius + infl_}; }
+    CircleGeom transformed() const { return {{tx_, ty_}, radius + infl_}; }
+
+    double area() const override;
+    BBox bounding_box() const override;
+    Pt reference_point_local() const override { return {0.0, 0.0}; }
+    Contour world_contour() const override;
+
+    double radius;
+};
+
+struct Bin {
+    double width;
+    double height;
+};
+
+}  // namespace quarvo

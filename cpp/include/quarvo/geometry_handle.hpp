@@ -1,0 +1,65 @@
+// Geometry kernel: points, closed contours and the stateless functions on them.
+//
+// A closed contour repeats its first point as its last; every loop over edges
+// takes n = size - 1 edges and never wraps from the last entry to the first.
+// Outer contours of items are clockwise, hole contours counter-clockwise.
+#pragma once
+#include <cstddef>
+#include <vector>
+
+namespace quarvo {
+
+struct Pt {
+    double x = 0.0;
+    double y = 0.0;
+};
+inline bool operator==(const Pt& a, const Pt& b) { return a.x == b.x && a.y == b.y; }
+inline bool operator!=(const Pt& a, const Pt& b) { return !(a == b); }
+
+using Contour = std::vector<Pt>;
+
+struct BBox {
+    double minx, miny, maxx, maxy;
+};
+
+constexpr double EXTREMA_TOL = 1e-9;
+
+inline Pt vadd(Pt a, Pt b) { return {a.x + b.x, a.y + b.y}; }
+inline Pt vsub(Pt a, Pt b) { return {a.x - b.x, a.y - b.y}; }
+inline double cross(Pt a, Pt b) { return a.x * b.y - a.y * b.x; }
+
+// Correctly rounded sqrt(x*x + y*y), the value Python's math.hypot gives.
+double hypot_cr(double x, double y);
+
+// round(v, 6) of Python: v rounded to the nearest multiple of 1e-6, ties to
+// even on the exact binary value, as the nearest double.
+double round6(double v);
+
+double polygon_area(const Contour& pts);
+Contour ensure_winding(const Contour& pts, bool clockwise);
+BBox polygon_bbox(const Contour& pts);                 // ValueError when empty
+Pt polygon_centroid(const Contour& pts);               // ZeroDivisionError when empty
+bool is_convex(const Contour& poly);
+Contour circle_to_polygon(Pt center, double radius, long long n = 64);  // IndexError when n <= 0
+
+// Extremum key of a y value: y / EXTREMA_TOL rounded half to even, as an
+// integral double. ValueError for NaN, OverflowError for infinities.
+double extremum_key(double y);
+// Key comparison (k, x): true when (ka, xa) > (kb, xb) lexicographically.
+inline bool key_greater(double ka, double xa, double kb, double xb) {
+    return ka > kb || (ka == kb && xa > xb);
+}
+Pt top_right(const Contour& pts);    // ValueError when empty
+Pt bottom_left(const Contour& pts);  // ValueError when empty
+std::size_t top_right_index(const Contour& pts);
+std::size_t bottom_left_index(const Contour& pts);
+
+Pt line_intersection(Pt p1, Pt p2, Pt p3, Pt p4);
+Contour offset_convex(const Contour& poly, double dist);
+
+bool segments_intersect(Pt a, Pt b, Pt c, Pt d);
+bool sat_intersects(const Contour& a, const Contour& b);  // ValueError when one side is empty and axes exist
+bool point_in_polygon(Pt pt, const Contour& poly);
+bool point_in_convex_polygon(Pt pt, const Contour& poly);
+
+}  // namespace quarvo
