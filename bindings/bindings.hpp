@@ -6,4 +6,7 @@ namespace nb = nanobind;
 void register_errors();
 void bind_geometry_handle(nb::module_& m);
 void bind_geometry(nb::module_& m);
+void bind_placer_bl(nb::module_& m);
+void bind_placer_nfp(nb::module_& m);
+void bind_first_fit(nb::module_& m);
 }  // namespace qb

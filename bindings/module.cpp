@@ -39,4 +39,10 @@ NB_MODULE(_quarvo, m) {
     qb::bind_geometry_handle(gh);
     nb::module_ g = m.def_submodule("geometry", "Shape model");
     qb::bind_geometry(g);
+    nb::module_ bl = m.def_submodule("placer_bl", "Bottom-left placement");
+    qb::bind_placer_bl(bl);
+    nb::module_ nfp = m.def_submodule("placer_nfp", "NFP placement");
+    qb::bind_placer_nfp(nfp);
+    nb::module_ ff = m.def_submodule("first_fit_algorithm", "First-fit driver");
+    qb::bind_first_fit(ff);
 }

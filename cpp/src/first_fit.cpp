@@ -1,0 +1,1 @@
+#include "quarvo/first_fit.hpp"

@@ -1,0 +1,1 @@
+#include "quarvo/placer_bl.hpp"
