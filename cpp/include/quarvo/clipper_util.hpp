@@ -1,0 +1,22 @@
+// Bridge to the Clipper library: contours snapped to the 1e-6 integer grid.
+#pragma once
+#include <polyclipping/clipper.hpp>
+
+#include "quarvo/geometry_handle.hpp"
+
+namespace quarvo {
+
+constexpr long long SCALE = 1000000;
+
+// round(v * 1e6), ties to even; ValueError when the value is NaN or does not
+// fit Clipper's coordinate range.
+ClipperLib::cInt to_grid(double v);
+ClipperLib::Path to_path(const Contour& c);
+// x / 1e6 correctly rounded, as the host's integer true division gives it.
+double from_grid(ClipperLib::cInt v);
+
+// Area of the intersection of two closed contours (non-zero fill), in squared
+// length units, computed exactly on the 1e-6 grid.
+double intersection_area(const Contour& a, const Contour& b);
+
+}  // namespace quarvo

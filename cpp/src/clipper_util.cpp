@@ -1,0 +1,55 @@
+#include "quarvo/clipper_util.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "quarvo/errors.hpp"
+
+namespace quarvo {
+
+namespace {
+constexpr double kHiRange = 4611686018427387903.0;  // Clipper's hiRange, 2^62 - 1
+}
+
+ClipperLib::cInt to_grid(double v) {
+    double s = std::nearbyint(v * 1000000);
+    if (std::isnan(s)) throw ValueError("coordinate is NaN");
+    if (!(std::fabs(s) < kHiRange))
+        throw ValueError("coordinate " + std::to_string(v) + " is beyond the polygon union's range (|x| * 1e6 must be below 2^62)");
+    return static_cast<ClipperLib::cInt>(s);
+}
+
+ClipperLib::Path to_path(const Contour& c) {
+    ClipperLib::Path p;
+    p.reserve(c.size());
+    for (const Pt& q : c) p.push_back(ClipperLib::IntPoint(to_grid(q.x), to_grid(q.y)));
+    return p;
+}
+
+double from_grid(ClipperLib::cInt v) {
+    if (v >= -(1LL << 53) && v <= (1LL << 53)) return static_cast<double>(v) / 1000000;
+    // Beyond 2^53 the integer is not a double: divide in 128-bit integers with
+    // enough guard bits, fold the remainder into a sticky bit, round once.
+    bool neg = v < 0;
+    unsigned __int128 n = neg ? static_cast<unsigned __int128>(-static_cast<__int128>(v)) : static_cast<unsigned __int128>(v);
+    const int shift = 40;
+    n <<= shift;
+    unsigned __int128 q = n / 1000000, r = n % 1000000;
+    if (r != 0) q |= 1;
+    double d = std::ldexp(static_cast<double>(q), -shift);
+    return neg ? -d : d;
+}
+
+double intersection_area(const Contour& a, const Contour& b) {
+    ClipperLib::Clipper c;
+    ClipperLib::Path pa = to_path(a), pb = to_path(b);
+    c.AddPath(pa, ClipperLib::ptSubject, true);
+    c.AddPath(pb, ClipperLib::ptClip, true);
+    ClipperLib::Paths sol;
+    c.Execute(ClipperLib::ctIntersection, sol, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+    double area = 0.0;
+    for (const auto& p : sol) area += ClipperLib::Area(p);
+    return std::fabs(area) / (1e6 * 1e6);
+}
+
+}  // namespace quarvo
