@@ -4,6 +4,7 @@
 
 #include "bindings.hpp"
 #include "convert.hpp"
+#include "placers.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/geometry.hpp"
 
@@ -78,7 +79,9 @@ void bind_geometry(nb::module_& m) {
             PyHost& h = host_of(p);
             if (h.transformed.is_valid() && h.transformed_gen == p.transformed_gen()) return h.transformed;
             if (!p.has_cache_transformed()) return nb::none();
-            return polygon_transformed(p);
+            h.transformed = contour_to_py(p.cache_transformed());
+            h.transformed_gen = p.transformed_gen();
+            return h.transformed;
         })
         .def_prop_ro("_cache_rotated", [](q::Shape& s) -> nb::object {
             if (!s.is_polygon()) return nb::none();
@@ -86,9 +89,13 @@ void bind_geometry(nb::module_& m) {
             PyHost& h = host_of(p);
             if (h.rotated.is_valid() && h.rotated_gen == p.rotated_gen()) return h.rotated;
             if (!p.has_cache_rotated()) return nb::none();
-            h.rotated = contour_to_py(p.rotated_shape());
+            h.rotated = contour_to_py(p.cache_rotated());
             h.rotated_gen = p.rotated_gen();
             return h.rotated;
+        })
+        .def_prop_ro("_sig_cache", [](q::Shape& s) -> nb::object {
+            if (s.sig_id < 0) throw nb::attribute_error("_sig_cache");
+            return signature_to_py(s.sig_id);
         })
         .def_prop_rw("inflation", [](q::Shape& s) { return s.inflation; },
                      [](q::Shape& s, nb::handle v) { s.inflation = to_double(v, "inflation"); })

@@ -1,5 +1,137 @@
+// Quarvo.placer_nfp: no-fit polygons, their cache, the union, the candidate
+// search and NfpPlacer.
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
+
 #include "bindings.hpp"
+#include "convert.hpp"
+#include "placers.hpp"
+#include "quarvo/errors.hpp"
+#include "quarvo/clipper_util.hpp"
+#include "quarvo/placer_nfp.hpp"
+
+using namespace nb::literals;
+namespace q = quarvo;
 
 namespace qb {
-void bind_placer_nfp(nb::module_& m) { (void)m; }
+
+namespace {
+
+q::Placement placement_of(nb::handle placement) {
+    return (nb::isinstance<nb::str>(placement) && nb::cast<std::string>(placement) == "center") ? q::Placement::Center
+                                                                                                : q::Placement::Corner;
+}
+
+nb::object raw_to_py(const q::RawNfp& r) { return nb::make_tuple(contour_to_py(r.pts), point_to_py(r.top)); }
+
+nb::object search_to_py(const q::SearchResult& r) {
+    return nb::make_tuple(r.found ? point_to_py(r.pos) : nb::none(), r.score);
+}
+
+}  // namespace
+
+nb::object signature_to_py(int id) {
+    const q::Signature& s = q::signature_of(id);
+    if (s.circle) return nb::make_tuple("C", s.radius);
+    nb::list outer = nb::borrow<nb::list>(contour_to_py(s.outer));
+    nb::list holes;
+    for (const q::Contour& h : s.holes) holes.append(nb::tuple(contour_to_py(h)));
+    return nb::make_tuple("P", nb::tuple(outer), nb::tuple(holes));
+}
+
+void PyNfpPlacer::sync() {
+    std::vector<double> rots;
+    if (!rotations.is_none()) {
+        nb::object seq = nb::steal(PySequence_Fast(rotations.ptr(), "rotations must be a sequence of angles"));
+        if (!seq.is_valid()) throw nb::python_error();
+        Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
+        for (Py_ssize_t i = 0; i < n; ++i) rots.push_back(to_double(PySequence_Fast_GET_ITEM(seq.ptr(), i), "rotation"));
+    }
+    eng.rotations = std::move(rots);
+    eng.placement = placement_of(placement);
+    sync_packed(packed, eng.packed);
+}
+
+bool PyNfpPlacer::run(nb::handle item, bool (q::NfpPlacer::*step)(q::Shape&)) {
+    q::Shape* s = to_shape(item);
+    sync();
+    bool ok = (eng.*step)(*s);
+    if (ok) packed.append(item);
+    return ok;
+}
+
+void bind_placer_nfp(nb::module_& m) {
+    m.attr("_SCALE") = q::SCALE;
+    m.def("_angle_2pi", [](nb::handle e) {
+        nb::object seq = nb::steal(PySequence_Fast(e.ptr(), "an edge must be a pair of points"));
+        if (!seq.is_valid()) throw nb::python_error();
+        if (PySequence_Fast_GET_SIZE(seq.ptr()) != 2) throw q::ValueError("an edge must be a pair of points");
+        return q::angle_2pi(to_point(PySequence_Fast_GET_ITEM(seq.ptr(), 0)), to_point(PySequence_Fast_GET_ITEM(seq.ptr(), 1)));
+    }, "e"_a);
+    m.def("nfp_convex_only", [](nb::handle A, nb::handle B) { return raw_to_py(q::nfp_convex_only(to_contour(A), to_contour(B))); },
+          "A"_a, "B"_a);
+    m.def("correct_nfp_position", [](nb::handle raw, nb::handle top, nb::handle A_rot, nb::handle B_rot) {
+        return contour_to_py(q::correct_nfp_position(to_contour(raw), to_point(top), to_contour(A_rot), to_contour(B_rot)));
+    }, "raw_nfp"_a, "top_nfp"_a, "A_rot"_a, "B_rot"_a);
+    m.def("_geometry_signature", [](nb::handle shape) { return signature_to_py(q::geometry_signature(*to_shape(shape, "shape"))); },
+          "shape"_a);
+    m.def("compute_nfp", [](nb::handle a, nb::handle b) {
+        return contour_to_py(q::compute_nfp(*to_shape(a, "a"), *to_shape(b, "b")));
+    }, "a"_a, "b"_a);
+    m.def("_compute_nfp0", [](nb::handle a, nb::handle b) {
+        return contour_to_py(q::compute_nfp0(*to_shape(a, "a"), *to_shape(b, "b")));
+    }, "a"_a, "b"_a);
+    m.def("compute_hole_nfps", [](nb::handle a, nb::handle b) {
+        return contours_to_py(q::compute_hole_nfps(*to_shape(a, "a"), *to_shape(b, "b")));
+    }, "a"_a, "b"_a);
+    m.def("merge_nfps", [](nb::handle nfps) { return contours_to_py(q::merge_nfps(to_contours(nfps))); }, "nfps"_a);
+    m.def("_sample_boundary", [](nb::handle poly, long long steps) { return contour_to_py(q::sample_boundary(to_contour(poly), steps)); },
+          "poly"_a, "steps"_a);
+    m.def("_sample_hole_interior", [](nb::handle poly) { return contour_to_py(q::sample_hole_interior(to_contour(poly))); }, "poly"_a);
+    m.def("search_best_position", [](nb::handle contours, nb::handle hole_nfps, nb::handle item, nb::handle bin_w,
+                                     nb::handle bin_h, long long steps, nb::handle eps, nb::handle placement) {
+        return search_to_py(q::search_best_position(to_contours(contours), to_contours(hole_nfps), *to_shape(item),
+                                                    to_double(bin_w, "bin_w"), to_double(bin_h, "bin_h"), steps,
+                                                    to_double(eps, "eps"), placement_of(placement)));
+    }, "contours"_a, "hole_nfps"_a, "item"_a, "bin_w"_a, "bin_h"_a, "steps"_a = 40, "eps"_a = 1e-06, "placement"_a = "corner");
+
+    struct NfpCacheView {};
+    nb::class_<NfpCacheView>(m, "_NfpCache", "The process-wide cache of local no-fit polygons (read-only view).")
+        .def("__len__", [](const NfpCacheView&) { return q::nfp_cache_size(); })
+        .def("__repr__", [](const NfpCacheView&) { return "<NFP cache: " + std::to_string(q::nfp_cache_size()) + " entries>"; });
+    m.attr("_nfp_cache") = nb::cast(NfpCacheView{});
+
+    nb::class_<PyNfpPlacer>(m, "NfpPlacer", nb::dynamic_attr(), "Places items in one bin by no-fit polygons.")
+        .def("__init__", [](PyNfpPlacer* self, nb::handle bin_w, nb::handle bin_h, nb::handle rotations, nb::handle placement) {
+            double w = to_double(bin_w, "bin_w"), h = to_double(bin_h, "bin_h");
+            nb::object rots = rotations.is_none() ? nb::object(contour_to_list(q::default_rotations())) : nb::borrow(rotations);
+            bool ok = nb::isinstance<nb::str>(placement) &&
+                      (nb::cast<std::string>(placement) == "corner" || nb::cast<std::string>(placement) == "center");
+            if (!ok) throw q::ValueError("placement 仅支持 'corner'/'center'，收到：" + nb::cast<std::string>(nb::repr(placement)));
+            new (self) PyNfpPlacer{q::NfpPlacer(w, h), rots, nb::borrow(placement), nb::list()};
+        }, "bin_w"_a, "bin_h"_a, "rotations"_a = nb::none(), "placement"_a = "corner")
+        .def_prop_rw("bin_w", [](PyNfpPlacer& p) { return p.eng.bin_w; },
+                     [](PyNfpPlacer& p, nb::handle v) { p.eng.bin_w = to_double(v, "bin_w"); })
+        .def_prop_rw("bin_h", [](PyNfpPlacer& p) { return p.eng.bin_h; },
+                     [](PyNfpPlacer& p, nb::handle v) { p.eng.bin_h = to_double(v, "bin_h"); })
+        .def_prop_rw("rotations", [](PyNfpPlacer& p) { return p.rotations; },
+                     [](PyNfpPlacer& p, nb::handle v) { p.rotations = nb::borrow(v); })
+        .def_prop_rw("placement", [](PyNfpPlacer& p) { return p.placement; },
+                     [](PyNfpPlacer& p, nb::handle v) { p.placement = nb::borrow(v); })
+        .def_prop_ro("packed", [](PyNfpPlacer& p) { return p.packed; })
+        .def("trypack", [](PyNfpPlacer& p, nb::handle item) { return p.run(item, &q::NfpPlacer::trypack); }, "item"_a)
+        .def("_trypack_empty", [](PyNfpPlacer& p, nb::handle item) { return p.run(item, &q::NfpPlacer::trypack_empty); }, "item"_a)
+        .def("_trypack_nonempty", [](PyNfpPlacer& p, nb::handle item) { return p.run(item, &q::NfpPlacer::trypack_nonempty); },
+             "item"_a)
+        .def("_rotations_for", [](PyNfpPlacer& p, nb::handle item) -> nb::object {
+            q::Shape* s = to_shape(item);
+            if (s->is_circle()) return nb::list(nb::make_tuple(0.0));
+            return p.rotations;
+        }, "item"_a)
+        .def_static("_place_at_origin", [](nb::handle item) { q::NfpPlacer::place_at_origin(*to_shape(item)); }, "item"_a)
+        .def("_place_at_center", [](PyNfpPlacer& p, nb::handle item) { p.eng.place_at_center(*to_shape(item)); }, "item"_a)
+        .def("_fits", [](PyNfpPlacer& p, nb::handle item, double eps) { return p.eng.fits(*to_shape(item), eps); },
+             "item"_a, "eps"_a = 1e-06);
+}
+
 }  // namespace qb

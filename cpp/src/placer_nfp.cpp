@@ -1,1 +1,585 @@
 #include "quarvo/placer_nfp.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <limits>
+#include <mutex>
+#include <unordered_map>
+
+#include "quarvo/clipper_util.hpp"
+#include "quarvo/errors.hpp"
+
+namespace quarvo {
+
+namespace {
+constexpr double kPi = 3.141592653589793;
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+struct Edge {
+    Pt s, e;
+    double angle;
+};
+}  // namespace
+
+// ---- convex no-fit polygon -------------------------------------------------
+
+double angle_2pi(Pt start, Pt end) {
+    double dx = end.x - start.x, dy = end.y - start.y;
+    double a = std::atan2(dy, dx);
+    if (a < 0) a = a + 2 * kPi;
+    return a;
+}
+
+RawNfp nfp_convex_only(const Contour& A, const Contour& B) {
+    std::vector<Edge> edges;
+    edges.reserve(A.size() + B.size());
+    for (std::size_t i = 0; i + 1 < A.size(); ++i) edges.push_back({A[i], A[i + 1], angle_2pi(A[i], A[i + 1])});
+    for (std::size_t i = 0; i + 1 < B.size(); ++i) edges.push_back({B[i + 1], B[i], angle_2pi(B[i + 1], B[i])});
+    for (const Edge& e : edges)
+        if (std::isnan(e.angle)) throw ValueError("no-fit polygon of a contour with a NaN or infinite coordinate");
+    // Stable, by decreasing angle: equal angles keep A's edges before B's.
+    std::stable_sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.angle > b.angle; });
+    if (edges.empty()) return {Contour{{0.0, 0.0}}, {0.0, 0.0}};
+    RawNfp r;
+    r.pts.reserve(edges.size() + 1);
+    const Edge& e0 = edges[0];
+    r.pts.push_back(e0.s);
+    r.pts.push_back(e0.e);
+    double ks = extremum_key(e0.s.y), ke = extremum_key(e0.e.y);
+    double top_key;
+    if (key_greater(ke, e0.e.x, ks, e0.s.x)) { r.top = e0.e; top_key = ke; }
+    else { r.top = e0.s; top_key = ks; }
+    Pt prev = e0.e;
+    for (std::size_t i = 1; i < edges.size(); ++i) {
+        const Edge& e = edges[i];
+        Pt d = vsub(prev, e.s);
+        Pt p = vadd(e.e, d);
+        r.pts.push_back(p);
+        double k = extremum_key(p.y);
+        if (key_greater(k, p.x, top_key, r.top.x)) { r.top = p; top_key = k; }
+        prev = p;
+    }
+    return r;
+}
+
+Contour correct_nfp_position(const Contour& raw_nfp, Pt top_nfp, const Contour& A_rot, const Contour& B_rot) {
+    Pt touch_sh = top_right(A_rot);
+    Pt touch_other = bottom_left(B_rot);
+    Pt dtouch = vsub(touch_sh, touch_other);
+    Pt top_other = vadd(top_right(B_rot), dtouch);
+    Pt dnfp = vsub(top_other, top_nfp);
+    Contour out;
+    out.reserve(raw_nfp.size());
+    for (const Pt& p : raw_nfp) out.push_back(vadd(p, dnfp));
+    return out;
+}
+
+// ---- signatures -------------------------------------------------------------
+
+namespace {
+
+inline void hash_double(std::size_t& h, double v) {
+    if (v == 0.0) v = 0.0;  // -0.0 and 0.0 are equal keys
+    unsigned long long bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    h ^= std::hash<unsigned long long>{}(bits) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+}
+inline bool same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
+bool same_contour(const Contour& a, const Contour& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (!same(a[i].x, b[i].x) || !same(a[i].y, b[i].y)) return false;
+    return true;
+}
+
+bool same_signature(const Signature& a, const Signature& b) {
+    if (a.circle != b.circle) return false;
+    if (a.circle) return same(a.radius, b.radius);
+    if (!same_contour(a.outer, b.outer) || a.holes.size() != b.holes.size()) return false;
+    for (std::size_t i = 0; i < a.holes.size(); ++i)
+        if (!same_contour(a.holes[i], b.holes[i])) return false;
+    return true;
+}
+
+std::size_t hash_signature(const Signature& s) {
+    std::size_t h = s.circle ? 1 : 2;
+    if (s.circle) { hash_double(h, s.radius); return h; }
+    for (const Pt& p : s.outer) { hash_double(h, p.x); hash_double(h, p.y); }
+    for (const Contour& c : s.holes) {
+        hash_double(h, static_cast<double>(c.size()));
+        for (const Pt& p : c) { hash_double(h, p.x); hash_double(h, p.y); }
+    }
+    return h;
+}
+
+struct SignatureRegistry {
+    std::mutex mu;
+    std::deque<Signature> sigs;  // deque: references stay valid as it grows
+    std::unordered_multimap<std::size_t, int> by_hash;
+};
+SignatureRegistry& registry() {
+    static SignatureRegistry* r = new SignatureRegistry();  // lives until the process ends
+    return *r;
+}
+
+struct NfpKey {
+    int sa;
+    double ra, ia;
+    int sb;
+    double rb, ib;
+    bool operator==(const NfpKey& o) const {
+        return sa == o.sa && sb == o.sb && same(ra, o.ra) && same(ia, o.ia) && same(rb, o.rb) && same(ib, o.ib);
+    }
+};
+struct NfpKeyHash {
+    std::size_t operator()(const NfpKey& k) const {
+        std::size_t h = static_cast<std::size_t>(k.sa) * 1000003u + static_cast<std::size_t>(k.sb);
+        hash_double(h, k.ra);
+        hash_double(h, k.ia);
+        hash_double(h, k.rb);
+        hash_double(h, k.ib);
+        return h;
+    }
+};
+struct NfpCache {
+    std::mutex mu;
+    std::unordered_map<NfpKey, std::shared_ptr<const Contour>, NfpKeyHash> map;
+};
+NfpCache& cache() {
+    static NfpCache* c = new NfpCache();
+    return *c;
+}
+
+const Polygon& as_polygon(const Shape& s) { return static_cast<const Polygon&>(s); }
+const Circle& as_circle(const Shape& s) { return static_cast<const Circle&>(s); }
+
+void require_item(const Shape& s) {
+    if (!s.is_polygon() && !s.is_circle()) throw NotImplementedError();
+}
+
+void convexity_guard(const Shape& s) {
+    if (s.is_polygon() && !as_polygon(s).outer_convex())
+        throw ValueError("NFP 仅支持凸多边形/圆，收到非凸输入；非凸形状请用 bl 策略（或先实现 MinkowskiSum 非凸 NFP）");
+}
+
+}  // namespace
+
+int geometry_signature(Shape& s) {
+    if (s.sig_id >= 0) return s.sig_id;
+    Signature sig;
+    if (s.is_circle()) {
+        sig.circle = true;
+        sig.radius = as_circle(s).radius;
+    } else if (s.is_polygon()) {
+        sig.outer = as_polygon(s).outer();
+        sig.holes = as_polygon(s).holes();
+    } else {
+        throw NotImplementedError();
+    }
+    std::size_t h = hash_signature(sig);
+    SignatureRegistry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    auto range = r.by_hash.equal_range(h);
+    for (auto it = range.first; it != range.second; ++it) {
+        if (same_signature(r.sigs[static_cast<std::size_t>(it->second)], sig)) {
+            s.sig_id = it->second;
+            return s.sig_id;
+        }
+    }
+    r.sigs.push_back(std::move(sig));
+    int id = static_cast<int>(r.sigs.size() - 1);
+    r.by_hash.emplace(h, id);
+    s.sig_id = id;
+    return id;
+}
+
+const Signature& signature_of(int id) {
+    SignatureRegistry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    return r.sigs.at(static_cast<std::size_t>(id));
+}
+
+std::size_t nfp_cache_size() {
+    NfpCache& c = cache();
+    std::lock_guard<std::mutex> lock(c.mu);
+    return c.map.size();
+}
+
+// ---- NFP dispatch -------------------------------------------------------------
+
+Contour compute_nfp0(const Shape& a, const Shape& b) {
+    require_item(a);
+    require_item(b);
+    if (a.is_circle() && b.is_circle()) {
+        double ra = as_circle(a).radius + a.infl(), rb = as_circle(b).radius + b.infl();
+        return circle_to_polygon({0.0, 0.0}, ra + rb, 64);
+    }
+    if (a.is_polygon() && b.is_polygon()) {
+        const Contour& A = as_polygon(a).rotated_shape();
+        const Contour& B = as_polygon(b).rotated_shape();
+        RawNfp raw = nfp_convex_only(A, B);
+        return correct_nfp_position(raw.pts, raw.top, A, B);
+    }
+    if (a.is_polygon()) {
+        double rb = as_circle(b).radius + b.infl();
+        return offset_convex(as_polygon(a).rotated_shape(), rb);
+    }
+    double ra = as_circle(a).radius + a.infl();
+    Contour circ = circle_to_polygon({0.0, 0.0}, ra, 64);
+    const Contour& B = as_polygon(b).rotated_shape();
+    RawNfp raw = nfp_convex_only(circ, B);
+    return correct_nfp_position(raw.pts, raw.top, circ, B);
+}
+
+std::shared_ptr<const Contour> local_nfp(Shape& a, Shape& b) {
+    convexity_guard(a);
+    convexity_guard(b);
+    require_item(a);
+    require_item(b);
+    NfpKey key{geometry_signature(a), round6(a.rotation()), round6(a.infl()),
+               geometry_signature(b), round6(b.rotation()), round6(b.infl())};
+    NfpCache& c = cache();
+    {
+        std::lock_guard<std::mutex> lock(c.mu);
+        auto it = c.map.find(key);
+        if (it != c.map.end()) return it->second;
+    }
+    auto nfp = std::make_shared<const Contour>(compute_nfp0(a, b));
+    std::lock_guard<std::mutex> lock(c.mu);
+    auto ins = c.map.emplace(key, nfp);  // an entry stored meanwhile by another thread wins
+    return ins.first->second;
+}
+
+Contour compute_nfp(Shape& a, Shape& b) {
+    std::shared_ptr<const Contour> local = local_nfp(a, b);
+    const double ax = a.tx(), ay = a.ty();
+    Contour out;
+    out.reserve(local->size());
+    for (const Pt& p : *local) out.push_back({p.x + ax, p.y + ay});
+    return out;
+}
+
+std::vector<Contour> compute_hole_nfps(const Shape& a, const Shape& b) {
+    std::vector<Contour> out;
+    if (!a.is_polygon()) return out;
+    for (const Contour& hole : as_polygon(a).transformed_holes()) {
+        if (b.is_polygon()) {
+            const Contour& B = as_polygon(b).rotated_shape();
+            RawNfp raw = nfp_convex_only(hole, B);
+            out.push_back(correct_nfp_position(raw.pts, raw.top, hole, B));
+        } else if (b.is_circle()) {
+            out.push_back(offset_convex(hole, as_circle(b).radius + b.infl()));
+        }
+    }
+    return out;
+}
+
+// ---- union -------------------------------------------------------------------
+
+namespace {
+void collect(const ClipperLib::PolyNode& node, std::vector<Contour>& out) {
+    if (!node.Contour.empty()) {
+        Contour c;
+        c.reserve(node.Contour.size() + 1);
+        for (const ClipperLib::IntPoint& p : node.Contour) c.push_back({from_grid(p.X), from_grid(p.Y)});
+        if (c.front() != c.back()) c.push_back(c.front());
+        if (c.size() >= 4) out.push_back(std::move(c));
+    }
+    for (const ClipperLib::PolyNode* child : node.Childs) collect(*child, out);
+}
+}  // namespace
+
+std::vector<Contour> merge_paths(const ClipperLib::Paths& paths);
+
+std::vector<Contour> merge_paths(const ClipperLib::Paths& paths) {
+    ClipperLib::Clipper clipper;
+    clipper.AddPaths(paths, ClipperLib::ptSubject, true);
+    ClipperLib::PolyTree tree;
+    clipper.Execute(ClipperLib::ctUnion, tree, ClipperLib::pftNegative, ClipperLib::pftNegative);
+    std::vector<Contour> out;
+    collect(tree, out);
+    return out;
+}
+
+std::vector<Contour> merge_nfps(const std::vector<Contour>& nfps) {
+    ClipperLib::Paths paths;
+    paths.reserve(nfps.size());
+    for (const Contour& c : nfps) paths.push_back(to_path(c));
+    return merge_paths(paths);
+}
+
+// ---- candidate search ----------------------------------------------------------
+
+std::vector<Pt> sample_boundary(const Contour& poly, long long steps) {
+    std::vector<Pt> out;
+    if (poly.size() < 2 || steps <= 0) return out;
+    const std::size_t n = poly.size() - 1;
+    out.reserve(n * static_cast<std::size_t>(steps));
+    const double ds = static_cast<double>(steps);
+    for (std::size_t i = 0; i < n; ++i) {
+        const Pt a = poly[i], b = poly[i + 1];
+        const double dx = b.x - a.x, dy = b.y - a.y;
+        for (long long k = 0; k < steps; ++k) {
+            double t = static_cast<double>(k) / ds;
+            out.push_back({a.x + dx * t, a.y + dy * t});
+        }
+    }
+    return out;
+}
+
+std::vector<Pt> sample_hole_interior(const Contour& poly) {
+    std::vector<Pt> out;
+    out.push_back(polygon_centroid(poly));
+    BBox b = polygon_bbox(poly);
+    const double w = b.maxx - b.minx, h = b.maxy - b.miny;
+    for (int i = 1; i <= 4; ++i)
+        for (int j = 1; j <= 4; ++j) {
+            Pt p{b.minx + (w * i) / 5, b.miny + (h * j) / 5};
+            if (point_in_convex_polygon(p, poly)) out.push_back(p);
+        }
+    return out;
+}
+
+namespace {
+
+BBox rotated_bbox(const Shape& item) {
+    if (item.is_circle()) {
+        double r = as_circle(item).rotated_shape().radius;
+        return {-r, -r, r, r};
+    }
+    require_item(item);
+    return polygon_bbox(as_polygon(item).rotated_shape());
+}
+
+struct Scorer {
+    BBox rb;
+    Pt ref;
+    double bin_w, bin_h, eps;
+    bool center;
+    double cx, cy;
+
+    // Translation and score of candidate p; false when its box leaves the bin.
+    bool score(Pt p, Pt& t, double& s) const {
+        t = {p.x - ref.x, p.y - ref.y};
+        double minx = rb.minx + t.x, maxx = rb.maxx + t.x;
+        double miny = rb.miny + t.y, maxy = rb.maxy + t.y;
+        if (minx < -eps || miny < -eps || maxx > bin_w + eps || maxy > bin_h + eps) return false;
+        if (center) {
+            double icx = (minx + maxx) / 2.0, icy = (miny + maxy) / 2.0;
+            double dx = icx - cx, dy = icy - cy;
+            s = dx * dx + dy * dy;
+        } else {
+            s = miny * (bin_w + 1.0) + minx;
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+SearchResult search_best_position(const std::vector<Contour>& contours, const std::vector<Contour>& hole_nfps,
+                                  const Shape& item, double bin_w, double bin_h, long long steps, double eps,
+                                  Placement placement, const HoleFilter* hole_filter) {
+    Scorer sc{rotated_bbox(item), item.reference_point_local(), bin_w, bin_h, eps,
+              placement == Placement::Center, 0.0, 0.0};
+    if (sc.center) { sc.cx = bin_w / 2.0; sc.cy = bin_h / 2.0; }
+    SearchResult best;
+    best.score = kInf;
+    Pt t;
+    double s;
+    // Boundary samples, generated in candidate order without building the list.
+    if (steps > 0) {
+        const double ds = static_cast<double>(steps);
+        for (const Contour& poly : contours) {
+            if (poly.size() < 2) continue;
+            const std::size_t n = poly.size() - 1;
+            for (std::size_t i = 0; i < n; ++i) {
+                const Pt a = poly[i], b = poly[i + 1];
+                const double dx = b.x - a.x, dy = b.y - a.y;
+                for (long long k = 0; k < steps; ++k) {
+                    double tt = static_cast<double>(k) / ds;
+                    Pt p{a.x + dx * tt, a.y + dy * tt};
+                    if (sc.score(p, t, s) && s < best.score) {
+                        best.score = s;
+                        best.pos = t;
+                        best.found = true;
+                    }
+                }
+            }
+        }
+    }
+    for (std::size_t h = 0; h < hole_nfps.size(); ++h) {
+        for (const Pt& p : sample_hole_interior(hole_nfps[h])) {
+            if (sc.score(p, t, s) && s < best.score && (!hole_filter || (*hole_filter)(h, p, t))) {
+                best.score = s;
+                best.pos = t;
+                best.found = true;
+            }
+        }
+    }
+    return best;
+}
+
+// ---- the placer -------------------------------------------------------------
+
+std::vector<double> default_rotations() { return {0.0, kPi / 2, kPi, (3 * kPi) / 2}; }
+
+NfpPlacer::NfpPlacer(double bin_w, double bin_h, std::vector<double> rotations, Placement placement)
+    : bin_w(bin_w), bin_h(bin_h), rotations(std::move(rotations)), placement(placement) {}
+
+std::vector<double> NfpPlacer::rotations_for(const Shape& item) const {
+    if (item.is_circle()) return {0.0};
+    return rotations;
+}
+
+void NfpPlacer::place_at_origin(Shape& item) {
+    if (item.is_circle()) {
+        double r = as_circle(item).rotated_shape().radius;
+        item.set_position(r, r);
+        return;
+    }
+    BBox b = rotated_bbox(item);
+    item.set_position(-b.minx, -b.miny);
+}
+
+void NfpPlacer::place_at_center(Shape& item) const {
+    double cx = bin_w / 2.0, cy = bin_h / 2.0;
+    if (item.is_circle()) {
+        item.set_position(cx, cy);
+        return;
+    }
+    BBox b = rotated_bbox(item);
+    item.set_position(cx - (b.minx + b.maxx) / 2.0, cy - (b.miny + b.maxy) / 2.0);
+}
+
+bool NfpPlacer::fits(const Shape& item, double eps) const {
+    BBox b = item.bounding_box();
+    return b.minx >= -eps && b.miny >= -eps && b.maxx <= bin_w + eps && b.maxy <= bin_h + eps;
+}
+
+bool NfpPlacer::trypack(Shape& item) {
+    if (item.is_polygon() && !as_polygon(item).outer_convex()) return false;
+    return packed.empty() ? trypack_empty(item) : trypack_nonempty(item);
+}
+
+bool NfpPlacer::trypack_empty(Shape& item) {
+    for (double rot : rotations_for(item)) {
+        item.set_rotation(rot);
+        if (placement == Placement::Center) place_at_center(item);
+        else place_at_origin(item);
+        if (fits(item)) {
+            packed.push_back(&item);
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+// A world hole of a placed container, moved inward by the container's
+// inflation: the room an item in that hole really has.
+struct HoleRoom {
+    std::size_t container;  // index in packed
+    Contour room;
+    bool usable;
+};
+
+bool item_inside(const Shape& item, Pt t, const Contour& room) {
+    if (item.is_circle()) {
+        double r = as_circle(item).rotated_shape().radius;
+        for (const Pt& v : circle_to_polygon({t.x, t.y}, r, 64))
+            if (!point_in_polygon(v, room)) return false;
+        return true;
+    }
+    for (const Pt& v : as_polygon(item).rotated_shape())
+        if (!point_in_polygon({v.x + t.x, v.y + t.y}, room)) return false;
+    return true;
+}
+
+}  // namespace
+
+bool NfpPlacer::trypack_nonempty(Shape& item) {
+    require_item(item);
+    // Hole rooms do not depend on the moving item: build them once.
+    std::vector<HoleRoom> rooms;
+    for (std::size_t ci = 0; ci < packed.size(); ++ci) {
+        const Shape& c = *packed[ci];
+        if (!c.is_polygon() || !as_polygon(c).is_container()) continue;
+        for (const Contour& hole : as_polygon(c).transformed_holes()) {
+            Contour room = offset_convex(hole, c.infl());
+            bool usable = room.size() >= 4 && polygon_area(room) > 0;
+            rooms.push_back({ci, std::move(room), usable});
+        }
+    }
+
+    bool found = false;
+    Pt best_pos{};
+    double best_rot = item.rotation();
+    double best_score = kInf;
+    std::vector<std::shared_ptr<const Contour>> locals(packed.size());
+    ClipperLib::Paths paths;
+    for (double rot : rotations_for(item)) {
+        item.set_rotation(rot);
+        paths.clear();
+        paths.reserve(packed.size());
+        std::vector<Contour> hole_nfps;
+        std::vector<std::size_t> hole_room;  // hole NFP index -> rooms index
+        std::size_t room_index = 0;
+        for (std::size_t j = 0; j < packed.size(); ++j) {
+            Shape& o = *packed[j];
+            locals[j] = local_nfp(o, item);
+            const double ax = o.tx(), ay = o.ty();
+            ClipperLib::Path path;
+            path.reserve(locals[j]->size());
+            for (const Pt& p : *locals[j]) path.push_back(ClipperLib::IntPoint(to_grid(p.x + ax), to_grid(p.y + ay)));
+            paths.push_back(std::move(path));
+            if (o.is_polygon() && as_polygon(o).is_container()) {
+                std::vector<Contour> hn = compute_hole_nfps(o, item);
+                for (std::size_t k = 0; k < hn.size(); ++k) {
+                    hole_nfps.push_back(std::move(hn[k]));
+                    hole_room.push_back(room_index + k);
+                }
+                room_index += as_polygon(o).holes().size();
+            }
+        }
+        std::vector<Contour> merged = merge_paths(paths);
+
+        // A candidate inside a hole NFP is taken only when the item really lies
+        // in the hole's room and overlaps no other placed item.
+        HoleFilter filter = [&](std::size_t h, Pt p, Pt t) {
+            const HoleRoom& room = rooms[hole_room[h]];
+            if (!room.usable || !item_inside(item, t, room.room)) return false;
+            for (std::size_t j = 0; j < packed.size(); ++j) {
+                if (j == room.container) continue;
+                const Contour& local = *locals[j];
+                const double ax = packed[j]->tx(), ay = packed[j]->ty();
+                Contour world;
+                world.reserve(local.size());
+                for (const Pt& q : local) world.push_back({q.x + ax, q.y + ay});
+                BBox wb = polygon_bbox(world);
+                if (p.x < wb.minx || p.x > wb.maxx || p.y < wb.miny || p.y > wb.maxy) continue;
+                if (point_in_polygon(p, world)) return false;
+            }
+            return true;
+        };
+        SearchResult r = search_best_position(merged, hole_nfps, item, bin_w, bin_h, 40, 1e-6, placement,
+                                              hole_nfps.empty() ? nullptr : &filter);
+        if (r.found && r.score < best_score) {
+            found = true;
+            best_pos = r.pos;
+            best_rot = rot;
+            best_score = r.score;
+        }
+    }
+    if (!found) return false;
+    item.set_rotation(best_rot);
+    item.set_position(best_pos.x, best_pos.y);
+    packed.push_back(&item);
+    return true;
+}
+
+}  // namespace quarvo
