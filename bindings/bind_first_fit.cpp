@@ -1,5 +1,109 @@
+// Quarvo.first_fit_algorithm: FirstFit.
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
+
+#include <unordered_map>
+
 #include "bindings.hpp"
+#include "convert.hpp"
+#include "quarvo/cancel.hpp"
+#include "quarvo/errors.hpp"
+#include "quarvo/first_fit.hpp"
+
+using namespace nb::literals;
+namespace q = quarvo;
 
 namespace qb {
-void bind_first_fit(nb::module_& m) { (void)m; }
+
+namespace {
+
+bool is_text(nb::handle h, const char* value) {
+    return nb::isinstance<nb::str>(h) && nb::cast<std::string>(h) == value;
+}
+
+struct PyFirstFit {
+    nb::object items, bin, global_distance, rotations, strategy, placement;
+};
+
+std::vector<double> to_doubles(nb::handle seq_h, const char* what) {
+    nb::object seq = nb::steal(PySequence_Fast(seq_h.ptr(), "expected a sequence of numbers"));
+    if (!seq.is_valid()) throw nb::python_error();
+    std::vector<double> out;
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
+    for (Py_ssize_t i = 0; i < n; ++i) out.push_back(to_double(PySequence_Fast_GET_ITEM(seq.ptr(), i), what));
+    return out;
+}
+
+nb::tuple do_pack(PyFirstFit& ff) {
+    nb::object seq = nb::steal(PySequence_Fast(ff.items.ptr(), "items must be a sequence of items"));
+    if (!seq.is_valid()) throw nb::python_error();
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
+    std::vector<q::Shape*> items;
+    std::unordered_map<q::Shape*, PyObject*> host;
+    items.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* o = PySequence_Fast_GET_ITEM(seq.ptr(), i);
+        q::Shape* s = to_shape(o);
+        items.push_back(s);
+        host.emplace(s, o);
+    }
+    q::Bin bin{to_double(nb::getattr(ff.bin, "width"), "bin.width"), to_double(nb::getattr(ff.bin, "height"), "bin.height")};
+    std::optional<std::vector<double>> rots;
+    if (!ff.rotations.is_none()) rots = to_doubles(ff.rotations, "rotation");
+    q::Strategy strategy = is_text(ff.strategy, "bl") ? q::Strategy::BottomLeft : q::Strategy::Nfp;
+    q::Placement placement = is_text(ff.placement, "center") ? q::Placement::Center : q::Placement::Corner;
+    q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), rots, strategy, placement);
+    q::PackResult r;
+    {
+        nb::gil_scoped_release release;
+        r = engine.do_pack();
+    }
+    nb::list bins, unplaced;
+    for (const auto& b : r.bins) {
+        nb::list l;
+        for (q::Shape* s : b) l.append(nb::handle(host.at(s)));
+        bins.append(l);
+    }
+    for (q::Shape* s : r.unplaced) unplaced.append(nb::handle(host.at(s)));
+    return nb::make_tuple(bins, unplaced);
+}
+
+// Ctrl-C reaches a running pack through this hook (called without the GIL).
+bool python_cancel_hook() {
+    nb::gil_scoped_acquire gil;
+    return PyErr_CheckSignals() != 0;
+}
+
+}  // namespace
+
+void bind_first_fit(nb::module_& m) {
+    q::set_cancel_hook(&python_cancel_hook);
+    nb::class_<PyFirstFit>(m, "FirstFit", nb::dynamic_attr(),
+                           "Packs items into as many bins as needed, heaviest first, first fit.")
+        .def("__init__", [](PyFirstFit* self, nb::handle items, nb::handle bin, nb::handle global_distance,
+                            nb::handle rotations, nb::handle strategy, nb::handle placement) {
+            if (!is_text(placement, "corner") && !is_text(placement, "center"))
+                throw q::ValueError("placement 仅支持 'corner'/'center'，收到：" + nb::cast<std::string>(nb::repr(placement)));
+            if (is_text(strategy, "bl") && is_text(placement, "center"))
+                throw q::ValueError(
+                    "BottomLeft 策略不支持 placement='center'（挤压贴角算法，无中心语义）；请使用 strategy='nfp' 或 placement='corner'");
+            new (self) PyFirstFit{nb::borrow(items), nb::borrow(bin), nb::borrow(global_distance), nb::borrow(rotations),
+                                  nb::borrow(strategy), nb::borrow(placement)};
+        }, "items"_a, "bin"_a, "global_distance"_a = 0.0, "rotations"_a = nb::none(), "strategy"_a = "nfp",
+           "placement"_a = "corner")
+        .def_rw("items", &PyFirstFit::items)
+        .def_rw("bin", &PyFirstFit::bin)
+        .def_rw("global_distance", &PyFirstFit::global_distance)
+        .def_rw("rotations", &PyFirstFit::rotations)
+        .def_rw("strategy", &PyFirstFit::strategy)
+        .def_rw("placement", &PyFirstFit::placement)
+        .def("do_pack", &do_pack)
+        .def("_make_placer", [](PyFirstFit& ff) -> nb::object {
+            nb::object width = nb::getattr(ff.bin, "width"), height = nb::getattr(ff.bin, "height");
+            if (is_text(ff.strategy, "bl"))
+                return nb::module_::import_("Quarvo.placer_bl").attr("BottomLeftPlacer")(width, height);
+            return nb::module_::import_("Quarvo.placer_nfp").attr("NfpPlacer")(width, height, ff.rotations, "placement"_a = ff.placement);
+        });
+}
+
 }  // namespace qb

@@ -1,1 +1,81 @@
 #include "quarvo/first_fit.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <string>
+
+#include "quarvo/cancel.hpp"
+#include "quarvo/errors.hpp"
+
+namespace quarvo {
+
+namespace {
+std::atomic<CancelHook> g_cancel_hook{nullptr};
+
+// Resets every item's inflation on the way out, whatever the way.
+struct Deflate {
+    const std::vector<Shape*>& items;
+    ~Deflate() {
+        for (Shape* s : items) s->set_infl(0.0);
+    }
+};
+}  // namespace
+
+void set_cancel_hook(CancelHook hook) { g_cancel_hook.store(hook); }
+
+void check_cancel() {
+    CancelHook h = g_cancel_hook.load();
+    if (h && h()) throw Interrupted();
+}
+
+FirstFit::FirstFit(std::vector<Shape*> items, Bin bin, double global_distance,
+                   std::optional<std::vector<double>> rotations, Strategy strategy, Placement placement)
+    : items(std::move(items)), bin(bin), global_distance(global_distance), rotations(std::move(rotations)),
+      strategy(strategy), placement(placement) {}
+
+std::unique_ptr<Placer> FirstFit::make_placer() const {
+    if (strategy == Strategy::BottomLeft) throw NotImplementedError("bottom-left placement is not available yet");
+    return std::make_unique<NfpPlacer>(bin.width, bin.height, rotations ? *rotations : default_rotations(), placement);
+}
+
+PackResult FirstFit::do_pack() {
+    struct Keyed {
+        Shape* item;
+        double weight, area;
+    };
+    std::vector<Keyed> order;
+    order.reserve(items.size());
+    // Keys are read before anything is changed, so a bad key leaves the items untouched.
+    for (Shape* s : items) {
+        double a = s->area();
+        if (std::isnan(s->weight)) throw ValueError("item weight is NaN");
+        if (std::isnan(a)) throw ValueError("item area is NaN (a coordinate or the radius is not a number)");
+        order.push_back({s, s->weight, a});
+    }
+    Deflate deflate{items};
+    for (Shape* s : items) s->set_infl(s->total_inflation(global_distance / 2.0));
+    std::stable_sort(order.begin(), order.end(), [](const Keyed& x, const Keyed& y) {
+        return x.weight > y.weight || (x.weight == y.weight && x.area > y.area);
+    });
+
+    std::vector<std::unique_ptr<Placer>> open;
+    PackResult result;
+    for (const Keyed& k : order) {
+        Shape& item = *k.item;
+        bool placed = false;
+        for (auto& p : open) {
+            check_cancel();
+            if (p->trypack(item)) { placed = true; break; }
+        }
+        if (placed) continue;
+        check_cancel();
+        std::unique_ptr<Placer> fresh = make_placer();
+        if (fresh->trypack(item)) open.push_back(std::move(fresh));
+        else result.unplaced.push_back(&item);
+    }
+    for (auto& p : open) result.bins.push_back(p->packed);
+    return result;
+}
+
+}  // namespace quarvo

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "quarvo/cancel.hpp"
 #include "quarvo/clipper_util.hpp"
 #include "quarvo/errors.hpp"
 
@@ -523,6 +524,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
     std::vector<std::shared_ptr<const Contour>> locals(packed.size());
     ClipperLib::Paths paths;
     for (double rot : rotations_for(item)) {
+        check_cancel();
         item.set_rotation(rot);
         paths.clear();
         paths.reserve(packed.size());

@@ -1,1 +1,40 @@
+// First-fit driver: spacing by inflation, heaviest items first, each item to
+// the first open bin whose placer accepts it.
 #pragma once
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "quarvo/geometry.hpp"
+#include "quarvo/placer.hpp"
+#include "quarvo/placer_nfp.hpp"
+
+namespace quarvo {
+
+enum class Strategy { Nfp, BottomLeft };
+
+struct PackResult {
+    std::vector<std::vector<Shape*>> bins;  // in opening order
+    std::vector<Shape*> unplaced;            // in processing order
+};
+
+class FirstFit {
+public:
+    FirstFit(std::vector<Shape*> items, Bin bin, double global_distance = 0.0,
+             std::optional<std::vector<double>> rotations = std::nullopt, Strategy strategy = Strategy::Nfp,
+             Placement placement = Placement::Corner);
+
+    // Packs every item; every item's infl is 0.0 afterwards, also when an
+    // error (or a cancellation) ends the run early.
+    PackResult do_pack();
+    std::unique_ptr<Placer> make_placer() const;
+
+    std::vector<Shape*> items;
+    Bin bin;
+    double global_distance;
+    std::optional<std::vector<double>> rotations;
+    Strategy strategy;
+    Placement placement;
+};
+
+}  // namespace quarvo
