@@ -1,0 +1,106 @@
+"""Layout plot: draws packed bins side by side with matplotlib.
+
+matplotlib is loaded only inside ``plot_layout``, so the rest of the package
+works without it.
+"""
+from Quarvo.geometry import Circle, Polygon, Shape
+from Quarvo.geometry_handle import circle_to_polygon, polygon_centroid
+
+_MISSING_MATPLOTLIB = "绘图功能需要 matplotlib，请先安装：pip install matplotlib"
+
+_FIGSIZE = (7, 7)
+_GAP = 5.0
+_BIN_LINEWIDTH = 1.5
+_ALPHA = 0.55
+_EDGE = "black"
+_FONTSIZE = 8
+
+
+def _shape_to_polygon(item):
+    """World outline of an item as a closed contour (a circle as its 64-gon)."""
+    if isinstance(item, Circle):
+        (cx, cy), r = item.transformed()
+        return circle_to_polygon((cx, cy), r, 64)
+    return item.transformed()
+
+
+def _ring_path(contours, offset_x):
+    """One compound path of closed rings, shifted by offset_x.
+
+    The outer ring is clockwise and the holes counter-clockwise, so both the
+    non-zero and the even-odd fill rule leave the holes open.
+    """
+    from matplotlib.path import Path
+
+    vertices = []
+    codes = []
+    for ring in contours:
+        pts = list(ring)
+        if len(pts) > 1 and pts[0] == pts[-1]:
+            pts = pts[:-1]
+        if not pts:
+            continue
+        for k, (x, y) in enumerate(pts):
+            vertices.append((x + offset_x, y))
+            codes.append(Path.MOVETO if k == 0 else Path.LINETO)
+        vertices.append((pts[0][0] + offset_x, pts[0][1]))
+        codes.append(Path.CLOSEPOLY)
+    return Path(vertices, codes)
+
+
+def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=False, label=True):
+    """Draw bins side by side, every item filled at its final position.
+
+    ``bins`` is the first element of ``FirstFit.do_pack()`` or one flat list
+    of items (a placer's ``packed``). Returns the figure; saves it when
+    ``out_path`` is given (the format follows the extension) and closes it
+    afterwards unless ``show`` is true.
+    """
+    try:
+        import matplotlib.pyplot as plt
+    except ImportError as exc:
+        raise ImportError(_MISSING_MATPLOTLIB) from exc
+
+    fig, ax = plt.subplots(figsize=_FIGSIZE)
+    colors = plt.cm.tab20.colors
+    gap = _GAP
+
+    # Only the first element decides: a placer's packed list is one bin.
+    if isinstance(bins, list) and len(bins) > 0 and isinstance(bins[0], Shape):
+        bins = [bins]
+
+    for bin_index, items in enumerate(bins):
+        offset_x = bin_index * (bin_w + gap)
+        ax.add_patch(plt.Rectangle((offset_x, 0), bin_w, bin_h, fill=False, linewidth=_BIN_LINEWIDTH))
+        for item_index, item in enumerate(items):
+            polygon = _shape_to_polygon(item)
+            color = colors[item_index % len(colors)]
+            holes = item.transformed_holes() if isinstance(item, Polygon) and item.is_container else []
+            if holes:
+                # A container is drawn with its holes open, so an item sitting
+                # in a hole does not look as if it overlapped the container.
+                from matplotlib.patches import PathPatch
+
+                path = _ring_path([polygon] + list(holes), offset_x)
+                ax.add_patch(PathPatch(path, alpha=_ALPHA, facecolor=color, edgecolor=_EDGE))
+            else:
+                xs = [p[0] + offset_x for p in polygon]
+                ys = [p[1] for p in polygon]
+                ax.fill(xs, ys, alpha=_ALPHA, color=color, edgecolor=_EDGE)
+            if label:
+                cx, cy = polygon_centroid(polygon)
+                ax.text(cx + offset_x, cy, str(item.shape_id), ha="center", va="center", fontsize=_FONTSIZE)
+
+    if title is not None and title != "":
+        ax.set_title(title)
+    ax.set_aspect("equal", adjustable="box")
+    ax.autoscale_view()
+    fig.tight_layout()
+
+    if out_path is not None and out_path != "":
+        fig.savefig(out_path, dpi=dpi)
+        if not show:
+            plt.close(fig)
+    if show:
+        plt.show()
+    return fig
