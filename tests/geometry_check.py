@@ -1,0 +1,285 @@
+"""Independent geometric checks for packed layouts.
+
+Everything here is plain Python on the items' stored data (outer contour,
+holes, radius, rotation, translation, inflation); none of the library's own
+geometry functions is called, so a fault shared by the placer and the kernel
+cannot hide itself.
+
+Items are judged by their inflated outlines: a polygon's outer contour grown by
+``infl`` with mitred corners, a circle as the exact disk of radius
+``radius + infl``. Two outlines may overlap by at most a penetration depth
+(the shortest move that separates them), which is what the tolerances bound.
+"""
+import math
+
+# ---------------------------------------------------------------- contours
+
+
+def signed_area(pts):
+    """Shoelace area of a contour; the closing edge is added if missing."""
+    n = len(pts)
+    s = 0.0
+    for i in range(n):
+        x1, y1 = pts[i]
+        x2, y2 = pts[(i + 1) % n]
+        s += x1 * y2 - x2 * y1
+    return s / 2.0
+
+
+def distinct(pts):
+    """Drop the repeated closing entry, if any."""
+    pts = [tuple(map(float, p)) for p in pts]
+    if len(pts) > 1 and pts[0] == pts[-1]:
+        pts = pts[:-1]
+    return pts
+
+
+def ccw(pts):
+    """Distinct vertices in counter-clockwise order."""
+    pts = distinct(pts)
+    return pts if signed_area(pts) > 0 else pts[::-1]
+
+
+def offset(pts, d):
+    """Convex contour with every edge moved outward by ``d`` (inward when
+    negative), joined at the intersections of consecutive moved edges."""
+    pts = ccw(pts)
+    if abs(d) < 1e-12:
+        return pts
+    lines = []
+    n = len(pts)
+    for i in range(n):
+        (x1, y1), (x2, y2) = pts[i], pts[(i + 1) % n]
+        L = math.hypot(x2 - x1, y2 - y1)
+        if L < 1e-12:
+            continue
+        # counter-clockwise: the outward normal is the right normal
+        nx, ny = (y2 - y1) / L, -(x2 - x1) / L
+        lines.append(((x1 + d * nx, y1 + d * ny), (x2 + d * nx, y2 + d * ny)))
+    out = []
+    m = len(lines)
+    for i in range(m):
+        (p1, p2), (p3, p4) = lines[i], lines[(i + 1) % m]
+        den = (p1[0] - p2[0]) * (p3[1] - p4[1]) - (p1[1] - p2[1]) * (p3[0] - p4[0])
+        if abs(den) < 1e-12:
+            out.append(p2)
+            continue
+        t = ((p1[0] - p3[0]) * (p3[1] - p4[1]) - (p1[1] - p3[1]) * (p3[0] - p4[0])) / den
+        out.append((p1[0] + t * (p2[0] - p1[0]), p1[1] + t * (p2[1] - p1[1])))
+    return out
+
+
+def regular_ngon(cx, cy, r, n=64):
+    """Clockwise closed n-gon inscribed in a circle, first vertex on top."""
+    pts = []
+    for i in range(n):
+        a = math.pi / 2 - 2 * math.pi * i / n
+        pts.append((cx + r * math.cos(a), cy + r * math.sin(a)))
+    pts.append(pts[0])
+    return pts
+
+
+def bbox(pts):
+    xs = [p[0] for p in pts]
+    ys = [p[1] for p in pts]
+    return min(xs), min(ys), max(xs), max(ys)
+
+
+def is_strictly_convex(pts):
+    pts = ccw(pts)
+    n = len(pts)
+    for i in range(n):
+        a, b, c = pts[i], pts[(i + 1) % n], pts[(i + 2) % n]
+        if (b[0] - a[0]) * (c[1] - b[1]) - (b[1] - a[1]) * (c[0] - b[0]) <= 0:
+            return False
+    return n >= 3
+
+
+def clip_convex(subject, clip):
+    """Sutherland-Hodgman: the part of ``subject`` inside the convex ``clip``."""
+    out = ccw(subject)
+    c = ccw(clip)
+    for i in range(len(c)):
+        a, b = c[i], c[(i + 1) % len(c)]
+
+        def side(p):
+            return (b[0] - a[0]) * (p[1] - a[1]) - (b[1] - a[1]) * (p[0] - a[0])
+
+        inp, out = out, []
+        if not inp:
+            break
+        for j in range(len(inp)):
+            p, q = inp[j], inp[(j + 1) % len(inp)]
+            sp, sq = side(p), side(q)
+            if sp >= 0:
+                out.append(p)
+            if (sp >= 0) != (sq >= 0):
+                t = sp / (sp - sq)
+                out.append((p[0] + t * (q[0] - p[0]), p[1] + t * (q[1] - p[1])))
+    return out
+
+
+def convex_intersection_area(a, b):
+    inter = clip_convex(a, b)
+    return abs(signed_area(inter)) if len(inter) >= 3 else 0.0
+
+
+# ------------------------------------------------------------ penetration
+
+
+def _axes(pts):
+    n = len(pts)
+    for i in range(n):
+        (x1, y1), (x2, y2) = pts[i], pts[(i + 1) % n]
+        L = math.hypot(x2 - x1, y2 - y1)
+        if L > 1e-12:
+            yield ((y2 - y1) / L, -(x2 - x1) / L)
+
+
+def _project(pts, ax):
+    vals = [p[0] * ax[0] + p[1] * ax[1] for p in pts]
+    return min(vals), max(vals)
+
+
+def penetration_polygons(a, b):
+    """Depth of overlap of two convex contours (<= 0 when they are apart)."""
+    a, b = distinct(a), distinct(b)
+    depth = math.inf
+    for ax in list(_axes(a)) + list(_axes(b)):
+        amin, amax = _project(a, ax)
+        bmin, bmax = _project(b, ax)
+        depth = min(depth, min(amax, bmax) - max(amin, bmin))
+    return depth
+
+
+def penetration_disk_polygon(c, r, poly):
+    """Depth of overlap of a disk and a convex contour."""
+    poly = distinct(poly)
+    axes = list(_axes(poly))
+    nearest = min(poly, key=lambda p: (p[0] - c[0]) ** 2 + (p[1] - c[1]) ** 2)
+    L = math.hypot(nearest[0] - c[0], nearest[1] - c[1])
+    if L > 1e-12:
+        axes.append(((nearest[0] - c[0]) / L, (nearest[1] - c[1]) / L))
+    depth = math.inf
+    for ax in axes:
+        pmin, pmax = _project(poly, ax)
+        cc = c[0] * ax[0] + c[1] * ax[1]
+        depth = min(depth, min(pmax, cc + r) - max(pmin, cc - r))
+    return depth
+
+
+def penetration_disks(c1, r1, c2, r2):
+    return r1 + r2 - math.hypot(c1[0] - c2[0], c1[1] - c2[1])
+
+
+def polygon_in_convex(pts, region):
+    """Largest distance by which a vertex of ``pts`` lies outside ``region``."""
+    region = ccw(region)
+    worst = -math.inf
+    n = len(region)
+    for p in distinct(pts):
+        for i in range(n):
+            a, b = region[i], region[(i + 1) % n]
+            L = math.hypot(b[0] - a[0], b[1] - a[1])
+            # positive outside (to the right of a counter-clockwise edge)
+            s = ((b[0] - a[0]) * (p[1] - a[1]) - (b[1] - a[1]) * (p[0] - a[0])) / L
+            worst = max(worst, -s)
+    return worst
+
+
+def disk_in_convex(c, r, region):
+    """Largest distance by which the disk reaches outside ``region``."""
+    return polygon_in_convex([c], region) + r
+
+
+# ------------------------------------------------------------------ items
+
+
+class Outline:
+    """World outline of an item, computed from its stored data only."""
+
+    def __init__(self, item):
+        self.item = item
+        self.infl = float(item.infl)
+        if hasattr(item, "radius"):
+            self.is_circle = True
+            self.center = (float(item.tx), float(item.ty))
+            self.r = float(item.radius) + self.infl
+            self.poly = None
+            self.holes = []
+            cx, cy = self.center
+            self.box = (cx - self.r, cy - self.r, cx + self.r, cy + self.r)
+        else:
+            self.is_circle = False
+            th = float(item.rotation)
+            ct, st = math.cos(th), math.sin(th)
+            tx, ty = float(item.tx), float(item.ty)
+
+            def world(p):
+                x, y = p
+                return (x * ct - y * st + tx, x * st + y * ct + ty)
+
+            self.poly = [world(p) for p in offset(item.outer, self.infl)]
+            # the room inside a hole: the hole moved inward by the inflation
+            self.holes = [offset([world(p) for p in h], -self.infl) for h in item.holes]
+            self.box = bbox(self.poly)
+
+    def penetration(self, other):
+        """Depth by which this outline and ``other`` overlap."""
+        if self.is_circle and other.is_circle:
+            return penetration_disks(self.center, self.r, other.center, other.r)
+        if self.is_circle:
+            return penetration_disk_polygon(self.center, self.r, other.poly)
+        if other.is_circle:
+            return penetration_disk_polygon(other.center, other.r, self.poly)
+        return penetration_polygons(self.poly, other.poly)
+
+    def outside_region(self, region):
+        """How far this outline reaches outside the convex ``region``."""
+        if self.is_circle:
+            return disk_in_convex(self.center, self.r, region)
+        return polygon_in_convex(self.poly, region)
+
+    def circle_radii(self):
+        return self.r if self.is_circle else 0.0
+
+
+def bin_excess(outline, bin_w, bin_h):
+    """How far the outline's bounding box leaves the bin (<= 0 inside)."""
+    minx, miny, maxx, maxy = outline.box
+    return max(-minx, -miny, maxx - bin_w, maxy - bin_h)
+
+
+def pair_violation(a, b, rel_tol=0.0013, abs_tol=1e-5):
+    """None when the two outlines are fine together, else a description.
+
+    Fine means: they overlap by no more than the tolerance, or one lies wholly
+    within a hole room of the other. The relative part of the tolerance covers
+    circles being handled as inscribed 64-gons (1 - cos(pi/64) = 0.0012 of the
+    radius), the absolute part the 1e-6 grid of the union.
+    """
+    tol = abs_tol + rel_tol * (a.circle_radii() + b.circle_radii())
+    depth = a.penetration(b)
+    if depth <= tol:
+        return None
+    for outer, inner in ((a, b), (b, a)):
+        for room in outer.holes:
+            if len(room) >= 3 and signed_area(room) > 0 and inner.outside_region(room) <= tol:
+                return None
+    return "overlap depth %.9g > %.3g" % (depth, tol)
+
+
+def layout_violations(items, bin_w, bin_h, bin_tol=1e-6 + 1e-9, **kw):
+    """All faults of a single-bin layout: items out of the bin, overlaps."""
+    outs = [Outline(it) for it in items]
+    faults = []
+    for i, o in enumerate(outs):
+        ex = bin_excess(o, bin_w, bin_h)
+        if ex > bin_tol:
+            faults.append("item %d leaves the bin by %.9g" % (i, ex))
+    for i in range(len(outs)):
+        for j in range(i + 1, len(outs)):
+            v = pair_violation(outs[i], outs[j], **kw)
+            if v:
+                faults.append("items %d and %d: %s" % (i, j, v))
+    return faults
