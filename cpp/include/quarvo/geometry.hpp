@@ -99,6 +99,9 @@ public:
 
     bool has_cache_rotated() const { return has_rot_; }
     bool has_cache_transformed() const { return has_tr_; }
+    // The cached lists as they are, stale or not, without recomputing.
+    const Contour& cache_rotated() const { return cache_rotated_; }
+    const Contour& cache_transformed() const { return cache_transformed_; }
     // Incremented each time the rotated / world contour is rebuilt, so that a
     // binding can tell whether its host copy still matches.
     std::uint64_t rotated_gen() const { return rot_gen_; }
