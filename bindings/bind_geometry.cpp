@@ -59,7 +59,7 @@ void bind_geometry(nb::module_& m) {
         .def("__init__", [](q::Shape* self, nb::handle shape_id) {
             new (self) q::Shape();
             init_host(*self, shape_id);
-        }, "shape_id"_a = 0)
+        }, "shape_id"_a.none() = 0)
         .def_prop_rw("tx", &q::Shape::tx, [](q::Shape& s, nb::handle v) { s.set_tx(to_double(v, "tx")); })
         .def_prop_rw("ty", &q::Shape::ty, [](q::Shape& s, nb::handle v) { s.set_ty(to_double(v, "ty")); })
         .def_prop_rw("rotation", &q::Shape::rotation, [](q::Shape& s, nb::handle v) { s.set_rotation(to_double(v, "rotation")); })
@@ -105,7 +105,8 @@ void bind_geometry(nb::module_& m) {
                      [](q::Shape& s, nb::handle v) { s.weight = to_double(v, "weight"); })
         .def_rw("bin_id", &q::Shape::bin_id)
         .def_prop_rw("shape_id", [](q::Shape& s) -> nb::object { return host_of(s).shape_id; },
-                     [](q::Shape& s, nb::handle v) { host_of(s).shape_id = nb::borrow(v); })
+                     [](q::Shape& s, nb::handle v) { host_of(s).shape_id = nb::borrow(v); },
+                     nb::for_setter(nb::arg("value").none()))
         .def("translate", [](q::Shape& s, nb::handle dx, nb::handle dy) {
             s.translate(to_double(dx, "dx"), to_double(dy, "dy"));
         }, "dx"_a, "dy"_a)
@@ -127,7 +128,7 @@ void bind_geometry(nb::module_& m) {
             std::vector<q::Contour> hs = to_contours(holes);
             new (self) q::Polygon(o, hs);
             init_host(*self, shape_id);
-        }, "outer"_a, "holes"_a = nb::none(), "shape_id"_a = 0)
+        }, "outer"_a, "holes"_a = nb::none(), "shape_id"_a.none() = 0)
         .def_prop_ro("outer", [](q::Polygon& p) { return contour_to_py(p.outer()); })
         .def_prop_ro("holes", [](q::Polygon& p) { return contours_to_py(p.holes()); })
         .def_prop_ro("is_container", &q::Polygon::is_container)
@@ -139,7 +140,7 @@ void bind_geometry(nb::module_& m) {
             double r = to_double(radius, "radius");
             new (self) q::Circle(r);
             init_host(*self, shape_id);
-        }, "radius"_a, "shape_id"_a = 0)
+        }, "radius"_a, "shape_id"_a.none() = 0)
         .def_prop_rw("radius", [](q::Circle& c) { return c.radius; },
                      [](q::Circle& c, nb::handle v) { c.radius = to_double(v, "radius"); });
 }

@@ -12,11 +12,14 @@ namespace q = quarvo;
 namespace qb {
 
 namespace {
-// The entry of `seq` at `idx`, the caller's own object.
-nb::object entry(nb::handle seq, std::size_t idx) {
-    nb::object s = nb::steal(PySequence_Fast(seq.ptr(), "expected a sequence"));
-    if (!s.is_valid()) throw nb::python_error();
-    return nb::borrow(PySequence_Fast_GET_ITEM(s.ptr(), static_cast<Py_ssize_t>(idx)));
+// One fixed tuple of the caller's entries: the index found must refer to the
+// same entries that were read (an iterator is consumed by the first pass).
+nb::object snapshot(nb::handle seq) {
+    PyObject* o = seq.ptr();
+    if (PyUnicode_Check(o) || PyBytes_Check(o) || o == Py_None) to_contour(seq);  // raises TypeError
+    PyObject* t = PySequence_Tuple(o);
+    if (!t) throw nb::python_error();
+    return nb::steal(t);
 }
 }  // namespace
 
@@ -27,8 +30,9 @@ void bind_geometry_handle(nb::module_& m) {
     m.def("cross", [](nb::handle a, nb::handle b) { return q::cross(to_point(a), to_point(b)); }, "a"_a, "b"_a);
     m.def("polygon_area", [](nb::handle pts) { return q::polygon_area(to_contour(pts)); }, "pts"_a);
     m.def("ensure_winding", [](nb::handle pts, nb::handle clockwise) {
-        bool cw = PyObject_IsTrue(clockwise.ptr()) == 1;
-        return contour_to_py(q::ensure_winding(to_contour(pts), cw));
+        int cw = PyObject_IsTrue(clockwise.ptr());
+        if (cw < 0) throw nb::python_error();
+        return contour_to_py(q::ensure_winding(to_contour(pts), cw == 1));
     }, "pts"_a, "clockwise"_a);
     m.def("polygon_bbox", [](nb::handle pts) { return bbox_to_py(q::polygon_bbox(to_contour(pts))); }, "pts"_a);
     m.def("polygon_centroid", [](nb::handle pts) { return point_to_py(q::polygon_centroid(to_contour(pts))); }, "pts"_a);
@@ -36,8 +40,14 @@ void bind_geometry_handle(nb::module_& m) {
     m.def("circle_to_polygon", [](nb::handle center, nb::handle radius, long long n) {
         return contour_to_py(q::circle_to_polygon(to_point(center), to_double(radius, "radius"), n));
     }, "center"_a, "radius"_a, "n"_a = 64);
-    m.def("top_right", [](nb::handle pts) { return entry(pts, q::top_right_index(to_contour(pts))); }, "pts"_a);
-    m.def("bottom_left", [](nb::handle pts) { return entry(pts, q::bottom_left_index(to_contour(pts))); }, "pts"_a);
+    m.def("top_right", [](nb::handle pts) {
+        nb::object t = snapshot(pts);
+        return nb::borrow(PyTuple_GET_ITEM(t.ptr(), static_cast<Py_ssize_t>(q::top_right_index(to_contour(t)))));
+    }, "pts"_a);
+    m.def("bottom_left", [](nb::handle pts) {
+        nb::object t = snapshot(pts);
+        return nb::borrow(PyTuple_GET_ITEM(t.ptr(), static_cast<Py_ssize_t>(q::bottom_left_index(to_contour(t)))));
+    }, "pts"_a);
     m.def("_line_intersection", [](nb::handle p1, nb::handle p2, nb::handle p3, nb::handle p4) -> nb::object {
         q::Pt a = to_point(p1), b = to_point(p2), c = to_point(p3), d = to_point(p4);
         double det = (a.x - b.x) * (c.y - d.y) - (a.y - b.y) * (c.x - d.x);

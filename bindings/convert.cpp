@@ -26,22 +26,26 @@ double to_double(nb::handle h, const char* what) {
     return v;
 }
 
+namespace {
+// Both coordinates are held before either is converted: a coordinate's
+// __float__ is caller code and may shrink the list they came from.
+Pt pair_to_point(PyObject* seq) {
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq);
+    if (n != 2) throw quarvo::ValueError("a point must have exactly 2 coordinates, got " + std::to_string(n));
+    nb::object x = nb::borrow(PySequence_Fast_GET_ITEM(seq, 0));
+    nb::object y = nb::borrow(PySequence_Fast_GET_ITEM(seq, 1));
+    return {to_double(x, "point coordinate"), to_double(y, "point coordinate")};
+}
+}  // namespace
+
 Pt to_point(nb::handle h) {
     PyObject* o = h.ptr();
-    if ((PyTuple_CheckExact(o) || PyList_CheckExact(o))) {
-        Py_ssize_t n = PySequence_Fast_GET_SIZE(o);
-        if (n != 2) throw quarvo::ValueError("a point must have exactly 2 coordinates, got " + std::to_string(n));
-        PyObject** items = PySequence_Fast_ITEMS(o);
-        return {to_double(items[0], "point coordinate"), to_double(items[1], "point coordinate")};
-    }
+    if ((PyTuple_CheckExact(o) || PyList_CheckExact(o))) return pair_to_point(o);
     if (PyUnicode_Check(o) || PyBytes_Check(o) || o == Py_None || !PySequence_Check(o))
         throw quarvo::TypeError("a point must be a pair of numbers, not " + tname(h));
     nb::object seq = nb::steal(PySequence_Fast(o, "a point must be a pair of numbers"));
     if (!seq.is_valid()) throw nb::python_error();
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
-    if (n != 2) throw quarvo::ValueError("a point must have exactly 2 coordinates, got " + std::to_string(n));
-    PyObject** items = PySequence_Fast_ITEMS(seq.ptr());
-    return {to_double(items[0], "point coordinate"), to_double(items[1], "point coordinate")};
+    return pair_to_point(seq.ptr());
 }
 
 Contour to_contour(nb::handle h) {
@@ -56,11 +60,14 @@ Contour to_contour(nb::handle h) {
         }
         throw nb::python_error();
     }
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
-    PyObject** items = PySequence_Fast_ITEMS(seq.ptr());
     Contour c;
-    c.reserve(static_cast<std::size_t>(n));
-    for (Py_ssize_t i = 0; i < n; ++i) c.push_back(to_point(items[i]));
+    c.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq.ptr())));
+    // Size and entry are read afresh each step and the entry is held while it
+    // is converted: converting runs caller code that may change the list.
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.ptr()); ++i) {
+        nb::object item = nb::borrow(PySequence_Fast_GET_ITEM(seq.ptr(), i));
+        c.push_back(to_point(item));
+    }
     return c;
 }
 
@@ -78,9 +85,10 @@ std::vector<Contour> to_contours(nb::handle h) {
         }
         throw nb::python_error();
     }
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
-    PyObject** items = PySequence_Fast_ITEMS(seq.ptr());
-    for (Py_ssize_t i = 0; i < n; ++i) out.push_back(to_contour(items[i]));
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.ptr()); ++i) {
+        nb::object item = nb::borrow(PySequence_Fast_GET_ITEM(seq.ptr(), i));
+        out.push_back(to_contour(item));
+    }
     return out;
 }
 

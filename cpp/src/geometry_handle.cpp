@@ -58,6 +58,21 @@ double hypot_cr(double x, double y) {
     if (std::isnan(a) || std::isnan(b)) return std::numeric_limits<double>::quiet_NaN();
     if (a < b) std::swap(a, b);
     if (b == 0.0) return a;
+    if (a < 2.2250738585072014e-308) {
+        // Both subnormal: the length is a whole number of 2^-1074 units (it stays
+        // below 2^-1021, where that is still the spacing), so round an integer
+        // square root instead of scaling back a rounded value a second time.
+        using u128 = unsigned __int128;
+        const u128 xi = static_cast<unsigned long long>(std::scalbn(a, 1074));
+        const u128 yi = static_cast<unsigned long long>(std::scalbn(b, 1074));
+        const u128 sum = xi * xi + yi * yi;
+        unsigned long long r = static_cast<unsigned long long>(std::sqrt(static_cast<double>(sum)));
+        while (static_cast<u128>(r) * r > sum) --r;
+        while (static_cast<u128>(r + 1) * (r + 1) <= sum) ++r;
+        // sum is an integer, so it never equals (r + 1/2)^2 = r^2 + r + 1/4: no ties.
+        if (sum - static_cast<u128>(r) * r > r) ++r;
+        return std::scalbn(static_cast<double>(r), -1074);
+    }
     int e = std::ilogb(a);
     // b/a below 2^-59: the exact length exceeds a by less than 2^-118 of it.
     if (std::ilogb(b) < e - 60) return a;
