@@ -6,6 +6,7 @@
 
 #include "bindings.hpp"
 #include "convert.hpp"
+#include "placers.hpp"
 #include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
@@ -23,6 +24,8 @@ bool is_text(nb::handle h, const char* value) {
 
 struct PyFirstFit {
     nb::object items, bin, global_distance, rotations, strategy, placement;
+    bool incremental = false;
+    int threads = 1;
 };
 
 std::vector<double> to_doubles(nb::handle seq_h, const char* what) {
@@ -53,6 +56,8 @@ nb::tuple do_pack(PyFirstFit& ff) {
     q::Strategy strategy = is_text(ff.strategy, "bl") ? q::Strategy::BottomLeft : q::Strategy::Nfp;
     q::Placement placement = is_text(ff.placement, "center") ? q::Placement::Center : q::Placement::Corner;
     q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), rots, strategy, placement);
+    engine.incremental = ff.incremental;
+    engine.threads = ff.threads;
     q::PackResult r;
     {
         nb::gil_scoped_release release;
@@ -81,16 +86,19 @@ void bind_first_fit(nb::module_& m) {
     nb::class_<PyFirstFit>(m, "FirstFit", nb::dynamic_attr(),
                            "Packs items into as many bins as needed, heaviest first, first fit.")
         .def("__init__", [](PyFirstFit* self, nb::handle items, nb::handle bin, nb::handle global_distance,
-                            nb::handle rotations, nb::handle strategy, nb::handle placement) {
+                            nb::handle rotations, nb::handle strategy, nb::handle placement, bool incremental,
+                            nb::handle threads) {
             if (!is_text(placement, "corner") && !is_text(placement, "center"))
                 throw q::ValueError("placement 仅支持 'corner'/'center'，收到：" + nb::cast<std::string>(nb::repr(placement)));
             if (is_text(strategy, "bl") && is_text(placement, "center"))
                 throw q::ValueError(
                     "BottomLeft 策略不支持 placement='center'（挤压贴角算法，无中心语义）；请使用 strategy='nfp' 或 placement='corner'");
             new (self) PyFirstFit{nb::borrow(items), nb::borrow(bin), nb::borrow(global_distance), nb::borrow(rotations),
-                                  nb::borrow(strategy), nb::borrow(placement)};
+                                  nb::borrow(strategy), nb::borrow(placement), incremental, thread_count(threads)};
         }, "items"_a, "bin"_a, "global_distance"_a = 0.0, "rotations"_a = nb::none(), "strategy"_a = "nfp",
-           "placement"_a = "corner")
+           "placement"_a = "corner", "incremental"_a = false, "threads"_a = nb::none())
+        .def_rw("incremental", &PyFirstFit::incremental)
+        .def_rw("threads", &PyFirstFit::threads)
         .def_rw("items", &PyFirstFit::items)
         .def_rw("bin", &PyFirstFit::bin)
         .def_rw("global_distance", &PyFirstFit::global_distance)
@@ -102,7 +110,9 @@ void bind_first_fit(nb::module_& m) {
             nb::object width = nb::getattr(ff.bin, "width"), height = nb::getattr(ff.bin, "height");
             if (is_text(ff.strategy, "bl"))
                 return nb::module_::import_("Quarvo.placer_bl").attr("BottomLeftPlacer")(width, height);
-            return nb::module_::import_("Quarvo.placer_nfp").attr("NfpPlacer")(width, height, ff.rotations, "placement"_a = ff.placement);
+            return nb::module_::import_("Quarvo.placer_nfp").attr("NfpPlacer")(
+                width, height, ff.rotations, "placement"_a = ff.placement, "incremental"_a = ff.incremental,
+                "threads"_a = ff.threads);
         });
 }
 

@@ -55,7 +55,11 @@ void PyNfpPlacer::sync() {
 bool PyNfpPlacer::run(nb::handle item, bool (q::NfpPlacer::*step)(q::Shape&)) {
     q::Shape* s = to_shape(item);
     sync();
-    bool ok = (eng.*step)(*s);
+    bool ok;
+    {
+        nb::gil_scoped_release release;
+        ok = (eng.*step)(*s);
+    }
     if (ok) packed.append(item);
     return ok;
 }
@@ -102,14 +106,20 @@ void bind_placer_nfp(nb::module_& m) {
     m.attr("_nfp_cache") = nb::cast(NfpCacheView{});
 
     nb::class_<PyNfpPlacer>(m, "NfpPlacer", nb::dynamic_attr(), "Places items in one bin by no-fit polygons.")
-        .def("__init__", [](PyNfpPlacer* self, nb::handle bin_w, nb::handle bin_h, nb::handle rotations, nb::handle placement) {
+        .def("__init__", [](PyNfpPlacer* self, nb::handle bin_w, nb::handle bin_h, nb::handle rotations, nb::handle placement,
+                            bool incremental, nb::handle threads) {
             double w = to_double(bin_w, "bin_w"), h = to_double(bin_h, "bin_h");
             nb::object rots = rotations.is_none() ? nb::object(contour_to_list(q::default_rotations())) : nb::borrow(rotations);
             bool ok = nb::isinstance<nb::str>(placement) &&
                       (nb::cast<std::string>(placement) == "corner" || nb::cast<std::string>(placement) == "center");
             if (!ok) throw q::ValueError("placement 仅支持 'corner'/'center'，收到：" + nb::cast<std::string>(nb::repr(placement)));
             new (self) PyNfpPlacer{q::NfpPlacer(w, h), rots, nb::borrow(placement), nb::list()};
-        }, "bin_w"_a, "bin_h"_a, "rotations"_a = nb::none(), "placement"_a = "corner")
+            self->eng.incremental = incremental;
+            self->eng.threads = thread_count(threads);
+        }, "bin_w"_a, "bin_h"_a, "rotations"_a = nb::none(), "placement"_a = "corner", "incremental"_a = false,
+           "threads"_a = nb::none())
+        .def_prop_ro("incremental", [](PyNfpPlacer& p) { return p.eng.incremental; })
+        .def_prop_ro("threads", [](PyNfpPlacer& p) { return p.eng.threads; })
         .def_prop_rw("bin_w", [](PyNfpPlacer& p) { return p.eng.bin_w; },
                      [](PyNfpPlacer& p, nb::handle v) { p.eng.bin_w = to_double(v, "bin_w"); })
         .def_prop_rw("bin_h", [](PyNfpPlacer& p) { return p.eng.bin_h; },

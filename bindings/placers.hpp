@@ -3,7 +3,12 @@
 #pragma once
 #include <nanobind/nanobind.h>
 
+#include <algorithm>
+#include <string>
+#include <thread>
+
 #include "convert.hpp"
+#include "quarvo/errors.hpp"
 #include "quarvo/placer_nfp.hpp"
 
 namespace qb {
@@ -40,5 +45,13 @@ struct PyNfpPlacer {
 };
 
 nb::object signature_to_py(int id);
+
+// Worker threads for rotations: None means one per core; at least 1.
+inline int thread_count(nb::handle threads) {
+    if (threads.is_none()) return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    long long n = nb::cast<long long>(threads);
+    if (n < 1) throw quarvo::ValueError("threads must be at least 1, got " + std::to_string(n));
+    return static_cast<int>(std::min<long long>(n, 1024));
+}
 
 }  // namespace qb

@@ -36,7 +36,10 @@ FirstFit::FirstFit(std::vector<Shape*> items, Bin bin, double global_distance,
 
 std::unique_ptr<Placer> FirstFit::make_placer() const {
     if (strategy == Strategy::BottomLeft) throw NotImplementedError("bottom-left placement is not available yet");
-    return std::make_unique<NfpPlacer>(bin.width, bin.height, rotations ? *rotations : default_rotations(), placement);
+    auto p = std::make_unique<NfpPlacer>(bin.width, bin.height, rotations ? *rotations : default_rotations(), placement);
+    p->incremental = incremental;
+    p->threads = threads;
+    return p;
 }
 
 PackResult FirstFit::do_pack() {

@@ -10,6 +10,37 @@ double Shape::area() const { throw NotImplementedError(); }
 BBox Shape::bounding_box() const { throw NotImplementedError(); }
 Pt Shape::reference_point_local() const { throw NotImplementedError(); }
 Contour Shape::world_contour() const { throw NotImplementedError(); }
+std::unique_ptr<Shape> Shape::clone_geometry() const { throw NotImplementedError(); }
+
+void Shape::copy_state_to(Shape& to) const {
+    to.tx_ = tx_;
+    to.ty_ = ty_;
+    to.rotation_ = rotation_;
+    to.infl_ = infl_;
+    to.inflation = inflation;
+    to.margin = margin;
+    to.bin_id = bin_id;
+    to.weight = weight;
+    to.sig_id = sig_id;
+    to.cache_area_ = cache_area_;
+    to.dirty_ = true;
+}
+
+Polygon::Polygon(Stored, const Polygon& from) : Shape(Kind::Polygon), outer_(from.outer_), holes_(from.holes_) {
+    convex_ = from.convex_;
+}
+
+std::unique_ptr<Shape> Polygon::clone_geometry() const {
+    std::unique_ptr<Polygon> p(new Polygon(Stored{}, *this));
+    copy_state_to(*p);
+    return p;
+}
+
+std::unique_ptr<Shape> Circle::clone_geometry() const {
+    auto c = std::make_unique<Circle>(radius);
+    copy_state_to(*c);
+    return c;
+}
 
 Polygon::Polygon(const Contour& outer, const std::vector<Contour>& holes) : Shape(Kind::Polygon) {
     outer_ = ensure_winding(outer, true);

@@ -1,6 +1,8 @@
 #include "quarvo/placer_nfp.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -501,6 +503,143 @@ bool item_inside(const Shape& item, Pt t, const Contour& room) {
     return true;
 }
 
+// False only when no translation can put the item's box in the bin, with a
+// margin far above rounding so that no candidate that could pass is skipped.
+bool box_can_fit(const Shape& item, double bin_w, double bin_h, double eps) {
+    BBox b = rotated_bbox(item);
+    double slack_x = 1e-12 * (std::fabs(bin_w) + std::fabs(b.minx) + std::fabs(b.maxx) + 1.0);
+    double slack_y = 1e-12 * (std::fabs(bin_h) + std::fabs(b.miny) + std::fabs(b.maxy) + 1.0);
+    if (b.maxx - b.minx > bin_w + 2 * eps + slack_x) return false;
+    if (b.maxy - b.miny > bin_h + 2 * eps + slack_y) return false;
+    return true;
+}
+
+ClipperLib::Path world_path(const Contour& local, double ax, double ay) {
+    ClipperLib::Path path;
+    path.reserve(local.size());
+    for (const Pt& p : local) path.push_back(ClipperLib::IntPoint(to_grid(p.x + ax), to_grid(p.y + ay)));
+    return path;
+}
+
+// Every contour of the tree, reversed, so that the negative fill rule keeps the
+// region filled when these paths are united again.
+void store_tree(const ClipperLib::PolyNode& node, ClipperLib::Paths& out) {
+    if (!node.Contour.empty()) out.emplace_back(node.Contour.rbegin(), node.Contour.rend());
+    for (const ClipperLib::PolyNode* child : node.Childs) store_tree(*child, out);
+}
+
+struct KindKey {
+    int sig;
+    double rot, infl;
+    bool operator==(const KindKey& o) const { return sig == o.sig && same(rot, o.rot) && same(infl, o.infl); }
+};
+struct KindKeyHash {
+    std::size_t operator()(const KindKey& k) const {
+        std::size_t h = static_cast<std::size_t>(k.sig);
+        hash_double(h, k.rot);
+        hash_double(h, k.infl);
+        return h;
+    }
+};
+
+struct RotationResult {
+    bool found = false;
+    Pt pos{};
+    double score = kInf;
+};
+
+}  // namespace
+
+// The forbidden region of each moving kind seen in this bin, as united so far.
+struct NfpPlacer::Incremental {
+    struct Union {
+        std::vector<Shape*> basis;  // the placed items whose NFPs it holds, in order
+        ClipperLib::Paths paths;
+    };
+    std::unordered_map<KindKey, Union, KindKeyHash> unions;
+};
+
+NfpPlacer::~NfpPlacer() = default;
+NfpPlacer::NfpPlacer(NfpPlacer&&) noexcept = default;
+NfpPlacer& NfpPlacer::operator=(NfpPlacer&&) noexcept = default;
+
+namespace {
+
+struct RotationJob {
+    Shape* mover = nullptr;  // the item itself, or a private copy at this rotation
+    bool can_fit = false;
+    std::vector<std::shared_ptr<const Contour>> locals;
+    NfpPlacer::Incremental::Union* stored = nullptr;
+};
+
+RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, const std::vector<HoleRoom>& rooms) {
+    RotationResult res;
+    const std::vector<Shape*>& packed = pl.packed;
+    Shape& mover = *job.mover;
+    ClipperLib::Paths paths;
+    std::size_t first_new = 0;
+    if (job.stored) {
+        const auto& basis = job.stored->basis;
+        bool prefix = basis.size() <= packed.size() && std::equal(basis.begin(), basis.end(), packed.begin());
+        if (prefix) {
+            paths = job.stored->paths;
+            first_new = basis.size();
+        }
+    }
+    paths.reserve(paths.size() + packed.size() - first_new);
+    std::vector<Contour> hole_nfps;
+    std::vector<std::size_t> hole_room;  // hole NFP index -> rooms index
+    std::size_t room_index = 0;
+    for (std::size_t j = 0; j < packed.size(); ++j) {
+        const Shape& o = *packed[j];
+        if (j >= first_new) paths.push_back(world_path(*job.locals[j], o.tx(), o.ty()));
+        if (o.is_polygon() && as_polygon(o).is_container()) {
+            std::vector<Contour> hn = compute_hole_nfps(o, mover);
+            for (std::size_t k = 0; k < hn.size(); ++k) {
+                hole_nfps.push_back(std::move(hn[k]));
+                hole_room.push_back(room_index + k);
+            }
+            room_index += as_polygon(o).holes().size();
+        }
+    }
+    ClipperLib::Clipper clipper;
+    clipper.AddPaths(paths, ClipperLib::ptSubject, true);
+    ClipperLib::PolyTree tree;
+    clipper.Execute(ClipperLib::ctUnion, tree, ClipperLib::pftNegative, ClipperLib::pftNegative);
+    std::vector<Contour> merged;
+    collect(tree, merged);
+    if (job.stored) {
+        job.stored->paths.clear();
+        store_tree(tree, job.stored->paths);
+        job.stored->basis = packed;
+    }
+
+    // A candidate inside a hole NFP is taken only when the item really lies in
+    // the hole's room and overlaps no other placed item.
+    HoleFilter filter = [&](std::size_t h, Pt p, Pt t) {
+        const HoleRoom& room = rooms[hole_room[h]];
+        if (!room.usable || !item_inside(mover, t, room.room)) return false;
+        for (std::size_t j = 0; j < packed.size(); ++j) {
+            if (j == room.container) continue;
+            const Contour& local = *job.locals[j];
+            const double ax = packed[j]->tx(), ay = packed[j]->ty();
+            Contour world;
+            world.reserve(local.size());
+            for (const Pt& q : local) world.push_back({q.x + ax, q.y + ay});
+            BBox wb = polygon_bbox(world);
+            if (p.x < wb.minx || p.x > wb.maxx || p.y < wb.miny || p.y > wb.maxy) continue;
+            if (point_in_polygon(p, world)) return false;
+        }
+        return true;
+    };
+    SearchResult r = search_best_position(merged, hole_nfps, mover, pl.bin_w, pl.bin_h, 40, 1e-6, pl.placement,
+                                          hole_nfps.empty() ? nullptr : &filter);
+    res.found = r.found;
+    res.pos = r.pos;
+    res.score = r.score;
+    return res;
+}
+
 }  // namespace
 
 bool NfpPlacer::trypack_nonempty(Shape& item) {
@@ -516,65 +655,104 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
             rooms.push_back({ci, std::move(room), usable});
         }
     }
+    if (incremental && !inc_) inc_ = std::make_unique<Incremental>();
 
+    const std::vector<double> rots = rotations_for(item);
+    const std::size_t n = rots.size();
+    auto lookup_nfps = [&](RotationJob& job) {
+        job.locals.resize(packed.size());
+        for (std::size_t j = 0; j < packed.size(); ++j) job.locals[j] = local_nfp(*packed[j], *job.mover);
+    };
+    std::vector<RotationJob> jobs(n);
+    std::vector<std::unique_ptr<Shape>> clones;
+    const bool parallel = threads > 1 && n > 1;
+    // In a sequential run the NFP cache fills in rotation order. Workers may
+    // fill it side by side only when no two rotations share cache keys;
+    // otherwise the NFPs are looked up in rotation order before they start.
+    auto prepare = [&](std::size_t i, Shape& mover, bool lookup) {
+        RotationJob& job = jobs[i];
+        job.mover = &mover;
+        job.can_fit = box_can_fit(mover, bin_w, bin_h, 1e-6);
+        if (!job.can_fit) return;
+        if (lookup) lookup_nfps(job);
+        if (inc_) {
+            KindKey key{geometry_signature(mover), round6(mover.rotation()), round6(mover.infl())};
+            job.stored = &inc_->unions[key];
+        }
+    };
+    std::vector<RotationResult> results(n);
+    if (!parallel) {
+        for (std::size_t i = 0; i < n; ++i) {
+            check_cancel();
+            item.set_rotation(rots[i]);
+            prepare(i, item, true);
+            if (jobs[i].can_fit) results[i] = evaluate_rotation(*this, jobs[i], rooms);
+        }
+    } else {
+        // Workers only read the placed items: fill their lazy caches first.
+        for (Shape* o : packed) {
+            geometry_signature(*o);
+            if (o->is_polygon()) {
+                as_polygon(*o).outer_convex();
+                as_polygon(*o).transformed();
+            }
+        }
+        geometry_signature(item);
+        if (item.is_polygon()) as_polygon(item).outer_convex();
+        std::vector<double> keys;
+        for (double r : rots) keys.push_back(round6(r));
+        bool distinct = true;
+        for (std::size_t i = 0; i < n && distinct; ++i)
+            for (std::size_t k = 0; k < i; ++k)
+                if (same(keys[i], keys[k])) { distinct = false; break; }
+        for (std::size_t i = 0; i < n; ++i) {
+            check_cancel();
+            clones.push_back(item.clone_geometry());
+            clones.back()->set_rotation(rots[i]);
+            prepare(i, *clones.back(), !distinct);
+        }
+        item.set_rotation(rots[n - 1]);
+        // Two rotations of one kind would share a stored union: keep them apart.
+        std::vector<bool> shared(n, false);
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t k = 0; k < i; ++k)
+                if (jobs[i].stored && jobs[i].stored == jobs[k].stored) shared[i] = true;
+        std::atomic<std::size_t> next{0};
+        std::vector<std::exception_ptr> errors(n);
+        auto work = [&]() {
+            for (std::size_t i; (i = next.fetch_add(1)) < n;) {
+                if (!jobs[i].can_fit || shared[i]) continue;
+                try {
+                    if (jobs[i].locals.empty() && !packed.empty()) lookup_nfps(jobs[i]);
+                    results[i] = evaluate_rotation(*this, jobs[i], rooms);
+                } catch (...) {
+                    errors[i] = std::current_exception();
+                }
+            }
+        };
+        std::size_t hw = std::max(1u, std::thread::hardware_concurrency());
+        std::size_t workers = std::min<std::size_t>({static_cast<std::size_t>(threads), hw, n}) - 1;
+        std::vector<std::thread> pool;
+        for (std::size_t w = 0; w < workers; ++w) pool.emplace_back(work);
+        work();
+        for (std::thread& t : pool) t.join();
+        for (std::size_t i = 0; i < n; ++i)
+            if (shared[i] && jobs[i].can_fit) results[i] = evaluate_rotation(*this, jobs[i], rooms);
+        for (std::size_t i = 0; i < n; ++i)
+            if (errors[i]) std::rethrow_exception(errors[i]);
+    }
+
+    // Best score first; on equal scores the earlier rotation.
     bool found = false;
     Pt best_pos{};
     double best_rot = item.rotation();
     double best_score = kInf;
-    std::vector<std::shared_ptr<const Contour>> locals(packed.size());
-    ClipperLib::Paths paths;
-    for (double rot : rotations_for(item)) {
-        check_cancel();
-        item.set_rotation(rot);
-        paths.clear();
-        paths.reserve(packed.size());
-        std::vector<Contour> hole_nfps;
-        std::vector<std::size_t> hole_room;  // hole NFP index -> rooms index
-        std::size_t room_index = 0;
-        for (std::size_t j = 0; j < packed.size(); ++j) {
-            Shape& o = *packed[j];
-            locals[j] = local_nfp(o, item);
-            const double ax = o.tx(), ay = o.ty();
-            ClipperLib::Path path;
-            path.reserve(locals[j]->size());
-            for (const Pt& p : *locals[j]) path.push_back(ClipperLib::IntPoint(to_grid(p.x + ax), to_grid(p.y + ay)));
-            paths.push_back(std::move(path));
-            if (o.is_polygon() && as_polygon(o).is_container()) {
-                std::vector<Contour> hn = compute_hole_nfps(o, item);
-                for (std::size_t k = 0; k < hn.size(); ++k) {
-                    hole_nfps.push_back(std::move(hn[k]));
-                    hole_room.push_back(room_index + k);
-                }
-                room_index += as_polygon(o).holes().size();
-            }
-        }
-        std::vector<Contour> merged = merge_paths(paths);
-
-        // A candidate inside a hole NFP is taken only when the item really lies
-        // in the hole's room and overlaps no other placed item.
-        HoleFilter filter = [&](std::size_t h, Pt p, Pt t) {
-            const HoleRoom& room = rooms[hole_room[h]];
-            if (!room.usable || !item_inside(item, t, room.room)) return false;
-            for (std::size_t j = 0; j < packed.size(); ++j) {
-                if (j == room.container) continue;
-                const Contour& local = *locals[j];
-                const double ax = packed[j]->tx(), ay = packed[j]->ty();
-                Contour world;
-                world.reserve(local.size());
-                for (const Pt& q : local) world.push_back({q.x + ax, q.y + ay});
-                BBox wb = polygon_bbox(world);
-                if (p.x < wb.minx || p.x > wb.maxx || p.y < wb.miny || p.y > wb.maxy) continue;
-                if (point_in_polygon(p, world)) return false;
-            }
-            return true;
-        };
-        SearchResult r = search_best_position(merged, hole_nfps, item, bin_w, bin_h, 40, 1e-6, placement,
-                                              hole_nfps.empty() ? nullptr : &filter);
-        if (r.found && r.score < best_score) {
+    for (std::size_t i = 0; i < n; ++i) {
+        if (results[i].found && results[i].score < best_score) {
             found = true;
-            best_pos = r.pos;
-            best_rot = rot;
-            best_score = r.score;
+            best_pos = results[i].pos;
+            best_rot = rots[i];
+            best_score = results[i].score;
         }
     }
     if (!found) return false;

@@ -35,6 +35,8 @@ public:
     std::optional<std::vector<double>> rotations;
     Strategy strategy;
     Placement placement;
+    bool incremental = false;  // handed to the NFP placers
+    int threads = 1;           // handed to the NFP placers
 };
 
 }  // namespace quarvo

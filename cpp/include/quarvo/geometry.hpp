@@ -57,6 +57,9 @@ public:
     // The world outline as one closed contour: the outer contour of a polygon,
     // the 64-gon of a circle.
     virtual Contour world_contour() const;
+    // A private copy of the item's geometry and transformation state (no host
+    // data), for evaluating rotations side by side.
+    virtual std::unique_ptr<Shape> clone_geometry() const;
 
     std::optional<double> cached_area() const { return cache_area_; }
 
@@ -71,6 +74,7 @@ public:
 
 protected:
     explicit Shape(Kind k) : kind_(k) {}
+    void copy_state_to(Shape& to) const;
 
     Kind kind_;
     double tx_ = 0.0, ty_ = 0.0, rotation_ = 0.0, infl_ = 0.0;
@@ -96,6 +100,7 @@ public:
     BBox bounding_box() const override;
     Pt reference_point_local() const override;
     Contour world_contour() const override { return transformed(); }
+    std::unique_ptr<Shape> clone_geometry() const override;
 
     bool has_cache_rotated() const { return has_rot_; }
     bool has_cache_transformed() const { return has_tr_; }
@@ -110,6 +115,9 @@ public:
     bool outer_convex() const;
 
 private:
+    struct Stored {};
+    Polygon(Stored, const Polygon& from);  // copies the stored contours as they are
+
     Contour outer_;
     std::vector<Contour> holes_;
     mutable Contour cache_rotated_, cache_transformed_;
@@ -129,6 +137,7 @@ public:
     BBox bounding_box() const override;
     Pt reference_point_local() const override { return {0.0, 0.0}; }
     Contour world_contour() const override;
+    std::unique_ptr<Shape> clone_geometry() const override;
 
     double radius;
 };

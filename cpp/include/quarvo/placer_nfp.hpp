@@ -85,6 +85,9 @@ class NfpPlacer : public Placer {
 public:
     NfpPlacer(double bin_w, double bin_h, std::vector<double> rotations = default_rotations(),
               Placement placement = Placement::Corner);
+    ~NfpPlacer() override;
+    NfpPlacer(NfpPlacer&&) noexcept;
+    NfpPlacer& operator=(NfpPlacer&&) noexcept;
 
     bool trypack(Shape& item) override;
     std::vector<double> rotations_for(const Shape& item) const;
@@ -97,6 +100,18 @@ public:
     double bin_w, bin_h;
     std::vector<double> rotations;
     Placement placement;
+    // Keep, per moving kind (signature, rotation, inflation), the union of the
+    // NFPs of the items placed so far and extend it, instead of uniting every
+    // NFP afresh. Positions may differ from the exact mode by the 1e-6 grid.
+    bool incremental = false;
+    // Rotations evaluated side by side on up to this many threads (1: in turn).
+    // The result equals the sequential one exactly.
+    int threads = 1;
+
+    struct Incremental;
+
+private:
+    std::unique_ptr<Incremental> inc_;
 };
 
 }  // namespace quarvo
