@@ -49,7 +49,14 @@ PackResult FirstFit::do_pack() {
     };
     std::vector<Keyed> order;
     order.reserve(items.size());
-    // Keys are read before anything is changed, so a bad key leaves the items untouched.
+    // Everything is checked before anything is changed, so bad input leaves the items untouched.
+    require_sound_bin(bin.width, bin.height);
+    if (!std::isfinite(global_distance) || std::fabs(global_distance) > MAX_COORDINATE)
+        throw ValueError("global_distance is " + std::to_string(global_distance) + ", not a usable finite number");
+    if (rotations)
+        for (double r : *rotations)
+            if (!std::isfinite(r)) throw ValueError("rotation " + std::to_string(r) + " is not a finite number");
+    for (std::size_t i = 0; i < items.size(); ++i) require_sound_item(*items[i], "item " + std::to_string(i));
     for (Shape* s : items) {
         double a = s->area();
         if (std::isnan(s->weight)) throw ValueError("item weight is NaN");

@@ -5,6 +5,7 @@
 #include <thread>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <deque>
 #include <limits>
 #include <mutex>
@@ -464,6 +465,11 @@ bool NfpPlacer::fits(const Shape& item, double eps) const {
 }
 
 bool NfpPlacer::trypack(Shape& item) {
+    // Garbage in must not reach the union or the search: refuse it before moving anything.
+    require_sound_bin(bin_w, bin_h);
+    require_sound_item(item);
+    for (double r : rotations)
+        if (!std::isfinite(r)) throw ValueError("rotation " + std::to_string(r) + " is not a finite number");
     if (item.is_polygon() && !as_polygon(item).outer_convex()) return false;
     return packed.empty() ? trypack_empty(item) : trypack_nonempty(item);
 }

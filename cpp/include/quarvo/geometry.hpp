@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "quarvo/geometry_handle.hpp"
@@ -146,5 +147,15 @@ struct Bin {
     double width;
     double height;
 };
+
+// Largest coordinate magnitude the placers accept: the polygon union works on
+// a 1e-6 integer grid that must fit in 62 bits.
+constexpr double MAX_COORDINATE = 1e12;
+
+// ValueError naming the value when an item's geometry or state is not finite
+// or beyond MAX_COORDINATE (`what` names the item in the message).
+void require_sound_item(const Shape& s, const std::string& what = "item");
+// ValueError when a bin side is NaN, infinite or beyond MAX_COORDINATE.
+void require_sound_bin(double width, double height);
 
 }  // namespace quarvo
