@@ -137,6 +137,37 @@ def test_bad_job_is_rejected_in_one_line_and_nothing_written(tmp_path, capsys, p
     assert sorted(p.name for p in tmp_path.iterdir()) == ["job.json"]
 
 
+@settings(max_examples=150, deadline=None)
+@given(
+    outer=st.lists(st.tuples(st.floats(0.2, 10), st.integers(0, 3)), min_size=3, max_size=40),
+    ring=st.lists(st.tuples(st.floats(-12, 12), st.floats(-12, 12)), min_size=3, max_size=12),
+)
+def test_bucketed_boundary_test_agrees_with_all_pairs(outer, ring):
+    from Quarvo.geometry_handle import segments_intersect
+
+    # a star-shaped outer contour, some vertices snapped to a coarse grid so edges can touch exactly
+    n = len(outer)
+    pts = [(round(r * math.cos(2 * math.pi * k / n), q) if q else r * math.cos(2 * math.pi * k / n),
+            round(r * math.sin(2 * math.pi * k / n), q) if q else r * math.sin(2 * math.pi * k / n))
+           for k, (r, q) in enumerate(outer)]
+    closed_outer = pts + [pts[0]]
+    closed_ring = ring + [ring[0]]
+    brute = any(segments_intersect(a, b, c, d) for a, b in zip(closed_ring, closed_ring[1:])
+                for c, d in zip(closed_outer, closed_outer[1:]))
+    assert cli._boundaries_meet(closed_ring, closed_outer) == brute
+
+
+def test_many_point_contours_are_checked(tmp_path, capsys):
+    job = base_job(items=[{"type": "polygon", "outer": ngon(100, 20000), "holes": [ngon(99.9, 20000)]}])
+    assert cli.parse_job(job).items[0].holes
+    job["items"][0]["holes"] = [[[x + 60, y] for x, y in ngon(50, 20000)]]
+    with pytest.raises(cli.JobError, match="crosses"):
+        cli.parse_job(job)
+    job["items"][0]["holes"] = [ngon(100.5, 20000)]  # around the outer contour, not inside it
+    with pytest.raises(cli.JobError, match="lies outside"):
+        cli.parse_job(job)
+
+
 def test_bl_with_center_is_rejected(tmp_path, capsys):
     status, _, err = run(tmp_path, base_job(strategy="bl", placement="center"), capsys=capsys)
     assert status == 2 and "placement" in err and '"center"' in err

@@ -165,16 +165,52 @@ def _area(closed):
     return s / 2.0
 
 
-def _check_hole(hole, outer, where):
-    from Quarvo.geometry_handle import point_in_polygon, segments_intersect
+def _boundaries_meet(ring, outer):
+    """Whether any edge of ring touches or crosses an edge of outer.
 
-    for p in hole[:-1]:
-        if not point_in_polygon(p, outer):
-            raise JobError(f"{where}: lies outside its outer contour (point {_show(list(p))})")
-    for a, b in zip(hole, hole[1:]):
-        for c, d in zip(outer, outer[1:]):
-            if segments_intersect(a, b, c, d):
-                raise JobError(f"{where}: crosses or touches its outer contour")
+    Outer edges are bucketed on a grid of about sqrt(n) x sqrt(n) cells, so
+    contours of many thousand points are checked in near-linear time.
+    """
+    from Quarvo.geometry_handle import segments_intersect
+
+    xs = [p[0] for p in outer]
+    ys = [p[1] for p in outer]
+    x0, y0 = min(xs), min(ys)
+    cells = max(1, int(math.sqrt(len(outer))))
+    cw = (max(xs) - x0) / cells or 1.0
+    ch = (max(ys) - y0) / cells or 1.0
+    pad = 1e-9
+
+    def span(a, b):
+        def index(v, lo, size):
+            return min(cells - 1, max(0, int((v - lo) / size)))
+
+        return (range(index(min(a[0], b[0]) - pad, x0, cw), index(max(a[0], b[0]) + pad, x0, cw) + 1),
+                range(index(min(a[1], b[1]) - pad, y0, ch), index(max(a[1], b[1]) + pad, y0, ch) + 1))
+
+    grid = {}
+    edges = list(zip(outer, outer[1:]))
+    for k, (c, d) in enumerate(edges):
+        cols, rows = span(c, d)
+        for i in cols:
+            for j in rows:
+                grid.setdefault((i, j), []).append(k)
+    for a, b in zip(ring, ring[1:]):
+        cols, rows = span(a, b)
+        near = {k for i in cols for j in rows for k in grid.get((i, j), ())}
+        if any(segments_intersect(a, b, *edges[k]) for k in near):
+            return True
+    return False
+
+
+def _check_hole(hole, outer, where):
+    from Quarvo.geometry_handle import point_in_polygon
+
+    if _boundaries_meet(hole, outer):
+        raise JobError(f"{where}: crosses or touches its outer contour")
+    # The boundaries are apart, so one vertex tells whether the whole hole is inside.
+    if not point_in_polygon(hole[0], outer):
+        raise JobError(f"{where}: lies outside its outer contour (point {_show(list(hole[0]))})")
 
 
 def _item(raw, i):
