@@ -117,13 +117,16 @@ def area_of(it):
     extra=st.lists(st.sampled_from([0.0, 0.25, 1.0]), min_size=9, max_size=9),
     rotations=rotation_lists,
     by_size=st.booleans(),
+    incremental=st.booleans(),
+    threads=st.sampled_from([1, 2]),
 )
-def test_layout_in_bin_and_apart(items, bin_w, bin_h, placement, infl, extra, rotations, by_size):
+def test_layout_in_bin_and_apart(items, bin_w, bin_h, placement, infl, extra, rotations, by_size, incremental,
+                                 threads):
     for it, e in zip(items, extra):
         it.infl = infl + e
     if by_size:
         items = sorted(items, key=area_of, reverse=True)
-    placer = NfpPlacer(bin_w, bin_h, rotations, placement)
+    placer = NfpPlacer(bin_w, bin_h, rotations, placement, incremental=incremental, threads=threads)
     for it in items:
         before = len(placer.packed)
         ok = placer.trypack(it)
@@ -143,27 +146,46 @@ def test_layout_in_bin_and_apart(items, bin_w, bin_h, placement, infl, extra, ro
     smalls=st.lists(st.one_of(st.floats(1, 12).map(Circle), convex_polygon()), min_size=2, max_size=7),
     placement=st.sampled_from(["corner", "center"]),
     infl=st.sampled_from([0.0, 0.5, 1.5]),
+    incremental=st.booleans(),
 )
-def test_rings_first_then_small_items(rings, smalls, placement, infl):
+def test_rings_first_then_small_items(rings, smalls, placement, infl, incremental):
     """Containers go in first, so their holes are offered to every later item."""
     for it in rings + smalls:
         it.infl = infl
-    placer = NfpPlacer(150, 150, None, placement)
+    placer = NfpPlacer(150, 150, None, placement, incremental=incremental)
     for it in rings + smalls:
         placer.trypack(it)
     assert gc.layout_violations(placer.packed, 150, 150) == []
 
 
 @settings(max_examples=25, deadline=None)
-@given(r=st.floats(3, 15), n=st.integers(2, 6), infl=st.sampled_from([0.0, 1.0]))
-def test_equal_circles_in_the_middle_of_a_ring(r, n, infl):
+@given(r=st.floats(3, 15), n=st.integers(2, 6), infl=st.sampled_from([0.0, 1.0]), incremental=st.booleans())
+def test_equal_circles_in_the_middle_of_a_ring(r, n, infl, incremental):
     """Centre mode offers the hole first: equal circles must not pile up there."""
     rg = Polygon(gc.regular_ngon(0, 0, 40), [gc.regular_ngon(0, 0, 20)])
     rg.infl = infl
-    placer = NfpPlacer(200, 200, placement="center")
+    placer = NfpPlacer(200, 200, placement="center", incremental=incremental)
     assert placer.trypack(rg)
     for _ in range(n):
         c = Circle(r)
         c.infl = infl
         placer.trypack(c)
     assert gc.layout_violations(placer.packed, 200, 200) == []
+
+
+@settings(max_examples=30, deadline=None)
+@given(seed_items=st.lists(st.one_of(st.floats(2, 20).map(lambda r: ("c", r)), convex_polygon().map(lambda p: ("p", p.outer))),
+                           min_size=2, max_size=10),
+       placement=st.sampled_from(["corner", "center"]),
+       rotations=rotation_lists)
+def test_threads_give_the_sequential_layout(seed_items, placement, rotations):
+    """Rotations tried side by side must choose exactly what one thread chooses."""
+    layouts = []
+    for threads in (1, 2):
+        items = [Circle(v) if k == "c" else Polygon(v) for k, v in seed_items]
+        for it in items:
+            it.infl = 1.0
+        placer = NfpPlacer(120, 120, rotations, placement, threads=threads)
+        oks = [placer.trypack(it) for it in items]
+        layouts.append([(ok, it.rotation, it.tx, it.ty) for ok, it in zip(oks, items)])
+    assert layouts[0] == layouts[1]
