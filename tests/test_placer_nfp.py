@@ -514,3 +514,55 @@ def test_hole_of_inflated_container_used_by_polygon_in_corner_mode():
     assert p.trypack(sq)
     assert layout_ok(p) == []
     assert sq.bounding_box()[3] < 30
+
+
+# ------------------------------------------------------- placer internals
+
+
+def test_start_positions_and_fits():
+    c = Circle(2)
+    c.infl = 0.5
+    pn.NfpPlacer._place_at_origin(c)
+    assert (c.tx, c.ty) == (2.5, 2.5)
+    sq = Polygon(rect(-3, -1, 1, 2))
+    pn.NfpPlacer._place_at_origin(sq)
+    assert (sq.tx, sq.ty) == (3, 1)
+    p = pn.NfpPlacer(100, 60)
+    p._place_at_center(sq)
+    assert (sq.tx, sq.ty) == (51, 29.5)
+    p._place_at_center(c)
+    assert (c.tx, c.ty) == (50, 30)
+    c.set_position(2.5 - 5e-7, 2.5)
+    assert p._fits(c)
+    c.set_position(2.5 - 2e-6, 2.5)
+    assert not p._fits(c) and p._fits(c, eps=1e-5)
+    assert p.packed == []
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+@pytest.mark.parametrize("incremental", [False, True])
+def test_refused_item_keeps_last_rotation_and_translation(threads, incremental):
+    p = pn.NfpPlacer(20, 20, rotations=[0.0, 0.5, 1.0], threads=threads, incremental=incremental)
+    assert p.trypack(Polygon(rect(0, 0, 20, 15)))
+    for it in (Polygon(rect(0, 0, 8, 8)), Polygon(rect(0, 0, 30, 3))):
+        it.set_position(3, 4)
+        assert not p.trypack(it)
+        assert (it.rotation, it.tx, it.ty) == (1.0, 3, 4)
+    assert len(p.packed) == 1
+
+
+def test_refused_in_empty_bin_keeps_last_start_position():
+    p = pn.NfpPlacer(10, 10, rotations=[0.0, 0.5])
+    it = Polygon(rect(0, 0, 30, 3))
+    assert not p.trypack(it)
+    assert it.rotation == 0.5
+    minx, miny, _, _ = it.bounding_box()
+    assert (minx, miny) == pytest.approx((0, 0), abs=1e-12)
+
+
+def test_trypack_halves_called_directly():
+    p = pn.NfpPlacer(50, 50)
+    a, b = Circle(5), Circle(5)
+    assert p._trypack_empty(a) and p.packed == [a]
+    assert p._trypack_nonempty(b) and p.packed == [a, b]
+    assert math.hypot(b.tx - a.tx, b.ty - a.ty) >= 10 * math.cos(math.pi / 64) - 1e-6
