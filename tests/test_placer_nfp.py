@@ -147,6 +147,16 @@ def test_equal_geometries_share_entries_last_bit_does_not():
     assert pn._geometry_signature(a1) != pn._geometry_signature(a3)
 
 
+def test_signed_zero_coordinates_and_rotation_share_entries():
+    a1 = Polygon([(0.0, 0.0), (0.0, 1.75), (2.75, 1.75), (2.75, 0.0)])
+    a2 = Polygon([(-0.0, 0.0), (-0.0, 1.75), (2.75, 1.75), (2.75, -0.0)])
+    b = Circle(0.8125)
+    a2.rotation = -0.0
+    n0 = len(pn._nfp_cache)
+    assert pn.compute_nfp(a1, b) == pn.compute_nfp(a2, b)
+    assert len(pn._nfp_cache) == n0 + 1
+
+
 def test_signatures():
     c = Circle(4.5)
     assert pn._geometry_signature(c) == ("C", 4.5)
