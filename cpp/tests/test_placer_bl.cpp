@@ -1,0 +1,472 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <random>
+
+#include "quarvo/clipper_util.hpp"
+#include "quarvo/errors.hpp"
+#include "quarvo/placer_bl.hpp"
+
+using namespace quarvo;
+
+namespace {
+
+const double kInf = std::numeric_limits<double>::infinity();
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+void expect_contour(const Contour& got, const Contour& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].x, want[i].x) << "entry " << i;
+        EXPECT_EQ(got[i].y, want[i].y) << "entry " << i;
+    }
+}
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+std::unique_ptr<Polygon> rect(double w, double h) {
+    return std::make_unique<Polygon>(Contour{{0, 0}, {0, h}, {w, h}, {w, 0}});
+}
+// Opening downward.
+std::unique_ptr<Polygon> u_shape(double w, double h, double t) {
+    return std::make_unique<Polygon>(Contour{{0, 0}, {0, h}, {w, h}, {w, 0}, {w - t, 0}, {w - t, h - t}, {t, h - t}, {t, 0}});
+}
+// Opening left.
+std::unique_ptr<Polygon> c_shape(double w, double h, double t) {
+    return std::make_unique<Polygon>(Contour{{0, 0}, {0, t}, {w - t, t}, {w - t, h - t}, {0, h - t}, {0, h}, {w, h}, {w, 0}});
+}
+// Stem on the left, arm to the right at the top.
+std::unique_ptr<Polygon> gamma_shape() {
+    return std::make_unique<Polygon>(Contour{{0, 0}, {0, 26}, {25, 26}, {25, 18}, {5, 18}, {5, 0}});
+}
+
+// The plain slide, step for step, through the public functions: the model
+// the placer must agree with.
+bool reference_trypack(double bw, double bh, double eps, std::vector<Shape*>& packed, Shape& item) {
+    BBox b = item.bounding_box();
+    item.translate(bw - b.maxx, bh - b.miny);
+    Contour poly = as_polygon(item);
+    std::vector<Contour> pp;
+    for (Shape* s : packed) pp.push_back(as_polygon(*s));
+    double d = available_space(poly, pp, Direction::Down);
+    bool can_move = d > eps, ok = can_move, left = true;
+    while (can_move) {
+        double mv = d - eps;
+        if (mv < MIN_PROGRESS) break;
+        if (left) {
+            item.translate(0.0, -mv);
+            d = available_space(as_polygon(item), pp, Direction::Left);
+        } else {
+            item.translate(-mv, 0.0);
+            d = available_space(as_polygon(item), pp, Direction::Down);
+        }
+        can_move = d > eps;
+        left = !left;
+    }
+    if (ok)
+        for (const Pt& v : as_polygon(item))
+            if (v.x < -eps || v.y < -eps || v.x > bw + eps || v.y > bh + eps) { ok = false; break; }
+    if (ok) packed.push_back(&item);
+    return ok;
+}
+
+bool overlaps_any(const Shape& item, const std::vector<Shape*>& others) {
+    for (const Shape* o : others)
+        if (o != &item && intersection_area(as_polygon(item), as_polygon(*o)) > 0.0) return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(WallPoly, SquareBothDirections) {
+    Contour sq = {{0, 0}, {0, 10}, {10, 10}, {10, 0}, {0, 0}};
+    expect_contour(to_wall_poly(sq, Direction::Left), {{0, 10}, {0, 0}, {0, 0}, {0, 10}, {0, 10}});
+    expect_contour(to_wall_poly(sq, Direction::Down), {{10, 0}, {10, 0}, {0, 0}, {0, 0}, {0, 10}, {10, 10}, {10, 0}});
+}
+
+TEST(WallPoly, LeftWalksBackwardDownTheWallSide) {
+    // Diamond, clockwise, starting at the top.
+    Contour d = {{5, 10}, {10, 5}, {5, 0}, {0, 5}, {5, 10}};
+    expect_contour(to_wall_poly(d, Direction::Left), {{5, 10}, {0, 5}, {5, 0}, {0, 0}, {0, 10}, {5, 10}});
+    expect_contour(to_wall_poly(d, Direction::Down), {{10, 5}, {10, 0}, {0, 0}, {0, 5}, {5, 10}, {10, 5}});
+}
+
+TEST(WallPoly, TiesPickLeastAlongThenLowestIndex) {
+    // Three vertices share the top height; the least x among them is index 3.
+    Contour p = {{2, 0}, {4, 5}, {3, 5}, {1, 5}, {1, 5}, {0, 2}, {2, 0}};
+    auto e = to_wall_poly_entries(p, Direction::Left);
+    EXPECT_EQ(e.front().index, 3u);
+}
+
+TEST(WallPoly, ShortContoursComeBackUnchanged) {
+    for (const Contour& c : {Contour{}, Contour{{1, 2}}, Contour{{1, 2}, {3, 4}}, Contour{{1, 2}, {3, 4}, {1, 2}}}) {
+        expect_contour(to_wall_poly(c, Direction::Left), c);
+        expect_contour(to_wall_poly(c, Direction::Down), c);
+    }
+}
+
+TEST(WallPoly, AllNanRaisesInsteadOfIndexingNothing) {
+    Contour c = {{kNaN, kNaN}, {kNaN, kNaN}, {kNaN, kNaN}, {kNaN, kNaN}};
+    EXPECT_THROW(to_wall_poly(c, Direction::Down), ValueError);
+}
+
+TEST(Distance, SpanAndHorizontalSegments) {
+    EXPECT_EQ(horizontal_distance({10, 5}, {2, 0}, {2, 10}), 8.0);
+    EXPECT_EQ(horizontal_distance({10, 5}, {12, 0}, {12, 10}), -2.0);
+    EXPECT_EQ(horizontal_distance({10, 11}, {2, 0}, {2, 10}), kInf);
+    EXPECT_EQ(horizontal_distance({10, -1}, {2, 0}, {2, 10}), kInf);
+    EXPECT_EQ(horizontal_distance({10, 10}, {2, 0}, {4, 10}), 6.0);  // at an end's height: measured
+    // Level with a horizontal segment: the smaller x, not the nearer end.
+    EXPECT_EQ(horizontal_distance({10, 3}, {8, 3}, {1, 3}), 9.0);
+    EXPECT_EQ(horizontal_distance({10, 4}, {0, 0}, {4, 8}), 8.0);
+    EXPECT_EQ(vertical_distance({5, 10}, {0, 2}, {10, 2}), 8.0);
+    EXPECT_EQ(vertical_distance({5, 10}, {6, 2}, {10, 2}), kInf);
+    EXPECT_EQ(vertical_distance({3, 10}, {3, 7}, {3, 1}), 9.0);
+}
+
+TEST(AvailableSpace, WallDistanceAndContacts) {
+    Contour item = {{5, 5}, {5, 7}, {7, 7}, {7, 5}, {5, 5}};
+    EXPECT_EQ(available_space(item, {}, Direction::Left), 5.0);
+    EXPECT_EQ(available_space(item, {}, Direction::Down), 5.0);
+    Contour on_wall = {{0, 5}, {0, 7}, {2, 7}, {2, 5}, {0, 5}};
+    EXPECT_EQ(available_space(on_wall, {}, Direction::Left), 0.0);
+    Contour across = {{-1, 5}, {-1, 7}, {2, 7}, {2, 5}, {-1, 5}};
+    EXPECT_EQ(available_space(across, {}, Direction::Left), -1.0);
+    // An obstacle 2 to the left, another below, one far away.
+    Contour left_ob = {{1, 4}, {1, 8}, {3, 8}, {3, 4}, {1, 4}};
+    Contour below = {{5, 0}, {5, 1}, {9, 1}, {9, 0}, {5, 0}};
+    Contour far = {{50, 50}, {50, 51}, {51, 51}, {51, 50}, {50, 50}};
+    EXPECT_EQ(available_space(item, {left_ob, below, far}, Direction::Left), 2.0);
+    EXPECT_EQ(available_space(item, {left_ob, below, far}, Direction::Down), 4.0);
+}
+
+TEST(AvailableSpace, ContactBehindWithinEpsCountsBeyondDoesNot) {
+    Contour item = {{5, 5}, {5, 7}, {7, 7}, {7, 5}, {5, 5}};
+    // Obstacle overlapping the item by 0.0005 along x: a small negative result.
+    Contour slight = {{3, 5.5}, {3, 6.5}, {5.0005, 6.5}, {5.0005, 5.5}, {3, 5.5}};
+    EXPECT_NEAR(available_space(item, {slight}, Direction::Left), -0.0005, 1e-12);
+    // Overlapping by 0.002: that contact lies behind the item and is ignored;
+    // the obstacle's far side still counts (the item's right edge reaches it).
+    Contour deep = {{3, 5.5}, {3, 6.5}, {5.002, 6.5}, {5.002, 5.5}, {3, 5.5}};
+    EXPECT_EQ(available_space(item, {deep}, Direction::Left), 7.0 - 5.002);
+}
+
+TEST(PolysIntersect, ConvexPairsAreTheSeparatingAxisAnswer) {
+    Contour a = {{0, 0}, {0, 1}, {1, 1}, {1, 0}, {0, 0}};
+    Contour touching = {{1, 0}, {1, 1}, {2, 1}, {2, 0}, {1, 0}};
+    Contour apart = {{1.5, 0}, {1.5, 1}, {2, 1}, {2, 0}, {1.5, 0}};
+    EXPECT_EQ(polys_intersect(a, touching), sat_intersects(a, touching));
+    EXPECT_TRUE(polys_intersect(a, touching));
+    EXPECT_FALSE(polys_intersect(a, apart));
+    // Two collinear segments: the separating-axis test sees no gap on their
+    // common normal and answers true although their boxes are apart.
+    Contour s1 = {{0, 0}, {1, 1}, {0, 0}}, s2 = {{2, 2}, {3, 3}, {2, 2}};
+    EXPECT_TRUE(sat_intersects(s1, s2));
+    EXPECT_TRUE(polys_intersect(s1, s2));
+}
+
+TEST(PolysIntersect, NonConvexCases) {
+    Contour l = {{0, 0}, {0, 10}, {2, 10}, {2, 2}, {10, 2}, {10, 0}, {0, 0}};
+    Contour corner_on_edge = {{2, 5}, {4, 7}, {6, 5}, {4, 3}, {2, 5}};  // left corner on the L's inner edge
+    EXPECT_TRUE(polys_intersect(l, corner_on_edge));
+    Contour in_the_bend = {{4, 4}, {4, 8}, {8, 8}, {8, 4}, {4, 4}};
+    EXPECT_FALSE(polys_intersect(l, in_the_bend));
+    Contour u = {{0, 0}, {0, 10}, {10, 10}, {10, 0}, {8, 0}, {8, 8}, {2, 8}, {2, 0}, {0, 0}};
+    Contour inside_wall = {{0.5, 1}, {0.5, 2}, {1.5, 2}, {1.5, 1}, {0.5, 1}};
+    EXPECT_TRUE(polys_intersect(u, inside_wall));
+    EXPECT_TRUE(polys_intersect(inside_wall, u));
+    Contour bowtie = {{0, 0}, {4, 4}, {4, 0}, {0, 4}, {0, 0}};
+    Contour in_lobe = {{3, 1.5}, {3, 2.5}, {3.5, 2.5}, {3.5, 1.5}, {3, 1.5}};
+    EXPECT_TRUE(polys_intersect(bowtie, in_lobe));
+}
+
+TEST(Placer, EmptyBinLandsAtEpsilonFromBothWalls) {
+    BottomLeftPlacer p(100, 100);
+    auto r = rect(10, 10);
+    ASSERT_TRUE(p.trypack(*r));
+    BBox b = r->bounding_box();
+    EXPECT_NEAR(b.minx, 0.001, 1e-12);
+    EXPECT_NEAR(b.miny, 0.001, 1e-12);
+    ASSERT_EQ(p.packed.size(), 1u);
+    EXPECT_EQ(p.packed[0], r.get());
+}
+
+TEST(Placer, WidthOfTheBinFitsTallerThanTheBinDoesNot) {
+    BottomLeftPlacer p(10, 100);
+    auto w = rect(10, 5);
+    EXPECT_TRUE(p.trypack(*w));
+    BottomLeftPlacer q(100, 10);
+    auto t = rect(5, 10.5);
+    EXPECT_FALSE(q.trypack(*t));
+    EXPECT_TRUE(q.packed.empty());
+    EXPECT_NE(t->tx(), 0.0);  // moved, not restored
+    BottomLeftPlacer r(10, 100);
+    auto wide = rect(10.01, 5);
+    EXPECT_FALSE(r.trypack(*wide));
+}
+
+TEST(Placer, InitialDistanceExactlyEpsilonIsRefused) {
+    // A bin exactly epsilon tall: the first free distance equals epsilon.
+    BottomLeftPlacer p(100, 0.25, 0.25);
+    auto r = rect(1, 0.1);
+    EXPECT_FALSE(p.trypack(*r));
+    BBox b = r->bounding_box();
+    EXPECT_EQ(b.miny, 0.25);  // left at the start position
+}
+
+TEST(Placer, ItemAlreadyPackedIsRefused) {
+    BottomLeftPlacer p(100, 100);
+    auto r = rect(10, 10);
+    ASSERT_TRUE(p.trypack(*r));
+    EXPECT_FALSE(p.trypack(*r));
+    EXPECT_EQ(p.packed.size(), 1u);
+}
+
+TEST(Placer, RotationIsKept) {
+    BottomLeftPlacer p(100, 100);
+    auto r = rect(10, 4);
+    r->set_rotation(0.3);
+    ASSERT_TRUE(p.trypack(*r));
+    EXPECT_EQ(r->rotation(), 0.3);
+}
+
+// The plain slide ends with the U's leg inside the 10 x 20 block below it.
+TEST(CavityFault, UOverTheBlockIsRefused) {
+    auto make = [] {
+        std::vector<std::unique_ptr<Polygon>> v;
+        v.push_back(rect(40, 10));
+        v.push_back(rect(10, 20));
+        v.push_back(rect(15, 10));
+        v.push_back(u_shape(30, 25, 5));
+        return v;
+    };
+    auto ref_items = make();
+    std::vector<Shape*> ref_packed;
+    for (auto& it : ref_items) ASSERT_TRUE(reference_trypack(60, 100, EPS, ref_packed, *it));
+    EXPECT_TRUE(overlaps_any(*ref_items[3], {ref_items[1].get()}));
+
+    auto items = make();
+    BottomLeftPlacer p(60, 100);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(p.trypack(*items[i]));
+    EXPECT_FALSE(p.trypack(*items[3]));
+    EXPECT_EQ(p.packed.size(), 3u);
+    // Left where the slide ended.
+    EXPECT_TRUE(same_bits(items[3]->tx(), ref_items[3]->tx()));
+    EXPECT_TRUE(same_bits(items[3]->ty(), ref_items[3]->ty()));
+}
+
+// A C opening left takes the Gamma's arm into its cavity, then falls through it.
+TEST(CavityFault, CFallsThroughTheGammaArmIsRefused) {
+    auto make = [] {
+        std::vector<std::unique_ptr<Polygon>> v;
+        v.push_back(gamma_shape());
+        v.push_back(rect(30, 5));
+        v.push_back(rect(20, 10));
+        v.push_back(c_shape(20, 24, 5));
+        return v;
+    };
+    auto ref_items = make();
+    std::vector<Shape*> ref_packed;
+    for (auto& it : ref_items) ASSERT_TRUE(reference_trypack(60, 100, EPS, ref_packed, *it));
+    EXPECT_TRUE(overlaps_any(*ref_items[3], {ref_items[0].get()}));
+
+    auto items = make();
+    BottomLeftPlacer p(60, 100);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(p.trypack(*items[i]));
+    EXPECT_FALSE(p.trypack(*items[3]));
+    EXPECT_EQ(p.packed.size(), 3u);
+}
+
+TEST(CavityFault, ItemInTheBendOfAnotherIsFine) {
+    BottomLeftPlacer p(30, 100);
+    // Floor and left wall: an L whose bend opens up and right.
+    auto bend = std::make_unique<Polygon>(Contour{{0, 0}, {0, 20}, {5, 20}, {5, 5}, {30, 5}, {30, 0}});
+    auto small = rect(10, 10);
+    ASSERT_TRUE(p.trypack(*bend));
+    ASSERT_TRUE(p.trypack(*small));
+    BBox b = small->bounding_box();
+    EXPECT_NEAR(b.minx, 5.001, 1e-9);  // the bend fills the bin's width: it stayed at x = 0
+    EXPECT_NEAR(b.miny, 5.002, 1e-9);
+}
+
+namespace {
+
+std::unique_ptr<Shape> random_item(std::mt19937_64& rng, double scale) {
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const double w = scale * (0.05 + 0.25 * u(rng)), h = scale * (0.05 + 0.25 * u(rng));
+    const double t = std::min(w, h) * (0.15 + 0.3 * u(rng));
+    switch (rng() % 7) {
+        case 0:
+            return std::make_unique<Circle>(w / 2);
+        case 1: {
+            int k = 3 + static_cast<int>(rng() % 7);
+            Contour c;
+            for (int i = 0; i < k; ++i) {
+                double a = 2 * 3.141592653589793 * (i + 0.8 * u(rng)) / k;
+                c.push_back({w / 2 * std::cos(a), h / 2 * std::sin(a)});
+            }
+            return std::make_unique<Polygon>(c);
+        }
+        case 2:
+            return std::make_unique<Polygon>(Contour{{0, 0}, {0, h}, {t, h}, {t, t}, {w, t}, {w, 0}});  // L
+        case 3: {
+            Contour c = {{0, 0}, {0, h}, {w, h}, {w, 0}, {w - t, 0}, {w - t, h - t}, {t, h - t}, {t, 0}};  // U down
+            if (rng() % 2) for (Pt& p : c) p.y = -p.y;                                                    // U up
+            return std::make_unique<Polygon>(c);
+        }
+        case 4: {
+            double a = (w - t) / 2;
+            return std::make_unique<Polygon>(
+                Contour{{a, 0}, {a, h - t}, {0, h - t}, {0, h}, {w, h}, {w, h - t}, {a + t, h - t}, {a + t, 0}});  // T
+        }
+        case 5: {
+            Contour c = {{0, 0}, {0, h}};
+            for (int i = 1; i <= 3; ++i) c.push_back({w * (i - 0.5) / 3, h - t}), c.push_back({w * i / 3, h});
+            c.push_back({w, 0});
+            return std::make_unique<Polygon>(c);  // zig-zag
+        }
+        default: {
+            auto c = c_shape(w, h, t);
+            if (rng() % 2) {  // mirrored: opening right
+                Contour m = c->outer();
+                for (Pt& p : m) p.x = -p.x;
+                return std::make_unique<Polygon>(m);
+            }
+            return c;
+        }
+    }
+}
+
+}  // namespace
+
+// The placer's slide must be the plain one, bit for bit; it may only refuse
+// where the plain result overlaps a placed item.
+TEST(Property, PlacerAgreesWithThePlainSlide) {
+    const double eps_choices[] = {0.001, 0.01, 0.3, 0.0};
+    int refused_for_overlap = 0, compared = 0;
+    for (int trial = 0; trial < 40; ++trial) {
+        std::mt19937_64 rng(1000 + trial);
+        const double bw = 40 + (rng() % 80), bh = 40 + (rng() % 80);
+        const double eps = eps_choices[trial % 4];
+        std::mt19937_64 rng_a(trial), rng_b(trial);
+        std::vector<std::unique_ptr<Shape>> mine, theirs;
+        BottomLeftPlacer p(bw, bh, eps);
+        for (int i = 0; i < 35; ++i) {
+            mine.push_back(random_item(rng_a, 60));
+            theirs.push_back(random_item(rng_b, 60));
+            if (i % 5 == 4) {
+                mine.back()->set_rotation(0.1 * i);
+                theirs.back()->set_rotation(0.1 * i);
+            }
+            std::vector<Shape*> ref_packed = p.packed;  // the same placed items
+            bool want = reference_trypack(bw, bh, eps, ref_packed, *theirs.back());
+            bool got = p.trypack(*mine.back());
+            ++compared;
+            ASSERT_TRUE(same_bits(mine.back()->tx(), theirs.back()->tx())) << "trial " << trial << " item " << i;
+            ASSERT_TRUE(same_bits(mine.back()->ty(), theirs.back()->ty())) << "trial " << trial << " item " << i;
+            if (want && !got) {
+                ++refused_for_overlap;
+                ASSERT_TRUE(overlaps_any(*theirs.back(), p.packed)) << "trial " << trial << " item " << i;
+            } else {
+                ASSERT_EQ(got, want) << "trial " << trial << " item " << i;
+            }
+            if (got) ASSERT_FALSE(overlaps_any(*mine.back(), p.packed));
+        }
+    }
+    EXPECT_GT(compared, 1000);
+    EXPECT_GT(refused_for_overlap, 0);  // the cavity fault does come up
+}
+
+TEST(Property, PlacedItemMovedByTheCallerIsSeenWhereItIs) {
+    BottomLeftPlacer p(50, 50);
+    auto a = rect(20, 20), b = rect(20, 20);
+    ASSERT_TRUE(p.trypack(*a));
+    a->translate(25, 0);  // now under the start position of the next item
+    auto c = rect(20, 20);
+    std::vector<Shape*> ref_packed = p.packed;
+    ASSERT_TRUE(reference_trypack(50, 50, EPS, ref_packed, *c));
+    ASSERT_TRUE(p.trypack(*b));
+    EXPECT_EQ(b->tx(), c->tx());
+    EXPECT_EQ(b->ty(), c->ty());
+    // Seen where it is now, the moved item lets the new one down to the floor
+    // and to the wall.
+    EXPECT_NEAR(b->bounding_box().minx, 0.001, 1e-9);
+    EXPECT_NEAR(b->bounding_box().miny, 0.001, 1e-9);
+}
+
+TEST(Degenerate, PointsSegmentsAndCollinearItemsAgreeWithThePlainSlide) {
+    std::vector<Contour> shapes = {{{3, 3}}, {{0, 0}, {5, 2}}, {{0, 0}, {4, 0}, {8, 0}}, {{0, 0}, {0, 6}, {0, 3}}};
+    for (const Contour& c : shapes) {
+        BottomLeftPlacer p(30, 30);
+        std::vector<Shape*> ref_packed;
+        auto base1 = rect(10, 10), base2 = rect(10, 10);
+        ASSERT_TRUE(p.trypack(*base1));
+        ASSERT_TRUE(reference_trypack(30, 30, EPS, ref_packed, *base2));
+        Polygon mine(c), theirs(c);
+        bool want = reference_trypack(30, 30, EPS, ref_packed, theirs);
+        bool got = p.trypack(mine);
+        EXPECT_EQ(got, want);
+        EXPECT_TRUE(same_bits(mine.tx(), theirs.tx()));
+        EXPECT_TRUE(same_bits(mine.ty(), theirs.ty()));
+    }
+}
+
+TEST(Validation, NonFiniteInputsRaiseBeforeMoving) {
+    auto r = rect(5, 5);
+    for (double bad : {kNaN, kInf, -kInf}) {
+        BottomLeftPlacer p1(bad, 10), p2(10, bad), p3(10, 10, bad);
+        EXPECT_THROW(p1.trypack(*r), ValueError);
+        EXPECT_THROW(p2.trypack(*r), ValueError);
+        EXPECT_THROW(p3.trypack(*r), ValueError);
+        EXPECT_EQ(r->tx(), 0.0);
+        EXPECT_EQ(r->ty(), 0.0);
+    }
+    BottomLeftPlacer p(10, 10);
+    Circle c(kInf);
+    EXPECT_THROW(p.trypack(c), ValueError);
+    auto q = rect(1, 1);
+    q->set_ty(kNaN);
+    EXPECT_THROW(p.trypack(*q), ValueError);
+    EXPECT_TRUE(std::isnan(q->ty()));
+    EXPECT_EQ(q->tx(), 0.0);
+    // The start position would overflow.
+    BottomLeftPlacer huge(1.7e308, 10);
+    auto far_left = rect(1, 1);
+    far_left->set_tx(-1.7e308);
+    EXPECT_THROW(huge.trypack(*far_left), ValueError);
+    EXPECT_EQ(far_left->tx(), -1.7e308);
+    EXPECT_TRUE(p.packed.empty());
+}
+
+TEST(Validation, HugeCoordinatesTerminate) {
+    BottomLeftPlacer p(1e300, 1e300);
+    auto a = rect(1, 1), b = rect(1e299, 1e299);
+    EXPECT_TRUE(p.trypack(*a));
+    // At this size the slide rounds the item onto the small one; the overlap
+    // cannot be measured on the 1e-6 grid, so the place is refused.
+    EXPECT_FALSE(p.trypack(*b));
+    EXPECT_EQ(p.packed.size(), 1u);
+    Circle big(1e200);
+    BottomLeftPlacer s(3e200, 3e200);
+    EXPECT_TRUE(s.trypack(big));
+}
+
+// Steps far below the spacing of the coordinates leave the contour as it was:
+// the plain loop would repeat the same two moves some 10^8 times.
+TEST(Validation, StepsThatMoveNothingEndTheSlide) {
+    const double G = 73786976294838206464.0;  // 2^66: neighbouring doubles 16384 apart
+    const double S = 65536.0, U = 16384.0;
+    auto sq = [](double x0, double y0, double x1, double y1) {
+        return std::make_unique<Polygon>(Contour{{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}});
+    };
+    auto item = sq(G, G, G + S, G + S);
+    auto below = sq(G - S, G, G + S, G + S - U);
+    auto beside = sq(G - S, G + S, G - U, G + 2 * S);
+    BottomLeftPlacer p(G + S, G + S, U - 1e-4);
+    p.packed = {below.get(), beside.get()};
+    EXPECT_FALSE(p.trypack(*item));  // returns; ends above the bin
+    EXPECT_EQ(item->bounding_box().miny, G + S);
+}
