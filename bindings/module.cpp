@@ -45,4 +45,6 @@ NB_MODULE(_quarvo, m) {
     qb::bind_placer_nfp(nfp);
     nb::module_ ff = m.def_submodule("first_fit_algorithm", "First-fit driver");
     qb::bind_first_fit(ff);
+    nb::module_ chk = m.def_submodule("check", "Layout checker");
+    qb::bind_check(chk);
 }

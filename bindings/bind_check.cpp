@@ -1,0 +1,90 @@
+// Quarvo.check: the layout checker's geometry, on the items' true outlines.
+#include <nanobind/nanobind.h>
+
+#include <vector>
+
+#include "bindings.hpp"
+#include "convert.hpp"
+#include "quarvo/check.hpp"
+#include "quarvo/errors.hpp"
+
+using namespace nb::literals;
+namespace q = quarvo;
+
+namespace qb {
+
+namespace {
+
+const char* kind_name(q::ViolationKind k) {
+    switch (k) {
+        case q::ViolationKind::Invalid: return "invalid";
+        case q::ViolationKind::Outside: return "outside";
+        case q::ViolationKind::Overlap: return "overlap";
+        case q::ViolationKind::TooClose: return "too_close";
+    }
+    return "invalid";
+}
+
+// Outlines are copied while the GIL is held, so the check itself reads no
+// host object.
+std::vector<q::Outline> outlines_of(nb::handle items) {
+    PyObject* o = items.ptr();
+    if (PyUnicode_Check(o) || PyBytes_Check(o) || o == Py_None)
+        throw q::TypeError("items must be a sequence of items");
+    nb::object seq = nb::steal(PySequence_Fast(o, "items must be a sequence of items"));
+    if (!seq.is_valid()) throw nb::python_error();
+    std::vector<q::Outline> out;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.ptr()); ++i) {
+        nb::object item = nb::borrow(PySequence_Fast_GET_ITEM(seq.ptr(), i));
+        out.push_back(q::true_outline(*to_shape(item)));
+    }
+    return out;
+}
+
+q::Outline checked_outline(nb::handle item, const char* what) {
+    q::Outline o = q::true_outline(*to_shape(item, what));
+    if (!o.valid) throw q::ValueError(std::string(what) + " has no usable outline (non-finite or out-of-range values)");
+    return o;
+}
+
+}  // namespace
+
+void bind_check(nb::module_& m) {
+    m.def("check_items", [](nb::handle items, nb::handle bin_w, nb::handle bin_h, nb::handle distance, nb::handle tol,
+                            nb::handle circle_rel_tol) {
+        std::vector<q::Outline> outlines = outlines_of(items);
+        q::CheckOptions opt;
+        opt.bin_w = to_double(bin_w, "bin_w");
+        opt.bin_h = to_double(bin_h, "bin_h");
+        opt.distance = to_double(distance, "distance");
+        opt.tol = to_double(tol, "tol");
+        opt.circle_rel_tol = to_double(circle_rel_tol, "circle_rel_tol");
+        std::vector<q::Violation> found;
+        {
+            nb::gil_scoped_release release;
+            found = q::check_outlines(outlines, opt);
+        }
+        nb::list out;
+        for (const q::Violation& v : found)
+            out.append(nb::make_tuple(kind_name(v.kind), v.first, v.second, v.amount, v.clearance));
+        return out;
+    }, "items"_a, "bin_w"_a, "bin_h"_a, "distance"_a = 0.0, "tol"_a = 1e-6, "circle_rel_tol"_a = 0.0,
+       "Violations among one bin's items: (kind, i, j, amount, clearance) tuples.");
+
+    m.def("measure_pair", [](nb::handle a, nb::handle b) {
+        q::Outline oa = checked_outline(a, "a"), ob = checked_outline(b, "b");
+        q::PairMeasure pm;
+        {
+            nb::gil_scoped_release release;
+            pm = q::measure_pair(oa, ob);
+        }
+        return nb::make_tuple(pm.clearance, pm.depth);
+    }, "a"_a, "b"_a, "(clearance, depth) of two items' true outlines.");
+
+    m.def("outside_amount", [](nb::handle item, nb::handle bin_w, nb::handle bin_h) {
+        q::Outline o = checked_outline(item, "item");
+        return q::outside_amount(o, to_double(bin_w, "bin_w"), to_double(bin_h, "bin_h"));
+    }, "item"_a, "bin_w"_a, "bin_h"_a, "How far the item's true outline reaches past the bin.");
+}
+
+}  // namespace qb

@@ -1,0 +1,77 @@
+// Layout checking: verifies a finished layout on the items' true outlines,
+// independently of how the placers reasoned about it.
+//
+// An item's true outline is its stored geometry rotated and translated with no
+// inflation; a circle stays an exact circle. A container's holes are empty
+// space. Distances are exact point/segment/circle distances; "inside" is an
+// even-odd ray test. Nothing here uses no-fit polygons or the placers'
+// intersection tests.
+#pragma once
+#include <cstddef>
+#include <vector>
+
+#include "quarvo/geometry.hpp"
+
+namespace quarvo {
+
+struct Outline {
+    bool circle = false;
+    Pt center{};                 // circle only
+    double radius = 0.0;         // circle only
+    std::vector<Contour> rings;  // polygon only: the outer contour, then the holes
+    BBox box{0.0, 0.0, 0.0, 0.0};
+    // False for outlines that cannot be judged: non-finite numbers, a negative
+    // radius, an empty outer contour, or an item without geometry.
+    bool valid = true;
+};
+
+Outline circle_outline(Pt center, double radius);
+Outline polygon_outline(const Contour& outer, const std::vector<Contour>& holes = {});
+// The outline of an item with its inflation ignored, whatever `infl` holds.
+Outline true_outline(const Shape& s);
+
+// How two outlines relate. When their interiors are disjoint, `depth` is 0 and
+// `clearance` is the distance between them (0 when they touch). When the
+// interiors overlap, `depth` > 0 says how far one outline reaches into the
+// other: the greatest distance from a point of one outline lying inside the
+// other to that other's outline, or, when larger, the radius of a disc that
+// both cover around a deep interior point of either (coincident outlines reach
+// into each other nowhere, yet overlap wholly). `clearance` is then -depth.
+struct PairMeasure {
+    double clearance;
+    double depth;
+};
+PairMeasure measure_pair(const Outline& a, const Outline& b);
+
+// How far the outline reaches past [0, bin_w] x [0, bin_h]; 0 when inside.
+double outside_amount(const Outline& o, double bin_w, double bin_h);
+
+enum class ViolationKind { Invalid, Outside, Overlap, TooClose };
+
+struct Violation {
+    ViolationKind kind;
+    std::size_t first;   // index of the item in the checked list
+    std::size_t second;  // the other item of a pair; equal to `first` otherwise
+    // Invalid: 0. Outside: how far past the bin. Overlap: the depth.
+    // TooClose: how much the clear distance falls short of the distance.
+    double amount;
+    // Pairs: the clear distance (-depth for overlaps). Otherwise 0.
+    double clearance;
+};
+
+struct CheckOptions {
+    double bin_w = 0.0;
+    double bin_h = 0.0;
+    double distance = 0.0;  // required clear distance; a negative value allows that much overlap
+    double tol = 1e-6;      // absolute slack on every judgement
+    // Extra slack for pairs with circles, relative to each circle's radius
+    // grown by half the distance: layouts made with circles seen as inscribed
+    // polygons can leave true circles that much closer.
+    double circle_rel_tol = 0.0;
+};
+
+// Every violation among the items of one bin, ordered by (first, second,
+// kind). ValueError for non-finite options or negative tolerances.
+std::vector<Violation> check_outlines(const std::vector<Outline>& items, const CheckOptions& opt);
+
+}  // namespace quarvo

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "quarvo/check.hpp"
+#include "quarvo/errors.hpp"
+
+using namespace quarvo;
+
+namespace {
+Contour rect(double x0, double y0, double x1, double y1) {
+    return {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}, {x0, y0}};
+}
+Outline box(double x0, double y0, double x1, double y1) { return polygon_outline(rect(x0, y0, x1, y1)); }
+// A 30 x 30 frame at (50, 50) with a 20 x 20 hole.
+Outline frame() { return polygon_outline(rect(50, 50, 80, 80), {rect(55, 55, 75, 75)}); }
+
+std::vector<Violation> check(const std::vector<Outline>& items, double distance, double tol = 1e-6) {
+    CheckOptions o;
+    o.bin_w = 100;
+    o.bin_h = 100;
+    o.distance = distance;
+    o.tol = tol;
+    return check_outlines(items, o);
+}
+}  // namespace
+
+TEST(MeasurePair, SquaresApartTouchingOverlappingCoincident) {
+    auto apart = measure_pair(box(0, 0, 10, 10), box(10.5, 3, 20, 8));
+    EXPECT_NEAR(apart.clearance, 0.5, 1e-12);
+    EXPECT_EQ(apart.depth, 0.0);
+    auto corner = measure_pair(box(0, 0, 10, 10), box(13, 14, 20, 20));
+    EXPECT_NEAR(corner.clearance, 5.0, 1e-12);
+    auto touch = measure_pair(box(0, 0, 10, 10), box(10, 0, 20, 10));
+    EXPECT_EQ(touch.clearance, 0.0);
+    EXPECT_EQ(touch.depth, 0.0);
+    auto over = measure_pair(box(0, 0, 10, 10), box(9.99, 2, 20, 8));
+    EXPECT_NEAR(over.depth, 0.01, 1e-9);
+    EXPECT_EQ(over.clearance, -over.depth);
+    auto same = measure_pair(box(0, 0, 10, 10), box(0, 0, 10, 10));
+    EXPECT_NEAR(same.depth, 5.0, 1e-9);
+    // Crossing bars: no vertex of either lies in the other.
+    auto cross = measure_pair(box(0, 4, 20, 6), box(9, 0, 11, 20));
+    EXPECT_GT(cross.depth, 0.9);
+    // Wholly inside: its outline lies 4 deep in the other.
+    auto inside = measure_pair(box(0, 0, 10, 10), box(4, 4, 6, 6));
+    EXPECT_NEAR(inside.depth, 4.0, 1e-9);
+}
+
+TEST(MeasurePair, CirclesAreExactNotPolygons) {
+    // Off a square's corner in a direction halfway between two vertices of a
+    // 64-gon, which would be r * (1 - cos(pi / 64)) = 0.012 farther.
+    const double pi = std::acos(-1.0), a = pi / 4 + pi / 64, r = 10.0;
+    auto diag = measure_pair(box(0, 0, 10, 10), circle_outline({10 + 12 * std::cos(a), 10 + 12 * std::sin(a)}, r));
+    EXPECT_NEAR(diag.clearance, 2.0, 1e-12);
+    auto cc = measure_pair(circle_outline({0, 0}, 3), circle_outline({7.5, 0}, 4));
+    EXPECT_NEAR(cc.clearance, 0.5, 1e-12);
+    auto lens = measure_pair(circle_outline({0, 0}, 3), circle_outline({6.99, 0}, 4));
+    EXPECT_NEAR(lens.depth, 0.01, 1e-12);
+    auto nested = measure_pair(circle_outline({0, 0}, 10), circle_outline({1, 0}, 2));
+    EXPECT_NEAR(nested.depth, 9.0, 1e-12);
+    auto into_edge = measure_pair(box(0, 0, 10, 10), circle_outline({15, 5}, 5.01));
+    EXPECT_NEAR(into_edge.depth, 0.01, 1e-6);
+}
+
+TEST(MeasurePair, ContainerHolesAreEmpty) {
+    EXPECT_NEAR(measure_pair(frame(), circle_outline({65, 65}, 5)).clearance, 5.0, 1e-12);
+    EXPECT_NEAR(measure_pair(frame(), box(60, 60, 74.5, 70)).clearance, 0.5, 1e-12);
+    EXPECT_NEAR(measure_pair(box(60, 60, 74.5, 70), frame()).clearance, 0.5, 1e-12);
+    EXPECT_GT(measure_pair(frame(), circle_outline({57, 65}, 5)).depth, 2.9);
+    EXPECT_GT(measure_pair(frame(), box(52, 60, 60, 70)).depth, 2.9);
+    // Wholly inside the frame's 5-wide wall, touching neither contour: the
+    // middle of its bottom edge is 2.5 from both walls.
+    EXPECT_NEAR(measure_pair(frame(), box(51, 60, 54, 62)).depth, 2.5, 1e-6);
+    // A whole container sitting in another's hole.
+    Outline small = polygon_outline(rect(58, 58, 70, 70), {rect(60, 60, 68, 68)});
+    EXPECT_NEAR(measure_pair(frame(), small).clearance, 3.0, 1e-12);
+}
+
+TEST(MeasurePair, RandomCirclePairsMatchClosedForm) {
+    std::mt19937 gen(7);
+    std::uniform_real_distribution<double> pos(-20, 20), rad(0.5, 10);
+    for (int k = 0; k < 2000; ++k) {
+        Pt c1{pos(gen), pos(gen)}, c2{pos(gen), pos(gen)};
+        double r1 = rad(gen), r2 = rad(gen), d = std::hypot(c1.x - c2.x, c1.y - c2.y);
+        auto pm = measure_pair(circle_outline(c1, r1), circle_outline(c2, r2));
+        if (d >= r1 + r2) {
+            EXPECT_NEAR(pm.clearance, d - r1 - r2, 1e-9);
+            EXPECT_EQ(pm.depth, 0.0);
+        } else {
+            // The deepest point of one curve inside the other disc, or a disc
+            // about a centre that both cover.
+            double want = std::max(r2 - std::fabs(r1 - d), r1 - std::fabs(r2 - d));
+            if (d < r2) want = std::max(want, std::min(r1, r2 - d));
+            if (d < r1) want = std::max(want, std::min(r2, r1 - d));
+            EXPECT_NEAR(pm.depth, want, 1e-9) << k;
+        }
+    }
+}
+
+TEST(CheckOutlines, FindsEachFault) {
+    auto v = check({box(0, 0, 10, 10), box(9.99, 0, 20, 10), box(20.5, 0, 30, 10), box(90.01, 0, 100.01, 10),
+                    circle_outline({50, 50}, std::numeric_limits<double>::quiet_NaN())},
+                   1.0);
+    ASSERT_EQ(v.size(), 4u);
+    EXPECT_EQ(v[0].kind, ViolationKind::Overlap);
+    EXPECT_NEAR(v[0].amount, 0.01, 1e-9);
+    EXPECT_EQ(v[1].kind, ViolationKind::TooClose);
+    EXPECT_EQ(v[1].first, 1u);
+    EXPECT_EQ(v[1].second, 2u);
+    EXPECT_NEAR(v[1].amount, 0.5, 1e-9);
+    EXPECT_NEAR(v[1].clearance, 0.5, 1e-9);
+    EXPECT_EQ(v[2].kind, ViolationKind::Outside);
+    EXPECT_NEAR(v[2].amount, 0.01, 1e-9);
+    EXPECT_EQ(v[3].kind, ViolationKind::Invalid);
+    EXPECT_EQ(v[3].first, 4u);
+}
+
+TEST(CheckOutlines, ToleranceAndNegativeDistance) {
+    std::vector<Outline> pair{box(0, 0, 10, 10), box(9.99, 0, 20, 10)};
+    EXPECT_TRUE(check(pair, 0.0, 0.02).empty());
+    EXPECT_EQ(check(pair, 0.0, 0.005).size(), 1u);
+    EXPECT_TRUE(check(pair, -0.02, 0.0).empty());
+    std::vector<Outline> touching{box(0, 0, 10, 10), box(10, 0, 20, 10)};
+    EXPECT_TRUE(check(touching, 0.0, 0.0).empty());
+    auto v = check(touching, 2.0);
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_EQ(v[0].kind, ViolationKind::TooClose);
+    EXPECT_EQ(v[0].amount, 2.0);
+    // Circle slack grows with the radius plus half the distance.
+    std::vector<Outline> circles{circle_outline({10, 10}, 5), circle_outline({21.99, 10}, 5)};
+    CheckOptions o{100, 100, 2.0, 0.0, 0.0008};  // slack 2 * 0.0008 * (5 + 1) < 0.01
+    EXPECT_EQ(check_outlines(circles, o).size(), 1u);
+    o.circle_rel_tol = 0.0009;
+    EXPECT_TRUE(check_outlines(circles, o).empty());
+}
+
+TEST(CheckOutlines, RejectsBadOptions) {
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    for (CheckOptions o : {CheckOptions{nan, 1, 0, 0, 0}, CheckOptions{1, inf, 0, 0, 0}, CheckOptions{1, 1, nan, 0, 0},
+                           CheckOptions{1, 1, 0, -1e-9, 0}, CheckOptions{1, 1, 0, 0, -1}, CheckOptions{1, 1, 0, 0, nan}})
+        EXPECT_THROW(check_outlines({box(0, 0, 1, 1)}, o), ValueError);
+}
+
+TEST(CheckOutlines, DegenerateOutlinesDoNotBreak) {
+    std::vector<Outline> odd{polygon_outline({{5, 5}}), polygon_outline({{1, 1}, {3, 1}}), polygon_outline({}),
+                             circle_outline({5, 5}, 0), circle_outline({5, 5}, -1), polygon_outline({{1e200, 0}, {0, 1}, {1, 1}}),
+                             box(0, 0, 10, 10)};
+    auto v = check(odd, 1.0);
+    int invalid = 0;
+    for (const auto& x : v) invalid += x.kind == ViolationKind::Invalid;
+    EXPECT_EQ(invalid, 3);
+}
+
+TEST(CheckOutlines, RandomGarbageOutlinesNeverBreak) {
+    std::mt19937 gen(11);
+    const double specials[] = {0.0, -0.0, 1e-300, 1e99, 1e101, -1e99, std::numeric_limits<double>::quiet_NaN(),
+                               std::numeric_limits<double>::infinity(), 5.0, 5.0};
+    std::uniform_real_distribution<double> coord(-10, 60), unit(0, 1);
+    auto num = [&] { return unit(gen) < 0.1 ? specials[gen() % 10] : coord(gen); };
+    for (int round = 0; round < 300; ++round) {
+        std::vector<Outline> items;
+        for (int k = 0, n = 1 + static_cast<int>(gen() % 8); k < n; ++k) {
+            if (gen() % 3 == 0) {
+                items.push_back(circle_outline({num(), num()}, unit(gen) < 0.2 ? num() : 20 * unit(gen)));
+                continue;
+            }
+            auto ring = [&](int m) {
+                Contour c;
+                for (int i = 0; i < m; ++i) c.push_back({num(), num()});
+                return c;
+            };
+            std::vector<Contour> holes;
+            for (int h = static_cast<int>(gen() % 3); h > 0; --h) holes.push_back(ring(static_cast<int>(gen() % 6)));
+            items.push_back(polygon_outline(ring(static_cast<int>(gen() % 12)), holes));
+        }
+        CheckOptions o{50, 50, (gen() % 2) ? 1.0 : 0.0, (gen() % 2) ? 0.0 : 1e-6, 0.0};
+        auto v = check_outlines(items, o);
+        for (const auto& x : v) {
+            EXPECT_LT(x.first, items.size());
+            EXPECT_LT(x.second, items.size());
+            EXPECT_FALSE(std::isnan(x.amount));
+        }
+    }
+}
