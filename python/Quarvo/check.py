@@ -1,0 +1,221 @@
+"""Layout checking: does a packing result keep every item inside its bin, clear
+of the others and at the required distance?
+
+The check works on each item's true outline: its stored geometry rotated and
+translated, with no inflation (whatever ``infl`` holds), circles as exact
+circles. A container's holes are empty space: an item wholly inside a hole is
+apart from the container by its distance to the hole's wall; an item across
+the wall overlaps it. Distances are exact point, segment and circle distances,
+found with a bounding-box sweep; the placers' own tests are not used.
+
+    report = check_layout(FirstFit(items, bin, 2.0).do_pack(), bin, distance=2.0,
+                          circle_rel_tol=CIRCLE_REL_TOL)
+    if not report.ok:
+        print(report.summary())
+
+Both placers see a circle as an inscribed 64-gon, so a packed circle may come
+up to ``CIRCLE_REL_TOL`` of its radius (grown by half the distance) closer to
+a neighbour than the polygon they reasoned with; pass
+``circle_rel_tol=CIRCLE_REL_TOL`` to allow for that.
+"""
+import math
+from dataclasses import dataclass, field
+from typing import Any, List, Optional, Sequence, Tuple
+
+from Quarvo._quarvo import check as _c
+from Quarvo.geometry import Circle, Shape
+
+__all__ = [
+    "CIRCLE_REL_TOL",
+    "CheckReport",
+    "BinReport",
+    "Violation",
+    "check_layout",
+    "circle_tolerance",
+    "measure_pair",
+    "outside_amount",
+]
+
+# Gap between a circle and its inscribed 64-gon, relative to the radius.
+CIRCLE_REL_TOL = 1.0 - math.cos(math.pi / 64)
+
+measure_pair = _c.measure_pair
+outside_amount = _c.outside_amount
+
+KINDS = ("invalid", "duplicate", "outside", "overlap", "too_close")
+
+
+def circle_tolerance(items: Sequence[Shape], distance: float = 0.0) -> float:
+    """The largest extra slack ``circle_rel_tol`` = CIRCLE_REL_TOL gives any pair
+    of ``items`` (two largest circles, radii grown by half the distance)."""
+    radii = sorted((it.radius + max(distance, 0.0) / 2.0 for it in items if isinstance(it, Circle)), reverse=True)
+    return CIRCLE_REL_TOL * sum(radii[:2])
+
+
+@dataclass(frozen=True)
+class Violation:
+    """One fault. ``items`` are positions in the bin's item list (one for
+    invalid, duplicate and outside, two for overlap and too_close).
+
+    ``amount``: outside, how far the outline reaches past the bin; overlap, how
+    far one outline reaches into the other; too_close, how much the clear
+    distance falls short of the required one. ``clearance`` is the clear
+    distance of a pair (negative for an overlap)."""
+
+    kind: str
+    bin: int
+    items: Tuple[int, ...]
+    shape_ids: Tuple[Any, ...]
+    amount: float
+    clearance: Optional[float] = None
+
+    def _who(self, k: int) -> str:
+        return f"item {self.items[k]} (id {self.shape_ids[k]!r})"
+
+    def __str__(self) -> str:
+        where = "unplaced" if self.bin < 0 else f"bin {self.bin}"
+        if self.kind == "outside":
+            return f"{where}: {self._who(0)} is outside the bin by {self.amount:.6g}"
+        if self.kind == "overlap":
+            return f"{where}: {self._who(0)} and {self._who(1)} overlap, depth {self.amount:.6g}"
+        if self.kind == "too_close":
+            return (f"{where}: {self._who(0)} and {self._who(1)} are {self.clearance:.6g} apart, "
+                    f"{self.amount:.6g} short of the distance")
+        if self.kind == "duplicate":
+            return f"{where}: {self._who(0)} appears more than once in the layout"
+        return f"{where}: {self._who(0)} has no usable outline (non-finite values, negative radius or no points)"
+
+
+@dataclass
+class BinReport:
+    index: int
+    n_items: int
+    violations: List[Violation] = field(default_factory=list)
+
+    @property
+    def ok(self) -> bool:
+        return not self.violations
+
+
+@dataclass
+class CheckReport:
+    bins: List[BinReport]
+    n_unplaced: int
+    bin_w: float
+    bin_h: float
+    distance: float
+    tol: float
+    circle_rel_tol: float = 0.0
+    # Faults that belong to no bin: items listed twice among the unplaced.
+    other: List[Violation] = field(default_factory=list)
+
+    @property
+    def violations(self) -> List[Violation]:
+        return [v for b in self.bins for v in b.violations] + list(self.other)
+
+    @property
+    def ok(self) -> bool:
+        return not self.other and all(b.ok for b in self.bins)
+
+    def count(self, kind: str) -> int:
+        return sum(1 for v in self.violations if v.kind == kind)
+
+    def worst(self, kind: str) -> float:
+        """The largest amount among violations of ``kind``, 0.0 when none."""
+        return max((v.amount for v in self.violations if v.kind == kind), default=0.0)
+
+    def summary(self, max_lines: int = 20) -> str:
+        placed = sum(b.n_items for b in self.bins)
+        setting = f"distance {self.distance:g}, tol {self.tol:g}"
+        if self.circle_rel_tol:
+            setting += f", circle_rel_tol {self.circle_rel_tol:.3g}"
+        scope = f"{len(self.bins)} bins, {placed} items placed, {self.n_unplaced} unplaced; {setting}"
+        if self.ok:
+            return f"layout check: ok ({scope})"
+        vs = self.violations
+        counts = ", ".join(f"{self.count(k)} {k}" for k in KINDS if self.count(k))
+        bad = sum(1 for b in self.bins if not b.ok)
+        lines = [f"layout check: FAILED ({counts} in {bad} of {len(self.bins)} bins; {scope})"]
+        lines += [f"  {v}" for v in vs[:max_lines]]
+        if len(vs) > max_lines:
+            lines.append(f"  ... and {len(vs) - max_lines} more")
+        return "\n".join(lines)
+
+    __str__ = summary
+
+
+def _is_item_list(x: Any) -> bool:
+    return isinstance(x, (list, tuple)) and all(isinstance(e, Shape) for e in x)
+
+
+def _split(layout: Any) -> Tuple[List[List[Shape]], List[Shape]]:
+    """(bins, unplaced) from a do_pack result, a list of bins, one bin's item
+    list or a placer."""
+    if isinstance(layout, (str, bytes)) or layout is None:
+        raise TypeError(f"layout must be a do_pack result, a list of bins or a list of items, not {type(layout).__name__}")
+    if not isinstance(layout, (list, tuple)) and hasattr(layout, "packed"):
+        return [list(layout.packed)], []
+    if (isinstance(layout, tuple) and len(layout) == 2 and isinstance(layout[0], (list, tuple))
+            and not any(isinstance(b, Shape) for b in layout[0]) and _is_item_list(layout[1])):
+        bins, unplaced = layout
+        if not all(_is_item_list(b) for b in bins):
+            raise TypeError("every bin of a do_pack result must be a list of items")
+        return [list(b) for b in bins], list(unplaced)
+    try:
+        seq = list(layout)
+    except TypeError:
+        raise TypeError(f"layout must be a do_pack result, a list of bins or a list of items, not {type(layout).__name__}") from None
+    if all(isinstance(e, Shape) for e in seq):
+        return ([seq] if seq else []), []
+    if all(_is_item_list(b) for b in seq):
+        return [list(b) for b in seq], []
+    raise TypeError("layout must be a do_pack result, a list of bins (lists of items) or a list of items")
+
+
+def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distance: float = 0.0,
+                 tol: float = 1e-6, circle_rel_tol: float = 0.0) -> CheckReport:
+    """Check a packing result against a bin size and a required clear distance.
+
+    ``layout``: the ``(bins, unplaced)`` pair of ``do_pack``, a list of bins
+    (each a list of items), one flat list of items (a placer's ``packed``) or a
+    placer. ``bin_w`` may be a ``Bin`` when ``bin_h`` is omitted.
+
+    Per bin it reports items whose outline leaves [0, bin_w] x [0, bin_h] by
+    more than ``tol``, pairs whose interiors overlap by more than ``tol``, and
+    pairs whose clear distance is less than ``distance - tol``. Pairs with
+    circles get ``circle_rel_tol`` x (radius + distance / 2) more slack per
+    circle. A negative ``distance`` lets pairs overlap by that much. An item
+    listed twice in the layout is a ``duplicate``; an item without a usable
+    outline (non-finite values, negative radius, no points, coordinates beyond
+    1e100) is ``invalid``. Unplaced items are not checked.
+
+    ValueError for non-finite bin sizes or distance and for negative or
+    non-finite ``tol`` / ``circle_rel_tol``; TypeError for a layout that is
+    none of the forms above.
+    """
+    if bin_h is None:
+        if not (hasattr(bin_w, "width") and hasattr(bin_w, "height")):
+            raise TypeError("give bin_w and bin_h, or a Bin as bin_w")
+        bin_w, bin_h = bin_w.width, bin_w.height
+    bins, unplaced = _split(layout)
+    seen = {}
+    reports: List[BinReport] = []
+    other: List[Violation] = []
+    for b, items in enumerate(bins):
+        rep = BinReport(b, len(items))
+        for kind, i, j, amount, clearance in _c.check_items(items, bin_w, bin_h, distance, tol, circle_rel_tol):
+            ids = (items[i].shape_id,) if i == j else (items[i].shape_id, items[j].shape_id)
+            pos = (i,) if i == j else (i, j)
+            rep.violations.append(Violation(kind, b, pos, ids, amount,
+                                            clearance if kind in ("overlap", "too_close") else None))
+        for i, it in enumerate(items):
+            if id(it) in seen:
+                rep.violations.append(Violation("duplicate", b, (i,), (it.shape_id,), 0.0))
+            seen[id(it)] = it
+        reports.append(rep)
+    for i, it in enumerate(unplaced):
+        if id(it) in seen:
+            other.append(Violation("duplicate", -1, (i,), (it.shape_id,), 0.0))
+        seen[id(it)] = it
+    return CheckReport(reports, len(unplaced), float(bin_w), float(bin_h), float(distance), float(tol),
+                       float(circle_rel_tol), other)
