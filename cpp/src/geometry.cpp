@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "quarvo/errors.hpp"
@@ -74,6 +75,10 @@ void Shape::copy_state_to(Shape& to) const {
 
 Polygon::Polygon(Stored, const Polygon& from) : Shape(Kind::Polygon), outer_(from.outer_), holes_(from.holes_) {
     convex_ = from.convex_;
+    memo_ = from.memo_;
+    has_memo_ = from.has_memo_;
+    memo_rot_ = from.memo_rot_;
+    memo_infl_ = from.memo_infl_;
 }
 
 std::unique_ptr<Shape> Polygon::clone_geometry() const {
@@ -111,6 +116,25 @@ const Contour& Polygon::rotated_shape() const {
     has_rot_ = true;
     ++rot_gen_;
     return cache_rotated_;
+}
+
+namespace {
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+}  // namespace
+
+const Contour& Polygon::rotated_contour() const {
+    if (has_memo_ && same_bits(memo_rot_, rotation_) && same_bits(memo_infl_, infl_)) return memo_;
+    const double c = std::cos(rotation_), s = std::sin(rotation_);
+    Contour pts = std::fabs(infl_) < 1e-12 ? outer_ : offset_convex(outer_, infl_);
+    for (Pt& p : pts) {
+        const double x = p.x, y = p.y;
+        p = {x * c - y * s, x * s + y * c};
+    }
+    memo_ = std::move(pts);
+    memo_rot_ = rotation_;
+    memo_infl_ = infl_;
+    has_memo_ = true;
+    return memo_;
 }
 
 const Contour& Polygon::transformed() const {

@@ -222,18 +222,18 @@ Contour compute_nfp0(const Shape& a, const Shape& b) {
         return circle_to_polygon({0.0, 0.0}, ra + rb, 64);
     }
     if (a.is_polygon() && b.is_polygon()) {
-        const Contour& A = as_polygon(a).rotated_shape();
-        const Contour& B = as_polygon(b).rotated_shape();
+        const Contour& A = as_polygon(a).rotated_contour();
+        const Contour& B = as_polygon(b).rotated_contour();
         RawNfp raw = nfp_convex_only(A, B);
         return correct_nfp_position(raw.pts, raw.top, A, B);
     }
     if (a.is_polygon()) {
         double rb = as_circle(b).radius + b.infl();
-        return offset_convex(as_polygon(a).rotated_shape(), rb);
+        return offset_convex(as_polygon(a).rotated_contour(), rb);
     }
     double ra = as_circle(a).radius + a.infl();
     Contour circ = circle_to_polygon({0.0, 0.0}, ra, 64);
-    const Contour& B = as_polygon(b).rotated_shape();
+    const Contour& B = as_polygon(b).rotated_contour();
     RawNfp raw = nfp_convex_only(circ, B);
     return correct_nfp_position(raw.pts, raw.top, circ, B);
 }
@@ -271,7 +271,7 @@ std::vector<Contour> compute_hole_nfps(const Shape& a, const Shape& b) {
     if (!a.is_polygon()) return out;
     for (const Contour& hole : as_polygon(a).transformed_holes()) {
         if (b.is_polygon()) {
-            const Contour& B = as_polygon(b).rotated_shape();
+            const Contour& B = as_polygon(b).rotated_contour();
             RawNfp raw = nfp_convex_only(hole, B);
             out.push_back(correct_nfp_position(raw.pts, raw.top, hole, B));
         } else if (b.is_circle()) {
@@ -355,7 +355,7 @@ BBox rotated_bbox(const Shape& item) {
         return {-r, -r, r, r};
     }
     require_item(item);
-    return polygon_bbox(as_polygon(item).rotated_shape());
+    return polygon_bbox(as_polygon(item).rotated_contour());
 }
 
 struct Scorer {
@@ -387,7 +387,8 @@ struct Scorer {
 SearchResult search_best_position(const std::vector<Contour>& contours, const std::vector<Contour>& hole_nfps,
                                   const Shape& item, double bin_w, double bin_h, long long steps, double eps,
                                   Placement placement, const HoleFilter* hole_filter) {
-    Scorer sc{rotated_bbox(item), item.reference_point_local(), bin_w, bin_h, eps,
+    Pt ref = item.is_polygon() ? top_right(as_polygon(item).rotated_contour()) : item.reference_point_local();
+    Scorer sc{rotated_bbox(item), ref, bin_w, bin_h, eps,
               placement == Placement::Center, 0.0, 0.0};
     if (sc.center) { sc.cx = bin_w / 2.0; sc.cy = bin_h / 2.0; }
     SearchResult best;
@@ -504,7 +505,7 @@ bool item_inside(const Shape& item, Pt t, const Contour& room) {
             if (!point_in_polygon(v, room)) return false;
         return true;
     }
-    for (const Pt& v : as_polygon(item).rotated_shape())
+    for (const Pt& v : as_polygon(item).rotated_contour())
         if (!point_in_polygon({v.x + t.x, v.y + t.y}, room)) return false;
     return true;
 }
@@ -700,7 +701,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
             geometry_signature(*o);
             if (o->is_polygon()) {
                 as_polygon(*o).outer_convex();
-                as_polygon(*o).transformed();
+                as_polygon(*o).rotated_contour();
             }
         }
         geometry_signature(item);

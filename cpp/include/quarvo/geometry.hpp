@@ -96,6 +96,10 @@ public:
     const Contour& rotated_shape() const;
     const Contour& transformed() const;
     std::vector<Contour> transformed_holes() const;
+    // The same contour as rotated_shape(), remembered for the rotation and
+    // inflation it was built for, whatever the moves in between. The placers
+    // use it; it leaves the public caches and the dirty flag alone.
+    const Contour& rotated_contour() const;
 
     double area() const override;
     BBox bounding_box() const override;
@@ -124,6 +128,9 @@ private:
     mutable Contour cache_rotated_, cache_transformed_;
     mutable bool has_rot_ = false, has_tr_ = false;
     mutable std::uint64_t rot_gen_ = 0, tr_gen_ = 0;
+    mutable Contour memo_;
+    mutable bool has_memo_ = false;
+    mutable double memo_rot_ = 0.0, memo_infl_ = 0.0;
     mutable int convex_ = -1;
 };
 
