@@ -36,7 +36,8 @@ def grid(n, cell, gap, vertices=6):
             it = Polygon([(-h, -h), (h, -h), (h, h), (-h, h)])
         else:
             w = h / 3
-            it = Polygon([(-h, -h), (h, -h), (h, h), (-h, h)], [[(-h + w, -h + w), (h - w, -h + w), (h - w, h - w), (-h + w, h - w)]])
+            hole = [(-h + w, -h + w), (h - w, -h + w), (h - w, h - w), (-h + w, h - w)]
+            it = Polygon([(-h, -h), (h, -h), (h, h), (-h, h)], [hole])
             inner = Circle(h - w - gap - 0.1 if gap else h - w)
             inner.set_position(x, y)
             items.append(inner)

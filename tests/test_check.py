@@ -269,3 +269,24 @@ def test_packed_layouts_pass_and_tampering_is_caught(strategy, placement, distan
 def test_circle_tolerance_covers_the_two_largest_circles():
     items = [Circle(4.0), Circle(10.0), rect(50, 50, 0, 0), Circle(6.0)]
     assert circle_tolerance(items, distance=2.0) == pytest.approx(CIRCLE_REL_TOL * (11.0 + 7.0))
+
+
+@pytest.mark.parametrize("distance", [0.0, 1.5])
+@settings(max_examples=8, deadline=None)
+@given(seed=st.integers(0, 10**6), n=st.integers(2, 20))
+def test_bottom_left_layouts_pass(distance, seed, n):
+    from Quarvo.placer_bl import BottomLeftPlacer
+
+    items = job(seed, n)
+    # Non-convex L shapes, which only bottom-left placement takes.
+    items += [Polygon([(0, 0), (9, 0), (9, 3), (3, 3), (3, 8), (0, 8)], shape_id=-k) for k in range(1, 4)]
+    # The driver's spacing: grow by half the distance while placing.
+    for it in items:
+        it.infl = it.total_inflation(distance / 2.0)
+    placer = BottomLeftPlacer(80.0, 60.0)
+    for it in sorted(items, key=lambda it: -it.area()):
+        placer.trypack(it)
+    for it in items:
+        it.infl = 0.0
+    r = check_layout(placer, Bin(80.0, 60.0), distance=distance, circle_rel_tol=CIRCLE_REL_TOL)
+    assert r.ok, r.summary()

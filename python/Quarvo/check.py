@@ -148,11 +148,14 @@ def _is_item_list(x: Any) -> bool:
     return isinstance(x, (list, tuple)) and all(isinstance(e, Shape) for e in x)
 
 
+_FORMS = "a do_pack result, a list of bins or a list of items"
+
+
 def _split(layout: Any) -> Tuple[List[List[Shape]], List[Shape]]:
     """(bins, unplaced) from a do_pack result, a list of bins, one bin's item
     list or a placer."""
     if isinstance(layout, (str, bytes)) or layout is None:
-        raise TypeError(f"layout must be a do_pack result, a list of bins or a list of items, not {type(layout).__name__}")
+        raise TypeError(f"layout must be {_FORMS}, not {type(layout).__name__}")
     if not isinstance(layout, (list, tuple)) and hasattr(layout, "packed"):
         return [list(layout.packed)], []
     if (isinstance(layout, tuple) and len(layout) == 2 and isinstance(layout[0], (list, tuple))
@@ -164,7 +167,7 @@ def _split(layout: Any) -> Tuple[List[List[Shape]], List[Shape]]:
     try:
         seq = list(layout)
     except TypeError:
-        raise TypeError(f"layout must be a do_pack result, a list of bins or a list of items, not {type(layout).__name__}") from None
+        raise TypeError(f"layout must be {_FORMS}, not {type(layout).__name__}") from None
     if all(isinstance(e, Shape) for e in seq):
         return ([seq] if seq else []), []
     if all(_is_item_list(b) for b in seq):
