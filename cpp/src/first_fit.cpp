@@ -7,6 +7,7 @@
 
 #include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
+#include "quarvo/placer_bl.hpp"
 
 namespace quarvo {
 
@@ -35,7 +36,7 @@ FirstFit::FirstFit(std::vector<Shape*> items, Bin bin, double global_distance,
       strategy(strategy), placement(placement) {}
 
 std::unique_ptr<Placer> FirstFit::make_placer() const {
-    if (strategy == Strategy::BottomLeft) throw NotImplementedError("bottom-left placement is not available yet");
+    if (strategy == Strategy::BottomLeft) return std::make_unique<BottomLeftPlacer>(bin.width, bin.height);
     auto p = std::make_unique<NfpPlacer>(bin.width, bin.height, rotations ? *rotations : default_rotations(), placement);
     p->incremental = incremental;
     p->threads = threads;

@@ -13,6 +13,14 @@
 namespace quarvo {
 
 namespace {
+double perimeter(const Contour& c) {
+    double p = 0.0;
+    for (std::size_t i = 0; i + 1 < c.size(); ++i) p += std::hypot(c[i + 1].x - c[i].x, c[i + 1].y - c[i].y);
+    return p;
+}
+}  // namespace
+
+namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 static_assert(sizeof(Pt) == 2 * sizeof(double), "contours are compared bytewise");
@@ -486,7 +494,10 @@ bool BottomLeftPlacer::overlaps_placed(const Contour& poly) const {
         if (!(b.minx < o.maxx && o.minx < b.maxx && b.miny < o.maxy && o.miny < b.maxy)) continue;
         // Beyond the grid's range no overlap can be ruled out.
         if (!on_grid(poly) || !on_grid(p->poly)) return true;
-        if (intersection_area(poly, p->poly) > 0.0) return true;
+        // Snapping to the 1e-6 grid can turn a mere contact into a sliver no
+        // wider than the grid along the contact; only more than that overlaps.
+        double sliver = 1e-6 * std::min(perimeter(poly), perimeter(p->poly));
+        if (intersection_area(poly, p->poly) > sliver) return true;
     }
     return false;
 }

@@ -73,9 +73,19 @@ bool reference_trypack(double bw, double bh, double eps, std::vector<Shape*>& pa
     return ok;
 }
 
+double perimeter_of(const Contour& c) {
+    double p = 0.0;
+    for (std::size_t i = 0; i + 1 < c.size(); ++i) p += std::hypot(c[i + 1].x - c[i].x, c[i + 1].y - c[i].y);
+    return p;
+}
+
+// An overlap is more area than a contact can gain by snapping to the 1e-6 grid.
 bool overlaps_any(const Shape& item, const std::vector<Shape*>& others) {
-    for (const Shape* o : others)
-        if (o != &item && intersection_area(as_polygon(item), as_polygon(*o)) > 0.0) return true;
+    for (const Shape* o : others) {
+        if (o == &item) continue;
+        Contour a = as_polygon(item), b = as_polygon(*o);
+        if (intersection_area(a, b) > 1e-6 * std::min(perimeter_of(a), perimeter_of(b))) return true;
+    }
     return false;
 }
 
