@@ -95,8 +95,9 @@ void bind_first_fit(nb::module_& m) {
                     "BottomLeft 策略不支持 placement='center'（挤压贴角算法，无中心语义）；请使用 strategy='nfp' 或 placement='corner'");
             new (self) PyFirstFit{nb::borrow(items), nb::borrow(bin), nb::borrow(global_distance), nb::borrow(rotations),
                                   nb::borrow(strategy), nb::borrow(placement), incremental, thread_count(threads)};
-        }, "items"_a, "bin"_a, "global_distance"_a = 0.0, "rotations"_a = nb::none(), "strategy"_a = "nfp",
-           "placement"_a = "corner", "incremental"_a = false, "threads"_a = nb::none())
+        }, "items"_a.none(), "bin"_a.none(), "global_distance"_a.none() = 0.0, "rotations"_a.none() = nb::none(),
+           "strategy"_a.none() = "nfp", "placement"_a.none() = "corner", "incremental"_a = false,
+           "threads"_a.none() = nb::none())
         .def_rw("incremental", &PyFirstFit::incremental)
         .def_rw("threads", &PyFirstFit::threads)
         .def_rw("items", &PyFirstFit::items)

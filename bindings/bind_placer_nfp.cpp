@@ -116,8 +116,8 @@ void bind_placer_nfp(nb::module_& m) {
             new (self) PyNfpPlacer{q::NfpPlacer(w, h), rots, nb::borrow(placement), nb::list()};
             self->eng.incremental = incremental;
             self->eng.threads = thread_count(threads);
-        }, "bin_w"_a, "bin_h"_a, "rotations"_a = nb::none(), "placement"_a = "corner", "incremental"_a = false,
-           "threads"_a = nb::none())
+        }, "bin_w"_a, "bin_h"_a, "rotations"_a.none() = nb::none(), "placement"_a.none() = "corner",
+           "incremental"_a = false, "threads"_a.none() = nb::none())
         .def_prop_ro("incremental", [](PyNfpPlacer& p) { return p.eng.incremental; })
         .def_prop_ro("threads", [](PyNfpPlacer& p) { return p.eng.threads; })
         .def_prop_rw("bin_w", [](PyNfpPlacer& p) { return p.eng.bin_w; },
