@@ -344,6 +344,39 @@ def test_quiet_prints_nothing(tmp_path, capsys):
     assert status == 0 and text == "" and err == "" and out.exists()
 
 
+HAS_CHECK = importlib.util.find_spec("Quarvo.check") is not None
+needs_check = pytest.mark.skipif(not HAS_CHECK, reason="the layout checker is not built yet")
+
+
+@needs_first_fit
+@needs_check
+@pytest.mark.parametrize("extra, flag, status", [(0.0, True, 0), (5.0, False, 0), (5.0, True, 3)])
+def test_layout_check_verdict_and_exit_status(tmp_path, capsys, monkeypatch, extra, flag, status):
+    from Quarvo.check import CIRCLE_REL_TOL, check_layout
+
+    def strict(result):  # asks for more distance than was packed with, so the check fails
+        job = result.job
+        return check_layout([[e.shape for e in b] for b in result.bins], job.bin_w, job.bin_h,
+                            job.distance + extra, circle_rel_tol=CIRCLE_REL_TOL)
+
+    monkeypatch.setattr(cli, "check", strict)
+    out = tmp_path / "o.json"
+    got, text, _ = run(tmp_path, base_job(), "--output", str(out), *(["--check"] if flag else []), capsys=capsys)
+    assert got == status
+    doc = load_output(out)  # the layout is written either way
+    if extra:
+        assert "layout check: FAILED" in text and "too_close" in text
+        assert doc["check"]["ok"] is False and doc["check"]["violations"]
+    else:
+        assert "layout check: ok" in text and doc["check"] == {"ok": True, "violations": []}
+
+
+def test_without_the_checker_there_is_no_check_flag(tmp_path, capsys, monkeypatch):
+    monkeypatch.setattr(cli, "checker_available", lambda: False)
+    status, _, err = run(tmp_path, base_job(), "--check", capsys=capsys)
+    assert status == 2 and "--check" in err
+
+
 class _Tty(io.StringIO):
     def isatty(self):
         return True
@@ -464,8 +497,7 @@ def check_layout(doc, approx=1e-5):
     packer sees a circle (grown by half the distance) as its inscribed 64-gon,
     which lies inside it by up to CIRCLE_SAG times its radius: that much is
     allowed per circle of a pair. An item may sit in a container's hole: then
-    it must clear the hole's wall by half the distance (the packer grows
-    items, not holes).
+    it must clear the hole's wall by the distance and overlap nothing else.
     """
     w, h, d = doc["bin"]["width"], doc["bin"]["height"], doc["distance"]
     places = doc["placements"]
@@ -477,7 +509,7 @@ def check_layout(doc, approx=1e-5):
             xs, ys = zip(*p["contour"])
         assert min(xs) >= d / 2 - 1e-5 and min(ys) >= d / 2 - 1e-5
         assert max(xs) <= w - d / 2 + 1e-5 and max(ys) <= h - d / 2 + 1e-5
-    found_in_hole = 0
+    in_holes = set()
     for i, p in enumerate(places):
         for q in places[i + 1:]:
             if p["bin"] != q["bin"]:
@@ -494,12 +526,12 @@ def check_layout(doc, approx=1e-5):
                         holder = (a, hole, b)
             if holder is not None:
                 a, hole, b = holder
-                found_in_hole += 1
-                assert gap(a, hole, b) >= d / 2 - approx - sag, (a["item"], b["item"])
+                in_holes.add(b["item"])
+                assert gap(a, hole, b) >= d - approx - sag, (a["item"], b["item"])
             else:
                 assert gap(p, p["contour"], q) >= d - approx - sag, (p["item"], q["item"])
                 assert not inside(anchor(p), q["contour"]) and not inside(anchor(q), p["contour"])
-    return found_in_hole
+    return in_holes
 
 
 def _doc(*places, d=2.0):
@@ -524,7 +556,7 @@ def _ring(item, x, y, R, r):
     (_doc(_circle(1, 20, 20, 10), _circle(2, 39.99, 20, 10)), False),  # overlapping by 0.01
     (_doc(_circle(1, 89.01, 20, 10)), False),  # outside the bin's clear margin
     (_doc(_ring(1, 50, 50, 40, 30), _circle(2, 50, 50, 20)), True),  # in the hole
-    (_doc(_ring(1, 50, 50, 40, 30), _circle(2, 50, 50, 29.5)), False),  # too close to the wall
+    (_doc(_ring(1, 50, 50, 40, 30), _circle(2, 50, 50, 28.5)), False),  # too close to the wall
     (_doc(_ring(1, 50, 50, 40, 30), _circle(2, 80, 50, 5)), False),  # across the wall
     (_doc(_ring(1, 50, 50, 40, 30), _circle(2, 50, 50, 5), _circle(3, 50, 60, 5)), False),  # clash in the hole
 ])
@@ -546,7 +578,10 @@ def test_bundled_job_end_to_end(tmp_path, capsys):
     assert "steel pipe bundle" in text and "placed" in text
     doc = load_output(out)
     assert doc["unplaced"] == [] and len(doc["bins"]) == 1
-    assert check_layout(doc) >= 3
+    in_holes = check_layout(doc)
+    assert len(in_holes) >= 3
+    row = next(line.split() for line in text.splitlines() if line.split()[:1] == ["0"])
+    assert row[:3] == ["0", str(len(doc["placements"])), str(len(in_holes))]
     # heavy pipes sit low: the heaviest stand on the floor, and the hollow
     # pipes' centres lie below the solid ones' on average
     heaviest = [p for p in doc["placements"] if p["id"] == "DN300"]

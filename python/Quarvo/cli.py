@@ -18,6 +18,7 @@ from dataclasses import dataclass, field
 EXIT_OK = 0
 EXIT_FAILED = 1
 EXIT_BAD_JOB = 2
+EXIT_CHECK_FAILED = 3
 EXIT_INTERRUPTED = 130
 
 # More copies than this is almost surely a typo in a quantity, and would only
@@ -56,7 +57,7 @@ job file (JSON):
   Items that fit in no bin are listed as unplaced; that is not an error.
 
 exit status: 0 packed (even with unplaced items), 1 packing or writing failed,
-2 bad job or arguments, 130 interrupted.
+2 bad job or arguments, 3 layout check failed (with --check), 130 interrupted.
 """
 
 
@@ -409,6 +410,7 @@ class Result:
     bins: list  # lists of Entry, in placement order
     unplaced: list  # Entry, in processing order
     seconds: float
+    check: object = None  # the layout checker's report, when the checker is there
 
 
 def pack(job, progress=None):
@@ -428,6 +430,29 @@ def pack(job, progress=None):
     if progress is not None:
         progress.done(len(entries) - len(unplaced), len(bins))
     return result
+
+
+def checker_available():
+    """Whether the independent layout checker ``Quarvo.check`` is installed."""
+    import importlib.util
+
+    try:
+        return importlib.util.find_spec("Quarvo.check") is not None
+    except (ImportError, ValueError):
+        return False
+
+
+def check(result):
+    """Check the packed layout with the independent checker: in the bins, apart, the distance kept.
+
+    Circles take part in placement as inscribed 64-gons, so the checker is
+    given its circle tolerance for them.
+    """
+    from Quarvo.check import CIRCLE_REL_TOL, check_layout
+
+    job = result.job
+    return check_layout([[e.shape for e in b] for b in result.bins], job.bin_w, job.bin_h, job.distance,
+                        circle_rel_tol=CIRCLE_REL_TOL)
 
 
 # --------------------------------------------------------------- reporting
@@ -468,20 +493,18 @@ def _fmt(x):
 
 
 def items_in_holes(bin_entries):
-    """Items of a bin whose centre lies in a hole of a container of the same bin."""
-    from Quarvo.geometry import Circle
-    from Quarvo.geometry_handle import point_in_polygon, polygon_centroid
+    """Items of a bin that sit in a hole of another item of the bin."""
+    from Quarvo.geometry_handle import point_in_polygon
 
-    holes = [h for e in bin_entries if e.spec.holes for h in e.shape.transformed_holes()]
+    holes = [(e, h) for e in bin_entries if e.spec.holes for h in e.shape.transformed_holes()]
     if not holes:
         return 0
     count = 0
     for e in bin_entries:
-        if isinstance(e.shape, Circle):
-            centre = e.shape.transformed()[0]
-        else:
-            centre = polygon_centroid(e.shape.transformed())
-        if any(point_in_polygon(centre, h) for h in holes):
+        # a circle's centre or a polygon's first outline vertex; a ring's
+        # centroid would not do, it lies in the ring's own hole
+        probe = e.shape.transformed()[0]
+        if any(owner is not e and point_in_polygon(probe, h) for owner, h in holes):
             count += 1
     return count
 
@@ -527,6 +550,8 @@ def summary_lines(result):
         lines.append("  unplaced:")
         for e in result.unplaced:
             lines.append(f"    item {e.number} (id {_show(e.spec.id)}, copy {e.copy}): {unplaced_reason(e, job)}")
+    if result.check is not None:
+        lines.extend("  " + line for line in result.check.summary(max_lines=10).splitlines())
     return lines
 
 
@@ -567,6 +592,8 @@ def result_document(result):
         "placements": [placement_record(e, k, job) for k, b in enumerate(result.bins) for e in b],
         "unplaced": [{"item": e.number, "id": e.spec.id, "copy": e.copy, "reason": unplaced_reason(e, job)}
                      for e in result.unplaced],
+        **({"check": {"ok": result.check.ok, "violations": [str(v) for v in result.check.violations]}}
+           if result.check is not None else {}),
     }
 
 
@@ -620,6 +647,10 @@ def _parser():
     p.add_argument("-o", "--output", metavar="OUT.json", help="write the placements as JSON")
     p.add_argument("-p", "--plot", metavar="FILE", help="draw the layout into a PNG or SVG file (needs matplotlib)")
     p.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors")
+    if checker_available():
+        p.add_argument("--check", action="store_true",
+                       help="exit with status 3 when the independent layout check (always run and shown in the "
+                            "summary) finds an item outside its bin, an overlap or a pair closer than the distance")
     p.add_argument("--version", action="version", version=f"quarvo {_version()}")
     return p
 
@@ -683,6 +714,11 @@ def main(argv=None):
     except Exception as exc:  # an engine error: report it in one line, write nothing
         print(f"quarvo: error: packing failed: {type(exc).__name__}: {exc}", file=err)
         return EXIT_FAILED
+    if checker_available():
+        try:
+            result.check = check(result)
+        except Exception as exc:  # a checker fault must not cost the user the layout
+            print(f"quarvo: warning: the layout check could not run: {type(exc).__name__}: {exc}", file=err)
 
     try:
         if args.plot is not None:
@@ -700,4 +736,6 @@ def main(argv=None):
         for path in (args.output, args.plot):
             if path is not None:
                 print(f"  wrote {path}", file=out)
+    if getattr(args, "check", False) and (result.check is None or not result.check.ok):
+        return EXIT_CHECK_FAILED
     return EXIT_OK
