@@ -2,6 +2,7 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 
+#include <memory>
 #include <unordered_map>
 
 #include "bindings.hpp"
@@ -26,6 +27,7 @@ struct PyFirstFit {
     nb::object items, bin, global_distance, rotations, strategy, placement;
     bool incremental = false;
     int threads = 1;
+    std::shared_ptr<q::PackProgress> progress = std::make_shared<q::PackProgress>();
 };
 
 std::vector<double> to_doubles(nb::handle seq_h, const char* what) {
@@ -57,6 +59,8 @@ nb::tuple do_pack(PyFirstFit& ff) {
     q::Placement placement = is_text(ff.placement, "center") ? q::Placement::Center : q::Placement::Corner;
     q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), rots, strategy, placement);
     engine.incremental = ff.incremental;
+    engine.progress = ff.progress.get();
+    std::shared_ptr<q::PackProgress> keep = ff.progress;
     engine.threads = ff.threads;
     q::PackResult r;
     {
@@ -107,6 +111,12 @@ void bind_first_fit(nb::module_& m) {
         .def_rw("strategy", &PyFirstFit::strategy)
         .def_rw("placement", &PyFirstFit::placement)
         .def("do_pack", &do_pack)
+        .def_prop_ro("_progress", [](PyFirstFit& ff) {
+            // (items processed, items placed, bins open, items in the run) of the
+            // current or last do_pack; readable from another thread while it runs.
+            const q::PackProgress& p = *ff.progress;
+            return nb::make_tuple(p.processed.load(), p.placed.load(), p.bins.load(), p.total.load());
+        })
         .def("_make_placer", [](PyFirstFit& ff) -> nb::object {
             nb::object width = nb::getattr(ff.bin, "width"), height = nb::getattr(ff.bin, "height");
             if (is_text(ff.strategy, "bl"))

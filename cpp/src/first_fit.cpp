@@ -72,6 +72,12 @@ PackResult FirstFit::do_pack() {
 
     std::vector<std::unique_ptr<Placer>> open;
     PackResult result;
+    if (progress) {
+        progress->processed = 0;
+        progress->placed = 0;
+        progress->bins = 0;
+        progress->total = order.size();
+    }
     for (const Keyed& k : order) {
         Shape& item = *k.item;
         bool placed = false;
@@ -79,11 +85,21 @@ PackResult FirstFit::do_pack() {
             check_cancel();
             if (p->trypack(item)) { placed = true; break; }
         }
-        if (placed) continue;
-        check_cancel();
-        std::unique_ptr<Placer> fresh = make_placer();
-        if (fresh->trypack(item)) open.push_back(std::move(fresh));
-        else result.unplaced.push_back(&item);
+        if (!placed) {
+            check_cancel();
+            std::unique_ptr<Placer> fresh = make_placer();
+            if (fresh->trypack(item)) {
+                open.push_back(std::move(fresh));
+                placed = true;
+            } else {
+                result.unplaced.push_back(&item);
+            }
+        }
+        if (progress) {
+            if (placed) ++progress->placed;
+            progress->bins = open.size();
+            ++progress->processed;
+        }
     }
     for (auto& p : open) result.bins.push_back(p->packed);
     return result;

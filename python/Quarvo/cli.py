@@ -363,13 +363,18 @@ def build_items(job):
 
 
 class _Progress:
-    """Elapsed-time line on stderr while the packer runs (it gives no per-item hook)."""
+    """Progress line on stderr while the packer runs: the packer keeps counters
+    that this thread reads (the packing itself never calls back into Python)."""
 
     def __init__(self, stream, total, enabled):
         self.stream, self.total, self.enabled = stream, total, enabled
         self._stop = threading.Event()
         self._thread = None
         self._start = 0.0
+        self.packer = None
+
+    def watch(self, packer):
+        self.packer = packer
 
     def __enter__(self):
         self._start = time.perf_counter()
@@ -385,7 +390,14 @@ class _Progress:
 
     def _tick(self):
         while not self._stop.wait(0.5):
-            self._write(f"packing {self.total} items ... {time.perf_counter() - self._start:.1f} s")
+            elapsed = time.perf_counter() - self._start
+            counters = getattr(self.packer, "_progress", None)
+            if counters:
+                processed, placed, bins, _ = counters
+                self._write(f"placed {placed} of {self.total} items ({processed - placed} unplaced, "
+                            f"{bins} bin(s)) ... {elapsed:.1f} s")
+            else:
+                self._write(f"packing {self.total} items ... {elapsed:.1f} s")
 
     def done(self, placed, bins):
         if self.enabled:
@@ -422,6 +434,8 @@ def pack(job, progress=None):
     shapes = [e.shape for e in entries]
     ff = FirstFit(shapes, Bin(job.bin_w, job.bin_h), global_distance=job.distance, rotations=job.rotations,
                   strategy=job.strategy, placement=job.placement)
+    if progress is not None:
+        progress.watch(ff)
     start = time.perf_counter()
     bins, unplaced = ff.do_pack()
     seconds = time.perf_counter() - start

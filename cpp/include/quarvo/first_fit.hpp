@@ -1,6 +1,8 @@
 // First-fit driver: spacing by inflation, heaviest items first, each item to
 // the first open bin whose placer accepts it.
 #pragma once
+#include <atomic>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -12,6 +14,14 @@
 namespace quarvo {
 
 enum class Strategy { Nfp, BottomLeft };
+
+// Counters a run updates as it goes; another thread may read them meanwhile.
+struct PackProgress {
+    std::atomic<std::size_t> processed{0};  // items offered to the bins so far
+    std::atomic<std::size_t> placed{0};
+    std::atomic<std::size_t> bins{0};
+    std::atomic<std::size_t> total{0};
+};
 
 struct PackResult {
     std::vector<std::vector<Shape*>> bins;  // in opening order
@@ -35,6 +45,7 @@ public:
     std::optional<std::vector<double>> rotations;
     Strategy strategy;
     Placement placement;
+    PackProgress* progress = nullptr;  // optional, not owned
     bool incremental = false;  // handed to the NFP placers
     int threads = 1;           // handed to the NFP placers
 };
