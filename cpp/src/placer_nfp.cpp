@@ -11,6 +11,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include <unistd.h>
+
 #include "quarvo/cancel.hpp"
 #include "quarvo/clipper_util.hpp"
 #include "quarvo/errors.hpp"
@@ -164,8 +166,45 @@ void require_item(const Shape& s) {
     if (!s.is_polygon() && !s.is_circle()) throw NotImplementedError();
 }
 
+// Turning of a contour whose turns all have one sign, in whole turns: 1 for
+// a convex outline, more for a star such as a pentagram.
+bool turns_once(const Contour& c) {
+    double total = 0.0;
+    Pt first{}, prev{};
+    bool have = false;
+    for (std::size_t i = 0; i + 1 < c.size(); ++i) {
+        Pt e = vsub(c[i + 1], c[i]);
+        if (e.x == 0.0 && e.y == 0.0) continue;
+        if (have) total += std::atan2(cross(prev, e), prev.x * e.x + prev.y * e.y);
+        else first = e;
+        have = true;
+        prev = e;
+    }
+    if (have) total += std::atan2(cross(prev, first), prev.x * first.x + prev.y * first.y);
+    return std::fabs(total) < 3 * kPi;
+}
+
+std::mutex g_turns_mu;
+std::vector<signed char> g_turns_once;  // by signature id: -1 unknown
+
+// is_convex, and the outline turns once. is_convex also passes stars, whose
+// edge-merged NFPs and offsets are meaningless; a large star's offset would
+// cross itself millions of times in the union.
+bool convex_outline(const Shape& s) {
+    if (!s.is_polygon()) return true;
+    const Polygon& p = as_polygon(s);
+    if (!p.outer_convex()) return false;
+    if (p.outer().size() <= 4) return true;  // a triangle turns once
+    if (s.sig_id < 0) return turns_once(p.outer());
+    std::lock_guard<std::mutex> lock(g_turns_mu);
+    std::size_t id = static_cast<std::size_t>(s.sig_id);
+    if (g_turns_once.size() <= id) g_turns_once.resize(id + 1, -1);
+    if (g_turns_once[id] < 0) g_turns_once[id] = turns_once(p.outer()) ? 1 : 0;
+    return g_turns_once[id] == 1;
+}
+
 void convexity_guard(const Shape& s) {
-    if (s.is_polygon() && !as_polygon(s).outer_convex())
+    if (s.is_polygon() && !convex_outline(s))
         throw ValueError("NFP 仅支持凸多边形/圆，收到非凸输入；非凸形状请用 bl 策略（或先实现 MinkowskiSum 非凸 NFP）");
 }
 
@@ -308,7 +347,60 @@ std::vector<Contour> merge_paths(const ClipperLib::Paths& paths) {
     return out;
 }
 
+namespace {
+
+// Refuses contours whose edges cross each other so often that the union
+// would run for minutes (a random 10,000-point contour crosses itself about
+// 10^7 times). Counts proper crossings in a sweep over y, giving up counting
+// (and letting the union run) after a bounded number of edge pairs.
+void require_tame_union(const std::vector<Contour>& nfps) {
+    constexpr std::size_t kMaxCrossings = 2000000;
+    constexpr std::size_t kMaxPairs = 200000000;
+    struct Seg {
+        Pt a, b;
+        double y0, y1, x0, x1;
+    };
+    std::vector<Seg> segs;
+    for (const Contour& c : nfps) {
+        if (c.size() < 2) continue;
+        for (std::size_t i = 0; i < c.size(); ++i) {
+            Pt a = c[i], b = c[(i + 1) % c.size()];  // the union closes every path
+            if (a == b) continue;
+            segs.push_back({a, b, std::min(a.y, b.y), std::max(a.y, b.y), std::min(a.x, b.x), std::max(a.x, b.x)});
+        }
+    }
+    std::sort(segs.begin(), segs.end(), [](const Seg& p, const Seg& q) { return p.y0 < q.y0; });
+    auto side = [](Pt o, Pt p, Pt q) {
+        double c = cross(vsub(p, o), vsub(q, o));
+        return (c > 0) - (c < 0);
+    };
+    std::vector<const Seg*> active;
+    std::size_t pairs = 0, crossings = 0;
+    for (std::size_t si = 0; si < segs.size(); ++si) {
+        const Seg& s = segs[si];
+        if (si % 1024 == 0) check_cancel();
+        for (std::size_t k = 0; k < active.size();) {
+            if (active[k]->y1 < s.y0) {
+                active[k] = active.back();
+                active.pop_back();
+                continue;
+            }
+            const Seg& o = *active[k++];
+            if (++pairs > kMaxPairs) return;
+            if (o.x1 < s.x0 || s.x1 < o.x0) continue;
+            if (side(s.a, s.b, o.a) * side(s.a, s.b, o.b) < 0 && side(o.a, o.b, s.a) * side(o.a, o.b, s.b) < 0 &&
+                ++crossings > kMaxCrossings)
+                throw ValueError("the contours cross each other more than " + std::to_string(kMaxCrossings) +
+                                 " times; their union is refused");
+        }
+        active.push_back(&s);
+    }
+}
+
+}  // namespace
+
 std::vector<Contour> merge_nfps(const std::vector<Contour>& nfps) {
+    require_tame_union(nfps);
     ClipperLib::Paths paths;
     paths.reserve(nfps.size());
     for (const Contour& c : nfps) paths.push_back(to_path(c));
@@ -321,12 +413,22 @@ std::vector<Pt> sample_boundary(const Contour& poly, long long steps) {
     std::vector<Pt> out;
     if (poly.size() < 2 || steps <= 0) return out;
     const std::size_t n = poly.size() - 1;
+    // A point costs 16 bytes here and about eight times that once a host
+    // holds it as a pair of numbers: refuse what physical memory cannot hold
+    // rather than have the process killed for it.
+    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
+    const unsigned long long cap =
+        pages > 0 && page > 0 ? static_cast<unsigned long long>(pages) * static_cast<unsigned long long>(page) / 128 : 1ULL << 28;
+    if (static_cast<unsigned long long>(steps) > cap / n)
+        throw ValueError(std::to_string(n) + " edges sampled " + std::to_string(steps) +
+                         " times each make more points than memory holds");
     out.reserve(n * static_cast<std::size_t>(steps));
     const double ds = static_cast<double>(steps);
     for (std::size_t i = 0; i < n; ++i) {
         const Pt a = poly[i], b = poly[i + 1];
         const double dx = b.x - a.x, dy = b.y - a.y;
         for (long long k = 0; k < steps; ++k) {
+            if ((out.size() & 0xFFFF) == 0) check_cancel();
             double t = static_cast<double>(k) / ds;
             out.push_back({a.x + dx * t, a.y + dy * t});
         }
@@ -395,6 +497,7 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
     best.score = kInf;
     Pt t;
     double s;
+    unsigned long long seen = 0;  // candidates so far: Ctrl-C is looked at every 65536
     // Boundary samples, generated in candidate order without building the list.
     if (steps > 0) {
         const double ds = static_cast<double>(steps);
@@ -405,6 +508,7 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
                 const Pt a = poly[i], b = poly[i + 1];
                 const double dx = b.x - a.x, dy = b.y - a.y;
                 for (long long k = 0; k < steps; ++k) {
+                    if ((++seen & 0xFFFF) == 0) check_cancel();
                     double tt = static_cast<double>(k) / ds;
                     Pt p{a.x + dx * tt, a.y + dy * tt};
                     if (sc.score(p, t, s) && s < best.score) {
@@ -471,7 +575,9 @@ bool NfpPlacer::trypack(Shape& item) {
     require_sound_item(item);
     for (double r : rotations)
         if (!std::isfinite(r)) throw ValueError("rotation " + std::to_string(r) + " is not a finite number");
-    if (item.is_polygon() && !as_polygon(item).outer_convex()) return false;
+    // A caller may have moved or grown a placed item since it was placed.
+    for (std::size_t i = 0; i < packed.size(); ++i) require_sound_item(*packed[i], "placed item " + std::to_string(i));
+    if (item.is_polygon() && !convex_outline(item)) return false;
     return packed.empty() ? trypack_empty(item) : trypack_nonempty(item);
 }
 
@@ -498,15 +604,29 @@ struct HoleRoom {
     bool usable;
 };
 
-bool item_inside(const Shape& item, Pt t, const Contour& room) {
+// Where a rotation may stop: on Ctrl-C (the host answers on the caller's
+// thread only) or when a sibling rotation has failed.
+struct Stop {
+    const std::atomic<bool>* abort = nullptr;
+    std::thread::id caller = std::this_thread::get_id();
+    void operator()() const {
+        if (abort && abort->load(std::memory_order_relaxed)) throw Interrupted();
+        if (std::this_thread::get_id() == caller) check_cancel();
+    }
+};
+
+bool item_inside(const Shape& item, Pt t, const Contour& room, const Stop& stop) {
     if (item.is_circle()) {
         double r = as_circle(item).rotated_shape().radius;
         for (const Pt& v : circle_to_polygon({t.x, t.y}, r, 64))
             if (!point_in_polygon(v, room)) return false;
         return true;
     }
-    for (const Pt& v : as_polygon(item).rotated_contour())
-        if (!point_in_polygon({v.x + t.x, v.y + t.y}, room)) return false;
+    const Contour& own = as_polygon(item).rotated_contour();
+    for (std::size_t i = 0; i < own.size(); ++i) {
+        if (i % 256 == 255) stop();  // each test walks the whole room
+        if (!point_in_polygon({own[i].x + t.x, own[i].y + t.y}, room)) return false;
+    }
     return true;
 }
 
@@ -579,7 +699,8 @@ struct RotationJob {
     NfpPlacer::Incremental::Union* stored = nullptr;
 };
 
-RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, const std::vector<HoleRoom>& rooms) {
+RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, const std::vector<HoleRoom>& rooms,
+                                 const Stop& stop) {
     RotationResult res;
     const std::vector<Shape*>& packed = pl.packed;
     Shape& mover = *job.mover;
@@ -598,6 +719,7 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     std::vector<std::size_t> hole_room;  // hole NFP index -> rooms index
     std::size_t room_index = 0;
     for (std::size_t j = 0; j < packed.size(); ++j) {
+        if (j % 256 == 255) stop();
         const Shape& o = *packed[j];
         if (j >= first_new) paths.push_back(world_path(*job.locals[j], o.tx(), o.ty()));
         if (o.is_polygon() && as_polygon(o).is_container()) {
@@ -609,12 +731,14 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
             room_index += as_polygon(o).holes().size();
         }
     }
+    stop();
     ClipperLib::Clipper clipper;
     clipper.AddPaths(paths, ClipperLib::ptSubject, true);
     ClipperLib::PolyTree tree;
     clipper.Execute(ClipperLib::ctUnion, tree, ClipperLib::pftNegative, ClipperLib::pftNegative);
     std::vector<Contour> merged;
     collect(tree, merged);
+    stop();
     if (job.stored) {
         job.stored->paths.clear();
         store_tree(tree, job.stored->paths);
@@ -625,7 +749,7 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     // the hole's room and overlaps no other placed item.
     HoleFilter filter = [&](std::size_t h, Pt p, Pt t) {
         const HoleRoom& room = rooms[hole_room[h]];
-        if (!room.usable || !item_inside(mover, t, room.room)) return false;
+        if (!room.usable || !item_inside(mover, t, room.room, stop)) return false;
         for (std::size_t j = 0; j < packed.size(); ++j) {
             if (j == room.container) continue;
             const Contour& local = *job.locals[j];
@@ -666,9 +790,14 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
 
     const std::vector<double> rots = rotations_for(item);
     const std::size_t n = rots.size();
+    std::atomic<bool> abort{false};
+    const Stop stop{&abort};
     auto lookup_nfps = [&](RotationJob& job) {
         job.locals.resize(packed.size());
-        for (std::size_t j = 0; j < packed.size(); ++j) job.locals[j] = local_nfp(*packed[j], *job.mover);
+        for (std::size_t j = 0; j < packed.size(); ++j) {
+            if (j % 256 == 255) stop();
+            job.locals[j] = local_nfp(*packed[j], *job.mover);
+        }
     };
     std::vector<RotationJob> jobs(n);
     std::vector<std::unique_ptr<Shape>> clones;
@@ -693,7 +822,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
             check_cancel();
             item.set_rotation(rots[i]);
             prepare(i, item, true);
-            if (jobs[i].can_fit) results[i] = evaluate_rotation(*this, jobs[i], rooms);
+            if (jobs[i].can_fit) results[i] = evaluate_rotation(*this, jobs[i], rooms, stop);
         }
     } else {
         // Workers only read the placed items: fill their lazy caches first.
@@ -726,13 +855,17 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
                 if (jobs[i].stored && jobs[i].stored == jobs[k].stored) shared[i] = true;
         std::atomic<std::size_t> next{0};
         std::vector<std::exception_ptr> errors(n);
+        // The first failure (Ctrl-C included) stops the other rotations at
+        // their next checkpoint; those stops are not errors of their own.
+        std::vector<char> stopped(n, 0);
         auto work = [&]() {
-            for (std::size_t i; (i = next.fetch_add(1)) < n;) {
+            for (std::size_t i; !abort.load() && (i = next.fetch_add(1)) < n;) {
                 if (!jobs[i].can_fit || shared[i]) continue;
                 try {
                     if (jobs[i].locals.empty() && !packed.empty()) lookup_nfps(jobs[i]);
-                    results[i] = evaluate_rotation(*this, jobs[i], rooms);
+                    results[i] = evaluate_rotation(*this, jobs[i], rooms, stop);
                 } catch (...) {
+                    if (abort.exchange(true)) stopped[i] = true;
                     errors[i] = std::current_exception();
                 }
             }
@@ -744,9 +877,9 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
         work();
         for (std::thread& t : pool) t.join();
         for (std::size_t i = 0; i < n; ++i)
-            if (shared[i] && jobs[i].can_fit) results[i] = evaluate_rotation(*this, jobs[i], rooms);
+            if (errors[i] && !stopped[i]) std::rethrow_exception(errors[i]);
         for (std::size_t i = 0; i < n; ++i)
-            if (errors[i]) std::rethrow_exception(errors[i]);
+            if (shared[i] && jobs[i].can_fit) results[i] = evaluate_rotation(*this, jobs[i], rooms, stop);
     }
 
     // Best score first; on equal scores the earlier rotation.
