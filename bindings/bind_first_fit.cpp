@@ -40,14 +40,18 @@ std::vector<double> to_doubles(nb::handle seq_h, const char* what) {
 }
 
 nb::tuple do_pack(PyFirstFit& ff) {
-    nb::object seq = nb::steal(PySequence_Fast(ff.items.ptr(), "items must be a sequence of items"));
+    // A tuple of our own keeps every item alive while the engine runs
+    // without the GIL, whatever another thread does to the caller's list.
+    if (!PySequence_Check(ff.items.ptr()) || PyUnicode_Check(ff.items.ptr()))
+        throw q::TypeError("items must be a sequence of items");
+    nb::object seq = nb::steal(PySequence_Tuple(ff.items.ptr()));
     if (!seq.is_valid()) throw nb::python_error();
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
+    Py_ssize_t n = PyTuple_GET_SIZE(seq.ptr());
     std::vector<q::Shape*> items;
     std::unordered_map<q::Shape*, PyObject*> host;
     items.reserve(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* o = PySequence_Fast_GET_ITEM(seq.ptr(), i);
+        PyObject* o = PyTuple_GET_ITEM(seq.ptr(), i);
         q::Shape* s = to_shape(o);
         items.push_back(s);
         host.emplace(s, o);

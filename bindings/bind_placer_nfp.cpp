@@ -54,9 +54,21 @@ void PyNfpPlacer::sync() {
 
 bool PyNfpPlacer::run(nb::handle item, bool (q::NfpPlacer::*step)(q::Shape&)) {
     q::Shape* s = to_shape(item);
+    // The engine runs without the GIL: a second call on this placer from
+    // another thread would change its item list under it.
+    if (busy) throw std::runtime_error("this placer is already packing in another thread");
     sync();
+    // Our own references keep the placed items alive meanwhile, whatever
+    // another thread does to the `packed` list.
+    nb::object hold = nb::steal(PySequence_Tuple(packed.ptr()));
+    if (!hold.is_valid()) throw nb::python_error();
     bool ok;
     {
+        busy = true;
+        struct Clear {
+            bool& b;
+            ~Clear() { b = false; }
+        } clear{busy};
         nb::gil_scoped_release release;
         ok = (eng.*step)(*s);
     }

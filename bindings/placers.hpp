@@ -39,6 +39,7 @@ struct PyNfpPlacer {
     nb::object rotations;  // the caller's list itself
     nb::object placement;
     nb::list packed;
+    bool busy = false;  // a trypack is running (without the GIL)
 
     void sync();
     bool run(nb::handle item, bool (quarvo::NfpPlacer::*step)(quarvo::Shape&));
