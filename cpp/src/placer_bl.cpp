@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "quarvo/cancel.hpp"
 #include "quarvo/clipper_util.hpp"
 #include "quarvo/errors.hpp"
 
@@ -459,8 +460,11 @@ void BottomLeftPlacer::refresh_placed() {
                 (w.empty() || std::memcmp(w.data(), p->poly.data(), w.size() * sizeof(Pt)) == 0))
                 continue;
         }
+        // A caller may have changed a placed item since: NaN must not reach the slide.
+        Contour poly = as_polygon(*s);
+        require_finite(poly, "placed item " + std::to_string(i) + "'s contour");
         if (!p) p = std::make_unique<Placed>();
-        p->assign(as_polygon(*s));
+        p->assign(std::move(poly));
         p->item = s;
         std::memcpy(p->key, key, sizeof key);
     }
@@ -515,7 +519,12 @@ bool BottomLeftPlacer::trypack(Shape& item) {
         item.set_position(tx0, ty0);
         require_finite(item_poly, "the item's contour at its start position above the bin");
     }
-    refresh_placed();
+    try {
+        refresh_placed();
+    } catch (...) {
+        item.set_position(tx0, ty0);
+        throw;
+    }
 
     double d = free_distance(item_poly, Direction::Down);
     const double eps = epsilon;
@@ -528,6 +537,7 @@ bool BottomLeftPlacer::trypack(Shape& item) {
     int unchanged = 0;
     Contour prev;
     while (can_move) {
+        check_cancel();  // a step costs item vertices x neighbour edges
         const double mv = d - eps;
         if (mv < MIN_PROGRESS) break;
         if (!std::isfinite(mv)) throw ValueError("the slide step overflowed: free distance " + num(d) + ", epsilon " + num(eps));
