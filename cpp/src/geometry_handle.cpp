@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
 
 namespace quarvo {
@@ -286,6 +287,7 @@ void project(const Contour& p, double ax, double ay, double& lo, double& hi) {
 bool sat_intersects(const Contour& a, const Contour& b) {
     for (const Contour* poly : {&a, &b}) {
         for (std::size_t i = 0; i + 1 < poly->size(); ++i) {
+            if ((i & 255) == 255) check_cancel();  // each axis projects both contours
             double ax = -((*poly)[i + 1].y - (*poly)[i].y);
             double ay = (*poly)[i + 1].x - (*poly)[i].x;
             double min1, max1, min2, max2;

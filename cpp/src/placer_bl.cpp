@@ -99,6 +99,12 @@ bool on_grid(const Contour& c) {
     return true;
 }
 
+// Ctrl-C in the quadratic loops: every 256th step of an outer loop whose
+// steps each walk a whole contour (a 100,000-point pair takes seconds).
+inline void poll(std::size_t i) {
+    if ((i & 255) == 255) check_cancel();
+}
+
 // A contour with what the intersection filter needs about it.
 struct Geo {
     Contour poly;
@@ -125,6 +131,7 @@ struct Geo {
         if (!axes_built) {
             axes.clear();
             for (std::size_t i = 0; i + 1 < poly.size(); ++i) {
+                poll(i);
                 Axis a;
                 a.ax = -(poly[i + 1].y - poly[i].y);
                 a.ay = poly[i + 1].x - poly[i].x;
@@ -182,12 +189,17 @@ bool sat_tame(Geo& p, Geo& s, bool boxes_disjoint) {
             if (hi < a.lo || a.hi < lo) return false;
         }
     }
-    for (const Axis& a : pa) {
+    for (std::size_t i = 0; i < pa.size(); ++i) {
+        const Axis& a = pa[i];
+        poll(i);
         double min2, max2;
         project(s.poly, a.ax, a.ay, min2, max2);
         if (a.hi < min2 || max2 < a.lo) return false;
     }
-    for (const Axis& a : s.own_axes()) {
+    const std::vector<Axis>& sa = s.own_axes();
+    for (std::size_t i = 0; i < sa.size(); ++i) {
+        const Axis& a = sa[i];
+        poll(i);
         double min1, max1;
         project(p.poly, a.ax, a.ay, min1, max1);
         if (max1 < a.lo || a.hi < min1) return false;
@@ -206,13 +218,19 @@ bool geo_intersect(Geo& p, Geo& s) {
     if (disjoint) return false;
     const Contour& a = p.poly;
     const Contour& b = s.poly;
-    for (std::size_t i = 0; i + 1 < a.size(); ++i)
+    for (std::size_t i = 0; i + 1 < a.size(); ++i) {
+        poll(i);
         for (std::size_t j = 0; j + 1 < b.size(); ++j)
             if (segments_intersect(a[i], a[i + 1], b[j], b[j + 1])) return true;
-    for (const Pt& q : a)
-        if (point_in_polygon(q, b)) return true;
-    for (const Pt& q : b)
-        if (point_in_polygon(q, a)) return true;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        poll(i);
+        if (point_in_polygon(a[i], b)) return true;
+    }
+    for (std::size_t i = 0; i < b.size(); ++i) {
+        poll(i);
+        if (point_in_polygon(b[i], a)) return true;
+    }
     return false;
 }
 
@@ -225,7 +243,9 @@ void obstacle_candidates(const Contour& item, const BBox& item_box, const Geo& o
     const double lo_o = Left ? other.box.miny : other.box.minx;
     const double hi_o = Left ? other.box.maxy : other.box.maxx;
     const std::size_t ne = ob.size() - 1;
-    for (const Pt& v : item) {
+    for (std::size_t iv = 0; iv < item.size(); ++iv) {
+        const Pt& v = item[iv];
+        poll(iv);
         const double c = Left ? v.y : v.x;
         if (c < lo_o || c > hi_o) continue;  // outside every obstacle edge's span
         for (std::size_t i = 0; i < ne; ++i) {
@@ -256,6 +276,7 @@ void obstacle_candidates(const Contour& item, const BBox& item_box, const Geo& o
     }
     if (n == 0) return;
     for (std::size_t i = 0; i + 1 < item.size(); ++i) {
+        poll(i);
         const Pt a = item[i], b = item[i + 1];
         for (std::size_t k = 0; k < n; ++k) {
             double d = -dist<Left>(pts[k], a, b);
@@ -411,13 +432,19 @@ bool polys_intersect(const Contour& a, const Contour& b) {
     const BBox ba = polygon_bbox(a);
     const BBox bb = polygon_bbox(b);
     if (ba.maxx < bb.minx || bb.maxx < ba.minx || ba.maxy < bb.miny || bb.maxy < ba.miny) return false;
-    for (std::size_t i = 0; i + 1 < a.size(); ++i)
+    for (std::size_t i = 0; i + 1 < a.size(); ++i) {
+        poll(i);
         for (std::size_t j = 0; j + 1 < b.size(); ++j)
             if (segments_intersect(a[i], a[i + 1], b[j], b[j + 1])) return true;
-    for (const Pt& p : a)
-        if (point_in_polygon(p, b)) return true;
-    for (const Pt& p : b)
-        if (point_in_polygon(p, a)) return true;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        poll(i);
+        if (point_in_polygon(a[i], b)) return true;
+    }
+    for (std::size_t i = 0; i < b.size(); ++i) {
+        poll(i);
+        if (point_in_polygon(b[i], a)) return true;
+    }
     return false;
 }
 
