@@ -2,6 +2,7 @@
 // pointers, the wrapper keeps the caller's objects alive in its `packed` list.
 #pragma once
 #include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
 
 #include <algorithm>
 #include <string>
@@ -50,8 +51,12 @@ nb::object signature_to_py(int id);
 // Worker threads for rotations: None means one per core; at least 1.
 inline int thread_count(nb::handle threads) {
     if (threads.is_none()) return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    long long n = nb::cast<long long>(threads);
-    if (n < 1) throw quarvo::ValueError("threads must be at least 1, got " + std::to_string(n));
+    if (!PyLong_Check(threads.ptr()))
+        throw quarvo::TypeError(std::string("threads must be an integer or None, not ") + Py_TYPE(threads.ptr())->tp_name);
+    int overflow = 0;
+    long long n = PyLong_AsLongLongAndOverflow(threads.ptr(), &overflow);
+    if (overflow > 0) n = 1024;
+    if (overflow < 0 || n < 1) throw quarvo::ValueError("threads must be at least 1, got " + nb::cast<std::string>(nb::repr(threads)));
     return static_cast<int>(std::min<long long>(n, 1024));
 }
 

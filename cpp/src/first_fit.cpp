@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "quarvo/cancel.hpp"
@@ -52,8 +53,11 @@ PackResult FirstFit::do_pack() {
     order.reserve(items.size());
     // Everything is checked before anything is changed, so bad input leaves the items untouched.
     require_sound_bin(bin.width, bin.height);
-    if (!std::isfinite(global_distance) || std::fabs(global_distance) > MAX_COORDINATE)
-        throw ValueError("global_distance is " + std::to_string(global_distance) + ", not a usable finite number");
+    if (!std::isfinite(global_distance) || std::fabs(global_distance) > MAX_COORDINATE) {
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%.17g", global_distance);
+        throw ValueError(std::string("global_distance is ") + buf + ", not a finite number of at most 1e12 in magnitude");
+    }
     if (rotations)
         for (double r : *rotations)
             if (!std::isfinite(r)) throw ValueError("rotation " + std::to_string(r) + " is not a finite number");
