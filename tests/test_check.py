@@ -258,9 +258,11 @@ def test_packed_layouts_pass_and_tampering_is_caught(strategy, placement, distan
     assert sum(b.n_items for b in r.bins) + r.n_unplaced == n
     full = [b for b in bins if len(b) >= 2]
     if full:
-        # Every item's local origin lies on or in its material: stacking two
-        # items' origins makes them overlap.
+        # Every item's local origin lies on or in its material, with material
+        # next to it on the same side at equal rotations: stacking two items'
+        # poses makes them overlap.
         a, b = full[0][0], full[0][-1]
+        b.rotation = a.rotation
         b.set_position(a.tx, a.ty)
         bad = check_layout((bins, unplaced), Bin(80.0, 60.0), distance=distance, circle_rel_tol=CIRCLE_REL_TOL)
         assert (0, len(full[0]) - 1) in {v.items for v in bad.violations if v.kind == "overlap"}

@@ -75,6 +75,7 @@ void Shape::copy_state_to(Shape& to) const {
 
 Polygon::Polygon(Stored, const Polygon& from) : Shape(Kind::Polygon), outer_(from.outer_), holes_(from.holes_) {
     convex_ = from.convex_;
+    turns_once_ = from.turns_once_;
     memo_ = from.memo_;
     has_memo_ = from.has_memo_;
     memo_rot_ = from.memo_rot_;
@@ -173,6 +174,25 @@ Pt Polygon::reference_point_local() const { return top_right(rotated_shape()); }
 bool Polygon::outer_convex() const {
     if (convex_ < 0) convex_ = is_convex(outer_) ? 1 : 0;
     return convex_ == 1;
+}
+
+bool Polygon::outer_turns_once() const {
+    if (turns_once_ < 0) {
+        double total = 0.0;
+        Pt first{}, prev{};
+        bool have = false;
+        for (std::size_t i = 0; i + 1 < outer_.size(); ++i) {
+            Pt e = vsub(outer_[i + 1], outer_[i]);
+            if (e.x == 0.0 && e.y == 0.0) continue;
+            if (have) total += std::atan2(cross(prev, e), prev.x * e.x + prev.y * e.y);
+            else first = e;
+            have = true;
+            prev = e;
+        }
+        if (have) total += std::atan2(cross(prev, first), prev.x * first.x + prev.y * first.y);
+        turns_once_ = std::fabs(total) < 3 * 3.141592653589793 ? 1 : 0;
+    }
+    return turns_once_ == 1;
 }
 
 double Circle::area() const {

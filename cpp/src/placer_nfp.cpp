@@ -166,41 +166,13 @@ void require_item(const Shape& s) {
     if (!s.is_polygon() && !s.is_circle()) throw NotImplementedError();
 }
 
-// Turning of a contour whose turns all have one sign, in whole turns: 1 for
-// a convex outline, more for a star such as a pentagram.
-bool turns_once(const Contour& c) {
-    double total = 0.0;
-    Pt first{}, prev{};
-    bool have = false;
-    for (std::size_t i = 0; i + 1 < c.size(); ++i) {
-        Pt e = vsub(c[i + 1], c[i]);
-        if (e.x == 0.0 && e.y == 0.0) continue;
-        if (have) total += std::atan2(cross(prev, e), prev.x * e.x + prev.y * e.y);
-        else first = e;
-        have = true;
-        prev = e;
-    }
-    if (have) total += std::atan2(cross(prev, first), prev.x * first.x + prev.y * first.y);
-    return std::fabs(total) < 3 * kPi;
-}
-
-std::mutex g_turns_mu;
-std::vector<signed char> g_turns_once;  // by signature id: -1 unknown
-
 // is_convex, and the outline turns once. is_convex also passes stars, whose
 // edge-merged NFPs and offsets are meaningless; a large star's offset would
 // cross itself millions of times in the union.
 bool convex_outline(const Shape& s) {
     if (!s.is_polygon()) return true;
     const Polygon& p = as_polygon(s);
-    if (!p.outer_convex()) return false;
-    if (p.outer().size() <= 4) return true;  // a triangle turns once
-    if (s.sig_id < 0) return turns_once(p.outer());
-    std::lock_guard<std::mutex> lock(g_turns_mu);
-    std::size_t id = static_cast<std::size_t>(s.sig_id);
-    if (g_turns_once.size() <= id) g_turns_once.resize(id + 1, -1);
-    if (g_turns_once[id] < 0) g_turns_once[id] = turns_once(p.outer()) ? 1 : 0;
-    return g_turns_once[id] == 1;
+    return p.outer_convex() && p.outer_turns_once();
 }
 
 void convexity_guard(const Shape& s) {
@@ -830,11 +802,15 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
             geometry_signature(*o);
             if (o->is_polygon()) {
                 as_polygon(*o).outer_convex();
+                as_polygon(*o).outer_turns_once();
                 as_polygon(*o).rotated_contour();
             }
         }
         geometry_signature(item);
-        if (item.is_polygon()) as_polygon(item).outer_convex();
+        if (item.is_polygon()) {
+            as_polygon(item).outer_convex();
+            as_polygon(item).outer_turns_once();
+        }
         std::vector<double> keys;
         for (double r : rots) keys.push_back(round6(r));
         bool distinct = true;

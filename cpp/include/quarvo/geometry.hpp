@@ -118,6 +118,9 @@ public:
     std::uint64_t transformed_gen() const { return tr_gen_; }
     // Convexity of the stored outer contour, computed once.
     bool outer_convex() const;
+    // Whether the stored outer contour turns exactly once around (a star whose
+    // turns all have one sign passes is_convex but turns more), computed once.
+    bool outer_turns_once() const;
 
 private:
     struct Stored {};
@@ -132,6 +135,7 @@ private:
     mutable bool has_memo_ = false;
     mutable double memo_rot_ = 0.0, memo_infl_ = 0.0;
     mutable int convex_ = -1;
+    mutable int turns_once_ = -1;
 };
 
 class Circle : public Shape {
