@@ -78,6 +78,8 @@ bool PyNfpPlacer::run(nb::handle item, bool (q::NfpPlacer::*step)(q::Shape&)) {
 
 void bind_placer_nfp(nb::module_& m) {
     m.attr("_SCALE") = q::SCALE;
+    m.def("_union_seconds", &q::union_seconds,
+          "CPU seconds spent in the polygon union since the process started (for benchmarks).");
     m.def("_angle_2pi", [](nb::handle e) {
         nb::object seq = nb::steal(PySequence_Fast(e.ptr(), "an edge must be a pair of points"));
         if (!seq.is_valid()) throw nb::python_error();

@@ -5,6 +5,7 @@
 #include <thread>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <deque>
 #include <limits>
@@ -309,11 +310,30 @@ void collect(const ClipperLib::PolyNode& node, std::vector<Contour>& out) {
 
 std::vector<Contour> merge_paths(const ClipperLib::Paths& paths);
 
-std::vector<Contour> merge_paths(const ClipperLib::Paths& paths) {
+namespace {
+std::atomic<long long> g_union_ns{0};
+
+long long thread_cpu_ns() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+// Clipper's union of closed subject paths under the negative fill rule.
+void unite(const ClipperLib::Paths& paths, ClipperLib::PolyTree& tree) {
+    long long t0 = thread_cpu_ns();
     ClipperLib::Clipper clipper;
     clipper.AddPaths(paths, ClipperLib::ptSubject, true);
-    ClipperLib::PolyTree tree;
     clipper.Execute(ClipperLib::ctUnion, tree, ClipperLib::pftNegative, ClipperLib::pftNegative);
+    g_union_ns.fetch_add(thread_cpu_ns() - t0, std::memory_order_relaxed);
+}
+}  // namespace
+
+double union_seconds() { return static_cast<double>(g_union_ns.load()) / 1e9; }
+
+std::vector<Contour> merge_paths(const ClipperLib::Paths& paths) {
+    ClipperLib::PolyTree tree;
+    unite(paths, tree);
     std::vector<Contour> out;
     collect(tree, out);
     return out;
@@ -704,10 +724,8 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
         }
     }
     stop();
-    ClipperLib::Clipper clipper;
-    clipper.AddPaths(paths, ClipperLib::ptSubject, true);
     ClipperLib::PolyTree tree;
-    clipper.Execute(ClipperLib::ctUnion, tree, ClipperLib::pftNegative, ClipperLib::pftNegative);
+    unite(paths, tree);
     std::vector<Contour> merged;
     collect(tree, merged);
     stop();

@@ -19,6 +19,7 @@ from Quarvo.geometry_handle import (  # noqa: F401  (names this module takes fro
 )
 
 _SCALE = _n._SCALE
+_union_seconds = _n._union_seconds
 _nfp_cache = _n._nfp_cache
 _angle_2pi = _n._angle_2pi
 nfp_convex_only = _n.nfp_convex_only

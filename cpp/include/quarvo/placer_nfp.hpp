@@ -55,6 +55,10 @@ std::vector<Contour> compute_hole_nfps(const Shape& a, const Shape& b);
 // walked in pre-order), each closed and with at least 4 entries.
 std::vector<Contour> merge_nfps(const std::vector<Contour>& nfps);
 
+// Thread CPU seconds spent inside Clipper's union by the NFP placer and
+// merge_nfps since the process started (for benchmarks).
+double union_seconds();
+
 // ---- candidate search -----------------------------------------------------
 
 enum class Placement { Corner, Center };
