@@ -622,3 +622,19 @@ def test_module_entry_point_runs_without_traceback(tmp_path):
                        env=env)
     assert r.returncode == 2 and r.stdout == ""
     assert r.stderr == 'quarvo: error: strategy: unknown value "fast" (expected "nfp" or "bl")\n'
+
+
+def test_incremental_field_and_flag(tmp_path):
+    job = {"bin": {"width": 300, "height": 300}, "distance": 2, "incremental": True,
+           "items": [{"id": "p", "type": "circle", "radius": 20, "quantity": 12}]}
+    path = tmp_path / "job.json"
+    path.write_text(json.dumps(job))
+    out = tmp_path / "out.json"
+    assert main([str(path), "--output", str(out), "--quiet"]) == 0
+    assert len(json.loads(out.read_text())["placements"]) == 12
+    job["incremental"] = "yes"
+    path.write_text(json.dumps(job))
+    assert main([str(path), "--quiet"]) == 2
+    del job["incremental"]
+    path.write_text(json.dumps(job))
+    assert main([str(path), "--quiet", "--incremental"]) == 0
