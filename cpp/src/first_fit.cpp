@@ -60,7 +60,12 @@ PackResult FirstFit::do_pack() {
     }
     if (rotations)
         for (double r : *rotations)
-            if (!std::isfinite(r)) throw ValueError("rotation " + std::to_string(r) + " is not a finite number");
+            if (!std::isfinite(r) || std::fabs(r) > MAX_COORDINATE) {
+                // An item placed at such a rotation could not be checked again.
+                char buf[40];
+                std::snprintf(buf, sizeof buf, "%.17g", r);
+                throw ValueError(std::string("rotation ") + buf + " is not a finite number of at most 1e12 in magnitude");
+            }
     for (std::size_t i = 0; i < items.size(); ++i) require_sound_item(*items[i], "item " + std::to_string(i));
     for (Shape* s : items) {
         double a = s->area();
