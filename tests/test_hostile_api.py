@@ -631,3 +631,13 @@ def test_refused_calls_leak_nothing():
     growth_kb = int(out.stdout.split()[-1])
     assert growth_kb < 4096, f"RSS grew by {growth_kb} kB over 2000 rounds of refused calls"
     assert "leaked" not in out.stderr  # nanobind reports host objects kept alive at exit
+
+
+@pytest.mark.parametrize("rotation", [1e13, -1e300, NAN, INF])
+def test_rotations_beyond_range_are_refused_up_front(rotation):
+    item = Polygon(UNIT)
+    with pytest.raises(ValueError, match="rotation"):
+        nfp.NfpPlacer(10, 10, rotations=[0.0, rotation]).trypack(item)
+    with pytest.raises(ValueError, match="rotation"):
+        FirstFit([Circle(1.0), item], Bin(10, 10), rotations=[rotation]).do_pack()
+    assert snapshot(item) == (0.0, 0.0, 0.0, 0.0)
