@@ -475,6 +475,41 @@ struct Scorer {
         }
         return true;
     }
+
+    // True when no sample of the edge a-b can pass the bin test with a score
+    // below `best`: every sample's box leaves the bin, or a lower bound of the
+    // score over the edge's box exceeds `best`, in both cases by far more than
+    // any rounding of the samples, so skipping the edge never changes the result.
+    bool edge_cannot_beat(Pt a, Pt b, double best) const {
+        const double lox = std::min(a.x, b.x), hix = std::max(a.x, b.x);
+        const double loy = std::min(a.y, b.y), hiy = std::max(a.y, b.y);
+        const double mx = std::fabs(rb.minx) + std::fabs(rb.maxx) + std::fabs(ref.x) + std::fabs(lox) + std::fabs(hix) +
+                          std::fabs(bin_w) + std::fabs(cx) + 1.0;
+        const double my = std::fabs(rb.miny) + std::fabs(rb.maxy) + std::fabs(ref.y) + std::fabs(loy) + std::fabs(hiy) +
+                          std::fabs(bin_h) + std::fabs(cy) + 1.0;
+        const double sx = 1e-9 * mx, sy = 1e-9 * my;
+        if (rb.minx + (hix - ref.x) < -eps - sx || rb.maxx + (lox - ref.x) > bin_w + eps + sx) return true;
+        if (rb.miny + (hiy - ref.y) < -eps - sy || rb.maxy + (loy - ref.y) > bin_h + eps + sy) return true;
+        if (!(best < std::numeric_limits<double>::infinity())) return false;
+        double lb, mag;
+        if (center) {
+            const double hx = (rb.minx + rb.maxx) / 2.0 - ref.x, hy = (rb.miny + rb.maxy) / 2.0 - ref.y;
+            const double x0 = lox + hx - cx, x1 = hix + hx - cx, y0 = loy + hy - cy, y1 = hiy + hy - cy;
+            const double gx = x0 > 0 ? x0 : (x1 < 0 ? -x1 : 0.0), gy = y0 > 0 ? y0 : (y1 < 0 ? -y1 : 0.0);
+            lb = gx * gx + gy * gy;
+            mag = mx * mx + my * my;
+        } else {
+            const double w1 = bin_w + 1.0;
+            if (!(w1 > 0)) return false;
+            // a sample that passes has its box's lower-left corner at -eps or beyond
+            const double miny = std::max(rb.miny + (loy - ref.y), -eps);
+            const double minx = std::max(rb.minx + (lox - ref.x), -eps);
+            lb = miny * w1 + minx;
+            mag = my * w1 + mx;
+        }
+        const double slack = 1e-9 * (mag + std::fabs(best));
+        return lb - slack > best;
+    }
 };
 
 }  // namespace
@@ -499,6 +534,7 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
             const std::size_t n = poly.size() - 1;
             for (std::size_t i = 0; i < n; ++i) {
                 const Pt a = poly[i], b = poly[i + 1];
+                if (sc.edge_cannot_beat(a, b, best.score)) continue;
                 const double dx = b.x - a.x, dy = b.y - a.y;
                 for (long long k = 0; k < steps; ++k) {
                     if ((++seen & 0xFFFF) == 0) check_cancel();
@@ -693,8 +729,16 @@ namespace {
 struct RotationJob {
     Shape* mover = nullptr;  // the item itself, or a private copy at this rotation
     bool can_fit = false;
-    std::vector<std::shared_ptr<const Contour>> locals;
+    // Local NFP of each placed item against the mover; looked up on first use
+    // where they were not all looked up in advance.
+    mutable std::vector<std::shared_ptr<const Contour>> locals;
     NfpPlacer::Incremental::Union* stored = nullptr;
+
+    const Contour& local(const std::vector<Shape*>& packed, std::size_t j) const {
+        if (locals.size() != packed.size()) locals.resize(packed.size());
+        if (!locals[j]) locals[j] = local_nfp(*packed[j], *mover);
+        return *locals[j];
+    }
 };
 
 RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, const std::vector<HoleRoom>& rooms,
@@ -719,7 +763,7 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     for (std::size_t j = 0; j < packed.size(); ++j) {
         if (j % 256 == 255) stop();
         const Shape& o = *packed[j];
-        if (j >= first_new) paths.push_back(world_path(*job.locals[j], o.tx(), o.ty()));
+        if (j >= first_new) paths.push_back(world_path(job.local(packed, j), o.tx(), o.ty()));
         if (o.is_polygon() && as_polygon(o).is_container()) {
             std::vector<Contour> hn = compute_hole_nfps(o, mover);
             for (std::size_t k = 0; k < hn.size(); ++k) {
@@ -748,7 +792,7 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
         if (!room.usable || !item_inside(mover, t, room.room, stop)) return false;
         for (std::size_t j = 0; j < packed.size(); ++j) {
             if (j == room.container) continue;
-            const Contour& local = *job.locals[j];
+            const Contour& local = job.local(packed, j);
             const double ax = packed[j]->tx(), ay = packed[j]->ty();
             Contour world;
             world.reserve(local.size());
@@ -806,7 +850,9 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
         job.mover = &mover;
         job.can_fit = box_can_fit(mover, bin_w, bin_h, 1e-6);
         if (!job.can_fit) return;
-        if (lookup) lookup_nfps(job);
+        // The incremental mode needs only the NFPs of items placed since its
+        // stored union (and the rest only for hole candidates): look them up lazily.
+        if (lookup && (!inc_ || parallel)) lookup_nfps(job);
         if (inc_) {
             KindKey key{geometry_signature(mover), round6(mover.rotation()), round6(mover.infl())};
             job.stored = &inc_->unions[key];
@@ -862,7 +908,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
             for (std::size_t i; !abort.load() && (i = next.fetch_add(1)) < n;) {
                 if (!jobs[i].can_fit || shared[i]) continue;
                 try {
-                    if (jobs[i].locals.empty() && !packed.empty()) lookup_nfps(jobs[i]);
+                    if (jobs[i].locals.empty() && !packed.empty() && !inc_) lookup_nfps(jobs[i]);
                     results[i] = evaluate_rotation(*this, jobs[i], rooms, stop);
                 } catch (...) {
                     if (abort.exchange(true)) stopped[i] = true;
