@@ -6,14 +6,20 @@ PY := $(VENV)/bin/python
 PIP := $(VENV)/bin/pip
 JOBS ?= 2
 DEBS := libpolyclipping-dev libgtest-dev
+# libFuzzer comes with clang and its runtime library.
+FUZZ_DEBS := clang libclang-rt-14-dev
 
-.PHONY: setup debs venv install test test-cpp test-py run bench dev clean
+.PHONY: setup debs fuzz-debs venv install test test-cpp test-py run bench dev clean sanitize fuzz
 
 setup: debs install
 
 debs:
 	@if ! dpkg -s $(DEBS) >/dev/null 2>&1; then \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(DEBS); fi
+
+fuzz-debs: debs
+	@if ! dpkg -s $(FUZZ_DEBS) >/dev/null 2>&1; then \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(FUZZ_DEBS); fi
 
 $(PY):
 	python3 -m venv $(VENV)
@@ -48,3 +54,46 @@ dev: debs venv
 
 clean:
 	rm -rf build out python/Quarvo/_quarvo*.so
+
+# AddressSanitizer and UndefinedBehaviorSanitizer: the C++ tests, then the
+# extension, built apart into build/asan-py and loaded by the ordinary
+# interpreter with the sanitizer runtimes preloaded, for a smoke pack and the
+# whole pytest suite. Leak checking is on for the C++ tests only: the
+# interpreter keeps memory until exit by design.
+SAN_UBSAN := UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+SAN_PKG := build/asan-py/pkg
+SAN_PRELOAD = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)"
+SAN_PY = $(SAN_PRELOAD) ASAN_OPTIONS=detect_leaks=0 $(SAN_UBSAN) PYTHONMALLOC=malloc PYTHONPATH=$(abspath $(SAN_PKG))
+SAN_CMAKE := -G Ninja -DQUARVO_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+sanitize: debs venv
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake -S . -B build/asan $(SAN_CMAKE) -DQUARVO_TESTS=ON -DQUARVO_PYTHON=OFF >/dev/null
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake --build build/asan -j $(JOBS)
+	cd build/asan && ASAN_OPTIONS=detect_leaks=1 $(SAN_UBSAN) PATH=$(abspath $(VENV))/bin:$$PATH ctest --output-on-failure -j $(JOBS)
+	rm -rf $(SAN_PKG) && mkdir -p $(SAN_PKG) && cp -r python/Quarvo $(SAN_PKG)/ && rm -f $(SAN_PKG)/Quarvo/_quarvo*.so
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake -S . -B build/asan-py $(SAN_CMAKE) -DQUARVO_PYTHON=ON \
+	  -DPython_EXECUTABLE=$(abspath $(PY)) -DQUARVO_PY_OUTPUT_DIR=$(abspath $(SAN_PKG))/Quarvo >/dev/null
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake --build build/asan-py -j $(JOBS)
+	$(SAN_PY) $(PY) tests/smoke/smoke_pack.py
+	cd tests && $(SAN_PY) $(abspath $(PY)) -m pytest -q -p no:cacheprovider
+
+# libFuzzer harnesses of cpp/fuzz (kernel, no-fit polygons and union,
+# placers and driver) under ASan and UBSan, each for a fixed number of runs
+# from a fixed seed; the corpus grows in build/fuzz/corpus from one call to
+# the next, a failing input is left in build/fuzz.
+FUZZ_RUNS_kernel ?= 1000000
+FUZZ_RUNS_nfp ?= 1000000
+FUZZ_RUNS_placers ?= 250000
+FUZZ_RUN = mkdir -p build/fuzz/corpus/$(1) && \
+  ASAN_OPTIONS=detect_leaks=1 $(SAN_UBSAN) build/fuzz/fuzz_$(1) build/fuzz/corpus/$(1) -seed=1 -runs=$(FUZZ_RUNS_$(1)) \
+    -max_total_time=240 -timeout=20 -rss_limit_mb=3072 -artifact_prefix=build/fuzz/ -print_final_stats=1 \
+    > build/fuzz/$(1).log 2>&1 || { tail -n 60 build/fuzz/$(1).log; exit 1; }; \
+  echo "fuzz_$(1): $$(grep -E '^Done' build/fuzz/$(1).log)"
+
+fuzz: fuzz-debs venv
+	PATH=$(abspath $(VENV))/bin:$$PATH CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DQUARVO_FUZZ=ON -DQUARVO_SANITIZE=ON \
+	  -DQUARVO_PYTHON=OFF -DQUARVO_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake --build build/fuzz -j $(JOBS)
+	@$(call FUZZ_RUN,kernel)
+	@$(call FUZZ_RUN,nfp)
+	@$(call FUZZ_RUN,placers)

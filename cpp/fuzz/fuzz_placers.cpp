@@ -1,0 +1,129 @@
+// Both placers and the first-fit driver on a few decoded items: whatever the
+// input, no crash, no undefined behaviour, every item ends in exactly one
+// place, and every item is deflated again.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "fuzz_input.hpp"
+#include "quarvo/first_fit.hpp"
+#include "quarvo/geometry.hpp"
+#include "quarvo/placer_bl.hpp"
+#include "quarvo/placer_nfp.hpp"
+
+using namespace quarvo;
+using namespace quarvo_fuzz;
+
+namespace {
+
+std::unique_ptr<Shape> make_item(Input& in) {
+    std::unique_ptr<Shape> s;
+    switch (in.byte() % 4) {
+        case 0:
+            s = std::make_unique<Circle>(in.size());
+            break;
+        case 1:  // a container: a box with a box-shaped hole
+        {
+            double w = in.size(), h = in.size(), m = in.size() / 8.0;
+            s = std::make_unique<Polygon>(Contour{{0, 0}, {w, 0}, {w, h}, {0, h}},
+                                          std::vector<Contour>{{{m, m}, {w - m, m}, {w - m, h - m}, {m, h - m}}});
+            break;
+        }
+        case 2:
+            s = std::make_unique<Polygon>(in.ngon(10));
+            break;
+        default: {
+            std::vector<Contour> holes;
+            if (in.flag()) holes.push_back(in.any_contour(8));
+            s = std::make_unique<Polygon>(in.any_contour(12), holes);
+        }
+    }
+    if (in.byte() % 8 == 0) s->set_rotation(in.number());
+    if (in.byte() % 8 == 0) s->margin = in.number();
+    if (in.byte() % 8 == 0) s->inflation = in.number();
+    s->weight = static_cast<double>(in.byte() % 4);
+    return s;
+}
+
+void driver(Input& in) {
+    std::vector<std::unique_ptr<Shape>> owned;
+    std::vector<Shape*> items;
+    for (std::size_t i = 0, k = 1 + in.count(5); i < k; ++i) {
+        owned.push_back(make_item(in));
+        items.push_back(owned.back().get());
+    }
+    if (in.flag() && items.size() > 1) items.push_back(items[0]);  // one object offered twice
+    Bin bin{in.flag() ? in.number() : 10.0 + in.byte() / 4.0, in.flag() ? in.number() : 10.0 + in.byte() / 4.0};
+    double distance = in.flag() ? in.number() : in.byte() / 64.0;
+    std::optional<std::vector<double>> rotations;
+    if (in.flag()) {
+        rotations.emplace();
+        for (std::size_t i = 0, k = in.count(3); i < k; ++i) rotations->push_back(in.flag() ? in.number() : 1.5707963267948966 * i);
+    }
+    Strategy strategy = in.flag() ? Strategy::BottomLeft : Strategy::Nfp;
+    Placement placement = (strategy == Strategy::Nfp && in.flag()) ? Placement::Center : Placement::Corner;
+    FirstFit ff(items, bin, distance, rotations, strategy, placement);
+    ff.incremental = in.flag();
+    ff.threads = in.flag() ? 2 : 1;
+
+    bool done = attempt([&] {
+        PackResult r = ff.do_pack();
+        std::vector<Shape*> seen = r.unplaced;
+        for (const auto& b : r.bins) {
+            FUZZ_CHECK(!b.empty());
+            seen.insert(seen.end(), b.begin(), b.end());
+        }
+        std::vector<Shape*> want = items;
+        std::sort(seen.begin(), seen.end());
+        std::sort(want.begin(), want.end());
+        FUZZ_CHECK(seen == want);
+    });
+    (void)done;
+    for (Shape* s : items) FUZZ_CHECK(s->infl() == 0.0);
+}
+
+void placer(Input& in) {
+    std::vector<std::unique_ptr<Shape>> owned;
+    double w = in.flag() ? in.number() : 10.0 + in.byte() / 4.0;
+    double h = in.flag() ? in.number() : 10.0 + in.byte() / 4.0;
+    std::unique_ptr<Placer> p;
+    if (in.flag()) {
+        p = std::make_unique<BottomLeftPlacer>(w, h, in.flag() ? EPS : in.number());
+    } else {
+        auto n = std::make_unique<NfpPlacer>(w, h);
+        n->incremental = in.flag();
+        n->threads = in.flag() ? 2 : 1;
+        p = std::move(n);
+    }
+    for (std::size_t i = 0, k = 1 + in.count(5); i < k; ++i) {
+        owned.push_back(make_item(in));
+        Shape& item = *owned.back();
+        if (in.byte() % 8 == 0) item.set_infl(in.number());
+        std::vector<Shape*> before = p->packed;
+        bool placed = false;
+        attempt([&] { placed = p->trypack(item); });
+        if (placed) {
+            before.push_back(&item);
+            FUZZ_CHECK(p->packed == before);
+        } else {
+            FUZZ_CHECK(p->packed == before);
+        }
+        // A caller may move or spoil an item after it has been placed.
+        if (!p->packed.empty() && in.byte() % 8 == 0) {
+            Shape& old = *p->packed[in.byte() % p->packed.size()];
+            old.set_position(in.number(), in.number());
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    Input in(data, size);
+    if (in.flag()) driver(in);
+    else placer(in);
+    return 0;
+}
