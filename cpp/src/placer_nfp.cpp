@@ -716,6 +716,8 @@ struct NfpPlacer::Incremental {
     struct Union {
         std::vector<Shape*> basis;  // the placed items whose NFPs it holds, in order
         ClipperLib::Paths paths;
+        std::vector<Contour> merged;  // its contours as last sampled
+        bool has_merged = false;
     };
     std::unordered_map<KindKey, Union, KindKeyHash> unions;
 };
@@ -748,12 +750,21 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     Shape& mover = *job.mover;
     ClipperLib::Paths paths;
     std::size_t first_new = 0;
+    bool reuse = false;  // nothing placed since the stored union: sample it as it is
     if (job.stored) {
-        const auto& basis = job.stored->basis;
-        bool prefix = basis.size() <= packed.size() && std::equal(basis.begin(), basis.end(), packed.begin());
+        auto& stored = *job.stored;
+        bool prefix = stored.basis.size() <= packed.size() && std::equal(stored.basis.begin(), stored.basis.end(), packed.begin());
         if (prefix) {
-            paths = job.stored->paths;
-            first_new = basis.size();
+            first_new = stored.basis.size();
+            reuse = first_new == packed.size() && stored.has_merged;
+        }
+        if (!reuse) {
+            // taken out until the new union is stored; a failure meanwhile starts it afresh
+            if (prefix) paths = std::move(stored.paths);
+            stored.paths.clear();
+            stored.basis.clear();
+            stored.merged.clear();
+            stored.has_merged = false;
         }
     }
     paths.reserve(paths.size() + packed.size() - first_new);
@@ -774,15 +785,21 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
         }
     }
     stop();
-    ClipperLib::PolyTree tree;
-    unite(paths, tree);
-    std::vector<Contour> merged;
-    collect(tree, merged);
-    stop();
-    if (job.stored) {
-        job.stored->paths.clear();
-        store_tree(tree, job.stored->paths);
-        job.stored->basis = packed;
+    std::vector<Contour> fresh;
+    const std::vector<Contour>* merged = &fresh;
+    if (reuse) {
+        merged = &job.stored->merged;
+    } else {
+        ClipperLib::PolyTree tree;
+        unite(paths, tree);
+        collect(tree, fresh);
+        stop();
+        if (job.stored) {
+            store_tree(tree, job.stored->paths);
+            job.stored->basis = packed;
+            job.stored->merged = fresh;
+            job.stored->has_merged = true;
+        }
     }
 
     // A candidate inside a hole NFP is taken only when the item really lies in
@@ -803,7 +820,7 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
         }
         return true;
     };
-    SearchResult r = search_best_position(merged, hole_nfps, mover, pl.bin_w, pl.bin_h, 40, 1e-6, pl.placement,
+    SearchResult r = search_best_position(*merged, hole_nfps, mover, pl.bin_w, pl.bin_h, 40, 1e-6, pl.placement,
                                           hole_nfps.empty() ? nullptr : &filter);
     res.found = r.found;
     res.pos = r.pos;

@@ -189,7 +189,9 @@ TEST(CancelTrypack, NfpPlacerKeepsItsListAndItsStoredUnions) {
                     } catch (const Interrupted&) {
                     }
                 }
-                EXPECT_TRUE(!completed || (threads > 1 && k > 4)) << "checkpoint " << k;
+                // An incremental placer that already holds the union does less
+                // work than its fresh twin, so it may finish before checkpoint k.
+                EXPECT_TRUE(!completed || (threads > 1 && k > 4) || incremental) << "checkpoint " << k;
                 if (completed) placer.packed.pop_back();
                 EXPECT_EQ(placer.packed, packed) << "checkpoint " << k;
             }
