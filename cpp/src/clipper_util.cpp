@@ -1,8 +1,10 @@
 #include "quarvo/clipper_util.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
+#include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
 
 namespace quarvo {
@@ -50,6 +52,50 @@ double intersection_area(const Contour& a, const Contour& b) {
     double area = 0.0;
     for (const auto& p : sol) area += ClipperLib::Area(p);
     return std::fabs(area) / (1e6 * 1e6);
+}
+
+bool crosses_more_than(const std::vector<const Contour*>& contours, std::size_t limit) {
+    constexpr std::size_t kMaxPairs = 200000000;
+    struct Seg {
+        Pt a, b;
+        double y0, y1, x0, x1;
+    };
+    std::vector<Seg> segs;
+    for (const Contour* c : contours) {
+        if (c->size() < 2) continue;
+        for (std::size_t i = 0; i < c->size(); ++i) {
+            Pt a = (*c)[i], b = (*c)[(i + 1) % c->size()];
+            if (a == b) continue;
+            segs.push_back({a, b, std::min(a.y, b.y), std::max(a.y, b.y), std::min(a.x, b.x), std::max(a.x, b.x)});
+        }
+    }
+    // A sweep over y: each edge meets the edges still active at its lowest y.
+    std::sort(segs.begin(), segs.end(), [](const Seg& p, const Seg& q) { return p.y0 < q.y0; });
+    auto side = [](Pt o, Pt p, Pt q) {
+        double c = cross(vsub(p, o), vsub(q, o));
+        return (c > 0) - (c < 0);
+    };
+    std::vector<const Seg*> active;
+    std::size_t pairs = 0, crossings = 0;
+    for (std::size_t si = 0; si < segs.size(); ++si) {
+        const Seg& s = segs[si];
+        if (si % 1024 == 0) check_cancel();
+        for (std::size_t k = 0; k < active.size();) {
+            if (active[k]->y1 < s.y0) {
+                active[k] = active.back();
+                active.pop_back();
+                continue;
+            }
+            const Seg& o = *active[k++];
+            if (++pairs > kMaxPairs) return false;
+            if (o.x1 < s.x0 || s.x1 < o.x0) continue;
+            if (side(s.a, s.b, o.a) * side(s.a, s.b, o.b) < 0 && side(o.a, o.b, s.a) * side(o.a, o.b, s.b) < 0 &&
+                ++crossings > limit)
+                return true;
+        }
+        active.push_back(&s);
+    }
+    return false;
 }
 
 }  // namespace quarvo

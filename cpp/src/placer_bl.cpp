@@ -525,6 +525,9 @@ bool BottomLeftPlacer::overlaps_placed(const Contour& poly) const {
         if (!(b.minx < o.maxx && o.minx < b.maxx && b.miny < o.maxy && o.miny < b.maxy)) continue;
         // Beyond the grid's range no overlap can be ruled out.
         if (!on_grid(poly) || !on_grid(p->poly)) return true;
+        // Boundaries that cross properly overlap; a contour tangled millions
+        // of times would keep the intersection below busy for hours.
+        if (crosses_more_than({&poly, &p->poly}, 2000000)) return true;
         // Snapping to the 1e-6 grid can turn a mere contact into a sliver no
         // wider than the grid along the contact; only more than that overlaps.
         double sliver = 1e-6 * std::min(perimeter(poly), perimeter(p->poly));

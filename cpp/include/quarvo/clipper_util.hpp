@@ -2,6 +2,9 @@
 #pragma once
 #include <polyclipping/clipper.hpp>
 
+#include <cstddef>
+#include <vector>
+
 #include "quarvo/geometry_handle.hpp"
 
 namespace quarvo {
@@ -18,5 +21,11 @@ double from_grid(ClipperLib::cInt v);
 // Area of the intersection of two closed contours (non-zero fill), in squared
 // length units, computed exactly on the 1e-6 grid.
 double intersection_area(const Contour& a, const Contour& b);
+
+// Whether the edges of the contours (each closed by the clipper, as Clipper
+// does) cross each other properly more than `limit` times. Clipper's time and
+// memory grow with the crossings: a random 100,000-point contour has ~10^9.
+// Counting gives up, answering false, after a bounded number of edge pairs.
+bool crosses_more_than(const std::vector<const Contour*>& contours, std::size_t limit);
 
 }  // namespace quarvo
