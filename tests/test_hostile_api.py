@@ -644,3 +644,11 @@ def test_rotations_beyond_range_are_refused_up_front(rotation):
     with pytest.raises(ValueError, match="rotation"):
         FirstFit([Circle(1.0), item], Bin(10, 10), rotations=[rotation]).do_pack()
     assert snapshot(item) == (0.0, 0.0, 0.0, 0.0)
+
+
+def test_bottom_left_refuses_a_tangled_star_next_to_an_item():
+    placer = bl.BottomLeftPlacer(20.0, 20.0)
+    assert placer.trypack(Circle(1.0))
+    item = Polygon(star(10_001, 5_000))  # ~5*10^7 self-crossings: the overlap test calls it overlapping
+    assert placer.trypack(item) is False
+    assert len(placer.packed) == 1
