@@ -152,9 +152,16 @@ struct NfpKeyHash {
         return h;
     }
 };
+// Split into shards by key hash, each with its own lock, so that rotations
+// evaluated side by side rarely wait for each other.
 struct NfpCache {
-    std::mutex mu;
-    std::unordered_map<NfpKey, std::shared_ptr<const Contour>, NfpKeyHash> map;
+    static constexpr std::size_t kShards = 64;
+    struct Shard {
+        std::mutex mu;
+        std::unordered_map<NfpKey, std::shared_ptr<const Contour>, NfpKeyHash> map;
+    };
+    Shard shards[kShards];
+    Shard& shard(const NfpKey& k) { return shards[(NfpKeyHash{}(k) >> 7) % kShards]; }
 };
 NfpCache& cache() {
     static NfpCache* c = new NfpCache();
@@ -221,8 +228,12 @@ const Signature& signature_of(int id) {
 
 std::size_t nfp_cache_size() {
     NfpCache& c = cache();
-    std::lock_guard<std::mutex> lock(c.mu);
-    return c.map.size();
+    std::size_t n = 0;
+    for (auto& sh : c.shards) {
+        std::lock_guard<std::mutex> lock(sh.mu);
+        n += sh.map.size();
+    }
+    return n;
 }
 
 // ---- NFP dispatch -------------------------------------------------------------
@@ -258,15 +269,15 @@ std::shared_ptr<const Contour> local_nfp(Shape& a, Shape& b) {
     require_item(b);
     NfpKey key{geometry_signature(a), round6(a.rotation()), round6(a.infl()),
                geometry_signature(b), round6(b.rotation()), round6(b.infl())};
-    NfpCache& c = cache();
+    NfpCache::Shard& sh = cache().shard(key);
     {
-        std::lock_guard<std::mutex> lock(c.mu);
-        auto it = c.map.find(key);
-        if (it != c.map.end()) return it->second;
+        std::lock_guard<std::mutex> lock(sh.mu);
+        auto it = sh.map.find(key);
+        if (it != sh.map.end()) return it->second;
     }
     auto nfp = std::make_shared<const Contour>(compute_nfp0(a, b));
-    std::lock_guard<std::mutex> lock(c.mu);
-    auto ins = c.map.emplace(key, nfp);  // an entry stored meanwhile by another thread wins
+    std::lock_guard<std::mutex> lock(sh.mu);
+    auto ins = sh.map.emplace(key, nfp);  // an entry stored meanwhile by another thread wins
     return ins.first->second;
 }
 
