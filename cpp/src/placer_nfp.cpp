@@ -355,50 +355,15 @@ namespace {
 
 // Refuses contours whose edges cross each other so often that the union
 // would run for minutes (a random 10,000-point contour crosses itself about
-// 10^7 times). Counts proper crossings in a sweep over y, giving up counting
-// (and letting the union run) after a bounded number of edge pairs.
+// 10^7 times).
 void require_tame_union(const std::vector<Contour>& nfps) {
     constexpr std::size_t kMaxCrossings = 2000000;
-    constexpr std::size_t kMaxPairs = 200000000;
-    struct Seg {
-        Pt a, b;
-        double y0, y1, x0, x1;
-    };
-    std::vector<Seg> segs;
-    for (const Contour& c : nfps) {
-        if (c.size() < 2) continue;
-        for (std::size_t i = 0; i < c.size(); ++i) {
-            Pt a = c[i], b = c[(i + 1) % c.size()];  // the union closes every path
-            if (a == b) continue;
-            segs.push_back({a, b, std::min(a.y, b.y), std::max(a.y, b.y), std::min(a.x, b.x), std::max(a.x, b.x)});
-        }
-    }
-    std::sort(segs.begin(), segs.end(), [](const Seg& p, const Seg& q) { return p.y0 < q.y0; });
-    auto side = [](Pt o, Pt p, Pt q) {
-        double c = cross(vsub(p, o), vsub(q, o));
-        return (c > 0) - (c < 0);
-    };
-    std::vector<const Seg*> active;
-    std::size_t pairs = 0, crossings = 0;
-    for (std::size_t si = 0; si < segs.size(); ++si) {
-        const Seg& s = segs[si];
-        if (si % 1024 == 0) check_cancel();
-        for (std::size_t k = 0; k < active.size();) {
-            if (active[k]->y1 < s.y0) {
-                active[k] = active.back();
-                active.pop_back();
-                continue;
-            }
-            const Seg& o = *active[k++];
-            if (++pairs > kMaxPairs) return;
-            if (o.x1 < s.x0 || s.x1 < o.x0) continue;
-            if (side(s.a, s.b, o.a) * side(s.a, s.b, o.b) < 0 && side(o.a, o.b, s.a) * side(o.a, o.b, s.b) < 0 &&
-                ++crossings > kMaxCrossings)
-                throw ValueError("the contours cross each other more than " + std::to_string(kMaxCrossings) +
-                                 " times; their union is refused");
-        }
-        active.push_back(&s);
-    }
+    std::vector<const Contour*> all;
+    all.reserve(nfps.size());
+    for (const Contour& c : nfps) all.push_back(&c);
+    if (crosses_more_than(all, kMaxCrossings))
+        throw ValueError("the contours cross each other more than " + std::to_string(kMaxCrossings) +
+                         " times; their union is refused");
 }
 
 }  // namespace
