@@ -105,6 +105,25 @@ inline void poll(std::size_t i) {
     if ((i & 255) == 255) check_cancel();
 }
 
+// The general test after the box test: an edge of one meets an edge of the
+// other, or a point of one lies in or on the other.
+bool boundaries_or_points_meet(const Contour& a, const Contour& b) {
+    for (std::size_t i = 0; i + 1 < a.size(); ++i) {
+        poll(i);
+        for (std::size_t j = 0; j + 1 < b.size(); ++j)
+            if (segments_intersect(a[i], a[i + 1], b[j], b[j + 1])) return true;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        poll(i);
+        if (point_in_polygon(a[i], b)) return true;
+    }
+    for (std::size_t i = 0; i < b.size(); ++i) {
+        poll(i);
+        if (point_in_polygon(b[i], a)) return true;
+    }
+    return false;
+}
+
 // A contour with what the intersection filter needs about it.
 struct Geo {
     Contour poly;
@@ -216,22 +235,7 @@ bool geo_intersect(Geo& p, Geo& s) {
     bool disjoint = boxes_apart(p.box, s.box);
     if (p.convex && s.convex) return sat_tame(p, s, disjoint);
     if (disjoint) return false;
-    const Contour& a = p.poly;
-    const Contour& b = s.poly;
-    for (std::size_t i = 0; i + 1 < a.size(); ++i) {
-        poll(i);
-        for (std::size_t j = 0; j + 1 < b.size(); ++j)
-            if (segments_intersect(a[i], a[i + 1], b[j], b[j + 1])) return true;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        poll(i);
-        if (point_in_polygon(a[i], b)) return true;
-    }
-    for (std::size_t i = 0; i < b.size(); ++i) {
-        poll(i);
-        if (point_in_polygon(b[i], a)) return true;
-    }
-    return false;
+    return boundaries_or_points_meet(p.poly, s.poly);
 }
 
 // The least accepted candidate of one obstacle against the item. Candidates
@@ -432,20 +436,7 @@ bool polys_intersect(const Contour& a, const Contour& b) {
     const BBox ba = polygon_bbox(a);
     const BBox bb = polygon_bbox(b);
     if (ba.maxx < bb.minx || bb.maxx < ba.minx || ba.maxy < bb.miny || bb.maxy < ba.miny) return false;
-    for (std::size_t i = 0; i + 1 < a.size(); ++i) {
-        poll(i);
-        for (std::size_t j = 0; j + 1 < b.size(); ++j)
-            if (segments_intersect(a[i], a[i + 1], b[j], b[j + 1])) return true;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        poll(i);
-        if (point_in_polygon(a[i], b)) return true;
-    }
-    for (std::size_t i = 0; i < b.size(); ++i) {
-        poll(i);
-        if (point_in_polygon(b[i], a)) return true;
-    }
-    return false;
+    return boundaries_or_points_meet(a, b);
 }
 
 BottomLeftPlacer::BottomLeftPlacer(double bin_w, double bin_h, double epsilon)
