@@ -61,12 +61,12 @@ def make_items(kind, n, seed):
 def run_case(name, order, seed, threads):
     import Quarvo.placer_nfp as pn
 
-    spec = CASES[name]
-    items = make_items(spec["kind"], spec["n"], seed)
+    case = CASES[name]
+    items = make_items(case["kind"], case["n"], seed)
     if order == "descending":
         items.sort(key=lambda p: p[0], reverse=True)  # stable
     items = [it for _, it in items]
-    W = H = spec["bin"]
+    W = H = case["bin"]
     placer = pn.NfpPlacer(W, H, threads=threads)
 
     rss_base = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss

@@ -154,7 +154,7 @@ def ring(r_out, r_in, sid):
     return Polygon(regular(64, r_out), holes=[regular(64, r_in)], shape_id=sid)
 
 
-item_spec = st.one_of(
+item_recipe = st.one_of(
     st.tuples(st.just("circle"), st.floats(3, 25)),
     st.tuples(st.just("ngon"), st.integers(3, 8), st.floats(4, 25), st.floats(0, 3)),
     st.tuples(st.just("ring"), st.floats(20, 40), st.floats(0.5, 0.85)),
@@ -162,30 +162,30 @@ item_spec = st.one_of(
 )
 
 
-def build(spec, sid):
-    kind = spec[0]
+def build(recipe, sid):
+    kind = recipe[0]
     if kind == "circle":
-        return Circle(spec[1], shape_id=sid)
+        return Circle(recipe[1], shape_id=sid)
     if kind == "ngon":
-        return Polygon(regular(spec[1], spec[2], spec[3]), shape_id=sid)
+        return Polygon(regular(recipe[1], recipe[2], recipe[3]), shape_id=sid)
     if kind == "ring":
-        return ring(spec[1], spec[1] * spec[2], sid)
-    s = spec[1]
+        return ring(recipe[1], recipe[1] * recipe[2], sid)
+    s = recipe[1]
     return Polygon([(0, 0), (0, 20 * s), (8 * s, 20 * s), (8 * s, 8 * s), (20 * s, 8 * s), (20 * s, 0)], shape_id=sid)
 
 
 @settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])
-@given(specs=st.lists(item_spec, min_size=1, max_size=25),
+@given(recipes=st.lists(item_recipe, min_size=1, max_size=25),
        weights=st.lists(st.integers(0, 3), min_size=25, max_size=25),
        distance=st.sampled_from([0.0, 1.0, 2.5]),
        strategy=st.sampled_from(["nfp", "bl"]),
        placement=st.sampled_from(["corner", "center"]),
        size=st.sampled_from([(120, 100), (200, 160)]),
        incremental=st.booleans())
-def test_random_jobs_give_sound_layouts(specs, weights, distance, strategy, placement, size, incremental):
+def test_random_jobs_give_sound_layouts(recipes, weights, distance, strategy, placement, size, incremental):
     if strategy == "bl":
         placement = "corner"
-    items = [build(s, i) for i, s in enumerate(specs)]
+    items = [build(s, i) for i, s in enumerate(recipes)]
     for it, w in zip(items, weights):
         it.weight = w
     w, h = size

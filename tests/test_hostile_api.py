@@ -384,7 +384,7 @@ def odd_convex(draw_r, n, phase, cw, closed, dup, scale):
 
 # Plain numbers are drawn and the items built in the test, so that no engine
 # object is kept by the example database.
-odd_specs = st.lists(st.one_of(
+odd_recipes = st.lists(st.one_of(
     st.tuples(st.just("circle"), st.floats(0.3, 3.0)),
     st.tuples(st.just("polygon"), st.floats(0.5, 3.0), st.integers(3, 9), st.floats(0, 6.3), st.booleans(),
               st.booleans(), st.booleans()),
@@ -392,21 +392,21 @@ odd_specs = st.lists(st.one_of(
 ), min_size=1, max_size=12)
 
 
-def build_odd(spec):
-    if spec[0] == "circle":
-        return Circle(spec[1])
-    if spec[0] == "collinear":
-        w = spec[1]
+def build_odd(recipe):
+    if recipe[0] == "circle":
+        return Circle(recipe[1])
+    if recipe[0] == "collinear":
+        w = recipe[1]
         return Polygon([(0, 0), (w, 0), (2 * w, 0), (2 * w, 1), (0, 1)])
-    _, r, n, phase, cw, closed, dup = spec
+    _, r, n, phase, cw, closed, dup = recipe
     return Polygon(odd_convex(r, n, phase, cw, closed, dup, 1.0))
 
 
 @pytest.mark.parametrize("strategy", ["nfp", "bl"])
 @settings(max_examples=15, deadline=None, suppress_health_check=[HealthCheck.too_slow])
-@given(specs=odd_specs, distance=st.sampled_from([0.0, 0.5, -0.1]))
-def test_odd_but_meaningful_input_packs_soundly(strategy, specs, distance):
-    items = [build_odd(s) for s in specs]
+@given(recipes=odd_recipes, distance=st.sampled_from([0.0, 0.5, -0.1]))
+def test_odd_but_meaningful_input_packs_soundly(strategy, recipes, distance):
+    items = [build_odd(s) for s in recipes]
     bins, unplaced = FirstFit(items, Bin(15.0, 15.0), distance, strategy=strategy).do_pack()
     assert sorted(map(id, [i for b in bins for i in b] + unplaced)) == sorted(map(id, items))
     assert all(i.infl == 0.0 for i in items)

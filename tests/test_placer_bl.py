@@ -361,19 +361,19 @@ def make_item(kind, w, h, frac):
 
 # Small solid items and large items with cavities: the mix in which a cavity
 # comes to hold a placed item.
-small_spec = st.tuples(st.sampled_from(["circle", "convex", "T", "Z"]),
+small_recipe = st.tuples(st.sampled_from(["circle", "convex", "T", "Z"]),
                        st.floats(3, 12), st.floats(3, 12), st.floats(0.15, 0.45))
-large_spec = st.tuples(st.sampled_from(["U", "Uup", "C", "L", "circle", "convex"]),
+large_recipe = st.tuples(st.sampled_from(["U", "Uup", "C", "L", "circle", "convex"]),
                        st.floats(12, 35), st.floats(12, 35), st.floats(0.15, 0.35))
 
 
 @settings(max_examples=250, deadline=None, suppress_health_check=[HealthCheck.too_slow])
-@given(st.lists(st.one_of(small_spec, large_spec), min_size=1, max_size=30), st.floats(30, 60),
+@given(st.lists(st.one_of(small_recipe, large_recipe), min_size=1, max_size=30), st.floats(30, 60),
        st.floats(40, 90), st.sampled_from([0.001, 0.01, 0.2]))
-def test_accepted_layouts_never_overlap(specs, bw, bh, eps):
+def test_accepted_layouts_never_overlap(recipes, bw, bh, eps):
     p = BottomLeftPlacer(bw, bh, eps)
-    for spec in specs:
-        item = make_item(*spec)
+    for recipe in recipes:
+        item = make_item(*recipe)
         placed = p.trypack(item)
         assert placed == (bool(p.packed) and p.packed[-1] is item)
     assert_sound(p)

@@ -72,7 +72,7 @@ class JobError(Exception):
 
 
 @dataclass
-class ItemSpec:
+class ItemDef:
     index: int  # position in the job's item list
     id: object
     kind: str  # "circle" or "polygon"
@@ -229,34 +229,34 @@ def _item(raw, i):
     item_id = raw.get("id", i)
     if not (isinstance(item_id, str) or (isinstance(item_id, int) and not isinstance(item_id, bool))):
         raise JobError(f"{where}.id: must be a text or an integer, got {_show(item_id)}")
-    spec = ItemSpec(index=i, id=item_id, kind=kind)
+    idef = ItemDef(index=i, id=item_id, kind=kind)
     if "quantity" in raw:
         q = raw["quantity"]
         if not isinstance(q, int) or isinstance(q, bool) or q < 1:
             raise JobError(f"{where}.quantity: must be a whole number of at least 1, got {_show(q)}")
-        spec.quantity = q
+        idef.quantity = q
     if "weight" in raw:
-        spec.weight = _number(raw["weight"], f"{where}.weight")
+        idef.weight = _number(raw["weight"], f"{where}.weight")
     if "margin" in raw:
-        spec.margin = _number(raw["margin"], f"{where}.margin", non_negative=True)
+        idef.margin = _number(raw["margin"], f"{where}.margin", non_negative=True)
     if "inflation" in raw:
-        spec.inflation = _number(raw["inflation"], f"{where}.inflation", non_negative=True)
+        idef.inflation = _number(raw["inflation"], f"{where}.inflation", non_negative=True)
     if kind == "circle":
         if "radius" not in raw:
             raise JobError(f"{where}.radius: missing")
-        spec.radius = _number(raw["radius"], f"{where}.radius", positive=True)
+        idef.radius = _number(raw["radius"], f"{where}.radius", positive=True)
     else:
         if "outer" not in raw:
             raise JobError(f"{where}.outer: missing")
-        spec.outer = _contour(raw["outer"], f"{where}.outer")
+        idef.outer = _contour(raw["outer"], f"{where}.outer")
         holes = raw.get("holes", [])
         if not isinstance(holes, list):
             raise JobError(f"{where}.holes: must be a list of contours")
         for k, h in enumerate(holes):
             hole = _contour(h, f"{where}.holes[{k}]")
-            _check_hole(hole, spec.outer, f"{where}.holes[{k}]")
-            spec.holes.append(hole)
-    return spec
+            _check_hole(hole, idef.outer, f"{where}.holes[{k}]")
+            idef.holes.append(hole)
+    return idef
 
 
 def parse_job(raw, source="job"):
@@ -347,7 +347,7 @@ class Entry:
     """One copy of a job item, built as a library item."""
 
     number: int  # 1-based, the shape_id and the label in the plot
-    spec: ItemSpec
+    idef: ItemDef
     copy: int  # 1-based copy of its job item
     shape: object
 
@@ -356,17 +356,17 @@ def build_items(job):
     from Quarvo.geometry import Circle, Polygon
 
     entries = []
-    for spec in job.items:
-        for copy in range(1, spec.quantity + 1):
+    for idef in job.items:
+        for copy in range(1, idef.quantity + 1):
             number = len(entries) + 1
-            if spec.kind == "circle":
-                shape = Circle(spec.radius, shape_id=number)
+            if idef.kind == "circle":
+                shape = Circle(idef.radius, shape_id=number)
             else:
-                shape = Polygon(spec.outer, spec.holes, shape_id=number)
-            shape.weight = spec.weight
-            shape.margin = spec.margin
-            shape.inflation = spec.inflation
-            entries.append(Entry(number, spec, copy, shape))
+                shape = Polygon(idef.outer, idef.holes, shape_id=number)
+            shape.weight = idef.weight
+            shape.margin = idef.margin
+            shape.inflation = idef.inflation
+            entries.append(Entry(number, idef, copy, shape))
     return entries
 
 
@@ -482,30 +482,30 @@ def check(result):
 
 def net_area(entry):
     """Area of the item's material: a ring's hole is not part of it."""
-    spec = entry.spec
-    if spec.kind == "circle":
-        return math.pi * spec.radius * spec.radius
-    return abs(_area(spec.outer)) - sum(abs(_area(h)) for h in spec.holes)
+    idef = entry.idef
+    if idef.kind == "circle":
+        return math.pi * idef.radius * idef.radius
+    return abs(_area(idef.outer)) - sum(abs(_area(h)) for h in idef.holes)
 
 
 def spacing(entry, job):
-    return job.distance / 2.0 + entry.spec.inflation + entry.spec.margin
+    return job.distance / 2.0 + entry.idef.inflation + entry.idef.margin
 
 
 def unplaced_reason(entry, job):
     from Quarvo.geometry_handle import is_convex
 
-    spec = entry.spec
-    if job.strategy == "nfp" and spec.kind == "polygon" and not is_convex(spec.outer):
+    idef = entry.idef
+    if job.strategy == "nfp" and idef.kind == "polygon" and not is_convex(idef.outer):
         return 'non-convex polygon: strategy "nfp" packs convex polygons and circles only (try "bl")'
     s = spacing(entry, job)
-    if spec.kind == "circle":
-        w = h = 2.0 * (spec.radius + s)
+    if idef.kind == "circle":
+        w = h = 2.0 * (idef.radius + s)
     else:
-        xs = [p[0] for p in spec.outer]
-        ys = [p[1] for p in spec.outer]
+        xs = [p[0] for p in idef.outer]
+        ys = [p[1] for p in idef.outer]
         w, h = max(xs) - min(xs) + 2.0 * s, max(ys) - min(ys) + 2.0 * s
-    turns = "" if spec.kind == "circle" or job.strategy == "bl" else " at any allowed rotation"
+    turns = "" if idef.kind == "circle" or job.strategy == "bl" else " at any allowed rotation"
     return (f"does not fit in an empty {_fmt(job.bin_w)} x {_fmt(job.bin_h)} bin{turns} "
             f"(about {_fmt(w)} x {_fmt(h)} with its spacing)")
 
@@ -518,7 +518,7 @@ def items_in_holes(bin_entries):
     """Items of a bin that sit in a hole of another item of the bin."""
     from Quarvo.geometry_handle import point_in_polygon
 
-    holes = [(e, h) for e in bin_entries if e.spec.holes for h in e.shape.transformed_holes()]
+    holes = [(e, h) for e in bin_entries if e.idef.holes for h in e.shape.transformed_holes()]
     if not holes:
         return 0
     count = 0
@@ -571,7 +571,7 @@ def summary_lines(result):
     if result.unplaced:
         lines.append("  unplaced:")
         for e in result.unplaced:
-            lines.append(f"    item {e.number} (id {_show(e.spec.id)}, copy {e.copy}): {unplaced_reason(e, job)}")
+            lines.append(f"    item {e.number} (id {_show(e.idef.id)}, copy {e.copy}): {unplaced_reason(e, job)}")
     if result.check is not None:
         lines.extend("  " + line for line in result.check.summary(max_lines=10).splitlines())
     return lines
@@ -585,9 +585,9 @@ def placement_record(entry, bin_index, job):
     from Quarvo.geometry_handle import circle_to_polygon
 
     s = entry.shape
-    rec = {"item": entry.number, "id": entry.spec.id, "copy": entry.copy, "type": entry.spec.kind,
+    rec = {"item": entry.number, "id": entry.idef.id, "copy": entry.copy, "type": entry.idef.kind,
            "bin": bin_index, "tx": s.tx, "ty": s.ty, "rotation": _rotation_out(s.rotation, job)}
-    if entry.spec.kind == "circle":
+    if entry.idef.kind == "circle":
         (cx, cy), r = s.transformed()
         rec["center"] = [cx, cy]
         rec["radius"] = r
@@ -612,7 +612,7 @@ def result_document(result):
         "bins": [{"bin": k, "items": len(b), "fill_ratio": sum(net_area(e) for e in b) / bin_area}
                  for k, b in enumerate(result.bins)],
         "placements": [placement_record(e, k, job) for k, b in enumerate(result.bins) for e in b],
-        "unplaced": [{"item": e.number, "id": e.spec.id, "copy": e.copy, "reason": unplaced_reason(e, job)}
+        "unplaced": [{"item": e.number, "id": e.idef.id, "copy": e.copy, "reason": unplaced_reason(e, job)}
                      for e in result.unplaced],
         **({"check": {"ok": result.check.ok, "violations": [str(v) for v in result.check.violations]}}
            if result.check is not None else {}),
