@@ -30,15 +30,6 @@ struct PyFirstFit {
     std::shared_ptr<q::PackProgress> progress = std::make_shared<q::PackProgress>();
 };
 
-std::vector<double> to_doubles(nb::handle seq_h, const char* what) {
-    nb::object seq = nb::steal(PySequence_Fast(seq_h.ptr(), "expected a sequence of numbers"));
-    if (!seq.is_valid()) throw nb::python_error();
-    std::vector<double> out;
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
-    for (Py_ssize_t i = 0; i < n; ++i) out.push_back(to_double(PySequence_Fast_GET_ITEM(seq.ptr(), i), what));
-    return out;
-}
-
 nb::tuple do_pack(PyFirstFit& ff) {
     // A tuple of our own keeps every item alive while the engine runs
     // without the GIL, whatever another thread does to the caller's list.
@@ -58,7 +49,7 @@ nb::tuple do_pack(PyFirstFit& ff) {
     }
     q::Bin bin{to_double(nb::getattr(ff.bin, "width"), "bin.width"), to_double(nb::getattr(ff.bin, "height"), "bin.height")};
     std::optional<std::vector<double>> rots;
-    if (!ff.rotations.is_none()) rots = to_doubles(ff.rotations, "rotation");
+    if (!ff.rotations.is_none()) rots = to_doubles(ff.rotations, "expected a sequence of numbers", "rotation");
     q::Strategy strategy = is_text(ff.strategy, "bl") ? q::Strategy::BottomLeft : q::Strategy::Nfp;
     q::Placement placement = is_text(ff.placement, "center") ? q::Placement::Center : q::Placement::Corner;
     q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), rots, strategy, placement);

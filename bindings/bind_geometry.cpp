@@ -15,24 +15,26 @@ namespace qb {
 
 namespace {
 
+// The host copy of a cached contour, rebuilt only when the engine rebuilt it,
+// so that the same cached list is handed out until the next move.
+nb::object host_copy(nb::object& slot, std::uint64_t& slot_gen, const q::Contour& c, std::uint64_t gen) {
+    if (!slot.is_valid() || slot_gen != gen) {
+        slot = contour_to_py(c);
+        slot_gen = gen;
+    }
+    return slot;
+}
+
 nb::object polygon_rotated(q::Polygon& p) {
     const q::Contour& c = p.rotated_shape();
     PyHost& h = host_of(p);
-    if (!h.rotated.is_valid() || h.rotated_gen != p.rotated_gen()) {
-        h.rotated = contour_to_py(c);
-        h.rotated_gen = p.rotated_gen();
-    }
-    return h.rotated;
+    return host_copy(h.rotated, h.rotated_gen, c, p.rotated_gen());
 }
 
 nb::object polygon_transformed(q::Polygon& p) {
     const q::Contour& c = p.transformed();
     PyHost& h = host_of(p);
-    if (!h.transformed.is_valid() || h.transformed_gen != p.transformed_gen()) {
-        h.transformed = contour_to_py(c);
-        h.transformed_gen = p.transformed_gen();
-    }
-    return h.transformed;
+    return host_copy(h.transformed, h.transformed_gen, c, p.transformed_gen());
 }
 
 nb::object circle_geom(const q::CircleGeom& g) { return nb::make_tuple(point_to_py(g.center), g.radius); }
@@ -76,22 +78,16 @@ void bind_geometry(nb::module_& m) {
         .def_prop_ro("_cache_transformed", [](q::Shape& s) -> nb::object {
             if (!s.is_polygon()) return nb::none();
             auto& p = static_cast<q::Polygon&>(s);
-            PyHost& h = host_of(p);
-            if (h.transformed.is_valid() && h.transformed_gen == p.transformed_gen()) return h.transformed;
             if (!p.has_cache_transformed()) return nb::none();
-            h.transformed = contour_to_py(p.cache_transformed());
-            h.transformed_gen = p.transformed_gen();
-            return h.transformed;
+            PyHost& h = host_of(p);
+            return host_copy(h.transformed, h.transformed_gen, p.cache_transformed(), p.transformed_gen());
         })
         .def_prop_ro("_cache_rotated", [](q::Shape& s) -> nb::object {
             if (!s.is_polygon()) return nb::none();
             auto& p = static_cast<q::Polygon&>(s);
-            PyHost& h = host_of(p);
-            if (h.rotated.is_valid() && h.rotated_gen == p.rotated_gen()) return h.rotated;
             if (!p.has_cache_rotated()) return nb::none();
-            h.rotated = contour_to_py(p.cache_rotated());
-            h.rotated_gen = p.rotated_gen();
-            return h.rotated;
+            PyHost& h = host_of(p);
+            return host_copy(h.rotated, h.rotated_gen, p.cache_rotated(), p.rotated_gen());
         })
         .def_prop_ro("_sig_cache", [](q::Shape& s) -> nb::object {
             if (s.sig_id < 0) throw nb::attribute_error("_sig_cache");

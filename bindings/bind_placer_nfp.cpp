@@ -40,14 +40,8 @@ nb::object signature_to_py(int id) {
 }
 
 void PyNfpPlacer::sync() {
-    std::vector<double> rots;
-    if (!rotations.is_none()) {
-        nb::object seq = nb::steal(PySequence_Fast(rotations.ptr(), "rotations must be a sequence of angles"));
-        if (!seq.is_valid()) throw nb::python_error();
-        Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.ptr());
-        for (Py_ssize_t i = 0; i < n; ++i) rots.push_back(to_double(PySequence_Fast_GET_ITEM(seq.ptr(), i), "rotation"));
-    }
-    eng.rotations = std::move(rots);
+    eng.rotations = rotations.is_none() ? std::vector<double>{}
+                                        : to_doubles(rotations, "rotations must be a sequence of angles", "rotation");
     eng.placement = placement_of(placement);
     sync_packed(packed, eng.packed);
 }

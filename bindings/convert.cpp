@@ -48,18 +48,35 @@ Pt to_point(nb::handle h) {
     return pair_to_point(seq.ptr());
 }
 
-Contour to_contour(nb::handle h) {
+std::vector<double> to_doubles(nb::handle h, const char* expected, const char* what) {
+    nb::object seq = nb::steal(PySequence_Fast(h.ptr(), expected));
+    if (!seq.is_valid()) throw nb::python_error();
+    std::vector<double> out;
+    // As for contours: converting may run caller code that changes the list.
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.ptr()); ++i) {
+        nb::object item = nb::borrow(PySequence_Fast_GET_ITEM(seq.ptr(), i));
+        out.push_back(to_double(item, what));
+    }
+    return out;
+}
+
+nb::object as_sequence(nb::handle h, const char* expected) {
     PyObject* o = h.ptr();
     if (PyUnicode_Check(o) || PyBytes_Check(o) || o == Py_None)
-        throw quarvo::TypeError("a contour must be a sequence of points, not " + tname(h));
-    nb::object seq = nb::steal(PySequence_Fast(o, "a contour must be a sequence of points"));
+        throw quarvo::TypeError(std::string(expected) + ", not " + tname(h));
+    nb::object seq = nb::steal(PySequence_Fast(o, expected));
     if (!seq.is_valid()) {
         if (PyErr_ExceptionMatches(PyExc_TypeError)) {
             PyErr_Clear();
-            throw quarvo::TypeError("a contour must be a sequence of points, not " + tname(h));
+            throw quarvo::TypeError(std::string(expected) + ", not " + tname(h));
         }
         throw nb::python_error();
     }
+    return seq;
+}
+
+Contour to_contour(nb::handle h) {
+    nb::object seq = as_sequence(h, "a contour must be a sequence of points");
     Contour c;
     c.reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq.ptr())));
     // Size and entry are read afresh each step and the entry is held while it
@@ -74,17 +91,7 @@ Contour to_contour(nb::handle h) {
 std::vector<Contour> to_contours(nb::handle h) {
     std::vector<Contour> out;
     if (h.is_none()) return out;
-    PyObject* o = h.ptr();
-    if (PyUnicode_Check(o) || PyBytes_Check(o))
-        throw quarvo::TypeError("expected a sequence of contours, not " + tname(h));
-    nb::object seq = nb::steal(PySequence_Fast(o, "expected a sequence of contours"));
-    if (!seq.is_valid()) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-            PyErr_Clear();
-            throw quarvo::TypeError("expected a sequence of contours, not " + tname(h));
-        }
-        throw nb::python_error();
-    }
+    nb::object seq = as_sequence(h, "expected a sequence of contours");
     for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.ptr()); ++i) {
         nb::object item = nb::borrow(PySequence_Fast_GET_ITEM(seq.ptr(), i));
         out.push_back(to_contour(item));

@@ -13,6 +13,11 @@ using quarvo::Contour;
 using quarvo::Pt;
 
 double to_double(nb::handle h, const char* what);
+// Every entry of a sequence of numbers (`expected` is the TypeError text when
+// h is no sequence, `what` names an entry that is no number).
+std::vector<double> to_doubles(nb::handle h, const char* expected, const char* what);
+// A fast sequence over h; TypeError (`expected`, not <type>) for text, None and non-iterables.
+nb::object as_sequence(nb::handle h, const char* expected);
 Pt to_point(nb::handle h);
 Contour to_contour(nb::handle h);
 std::vector<Contour> to_contours(nb::handle h);

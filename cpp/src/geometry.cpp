@@ -105,15 +105,19 @@ Contour Polygon::inflated_outer() const {
     return offset_convex(outer_, infl_);
 }
 
-const Contour& Polygon::rotated_shape() const {
-    if (!dirty_ && has_rot_) return cache_rotated_;
+Contour Polygon::build_rotated() const {
     const double c = std::cos(rotation_), s = std::sin(rotation_);
-    Contour pts = std::fabs(infl_) < 1e-12 ? outer_ : offset_convex(outer_, infl_);
+    Contour pts = inflated_outer();
     for (Pt& p : pts) {
         const double x = p.x, y = p.y;
         p = {x * c - y * s, x * s + y * c};
     }
-    cache_rotated_ = std::move(pts);
+    return pts;
+}
+
+const Contour& Polygon::rotated_shape() const {
+    if (!dirty_ && has_rot_) return cache_rotated_;
+    cache_rotated_ = build_rotated();
     has_rot_ = true;
     ++rot_gen_;
     return cache_rotated_;
@@ -125,13 +129,7 @@ bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; 
 
 const Contour& Polygon::rotated_contour() const {
     if (has_memo_ && same_bits(memo_rot_, rotation_) && same_bits(memo_infl_, infl_)) return memo_;
-    const double c = std::cos(rotation_), s = std::sin(rotation_);
-    Contour pts = std::fabs(infl_) < 1e-12 ? outer_ : offset_convex(outer_, infl_);
-    for (Pt& p : pts) {
-        const double x = p.x, y = p.y;
-        p = {x * c - y * s, x * s + y * c};
-    }
-    memo_ = std::move(pts);
+    memo_ = build_rotated();
     memo_rot_ = rotation_;
     memo_infl_ = infl_;
     has_memo_ = true;

@@ -194,27 +194,23 @@ double extremum_key(double y) {
     return std::nearbyint(q);
 }
 
-std::size_t top_right_index(const Contour& pts) {
-    if (pts.empty()) empty_sequence("max");
+namespace {
+// The entry with the greatest (or least) extremum key; the first on ties.
+std::size_t extreme_index(const Contour& pts, bool greatest) {
+    if (pts.empty()) empty_sequence(greatest ? "max" : "min");
     std::size_t best = 0;
     double bk = extremum_key(pts[0].y);
     for (std::size_t i = 1; i < pts.size(); ++i) {
         double k = extremum_key(pts[i].y);
-        if (key_greater(k, pts[i].x, bk, pts[best].x)) { best = i; bk = k; }
+        bool better = greatest ? key_greater(k, pts[i].x, bk, pts[best].x) : key_greater(bk, pts[best].x, k, pts[i].x);
+        if (better) { best = i; bk = k; }
     }
     return best;
 }
+}  // namespace
 
-std::size_t bottom_left_index(const Contour& pts) {
-    if (pts.empty()) empty_sequence("min");
-    std::size_t best = 0;
-    double bk = extremum_key(pts[0].y);
-    for (std::size_t i = 1; i < pts.size(); ++i) {
-        double k = extremum_key(pts[i].y);
-        if (key_greater(bk, pts[best].x, k, pts[i].x)) { best = i; bk = k; }
-    }
-    return best;
-}
+std::size_t top_right_index(const Contour& pts) { return extreme_index(pts, true); }
+std::size_t bottom_left_index(const Contour& pts) { return extreme_index(pts, false); }
 
 Pt top_right(const Contour& pts) { return pts[top_right_index(pts)]; }
 Pt bottom_left(const Contour& pts) { return pts[bottom_left_index(pts)]; }

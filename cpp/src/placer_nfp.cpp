@@ -318,11 +318,7 @@ void collect(const ClipperLib::PolyNode& node, std::vector<Contour>& out) {
     }
     for (const ClipperLib::PolyNode* child : node.Childs) collect(*child, out);
 }
-}  // namespace
 
-std::vector<Contour> merge_paths(const ClipperLib::Paths& paths);
-
-namespace {
 std::atomic<long long> g_union_ns{0};
 
 long long thread_cpu_ns() {
@@ -343,7 +339,7 @@ void unite(const ClipperLib::Paths& paths, ClipperLib::PolyTree& tree) {
 
 double union_seconds() { return static_cast<double>(g_union_ns.load()) / 1e9; }
 
-std::vector<Contour> merge_paths(const ClipperLib::Paths& paths) {
+static std::vector<Contour> merge_paths(const ClipperLib::Paths& paths) {
     ClipperLib::PolyTree tree;
     unite(paths, tree);
     std::vector<Contour> out;

@@ -123,6 +123,9 @@ public:
     bool outer_turns_once() const;
 
 private:
+    // The inflated outer contour rotated about the local origin.
+    Contour build_rotated() const;
+
     struct Stored {};
     Polygon(Stored, const Polygon& from);  // copies the stored contours as they are
 
