@@ -783,11 +783,13 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
             if (j == room.container) continue;
             const Contour& local = job.local(packed, j);
             const double ax = packed[j]->tx(), ay = packed[j]->ty();
+            // Adding a translation keeps the order of coordinates, so the world
+            // box is the local box moved: test it before building the contour.
+            BBox lb = polygon_bbox(local);
+            if (p.x < lb.minx + ax || p.x > lb.maxx + ax || p.y < lb.miny + ay || p.y > lb.maxy + ay) continue;
             Contour world;
             world.reserve(local.size());
             for (const Pt& q : local) world.push_back({q.x + ax, q.y + ay});
-            BBox wb = polygon_bbox(world);
-            if (p.x < wb.minx || p.x > wb.maxx || p.y < wb.miny || p.y > wb.maxy) continue;
             if (point_in_polygon(p, world)) return false;
         }
         return true;
