@@ -6,7 +6,7 @@
 #include "convert.hpp"
 #include "placers.hpp"
 #include "quarvo/errors.hpp"
-#include "quarvo/geometry.hpp"
+#include "quarvo/shapes.hpp"
 
 using namespace nb::literals;
 namespace q = quarvo;

@@ -4,7 +4,7 @@
 #include "bindings.hpp"
 #include "convert.hpp"
 #include "quarvo/errors.hpp"
-#include "quarvo/geometry_handle.hpp"
+#include "quarvo/kernel.hpp"
 
 using namespace nb::literals;
 namespace q = quarvo;

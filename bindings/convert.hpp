@@ -3,7 +3,7 @@
 #pragma once
 #include <nanobind/nanobind.h>
 
-#include "quarvo/geometry.hpp"
+#include "quarvo/shapes.hpp"
 
 namespace nb = nanobind;
 

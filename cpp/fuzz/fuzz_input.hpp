@@ -9,7 +9,7 @@
 #include <exception>
 #include <limits>
 
-#include "quarvo/geometry_handle.hpp"
+#include "quarvo/kernel.hpp"
 
 namespace quarvo_fuzz {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "fuzz_input.hpp"
-#include "quarvo/geometry_handle.hpp"
+#include "quarvo/kernel.hpp"
 
 using namespace quarvo;
 using namespace quarvo_fuzz;

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "fuzz_input.hpp"
-#include "quarvo/geometry.hpp"
+#include "quarvo/shapes.hpp"
 #include "quarvo/placer_nfp.hpp"
 
 using namespace quarvo;

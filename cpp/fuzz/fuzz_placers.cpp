@@ -10,7 +10,7 @@
 
 #include "fuzz_input.hpp"
 #include "quarvo/first_fit.hpp"
-#include "quarvo/geometry.hpp"
+#include "quarvo/shapes.hpp"
 #include "quarvo/placer_bl.hpp"
 #include "quarvo/placer_nfp.hpp"
 

@@ -16,7 +16,7 @@
 #include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
-#include "quarvo/geometry.hpp"
+#include "quarvo/shapes.hpp"
 #include "quarvo/placer_bl.hpp"
 #include "quarvo/placer_nfp.hpp"
 

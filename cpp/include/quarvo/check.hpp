@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "quarvo/geometry.hpp"
+#include "quarvo/shapes.hpp"
 
 namespace quarvo {
 

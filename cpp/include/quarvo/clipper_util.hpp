@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "quarvo/geometry_handle.hpp"
+#include "quarvo/kernel.hpp"
 
 namespace quarvo {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "quarvo/geometry.hpp"
+#include "quarvo/shapes.hpp"
 #include "quarvo/placer.hpp"
 #include "quarvo/placer_nfp.hpp"
 

@@ -2,7 +2,7 @@
 #pragma once
 #include <vector>
 
-#include "quarvo/geometry.hpp"
+#include "quarvo/shapes.hpp"
 
 namespace quarvo {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "quarvo/geometry.hpp"
+#include "quarvo/shapes.hpp"
 #include "quarvo/placer.hpp"
 
 namespace quarvo {

@@ -1,4 +1,4 @@
-#include "quarvo/geometry.hpp"
+#include "quarvo/shapes.hpp"
 
 #include <cmath>
 #include <cstdio>

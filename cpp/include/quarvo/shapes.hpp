@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "quarvo/geometry_handle.hpp"
+#include "quarvo/kernel.hpp"
 
 namespace quarvo {
 

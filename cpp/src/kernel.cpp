@@ -1,4 +1,4 @@
-#include "quarvo/geometry_handle.hpp"
+#include "quarvo/kernel.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -4,7 +4,7 @@
 #include <random>
 
 #include "quarvo/errors.hpp"
-#include "quarvo/geometry_handle.hpp"
+#include "quarvo/kernel.hpp"
 
 using namespace quarvo;
 
