@@ -48,15 +48,15 @@ nb::tuple do_pack(PyFirstFit& ff) {
         host.emplace(s, o);
     }
     q::Bin bin{to_double(nb::getattr(ff.bin, "width"), "bin.width"), to_double(nb::getattr(ff.bin, "height"), "bin.height")};
-    std::optional<std::vector<double>> rots;
-    if (!ff.rotations.is_none()) rots = to_doubles(ff.rotations, "expected a sequence of numbers", "rotation");
+    q::NfpOptions nfp;
+    if (!ff.rotations.is_none()) nfp.rotations = to_doubles(ff.rotations, "expected a sequence of numbers", "rotation");
     q::Strategy strategy = is_text(ff.strategy, "bl") ? q::Strategy::BottomLeft : q::Strategy::Nfp;
-    q::Placement placement = is_text(ff.placement, "center") ? q::Placement::Center : q::Placement::Corner;
-    q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), rots, strategy, placement);
-    engine.incremental = ff.incremental;
+    nfp.placement = is_text(ff.placement, "center") ? q::Placement::Center : q::Placement::Corner;
+    nfp.incremental = ff.incremental;
+    nfp.threads = ff.threads;
+    q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), strategy, std::move(nfp));
     engine.progress = ff.progress.get();
     std::shared_ptr<q::PackProgress> keep = ff.progress;
-    engine.threads = ff.threads;
     q::PackResult r;
     {
         nb::gil_scoped_release release;

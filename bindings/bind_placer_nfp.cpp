@@ -8,6 +8,10 @@
 #include "placers.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/clipper_util.hpp"
+#include "quarvo/candidate_search.hpp"
+#include "quarvo/nfp.hpp"
+#include "quarvo/nfp_cache.hpp"
+#include "quarvo/nfp_union.hpp"
 #include "quarvo/placer_nfp.hpp"
 
 using namespace nb::literals;
@@ -40,9 +44,9 @@ nb::object signature_to_py(int id) {
 }
 
 void PyNfpPlacer::sync() {
-    eng.rotations = rotations.is_none() ? std::vector<double>{}
+    eng.options.rotations = rotations.is_none() ? std::vector<double>{}
                                         : to_doubles(rotations, "rotations must be a sequence of angles", "rotation");
-    eng.placement = placement_of(placement);
+    eng.options.placement = placement_of(placement);
     sync_packed(packed, eng.packed);
 }
 
@@ -122,12 +126,12 @@ void bind_placer_nfp(nb::module_& m) {
                       (nb::cast<std::string>(placement) == "corner" || nb::cast<std::string>(placement) == "center");
             if (!ok) throw q::ValueError("placement 仅支持 'corner'/'center'，收到：" + nb::cast<std::string>(nb::repr(placement)));
             new (self) PyNfpPlacer{q::NfpPlacer(w, h), rots, nb::borrow(placement), nb::list()};
-            self->eng.incremental = incremental;
-            self->eng.threads = thread_count(threads);
+            self->eng.options.incremental = incremental;
+            self->eng.options.threads = thread_count(threads);
         }, "bin_w"_a, "bin_h"_a, "rotations"_a.none() = nb::none(), "placement"_a.none() = "corner",
            "incremental"_a = false, "threads"_a.none() = nb::none())
-        .def_prop_ro("incremental", [](PyNfpPlacer& p) { return p.eng.incremental; })
-        .def_prop_ro("threads", [](PyNfpPlacer& p) { return p.eng.threads; })
+        .def_prop_ro("incremental", [](PyNfpPlacer& p) { return p.eng.options.incremental; })
+        .def_prop_ro("threads", [](PyNfpPlacer& p) { return p.eng.options.threads; })
         .def_prop_rw("bin_w", [](PyNfpPlacer& p) { return p.eng.bin_w; },
                      [](PyNfpPlacer& p, nb::handle v) { p.eng.bin_w = to_double(v, "bin_w"); })
         .def_prop_rw("bin_h", [](PyNfpPlacer& p) { return p.eng.bin_h; },

@@ -7,7 +7,7 @@
 
 #include "fuzz_input.hpp"
 #include "quarvo/shapes.hpp"
-#include "quarvo/placer_nfp.hpp"
+#include "quarvo/quarvo.hpp"
 
 using namespace quarvo;
 using namespace quarvo_fuzz;

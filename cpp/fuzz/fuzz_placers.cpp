@@ -12,7 +12,7 @@
 #include "quarvo/first_fit.hpp"
 #include "quarvo/shapes.hpp"
 #include "quarvo/placer_bl.hpp"
-#include "quarvo/placer_nfp.hpp"
+#include "quarvo/quarvo.hpp"
 
 using namespace quarvo;
 using namespace quarvo_fuzz;
@@ -58,16 +58,16 @@ void driver(Input& in) {
     if (in.flag() && items.size() > 1) items.push_back(items[0]);  // one object offered twice
     Bin bin{in.flag() ? in.number() : 10.0 + in.byte() / 4.0, in.flag() ? in.number() : 10.0 + in.byte() / 4.0};
     double distance = in.flag() ? in.number() : in.byte() / 64.0;
-    std::optional<std::vector<double>> rotations;
+    NfpOptions nfp;
     if (in.flag()) {
-        rotations.emplace();
-        for (std::size_t i = 0, k = in.count(3); i < k; ++i) rotations->push_back(in.flag() ? in.number() : 1.5707963267948966 * i);
+        nfp.rotations.clear();
+        for (std::size_t i = 0, k = in.count(3); i < k; ++i) nfp.rotations.push_back(in.flag() ? in.number() : 1.5707963267948966 * i);
     }
     Strategy strategy = in.flag() ? Strategy::BottomLeft : Strategy::Nfp;
-    Placement placement = (strategy == Strategy::Nfp && in.flag()) ? Placement::Center : Placement::Corner;
-    FirstFit ff(items, bin, distance, rotations, strategy, placement);
-    ff.incremental = in.flag();
-    ff.threads = in.flag() ? 2 : 1;
+    if (strategy == Strategy::Nfp && in.flag()) nfp.placement = Placement::Center;
+    nfp.incremental = in.flag();
+    nfp.threads = in.flag() ? 2 : 1;
+    FirstFit ff(items, bin, distance, strategy, nfp);
 
     bool done = attempt([&] {
         PackResult r = ff.do_pack();

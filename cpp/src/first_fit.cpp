@@ -31,17 +31,12 @@ void check_cancel() {
     if (h && h()) throw Interrupted();
 }
 
-FirstFit::FirstFit(std::vector<Shape*> items, Bin bin, double global_distance,
-                   std::optional<std::vector<double>> rotations, Strategy strategy, Placement placement)
-    : items(std::move(items)), bin(bin), global_distance(global_distance), rotations(std::move(rotations)),
-      strategy(strategy), placement(placement) {}
+FirstFit::FirstFit(std::vector<Shape*> items, Bin bin, double global_distance, Strategy strategy, NfpOptions nfp)
+    : items(std::move(items)), bin(bin), global_distance(global_distance), strategy(strategy), nfp(std::move(nfp)) {}
 
 std::unique_ptr<Placer> FirstFit::make_placer() const {
     if (strategy == Strategy::BottomLeft) return std::make_unique<BottomLeftPlacer>(bin.width, bin.height);
-    auto p = std::make_unique<NfpPlacer>(bin.width, bin.height, rotations ? *rotations : default_rotations(), placement);
-    p->incremental = incremental;
-    p->threads = threads;
-    return p;
+    return std::make_unique<NfpPlacer>(bin.width, bin.height, nfp);
 }
 
 PackResult FirstFit::do_pack() {
@@ -58,14 +53,13 @@ PackResult FirstFit::do_pack() {
         std::snprintf(buf, sizeof buf, "%.17g", global_distance);
         throw ValueError(std::string("global_distance is ") + buf + ", not a finite number of at most 1e12 in magnitude");
     }
-    if (rotations)
-        for (double r : *rotations)
-            if (!std::isfinite(r) || std::fabs(r) > MAX_COORDINATE) {
-                // An item placed at such a rotation could not be checked again.
-                char buf[40];
-                std::snprintf(buf, sizeof buf, "%.17g", r);
-                throw ValueError(std::string("rotation ") + buf + " is not a finite number of at most 1e12 in magnitude");
-            }
+    for (double r : nfp.rotations)
+        if (!std::isfinite(r) || std::fabs(r) > MAX_COORDINATE) {
+            // An item placed at such a rotation could not be checked again.
+            char buf[40];
+            std::snprintf(buf, sizeof buf, "%.17g", r);
+            throw ValueError(std::string("rotation ") + buf + " is not a finite number of at most 1e12 in magnitude");
+        }
     for (std::size_t i = 0; i < items.size(); ++i) require_sound_item(*items[i], "item " + std::to_string(i));
     for (Shape* s : items) {
         double a = s->area();

@@ -18,7 +18,7 @@
 #include "quarvo/first_fit.hpp"
 #include "quarvo/shapes.hpp"
 #include "quarvo/placer_bl.hpp"
-#include "quarvo/placer_nfp.hpp"
+#include "quarvo/quarvo.hpp"
 
 using namespace quarvo;
 
@@ -104,9 +104,9 @@ struct Config {
 class CancelDoPack : public ::testing::TestWithParam<Config> {};
 
 PackResult pack(const std::vector<Shape*>& items, const Config& c) {
-    FirstFit ff(items, Bin{14.0, 12.0}, 0.5, std::nullopt, c.strategy, Placement::Corner);
-    ff.incremental = c.incremental;
-    ff.threads = c.threads;
+    FirstFit ff(items, Bin{14.0, 12.0}, 0.5, c.strategy);
+    ff.nfp.incremental = c.incremental;
+    ff.nfp.threads = c.threads;
     return ff.do_pack();
 }
 
@@ -161,8 +161,8 @@ TEST(CancelTrypack, NfpPlacerKeepsItsListAndItsStoredUnions) {
             auto owned = job();
             std::vector<Shape*> items = raw(owned);
             NfpPlacer placer(30.0, 30.0);
-            placer.incremental = incremental;
-            placer.threads = threads;
+            placer.options.incremental = incremental;
+            placer.options.threads = threads;
             for (std::size_t i = 0; i + 1 < items.size(); ++i) placer.trypack(*items[i]);
             const std::vector<Shape*> packed = placer.packed;
             Shape& last = *items.back();
@@ -171,8 +171,8 @@ TEST(CancelTrypack, NfpPlacerKeepsItsListAndItsStoredUnions) {
             {
                 HookGuard count(-1);
                 NfpPlacer twin(30.0, 30.0);
-                twin.incremental = incremental;
-                twin.threads = threads;
+                twin.options.incremental = incremental;
+                twin.options.threads = threads;
                 twin.packed = packed;
                 twin.trypack(last);
                 checkpoints = g_calls.load();

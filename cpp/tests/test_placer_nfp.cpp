@@ -7,7 +7,7 @@
 
 #include "quarvo/errors.hpp"
 #include "quarvo/shapes.hpp"
-#include "quarvo/placer_nfp.hpp"
+#include "quarvo/quarvo.hpp"
 
 using namespace quarvo;
 
@@ -210,7 +210,9 @@ TEST(Placer, RefusesNonConvexAndOversized) {
 
 TEST(Placer, CircleInRingHoleCentreMode) {
     Polygon cont(rect(0, 0, 20, 20), {{{5, 5}, {15, 5}, {15, 15}, {5, 15}, {5, 5}}});
-    NfpPlacer p(40, 40, default_rotations(), Placement::Center);
+    NfpOptions centre;
+    centre.placement = Placement::Center;
+    NfpPlacer p(40, 40, centre);
     ASSERT_TRUE(p.trypack(cont));
     Circle c(2), c2(2);
     ASSERT_TRUE(p.trypack(c));

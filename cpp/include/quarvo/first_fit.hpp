@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include "quarvo/shapes.hpp"
@@ -30,9 +29,8 @@ struct PackResult {
 
 class FirstFit {
 public:
-    FirstFit(std::vector<Shape*> items, Bin bin, double global_distance = 0.0,
-             std::optional<std::vector<double>> rotations = std::nullopt, Strategy strategy = Strategy::Nfp,
-             Placement placement = Placement::Corner);
+    FirstFit(std::vector<Shape*> items, Bin bin, double global_distance = 0.0, Strategy strategy = Strategy::Nfp,
+             NfpOptions nfp = {});
 
     // Packs every item; every item's infl is 0.0 afterwards, also when an
     // error (or a cancellation) ends the run early.
@@ -42,12 +40,9 @@ public:
     std::vector<Shape*> items;
     Bin bin;
     double global_distance;
-    std::optional<std::vector<double>> rotations;
     Strategy strategy;
-    Placement placement;
+    NfpOptions nfp;  // handed to every NFP placer
     PackProgress* progress = nullptr;  // optional, not owned
-    bool incremental = false;  // handed to the NFP placers
-    int threads = 1;           // handed to the NFP placers
 };
 
 }  // namespace quarvo

@@ -6,6 +6,13 @@
 
 namespace quarvo {
 
+// Where a placer starts and which free position it prefers.
+// Corner: the lowest position first, then the leftmost; the bin fills from
+// its lower-left corner, bottom layer first.
+// Center: the position whose item box centre is nearest the bin's centre; the
+// layout grows outward from the middle.
+enum class Placement { Corner, Center };
+
 class Placer {
 public:
     virtual ~Placer() = default;

@@ -157,6 +157,10 @@ public:
     double radius;
 };
 
+// Downcasts for code that has looked at kind() first.
+inline const Polygon& polygon_cast(const Shape& s) { return static_cast<const Polygon&>(s); }
+inline const Circle& circle_cast(const Shape& s) { return static_cast<const Circle&>(s); }
+
 struct Bin {
     double width;
     double height;

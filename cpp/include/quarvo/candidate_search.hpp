@@ -1,0 +1,62 @@
+// The candidate search: samples positions on the forbidden region's boundary
+// and inside the holes of placed containers, keeps those whose item box lies
+// in the bin, and scores them (corner or centre); the best one wins.
+#pragma once
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+#include "quarvo/placer.hpp"
+#include "quarvo/shapes.hpp"
+
+namespace quarvo {
+
+std::vector<Pt> sample_boundary(const Contour& poly, long long steps);
+std::vector<Pt> sample_hole_interior(const Contour& poly);
+
+// Bounding box of the item at its rotation and inflation, zero translation.
+BBox rotated_bbox(const Shape& item);
+// False only when no translation can put the item's box in the bin, with a
+// margin far above rounding so that no candidate that could pass is skipped.
+bool box_can_fit(const Shape& item, double bin_w, double bin_h, double eps);
+
+struct SearchResult {
+    bool found = false;
+    Pt pos{};  // translation
+    double score;
+};
+
+// Accepts or refuses a candidate sampled inside hole NFP `hole_index`, with
+// reference point `p` and translation `t`.
+using HoleFilter = std::function<bool(std::size_t hole_index, Pt p, Pt t)>;
+
+SearchResult search_best_position(const std::vector<Contour>& contours, const std::vector<Contour>& hole_nfps,
+                                  const Shape& item, double bin_w, double bin_h, long long steps = 40,
+                                  double eps = 1e-6, Placement placement = Placement::Corner,
+                                  const HoleFilter* hole_filter = nullptr);
+
+// A world hole of a placed container, moved inward by the container's
+// inflation: the room an item in that hole really has.
+struct HoleRoom {
+    std::size_t container;  // index in the bin's item list
+    Contour room;
+    bool usable;
+};
+// The rooms of every hole of every placed container, in placement and hole order.
+std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed);
+
+// The sound hole filter: a candidate inside a hole NFP is taken only when the
+// item really lies in the hole's room and overlaps no other placed item.
+struct RoomFilter {
+    const std::vector<Shape*>& packed;
+    const std::vector<HoleRoom>& rooms;
+    std::vector<std::size_t> room_of_hole;  // hole NFP index -> rooms index
+    const Shape& mover;
+    // The local NFP of placed item j against the mover.
+    std::function<const Contour&(std::size_t j)> local_nfp_of;
+    std::function<void()> stop;
+
+    bool operator()(std::size_t h, Pt p, Pt t) const;
+};
+
+}  // namespace quarvo

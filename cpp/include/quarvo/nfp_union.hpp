@@ -1,0 +1,56 @@
+// The union of no-fit polygons on the 1e-6 grid (Clipper, negative fill rule),
+// and the store that keeps one union per moving kind and extends it.
+#pragma once
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+#include "quarvo/clipper_util.hpp"
+#include "quarvo/shapes.hpp"
+
+namespace quarvo {
+
+// Whether paths are counted for tangles before the union. NFPs the placer
+// builds from sound items are trusted; anything a caller hands in is checked.
+enum class UnionInput { Checked, Trusted };
+
+// Boundary contours of the union of the paths' interiors (negative fill rule,
+// poly tree walked in pre-order), each closed and with at least 4 entries.
+// With `tree_out`, the poly tree itself is kept there as well. Checked input
+// whose edges cross each other too often for a union in reasonable time is a
+// ValueError.
+std::vector<Contour> unite_paths(const ClipperLib::Paths& paths, UnionInput input,
+                                 ClipperLib::PolyTree* tree_out = nullptr);
+
+// The same for contours given in coordinates.
+std::vector<Contour> merge_nfps(const std::vector<Contour>& nfps);
+
+// A local contour moved by (ax, ay) and snapped to the grid.
+ClipperLib::Path world_path(const Contour& local, double ax, double ay);
+
+// Thread CPU seconds spent inside Clipper's union since the process started
+// (for benchmarks).
+double union_seconds();
+
+// The union of the NFPs of one moving kind (signature, rotation, inflation)
+// against the items of one bin, kept from one call to the next: while the
+// bin's items only grow, each call unites the stored union with the NFPs of
+// the items placed since. Positions may differ from a fresh union by the grid.
+class StoredUnion {
+public:
+    // The world NFP path of placed item j against the mover.
+    using PathOf = std::function<ClipperLib::Path(std::size_t j)>;
+    // Boundary contours of the union of the NFPs of every item of `packed`.
+    // `stop` is called between steps and may throw; the store is then empty
+    // and the next call starts afresh.
+    const std::vector<Contour>& update(const std::vector<Shape*>& packed, const PathOf& path_of,
+                                       const std::function<void()>& stop);
+
+private:
+    std::vector<Shape*> basis_;  // the placed items whose NFPs it holds, in order
+    ClipperLib::Paths paths_;
+    std::vector<Contour> merged_;  // its contours as last sampled
+    bool has_merged_ = false;
+};
+
+}  // namespace quarvo

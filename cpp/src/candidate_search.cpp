@@ -1,0 +1,239 @@
+#include "quarvo/candidate_search.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include <unistd.h>
+
+#include "quarvo/cancel.hpp"
+#include "quarvo/errors.hpp"
+
+namespace quarvo {
+
+namespace {
+constexpr double kInf = std::numeric_limits<double>::infinity();
+}  // namespace
+
+std::vector<Pt> sample_boundary(const Contour& poly, long long steps) {
+    std::vector<Pt> out;
+    if (poly.size() < 2 || steps <= 0) return out;
+    const std::size_t n = poly.size() - 1;
+    // A point costs 16 bytes here and about eight times that once a host
+    // holds it as a pair of numbers: refuse what physical memory cannot hold
+    // rather than have the process killed for it.
+    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
+    const unsigned long long cap =
+        pages > 0 && page > 0 ? static_cast<unsigned long long>(pages) * static_cast<unsigned long long>(page) / 128 : 1ULL << 28;
+    if (static_cast<unsigned long long>(steps) > cap / n)
+        throw ValueError(std::to_string(n) + " edges sampled " + std::to_string(steps) +
+                         " times each make more points than memory holds");
+    out.reserve(n * static_cast<std::size_t>(steps));
+    const double ds = static_cast<double>(steps);
+    for (std::size_t i = 0; i < n; ++i) {
+        const Pt a = poly[i], b = poly[i + 1];
+        const double dx = b.x - a.x, dy = b.y - a.y;
+        for (long long k = 0; k < steps; ++k) {
+            if ((out.size() & 0xFFFF) == 0) check_cancel();
+            double t = static_cast<double>(k) / ds;
+            out.push_back({a.x + dx * t, a.y + dy * t});
+        }
+    }
+    return out;
+}
+
+std::vector<Pt> sample_hole_interior(const Contour& poly) {
+    std::vector<Pt> out;
+    out.push_back(polygon_centroid(poly));
+    BBox b = polygon_bbox(poly);
+    const double w = b.maxx - b.minx, h = b.maxy - b.miny;
+    for (int i = 1; i <= 4; ++i)
+        for (int j = 1; j <= 4; ++j) {
+            Pt p{b.minx + (w * i) / 5, b.miny + (h * j) / 5};
+            if (point_in_convex_polygon(p, poly)) out.push_back(p);
+        }
+    return out;
+}
+
+BBox rotated_bbox(const Shape& item) {
+    if (item.is_circle()) {
+        double r = circle_cast(item).rotated_shape().radius;
+        return {-r, -r, r, r};
+    }
+    if (!item.is_polygon()) throw NotImplementedError();
+    return polygon_bbox(polygon_cast(item).rotated_contour());
+}
+
+bool box_can_fit(const Shape& item, double bin_w, double bin_h, double eps) {
+    BBox b = rotated_bbox(item);
+    double slack_x = 1e-12 * (std::fabs(bin_w) + std::fabs(b.minx) + std::fabs(b.maxx) + 1.0);
+    double slack_y = 1e-12 * (std::fabs(bin_h) + std::fabs(b.miny) + std::fabs(b.maxy) + 1.0);
+    if (b.maxx - b.minx > bin_w + 2 * eps + slack_x) return false;
+    if (b.maxy - b.miny > bin_h + 2 * eps + slack_y) return false;
+    return true;
+}
+
+namespace {
+
+struct Scorer {
+    BBox rb;
+    Pt ref;
+    double bin_w, bin_h, eps;
+    bool center;
+    double cx, cy;
+
+    // Translation and score of candidate p; false when its box leaves the bin.
+    bool score(Pt p, Pt& t, double& s) const {
+        t = {p.x - ref.x, p.y - ref.y};
+        double minx = rb.minx + t.x, maxx = rb.maxx + t.x;
+        double miny = rb.miny + t.y, maxy = rb.maxy + t.y;
+        if (minx < -eps || miny < -eps || maxx > bin_w + eps || maxy > bin_h + eps) return false;
+        if (center) {
+            double icx = (minx + maxx) / 2.0, icy = (miny + maxy) / 2.0;
+            double dx = icx - cx, dy = icy - cy;
+            s = dx * dx + dy * dy;
+        } else {
+            s = miny * (bin_w + 1.0) + minx;
+        }
+        return true;
+    }
+
+    // True when no sample of the edge a-b can pass the bin test with a score
+    // below `best`: every sample's box leaves the bin, or a lower bound of the
+    // score over the edge's box exceeds `best`, in both cases by far more than
+    // any rounding of the samples, so skipping the edge never changes the result.
+    bool edge_cannot_beat(Pt a, Pt b, double best) const {
+        const double lox = std::min(a.x, b.x), hix = std::max(a.x, b.x);
+        const double loy = std::min(a.y, b.y), hiy = std::max(a.y, b.y);
+        const double mx = std::fabs(rb.minx) + std::fabs(rb.maxx) + std::fabs(ref.x) + std::fabs(lox) + std::fabs(hix) +
+                          std::fabs(bin_w) + std::fabs(cx) + 1.0;
+        const double my = std::fabs(rb.miny) + std::fabs(rb.maxy) + std::fabs(ref.y) + std::fabs(loy) + std::fabs(hiy) +
+                          std::fabs(bin_h) + std::fabs(cy) + 1.0;
+        const double sx = 1e-9 * mx, sy = 1e-9 * my;
+        if (rb.minx + (hix - ref.x) < -eps - sx || rb.maxx + (lox - ref.x) > bin_w + eps + sx) return true;
+        if (rb.miny + (hiy - ref.y) < -eps - sy || rb.maxy + (loy - ref.y) > bin_h + eps + sy) return true;
+        if (!(best < std::numeric_limits<double>::infinity())) return false;
+        double lb, mag;
+        if (center) {
+            const double hx = (rb.minx + rb.maxx) / 2.0 - ref.x, hy = (rb.miny + rb.maxy) / 2.0 - ref.y;
+            const double x0 = lox + hx - cx, x1 = hix + hx - cx, y0 = loy + hy - cy, y1 = hiy + hy - cy;
+            const double gx = x0 > 0 ? x0 : (x1 < 0 ? -x1 : 0.0), gy = y0 > 0 ? y0 : (y1 < 0 ? -y1 : 0.0);
+            lb = gx * gx + gy * gy;
+            mag = mx * mx + my * my;
+        } else {
+            const double w1 = bin_w + 1.0;
+            if (!(w1 > 0)) return false;
+            // a sample that passes has its box's lower-left corner at -eps or beyond
+            const double miny = std::max(rb.miny + (loy - ref.y), -eps);
+            const double minx = std::max(rb.minx + (lox - ref.x), -eps);
+            lb = miny * w1 + minx;
+            mag = my * w1 + mx;
+        }
+        const double slack = 1e-9 * (mag + std::fabs(best));
+        return lb - slack > best;
+    }
+};
+
+}  // namespace
+
+SearchResult search_best_position(const std::vector<Contour>& contours, const std::vector<Contour>& hole_nfps,
+                                  const Shape& item, double bin_w, double bin_h, long long steps, double eps,
+                                  Placement placement, const HoleFilter* hole_filter) {
+    Pt ref = item.is_polygon() ? top_right(polygon_cast(item).rotated_contour()) : item.reference_point_local();
+    Scorer sc{rotated_bbox(item), ref, bin_w, bin_h, eps,
+              placement == Placement::Center, 0.0, 0.0};
+    if (sc.center) { sc.cx = bin_w / 2.0; sc.cy = bin_h / 2.0; }
+    SearchResult best;
+    best.score = kInf;
+    Pt t;
+    double s;
+    unsigned long long seen = 0;  // candidates so far: Ctrl-C is looked at every 65536
+    // Boundary samples, generated in candidate order without building the list.
+    if (steps > 0) {
+        const double ds = static_cast<double>(steps);
+        for (const Contour& poly : contours) {
+            if (poly.size() < 2) continue;
+            const std::size_t n = poly.size() - 1;
+            for (std::size_t i = 0; i < n; ++i) {
+                const Pt a = poly[i], b = poly[i + 1];
+                if (sc.edge_cannot_beat(a, b, best.score)) continue;
+                const double dx = b.x - a.x, dy = b.y - a.y;
+                for (long long k = 0; k < steps; ++k) {
+                    if ((++seen & 0xFFFF) == 0) check_cancel();
+                    double tt = static_cast<double>(k) / ds;
+                    Pt p{a.x + dx * tt, a.y + dy * tt};
+                    if (sc.score(p, t, s) && s < best.score) {
+                        best.score = s;
+                        best.pos = t;
+                        best.found = true;
+                    }
+                }
+            }
+        }
+    }
+    for (std::size_t h = 0; h < hole_nfps.size(); ++h) {
+        for (const Pt& p : sample_hole_interior(hole_nfps[h])) {
+            if (sc.score(p, t, s) && s < best.score && (!hole_filter || (*hole_filter)(h, p, t))) {
+                best.score = s;
+                best.pos = t;
+                best.found = true;
+            }
+        }
+    }
+    return best;
+}
+
+std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed) {
+    std::vector<HoleRoom> rooms;
+    for (std::size_t ci = 0; ci < packed.size(); ++ci) {
+        const Shape& c = *packed[ci];
+        if (!c.is_polygon() || !polygon_cast(c).is_container()) continue;
+        for (const Contour& hole : polygon_cast(c).transformed_holes()) {
+            Contour room = offset_convex(hole, c.infl());
+            bool usable = room.size() >= 4 && polygon_area(room) > 0;
+            rooms.push_back({ci, std::move(room), usable});
+        }
+    }
+    return rooms;
+}
+
+namespace {
+
+bool item_inside(const Shape& item, Pt t, const Contour& room, const std::function<void()>& stop) {
+    if (item.is_circle()) {
+        double r = circle_cast(item).rotated_shape().radius;
+        for (const Pt& v : circle_to_polygon({t.x, t.y}, r, 64))
+            if (!point_in_polygon(v, room)) return false;
+        return true;
+    }
+    const Contour& own = polygon_cast(item).rotated_contour();
+    for (std::size_t i = 0; i < own.size(); ++i) {
+        if (i % 256 == 255) stop();  // each test walks the whole room
+        if (!point_in_polygon({own[i].x + t.x, own[i].y + t.y}, room)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool RoomFilter::operator()(std::size_t h, Pt p, Pt t) const {
+    const HoleRoom& room = rooms[room_of_hole[h]];
+    if (!room.usable || !item_inside(mover, t, room.room, stop)) return false;
+    for (std::size_t j = 0; j < packed.size(); ++j) {
+        if (j == room.container) continue;
+        const Contour& local = local_nfp_of(j);
+        const double ax = packed[j]->tx(), ay = packed[j]->ty();
+        // Adding a translation keeps the order of coordinates, so the world
+        // box is the local box moved: test it before building the contour.
+        BBox lb = polygon_bbox(local);
+        if (p.x < lb.minx + ax || p.x > lb.maxx + ax || p.y < lb.miny + ay || p.y > lb.maxy + ay) continue;
+        Contour world;
+        world.reserve(local.size());
+        for (const Pt& q : local) world.push_back({q.x + ax, q.y + ay});
+        if (point_in_polygon(p, world)) return false;
+    }
+    return true;
+}
+
+}  // namespace quarvo

@@ -1,0 +1,162 @@
+#include "quarvo/nfp_cache.hpp"
+
+#include <deque>
+#include <mutex>
+#include <unordered_map>
+
+#include "hash_key.hpp"
+#include "quarvo/errors.hpp"
+#include "quarvo/nfp.hpp"
+
+namespace quarvo {
+
+namespace {
+
+bool same_contour(const Contour& a, const Contour& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (!same_key(a[i].x, b[i].x) || !same_key(a[i].y, b[i].y)) return false;
+    return true;
+}
+
+bool same_signature(const Signature& a, const Signature& b) {
+    if (a.circle != b.circle) return false;
+    if (a.circle) return same_key(a.radius, b.radius);
+    if (!same_contour(a.outer, b.outer) || a.holes.size() != b.holes.size()) return false;
+    for (std::size_t i = 0; i < a.holes.size(); ++i)
+        if (!same_contour(a.holes[i], b.holes[i])) return false;
+    return true;
+}
+
+std::size_t hash_signature(const Signature& s) {
+    std::size_t h = s.circle ? 1 : 2;
+    if (s.circle) { hash_double(h, s.radius); return h; }
+    for (const Pt& p : s.outer) { hash_double(h, p.x); hash_double(h, p.y); }
+    for (const Contour& c : s.holes) {
+        hash_double(h, static_cast<double>(c.size()));
+        for (const Pt& p : c) { hash_double(h, p.x); hash_double(h, p.y); }
+    }
+    return h;
+}
+
+struct SignatureRegistry {
+    std::mutex mu;
+    std::deque<Signature> sigs;  // deque: references stay valid as it grows
+    std::unordered_multimap<std::size_t, int> by_hash;
+};
+SignatureRegistry& registry() {
+    static SignatureRegistry* r = new SignatureRegistry();  // lives until the process ends
+    return *r;
+}
+
+struct NfpKey {
+    int sa;
+    double ra, ia;
+    int sb;
+    double rb, ib;
+    bool operator==(const NfpKey& o) const {
+        return sa == o.sa && sb == o.sb && same_key(ra, o.ra) && same_key(ia, o.ia) && same_key(rb, o.rb) &&
+               same_key(ib, o.ib);
+    }
+};
+struct NfpKeyHash {
+    std::size_t operator()(const NfpKey& k) const {
+        std::size_t h = static_cast<std::size_t>(k.sa) * 1000003u + static_cast<std::size_t>(k.sb);
+        hash_double(h, k.ra);
+        hash_double(h, k.ia);
+        hash_double(h, k.rb);
+        hash_double(h, k.ib);
+        return h;
+    }
+};
+// Split into shards by key hash, each with its own lock, so that rotations
+// evaluated side by side rarely wait for each other.
+struct NfpCache {
+    static constexpr std::size_t kShards = 64;
+    struct Shard {
+        std::mutex mu;
+        std::unordered_map<NfpKey, std::shared_ptr<const Contour>, NfpKeyHash> map;
+    };
+    Shard shards[kShards];
+    Shard& shard(const NfpKey& k) { return shards[(NfpKeyHash{}(k) >> 7) % kShards]; }
+};
+NfpCache& cache() {
+    static NfpCache* c = new NfpCache();
+    return *c;
+}
+
+}  // namespace
+
+int geometry_signature(Shape& s) {
+    if (s.sig_id >= 0) return s.sig_id;
+    Signature sig;
+    if (s.is_circle()) {
+        sig.circle = true;
+        sig.radius = circle_cast(s).radius;
+    } else if (s.is_polygon()) {
+        sig.outer = polygon_cast(s).outer();
+        sig.holes = polygon_cast(s).holes();
+    } else {
+        throw NotImplementedError();
+    }
+    std::size_t h = hash_signature(sig);
+    SignatureRegistry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    auto range = r.by_hash.equal_range(h);
+    for (auto it = range.first; it != range.second; ++it) {
+        if (same_signature(r.sigs[static_cast<std::size_t>(it->second)], sig)) {
+            s.sig_id = it->second;
+            return s.sig_id;
+        }
+    }
+    r.sigs.push_back(std::move(sig));
+    int id = static_cast<int>(r.sigs.size() - 1);
+    r.by_hash.emplace(h, id);
+    s.sig_id = id;
+    return id;
+}
+
+const Signature& signature_of(int id) {
+    SignatureRegistry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    return r.sigs.at(static_cast<std::size_t>(id));
+}
+
+std::size_t nfp_cache_size() {
+    NfpCache& c = cache();
+    std::size_t n = 0;
+    for (auto& sh : c.shards) {
+        std::lock_guard<std::mutex> lock(sh.mu);
+        n += sh.map.size();
+    }
+    return n;
+}
+
+std::shared_ptr<const Contour> local_nfp(Shape& a, Shape& b) {
+    require_convex_outline(a);
+    require_convex_outline(b);
+    if ((!a.is_polygon() && !a.is_circle()) || (!b.is_polygon() && !b.is_circle())) throw NotImplementedError();
+    NfpKey key{geometry_signature(a), round6(a.rotation()), round6(a.infl()),
+               geometry_signature(b), round6(b.rotation()), round6(b.infl())};
+    NfpCache::Shard& sh = cache().shard(key);
+    {
+        std::lock_guard<std::mutex> lock(sh.mu);
+        auto it = sh.map.find(key);
+        if (it != sh.map.end()) return it->second;
+    }
+    auto nfp = std::make_shared<const Contour>(compute_nfp0(a, b));
+    std::lock_guard<std::mutex> lock(sh.mu);
+    auto ins = sh.map.emplace(key, nfp);  // an entry stored meanwhile by another thread wins
+    return ins.first->second;
+}
+
+Contour compute_nfp(Shape& a, Shape& b) {
+    std::shared_ptr<const Contour> local = local_nfp(a, b);
+    const double ax = a.tx(), ay = a.ty();
+    Contour out;
+    out.reserve(local->size());
+    for (const Pt& p : *local) out.push_back({p.x + ax, p.y + ay});
+    return out;
+}
+
+}  // namespace quarvo
