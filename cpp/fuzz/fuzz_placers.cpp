@@ -94,8 +94,8 @@ void placer(Input& in) {
         p = std::make_unique<BottomLeftPlacer>(w, h, in.flag() ? EPS : in.number());
     } else {
         auto n = std::make_unique<NfpPlacer>(w, h);
-        n->incremental = in.flag();
-        n->threads = in.flag() ? 2 : 1;
+        n->options.incremental = in.flag();
+        n->options.threads = in.flag() ? 2 : 1;
         p = std::move(n);
     }
     for (std::size_t i = 0, k = 1 + in.count(5); i < k; ++i) {
