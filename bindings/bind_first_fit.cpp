@@ -8,7 +8,6 @@
 #include "bindings.hpp"
 #include "convert.hpp"
 #include "placers.hpp"
-#include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
 
@@ -72,16 +71,9 @@ nb::tuple do_pack(PyFirstFit& ff) {
     return nb::make_tuple(bins, unplaced);
 }
 
-// Ctrl-C reaches a running pack through this hook (called without the GIL).
-bool python_cancel_hook() {
-    nb::gil_scoped_acquire gil;
-    return PyErr_CheckSignals() != 0;
-}
-
 }  // namespace
 
 void bind_first_fit(nb::module_& m) {
-    q::set_cancel_hook(&python_cancel_hook);
     nb::class_<PyFirstFit>(m, "FirstFit", nb::dynamic_attr(),
                            "Packs items into as many bins as needed, heaviest first, first fit.")
         .def("__init__", [](PyFirstFit* self, nb::handle items, nb::handle bin, nb::handle global_distance,

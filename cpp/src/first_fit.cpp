@@ -13,8 +13,6 @@
 namespace quarvo {
 
 namespace {
-std::atomic<CancelHook> g_cancel_hook{nullptr};
-
 // Resets every item's inflation on the way out, whatever the way.
 struct Deflate {
     const std::vector<Shape*>& items;
@@ -23,13 +21,6 @@ struct Deflate {
     }
 };
 }  // namespace
-
-void set_cancel_hook(CancelHook hook) { g_cancel_hook.store(hook); }
-
-void check_cancel() {
-    CancelHook h = g_cancel_hook.load();
-    if (h && h()) throw Interrupted();
-}
 
 FirstFit::FirstFit(std::vector<Shape*> items, Bin bin, double global_distance, Strategy strategy, NfpOptions nfp)
     : items(std::move(items)), bin(bin), global_distance(global_distance), strategy(strategy), nfp(std::move(nfp)) {}
