@@ -24,7 +24,7 @@ fuzz-debs: debs
 $(PY):
 	python3 -m venv $(VENV)
 	$(PIP) install -q --upgrade pip
-	$(PIP) install -q nanobind scikit-build-core cmake ninja pytest hypothesis matplotlib
+	$(PIP) install -q nanobind scikit-build-core cmake ninja pytest hypothesis matplotlib dask distributed
 
 venv: $(PY)
 

@@ -28,11 +28,9 @@ PLOT_FORMATS = (".png", ".svg")
 
 def _options_help():
     lines = []
-    for name, (_, default, text) in OPTIONS.items():
-        head = f'    "{name}": ...'
-        for k, line in enumerate(text.splitlines()):
-            lines.append(f"{head if k == 0 else '':<48}{line}")
-        lines[-1] += f" (default {default})"
+    for name, (_, example, text) in OPTIONS.items():
+        head = f'    "{name}": {example},'
+        lines += [f"{head if k == 0 else '':<48}{line}" for k, line in enumerate(text.splitlines())]
     return "\n".join(lines)
 
 

@@ -82,13 +82,13 @@ def _text(v, where):
 
 # Engine options: each is passed to ``FirstFit`` as the keyword of its name
 # when the job gives it (absent, the engine's default holds). A new engine
-# option is one line here: (reader, shown default, help).
+# option is one line here: (reader, example value, help).
 OPTIONS = {
-    "incremental": (_flag, "false", "nfp only: extend one union per item kind instead of uniting every\n"
-                                    "no-fit polygon afresh (much faster on large jobs; positions may\n"
-                                    "differ by about 1e-6)"),
-    "threads": (_count, "one per core", "nfp only: threads evaluating the rotations side by side (the\n"
-                                        "layout is the same for any count)"),
+    "incremental": (_flag, "false", "nfp only: extend one union per item kind instead\n"
+                                    "of uniting every no-fit polygon afresh (much faster\n"
+                                    "on large jobs; positions may differ by about 1e-6)"),
+    "threads": (_count, "2", "nfp only: threads trying the rotations side by side\n"
+                             "(default one per core; same layout for any count)"),
 }
 
 _TOP_FIELDS = ("name", "description", "unit", "bin", "distance", "strategy", "placement", "rotations",
