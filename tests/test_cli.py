@@ -14,6 +14,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 from Quarvo import cli
+from Quarvo import report
 from Quarvo.cli import main
 from job_helpers import base_job, load_output, ngon, run, square
 
@@ -54,11 +55,50 @@ def test_bad_output_arguments(tmp_path, capsys, args, words):
     assert sorted(p.name for p in tmp_path.iterdir()) == ["job.json"]
 
 
+@pytest.mark.parametrize("args, words", [
+    (["--output", "{job}"], ["--output", "job file itself"]),
+    (["--plot", "{tmp}/../{tmpname}/job.json"], ["--plot", "job file itself"]),
+    (["--output", "{tmp}/a.svg", "--plot", "{tmp}/./a.svg"], ["same file"]),
+    pytest.param(["--plot", "{tmp}/p.png", "--output", "/proc/x.json"], ["--output", "cannot write"],
+                 marks=pytest.mark.matplotlib),
+])
+def test_outputs_never_destroy_the_job_or_half_write(tmp_path, capsys, args, words):
+    job = json.dumps(base_job())
+    args = [a.format(tmp=tmp_path, tmpname=tmp_path.name, job=tmp_path / "job.json") for a in args]
+    status, out, err = run(tmp_path, job, *args, capsys=capsys)
+    assert status == 2 and out == "" and err.count("\n") == 1
+    for w in words:
+        assert w in err
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["job.json"]
+    assert (tmp_path / "job.json").read_text() == job
+
+
+@pytest.mark.matplotlib
+def test_a_failed_write_leaves_no_output(tmp_path, capsys, monkeypatch):
+    def fail(*a):
+        raise OSError("disk full")
+
+    monkeypatch.setattr(report, "dump_document", fail)
+    status, _, err = run(tmp_path, base_job(), "--plot", str(tmp_path / "p.png"), "--output",
+                         str(tmp_path / "o.json"), capsys=capsys)
+    assert status == 1 and "disk full" in err and "nothing written" in err
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["job.json"]
+
+
 def test_plot_without_matplotlib_is_rejected(tmp_path, capsys, monkeypatch):
     real = importlib.util.find_spec
     monkeypatch.setattr(importlib.util, "find_spec", lambda name, *a: None if name == "matplotlib" else real(name, *a))
     status, _, err = run(tmp_path, base_job(), "--plot", str(tmp_path / "a.png"), capsys=capsys)
     assert status == 2 and "pip install matplotlib" in err
+
+
+def test_help_lists_every_job_field(capsys):
+    from Quarvo import job
+
+    assert main(["--help"]) == 0
+    out, _ = capsys.readouterr()
+    fields = set(job._TOP_FIELDS) | set(job._BIN_FIELDS) | {f for fs in job._ITEM_FIELDS.values() for f in fs}
+    assert [f for f in sorted(fields) if f'"{f}"' not in out] == []
 
 
 def test_unknown_option_and_help(capsys):
@@ -119,6 +159,73 @@ def test_unplaced_items_are_reported_with_their_reason(tmp_path, capsys):
     assert "does not fit" in reasons["wide"]
     assert [p["id"] for p in doc["placements"]] == ["ok"]
     assert "placed 1 of 4 items" in text and "non-convex" in text
+
+
+STAR = [[10 * math.cos(math.pi / 2 + 4 * math.pi * k / 5), 10 * math.sin(math.pi / 2 + 4 * math.pi * k / 5)]
+        for k in range(5)]
+
+
+def test_a_star_outline_gets_the_engines_reason(tmp_path, capsys):
+    from Quarvo import Bin, FirstFit, Polygon
+
+    try:  # the engine's own verdict on an outline that crosses itself
+        FirstFit([Polygon(STAR, shape_id=2)], Bin(100, 80)).do_pack()
+        expected = "does not fit"  # an engine that does not check outlines only finds no room
+    except ValueError as exc:
+        expected = str(exc)
+    job = base_job(items=[{"id": "c", "type": "circle", "radius": 3}, {"id": "star", "type": "polygon", "outer": STAR}])
+    out = tmp_path / "o.json"
+    status, text, _ = run(tmp_path, job, "--output", str(out), capsys=capsys)
+    assert status == 0
+    (u,) = load_output(out)["unplaced"]
+    assert u["id"] == "star" and u["reason"].startswith(expected) and expected in text
+
+
+@pytest.mark.parametrize("where", ["built", "packed"])
+def test_an_item_the_engine_refuses_is_set_aside_with_its_message(tmp_path, capsys, monkeypatch, where):
+    from Quarvo.geometry import Polygon
+
+    def refuse(number):
+        return ValueError(f"item {number}: outer contour crosses itself at (1, 2)")
+
+    if where == "built":
+        real_shape = report._shape
+
+        def shape(idef, number):
+            if idef.kind == "polygon":
+                raise refuse(number)
+            return real_shape(idef, number)
+        monkeypatch.setattr(report, "_shape", shape)
+    else:
+        real_ff = report._first_fit
+
+        class Refusing:
+            def __init__(self, number):
+                self.number = number
+
+            def do_pack(self):
+                raise refuse(self.number)
+
+        def first_fit(job, shapes):
+            bad = [s.shape_id for s in shapes if isinstance(s, Polygon)]
+            return Refusing(bad[0]) if bad else real_ff(job, shapes)
+        monkeypatch.setattr(report, "_first_fit", first_fit)
+    out = tmp_path / "o.json"
+    status, text, _ = run(tmp_path, base_job(), "--output", str(out), capsys=capsys)
+    assert status == 0
+    doc = load_output(out)
+    assert [u["reason"] for u in doc["unplaced"]] == ["item 1: outer contour crosses itself at (1, 2)"]
+    assert len(doc["placements"]) == 3 and "crosses itself" in text
+
+
+@pytest.mark.parametrize("unit", [None, "mm"])
+def test_the_unit_is_shown_and_written(tmp_path, capsys, unit):
+    job = base_job(**({"unit": unit} if unit else {}))
+    out = tmp_path / "o.json"
+    status, text, _ = run(tmp_path, job, "--output", str(out), capsys=capsys)
+    assert status == 0
+    assert ("bin 100 x 80 mm, distance 2 mm" in text) == bool(unit)
+    assert load_output(out).get("unit") == unit
 
 
 @needs_first_fit

@@ -51,6 +51,13 @@ BAD_JOBS = [
     (("items", 0, "holes"), [[[1, 1], [2, 2]]], ["items[0].holes[0]", "three"]),
     (("items", 0, "id"), [1], ["items[0].id"]),
     (("items", 0), 7, ["items[0]", "object"]),
+    # beyond the engine's range: named by the job's index, whatever the quantity
+    (("items", 1, "radius"), 1e13, ["items[1].radius", "1e12"]),
+    (("items", 0, "outer", 2), [2e12, 40], ["items[0].outer[2][0]", "1e12"]),
+    (("bin", "width"), -1e13, ["bin.width", "positive"]),
+    (("distance",), 1e12 * 1.5, ["distance", "1e12"]),
+    (("unit",), 5, ["unit", "text"]),
+    (("threads",), 0, ["threads", "at least 1"]),
 ]
 
 
@@ -111,6 +118,10 @@ def test_bl_with_center_is_rejected(tmp_path, capsys):
     ('{"bin": {"width": 1e400, "height": 5}, "items": []}', ["bin.width", "finite"]),
     ('{"bin": {"width": NaN, "height": 5}, "items": []}', ["bin.width", "finite"]),
     ("[" * 100000 + "]" * 100000, ["not valid JSON"]),
+    ('{"bin": {"width": 1' + "0" * 5000 + ', "height": 5}, "items": []}', ["too many digits"]),
+    ('{"bin": {"width": 9, "height": 5}, "items": [{"type": "circle", "radius": 1, "id": "a\\ud800"}]}',
+     ["items[0].id", "surrogate"]),
+    ('{"bin": {"width": 9, "height": 5}, "items": [], "name": "\\udfff"}', ["name", "surrogate"]),
 ])
 def test_not_a_job(tmp_path, capsys, content, words):
     status, out, err = run(tmp_path, content, "--output", str(tmp_path / "o.json"), capsys=capsys)

@@ -61,11 +61,12 @@ def _first_fit(job, shapes):
                     strategy=job.strategy, placement=job.placement, **job.options)
 
 
-def engine_refusal(job, idef):
-    """The engine's message when it refuses the item packed alone into an
-    empty bin, or None when it takes it (or merely finds no room)."""
+def engine_refusal(job, idef, number):
+    """The engine's message when it refuses the item (as item ``number``)
+    packed alone into an empty bin, or None when it takes it (or merely finds
+    no room)."""
     try:
-        _first_fit(job, [_shape(idef, 1)]).do_pack()
+        _first_fit(job, [_shape(idef, number)]).do_pack()
     except ValueError as exc:
         return str(exc)
     return None
@@ -101,8 +102,9 @@ def pack(job, progress=None):
             break
         except ValueError:
             # Find the items the engine refuses on their own; without one the fault is the job's.
+            first = {e.idef.index: e.number for e in reversed(entries)}
             found = {i.index: m for i in job.items if i.index not in refused
-                     for m in [engine_refusal(job, i)] if m is not None}
+                     for m in [engine_refusal(job, i, first[i.index])] if m is not None}
             if not found:
                 raise
             refused.update(found)
@@ -152,7 +154,7 @@ def unplaced_reason(entry, result):
         return entry.refusal
     job, idef = result.job, entry.idef
     if idef.index not in result.reasons:
-        result.reasons[idef.index] = engine_refusal(job, idef) or _no_room(entry, job)
+        result.reasons[idef.index] = engine_refusal(job, idef, entry.number) or _no_room(entry, job)
     return result.reasons[idef.index]
 
 
