@@ -14,7 +14,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 from Quarvo import cli
-from Quarvo import report
+from Quarvo import output, report
 from Quarvo.cli import main
 from job_helpers import base_job, load_output, ngon, run, square
 
@@ -78,7 +78,7 @@ def test_a_failed_write_leaves_no_output(tmp_path, capsys, monkeypatch):
     def fail(*a):
         raise OSError("disk full")
 
-    monkeypatch.setattr(report, "dump_document", fail)
+    monkeypatch.setattr(output, "dump_document", fail)
     status, _, err = run(tmp_path, base_job(), "--plot", str(tmp_path / "p.png"), "--output",
                          str(tmp_path / "o.json"), capsys=capsys)
     assert status == 1 and "disk full" in err and "nothing written" in err

@@ -15,7 +15,8 @@ import threading
 import time
 
 from Quarvo.job import OPTIONS, JobError, load_job
-from Quarvo.report import check, pack, summary_lines, temp_name, write_outputs
+from Quarvo.output import temp_name, write_outputs
+from Quarvo.report import check, pack, summary_lines
 
 EXIT_OK = 0
 EXIT_FAILED = 1
