@@ -141,3 +141,11 @@ def test_ctrl_c_keeps_the_finished_files(tmp_path):
 def test_unique_names():
     assert unique_names(["x/a.json", "y/a.json", "A.json", {"name": "a b"}, {"name": 5}, {}]) == \
         ["a", "a-2", "A-3", "a_b", "job-5", "job-6"]
+
+
+@pytest.mark.matplotlib
+def test_batch_plot_draws_each_layout(tmp_path, capsys):
+    (tmp_path / "a.json").write_text(json.dumps(small(1)))
+    assert main(["batch", str(tmp_path / "a.json"), "--output-dir", str(tmp_path / "out"), "--plot", "-q"]) == 0
+    assert capsys.readouterr() == ("", "")
+    assert (tmp_path / "out" / "a.png").read_bytes()[:4] == b"\x89PNG" and (tmp_path / "out" / "a.json").exists()

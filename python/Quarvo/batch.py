@@ -209,7 +209,7 @@ def pack_jobs(jobs, *, workers=None, scheduler=None, progress=None, plot=False):
         if tasks and client is not None:
             _dask(client, tasks, plot, done)
         elif tasks:
-            _local(tasks, max(1, workers or os.cpu_count() or 1), plot, done)
+            _local(tasks, max(1, min(len(tasks), workers or os.cpu_count() or 1)), plot, done)
     finally:
         if client is not None:
             client.close()
