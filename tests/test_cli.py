@@ -555,3 +555,13 @@ def test_incremental_field_and_flag(tmp_path):
     del job["incremental"]
     path.write_text(json.dumps(job))
     assert main([str(path), "--quiet", "--incremental"]) == 0
+
+
+def test_a_fault_of_the_settings_is_not_blamed_on_the_items(tmp_path, capsys, monkeypatch):
+    def first_fit(job, shapes):
+        raise ValueError("global_distance is 1e300, not a finite number of at most 1e12 in magnitude")
+
+    monkeypatch.setattr(report, "_first_fit", first_fit)
+    status, _, err = run(tmp_path, base_job(), "--output", str(tmp_path / "o.json"), capsys=capsys)
+    assert status == 1 and "packing failed: ValueError: global_distance" in err
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["job.json"]

@@ -92,15 +92,17 @@ def pack(job, progress=None):
     while True:
         entries = build_items(job, refused)
         live = [e for e in entries if e.shape is not None]
-        ff = _first_fit(job, [e.shape for e in live])
-        if progress is not None:
-            progress.watch(ff)
-        start = time.perf_counter()
         try:
+            ff = _first_fit(job, [e.shape for e in live])
+            if progress is not None:
+                progress.watch(ff)
+            start = time.perf_counter()
             bins, unplaced = ff.do_pack()
             break
         except ValueError:
-            # Find the items the engine refuses on their own; without one the fault is the job's.
+            # A fault of the job's settings shows without items; else find the items the
+            # engine refuses on their own (without one, the fault is still the job's).
+            _first_fit(job, []).do_pack()
             first = {e.idef.index: e.number for e in reversed(entries)}
             found = {i.index: m for i in job.items if i.index not in refused
                      for m in [engine_refusal(job, i, first[i.index])] if m is not None}
