@@ -29,9 +29,9 @@ PLOT_FORMATS = (".png", ".svg")
 
 def _options_help():
     lines = []
-    for name, (_, example, text) in OPTIONS.items():
-        head = f'    "{name}": {example},'
-        lines += [f"{head if k == 0 else '':<48}{line}" for k, line in enumerate(text.splitlines())]
+    for name, opt in OPTIONS.items():
+        head = f'    "{name}": {opt.example},'
+        lines += [f"{head if k == 0 else '':<48}{line}" for k, line in enumerate(opt.help.splitlines())]
     return "\n".join(lines)
 
 

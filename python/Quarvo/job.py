@@ -7,6 +7,7 @@ job, whatever its quantity).
 import json
 import math
 from dataclasses import dataclass, field
+from typing import Callable, NamedTuple
 
 from Quarvo.geometry_handle import point_in_polygon, polygon_area, segments_intersect
 
@@ -80,15 +81,22 @@ def _text(v, where):
     return v
 
 
+class Option(NamedTuple):
+    read: Callable  # (value, field name) -> the checked value
+    example: str  # a value as --help shows it
+    help: str
+    default: object = None  # the command line's default; None leaves the engine's own
+
+
 # Engine options: each is passed to ``FirstFit`` as the keyword of its name
-# when the job gives it (absent, the engine's default holds). A new engine
-# option is one line here: (reader, example value, help).
+# when the job gives it or the option has a default here. A new engine option
+# is one line in this table.
 OPTIONS = {
-    "incremental": (_flag, "false", "nfp only: extend one union per item kind instead\n"
-                                    "of uniting every no-fit polygon afresh (much faster\n"
-                                    "on large jobs; positions may differ by about 1e-6)"),
-    "threads": (_count, "2", "nfp only: threads trying the rotations side by side\n"
-                             "(default one per core; same layout for any count)"),
+    "incremental": Option(_flag, "false", "nfp only: extend one union per item kind instead\n"
+                                          "of uniting every no-fit polygon afresh (much faster\n"
+                                          "on large jobs; positions may differ by about 1e-6)"),
+    "threads": Option(_count, "2", "nfp only: threads trying the rotations side by side\n"
+                                   "(default one per core; same layout for any count)"),
 }
 
 _TOP_FIELDS = ("name", "description", "unit", "bin", "distance", "strategy", "placement", "rotations",
@@ -129,7 +137,7 @@ class Job:
     rotation_unit: str
     rotations_given: list  # as written in the job, for reporting rotations back
     items: list
-    options: dict = field(default_factory=dict)  # the OPTIONS the job gives
+    options: dict = field(default_factory=dict)  # FirstFit keywords from OPTIONS
     unit: str = ""
 
     @property
@@ -261,8 +269,7 @@ def _refuse_lone_surrogates(raw):
             try:
                 value.encode("utf-8")
             except UnicodeEncodeError as exc:
-                raise JobError(f"{where}: text holds a lone surrogate {value[exc.start]!r}, "
-                               "not a character") from None
+                raise JobError(f"{where}: text holds a lone surrogate {value[exc.start]!r}") from None
 
 
 def parse_job(raw, source="job"):
@@ -296,7 +303,8 @@ def parse_job(raw, source="job"):
             raise JobError(f"rotations: must be a non-empty list of angles, got {_show(r)}")
         given = [_number(a, f"rotations[{k}]") for k, a in enumerate(r)]
         rotations = [math.radians(a) for a in given] if rotation_unit == "degrees" else list(given)
-    options = {key: read(raw[key], key) for key, (read, _, _) in OPTIONS.items() if key in raw}
+    options = {key: opt.read(raw[key], key) if key in raw else opt.default for key, opt in OPTIONS.items()
+               if key in raw or opt.default is not None}
     name = _text(raw.get("name", ""), "name")
     unit = _text(raw.get("unit", ""), "unit")
     if "items" not in raw:
