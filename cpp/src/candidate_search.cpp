@@ -184,6 +184,31 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
     return best;
 }
 
+namespace {
+
+// Whether a hole moved inward still faces the way it did: every moved edge
+// points along its hole edge. A hole moved past its own width turns inside
+// out, and its area is positive again. Edges below 1e-12 are skipped as the
+// offset skips them; the offset's vertex i lies between moved edges i and i+1.
+bool keeps_its_edges(const Contour& hole, const Contour& room, double dist) {
+    if (std::fabs(dist) < 1e-12 || hole.size() < 4) return true;  // the offset left the hole as it was
+    std::vector<Pt> dirs;
+    for (std::size_t i = 0; i + 1 < hole.size(); ++i) {
+        const Pt d = vsub(hole[i + 1], hole[i]);
+        if (hypot_cr(d.x, d.y) >= 1e-12) dirs.push_back(d);
+    }
+    if (dirs.size() < 3) return true;
+    const std::size_t m = dirs.size();
+    if (room.size() != m + 1) return false;
+    for (std::size_t k = 0; k < m; ++k) {
+        const Pt moved = vsub(room[k], room[(k + m - 1) % m]);
+        if (!(moved.x * dirs[k].x + moved.y * dirs[k].y > 0)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed) {
     std::vector<HoleRoom> rooms;
     for (std::size_t ci = 0; ci < packed.size(); ++ci) {
@@ -191,7 +216,7 @@ std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed) {
         if (!c.is_polygon() || !polygon_cast(c).is_container()) continue;
         for (const Contour& hole : polygon_cast(c).transformed_holes()) {
             Contour room = offset_convex(hole, c.infl());
-            bool usable = room.size() >= 4 && polygon_area(room) > 0;
+            bool usable = room.size() >= 4 && polygon_area(room) > 0 && keeps_its_edges(hole, room, c.infl());
             rooms.push_back({ci, std::move(room), usable});
         }
     }
