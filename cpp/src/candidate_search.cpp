@@ -256,9 +256,15 @@ bool RoomFilter::operator()(std::size_t h, Pt p, Pt t) const {
         Contour world;
         world.reserve(local.size());
         for (const Pt& q : local) world.push_back({q.x + ax, q.y + ay});
-        if (point_in_polygon(p, world)) return false;
+        if (point_in_polygon(p, world) && !in_a_room_of(j, t)) return false;
     }
     return true;
+}
+
+bool RoomFilter::in_a_room_of(std::size_t j, Pt t) const {
+    for (const HoleRoom& r : rooms)
+        if (r.container == j && r.usable && item_inside(mover, t, r.room, stop)) return true;
+    return false;
 }
 
 }  // namespace quarvo

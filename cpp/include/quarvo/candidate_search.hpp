@@ -46,7 +46,9 @@ struct HoleRoom {
 std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed);
 
 // The sound hole filter: a candidate inside a hole NFP is taken only when the
-// item really lies in the hole's room and overlaps no other placed item.
+// item really lies in the hole's room and overlaps no other placed item. A
+// placed container is no obstacle when the item lies wholly in one of its
+// rooms, so containers nest to any depth.
 struct RoomFilter {
     const std::vector<Shape*>& packed;
     const std::vector<HoleRoom>& rooms;
@@ -57,6 +59,8 @@ struct RoomFilter {
     std::function<void()> stop;
 
     bool operator()(std::size_t h, Pt p, Pt t) const;
+    // Whether the mover at translation t lies wholly in a room of placed item j.
+    bool in_a_room_of(std::size_t j, Pt t) const;
 };
 
 }  // namespace quarvo
