@@ -26,7 +26,11 @@ FirstFit::FirstFit(std::vector<Shape*> items, Bin bin, double global_distance, S
     : items(std::move(items)), bin(bin), global_distance(global_distance), strategy(strategy), nfp(std::move(nfp)) {}
 
 std::unique_ptr<Placer> FirstFit::make_placer() const {
-    if (strategy == Strategy::BottomLeft) return std::make_unique<BottomLeftPlacer>(bin.width, bin.height);
+    if (strategy == Strategy::BottomLeft) {
+        auto bl = std::make_unique<BottomLeftPlacer>(bin.width, bin.height);
+        bl->exact_clearance = nfp.exact_clearance;
+        return bl;
+    }
     return std::make_unique<NfpPlacer>(bin.width, bin.height, nfp);
 }
 

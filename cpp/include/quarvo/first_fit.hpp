@@ -41,7 +41,7 @@ public:
     Bin bin;
     double global_distance;
     Strategy strategy;
-    NfpOptions nfp;  // handed to every NFP placer
+    NfpOptions nfp;  // handed to every NFP placer; its exact_clearance to bottom-left placers too
     PackProgress* progress = nullptr;  // optional, not owned
 };
 
