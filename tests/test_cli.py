@@ -496,9 +496,13 @@ def test_bundled_job_end_to_end(tmp_path, capsys):
     doc = load_output(out)
     assert doc["unplaced"] == [] and len(doc["bins"]) == 1
     in_holes = check_layout(doc)
-    assert len(in_holes) >= 3
+    # dense holes and exact clearance by default: 30 pipes or more in holes,
+    # three levels deep, the distance kept around true circles
+    assert len(in_holes) >= 30
+    assert "holes dense, clearance exact" in text and "layout check: ok" in text
     row = next(line.split() for line in text.splitlines() if line.split()[:1] == ["0"])
-    assert row[:3] == ["0", str(len(doc["placements"])), str(len(in_holes))]
+    assert row[:2] == ["0", str(len(doc["placements"]))] and row[3] == str(len(in_holes))
+    assert max(int(d.strip("()").split(":")[0]) for d in row[4:]) >= 3
     # heavy pipes sit low: the heaviest stand on the floor, and the hollow
     # pipes' centres lie below the solid ones' on average
     heaviest = [p for p in doc["placements"] if p["id"] == "DN300"]

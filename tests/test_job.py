@@ -58,6 +58,8 @@ BAD_JOBS = [
     (("distance",), 1e12 * 1.5, ["distance", "1e12"]),
     (("unit",), 5, ["unit", "text"]),
     (("threads",), 0, ["threads", "at least 1"]),
+    (("hole_fill",), "full", ["hole_fill", '"full"']),
+    (("exact_clearance",), 1, ["exact_clearance", "true or false"]),
 ]
 
 
@@ -156,3 +158,14 @@ def test_bundled_job_is_shipped_with_the_package():
     assert [s.weight for s in by_size] == sorted((s.weight for s in job.items), reverse=True)
 
 
+
+
+@pytest.mark.parametrize("over, words", [
+    ({}, "holes dense, clearance exact"),
+    ({"hole_fill": "sampled"}, "holes sampled, clearance exact"),
+    ({"exact_clearance": False}, "holes dense, clearance inscribed"),
+    ({"strategy": "bl", "exact_clearance": False}, "holes none (bottom-left), clearance inscribed"),
+])
+def test_pipe_defaults_and_their_overrides(tmp_path, capsys, over, words):
+    status, text, _ = run(tmp_path, base_job(**over), capsys=capsys)
+    assert status == 0 and words in text and "layout check: ok" in text

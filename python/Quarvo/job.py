@@ -97,6 +97,13 @@ OPTIONS = {
                                           "on large jobs; positions may differ by about 1e-6)"),
     "threads": Option(_count, "2", "nfp only: threads trying the rotations side by side\n"
                                    "(default one per core; same layout for any count)"),
+    "hole_fill": Option(_one_of("dense", "sampled"), '"dense"',
+                        'nfp only: "dense" searches every hole of a placed\n'
+                        'container like a small bin; "sampled" tries 17 points\n'
+                        "per hole (the library's default)", default="dense"),
+    "exact_clearance": Option(_flag, "true", "circles as circumscribed 64-gons, so the distance\n"
+                                             "holds around true circles (false: inscribed,\n"
+                                             "the library's default)", default=True),
 }
 
 _TOP_FIELDS = ("name", "description", "unit", "bin", "distance", "strategy", "placement", "rotations",

@@ -121,14 +121,15 @@ def pack(job, progress=None):
 def check(result):
     """Check the packed layout with the independent checker: in the bins, apart, the distance kept.
 
-    Circles take part in placement as inscribed 64-gons, so the checker is
-    given its circle tolerance for them.
+    Circles take part in placement as inscribed 64-gons unless the job asks
+    for exact clearance, so the checker is then given its circle tolerance.
     """
     from Quarvo.check import CIRCLE_REL_TOL, check_layout
 
     job = result.job
+    tol = 0.0 if job.options.get("exact_clearance") else CIRCLE_REL_TOL
     return check_layout([[e.shape for e in b] for b in result.bins], job.bin_w, job.bin_h, job.distance,
-                        circle_rel_tol=CIRCLE_REL_TOL)
+                        circle_rel_tol=tol)
 
 
 # --------------------------------------------------------------- reporting
@@ -180,21 +181,30 @@ def _no_room(entry, job):
             f"(about {fmt(w)} x {fmt(h)} with its spacing)")
 
 
-def items_in_holes(bin_entries):
-    """Items of a bin that sit in a hole of another item of the bin."""
-    from Quarvo.geometry_handle import point_in_polygon
+def holes_by_depth(bin_entries):
+    """{depth: number of items} for the items of a bin that lie in holes."""
+    from Quarvo.check import nesting_depths
 
-    holes = [(e, h) for e in bin_entries if e.idef.holes for h in e.shape.transformed_holes()]
-    if not holes:
-        return 0
-    count = 0
-    for e in bin_entries:
-        # a circle's centre or a polygon's first outline vertex; a ring's
-        # centroid would not do, it lies in the ring's own hole
-        probe = e.shape.transformed()[0]
-        if any(owner is not e and point_in_polygon(probe, h) for owner, h in holes):
-            count += 1
-    return count
+    counts = {}
+    for d in nesting_depths([e.shape for e in bin_entries]):
+        if d:
+            counts[d] = counts.get(d, 0) + 1
+    return dict(sorted(counts.items()))
+
+
+def _depths_text(counts):
+    total = sum(counts.values())
+    return f"{total} ({' '.join(f'{d}:{n}' for d, n in counts.items())})" if total else "0"
+
+
+def modes_line(job):
+    if job.strategy != "nfp":
+        holes = "none (bottom-left)"
+    else:
+        holes = job.options.get("hole_fill", "sampled")
+    clearance = "exact (circles as circumscribed 64-gons)" if job.options.get("exact_clearance") \
+        else "inscribed (circles as inscribed 64-gons)"
+    return f"  holes {holes}, clearance {clearance}"
 
 
 def _rotation_out(angle, job):
@@ -229,11 +239,12 @@ def summary_lines(result):
         f"job: {title(job)}",
         f"  {total} items, bin {fmt(job.bin_w)} x {fmt(job.bin_h)}{unit}, distance {fmt(job.distance)}{unit}, "
         f"strategy {job.strategy}, placement {job.placement}",
+        modes_line(job),
         "",
-        f"  {'bin':>4}  {'items':>6}  {'in holes':>8}  {'fill':>7}",
+        f"  {'bin':>4}  {'items':>6}  {'fill':>7}  in holes (by depth)",
     ]
     for k, b in enumerate(result.bins):
-        lines.append(f"  {k:>4}  {len(b):>6}  {items_in_holes(b):>8}  {100.0 * fill(result, b):>6.1f}%")
+        lines.append(f"  {k:>4}  {len(b):>6}  {100.0 * fill(result, b):>6.1f}%  {_depths_text(holes_by_depth(b))}")
     if not result.bins:
         lines.append("  (no bin used)")
     lines.append("")
