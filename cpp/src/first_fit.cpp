@@ -66,10 +66,13 @@ void stack_on_top(Placer& p, Shape& item) {
 }  // namespace
 
 long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item,
-                     const std::vector<double>* rotations) const {
-    const std::vector<double>& rots = rotations ? *rotations : nfp.rotations;
+                     const std::vector<double>* rotations, int choice) const {
     auto attempt = [&](Placer& p) {
-        if (rotations && strategy == Strategy::Nfp) static_cast<NfpPlacer&>(p).options.rotations = rots;
+        if (strategy == Strategy::Nfp) {
+            NfpOptions& o = static_cast<NfpPlacer&>(p).options;
+            if (rotations) o.rotations = *rotations;
+            o.choice = choice;
+        }
         return p.trypack(item);
     };
     for (std::size_t b = 0; b < open.size(); ++b) {

@@ -54,6 +54,7 @@ struct RotationResult {
     bool found = false;
     Pt pos{};
     double score = kInf;
+    std::vector<Candidate> passed;  // with a site choice: every candidate that passed
 };
 
 // One rotation of the moving item and what its evaluation needs.
@@ -120,9 +121,10 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     const RoomFilter filter{packed, rooms, std::move(room_of_hole), mover,
                             [&](std::size_t j) -> const Contour& { return job.local(packed, j); }, stop_fn};
     const HoleFilter hole_filter = std::cref(filter);
-    SearchResult r = search_best_position(*merged, hole_nfps, mover, pl.bin_w, pl.bin_h, 40, 1e-6,
-                                          pl.options.placement, hole_nfps.empty() ? nullptr : &hole_filter);
     RotationResult res;
+    SearchResult r = search_best_position(*merged, hole_nfps, mover, pl.bin_w, pl.bin_h, 40, 1e-6,
+                                          pl.options.placement, hole_nfps.empty() ? nullptr : &hole_filter,
+                                          pl.options.choice > 0 ? &res.passed : nullptr);
     res.found = r.found;
     res.pos = r.pos;
     res.score = r.score;
@@ -156,6 +158,34 @@ void run_side_by_side(std::size_t n, int threads, std::atomic<bool>& abort,
     for (std::thread& t : pool) t.join();
     for (std::size_t i = 0; i < n; ++i)
         if (errors[i] && !stopped[i]) std::rethrow_exception(errors[i]);
+}
+
+// The site `choice` of the candidates of every rotation (see NfpOptions::choice):
+// its rotation index and translation; false when there is none.
+bool choose_site(const std::vector<RotationResult>& results, int choice, double spacing, std::size_t& rot, Pt& pos) {
+    struct Ranked {
+        double score;
+        std::size_t rot;
+        Pt pos;
+    };
+    std::vector<Ranked> all;
+    for (std::size_t i = 0; i < results.size(); ++i)
+        for (const Candidate& c : results[i].passed) all.push_back({c.score, i, c.pos});
+    std::stable_sort(all.begin(), all.end(), [](const Ranked& a, const Ranked& b) {
+        return a.score < b.score || (a.score == b.score && a.rot < b.rot);
+    });
+    std::vector<Pt> taken;
+    for (const Ranked& r : all) {
+        bool apart = true;
+        for (const Pt& q : taken)
+            if (std::hypot(r.pos.x - q.x, r.pos.y - q.y) < spacing) { apart = false; break; }
+        if (!apart) continue;
+        taken.push_back(r.pos);
+        rot = r.rot;
+        pos = r.pos;
+        if (taken.size() > static_cast<std::size_t>(choice)) break;
+    }
+    return !taken.empty();
 }
 
 // Workers only read the placed items and the mover: fill their lazy caches first.
@@ -329,6 +359,12 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
         }
     }
     if (!found) return false;
+    if (options.choice > 0) {
+        const BBox b = rotated_bbox(item);
+        std::size_t r = 0;
+        if (choose_site(results, options.choice, std::min(b.maxx - b.minx, b.maxy - b.miny) / 2.0, r, best_pos))
+            best_rot = rots[r];
+    }
     item.set_rotation(best_rot);
     item.set_position(best_pos.x, best_pos.y);
     packed.push_back(&item);

@@ -26,8 +26,10 @@ using Clock = std::chrono::steady_clock;
 // Neighbours evaluated per step (side by side on the threads; a fixed number,
 // so that the steps do not depend on the thread count) and the length of the
 // late-acceptance history.
-constexpr std::size_t kBatch = 4;
+constexpr std::size_t kBatch = 2;
 constexpr std::size_t kHistory = 20;
+// Sites an item may take in an NFP placer (NfpOptions::choice below this).
+constexpr int kSites = 3;
 
 struct Pose {
     double tx = 0.0, ty = 0.0, rot = 0.0;
@@ -45,6 +47,7 @@ struct Cost {
 struct Layout {
     std::vector<std::size_t> order;  // item indices in offering order
     std::vector<int> angle;          // per item: -1 every angle, else the index of its only angle
+    std::vector<int> site;           // per item: NfpOptions::choice
     std::vector<long> bin;           // per item: its bin, -1 unplaced
     std::vector<Pose> pose;          // per item
     Cost cost;
@@ -123,12 +126,13 @@ public:
         }
         for (std::size_t i = 0; i < items_.size(); ++i) {
             if (ff.strategy == Strategy::Nfp && items_[i]->is_polygon() && single_.size() > 1) turnable_.push_back(i);
+            sited_ = ff.strategy == Strategy::Nfp && items_.size() > 1;
             for (std::size_t j = i + 1; j < group_end_[i]; ++j)
                 if (!same_kind(i, j)) { reorderable_ = true; break; }
         }
     }
 
-    bool can_move() const { return reorderable_ || !turnable_.empty(); }
+    bool can_move() const { return reorderable_ || !turnable_.empty() || sited_; }
 
     Layout initial(const PackResult& greedy) const {
         Layout l;
@@ -136,6 +140,7 @@ public:
         l.order.resize(n);
         for (std::size_t i = 0; i < n; ++i) l.order[i] = i;
         l.angle.assign(n, -1);
+        l.site.assign(n, 0);
         l.bin.assign(n, -1);
         l.pose.resize(n);
         std::unordered_map<const Shape*, long> where;
@@ -157,15 +162,31 @@ public:
     std::size_t neighbour(const Layout& cur, Layout& out, Rng& rng) const {
         out.order = cur.order;
         out.angle = cur.angle;
+        out.site = cur.site;
         const std::size_t n = items_.size();
-        const bool turn = !turnable_.empty() && (!reorderable_ || rng.below(100) < 30);
-        if (turn) {
+        auto position_of = [&](std::size_t i) {
+            return static_cast<std::size_t>(std::find(cur.order.begin(), cur.order.end(), i) - cur.order.begin());
+        };
+        // Order moves two thirds of the time and angles one third, among those
+        // there are; sites only where neither exists (on the real instances
+        // they cost more evaluations than they gained).
+        const unsigned w_order = reorderable_ ? 2 : 0, w_turn = turnable_.empty() ? 0 : 1;
+        const unsigned w_site = sited_ && w_order + w_turn == 0 ? 1 : 0;
+        const std::size_t pick = rng.below(w_order + w_turn + w_site);
+        if (pick >= w_order + w_turn) {
+            const std::size_t i = rng.below(n);
+            int c = static_cast<int>(rng.below(kSites - 1));
+            if (c >= out.site[i]) ++c;
+            out.site[i] = c;
+            return position_of(i);
+        }
+        if (pick >= w_order) {
             const std::size_t i = turnable_[rng.below(turnable_.size())];
             // -1 (every angle) or one of the angles, other than the present choice
             int a = static_cast<int>(rng.below(single_.size()));
             if (a >= out.angle[i] + 1) ++a;
             out.angle[i] = a - 1;
-            return static_cast<std::size_t>(std::find(cur.order.begin(), cur.order.end(), i) - cur.order.begin());
+            return position_of(i);
         }
         for (;;) {
             const std::size_t p = rng.below(n);
@@ -213,7 +234,7 @@ public:
             const std::size_t i = cand.order[pos];
             Shape& s = *clones[i];
             const int a = cand.angle[i];
-            const long b = ff_.offer(open, s, a < 0 ? nullptr : &single_[a]);
+            const long b = ff_.offer(open, s, a < 0 ? nullptr : &single_[a], cand.site[i]);
             cand.bin[i] = b;
             cand.pose[i] = {s.tx(), s.ty(), s.rotation()};
             t.add(b, tops_.top(i, s));
@@ -240,7 +261,7 @@ private:
     std::vector<std::vector<double>> single_;
     std::vector<int> kinds_;
     std::vector<std::size_t> group_, group_end_, turnable_;
-    bool reorderable_ = false;
+    bool reorderable_ = false, sited_ = false;
 };
 
 // Runs job(j, slot) for j < n on `threads` threads while the calling thread

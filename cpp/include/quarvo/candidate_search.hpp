@@ -30,10 +30,18 @@ struct SearchResult {
 // reference point `p` and translation `t`.
 using HoleFilter = std::function<bool(std::size_t hole_index, Pt p, Pt t)>;
 
+// A candidate that passed: its score and translation.
+struct Candidate {
+    double score;
+    Pt pos;
+};
+
+// With `passed`, every candidate that passes is appended there in the order
+// generated, and no edge is skipped for its score.
 SearchResult search_best_position(const std::vector<Contour>& contours, const std::vector<Contour>& hole_nfps,
                                   const Shape& item, double bin_w, double bin_h, long long steps = 40,
                                   double eps = 1e-6, Placement placement = Placement::Corner,
-                                  const HoleFilter* hole_filter = nullptr);
+                                  const HoleFilter* hole_filter = nullptr, std::vector<Candidate>* passed = nullptr);
 
 // A world hole of a placed container, moved inward by the container's
 // inflation: the room an item in that hole really has.

@@ -59,9 +59,10 @@ public:
     // Offers an inflated item to the open bins in order, then to a new one
     // (a strip has one bin: an item it refuses that fits its width goes on
     // top of everything). With `rotations`, an NFP placer tries only those
-    // angles for it. Returns the bin's index, or -1 when the item is unplaced.
+    // angles for it, and takes the site `choice` (NfpOptions::choice).
+    // Returns the bin's index, or -1 when the item is unplaced.
     long offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item,
-               const std::vector<double>* rotations = nullptr) const;
+               const std::vector<double>* rotations = nullptr, int choice = 0) const;
 
     std::vector<Shape*> items;
     Bin bin;

@@ -29,6 +29,12 @@ struct NfpOptions {
     // Rotations evaluated side by side on up to this many threads (1: in
     // turn). The result equals the sequential one exactly.
     int threads = 1;
+    // Which site an item placed into a non-empty bin takes: 0, the best
+    // candidate; k > 0, the k-th next of the candidates in score order (ties:
+    // the earlier rotation) that lie at least half the item's smaller box side
+    // from every better site taken before it (the last such site when fewer
+    // exist). The improvement search varies it per item.
+    int choice = 0;
 };
 
 class NfpPlacer : public Placer {
