@@ -127,7 +127,11 @@ void bind_first_fit(nb::module_& m) {
         return q::used_length(shapes);
     }, "items"_a, "Largest y of the items' world contours (0.0 for none): the length of a strip they use.");
     nb::class_<PyFirstFit>(m, "FirstFit", nb::dynamic_attr(),
-                           "Packs items into as many bins as needed, heaviest first, first fit.")
+                           "Packs items into as many bins as needed, heaviest first, first fit.\n\n"
+                           "A bin whose height is None is a strip: one bin with an open height. With time_limit\n"
+                           "(seconds) or iterations, do_pack improves the greedy layout by a local search over\n"
+                           "the order (within equal weights only) and the angles, and returns the best layout\n"
+                           "found; seed fixes its random choices. used_length: the last bin's used length.")
         .def("__init__", [](PyFirstFit* self, nb::handle items, nb::handle bin, nb::handle global_distance,
                             nb::handle rotations, nb::handle strategy, nb::handle placement, bool incremental,
                             nb::handle threads, nb::handle time_limit, nb::handle iterations, nb::handle seed) {

@@ -141,3 +141,14 @@ def test_ctrl_c_during_the_search_returns_the_best_layout():
     r = json.loads(proc.stdout.strip().splitlines()[-1])
     assert r["seconds"] < 60 and r["ok"] and r["deflated"] and r["placed"] == r["n"]
     assert r["length"] == pytest.approx(r["best"])
+
+
+def test_plot_draws_a_strip_to_its_used_length():
+    pytest.importorskip("matplotlib")
+    from Quarvo.visualize import plot_layout
+    items = job(2, 6)
+    ff = FirstFit(items, Bin(50, None), 1.0)
+    bins, _ = ff.do_pack()
+    fig = plot_layout(bins, 50, None)
+    frame = fig.axes[0].patches[0]
+    assert (frame.get_width(), frame.get_height()) == (50, ff.used_length)

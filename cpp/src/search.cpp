@@ -27,7 +27,7 @@ using Clock = std::chrono::steady_clock;
 // so that the steps do not depend on the thread count) and the length of the
 // late-acceptance history.
 constexpr std::size_t kBatch = 2;
-constexpr std::size_t kHistory = 20;
+constexpr std::size_t kHistory = 5;
 // Sites an item may take in an NFP placer (NfpOptions::choice below this).
 constexpr int kSites = 3;
 
