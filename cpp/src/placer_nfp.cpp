@@ -219,6 +219,13 @@ NfpPlacer::~NfpPlacer() = default;
 NfpPlacer::NfpPlacer(NfpPlacer&&) noexcept = default;
 NfpPlacer& NfpPlacer::operator=(NfpPlacer&&) noexcept = default;
 
+std::unique_ptr<NfpPlacer> NfpPlacer::copy() const {
+    auto c = std::make_unique<NfpPlacer>(bin_w, bin_h, options);
+    c->packed = packed;
+    if (stored_) c->stored_ = std::make_unique<StoredUnions>(*stored_);
+    return c;
+}
+
 std::vector<double> NfpPlacer::rotations_for(const Shape& item) const {
     if (item.is_circle()) return {0.0};
     return options.rotations;

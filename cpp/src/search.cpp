@@ -1,6 +1,8 @@
 #include "quarvo/search.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -30,6 +32,8 @@ constexpr std::size_t kBatch = 2;
 constexpr std::size_t kHistory = 5;
 // Sites an item may take in an NFP placer (NfpOptions::choice below this).
 constexpr int kSites = 3;
+// Snapshots along the order of a layout.
+constexpr std::size_t kSnapshots = 12;
 
 struct Pose {
     double tx = 0.0, ty = 0.0, rot = 0.0;
@@ -105,6 +109,96 @@ struct Tally {
     Cost cost() const { return {unplaced, tops.size(), tops.empty() ? 0.0 : tops.back()}; }
 };
 
+std::uint64_t mix(std::uint64_t h, std::size_t item, long bin, const Pose& p) {
+    auto step = [&h](std::uint64_t v) {
+        h ^= v + 0x9E3779B97F4A7C15ULL + (h << 6) + (h >> 2);
+        h *= 0xBF58476D1CE4E5B9ULL;
+    };
+    step(item);
+    step(static_cast<std::uint64_t>(bin));
+    for (double d : {p.tx, p.ty, p.rot}) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        step(bits);
+    }
+    return h;
+}
+
+// Fingerprints of a layout's prefixes: entry k covers its first k positions.
+std::vector<std::uint64_t> prefix_prints(const Layout& l) {
+    std::vector<std::uint64_t> h(l.order.size() + 1, 0);
+    for (std::size_t pos = 0; pos < l.order.size(); ++pos) {
+        const std::size_t i = l.order[pos];
+        h[pos + 1] = mix(h[pos], i, l.bin[i], l.pose[i]);
+    }
+    return h;
+}
+
+bool same_pose(const Pose& a, const Pose& b) { return a.tx == b.tx && a.ty == b.ty && a.rot == b.rot; }
+
+// The NFP placers as they were after the first `pos` items of some layout,
+// stored unions included: a neighbour whose order and poses agree with that
+// prefix starts from here instead of building its unions afresh.
+struct Snapshot {
+    std::size_t pos = 0;
+    std::uint64_t print = 0;
+    std::vector<std::size_t> items;
+    std::vector<long> bins;
+    std::vector<Pose> poses;
+    std::vector<std::unique_ptr<NfpPlacer>> placers;
+
+    bool matches(const Layout& l, const std::vector<std::uint64_t>& prefix) const {
+        if (prefix[pos] != print) return false;
+        for (std::size_t q = 0; q < pos; ++q) {
+            const std::size_t i = l.order[q];
+            if (items[q] != i || bins[q] != l.bin[i] || !same_pose(poses[q], l.pose[i])) return false;
+        }
+        return true;
+    }
+};
+
+// What one evaluation slot owns: private copies of the items and the
+// snapshots its evaluations took (two per place along the order). Neighbour j
+// of every step goes to slot j, whatever thread runs it, so that what a slot
+// holds does not depend on the thread count.
+struct Slot {
+    std::vector<std::unique_ptr<Shape>> clones;
+    bool snapshots = false;
+    std::vector<std::array<Snapshot, 2>> kept;
+
+    const Snapshot* find(const Layout& cur, const std::vector<std::uint64_t>& prefix, std::size_t k) const {
+        const Snapshot* best = nullptr;
+        for (const auto& pair : kept)
+            for (const Snapshot& s : pair)
+                if (!s.placers.empty() && s.pos <= k && (!best || s.pos > best->pos) && s.matches(cur, prefix))
+                    best = &s;
+        return best;
+    }
+
+    void keep(const Layout& cand, std::size_t pos, std::uint64_t print, const std::vector<std::unique_ptr<Placer>>& open,
+              const Layout& cur, const std::vector<std::uint64_t>& prefix) {
+        if (!snapshots || open.empty()) return;
+        std::size_t idx = kept.size();
+        for (std::size_t j = 0; j < kept.size(); ++j)
+            if (kept[j][0].pos == pos || kept[j][1].pos == pos) idx = j;
+        if (idx == kept.size()) kept.emplace_back();
+        auto& pair = kept[idx];
+        // Keep the one that still serves the current layout; replace the other.
+        Snapshot& s = (!pair[0].placers.empty() && pair[0].pos == pos && pair[0].matches(cur, prefix)) ? pair[1] : pair[0];
+        s.pos = pos;
+        s.print = print;
+        s.items.assign(cand.order.begin(), cand.order.begin() + static_cast<long>(pos));
+        s.bins.resize(pos);
+        s.poses.resize(pos);
+        for (std::size_t q = 0; q < pos; ++q) {
+            s.bins[q] = cand.bin[s.items[q]];
+            s.poses[q] = cand.pose[s.items[q]];
+        }
+        s.placers.clear();
+        for (const auto& p : open) s.placers.push_back(static_cast<const NfpPlacer&>(*p).copy());
+    }
+};
+
 class Search {
 public:
     Search(const FirstFit& ff, const std::vector<Shape*>& items)
@@ -124,6 +218,7 @@ public:
             while (end < items_.size() && group_[end] == group_[i]) ++end;
             group_end_.push_back(end);
         }
+        stride_ = std::max<std::size_t>(1, items_.size() / kSnapshots);
         for (std::size_t i = 0; i < items_.size(); ++i) {
             if (ff.strategy == Strategy::Nfp && items_[i]->is_polygon() && single_.size() > 1) turnable_.push_back(i);
             sited_ = ff.strategy == Strategy::Nfp && items_.size() > 1;
@@ -206,37 +301,48 @@ public:
         }
     }
 
-    // Re-packs `cand` from position k on, the part before k as in `cur`. False
-    // as soon as its cost exceeds `limit`.
-    bool evaluate(const Layout& cur, Layout& cand, std::size_t k, const Cost& limit,
-                  std::vector<std::unique_ptr<Shape>>& clones) const {
+    // Re-packs `cand` from position k on, the part before k as in `cur`
+    // (`prefix` holds cur's prefix fingerprints). False as soon as its cost
+    // exceeds `limit`.
+    bool evaluate(const Layout& cur, const std::vector<std::uint64_t>& prefix, Layout& cand, std::size_t k,
+                  const Cost& limit, Slot& slot) const {
         const std::size_t n = items_.size();
         cand.bin.assign(n, -1);
         cand.pose.resize(n);
         std::vector<std::unique_ptr<Placer>> open;
-        if (ff_.strip()) open.push_back(ff_.make_placer());
+        const Snapshot* snap = slot.find(cur, prefix, k);
+        std::size_t start = 0;
+        if (snap) {
+            for (const auto& p : snap->placers) open.push_back(p->copy());
+            start = snap->pos;
+        } else if (ff_.strip()) {
+            open.push_back(ff_.make_placer());
+        }
         Tally t;
         for (std::size_t pos = 0; pos < k; ++pos) {
             const std::size_t i = cand.order[pos];
-            Shape& s = *clones[i];
+            Shape& s = *slot.clones[i];
             const Pose& p = cur.pose[i];
             s.set_rotation(p.rot);
             s.set_position(p.tx, p.ty);
             cand.bin[i] = cur.bin[i];
             cand.pose[i] = p;
-            if (cur.bin[i] >= 0) {
+            if (cur.bin[i] >= 0 && pos >= start) {
                 while (open.size() <= static_cast<std::size_t>(cur.bin[i])) open.push_back(ff_.make_placer());
                 open[cur.bin[i]]->packed.push_back(&s);
             }
             t.add(cur.bin[i], tops_.top(i, s));
         }
+        std::uint64_t h = prefix[k];
         for (std::size_t pos = k; pos < n; ++pos) {
+            if (pos % stride_ == 0 && pos > start) slot.keep(cand, pos, h, open, cur, prefix);
             const std::size_t i = cand.order[pos];
-            Shape& s = *clones[i];
+            Shape& s = *slot.clones[i];
             const int a = cand.angle[i];
             const long b = ff_.offer(open, s, a < 0 ? nullptr : &single_[a], cand.site[i]);
             cand.bin[i] = b;
             cand.pose[i] = {s.tx(), s.ty(), s.rotation()};
+            h = mix(h, i, b, cand.pose[i]);
             t.add(b, tops_.top(i, s));
             if (limit < t.cost()) return false;
         }
@@ -244,10 +350,11 @@ public:
         return true;
     }
 
-    std::vector<std::unique_ptr<Shape>> clones() const {
-        std::vector<std::unique_ptr<Shape>> c;
-        for (Shape* s : items_) c.push_back(s->clone_geometry());
-        return c;
+    std::unique_ptr<Slot> slot() const {
+        auto sl = std::make_unique<Slot>();
+        for (Shape* s : items_) sl->clones.push_back(s->clone_geometry());
+        sl->snapshots = ff_.strategy == Strategy::Nfp;
+        return sl;
     }
 
 private:
@@ -262,22 +369,23 @@ private:
     std::vector<int> kinds_;
     std::vector<std::size_t> group_, group_end_, turnable_;
     bool reorderable_ = false, sited_ = false;
+    std::size_t stride_ = 1;
 };
 
-// Runs job(j, slot) for j < n on `threads` threads while the calling thread
+// Runs job(j) for j < n on `threads` threads while the calling thread
 // watches Ctrl-C and the deadline; either raises `abort`, which stops the jobs
 // at their next checkpoint. Returns false when the step was cut short.
 bool run_step(std::size_t n, std::size_t threads, std::atomic<bool>& abort, bool& stopped,
-              const Clock::time_point* deadline, const std::function<void(std::size_t, std::size_t)>& job) {
+              const Clock::time_point* deadline, const std::function<void(std::size_t)>& job) {
     std::atomic<std::size_t> next{0}, done{0};
     std::mutex mu;
     std::condition_variable cv;
     std::exception_ptr error;
-    auto work = [&](std::size_t slot) {
+    auto work = [&]() {
         CancelScope scope(&abort);
         for (std::size_t j; !abort.load() && (j = next.fetch_add(1)) < n;) {
             try {
-                job(j, slot);
+                job(j);
             } catch (const Interrupted&) {
             } catch (...) {
                 std::lock_guard<std::mutex> lock(mu);
@@ -290,7 +398,7 @@ bool run_step(std::size_t n, std::size_t threads, std::atomic<bool>& abort, bool
         cv.notify_all();
     };
     std::vector<std::thread> pool;
-    for (std::size_t w = 0; w < threads; ++w) pool.emplace_back(work, w);
+    for (std::size_t w = 0; w < threads; ++w) pool.emplace_back(work);
     {
         std::unique_lock<std::mutex> lock(mu);
         while (done.load() < threads) {
@@ -333,8 +441,8 @@ PackResult improve_layout(const FirstFit& ff, const std::vector<Shape*>& sequenc
         deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(opt.time_limit));
     const std::size_t hw = std::max(1u, std::thread::hardware_concurrency());
     const std::size_t threads = std::min<std::size_t>({static_cast<std::size_t>(std::max(1, ff.nfp.threads)), hw, kBatch});
-    std::vector<std::vector<std::unique_ptr<Shape>>> clones;
-    for (std::size_t t = 0; t < threads; ++t) clones.push_back(search.clones());
+    std::vector<std::unique_ptr<Slot>> slots;
+    for (std::size_t j = 0; j < kBatch; ++j) slots.push_back(search.slot());
 
     Rng rng{opt.seed};
     std::vector<Cost> history(kHistory, cur.cost);
@@ -352,9 +460,10 @@ PackResult improve_layout(const FirstFit& ff, const std::vector<Shape*>& sequenc
         Cost& late = history[step % kHistory];
         const Cost limit = std::max(cur.cost, late);
         std::vector<char> ok(m, 0);
+        const std::vector<std::uint64_t> prefix = prefix_prints(cur);
         const bool complete = run_step(m, std::min(threads, m), abort, stopped,
-                                       opt.time_limit >= 0.0 ? &deadline : nullptr, [&](std::size_t j, std::size_t slot) {
-                                           ok[j] = search.evaluate(cur, cands[j], from[j], limit, clones[slot]);
+                                       opt.time_limit >= 0.0 ? &deadline : nullptr, [&](std::size_t j) {
+                                           ok[j] = search.evaluate(cur, prefix, cands[j], from[j], limit, *slots[j]);
                                        });
         if (!complete) break;
         evaluated += static_cast<long long>(m);

@@ -45,6 +45,8 @@ public:
     NfpPlacer& operator=(NfpPlacer&&) noexcept;
 
     bool trypack(Shape& item) override;
+    // A copy, stored unions included; it refers to the same placed items.
+    std::unique_ptr<NfpPlacer> copy() const;
     std::vector<double> rotations_for(const Shape& item) const;
     static void place_at_origin(Shape& item);
     void place_at_center(Shape& item) const;
