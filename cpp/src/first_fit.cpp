@@ -70,7 +70,7 @@ long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item,
     auto attempt = [&](Placer& p) {
         if (strategy == Strategy::Nfp) {
             NfpOptions& o = static_cast<NfpPlacer&>(p).options;
-            if (rotations) o.rotations = *rotations;
+            o.rotations = rotations ? *rotations : nfp.rotations;
             o.choice = choice;
         }
         return p.trypack(item);
@@ -83,9 +83,9 @@ long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item,
     std::unique_ptr<Placer> fresh = make_placer();
     if (attempt(*fresh)) {
         if (strip() && !open.empty()) {
-            // The strip refused a sample it could take (the candidates
-            // missed a narrow gap): the item goes on top, at the angle an
-            // empty strip gives it.
+            // The strip has room for the item, but its candidates missed it
+            // (a gap narrower than their spacing): the item goes on top of
+            // everything, at the angle an empty strip gives it.
             stack_on_top(*open[0], item);
             return 0;
         }

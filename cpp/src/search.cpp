@@ -18,11 +18,13 @@
 #include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/nfp_cache.hpp"
+#include "search_snapshot.hpp"
 
 namespace quarvo {
 
 namespace {
 
+using namespace search_detail;
 using Clock = std::chrono::steady_clock;
 
 // Neighbours evaluated per step (side by side on the threads; a fixed number,
@@ -34,28 +36,6 @@ constexpr std::size_t kHistory = 5;
 constexpr int kSites = 3;
 // Snapshots along the order of a layout.
 constexpr std::size_t kSnapshots = 12;
-
-struct Pose {
-    double tx = 0.0, ty = 0.0, rot = 0.0;
-};
-
-struct Cost {
-    std::size_t unplaced = 0, bins = 0;
-    double length = 0.0;  // used length of the last bin
-    bool operator<(const Cost& o) const {
-        return std::tie(unplaced, bins, length) < std::tie(o.unplaced, o.bins, o.length);
-    }
-};
-
-// A layout: what the search varies (order, angles) and what packing gave.
-struct Layout {
-    std::vector<std::size_t> order;  // item indices in offering order
-    std::vector<int> angle;          // per item: -1 every angle, else the index of its only angle
-    std::vector<int> site;           // per item: NfpOptions::choice
-    std::vector<long> bin;           // per item: its bin, -1 unplaced
-    std::vector<Pose> pose;          // per item
-    Cost cost;
-};
 
 // splitmix64: the same numbers on every platform.
 struct Rng {
@@ -107,96 +87,6 @@ struct Tally {
         tops[bin] = std::max(tops[bin], top);
     }
     Cost cost() const { return {unplaced, tops.size(), tops.empty() ? 0.0 : tops.back()}; }
-};
-
-std::uint64_t mix(std::uint64_t h, std::size_t item, long bin, const Pose& p) {
-    auto step = [&h](std::uint64_t v) {
-        h ^= v + 0x9E3779B97F4A7C15ULL + (h << 6) + (h >> 2);
-        h *= 0xBF58476D1CE4E5B9ULL;
-    };
-    step(item);
-    step(static_cast<std::uint64_t>(bin));
-    for (double d : {p.tx, p.ty, p.rot}) {
-        std::uint64_t bits;
-        std::memcpy(&bits, &d, sizeof bits);
-        step(bits);
-    }
-    return h;
-}
-
-// Fingerprints of a layout's prefixes: entry k covers its first k positions.
-std::vector<std::uint64_t> prefix_prints(const Layout& l) {
-    std::vector<std::uint64_t> h(l.order.size() + 1, 0);
-    for (std::size_t pos = 0; pos < l.order.size(); ++pos) {
-        const std::size_t i = l.order[pos];
-        h[pos + 1] = mix(h[pos], i, l.bin[i], l.pose[i]);
-    }
-    return h;
-}
-
-bool same_pose(const Pose& a, const Pose& b) { return a.tx == b.tx && a.ty == b.ty && a.rot == b.rot; }
-
-// The NFP placers as they were after the first `pos` items of some layout,
-// stored unions included: a neighbour whose order and poses agree with that
-// prefix starts from here instead of building its unions afresh.
-struct Snapshot {
-    std::size_t pos = 0;
-    std::uint64_t print = 0;
-    std::vector<std::size_t> items;
-    std::vector<long> bins;
-    std::vector<Pose> poses;
-    std::vector<std::unique_ptr<NfpPlacer>> placers;
-
-    bool matches(const Layout& l, const std::vector<std::uint64_t>& prefix) const {
-        if (prefix[pos] != print) return false;
-        for (std::size_t q = 0; q < pos; ++q) {
-            const std::size_t i = l.order[q];
-            if (items[q] != i || bins[q] != l.bin[i] || !same_pose(poses[q], l.pose[i])) return false;
-        }
-        return true;
-    }
-};
-
-// What one evaluation slot owns: private copies of the items and the
-// snapshots its evaluations took (two per place along the order). Neighbour j
-// of every step goes to slot j, whatever thread runs it, so that what a slot
-// holds does not depend on the thread count.
-struct Slot {
-    std::vector<std::unique_ptr<Shape>> clones;
-    bool snapshots = false;
-    std::vector<std::array<Snapshot, 2>> kept;
-
-    const Snapshot* find(const Layout& cur, const std::vector<std::uint64_t>& prefix, std::size_t k) const {
-        const Snapshot* best = nullptr;
-        for (const auto& pair : kept)
-            for (const Snapshot& s : pair)
-                if (!s.placers.empty() && s.pos <= k && (!best || s.pos > best->pos) && s.matches(cur, prefix))
-                    best = &s;
-        return best;
-    }
-
-    void keep(const Layout& cand, std::size_t pos, std::uint64_t print, const std::vector<std::unique_ptr<Placer>>& open,
-              const Layout& cur, const std::vector<std::uint64_t>& prefix) {
-        if (!snapshots || open.empty()) return;
-        std::size_t idx = kept.size();
-        for (std::size_t j = 0; j < kept.size(); ++j)
-            if (kept[j][0].pos == pos || kept[j][1].pos == pos) idx = j;
-        if (idx == kept.size()) kept.emplace_back();
-        auto& pair = kept[idx];
-        // Keep the one that still serves the current layout; replace the other.
-        Snapshot& s = (!pair[0].placers.empty() && pair[0].pos == pos && pair[0].matches(cur, prefix)) ? pair[1] : pair[0];
-        s.pos = pos;
-        s.print = print;
-        s.items.assign(cand.order.begin(), cand.order.begin() + static_cast<long>(pos));
-        s.bins.resize(pos);
-        s.poses.resize(pos);
-        for (std::size_t q = 0; q < pos; ++q) {
-            s.bins[q] = cand.bin[s.items[q]];
-            s.poses[q] = cand.pose[s.items[q]];
-        }
-        s.placers.clear();
-        for (const auto& p : open) s.placers.push_back(static_cast<const NfpPlacer&>(*p).copy());
-    }
 };
 
 class Search {
