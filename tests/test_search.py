@@ -61,6 +61,9 @@ def test_strip_is_one_bin_and_reports_its_used_length(strategy):
     assert ff.used_length == max(world_top(it) for it in bins[0]) == used_length(bins[0])
     assert ff.used_length >= 3 * 10 + 2  # 8 items, at most 2 a row at 11 apart
     assert check_layout(bins, 30, ff.used_length, 1.0, circle_rel_tol=CIRCLE_REL_TOL).ok
+    assert check_layout(bins, Bin(30, None), distance=1.0, circle_rel_tol=CIRCLE_REL_TOL).ok
+    bins[0][0].translate(-1.0, 0.0)  # the strip's wall still binds
+    assert not check_layout(bins, Bin(30, None), distance=1.0, circle_rel_tol=CIRCLE_REL_TOL).ok
 
 
 @pytest.mark.parametrize("kwargs, error, text", [
