@@ -24,9 +24,11 @@ fuzz-debs: debs
 $(PY):
 	python3 -m venv $(VENV)
 	$(PIP) install -q --upgrade pip
-	$(PIP) install -q nanobind scikit-build-core cmake ninja pytest hypothesis matplotlib
+	$(PIP) install -q nanobind scikit-build-core cmake ninja pytest hypothesis matplotlib dask distributed
 
+# The batch tests run on a local Dask cluster: an older .venv gets dask and distributed too.
 venv: $(PY)
+	@$(PY) -c "import dask, distributed" 2>/dev/null || $(PIP) install -q dask distributed
 
 install: debs venv
 	$(PIP) install -q --no-build-isolation .

@@ -9,7 +9,6 @@
 #include "bindings.hpp"
 #include "convert.hpp"
 #include "placers.hpp"
-#include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
 
@@ -28,6 +27,8 @@ struct PyFirstFit {
     nb::object items, bin, global_distance, rotations, strategy, placement;
     bool incremental = false;
     int threads = 1;
+    q::HoleFill hole_fill = q::HoleFill::Sampled;
+    bool exact_clearance = false;
     nb::object time_limit, iterations, seed;
     double used_length = 0.0;  // of the last bin of the last do_pack
     std::shared_ptr<q::PackProgress> progress = std::make_shared<q::PackProgress>();
@@ -87,6 +88,8 @@ nb::tuple do_pack(PyFirstFit& ff) {
     nfp.placement = is_text(ff.placement, "center") ? q::Placement::Center : q::Placement::Corner;
     nfp.incremental = ff.incremental;
     nfp.threads = ff.threads;
+    nfp.hole_fill = ff.hole_fill;
+    nfp.exact_clearance = ff.exact_clearance;
     q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), strategy, std::move(nfp));
     engine.search = search;
     engine.progress = ff.progress.get();
@@ -109,16 +112,9 @@ nb::tuple do_pack(PyFirstFit& ff) {
     return nb::make_tuple(bins, unplaced);
 }
 
-// Ctrl-C reaches a running pack through this hook (called without the GIL).
-bool python_cancel_hook() {
-    nb::gil_scoped_acquire gil;
-    return PyErr_CheckSignals() != 0;
-}
-
 }  // namespace
 
 void bind_first_fit(nb::module_& m) {
-    q::set_cancel_hook(&python_cancel_hook);
     m.def("used_length", [](nb::handle items) {
         nb::object seq = as_sequence(items, "items must be a sequence of items");
         std::vector<q::Shape*> shapes;
@@ -134,7 +130,7 @@ void bind_first_fit(nb::module_& m) {
                            "found; seed fixes its random choices. used_length: the last bin's used length.")
         .def("__init__", [](PyFirstFit* self, nb::handle items, nb::handle bin, nb::handle global_distance,
                             nb::handle rotations, nb::handle strategy, nb::handle placement, bool incremental,
-                            nb::handle threads, nb::handle time_limit, nb::handle iterations, nb::handle seed) {
+                            nb::handle threads, nb::handle hole_fill, bool exact_clearance, nb::handle time_limit, nb::handle iterations, nb::handle seed) {
             if (!is_text(placement, "corner") && !is_text(placement, "center"))
                 throw q::ValueError("placement 仅支持 'corner'/'center'，收到：" + nb::cast<std::string>(nb::repr(placement)));
             if (is_text(strategy, "bl") && is_text(placement, "center"))
@@ -142,11 +138,17 @@ void bind_first_fit(nb::module_& m) {
                     "BottomLeft 策略不支持 placement='center'（挤压贴角算法，无中心语义）；请使用 strategy='nfp' 或 placement='corner'");
             new (self) PyFirstFit{nb::borrow(items), nb::borrow(bin), nb::borrow(global_distance), nb::borrow(rotations),
                                   nb::borrow(strategy), nb::borrow(placement), incremental, thread_count(threads),
-                                  nb::borrow(time_limit), nb::borrow(iterations), nb::borrow(seed)};
+                                  hole_fill_of(hole_fill), exact_clearance, nb::borrow(time_limit), nb::borrow(iterations),
+                                  nb::borrow(seed)};
         }, "items"_a.none(), "bin"_a.none(), "global_distance"_a.none() = 0.0, "rotations"_a.none() = nb::none(),
            "strategy"_a.none() = "nfp", "placement"_a.none() = "corner", "incremental"_a = false,
-           "threads"_a.none() = nb::none(), "time_limit"_a.none() = nb::none(), "iterations"_a.none() = nb::none(),
+           "threads"_a.none() = nb::none(), "hole_fill"_a.none() = "sampled", "exact_clearance"_a = false,
+           "time_limit"_a.none() = nb::none(), "iterations"_a.none() = nb::none(),
            "seed"_a.none() = 0)
+        .def_prop_rw("hole_fill", [](PyFirstFit& ff) { return hole_fill_name(ff.hole_fill); },
+                     [](PyFirstFit& ff, nb::handle v) { ff.hole_fill = hole_fill_of(v); },
+                     nb::for_setter(nb::arg("value").none()))
+        .def_rw("exact_clearance", &PyFirstFit::exact_clearance)
         .def_rw("incremental", &PyFirstFit::incremental)
         .def_rw("threads", &PyFirstFit::threads)
         .def_rw("items", &PyFirstFit::items)
@@ -176,10 +178,12 @@ void bind_first_fit(nb::module_& m) {
         .def("_make_placer", [](PyFirstFit& ff) -> nb::object {
             nb::object width = nb::getattr(ff.bin, "width"), height = nb::getattr(ff.bin, "height");
             if (is_text(ff.strategy, "bl"))
-                return nb::module_::import_("Quarvo.placer_bl").attr("BottomLeftPlacer")(width, height);
+                return nb::module_::import_("Quarvo.placer_bl").attr("BottomLeftPlacer")(
+                    width, height, "exact_clearance"_a = ff.exact_clearance);
             return nb::module_::import_("Quarvo.placer_nfp").attr("NfpPlacer")(
                 width, height, ff.rotations, "placement"_a = ff.placement, "incremental"_a = ff.incremental,
-                "threads"_a = ff.threads);
+                "threads"_a = ff.threads, "hole_fill"_a = hole_fill_name(ff.hole_fill),
+                "exact_clearance"_a = ff.exact_clearance);
         });
 }
 

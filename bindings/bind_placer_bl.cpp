@@ -56,10 +56,10 @@ nb::object polygon_world(q::Polygon& p) {
     return h.transformed;
 }
 
-nb::object as_polygon_py(nb::handle shape) {
+nb::object as_polygon_py(nb::handle shape, bool exact = false) {
     q::Shape* s = to_shape(shape, "shape");
     if (s->is_polygon()) return polygon_world(static_cast<q::Polygon&>(*s));
-    if (s->is_circle()) return contour_to_py(q::as_polygon(*s));
+    if (s->is_circle()) return contour_to_py(q::as_polygon(*s, exact));
     return shape.attr("transformed")();
 }
 
@@ -132,8 +132,8 @@ void bind_placer_bl(nb::module_& m) {
     m.attr("EPS") = q::EPS;
     m.attr("MIN_PROGRESS") = q::MIN_PROGRESS;
 
-    m.def("_as_polygon", &as_polygon_py, "shape"_a,
-          "World contour of an item; a circle as its clockwise 64-gon.");
+    m.def("_as_polygon", &as_polygon_py, "shape"_a, "exact"_a = false,
+          "World contour of an item; a circle as its clockwise 64-gon, inscribed or (exact) circumscribed.");
     m.def("_to_wall_poly", &to_wall_poly_py, "pts"_a, "direction"_a.none(),
           "Sweep polygon of a closed clockwise contour toward the wall (\"left\") or the floor (any other direction).");
     m.def("_horizontal_distance", [](nb::handle v, nb::handle seg) {
@@ -161,12 +161,15 @@ void bind_placer_bl(nb::module_& m) {
 
     nb::class_<PyBL>(m, "BottomLeftPlacer", nb::type_slots(pybl_slots),
                      "One bin filled by sliding each item down and left from above the bin's top-right corner.")
-        .def("__init__", [](PyBL* self, nb::handle bin_w, nb::handle bin_h, nb::handle epsilon) {
+        .def("__init__", [](PyBL* self, nb::handle bin_w, nb::handle bin_h, nb::handle epsilon, bool exact_clearance) {
             const double w = to_double(bin_w, "bin_w"), h = to_double(bin_h, "bin_h");
             const double e = to_double(epsilon, "epsilon");
             new (self) PyBL{q::BottomLeftPlacer(w, h, e), nb::list(), nb::borrow(bin_w), nb::borrow(bin_h),
                             nb::borrow(epsilon)};
-        }, "bin_w"_a, "bin_h"_a, "epsilon"_a = q::EPS)
+            self->eng.exact_clearance = exact_clearance;
+        }, "bin_w"_a, "bin_h"_a, "epsilon"_a = q::EPS, "exact_clearance"_a = false)
+        .def_prop_rw("exact_clearance", [](PyBL& s) { return s.eng.exact_clearance; },
+                     [](PyBL& s, bool v) { s.eng.exact_clearance = v; })
         .def_prop_rw("bin_w", [](PyBL& s) { return s.bin_w; }, [](PyBL& s, nb::handle v) {
             s.eng.bin_w = to_double(v, "bin_w");
             s.bin_w = nb::borrow(v);
@@ -198,7 +201,7 @@ void bind_placer_bl(nb::module_& m) {
             nb::list out;
             // A snapshot: a host-side transformed() could change the list.
             nb::tuple items = nb::steal<nb::tuple>(PyList_AsTuple(s.packed.ptr()));
-            for (nb::handle it : items) out.append(as_polygon_py(it));
+            for (nb::handle it : items) out.append(as_polygon_py(it, s.eng.exact_clearance));
             return out;
         });
 }

@@ -119,7 +119,7 @@ void bind_placer_nfp(nb::module_& m) {
 
     nb::class_<PyNfpPlacer>(m, "NfpPlacer", nb::dynamic_attr(), "Places items in one bin by no-fit polygons.")
         .def("__init__", [](PyNfpPlacer* self, nb::handle bin_w, nb::handle bin_h, nb::handle rotations, nb::handle placement,
-                            bool incremental, nb::handle threads) {
+                            bool incremental, nb::handle threads, nb::handle hole_fill, bool exact_clearance) {
             double w = to_double(bin_w, "bin_w"), h = to_double(bin_h, "bin_h");
             nb::object rots = rotations.is_none() ? nb::object(contour_to_list(q::default_rotations())) : nb::borrow(rotations);
             bool ok = nb::isinstance<nb::str>(placement) &&
@@ -128,8 +128,16 @@ void bind_placer_nfp(nb::module_& m) {
             new (self) PyNfpPlacer{q::NfpPlacer(w, h), rots, nb::borrow(placement), nb::list()};
             self->eng.options.incremental = incremental;
             self->eng.options.threads = thread_count(threads);
+            self->eng.options.hole_fill = hole_fill_of(hole_fill);
+            self->eng.options.exact_clearance = exact_clearance;
         }, "bin_w"_a, "bin_h"_a, "rotations"_a.none() = nb::none(), "placement"_a.none() = "corner",
-           "incremental"_a = false, "threads"_a.none() = nb::none())
+           "incremental"_a = false, "threads"_a.none() = nb::none(), "hole_fill"_a.none() = "sampled",
+           "exact_clearance"_a = false)
+        .def_prop_rw("hole_fill", [](PyNfpPlacer& p) { return hole_fill_name(p.eng.options.hole_fill); },
+                     [](PyNfpPlacer& p, nb::handle v) { p.eng.options.hole_fill = hole_fill_of(v); },
+                     nb::for_setter(nb::arg("value").none()))
+        .def_prop_rw("exact_clearance", [](PyNfpPlacer& p) { return p.eng.options.exact_clearance; },
+                     [](PyNfpPlacer& p, bool v) { p.eng.options.exact_clearance = v; })
         .def_prop_ro("incremental", [](PyNfpPlacer& p) { return p.eng.options.incremental; })
         .def_prop_ro("threads", [](PyNfpPlacer& p) { return p.eng.options.threads; })
         .def_prop_rw("bin_w", [](PyNfpPlacer& p) { return p.eng.bin_w; },

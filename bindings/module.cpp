@@ -3,6 +3,7 @@
 #include <nanobind/nanobind.h>
 
 #include "bindings.hpp"
+#include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
 
 namespace qb {
@@ -29,12 +30,19 @@ void register_errors() {
     });
 }
 
+// Ctrl-C reaches a running computation through this hook, called without the GIL.
+bool python_cancel_hook() {
+    nb::gil_scoped_acquire gil;
+    return PyErr_CheckSignals() != 0;
+}
+
 }  // namespace qb
 
 namespace nb = nanobind;
 
 NB_MODULE(_quarvo, m) {
     qb::register_errors();
+    quarvo::set_cancel_hook(&qb::python_cancel_hook);
     nb::module_ gh = m.def_submodule("geometry_handle", "Geometry kernel");
     qb::bind_geometry_handle(gh);
     nb::module_ g = m.def_submodule("geometry", "Shape model");

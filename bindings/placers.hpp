@@ -48,6 +48,17 @@ struct PyNfpPlacer {
 
 nb::object signature_to_py(int id);
 
+// The hole_fill keyword: "sampled" or "dense"; anything else is a ValueError naming it.
+inline quarvo::HoleFill hole_fill_of(nb::handle v) {
+    if (nb::isinstance<nb::str>(v)) {
+        const std::string s = nb::cast<std::string>(v);
+        if (s == "sampled") return quarvo::HoleFill::Sampled;
+        if (s == "dense") return quarvo::HoleFill::Dense;
+    }
+    throw quarvo::ValueError("hole_fill must be 'sampled' or 'dense', got " + nb::cast<std::string>(nb::repr(v)));
+}
+inline const char* hole_fill_name(quarvo::HoleFill f) { return f == quarvo::HoleFill::Dense ? "dense" : "sampled"; }
+
 // Worker threads for rotations: None means one per core; at least 1.
 inline int thread_count(nb::handle threads) {
     if (threads.is_none()) return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));

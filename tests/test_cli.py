@@ -1,9 +1,9 @@
+"""The command line: arguments, packing runs, outputs, progress and exit status."""
 import importlib.util
 import io
 import json
 import math
 import os
-import pathlib
 import subprocess
 import sys
 
@@ -14,9 +14,10 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 from Quarvo import cli
+from Quarvo import output, report
 from Quarvo.cli import main
+from job_helpers import base_job, load_output, ngon, run, square
 
-ROOT = pathlib.Path(__file__).resolve().parent.parent
 HAS_FIRST_FIT = importlib.util.find_spec("Quarvo.first_fit_algorithm") is not None
 
 
@@ -38,164 +39,6 @@ needs_bl = pytest.mark.skipif(not HAS_BL, reason="the bottom-left placer is not 
 needs_mpl = pytest.mark.skipif(not HAS_MPL, reason="matplotlib is not installed")
 
 
-def square(s, x=0.0, y=0.0):
-    return [[x, y], [x + s, y], [x + s, y + s], [x, y + s]]
-
-
-def ngon(r, n=64):
-    return [[r * math.cos(2 * math.pi * k / n), r * math.sin(2 * math.pi * k / n)] for k in range(n)]
-
-
-def base_job(**over):
-    job = {
-        "bin": {"width": 100, "height": 80},
-        "distance": 2,
-        "items": [
-            {"id": "ring", "type": "polygon", "outer": square(40), "holes": [square(20, 10, 10)], "weight": 5},
-            {"id": "disc", "type": "circle", "radius": 5, "quantity": 3},
-        ],
-    }
-    job.update(over)
-    return job
-
-
-def run(tmp_path, job, *extra, capsys=None):
-    """Write the job (a dict, or raw text), run main and return (status, stdout, stderr)."""
-    path = tmp_path / "job.json"
-    if isinstance(job, (dict, list)):
-        path.write_text(json.dumps(job))
-    elif isinstance(job, bytes):
-        path.write_bytes(job)
-    else:
-        path.write_text(job)
-    status = main([str(path), *extra])
-    out, err = capsys.readouterr()
-    return status, out, err
-
-
-def edit(job, path, value):
-    """Set (or with value None, delete) a field given by a path of keys."""
-    target = job
-    for key in path[:-1]:
-        target = target[key]
-    if value is None:
-        del target[path[-1]]
-    else:
-        target[path[-1]] = value
-    return job
-
-
-BAD_JOBS = [
-    # (path to edit, new value or None to delete, words the message must hold)
-    (("bin",), None, ["bin: missing"]),
-    (("bin",), [100, 80], ["bin: must be an object"]),
-    (("bin", "width"), -5, ["bin.width", "positive", "-5"]),
-    (("bin", "height"), None, ["bin.height: missing"]),
-    (("bin", "height"), "80", ["bin.height", "number"]),
-    (("distance",), -1, ["distance", "negative"]),
-    (("strategy",), "nfpp", ["strategy", "unknown value", '"nfpp"']),
-    (("placement",), "middle", ["placement", "unknown value", '"middle"']),
-    (("rotation_unit",), "grad", ["rotation_unit", '"grad"']),
-    (("rotations",), [], ["rotations", "non-empty"]),
-    (("rotations",), [0, "90"], ["rotations[1]", "number"]),
-    (("items",), None, ["items: missing"]),
-    (("items",), {"a": 1}, ["items: must be a list"]),
-    (("strateg",), "bl", ["unknown field", '"strateg"']),
-    (("items", 1, "radius"), -3, ["items[1].radius", "positive", "-3"]),
-    (("items", 1, "radius"), 0, ["items[1].radius", "positive"]),
-    (("items", 1, "radius"), True, ["items[1].radius", "number"]),
-    (("items", 1, "radius"), None, ["items[1].radius: missing"]),
-    (("items", 1, "type"), "square", ["items[1].type", '"square"']),
-    (("items", 1, "type"), None, ["items[1].type: missing"]),
-    (("items", 1, "quantity"), 0, ["items[1].quantity"]),
-    (("items", 1, "quantity"), 2.5, ["items[1].quantity"]),
-    (("items", 1, "margin"), -1, ["items[1].margin", "negative"]),
-    (("items", 1, "outer"), square(3), ["items[1]", "unknown field", '"outer"']),
-    (("items", 0, "outer"), [[0, 0], [1, 0]], ["items[0].outer", "three"]),
-    (("items", 0, "outer"), [[0, 0], [1, 0], [0, 0]], ["items[0].outer", "three"]),
-    (("items", 0, "outer"), [[0, 0], [1, 1], [2, 2]], ["items[0].outer", "no area"]),
-    (("items", 0, "outer"), [[0, 0], [1, 0], [1]], ["items[0].outer[2]", "[x, y]"]),
-    (("items", 0, "holes"), [square(10, 50, 50)], ["items[0].holes[0]", "outside its outer contour"]),
-    (("items", 0, "holes"), [square(20, 30, 10)], ["items[0].holes[0]", "outer contour"]),
-    (("items", 0, "holes"), [square(40)], ["items[0].holes[0]", "outer contour"]),
-    (("items", 0, "holes"), [[[1, 1], [2, 2]]], ["items[0].holes[0]", "three"]),
-    (("items", 0, "id"), [1], ["items[0].id"]),
-    (("items", 0), 7, ["items[0]", "object"]),
-]
-
-
-@pytest.mark.parametrize("path, value, words", BAD_JOBS)
-def test_bad_job_is_rejected_in_one_line_and_nothing_written(tmp_path, capsys, path, value, words):
-    job = edit(base_job(), path, value)
-    status, out, err = run(tmp_path, job, "--output", str(tmp_path / "o.json"), "--plot",
-                           str(tmp_path / "o.png"), capsys=capsys)
-    assert status == 2
-    assert out == ""
-    assert err.startswith("quarvo: error: ") and err.count("\n") == 1
-    for w in words:
-        assert w in err
-    assert sorted(p.name for p in tmp_path.iterdir()) == ["job.json"]
-
-
-@settings(max_examples=150, deadline=None)
-@given(
-    outer=st.lists(st.tuples(st.floats(0.2, 10), st.integers(0, 3)), min_size=3, max_size=40),
-    ring=st.lists(st.tuples(st.floats(-12, 12), st.floats(-12, 12)), min_size=3, max_size=12),
-)
-def test_bucketed_boundary_test_agrees_with_all_pairs(outer, ring):
-    from Quarvo.geometry_handle import segments_intersect
-
-    # a star-shaped outer contour, some vertices snapped to a coarse grid so edges can touch exactly
-    n = len(outer)
-    pts = [(round(r * math.cos(2 * math.pi * k / n), q) if q else r * math.cos(2 * math.pi * k / n),
-            round(r * math.sin(2 * math.pi * k / n), q) if q else r * math.sin(2 * math.pi * k / n))
-           for k, (r, q) in enumerate(outer)]
-    closed_outer = pts + [pts[0]]
-    closed_ring = ring + [ring[0]]
-    brute = any(segments_intersect(a, b, c, d) for a, b in zip(closed_ring, closed_ring[1:])
-                for c, d in zip(closed_outer, closed_outer[1:]))
-    assert cli._boundaries_meet(closed_ring, closed_outer) == brute
-
-
-def test_many_point_contours_are_checked(tmp_path, capsys):
-    job = base_job(items=[{"type": "polygon", "outer": ngon(100, 20000), "holes": [ngon(99.9, 20000)]}])
-    assert cli.parse_job(job).items[0].holes
-    job["items"][0]["holes"] = [[[x + 60, y] for x, y in ngon(50, 20000)]]
-    with pytest.raises(cli.JobError, match="crosses"):
-        cli.parse_job(job)
-    job["items"][0]["holes"] = [ngon(100.5, 20000)]  # around the outer contour, not inside it
-    with pytest.raises(cli.JobError, match="lies outside"):
-        cli.parse_job(job)
-
-
-def test_bl_with_center_is_rejected(tmp_path, capsys):
-    status, _, err = run(tmp_path, base_job(strategy="bl", placement="center"), capsys=capsys)
-    assert status == 2 and "placement" in err and '"center"' in err
-
-
-@pytest.mark.parametrize("content, words", [
-    ("{not json", ["not valid JSON", "line 1"]),
-    ("", ["not valid JSON"]),
-    ("[1, 2]", ["job: must be a JSON object"]),
-    (b"\xff\xfe\x00garbage", ["not a JSON file"]),
-    ('{"bin": {"width": 1e400, "height": 5}, "items": []}', ["bin.width", "finite"]),
-    ('{"bin": {"width": NaN, "height": 5}, "items": []}', ["bin.width", "finite"]),
-    ("[" * 100000 + "]" * 100000, ["not valid JSON"]),
-])
-def test_not_a_job(tmp_path, capsys, content, words):
-    status, out, err = run(tmp_path, content, "--output", str(tmp_path / "o.json"), capsys=capsys)
-    assert status == 2 and out == "" and err.count("\n") == 1
-    for w in words:
-        assert w in err
-    assert not (tmp_path / "o.json").exists()
-
-
-def test_missing_job_file(tmp_path, capsys):
-    status = main([str(tmp_path / "nope.json")])
-    _, err = capsys.readouterr()
-    assert status == 2 and "nope.json" in err and "cannot read" in err and err.count("\n") == 1
-
-
 @pytest.mark.parametrize("args, words", [
     (["--plot", "{tmp}/a.gif"], ["--plot", ".gif"]),
     (["--plot", "{tmp}/a"], ["--plot", "(none)"]),
@@ -212,11 +55,50 @@ def test_bad_output_arguments(tmp_path, capsys, args, words):
     assert sorted(p.name for p in tmp_path.iterdir()) == ["job.json"]
 
 
+@pytest.mark.parametrize("args, words", [
+    (["--output", "{job}"], ["--output", "job file itself"]),
+    (["--plot", "{tmp}/../{tmpname}/job.json"], ["--plot", "job file itself"]),
+    (["--output", "{tmp}/a.svg", "--plot", "{tmp}/./a.svg"], ["same file"]),
+    pytest.param(["--plot", "{tmp}/p.png", "--output", "/proc/x.json"], ["--output", "cannot write"],
+                 marks=pytest.mark.matplotlib),
+])
+def test_outputs_never_destroy_the_job_or_half_write(tmp_path, capsys, args, words):
+    job = json.dumps(base_job())
+    args = [a.format(tmp=tmp_path, tmpname=tmp_path.name, job=tmp_path / "job.json") for a in args]
+    status, out, err = run(tmp_path, job, *args, capsys=capsys)
+    assert status == 2 and out == "" and err.count("\n") == 1
+    for w in words:
+        assert w in err
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["job.json"]
+    assert (tmp_path / "job.json").read_text() == job
+
+
+@pytest.mark.matplotlib
+def test_a_failed_write_leaves_no_output(tmp_path, capsys, monkeypatch):
+    def fail(*a):
+        raise OSError("disk full")
+
+    monkeypatch.setattr(output, "dump_document", fail)
+    status, _, err = run(tmp_path, base_job(), "--plot", str(tmp_path / "p.png"), "--output",
+                         str(tmp_path / "o.json"), capsys=capsys)
+    assert status == 1 and "disk full" in err and "nothing written" in err
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["job.json"]
+
+
 def test_plot_without_matplotlib_is_rejected(tmp_path, capsys, monkeypatch):
     real = importlib.util.find_spec
     monkeypatch.setattr(importlib.util, "find_spec", lambda name, *a: None if name == "matplotlib" else real(name, *a))
     status, _, err = run(tmp_path, base_job(), "--plot", str(tmp_path / "a.png"), capsys=capsys)
     assert status == 2 and "pip install matplotlib" in err
+
+
+def test_help_lists_every_job_field(capsys):
+    from Quarvo import job
+
+    assert main(["--help"]) == 0
+    out, _ = capsys.readouterr()
+    fields = set(job._TOP_FIELDS) | set(job._BIN_FIELDS) | {f for fs in job._ITEM_FIELDS.values() for f in fs}
+    assert [f for f in sorted(fields) if f'"{f}"' not in out] == []
 
 
 def test_unknown_option_and_help(capsys):
@@ -226,32 +108,8 @@ def test_unknown_option_and_help(capsys):
     assert "degrees (default)" in out and "--plot" in out and "--output" in out
 
 
-def test_bundled_job_is_shipped_with_the_package():
-    text = cli.bundled_job_text()
-    assert text == (ROOT / "examples" / "pipes.json").read_text(encoding="utf-8")
-    job = cli.parse_job(json.loads(text), "bundled")
-    assert 40 <= job.total <= 80
-    rings = [s for s in job.items if s.holes]
-    assert len(rings) >= 2 and all(len(s.outer) == 65 and len(s.holes[0]) == 65 for s in rings)
-    assert {s.kind for s in job.items} == {"circle", "polygon"}
-    # every ring takes at least the smallest pipe in its hole
-    smallest = min(s.radius for s in job.items if s.kind == "circle")
-    for s in rings:
-        hole_r = min(math.hypot(x, y) for x, y in s.holes[0])
-        assert hole_r > smallest + job.distance
-    # heavier pipes are the bigger ones, so they are packed first and sit low
-    by_size = sorted(job.items, key=lambda s: -(max(abs(x) for x, _ in s.outer) if s.outer else s.radius))
-    assert [s.weight for s in by_size] == sorted((s.weight for s in job.items), reverse=True)
-
 
 # ------------------------------------------------------------- packing runs
-
-
-def load_output(path):
-    doc = json.loads(path.read_text())
-    assert set(doc) >= {"bin", "distance", "strategy", "placement", "rotation_unit", "bins", "placements",
-                        "unplaced", "seconds"}
-    return doc
 
 
 @needs_first_fit
@@ -303,6 +161,73 @@ def test_unplaced_items_are_reported_with_their_reason(tmp_path, capsys):
     assert "placed 1 of 4 items" in text and "non-convex" in text
 
 
+STAR = [[10 * math.cos(math.pi / 2 + 4 * math.pi * k / 5), 10 * math.sin(math.pi / 2 + 4 * math.pi * k / 5)]
+        for k in range(5)]
+
+
+def test_a_star_outline_gets_the_engines_reason(tmp_path, capsys):
+    from Quarvo import Bin, FirstFit, Polygon
+
+    try:  # the engine's own verdict on an outline that crosses itself
+        FirstFit([Polygon(STAR, shape_id=2)], Bin(100, 80)).do_pack()
+        expected = "does not fit"  # an engine that does not check outlines only finds no room
+    except ValueError as exc:
+        expected = str(exc)
+    job = base_job(items=[{"id": "c", "type": "circle", "radius": 3}, {"id": "star", "type": "polygon", "outer": STAR}])
+    out = tmp_path / "o.json"
+    status, text, _ = run(tmp_path, job, "--output", str(out), capsys=capsys)
+    assert status == 0
+    (u,) = load_output(out)["unplaced"]
+    assert u["id"] == "star" and u["reason"].startswith(expected) and expected in text
+
+
+@pytest.mark.parametrize("where", ["built", "packed"])
+def test_an_item_the_engine_refuses_is_set_aside_with_its_message(tmp_path, capsys, monkeypatch, where):
+    from Quarvo.geometry import Polygon
+
+    def refuse(number):
+        return ValueError(f"item {number}: outer contour crosses itself at (1, 2)")
+
+    if where == "built":
+        real_shape = report._shape
+
+        def shape(idef, number):
+            if idef.kind == "polygon":
+                raise refuse(number)
+            return real_shape(idef, number)
+        monkeypatch.setattr(report, "_shape", shape)
+    else:
+        real_ff = report._first_fit
+
+        class Refusing:
+            def __init__(self, number):
+                self.number = number
+
+            def do_pack(self):
+                raise refuse(self.number)
+
+        def first_fit(job, shapes):
+            bad = [s.shape_id for s in shapes if isinstance(s, Polygon)]
+            return Refusing(bad[0]) if bad else real_ff(job, shapes)
+        monkeypatch.setattr(report, "_first_fit", first_fit)
+    out = tmp_path / "o.json"
+    status, text, _ = run(tmp_path, base_job(), "--output", str(out), capsys=capsys)
+    assert status == 0
+    doc = load_output(out)
+    assert [u["reason"] for u in doc["unplaced"]] == ["item 1: outer contour crosses itself at (1, 2)"]
+    assert len(doc["placements"]) == 3 and "crosses itself" in text
+
+
+@pytest.mark.parametrize("unit", [None, "mm"])
+def test_the_unit_is_shown_and_written(tmp_path, capsys, unit):
+    job = base_job(**({"unit": unit} if unit else {}))
+    out = tmp_path / "o.json"
+    status, text, _ = run(tmp_path, job, "--output", str(out), capsys=capsys)
+    assert status == 0
+    assert ("bin 100 x 80 mm, distance 2 mm" in text) == bool(unit)
+    assert load_output(out).get("unit") == unit
+
+
 @needs_first_fit
 @pytest.mark.parametrize("unit, given, back", [
     ("degrees", [0, 90], 90),
@@ -344,12 +269,8 @@ def test_quiet_prints_nothing(tmp_path, capsys):
     assert status == 0 and text == "" and err == "" and out.exists()
 
 
-HAS_CHECK = importlib.util.find_spec("Quarvo.check") is not None
-needs_check = pytest.mark.skipif(not HAS_CHECK, reason="the layout checker is not built yet")
-
 
 @needs_first_fit
-@needs_check
 @pytest.mark.parametrize("extra, flag, status", [(0.0, True, 0), (5.0, False, 0), (5.0, True, 3)])
 def test_layout_check_verdict_and_exit_status(tmp_path, capsys, monkeypatch, extra, flag, status):
     from Quarvo.check import CIRCLE_REL_TOL, check_layout
@@ -371,10 +292,6 @@ def test_layout_check_verdict_and_exit_status(tmp_path, capsys, monkeypatch, ext
         assert "layout check: ok" in text and doc["check"] == {"ok": True, "violations": []}
 
 
-def test_without_the_checker_there_is_no_check_flag(tmp_path, capsys, monkeypatch):
-    monkeypatch.setattr(cli, "checker_available", lambda: False)
-    status, _, err = run(tmp_path, base_job(), "--check", capsys=capsys)
-    assert status == 2 and "--check" in err
 
 
 class _Tty(io.StringIO):
@@ -638,3 +555,13 @@ def test_incremental_field_and_flag(tmp_path):
     del job["incremental"]
     path.write_text(json.dumps(job))
     assert main([str(path), "--quiet", "--incremental"]) == 0
+
+
+def test_a_fault_of_the_settings_is_not_blamed_on_the_items(tmp_path, capsys, monkeypatch):
+    def first_fit(job, shapes):
+        raise ValueError("global_distance is 1e300, not a finite number of at most 1e12 in magnitude")
+
+    monkeypatch.setattr(report, "_first_fit", first_fit)
+    status, _, err = run(tmp_path, base_job(), "--output", str(tmp_path / "o.json"), capsys=capsys)
+    assert status == 1 and "packing failed: ValueError: global_distance" in err
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["job.json"]

@@ -1,6 +1,7 @@
 """Shape model: fields, caching rules, exact geometry of Polygon and Circle,
 the Bin record, and items as ordinary Python objects."""
 import math
+import pathlib
 
 import pytest
 from hypothesis import given, settings
@@ -35,7 +36,10 @@ def r_world(outer, infl, theta, tx, ty):
 # Surface
 
 def test_package_surface():
+    # the one version source: pyproject.toml reads it from the package
     assert Quarvo.__version__ == "0.1.1"
+    pyproject = (pathlib.Path(__file__).resolve().parents[1] / "pyproject.toml").read_text()
+    assert 'dynamic = ["version"]' in pyproject and "0.1.1" not in pyproject
     for name in ("Shape", "Polygon", "Circle", "Bin"):
         assert getattr(Quarvo, name) is getattr(geo, name)
     assert [n for n in Quarvo.__all__ if n in ("Shape", "Polygon", "Circle", "Bin")] == ["Shape", "Polygon", "Circle", "Bin"]

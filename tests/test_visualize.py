@@ -8,6 +8,7 @@ os.environ.setdefault("MPLBACKEND", "Agg")
 import numpy as np
 import pytest
 
+pytestmark = pytest.mark.matplotlib
 pytest.importorskip("matplotlib")
 import matplotlib
 

@@ -139,7 +139,8 @@ struct Scorer {
 
 SearchResult search_best_position(const std::vector<Contour>& contours, const std::vector<Contour>& hole_nfps,
                                   const Shape& item, double bin_w, double bin_h, long long steps, double eps,
-                                  Placement placement, const HoleFilter* hole_filter, std::vector<Candidate>* passed) {
+                                  Placement placement, const HoleFilter* hole_filter,
+                                  const std::vector<HoleRegion>* hole_regions, std::vector<Candidate>* passed) {
     Pt ref = item.is_polygon() ? top_right(polygon_cast(item).rotated_contour()) : item.reference_point_local();
     Scorer sc{rotated_bbox(item), ref, bin_w, bin_h, eps,
               placement == Placement::Center, 0.0, 0.0};
@@ -149,31 +150,32 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
     Pt t;
     double s;
     unsigned long long seen = 0;  // candidates so far: Ctrl-C is looked at every 65536
-    // Boundary samples, generated in candidate order without building the list.
-    if (steps > 0) {
+    // Boundary samples, generated in candidate order without building the list;
+    // those of a hole region pass the hole filter as well.
+    auto sample_edges = [&](const Contour& poly, const std::size_t* hole) {
+        if (steps <= 0 || poly.size() < 2) return;
         const double ds = static_cast<double>(steps);
-        for (const Contour& poly : contours) {
-            if (poly.size() < 2) continue;
-            const std::size_t n = poly.size() - 1;
-            for (std::size_t i = 0; i < n; ++i) {
-                const Pt a = poly[i], b = poly[i + 1];
-                if (sc.edge_cannot_beat(a, b, passed ? kInf : best.score)) continue;
-                const double dx = b.x - a.x, dy = b.y - a.y;
-                for (long long k = 0; k < steps; ++k) {
-                    if ((++seen & 0xFFFF) == 0) check_cancel();
-                    double tt = static_cast<double>(k) / ds;
-                    Pt p{a.x + dx * tt, a.y + dy * tt};
-                    if (!sc.score(p, t, s)) continue;
-                    if (passed) passed->push_back({s, t});
-                    if (s < best.score) {
-                        best.score = s;
-                        best.pos = t;
-                        best.found = true;
-                    }
+        const std::size_t n = poly.size() - 1;
+        for (std::size_t i = 0; i < n; ++i) {
+            const Pt a = poly[i], b = poly[i + 1];
+            if (sc.edge_cannot_beat(a, b, passed ? kInf : best.score)) continue;
+            const double dx = b.x - a.x, dy = b.y - a.y;
+            for (long long k = 0; k < steps; ++k) {
+                if ((++seen & 0xFFFF) == 0) check_cancel();
+                double tt = static_cast<double>(k) / ds;
+                Pt p{a.x + dx * tt, a.y + dy * tt};
+                if (!sc.score(p, t, s) || (!passed && !(s < best.score))) continue;
+                if (hole && hole_filter && !(*hole_filter)(*hole, p, t)) continue;
+                if (passed) passed->push_back({s, t});
+                if (s < best.score) {
+                    best.score = s;
+                    best.pos = t;
+                    best.found = true;
                 }
             }
         }
-    }
+    };
+    for (const Contour& poly : contours) sample_edges(poly, nullptr);
     for (std::size_t h = 0; h < hole_nfps.size(); ++h) {
         for (const Pt& p : sample_hole_interior(hole_nfps[h])) {
             if (!sc.score(p, t, s) || (!passed && !(s < best.score))) continue;
@@ -186,30 +188,52 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
             }
         }
     }
+    if (hole_regions)
+        for (const HoleRegion& r : *hole_regions) sample_edges(r.contour, &r.hole);
     return best;
-}
-
-std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed) {
-    std::vector<HoleRoom> rooms;
-    for (std::size_t ci = 0; ci < packed.size(); ++ci) {
-        const Shape& c = *packed[ci];
-        if (!c.is_polygon() || !polygon_cast(c).is_container()) continue;
-        for (const Contour& hole : polygon_cast(c).transformed_holes()) {
-            Contour room = offset_convex(hole, c.infl());
-            bool usable = room.size() >= 4 && polygon_area(room) > 0;
-            rooms.push_back({ci, std::move(room), usable});
-        }
-    }
-    return rooms;
 }
 
 namespace {
 
-bool item_inside(const Shape& item, Pt t, const Contour& room, const std::function<void()>& stop) {
+// Whether a hole moved inward still faces the way it did: every moved edge
+// points along its hole edge. A hole moved past its own width turns inside
+// out, and its area is positive again. Edges below 1e-12 are skipped as the
+// offset skips them; the offset's vertex i lies between moved edges i and i+1.
+bool keeps_its_edges(const Contour& hole, const Contour& room, double dist) {
+    if (std::fabs(dist) < 1e-12 || hole.size() < 4) return true;  // the offset left the hole as it was
+    std::vector<Pt> dirs;
+    for (std::size_t i = 0; i + 1 < hole.size(); ++i) {
+        const Pt d = vsub(hole[i + 1], hole[i]);
+        if (hypot_cr(d.x, d.y) >= 1e-12) dirs.push_back(d);
+    }
+    if (dirs.size() < 3) return true;
+    const std::size_t m = dirs.size();
+    if (room.size() != m + 1) return false;
+    for (std::size_t k = 0; k < m; ++k) {
+        const Pt moved = vsub(room[k], room[(k + m - 1) % m]);
+        if (!(moved.x * dirs[k].x + moved.y * dirs[k].y > 0)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool lies_in_room(const Shape& item, Pt t, const Contour& room, bool exact, const std::function<void()>& stop) {
     if (item.is_circle()) {
         double r = circle_cast(item).rotated_shape().radius;
-        for (const Pt& v : circle_to_polygon({t.x, t.y}, r, 64))
-            if (!point_in_polygon(v, room)) return false;
+        if (!exact) {
+            for (const Pt& v : circle_to_polygon({t.x, t.y}, r, 64))
+                if (!point_in_polygon(v, room)) return false;
+            return true;
+        }
+        // The true circle: its centre inside, and no edge nearer than r.
+        if (!point_in_polygon(t, room)) return false;
+        for (std::size_t i = 0; i + 1 < room.size(); ++i) {
+            const Pt a = room[i], d = vsub(room[i + 1], a), w = vsub(t, a);
+            const double dd = d.x * d.x + d.y * d.y;
+            const double u = dd > 0 ? std::min(1.0, std::max(0.0, (w.x * d.x + w.y * d.y) / dd)) : 0.0;
+            if (hypot_cr(w.x - u * d.x, w.y - u * d.y) < r) return false;
+        }
         return true;
     }
     const Contour& own = polygon_cast(item).rotated_contour();
@@ -220,11 +244,32 @@ bool item_inside(const Shape& item, Pt t, const Contour& room, const std::functi
     return true;
 }
 
-}  // namespace
+std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting) {
+    std::vector<HoleRoom> rooms;
+    for (std::size_t ci = 0; ci < packed.size(); ++ci) {
+        const Shape& c = *packed[ci];
+        if (!c.is_polygon() || !polygon_cast(c).is_container()) continue;
+        for (const Contour& hole : polygon_cast(c).transformed_holes()) {
+            Contour room = offset_convex(hole, c.infl());
+            bool usable = room.size() >= 4 && polygon_area(room) > 0 && keeps_its_edges(hole, room, c.infl());
+            rooms.push_back({ci, std::move(room), usable, {}});
+        }
+    }
+    if (!nesting) return rooms;
+    const std::function<void()> none = [] {};
+    for (HoleRoom& r : rooms)
+        for (const HoleRoom& q : rooms)
+            if (q.usable && q.container != r.container &&
+                (r.around.empty() || r.around.back() != q.container)) {
+                const Shape& c = *packed[r.container];
+                if (lies_in_room(c, {c.tx(), c.ty()}, q.room, false, none)) r.around.push_back(q.container);
+            }
+    return rooms;
+}
 
 bool RoomFilter::operator()(std::size_t h, Pt p, Pt t) const {
     const HoleRoom& room = rooms[room_of_hole[h]];
-    if (!room.usable || !item_inside(mover, t, room.room, stop)) return false;
+    if (!room.usable || !lies_in_room(mover, t, room.room, exact, stop)) return false;
     for (std::size_t j = 0; j < packed.size(); ++j) {
         if (j == room.container) continue;
         const Contour& local = local_nfp_of(j);
@@ -236,9 +281,15 @@ bool RoomFilter::operator()(std::size_t h, Pt p, Pt t) const {
         Contour world;
         world.reserve(local.size());
         for (const Pt& q : local) world.push_back({q.x + ax, q.y + ay});
-        if (point_in_polygon(p, world)) return false;
+        if (point_in_polygon(p, world) && !in_a_room_of(j, t)) return false;
     }
     return true;
+}
+
+bool RoomFilter::in_a_room_of(std::size_t j, Pt t) const {
+    for (const HoleRoom& r : rooms)
+        if (r.container == j && r.usable && lies_in_room(mover, t, r.room, exact, stop)) return true;
+    return false;
 }
 
 }  // namespace quarvo

@@ -15,9 +15,6 @@
 namespace quarvo {
 
 namespace {
-std::atomic<CancelHook> g_cancel_hook{nullptr};
-thread_local const std::atomic<bool>* t_cancel_flag = nullptr;
-
 // Resets every item's inflation on the way out, whatever the way.
 struct Deflate {
     const std::vector<Shape*>& items;
@@ -27,20 +24,6 @@ struct Deflate {
 };
 }  // namespace
 
-void set_cancel_hook(CancelHook hook) { g_cancel_hook.store(hook); }
-
-void check_cancel() {
-    if (t_cancel_flag) {
-        if (t_cancel_flag->load(std::memory_order_relaxed)) throw Interrupted();
-        return;
-    }
-    CancelHook h = g_cancel_hook.load();
-    if (h && h()) throw Interrupted();
-}
-
-CancelScope::CancelScope(const std::atomic<bool>* flag) : saved_(t_cancel_flag) { t_cancel_flag = flag; }
-CancelScope::~CancelScope() { t_cancel_flag = saved_; }
-
 FirstFit::FirstFit(std::vector<Shape*> items, Bin bin, double global_distance, Strategy strategy, NfpOptions nfp)
     : items(std::move(items)), bin(bin), global_distance(global_distance), strategy(strategy), nfp(std::move(nfp)) {}
 
@@ -48,7 +31,11 @@ bool FirstFit::strip() const { return bin.height == std::numeric_limits<double>:
 
 std::unique_ptr<Placer> FirstFit::make_placer() const {
     const double h = strip() ? working_height : bin.height;
-    if (strategy == Strategy::BottomLeft) return std::make_unique<BottomLeftPlacer>(bin.width, h);
+    if (strategy == Strategy::BottomLeft) {
+        auto bl = std::make_unique<BottomLeftPlacer>(bin.width, h);
+        bl->exact_clearance = nfp.exact_clearance;
+        return bl;
+    }
     return std::make_unique<NfpPlacer>(bin.width, h, nfp);
 }
 

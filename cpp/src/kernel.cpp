@@ -187,6 +187,10 @@ Contour circle_to_polygon(Pt center, double radius, long long n) {
     return out;
 }
 
+Contour circle_outline(Pt center, double radius, bool exact) {
+    return circle_to_polygon(center, exact ? radius / std::cos(kPi / 64) : radius, 64);
+}
+
 double extremum_key(double y) {
     double q = y / EXTREMA_TOL;
     if (std::isnan(q)) throw ValueError("cannot convert float NaN to integer");

@@ -85,12 +85,12 @@ void require_convex_outline(const Shape& s) {
         throw ValueError("NFP 仅支持凸多边形/圆，收到非凸输入；非凸形状请用 bl 策略（或先实现 MinkowskiSum 非凸 NFP）");
 }
 
-Contour compute_nfp0(const Shape& a, const Shape& b) {
+Contour compute_nfp0(const Shape& a, const Shape& b, bool exact) {
     require_item(a);
     require_item(b);
     if (a.is_circle() && b.is_circle()) {
         double ra = circle_cast(a).radius + a.infl(), rb = circle_cast(b).radius + b.infl();
-        return circle_to_polygon({0.0, 0.0}, ra + rb, 64);
+        return circle_outline({0.0, 0.0}, ra + rb, exact);
     }
     if (a.is_polygon() && b.is_polygon()) {
         const Contour& A = polygon_cast(a).rotated_contour();
@@ -103,7 +103,7 @@ Contour compute_nfp0(const Shape& a, const Shape& b) {
         return offset_convex(polygon_cast(a).rotated_contour(), rb);
     }
     double ra = circle_cast(a).radius + a.infl();
-    Contour circ = circle_to_polygon({0.0, 0.0}, ra, 64);
+    Contour circ = circle_outline({0.0, 0.0}, ra, exact);
     const Contour& B = polygon_cast(b).rotated_contour();
     RawNfp raw = nfp_convex_only(circ, B);
     return correct_nfp_position(raw.pts, raw.top, circ, B);

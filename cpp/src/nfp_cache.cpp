@@ -54,9 +54,10 @@ struct NfpKey {
     double ra, ia;
     int sb;
     double rb, ib;
+    bool exact;  // circles circumscribed; false where no circle takes part
     bool operator==(const NfpKey& o) const {
         return sa == o.sa && sb == o.sb && same_key(ra, o.ra) && same_key(ia, o.ia) && same_key(rb, o.rb) &&
-               same_key(ib, o.ib);
+               same_key(ib, o.ib) && exact == o.exact;
     }
 };
 struct NfpKeyHash {
@@ -66,7 +67,7 @@ struct NfpKeyHash {
         hash_double(h, k.ia);
         hash_double(h, k.rb);
         hash_double(h, k.ib);
-        return h;
+        return h ^ static_cast<std::size_t>(k.exact);
     }
 };
 // Split into shards by key hash, each with its own lock, so that rotations
@@ -132,19 +133,19 @@ std::size_t nfp_cache_size() {
     return n;
 }
 
-std::shared_ptr<const Contour> local_nfp(Shape& a, Shape& b) {
+std::shared_ptr<const Contour> local_nfp(Shape& a, Shape& b, bool exact) {
     require_convex_outline(a);
     require_convex_outline(b);
     if ((!a.is_polygon() && !a.is_circle()) || (!b.is_polygon() && !b.is_circle())) throw NotImplementedError();
     NfpKey key{geometry_signature(a), round6(a.rotation()), round6(a.infl()),
-               geometry_signature(b), round6(b.rotation()), round6(b.infl())};
+               geometry_signature(b), round6(b.rotation()), round6(b.infl()), exact && (a.is_circle() || b.is_circle())};
     NfpCache::Shard& sh = cache().shard(key);
     {
         std::lock_guard<std::mutex> lock(sh.mu);
         auto it = sh.map.find(key);
         if (it != sh.map.end()) return it->second;
     }
-    auto nfp = std::make_shared<const Contour>(compute_nfp0(a, b));
+    auto nfp = std::make_shared<const Contour>(compute_nfp0(a, b, key.exact));
     std::lock_guard<std::mutex> lock(sh.mu);
     auto ins = sh.map.emplace(key, nfp);  // an entry stored meanwhile by another thread wins
     return ins.first->second;

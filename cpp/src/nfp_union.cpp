@@ -82,6 +82,21 @@ std::vector<Contour> merge_nfps(const std::vector<Contour>& nfps) {
     return unite_paths(paths, UnionInput::Checked);
 }
 
+std::vector<Contour> free_part(const std::vector<Contour>& region, const ClipperLib::Paths& obstacles, double shrink) {
+    ClipperLib::Clipper clipper;
+    for (const Contour& c : region) clipper.AddPath(to_path(c), ClipperLib::ptSubject, true);
+    if (!obstacles.empty()) clipper.AddPaths(obstacles, ClipperLib::ptClip, true);
+    ClipperLib::Paths free;
+    clipper.Execute(ClipperLib::ctDifference, free, ClipperLib::pftNonZero, ClipperLib::pftNegative);
+    ClipperLib::ClipperOffset offset;
+    offset.AddPaths(free, ClipperLib::jtMiter, ClipperLib::etClosedPolygon);
+    ClipperLib::PolyTree tree;
+    offset.Execute(tree, -shrink);
+    std::vector<Contour> out;
+    collect(tree, out);
+    return out;
+}
+
 ClipperLib::Path world_path(const Contour& local, double ax, double ay) {
     ClipperLib::Path path;
     path.reserve(local.size());

@@ -291,10 +291,10 @@ void obstacle_candidates(const Contour& item, const BBox& item_box, const Geo& o
 
 }  // namespace
 
-Contour as_polygon(const Shape& shape) {
+Contour as_polygon(const Shape& shape, bool exact) {
     if (shape.is_circle()) {
         CircleGeom g = static_cast<const Circle&>(shape).transformed();
-        return circle_to_polygon(g.center, g.radius, 64);
+        return circle_outline(g.center, g.radius, exact);
     }
     if (shape.is_polygon()) return static_cast<const Polygon&>(shape).transformed();
     return shape.world_contour();  // the base shape has no geometry: NotImplementedError
@@ -455,12 +455,14 @@ std::vector<Contour> BottomLeftPlacer::packed_polys() const {
     out.reserve(packed.size());
     for (const Shape* s : packed) {
         if (s == nullptr) throw ValueError("packed holds a null item");
-        out.push_back(as_polygon(*s));
+        out.push_back(as_polygon(*s, exact_clearance));
     }
     return out;
 }
 
 void BottomLeftPlacer::refresh_placed() {
+    if (placed_exact_ != exact_clearance) placed_.clear();  // every circle's contour changes
+    placed_exact_ = exact_clearance;
     placed_.resize(packed.size());
     for (std::size_t i = 0; i < packed.size(); ++i) {
         const Shape* s = packed[i];
@@ -479,7 +481,7 @@ void BottomLeftPlacer::refresh_placed() {
                 continue;
         }
         // A caller may have changed a placed item since: NaN must not reach the slide.
-        Contour poly = as_polygon(*s);
+        Contour poly = as_polygon(*s, exact_clearance);
         require_finite(poly, "placed item " + std::to_string(i) + "'s contour");
         if (!p) p = std::make_unique<Placed>();
         p->assign(std::move(poly));
@@ -531,11 +533,11 @@ bool BottomLeftPlacer::trypack(Shape& item) {
     require_finite(bin_w, "bin_w");
     require_finite(bin_h, "bin_h");
     require_finite(epsilon, "epsilon");
-    require_finite(as_polygon(item), "the item's contour");
+    require_finite(as_polygon(item, exact_clearance), "the item's contour");
     const double tx0 = item.tx(), ty0 = item.ty();
 
     set_initial_position(item);
-    Contour item_poly = as_polygon(item);
+    Contour item_poly = as_polygon(item, exact_clearance);
     if (first_non_finite(item_poly) != static_cast<std::size_t>(-1)) {
         item.set_position(tx0, ty0);
         require_finite(item_poly, "the item's contour at its start position above the bin");
@@ -565,14 +567,14 @@ bool BottomLeftPlacer::trypack(Shape& item) {
         prev.swap(item_poly);
         if (left) {
             item.translate(0.0, -mv);
-            item_poly = as_polygon(item);
+            item_poly = as_polygon(item, exact_clearance);
             require_finite(item_poly, "the item's contour after a move");
             d = free_distance(item_poly, Direction::Left);
             can_move = d > eps;
             left = false;
         } else {
             item.translate(-mv, 0.0);
-            item_poly = as_polygon(item);
+            item_poly = as_polygon(item, exact_clearance);
             require_finite(item_poly, "the item's contour after a move");
             d = free_distance(item_poly, Direction::Down);
             can_move = d > eps;

@@ -15,6 +15,7 @@
 #include "quarvo/cancel.hpp"
 #include "quarvo/candidate_search.hpp"
 #include "quarvo/errors.hpp"
+#include "quarvo/inner_fit.hpp"
 #include "quarvo/nfp.hpp"
 #include "quarvo/nfp_cache.hpp"
 #include "quarvo/nfp_union.hpp"
@@ -65,30 +66,26 @@ struct RotationJob {
     // where they were not all looked up in advance.
     mutable std::vector<std::shared_ptr<const Contour>> locals;
     StoredUnion* stored = nullptr;
+    bool exact = false;  // circles circumscribed
 
     const Contour& local(const std::vector<Shape*>& packed, std::size_t j) const {
         if (locals.size() != packed.size()) locals.resize(packed.size());
-        if (!locals[j]) locals[j] = local_nfp(*packed[j], *mover);
+        if (!locals[j]) locals[j] = local_nfp(*packed[j], *mover, exact);
         return *locals[j];
     }
     void lookup_all(const std::vector<Shape*>& packed, const Stop& stop) {
         locals.resize(packed.size());
         for (std::size_t j = 0; j < packed.size(); ++j) {
             if (j % 256 == 255) stop();
-            locals[j] = local_nfp(*packed[j], *mover);
+            locals[j] = local_nfp(*packed[j], *mover, exact);
         }
     }
 };
 
-RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, const std::vector<HoleRoom>& rooms,
-                                 const Stop& stop) {
-    const std::vector<Shape*>& packed = pl.packed;
-    Shape& mover = *job.mover;
-    const std::function<void()> stop_fn = [&stop] { stop(); };
-    auto path_of = [&](std::size_t j) { return world_path(job.local(packed, j), packed[j]->tx(), packed[j]->ty()); };
-
-    std::vector<Contour> hole_nfps;
-    std::vector<std::size_t> room_of_hole;
+// Hole candidates of the written search: the NFP of every hole of every
+// placed container, each with its room.
+void sampled_holes(const std::vector<Shape*>& packed, const Shape& mover, const Stop& stop,
+                   std::vector<Contour>& hole_nfps, std::vector<std::size_t>& room_of_hole) {
     std::size_t room_index = 0;
     for (std::size_t j = 0; j < packed.size(); ++j) {
         if (j % 256 == 255) stop();
@@ -101,6 +98,65 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
         }
         room_index += polygon_cast(o).holes().size();
     }
+}
+
+// Every usable room searched like a small bin: the boundary of the free part
+// of the mover's inner-fit region, the region less the NFPs of the items in
+// or across the room (its container and the containers around it excepted),
+// kept three grid units clear of both. A room the inner-fit function does not
+// handle offers the sampled candidates of its hole.
+void dense_holes(const std::vector<Shape*>& packed, const RotationJob& job, const std::vector<HoleRoom>& rooms,
+                 const Stop& stop, std::vector<Contour>& hole_nfps, std::vector<std::size_t>& room_of_hole,
+                 std::vector<HoleRegion>& regions) {
+    const Shape& mover = *job.mover;
+    for (std::size_t r = 0; r < rooms.size(); ++r) {
+        stop();
+        const HoleRoom& room = rooms[r];
+        if (!room.usable) continue;
+        bool handled = true;
+        const std::vector<Contour> fit = inner_fit_region(room.room, mover, &handled);
+        if (!handled) {
+            std::size_t k = 0;
+            for (std::size_t q = 0; q < r; ++q) k += rooms[q].container == room.container;
+            hole_nfps.push_back(compute_hole_nfps(*packed[room.container], mover)[k]);
+            room_of_hole.push_back(r);
+            continue;
+        }
+        if (fit.empty()) continue;
+        BBox fb = polygon_bbox(fit.front());
+        for (const Contour& f : fit) {
+            const BBox b = polygon_bbox(f);
+            fb = {std::min(fb.minx, b.minx), std::min(fb.miny, b.miny), std::max(fb.maxx, b.maxx), std::max(fb.maxy, b.maxy)};
+        }
+        ClipperLib::Paths obstacles;
+        for (std::size_t j = 0; j < packed.size(); ++j) {
+            if (j % 256 == 255) stop();
+            if (j == room.container || std::find(room.around.begin(), room.around.end(), j) != room.around.end()) continue;
+            const Contour& local = job.local(packed, j);
+            const double ax = packed[j]->tx(), ay = packed[j]->ty();
+            const BBox lb = polygon_bbox(local);
+            if (lb.minx + ax > fb.maxx || lb.maxx + ax < fb.minx || lb.miny + ay > fb.maxy || lb.maxy + ay < fb.miny)
+                continue;
+            obstacles.push_back(world_path(local, ax, ay));
+        }
+        const std::size_t slot = room_of_hole.size();
+        room_of_hole.push_back(r);
+        for (Contour& c : free_part(fit, obstacles, 3.0)) regions.push_back({slot, std::move(c)});
+    }
+}
+
+RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, const std::vector<HoleRoom>& rooms,
+                                 const Stop& stop) {
+    const std::vector<Shape*>& packed = pl.packed;
+    Shape& mover = *job.mover;
+    const std::function<void()> stop_fn = [&stop] { stop(); };
+    auto path_of = [&](std::size_t j) { return world_path(job.local(packed, j), packed[j]->tx(), packed[j]->ty()); };
+
+    std::vector<Contour> hole_nfps;
+    std::vector<std::size_t> room_of_hole;
+    std::vector<HoleRegion> regions;
+    if (pl.options.hole_fill == HoleFill::Dense) dense_holes(packed, job, rooms, stop, hole_nfps, room_of_hole, regions);
+    else sampled_holes(packed, mover, stop, hole_nfps, room_of_hole);
 
     std::vector<Contour> fresh;
     const std::vector<Contour>* merged = &fresh;
@@ -119,11 +175,13 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     }
 
     const RoomFilter filter{packed, rooms, std::move(room_of_hole), mover,
-                            [&](std::size_t j) -> const Contour& { return job.local(packed, j); }, stop_fn};
+                            [&](std::size_t j) -> const Contour& { return job.local(packed, j); }, stop_fn,
+                            pl.options.exact_clearance};
     const HoleFilter hole_filter = std::cref(filter);
+    const bool holes = !hole_nfps.empty() || !regions.empty();
     RotationResult res;
     SearchResult r = search_best_position(*merged, hole_nfps, mover, pl.bin_w, pl.bin_h, 40, 1e-6,
-                                          pl.options.placement, hole_nfps.empty() ? nullptr : &hole_filter,
+                                          pl.options.placement, holes ? &hole_filter : nullptr, &regions,
                                           pl.options.choice > 0 ? &res.passed : nullptr);
     res.found = r.found;
     res.pos = r.pos;
@@ -289,7 +347,7 @@ bool NfpPlacer::trypack_empty(Shape& item) {
 bool NfpPlacer::trypack_nonempty(Shape& item) {
     if (!item.is_polygon() && !item.is_circle()) throw NotImplementedError();
     // Hole rooms do not depend on the moving item: build them once.
-    const std::vector<HoleRoom> rooms = hole_rooms(packed);
+    const std::vector<HoleRoom> rooms = hole_rooms(packed, options.hole_fill == HoleFill::Dense);
     if (options.incremental && !stored_) stored_ = std::make_unique<StoredUnions>();
 
     const std::vector<double> rots = rotations_for(item);
@@ -305,6 +363,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
     auto prepare = [&](std::size_t i, Shape& mover, bool lookup) {
         RotationJob& job = jobs[i];
         job.mover = &mover;
+        job.exact = options.exact_clearance;
         job.can_fit = box_can_fit(mover, bin_w, bin_h, 1e-6);
         if (!job.can_fit) return;
         // The incremental mode needs only the NFPs of items placed since its

@@ -24,6 +24,7 @@ from typing import Any, List, Optional, Sequence, Tuple
 
 from Quarvo._quarvo import check as _c
 from Quarvo.geometry import Circle, Shape
+from Quarvo.geometry_handle import point_in_polygon
 
 __all__ = [
     "CIRCLE_REL_TOL",
@@ -33,6 +34,7 @@ __all__ = [
     "check_layout",
     "circle_tolerance",
     "measure_pair",
+    "nesting_depths",
     "outside_amount",
 ]
 
@@ -240,3 +242,20 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
         seen[id(it)] = it
     return CheckReport(reports, len(unplaced), float(bin_w), float(bin_h), float(distance), float(tol),
                        float(circle_rel_tol), other)
+
+
+def nesting_depths(items: Sequence[Shape]) -> List[int]:
+    """Per item of one bin, how many containers of that bin it lies in: 0 on
+    the bin floor, 1 in a hole, 2 in a hole of a container in a hole, ...
+    An item counts as in a hole when a circle's centre or a polygon's first
+    outline vertex is (a sound layout has it wholly there then); a ring's own
+    centre would lie in the holes of the rings it holds."""
+    holes = []
+    for c in items:
+        if getattr(c, "is_container", False):
+            holes.extend((c, h) for h in c.transformed_holes())
+    depths = []
+    for it in items:
+        probe = (it.tx, it.ty) if isinstance(it, Circle) else it.transformed()[0]
+        depths.append(sum(1 for c, h in holes if c is not it and point_in_polygon(probe, h)))
+    return depths

@@ -30,18 +30,29 @@ struct SearchResult {
 // reference point `p` and translation `t`.
 using HoleFilter = std::function<bool(std::size_t hole_index, Pt p, Pt t)>;
 
+// A contour of the free part of a hole's inner-fit region, sampled on its
+// boundary like the bin's contours; `hole` is the index the filter is given.
+struct HoleRegion {
+    std::size_t hole;
+    Contour contour;
+};
+
 // A candidate that passed: its score and translation.
 struct Candidate {
     double score;
     Pt pos;
 };
 
-// With `passed`, every candidate that passes is appended there in the order
-// generated, and no edge is skipped for its score.
+// Candidates in order: `steps` samples per edge of the contours, the interior
+// samples of the hole NFPs, then `steps` samples per edge of the hole regions.
+// With `passed`, every candidate that passes is appended there in that order,
+// and no edge is skipped for its score.
 SearchResult search_best_position(const std::vector<Contour>& contours, const std::vector<Contour>& hole_nfps,
                                   const Shape& item, double bin_w, double bin_h, long long steps = 40,
                                   double eps = 1e-6, Placement placement = Placement::Corner,
-                                  const HoleFilter* hole_filter = nullptr, std::vector<Candidate>* passed = nullptr);
+                                  const HoleFilter* hole_filter = nullptr,
+                                  const std::vector<HoleRegion>* hole_regions = nullptr,
+                                  std::vector<Candidate>* passed = nullptr);
 
 // A world hole of a placed container, moved inward by the container's
 // inflation: the room an item in that hole really has.
@@ -49,12 +60,21 @@ struct HoleRoom {
     std::size_t container;  // index in the bin's item list
     Contour room;
     bool usable;
+    // With `nesting`: the containers in one of whose usable rooms this room's
+    // container lies wholly; an item in this room lies in theirs as well.
+    std::vector<std::size_t> around;
 };
 // The rooms of every hole of every placed container, in placement and hole order.
-std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed);
+std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting = false);
+
+// Whether `item` at translation t lies wholly in `room`; a circle as its
+// inscribed 64-gon, or with `exact` as the true circle.
+bool lies_in_room(const Shape& item, Pt t, const Contour& room, bool exact, const std::function<void()>& stop);
 
 // The sound hole filter: a candidate inside a hole NFP is taken only when the
-// item really lies in the hole's room and overlaps no other placed item.
+// item really lies in the hole's room and overlaps no other placed item. A
+// placed container is no obstacle when the item lies wholly in one of its
+// rooms, so containers nest to any depth.
 struct RoomFilter {
     const std::vector<Shape*>& packed;
     const std::vector<HoleRoom>& rooms;
@@ -63,8 +83,11 @@ struct RoomFilter {
     // The local NFP of placed item j against the mover.
     std::function<const Contour&(std::size_t j)> local_nfp_of;
     std::function<void()> stop;
+    bool exact = false;  // circles tested as true circles
 
     bool operator()(std::size_t h, Pt p, Pt t) const;
+    // Whether the mover at translation t lies wholly in a room of placed item j.
+    bool in_a_room_of(std::size_t j, Pt t) const;
 };
 
 }  // namespace quarvo

@@ -68,7 +68,7 @@ public:
     Bin bin;
     double global_distance;
     Strategy strategy;
-    NfpOptions nfp;  // handed to every NFP placer
+    NfpOptions nfp;  // handed to every NFP placer; its exact_clearance to bottom-left placers too
     SearchOptions search;
     PackProgress* progress = nullptr;  // optional, not owned
     // The height a strip's placer works with during do_pack: room for every

@@ -41,6 +41,9 @@ BBox polygon_bbox(const Contour& pts);                 // ValueError when empty
 Pt polygon_centroid(const Contour& pts);               // ZeroDivisionError when empty
 bool is_convex(const Contour& poly);
 Contour circle_to_polygon(Pt center, double radius, long long n = 64);  // IndexError when n <= 0
+// The 64-gon a placer takes for a circle: inscribed in it, or with `exact`
+// circumscribed about it (radius r / cos(pi/64)), so that it holds the circle.
+Contour circle_outline(Pt center, double radius, bool exact);
 
 // Extremum key of a y value: y / EXTREMA_TOL rounded half to even, as an
 // integral double. ValueError for NaN, OverflowError for infinities.

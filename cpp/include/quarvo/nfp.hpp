@@ -30,7 +30,8 @@ bool convex_outline(const Shape& s);
 void require_convex_outline(const Shape& s);
 
 // Local NFP of (a, b): a at zero translation, b at its rotation and inflation.
-Contour compute_nfp0(const Shape& a, const Shape& b);
+// A circle takes part as its circle_outline (`exact`: the circumscribed one).
+Contour compute_nfp0(const Shape& a, const Shape& b, bool exact = false);
 // One NFP per hole of a placed container, in world coordinates: the positions
 // of b's reference point inside the hole.
 std::vector<Contour> compute_hole_nfps(const Shape& a, const Shape& b);

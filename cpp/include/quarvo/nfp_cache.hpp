@@ -23,8 +23,9 @@ const Signature& signature_of(int id);
 std::size_t nfp_cache_size();
 
 // Local NFP of (a, b): in a's frame, a's translation taken as zero. Served
-// from the cache; the stored contour is shared and never modified.
-std::shared_ptr<const Contour> local_nfp(Shape& a, Shape& b);
+// from the cache; the stored contour is shared and never modified. `exact`:
+// circles as circumscribed 64-gons (a key of its own where a circle takes part).
+std::shared_ptr<const Contour> local_nfp(Shape& a, Shape& b, bool exact = false);
 // World NFP: the local NFP moved by a's translation.
 Contour compute_nfp(Shape& a, Shape& b);
 

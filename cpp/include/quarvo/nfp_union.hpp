@@ -25,6 +25,13 @@ std::vector<Contour> unite_paths(const ClipperLib::Paths& paths, UnionInput inpu
 // The same for contours given in coordinates.
 std::vector<Contour> merge_nfps(const std::vector<Contour>& nfps);
 
+// The part of `region` (closed contours filled by non-zero winding) that no path of
+// `obstacles` covers (negative fill rule, as for the union), shrunk by
+// `shrink` grid units so that its boundary keeps clear of the region's and
+// the obstacles' boundaries whatever the rounding to the grid: its boundary
+// contours, closed.
+std::vector<Contour> free_part(const std::vector<Contour>& region, const ClipperLib::Paths& obstacles, double shrink);
+
 // A local contour moved by (ax, ay) and snapped to the grid.
 ClipperLib::Path world_path(const Contour& local, double ax, double ay);
 

@@ -19,8 +19,8 @@ constexpr double MIN_PROGRESS = 1e-6;
 
 enum class Direction { Left, Down };
 
-// World contour of an item; a circle as its clockwise 64-gon.
-Contour as_polygon(const Shape& shape);
+// World contour of an item; a circle as its clockwise 64-gon (see circle_outline).
+Contour as_polygon(const Shape& shape, bool exact = false);
 
 // Sweep polygon of a closed clockwise contour as entries of the contour: a
 // vertex of `pts`, or the point of the wall or floor level with a vertex.
@@ -65,6 +65,8 @@ public:
     double bin_w;
     double bin_h;
     double epsilon;
+    // Circles as the 64-gon circumscribed about them, so that no gap falls below the distance.
+    bool exact_clearance = false;
 
     struct Placed;  // cached geometry of one placed item
 
@@ -77,6 +79,7 @@ private:
     bool overlaps_placed(const Contour& poly) const;
 
     std::vector<std::unique_ptr<Placed>> placed_;
+    bool placed_exact_ = false;  // the circle contours placed_ holds
 };
 
 }  // namespace quarvo

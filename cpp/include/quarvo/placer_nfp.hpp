@@ -13,6 +13,15 @@ namespace quarvo {
 // 0, pi/2, pi, 3*pi/2.
 std::vector<double> default_rotations();
 
+// How the holes of placed containers are searched.
+enum class HoleFill {
+    // A hole offers the centroid of its NFP and the points of a 4 x 4 grid on it.
+    Sampled,
+    // A hole is searched like a small bin: samples on the boundary of the free
+    // part of the item's inner-fit region in the hole's room.
+    Dense,
+};
+
 // How NFP placers search. FirstFit hands its options to every NFP placer it opens.
 struct NfpOptions {
     // Angles in radians tried for polygons, in this order; on equal scores the
@@ -29,6 +38,10 @@ struct NfpOptions {
     // Rotations evaluated side by side on up to this many threads (1: in
     // turn). The result equals the sequential one exactly.
     int threads = 1;
+    HoleFill hole_fill = HoleFill::Sampled;
+    // Circles take part as the 64-gon circumscribed about them instead of the
+    // inscribed one, so that no gap falls below the distance.
+    bool exact_clearance = false;
     // Which site an item placed into a non-empty bin takes: 0, the best
     // candidate; k > 0, the k-th next of the candidates in score order (ties:
     // the earlier rotation) that lie at least half the item's smaller box side

@@ -6,6 +6,7 @@
 #include "quarvo/check.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
+#include "quarvo/inner_fit.hpp"
 #include "quarvo/kernel.hpp"
 #include "quarvo/nfp.hpp"
 #include "quarvo/nfp_cache.hpp"

@@ -1,0 +1,356 @@
+"""The command-line job: its schema, reading and checking, and the library items built from it.
+
+A job that cannot be packed as written raises ``JobError`` with a one-line
+message naming the field (``items[k].radius``: k is the item's index in the
+job, whatever its quantity).
+"""
+import json
+import math
+from dataclasses import dataclass, field
+from typing import Callable, NamedTuple
+
+from Quarvo.geometry_handle import point_in_polygon, polygon_area, segments_intersect
+
+# More copies than this is almost surely a typo in a quantity, and would only
+# keep the packer busy for hours.
+MAX_ITEMS = 100_000
+# Largest length or angle magnitude the engine takes: the polygon union works
+# on a 1e-6 integer grid that must fit in 62 bits.
+MAX_VALUE = 1e12
+
+BUNDLED_NAME = "pipes.json"
+DEFAULT_ROTATIONS_DEG = (0.0, 90.0, 180.0, 270.0)
+
+
+class JobError(Exception):
+    """A job that cannot be packed as written; the message is one line."""
+
+
+def fmt(x):
+    """A length or ratio for people: ten significant digits, three below 0.01."""
+    return f"{x:.10g}" if abs(x) >= 0.01 or x == 0 else f"{x:.3g}"
+
+
+def _show(v, limit=40):
+    text = json.dumps(v, ensure_ascii=False) if not isinstance(v, float) or math.isfinite(v) else repr(v)
+    return text if len(text) <= limit else text[: limit - 3] + "..."
+
+
+def _number(v, where, *, positive=False, non_negative=False, bounded=True):
+    if not isinstance(v, (int, float)) or isinstance(v, bool):
+        raise JobError(f"{where}: must be a number, got {_show(v)}")
+    try:
+        x = float(v)
+    except OverflowError:
+        raise JobError(f"{where}: number too large: {_show(v)}") from None
+    if not math.isfinite(x):
+        raise JobError(f"{where}: must be a finite number, got {_show(v)}")
+    if positive and not x > 0.0:
+        raise JobError(f"{where}: must be a positive number, got {_show(v)}")
+    if non_negative and x < 0.0:
+        raise JobError(f"{where}: must not be negative, got {_show(v)}")
+    if bounded and abs(x) > MAX_VALUE:
+        raise JobError(f"{where}: {_show(v)} is beyond the engine's range (at most 1e12 in magnitude)")
+    return x
+
+
+def _flag(v, where):
+    if not isinstance(v, bool):
+        raise JobError(f"{where}: must be true or false, got {_show(v)}")
+    return v
+
+
+def _count(v, where):
+    if not isinstance(v, int) or isinstance(v, bool) or v < 1:
+        raise JobError(f"{where}: must be a whole number of at least 1, got {_show(v)}")
+    return v
+
+
+def _one_of(*choices):
+    def read(v, where):
+        if not isinstance(v, str) or v not in choices:
+            listed = " or ".join(f'"{c}"' for c in choices)
+            raise JobError(f"{where}: unknown value {_show(v)} (expected {listed})")
+        return v
+    return read
+
+
+def _text(v, where):
+    if not isinstance(v, str):
+        raise JobError(f"{where}: must be a text, got {_show(v)}")
+    return v
+
+
+class Option(NamedTuple):
+    read: Callable  # (value, field name) -> the checked value
+    example: str  # a value as --help shows it
+    help: str
+    default: object = None  # the command line's default; None leaves the engine's own
+
+
+# Engine options: each is passed to ``FirstFit`` as the keyword of its name
+# when the job gives it or the option has a default here. A new engine option
+# is one line in this table.
+OPTIONS = {
+    "incremental": Option(_flag, "false", "nfp only: extend one union per item kind instead\n"
+                                          "of uniting every no-fit polygon afresh (much faster\n"
+                                          "on large jobs; positions may differ by about 1e-6)"),
+    "threads": Option(_count, "2", "nfp only: threads trying the rotations side by side\n"
+                                   "(default one per core; same layout for any count)"),
+}
+
+_TOP_FIELDS = ("name", "description", "unit", "bin", "distance", "strategy", "placement", "rotations",
+               "rotation_unit", "items") + tuple(OPTIONS)
+_BIN_FIELDS = ("width", "height")
+_COMMON_ITEM_FIELDS = ("id", "type", "quantity", "weight", "margin", "inflation", "description")
+_ITEM_FIELDS = {"circle": _COMMON_ITEM_FIELDS + ("radius",),
+                "polygon": _COMMON_ITEM_FIELDS + ("outer", "holes")}
+
+
+# ---------------------------------------------------------------- job model
+
+
+@dataclass
+class ItemDef:
+    index: int  # position in the job's item list
+    id: object
+    kind: str  # "circle" or "polygon"
+    quantity: int = 1
+    weight: float = 0.0
+    margin: float = 0.0
+    inflation: float = 0.0
+    radius: float = 0.0
+    outer: list = field(default_factory=list)
+    holes: list = field(default_factory=list)
+
+
+@dataclass
+class Job:
+    source: str
+    name: str
+    bin_w: float
+    bin_h: float
+    distance: float
+    strategy: str
+    placement: str
+    rotations: list  # radians, or None for the placer's default
+    rotation_unit: str
+    rotations_given: list  # as written in the job, for reporting rotations back
+    items: list
+    options: dict = field(default_factory=dict)  # FirstFit keywords from OPTIONS
+    unit: str = ""
+
+    @property
+    def total(self):
+        return sum(s.quantity for s in self.items)
+
+
+def _choice(obj, key, where, choices, default):
+    return _one_of(*choices)(obj[key], where) if key in obj else default
+
+
+def _check_fields(obj, where, allowed):
+    for key in obj:
+        if key not in allowed:
+            raise JobError(f"{where}: unknown field {_show(key)}")
+
+
+def _contour(v, where):
+    if not isinstance(v, list):
+        raise JobError(f"{where}: must be a list of [x, y] points")
+    pts = []
+    for k, p in enumerate(v):
+        if not isinstance(p, list) or len(p) != 2:
+            raise JobError(f"{where}[{k}]: a point must be [x, y], got {_show(p)}")
+        pts.append((_number(p[0], f"{where}[{k}][0]"), _number(p[1], f"{where}[{k}][1]")))
+    distinct = pts[:-1] if len(pts) > 1 and pts[0] == pts[-1] else pts
+    if len(set(distinct)) < 3:
+        raise JobError(f"{where}: a polygon needs at least three distinct points, got {len(set(distinct))}")
+    closed = distinct + [distinct[0]]
+    if abs(polygon_area(closed)) <= 1e-12:
+        raise JobError(f"{where}: the points enclose no area")
+    return closed
+
+
+def _boundaries_meet(ring, outer):
+    """Whether any edge of ring touches or crosses an edge of outer.
+
+    Outer edges are bucketed on a grid of about sqrt(n) x sqrt(n) cells, so
+    contours of many thousand points are checked in near-linear time.
+    """
+    xs = [p[0] for p in outer]
+    ys = [p[1] for p in outer]
+    x0, y0 = min(xs), min(ys)
+    cells = max(1, int(math.sqrt(len(outer))))
+    cw = (max(xs) - x0) / cells or 1.0
+    ch = (max(ys) - y0) / cells or 1.0
+    pad = 1e-9
+
+    def span(a, b):
+        def index(v, lo, size):
+            return min(cells - 1, max(0, int((v - lo) / size)))
+
+        return (range(index(min(a[0], b[0]) - pad, x0, cw), index(max(a[0], b[0]) + pad, x0, cw) + 1),
+                range(index(min(a[1], b[1]) - pad, y0, ch), index(max(a[1], b[1]) + pad, y0, ch) + 1))
+
+    grid = {}
+    edges = list(zip(outer, outer[1:]))
+    for k, (c, d) in enumerate(edges):
+        cols, rows = span(c, d)
+        for i in cols:
+            for j in rows:
+                grid.setdefault((i, j), []).append(k)
+    for a, b in zip(ring, ring[1:]):
+        cols, rows = span(a, b)
+        near = {k for i in cols for j in rows for k in grid.get((i, j), ())}
+        if any(segments_intersect(a, b, *edges[k]) for k in near):
+            return True
+    return False
+
+
+def _check_hole(hole, outer, where):
+    if _boundaries_meet(hole, outer):
+        raise JobError(f"{where}: crosses or touches its outer contour")
+    # The boundaries are apart, so one vertex tells whether the whole hole is inside.
+    if not point_in_polygon(hole[0], outer):
+        raise JobError(f"{where}: lies outside its outer contour (point {_show(list(hole[0]))})")
+
+
+def _item(raw, i):
+    where = f"items[{i}]"
+    if not isinstance(raw, dict):
+        raise JobError(f"{where}: must be an object, got {_show(raw)}")
+    if "type" not in raw:
+        raise JobError(f'{where}.type: missing (expected "circle" or "polygon")')
+    kind = _choice(raw, "type", f"{where}.type", ("circle", "polygon"), None)
+    _check_fields(raw, where, _ITEM_FIELDS[kind])
+    item_id = raw.get("id", i)
+    if not (isinstance(item_id, str) or (isinstance(item_id, int) and not isinstance(item_id, bool))):
+        raise JobError(f"{where}.id: must be a text or an integer, got {_show(item_id)}")
+    idef = ItemDef(index=i, id=item_id, kind=kind)
+    if "quantity" in raw:
+        idef.quantity = _count(raw["quantity"], f"{where}.quantity")
+    if "weight" in raw:
+        idef.weight = _number(raw["weight"], f"{where}.weight", bounded=False)
+    if "margin" in raw:
+        idef.margin = _number(raw["margin"], f"{where}.margin", non_negative=True)
+    if "inflation" in raw:
+        idef.inflation = _number(raw["inflation"], f"{where}.inflation", non_negative=True)
+    if kind == "circle":
+        if "radius" not in raw:
+            raise JobError(f"{where}.radius: missing")
+        idef.radius = _number(raw["radius"], f"{where}.radius", positive=True)
+    else:
+        if "outer" not in raw:
+            raise JobError(f"{where}.outer: missing")
+        idef.outer = _contour(raw["outer"], f"{where}.outer")
+        holes = raw.get("holes", [])
+        if not isinstance(holes, list):
+            raise JobError(f"{where}.holes: must be a list of contours")
+        for k, h in enumerate(holes):
+            hole = _contour(h, f"{where}.holes[{k}]")
+            _check_hole(hole, idef.outer, f"{where}.holes[{k}]")
+            idef.holes.append(hole)
+    return idef
+
+
+def _refuse_lone_surrogates(raw):
+    """Texts must be writable as UTF-8: JSON's \\ud800 escapes can decode to half a character."""
+    stack = [(raw, "job")]
+    while stack:
+        value, where = stack.pop()
+        if isinstance(value, dict):
+            for key, v in value.items():
+                stack.append((key, where))
+                stack.append((v, f"{where}.{key}" if where != "job" else key))
+        elif isinstance(value, list):
+            stack.extend((v, f"{where}[{k}]") for k, v in enumerate(value))
+        elif isinstance(value, str):
+            try:
+                value.encode("utf-8")
+            except UnicodeEncodeError as exc:
+                raise JobError(f"{where}: text holds a lone surrogate {value[exc.start]!r}") from None
+
+
+def parse_job(raw, source="job"):
+    """Check a decoded job document and return a ``Job``; raises ``JobError``."""
+    if not isinstance(raw, dict):
+        raise JobError(f"job: must be a JSON object, got {_show(raw)}")
+    _refuse_lone_surrogates(raw)
+    _check_fields(raw, "job", _TOP_FIELDS)
+    if "bin" not in raw:
+        raise JobError('bin: missing (expected {"width": ..., "height": ...})')
+    b = raw["bin"]
+    if not isinstance(b, dict):
+        raise JobError(f'bin: must be an object {{"width": ..., "height": ...}}, got {_show(b)}')
+    _check_fields(b, "bin", _BIN_FIELDS)
+    for key in _BIN_FIELDS:
+        if key not in b:
+            raise JobError(f"bin.{key}: missing")
+    bin_w = _number(b["width"], "bin.width", positive=True)
+    bin_h = _number(b["height"], "bin.height", positive=True)
+    distance = _number(raw.get("distance", 0.0), "distance", non_negative=True)
+    strategy = _choice(raw, "strategy", "strategy", ("nfp", "bl"), "nfp")
+    placement = _choice(raw, "placement", "placement", ("corner", "center"), "corner")
+    if strategy == "bl" and placement == "center":
+        raise JobError('placement: "center" needs strategy "nfp" (bottom-left always packs from the corner)')
+    rotation_unit = _choice(raw, "rotation_unit", "rotation_unit", ("degrees", "radians"), "degrees")
+    rotations = None
+    given = None
+    if "rotations" in raw:
+        r = raw["rotations"]
+        if not isinstance(r, list) or not r:
+            raise JobError(f"rotations: must be a non-empty list of angles, got {_show(r)}")
+        given = [_number(a, f"rotations[{k}]") for k, a in enumerate(r)]
+        rotations = [math.radians(a) for a in given] if rotation_unit == "degrees" else list(given)
+    options = {key: opt.read(raw[key], key) if key in raw else opt.default for key, opt in OPTIONS.items()
+               if key in raw or opt.default is not None}
+    name = _text(raw.get("name", ""), "name")
+    unit = _text(raw.get("unit", ""), "unit")
+    if "items" not in raw:
+        raise JobError("items: missing (expected a list of items)")
+    if not isinstance(raw["items"], list):
+        raise JobError(f"items: must be a list, got {_show(raw['items'])}")
+    items = [_item(it, i) for i, it in enumerate(raw["items"])]
+    job = Job(source=source, name=name, bin_w=bin_w, bin_h=bin_h, distance=distance, strategy=strategy,
+              placement=placement, rotations=rotations, rotation_unit=rotation_unit, rotations_given=given,
+              items=items, options=options, unit=unit)
+    if job.total > MAX_ITEMS:
+        raise JobError(f"items: {job.total} items in all (quantities included), more than {MAX_ITEMS}")
+    return job
+
+
+def bundled_job_text():
+    """The text of the bundled example job (a steel pipe bundle)."""
+    from importlib import resources
+
+    return resources.files("Quarvo").joinpath("data", BUNDLED_NAME).read_text(encoding="utf-8")
+
+
+def decode_job(text, source):
+    """Decode a job's JSON text and check it; raises ``JobError``."""
+    try:
+        raw = json.loads(text)
+    except json.JSONDecodeError as exc:
+        raise JobError(f"{source}: not valid JSON: {exc.msg} (line {exc.lineno}, column {exc.colno})") from None
+    except RecursionError:
+        raise JobError(f"{source}: not valid JSON: nested too deeply") from None
+    except ValueError:  # an integer of more digits than Python converts
+        raise JobError(f"{source}: not valid JSON: a number with too many digits") from None
+    return parse_job(raw, source)
+
+
+def load_job(path):
+    """Read and check a job file (or the bundled example when path is None)."""
+    if path is None:
+        return decode_job(bundled_job_text(), f"bundled example {BUNDLED_NAME}")
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as exc:
+        raise JobError(f"{path}: cannot read the job file: {exc.strerror or exc}") from None
+    try:
+        text = data.decode("utf-8-sig")
+    except UnicodeDecodeError:
+        raise JobError(f"{path}: not a JSON file (not UTF-8 text)") from None
+    return decode_job(text, path)
