@@ -2,6 +2,7 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 
+#include <limits>
 #include <memory>
 #include <unordered_map>
 
@@ -28,8 +29,36 @@ struct PyFirstFit {
     int threads = 1;
     q::HoleFill hole_fill = q::HoleFill::Sampled;
     bool exact_clearance = false;
+    nb::object time_limit, iterations, seed;
+    double used_length = 0.0;  // of the last bin of the last do_pack
     std::shared_ptr<q::PackProgress> progress = std::make_shared<q::PackProgress>();
 };
+
+q::SearchOptions search_options(const PyFirstFit& ff) {
+    q::SearchOptions o;
+    if (!ff.time_limit.is_none()) {
+        o.time_limit = to_double(ff.time_limit, "time_limit");
+        if (!(o.time_limit >= 0.0 && o.time_limit <= 1e12))
+            throw q::ValueError("time_limit must be a number of seconds of at least 0, not " +
+                                nb::cast<std::string>(nb::repr(ff.time_limit)));
+    }
+    if (!ff.iterations.is_none()) {
+        if (!PyLong_Check(ff.iterations.ptr()) || PyBool_Check(ff.iterations.ptr()))
+            throw q::TypeError("iterations must be an int, not " + nb::cast<std::string>(nb::repr(ff.iterations)));
+        int overflow = 0;
+        long long n = PyLong_AsLongLongAndOverflow(ff.iterations.ptr(), &overflow);
+        if (overflow > 0) n = std::numeric_limits<long long>::max();
+        if (overflow < 0 || n < 0)
+            throw q::ValueError("iterations must be at least 0, not " + nb::cast<std::string>(nb::repr(ff.iterations)));
+        o.iterations = n;
+    }
+    if (!PyLong_Check(ff.seed.ptr()) || PyBool_Check(ff.seed.ptr()))
+        throw q::TypeError("seed must be an int, not " + nb::cast<std::string>(nb::repr(ff.seed)));
+    // Any int: its low 64 bits seed the search.
+    o.seed = PyLong_AsUnsignedLongLongMask(ff.seed.ptr());
+    if (PyErr_Occurred()) throw nb::python_error();
+    return o;
+}
 
 nb::tuple do_pack(PyFirstFit& ff) {
     // A tuple of our own keeps every item alive while the engine runs
@@ -48,7 +77,11 @@ nb::tuple do_pack(PyFirstFit& ff) {
         items.push_back(s);
         host.emplace(s, o);
     }
-    q::Bin bin{to_double(nb::getattr(ff.bin, "width"), "bin.width"), to_double(nb::getattr(ff.bin, "height"), "bin.height")};
+    // A bin without a height is a strip.
+    nb::object height = nb::getattr(ff.bin, "height");
+    q::Bin bin{to_double(nb::getattr(ff.bin, "width"), "bin.width"),
+               height.is_none() ? std::numeric_limits<double>::infinity() : to_double(height, "bin.height")};
+    q::SearchOptions search = search_options(ff);
     q::NfpOptions nfp;
     if (!ff.rotations.is_none()) nfp.rotations = to_doubles(ff.rotations, "expected a sequence of numbers", "rotation");
     q::Strategy strategy = is_text(ff.strategy, "bl") ? q::Strategy::BottomLeft : q::Strategy::Nfp;
@@ -58,6 +91,7 @@ nb::tuple do_pack(PyFirstFit& ff) {
     nfp.hole_fill = ff.hole_fill;
     nfp.exact_clearance = ff.exact_clearance;
     q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), strategy, std::move(nfp));
+    engine.search = search;
     engine.progress = ff.progress.get();
     std::shared_ptr<q::PackProgress> keep = ff.progress;
     q::PackResult r;
@@ -65,6 +99,9 @@ nb::tuple do_pack(PyFirstFit& ff) {
         nb::gil_scoped_release release;
         r = engine.do_pack();
     }
+    // Ctrl-C ended the search, which keeps the best layout: not an error.
+    if (r.search_stopped) PyErr_Clear();
+    ff.used_length = r.bins.empty() ? 0.0 : q::used_length(r.bins.back());
     nb::list bins, unplaced;
     for (const auto& b : r.bins) {
         nb::list l;
@@ -78,11 +115,22 @@ nb::tuple do_pack(PyFirstFit& ff) {
 }  // namespace
 
 void bind_first_fit(nb::module_& m) {
+    m.def("used_length", [](nb::handle items) {
+        nb::object seq = as_sequence(items, "items must be a sequence of items");
+        std::vector<q::Shape*> shapes;
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.ptr()); ++i)
+            shapes.push_back(to_shape(PySequence_Fast_GET_ITEM(seq.ptr(), i)));
+        return q::used_length(shapes);
+    }, "items"_a, "Largest y of the items' world contours (0.0 for none): the length of a strip they use.");
     nb::class_<PyFirstFit>(m, "FirstFit", nb::dynamic_attr(),
-                           "Packs items into as many bins as needed, heaviest first, first fit.")
+                           "Packs items into as many bins as needed, heaviest first, first fit.\n\n"
+                           "A bin whose height is None is a strip: one bin with an open height. With time_limit\n"
+                           "(seconds) or iterations, do_pack improves the greedy layout by a local search over\n"
+                           "the order (within equal weights only) and the angles, and returns the best layout\n"
+                           "found; seed fixes its random choices. used_length: the last bin's used length.")
         .def("__init__", [](PyFirstFit* self, nb::handle items, nb::handle bin, nb::handle global_distance,
                             nb::handle rotations, nb::handle strategy, nb::handle placement, bool incremental,
-                            nb::handle threads, nb::handle hole_fill, bool exact_clearance) {
+                            nb::handle threads, nb::handle hole_fill, bool exact_clearance, nb::handle time_limit, nb::handle iterations, nb::handle seed) {
             if (!is_text(placement, "corner") && !is_text(placement, "center"))
                 throw q::ValueError("placement 仅支持 'corner'/'center'，收到：" + nb::cast<std::string>(nb::repr(placement)));
             if (is_text(strategy, "bl") && is_text(placement, "center"))
@@ -90,10 +138,13 @@ void bind_first_fit(nb::module_& m) {
                     "BottomLeft 策略不支持 placement='center'（挤压贴角算法，无中心语义）；请使用 strategy='nfp' 或 placement='corner'");
             new (self) PyFirstFit{nb::borrow(items), nb::borrow(bin), nb::borrow(global_distance), nb::borrow(rotations),
                                   nb::borrow(strategy), nb::borrow(placement), incremental, thread_count(threads),
-                                  hole_fill_of(hole_fill), exact_clearance};
+                                  hole_fill_of(hole_fill), exact_clearance, nb::borrow(time_limit), nb::borrow(iterations),
+                                  nb::borrow(seed)};
         }, "items"_a.none(), "bin"_a.none(), "global_distance"_a.none() = 0.0, "rotations"_a.none() = nb::none(),
            "strategy"_a.none() = "nfp", "placement"_a.none() = "corner", "incremental"_a = false,
-           "threads"_a.none() = nb::none(), "hole_fill"_a.none() = "sampled", "exact_clearance"_a = false)
+           "threads"_a.none() = nb::none(), "hole_fill"_a.none() = "sampled", "exact_clearance"_a = false,
+           "time_limit"_a.none() = nb::none(), "iterations"_a.none() = nb::none(),
+           "seed"_a.none() = 0)
         .def_prop_rw("hole_fill", [](PyFirstFit& ff) { return hole_fill_name(ff.hole_fill); },
                      [](PyFirstFit& ff, nb::handle v) { ff.hole_fill = hole_fill_of(v); },
                      nb::for_setter(nb::arg("value").none()))
@@ -106,12 +157,23 @@ void bind_first_fit(nb::module_& m) {
         .def_rw("rotations", &PyFirstFit::rotations)
         .def_rw("strategy", &PyFirstFit::strategy)
         .def_rw("placement", &PyFirstFit::placement)
+        .def_rw("time_limit", &PyFirstFit::time_limit)
+        .def_rw("iterations", &PyFirstFit::iterations)
+        .def_rw("seed", &PyFirstFit::seed)
+        .def_ro("used_length", &PyFirstFit::used_length,
+                "Largest y of the items of the last bin of the last do_pack (a strip's used length).")
         .def("do_pack", &do_pack)
         .def_prop_ro("_progress", [](PyFirstFit& ff) {
             // (items processed, items placed, bins open, items in the run) of the
             // current or last do_pack; readable from another thread while it runs.
             const q::PackProgress& p = *ff.progress;
             return nb::make_tuple(p.processed.load(), p.placed.load(), p.bins.load(), p.total.load());
+        })
+        .def_prop_ro("_search_progress", [](PyFirstFit& ff) {
+            // (searching, layouts evaluated, bins of the best layout, used length
+            // of its last bin); readable from another thread while it runs.
+            const q::PackProgress& p = *ff.progress;
+            return nb::make_tuple(p.searching.load(), p.evaluated.load(), p.best_bins.load(), p.best_length.load());
         })
         .def("_make_placer", [](PyFirstFit& ff) -> nb::object {
             nb::object width = nb::getattr(ff.bin, "width"), height = nb::getattr(ff.bin, "height");

@@ -140,7 +140,7 @@ struct Scorer {
 SearchResult search_best_position(const std::vector<Contour>& contours, const std::vector<Contour>& hole_nfps,
                                   const Shape& item, double bin_w, double bin_h, long long steps, double eps,
                                   Placement placement, const HoleFilter* hole_filter,
-                                  const std::vector<HoleRegion>* hole_regions) {
+                                  const std::vector<HoleRegion>* hole_regions, std::vector<Candidate>* passed) {
     Pt ref = item.is_polygon() ? top_right(polygon_cast(item).rotated_contour()) : item.reference_point_local();
     Scorer sc{rotated_bbox(item), ref, bin_w, bin_h, eps,
               placement == Placement::Center, 0.0, 0.0};
@@ -158,13 +158,16 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
         const std::size_t n = poly.size() - 1;
         for (std::size_t i = 0; i < n; ++i) {
             const Pt a = poly[i], b = poly[i + 1];
-            if (sc.edge_cannot_beat(a, b, best.score)) continue;
+            if (sc.edge_cannot_beat(a, b, passed ? kInf : best.score)) continue;
             const double dx = b.x - a.x, dy = b.y - a.y;
             for (long long k = 0; k < steps; ++k) {
                 if ((++seen & 0xFFFF) == 0) check_cancel();
                 double tt = static_cast<double>(k) / ds;
                 Pt p{a.x + dx * tt, a.y + dy * tt};
-                if (sc.score(p, t, s) && s < best.score && (!hole || !hole_filter || (*hole_filter)(*hole, p, t))) {
+                if (!sc.score(p, t, s) || (!passed && !(s < best.score))) continue;
+                if (hole && hole_filter && !(*hole_filter)(*hole, p, t)) continue;
+                if (passed) passed->push_back({s, t});
+                if (s < best.score) {
                     best.score = s;
                     best.pos = t;
                     best.found = true;
@@ -175,7 +178,10 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
     for (const Contour& poly : contours) sample_edges(poly, nullptr);
     for (std::size_t h = 0; h < hole_nfps.size(); ++h) {
         for (const Pt& p : sample_hole_interior(hole_nfps[h])) {
-            if (sc.score(p, t, s) && s < best.score && (!hole_filter || (*hole_filter)(h, p, t))) {
+            if (!sc.score(p, t, s) || (!passed && !(s < best.score))) continue;
+            if (hole_filter && !(*hole_filter)(h, p, t)) continue;
+            if (passed) passed->push_back({s, t});
+            if (s < best.score) {
                 best.score = s;
                 best.pos = t;
                 best.found = true;

@@ -4,11 +4,13 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 
 #include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/placer_bl.hpp"
+#include "quarvo/search.hpp"
 
 namespace quarvo {
 
@@ -25,13 +27,66 @@ struct Deflate {
 FirstFit::FirstFit(std::vector<Shape*> items, Bin bin, double global_distance, Strategy strategy, NfpOptions nfp)
     : items(std::move(items)), bin(bin), global_distance(global_distance), strategy(strategy), nfp(std::move(nfp)) {}
 
+bool FirstFit::strip() const { return bin.height == std::numeric_limits<double>::infinity(); }
+
 std::unique_ptr<Placer> FirstFit::make_placer() const {
+    const double h = strip() ? working_height : bin.height;
     if (strategy == Strategy::BottomLeft) {
-        auto bl = std::make_unique<BottomLeftPlacer>(bin.width, bin.height);
+        auto bl = std::make_unique<BottomLeftPlacer>(bin.width, h);
         bl->exact_clearance = nfp.exact_clearance;
         return bl;
     }
-    return std::make_unique<NfpPlacer>(bin.width, bin.height, nfp);
+    return std::make_unique<NfpPlacer>(bin.width, h, nfp);
+}
+
+namespace {
+
+// Puts the item, at its present angle, on top of everything in the placer.
+void stack_on_top(Placer& p, Shape& item) {
+    double top = 0.0;
+    for (const Shape* s : p.packed) top = std::max(top, s->bounding_box().maxy);
+    const BBox b = item.bounding_box();
+    item.translate(-b.minx, top - b.miny);
+    p.packed.push_back(&item);
+}
+
+}  // namespace
+
+long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item,
+                     const std::vector<double>* rotations, int choice) const {
+    auto attempt = [&](Placer& p) {
+        if (strategy == Strategy::Nfp) {
+            NfpOptions& o = static_cast<NfpPlacer&>(p).options;
+            o.rotations = rotations ? *rotations : nfp.rotations;
+            o.choice = choice;
+        }
+        return p.trypack(item);
+    };
+    for (std::size_t b = 0; b < open.size(); ++b) {
+        check_cancel();
+        if (attempt(*open[b])) return static_cast<long>(b);
+    }
+    check_cancel();
+    std::unique_ptr<Placer> fresh = make_placer();
+    if (attempt(*fresh)) {
+        if (strip() && !open.empty()) {
+            // The strip has room for the item, but its candidates missed it
+            // (a gap narrower than their spacing): the item goes on top of
+            // everything, at the angle an empty strip gives it.
+            stack_on_top(*open[0], item);
+            return 0;
+        }
+        open.push_back(std::move(fresh));
+        return static_cast<long>(open.size() - 1);
+    }
+    return -1;
+}
+
+double used_length(const std::vector<Shape*>& items) {
+    double top = 0.0;
+    for (const Shape* s : items)
+        for (const Pt& p : s->world_contour()) top = std::max(top, p.y);
+    return top;
 }
 
 PackResult FirstFit::do_pack() {
@@ -42,7 +97,11 @@ PackResult FirstFit::do_pack() {
     std::vector<Keyed> order;
     order.reserve(items.size());
     // Everything is checked before anything is changed, so bad input leaves the items untouched.
-    require_sound_bin(bin.width, bin.height);
+    require_sound_bin(bin.width, strip() ? 0.0 : bin.height);
+    if (strip() && strategy == Strategy::Nfp && nfp.placement == Placement::Center)
+        throw ValueError("placement='center' has no meaning on a strip (a bin without a height): use placement='corner'");
+    if (search.time_limit >= 0.0 && !(search.time_limit <= MAX_COORDINATE))
+        throw ValueError("time_limit is not a finite number of seconds");
     if (!std::isfinite(global_distance) || std::fabs(global_distance) > MAX_COORDINATE) {
         char buf[40];
         std::snprintf(buf, sizeof buf, "%.17g", global_distance);
@@ -68,6 +127,16 @@ PackResult FirstFit::do_pack() {
         return x.weight > y.weight || (x.weight == y.weight && x.area > y.area);
     });
 
+    if (strip()) {
+        // Room for every item stacked on top of each other, whatever its angle.
+        double h = 1.0;
+        for (Shape* s : items) {
+            const BBox b = s->bounding_box();
+            h += std::hypot(b.maxx - b.minx, b.maxy - b.miny);
+        }
+        working_height = std::min(h, MAX_COORDINATE);
+    }
+
     std::vector<std::unique_ptr<Placer>> open;
     PackResult result;
     if (progress) {
@@ -75,32 +144,27 @@ PackResult FirstFit::do_pack() {
         progress->placed = 0;
         progress->bins = 0;
         progress->total = order.size();
+        progress->searching = false;
+        progress->evaluated = 0;
     }
+    if (strip()) open.push_back(make_placer());
     for (const Keyed& k : order) {
         Shape& item = *k.item;
-        bool placed = false;
-        for (auto& p : open) {
-            check_cancel();
-            if (p->trypack(item)) { placed = true; break; }
-        }
-        if (!placed) {
-            check_cancel();
-            std::unique_ptr<Placer> fresh = make_placer();
-            if (fresh->trypack(item)) {
-                open.push_back(std::move(fresh));
-                placed = true;
-            } else {
-                result.unplaced.push_back(&item);
-            }
-        }
+        const bool placed = offer(open, item) >= 0;
+        if (!placed) result.unplaced.push_back(&item);
         if (progress) {
             if (placed) ++progress->placed;
             progress->bins = open.size();
             ++progress->processed;
         }
     }
-    for (auto& p : open) result.bins.push_back(p->packed);
-    return result;
+    for (auto& p : open)
+        if (!p->packed.empty()) result.bins.push_back(p->packed);
+    if (!search.active()) return result;
+    std::vector<Shape*> sequence;
+    sequence.reserve(order.size());
+    for (const Keyed& k : order) sequence.push_back(k.item);
+    return improve_layout(*this, sequence, std::move(result));
 }
 
 }  // namespace quarvo

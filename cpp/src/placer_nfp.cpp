@@ -55,6 +55,7 @@ struct RotationResult {
     bool found = false;
     Pt pos{};
     double score = kInf;
+    std::vector<Candidate> passed;  // with a site choice: every candidate that passed
 };
 
 // One rotation of the moving item and what its evaluation needs.
@@ -178,9 +179,10 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
                             pl.options.exact_clearance};
     const HoleFilter hole_filter = std::cref(filter);
     const bool holes = !hole_nfps.empty() || !regions.empty();
-    SearchResult r = search_best_position(*merged, hole_nfps, mover, pl.bin_w, pl.bin_h, 40, 1e-6,
-                                          pl.options.placement, holes ? &hole_filter : nullptr, &regions);
     RotationResult res;
+    SearchResult r = search_best_position(*merged, hole_nfps, mover, pl.bin_w, pl.bin_h, 40, 1e-6,
+                                          pl.options.placement, holes ? &hole_filter : nullptr, &regions,
+                                          pl.options.choice > 0 ? &res.passed : nullptr);
     res.found = r.found;
     res.pos = r.pos;
     res.score = r.score;
@@ -216,6 +218,34 @@ void run_side_by_side(std::size_t n, int threads, std::atomic<bool>& abort,
         if (errors[i] && !stopped[i]) std::rethrow_exception(errors[i]);
 }
 
+// The site `choice` of the candidates of every rotation (see NfpOptions::choice):
+// its rotation index and translation; false when there is none.
+bool choose_site(const std::vector<RotationResult>& results, int choice, double spacing, std::size_t& rot, Pt& pos) {
+    struct Ranked {
+        double score;
+        std::size_t rot;
+        Pt pos;
+    };
+    std::vector<Ranked> all;
+    for (std::size_t i = 0; i < results.size(); ++i)
+        for (const Candidate& c : results[i].passed) all.push_back({c.score, i, c.pos});
+    std::stable_sort(all.begin(), all.end(), [](const Ranked& a, const Ranked& b) {
+        return a.score < b.score || (a.score == b.score && a.rot < b.rot);
+    });
+    std::vector<Pt> taken;
+    for (const Ranked& r : all) {
+        bool apart = true;
+        for (const Pt& q : taken)
+            if (std::hypot(r.pos.x - q.x, r.pos.y - q.y) < spacing) { apart = false; break; }
+        if (!apart) continue;
+        taken.push_back(r.pos);
+        rot = r.rot;
+        pos = r.pos;
+        if (taken.size() > static_cast<std::size_t>(choice)) break;
+    }
+    return !taken.empty();
+}
+
 // Workers only read the placed items and the mover: fill their lazy caches first.
 void warm_lazy_caches(const std::vector<Shape*>& packed, Shape& item) {
     for (Shape* o : packed) {
@@ -246,6 +276,13 @@ NfpPlacer::NfpPlacer(double bin_w, double bin_h, NfpOptions options)
 NfpPlacer::~NfpPlacer() = default;
 NfpPlacer::NfpPlacer(NfpPlacer&&) noexcept = default;
 NfpPlacer& NfpPlacer::operator=(NfpPlacer&&) noexcept = default;
+
+std::unique_ptr<NfpPlacer> NfpPlacer::copy() const {
+    auto c = std::make_unique<NfpPlacer>(bin_w, bin_h, options);
+    c->packed = packed;
+    if (stored_) c->stored_ = std::make_unique<StoredUnions>(*stored_);
+    return c;
+}
 
 std::vector<double> NfpPlacer::rotations_for(const Shape& item) const {
     if (item.is_circle()) return {0.0};
@@ -388,6 +425,12 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
         }
     }
     if (!found) return false;
+    if (options.choice > 0) {
+        const BBox b = rotated_bbox(item);
+        std::size_t r = 0;
+        if (choose_site(results, options.choice, std::min(b.maxx - b.minx, b.maxy - b.miny) / 2.0, r, best_pos))
+            best_rot = rots[r];
+    }
     item.set_rotation(best_rot);
     item.set_position(best_pos.x, best_pos.y);
     packed.push_back(&item);

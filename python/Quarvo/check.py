@@ -177,13 +177,25 @@ def _split(layout: Any) -> Tuple[List[List[Shape]], List[Shape]]:
     raise TypeError("layout must be a do_pack result, a list of bins (lists of items) or a list of items")
 
 
+def _top(item):
+    """Largest y of an item's outline (a circle's true top)."""
+    try:
+        if isinstance(item, Circle):
+            (_, cy), r = item.transformed()
+            return cy + r
+        return max(p[1] for p in item.transformed())
+    except (TypeError, ValueError):  # an unusable item is reported by the check itself
+        return 0.0
+
+
 def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distance: float = 0.0,
                  tol: float = 1e-6, circle_rel_tol: float = 0.0) -> CheckReport:
     """Check a packing result against a bin size and a required clear distance.
 
     ``layout``: the ``(bins, unplaced)`` pair of ``do_pack``, a list of bins
     (each a list of items), one flat list of items (a placer's ``packed``) or a
-    placer. ``bin_w`` may be a ``Bin`` when ``bin_h`` is omitted.
+    placer. ``bin_w`` may be a ``Bin`` when ``bin_h`` is omitted; a ``Bin``
+    without a height is a strip, open upward.
 
     Per bin it reports items whose outline leaves [0, bin_w] x [0, bin_h] by
     more than ``tol``, pairs whose interiors overlap by more than ``tol``, and
@@ -202,7 +214,13 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
         if not (hasattr(bin_w, "width") and hasattr(bin_w, "height")):
             raise TypeError("give bin_w and bin_h, or a Bin as bin_w")
         bin_w, bin_h = bin_w.width, bin_w.height
+        strip = bin_h is None
+    else:
+        strip = False
     bins, unplaced = _split(layout)
+    if strip:
+        # A strip (a Bin without a height) is open upward: only its width and floor bind.
+        bin_h = max((t for items in bins for t in map(_top, items) if math.isfinite(t)), default=0.0)
     seen = {}
     reports: List[BinReport] = []
     other: List[Violation] = []

@@ -6,3 +6,4 @@ from Quarvo._quarvo import first_fit_algorithm as _f
 
 FirstFit = _f.FirstFit
 FirstFit.__module__ = __name__
+used_length = _f.used_length

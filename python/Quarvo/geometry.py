@@ -1,5 +1,6 @@
 """Shape model: the packable items (Polygon, Circle) and the bin record."""
 from dataclasses import dataclass
+from typing import Optional
 
 from Quarvo._quarvo import geometry as _g
 from Quarvo.geometry_handle import (  # noqa: F401  (names this module passes on)
@@ -21,7 +22,12 @@ for _cls in (Shape, Polygon, Circle):
 
 @dataclass
 class Bin:
-    """Size of every bin of a packing run; values are stored unchanged."""
+    """Size of every bin of a packing run; values are stored unchanged.
+
+    A height of None makes a strip: one bin of that width whose height is
+    open (``FirstFit`` then returns one bin; its used length is
+    ``Quarvo.first_fit_algorithm.used_length``).
+    """
 
     width: float
-    height: float
+    height: Optional[float]

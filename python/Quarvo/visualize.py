@@ -3,6 +3,7 @@
 matplotlib is loaded only inside ``plot_layout``, so the rest of the package
 works without it.
 """
+from Quarvo.first_fit_algorithm import used_length
 from Quarvo.geometry import Circle, Polygon, Shape
 from Quarvo.geometry_handle import circle_to_polygon, polygon_centroid
 
@@ -54,7 +55,8 @@ def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=Fal
     ``bins`` is the first element of ``FirstFit.do_pack()`` or one flat list
     of items (a placer's ``packed``). Returns the figure; saves it when
     ``out_path`` is given (the format follows the extension) and closes it
-    afterwards unless ``show`` is true.
+    afterwards unless ``show`` is true. A ``bin_h`` of None draws each bin as
+    a strip, to the used length of its items.
     """
     try:
         import matplotlib.pyplot as plt
@@ -71,7 +73,8 @@ def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=Fal
 
     for bin_index, items in enumerate(bins):
         offset_x = bin_index * (bin_w + gap)
-        ax.add_patch(plt.Rectangle((offset_x, 0), bin_w, bin_h, fill=False, linewidth=_BIN_LINEWIDTH))
+        height = used_length(items) if bin_h is None else bin_h
+        ax.add_patch(plt.Rectangle((offset_x, 0), bin_w, height, fill=False, linewidth=_BIN_LINEWIDTH))
         for item_index, item in enumerate(items):
             polygon = _shape_to_polygon(item)
             color = colors[item_index % len(colors)]

@@ -37,13 +37,22 @@ struct HoleRegion {
     Contour contour;
 };
 
+// A candidate that passed: its score and translation.
+struct Candidate {
+    double score;
+    Pt pos;
+};
+
 // Candidates in order: `steps` samples per edge of the contours, the interior
 // samples of the hole NFPs, then `steps` samples per edge of the hole regions.
+// With `passed`, every candidate that passes is appended there in that order,
+// and no edge is skipped for its score.
 SearchResult search_best_position(const std::vector<Contour>& contours, const std::vector<Contour>& hole_nfps,
                                   const Shape& item, double bin_w, double bin_h, long long steps = 40,
                                   double eps = 1e-6, Placement placement = Placement::Corner,
                                   const HoleFilter* hole_filter = nullptr,
-                                  const std::vector<HoleRegion>* hole_regions = nullptr);
+                                  const std::vector<HoleRegion>* hole_regions = nullptr,
+                                  std::vector<Candidate>* passed = nullptr);
 
 // A world hole of a placed container, moved inward by the container's
 // inflation: the room an item in that hole really has.

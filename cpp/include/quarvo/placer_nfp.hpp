@@ -42,6 +42,12 @@ struct NfpOptions {
     // Circles take part as the 64-gon circumscribed about them instead of the
     // inscribed one, so that no gap falls below the distance.
     bool exact_clearance = false;
+    // Which site an item placed into a non-empty bin takes: 0, the best
+    // candidate; k > 0, the k-th next of the candidates in score order (ties:
+    // the earlier rotation) that lie at least half the item's smaller box side
+    // from every better site taken before it (the last such site when fewer
+    // exist). The improvement search varies it per item.
+    int choice = 0;
 };
 
 class NfpPlacer : public Placer {
@@ -52,6 +58,8 @@ public:
     NfpPlacer& operator=(NfpPlacer&&) noexcept;
 
     bool trypack(Shape& item) override;
+    // A copy, stored unions included; it refers to the same placed items.
+    std::unique_ptr<NfpPlacer> copy() const;
     std::vector<double> rotations_for(const Shape& item) const;
     static void place_at_origin(Shape& item);
     void place_at_center(Shape& item) const;
