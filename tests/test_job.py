@@ -20,7 +20,7 @@ BAD_JOBS = [
     (("bin",), None, ["bin: missing"]),
     (("bin",), [100, 80], ["bin: must be an object"]),
     (("bin", "width"), -5, ["bin.width", "positive", "-5"]),
-    (("bin", "height"), None, ["bin.height: missing"]),
+    (("bin", "width"), None, ["bin.width: missing"]),
     (("bin", "height"), "80", ["bin.height", "number"]),
     (("distance",), -1, ["distance", "negative"]),
     (("strategy",), "nfpp", ["strategy", "unknown value", '"nfpp"']),
@@ -60,6 +60,8 @@ BAD_JOBS = [
     (("threads",), 0, ["threads", "at least 1"]),
     (("hole_fill",), "full", ["hole_fill", '"full"']),
     (("exact_clearance",), 1, ["exact_clearance", "true or false"]),
+    (("time_limit",), -1, ["time_limit", "negative"]),
+    (("iterations",), 2.5, ["iterations", "whole number"]),
 ]
 
 
@@ -169,3 +171,16 @@ def test_bundled_job_is_shipped_with_the_package():
 def test_pipe_defaults_and_their_overrides(tmp_path, capsys, over, words):
     status, text, _ = run(tmp_path, base_job(**over), capsys=capsys)
     assert status == 0 and words in text and "layout check: ok" in text
+
+
+def test_strip_job_reports_its_used_length(tmp_path, capsys):
+    out = tmp_path / "o.json"
+    job = base_job(bin={"width": 60}, iterations=20, seed=3)
+    status, text, _ = run(tmp_path, job, "--output", str(out), capsys=capsys)
+    doc = json.loads(out.read_text())
+    top = max(y for p in doc["placements"] for _, y in p["contour"])
+    assert status == 0 and len(doc["bins"]) == 1 and doc["unplaced"] == [] and "layout check: ok" in text
+    assert doc["bin"] == {"width": 60} and doc["used_length"] == pytest.approx(top, abs=1e-9)
+    assert "strip 60 wide" in text and "used length" in text
+    status, _, err = run(tmp_path, dict(job, placement="center"), capsys=capsys)
+    assert status == 2 and "strip" in err

@@ -101,7 +101,12 @@ class _Progress:
         while not self._stop.wait(0.5):
             elapsed = time.perf_counter() - self._start
             counters = getattr(self.packer, "_progress", None)
-            if counters:
+            search = getattr(self.packer, "_search_progress", None)
+            if search and search[0]:
+                _, tried, bins, length = search
+                self._write(f"searching: {tried} layouts tried, best {bins} bin(s), "
+                            f"length {length:.6g} ... {elapsed:.1f} s")
+            elif counters:
                 processed, placed, bins, _ = counters
                 self._write(f"placed {placed} of {self.total} items ({processed - placed} unplaced, "
                             f"{bins} bin(s)) ... {elapsed:.1f} s")

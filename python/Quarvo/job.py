@@ -81,6 +81,16 @@ def _text(v, where):
     return v
 
 
+def _seconds(v, where):
+    return _number(v, where, non_negative=True)
+
+
+def _whole(v, where):
+    if not isinstance(v, int) or isinstance(v, bool) or v < 0:
+        raise JobError(f"{where}: must be a whole number, not negative, got {_show(v)}")
+    return v
+
+
 class Option(NamedTuple):
     read: Callable  # (value, field name) -> the checked value
     example: str  # a value as --help shows it
@@ -104,6 +114,11 @@ OPTIONS = {
     "exact_clearance": Option(_flag, "true", "circles as circumscribed 64-gons, so the distance\n"
                                              "holds around true circles (false: inscribed,\n"
                                              "the library's default)", default=True),
+    "time_limit": Option(_seconds, "10", "seconds of improvement search after the greedy\n"
+                                         "pass (the best layout found is kept)"),
+    "iterations": Option(_whole, "2000", "layouts the improvement search tries (the same\n"
+                                         "result on every run and any thread count)"),
+    "seed": Option(_whole, "0", "seed of the improvement search"),
 }
 
 _TOP_FIELDS = ("name", "description", "unit", "bin", "distance", "strategy", "placement", "rotations",
@@ -286,19 +301,21 @@ def parse_job(raw, source="job"):
     _refuse_lone_surrogates(raw)
     _check_fields(raw, "job", _TOP_FIELDS)
     if "bin" not in raw:
-        raise JobError('bin: missing (expected {"width": ..., "height": ...})')
+        raise JobError('bin: missing (expected {"width": ..., "height": ...}, or {"width": ...} for a strip)')
     b = raw["bin"]
     if not isinstance(b, dict):
         raise JobError(f'bin: must be an object {{"width": ..., "height": ...}}, got {_show(b)}')
     _check_fields(b, "bin", _BIN_FIELDS)
-    for key in _BIN_FIELDS:
-        if key not in b:
-            raise JobError(f"bin.{key}: missing")
+    if "width" not in b:
+        raise JobError("bin.width: missing")
     bin_w = _number(b["width"], "bin.width", positive=True)
-    bin_h = _number(b["height"], "bin.height", positive=True)
+    # without a height the bin is a strip: one bin, open upward
+    bin_h = _number(b["height"], "bin.height", positive=True) if "height" in b else None
     distance = _number(raw.get("distance", 0.0), "distance", non_negative=True)
     strategy = _choice(raw, "strategy", "strategy", ("nfp", "bl"), "nfp")
     placement = _choice(raw, "placement", "placement", ("corner", "center"), "corner")
+    if bin_h is None and placement == "center":
+        raise JobError('placement: "center" needs a bin with a height (a strip is open upward)')
     if strategy == "bl" and placement == "center":
         raise JobError('placement: "center" needs strategy "nfp" (bottom-left always packs from the corner)')
     rotation_unit = _choice(raw, "rotation_unit", "rotation_unit", ("degrees", "radians"), "degrees")

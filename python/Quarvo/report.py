@@ -78,6 +78,7 @@ class Result:
     bins: list  # lists of Entry, in placement order
     unplaced: list  # Entry: the refused ones first, then in processing order
     seconds: float
+    used_length: float = 0.0  # a strip's: the largest y of any placed item's outline
     check: object = None  # the layout checker's report
     reasons: dict = field(default_factory=dict)  # item index -> reason, filled on demand
 
@@ -112,7 +113,8 @@ def pack(job, progress=None):
     seconds = time.perf_counter() - start
     by_shape = {id(e.shape): e for e in live}
     result = Result(job, entries, [[by_shape[id(s)] for s in b] for b in bins],
-                    [e for e in entries if e.shape is None] + [by_shape[id(s)] for s in unplaced], seconds)
+                    [e for e in entries if e.shape is None] + [by_shape[id(s)] for s in unplaced], seconds,
+                    used_length=ff.used_length if job.bin_h is None else 0.0)
     if progress is not None:
         progress.done(result.placed, len(bins))
     return result
@@ -125,11 +127,12 @@ def check(result):
     for exact clearance, so the checker is then given its circle tolerance.
     """
     from Quarvo.check import CIRCLE_REL_TOL, check_layout
+    from Quarvo.geometry import Bin
 
     job = result.job
     tol = 0.0 if job.options.get("exact_clearance") else CIRCLE_REL_TOL
-    return check_layout([[e.shape for e in b] for b in result.bins], job.bin_w, job.bin_h, job.distance,
-                        circle_rel_tol=tol)
+    return check_layout([[e.shape for e in b] for b in result.bins], Bin(job.bin_w, job.bin_h),
+                        distance=job.distance, circle_rel_tol=tol)
 
 
 # --------------------------------------------------------------- reporting
@@ -177,7 +180,9 @@ def _no_room(entry, job):
         ys = [p[1] for p in idef.outer]
         w, h = max(xs) - min(xs) + 2.0 * s, max(ys) - min(ys) + 2.0 * s
     turns = "" if idef.kind == "circle" or job.strategy == "bl" else " at any allowed rotation"
-    return (f"does not fit in an empty {fmt(job.bin_w)} x {fmt(job.bin_h)} bin{turns} "
+    room = f"a strip {fmt(job.bin_w)} wide" if job.bin_h is None else \
+        f"an empty {fmt(job.bin_w)} x {fmt(job.bin_h)} bin"
+    return (f"does not fit in {room}{turns} "
             f"(about {fmt(w)} x {fmt(h)} with its spacing)")
 
 
@@ -224,7 +229,12 @@ def _rotation_out(angle, job):
 
 def fill(result, bin_entries):
     job = result.job
-    return sum(net_area(e) for e in bin_entries) / (job.bin_w * job.bin_h)
+    height = job.bin_h if job.bin_h is not None else result.used_length
+    return sum(net_area(e) for e in bin_entries) / (job.bin_w * height) if height > 0 else 0.0
+
+
+def bin_text(job):
+    return f"strip {fmt(job.bin_w)} wide" if job.bin_h is None else f"bin {fmt(job.bin_w)} x {fmt(job.bin_h)}"
 
 
 def title(job):
@@ -237,7 +247,7 @@ def summary_lines(result):
     unit = f" {job.unit}" if job.unit else ""
     lines = [
         f"job: {title(job)}",
-        f"  {total} items, bin {fmt(job.bin_w)} x {fmt(job.bin_h)}{unit}, distance {fmt(job.distance)}{unit}, "
+        f"  {total} items, {bin_text(job)}{unit}, distance {fmt(job.distance)}{unit}, "
         f"strategy {job.strategy}, placement {job.placement}",
         modes_line(job),
         "",
@@ -250,7 +260,11 @@ def summary_lines(result):
     lines.append("")
     lines.append(f"  placed {result.placed} of {total} items in {len(result.bins)} bin(s), "
                  f"{len(result.unplaced)} unplaced, {result.seconds:.2f} s")
-    lines.append("  fill = material area of the bin's items (holes excluded) / bin area")
+    if job.bin_h is None:
+        lines.append(f"  used length {fmt(result.used_length)}{unit} (the highest point of any item)")
+        lines.append("  fill = material area of the items (holes excluded) / (width x used length)")
+    else:
+        lines.append("  fill = material area of the bin's items (holes excluded) / bin area")
     if result.unplaced:
         lines.append("  unplaced:")
         for e in result.unplaced:
@@ -286,12 +300,13 @@ def result_document(result):
     return {
         "job": job.name or job.source,
         **({"unit": job.unit} if job.unit else {}),
-        "bin": {"width": job.bin_w, "height": job.bin_h},
+        "bin": {"width": job.bin_w, "height": job.bin_h} if job.bin_h is not None else {"width": job.bin_w},
         "distance": job.distance,
         "strategy": job.strategy,
         "placement": job.placement,
         "rotation_unit": job.rotation_unit,
         "seconds": round(result.seconds, 4),
+        **({"used_length": result.used_length} if job.bin_h is None else {}),
         "bins": [{"bin": k, "items": len(b), "fill_ratio": fill(result, b)} for k, b in enumerate(result.bins)],
         "placements": [placement_record(e, k, job) for k, b in enumerate(result.bins) for e in b],
         "unplaced": [{"item": e.number, "id": e.idef.id, "copy": e.copy, "reason": unplaced_reason(e, result)}
