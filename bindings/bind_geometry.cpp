@@ -51,7 +51,17 @@ nb::object shape_rotated(q::Shape& s) {
     throw q::NotImplementedError();
 }
 
-void init_host(q::Shape& s, nb::handle shape_id) { host_of(s).shape_id = nb::borrow(shape_id); }
+void init_host(q::Shape& s, nb::handle shape_id) {
+    host_of(s).shape_id = nb::borrow(shape_id);
+    s.name = shape_label(shape_id);
+}
+
+// Setters of sizes that may not be negative run the constructor's check.
+double not_negative(q::Shape& s, nb::handle v, const char* name) {
+    const double d = to_double(v, name);
+    q::require_not_negative(d, q::item_label(s, "item"), name);
+    return d;
+}
 
 }  // namespace
 
@@ -94,14 +104,14 @@ void bind_geometry(nb::module_& m) {
             return signature_to_py(s.sig_id);
         })
         .def_prop_rw("inflation", [](q::Shape& s) { return s.inflation; },
-                     [](q::Shape& s, nb::handle v) { s.inflation = to_double(v, "inflation"); })
+                     [](q::Shape& s, nb::handle v) { s.inflation = not_negative(s, v, "inflation"); })
         .def_prop_rw("margin", [](q::Shape& s) { return s.margin; },
-                     [](q::Shape& s, nb::handle v) { s.margin = to_double(v, "margin"); })
+                     [](q::Shape& s, nb::handle v) { s.margin = not_negative(s, v, "margin"); })
         .def_prop_rw("weight", [](q::Shape& s) { return s.weight; },
                      [](q::Shape& s, nb::handle v) { s.weight = to_double(v, "weight"); })
         .def_rw("bin_id", &q::Shape::bin_id)
         .def_prop_rw("shape_id", [](q::Shape& s) -> nb::object { return host_of(s).shape_id; },
-                     [](q::Shape& s, nb::handle v) { host_of(s).shape_id = nb::borrow(v); },
+                     [](q::Shape& s, nb::handle v) { init_host(s, v); },
                      nb::for_setter(nb::arg("value").none()))
         .def("translate", [](q::Shape& s, nb::handle dx, nb::handle dy) {
             s.translate(to_double(dx, "dx"), to_double(dy, "dy"));
@@ -122,7 +132,7 @@ void bind_geometry(nb::module_& m) {
         .def("__init__", [](q::Polygon* self, nb::handle outer, nb::handle holes, nb::handle shape_id) {
             q::Contour o = to_contour(outer);
             std::vector<q::Contour> hs = to_contours(holes);
-            new (self) q::Polygon(o, hs);
+            new (self) q::Polygon(o, hs, shape_label(shape_id));
             init_host(*self, shape_id);
         }, "outer"_a, "holes"_a = nb::none(), "shape_id"_a.none() = 0)
         .def_prop_ro("outer", [](q::Polygon& p) { return contour_to_py(p.outer()); })
@@ -134,11 +144,11 @@ void bind_geometry(nb::module_& m) {
     nb::class_<q::Circle, q::Shape>(m, "Circle", nb::dynamic_attr(), "A circle item centred on its local origin.")
         .def("__init__", [](q::Circle* self, nb::handle radius, nb::handle shape_id) {
             double r = to_double(radius, "radius");
-            new (self) q::Circle(r);
+            new (self) q::Circle(r, shape_label(shape_id));
             init_host(*self, shape_id);
         }, "radius"_a, "shape_id"_a.none() = 0)
         .def_prop_rw("radius", [](q::Circle& c) { return c.radius; },
-                     [](q::Circle& c, nb::handle v) { c.radius = to_double(v, "radius"); });
+                     [](q::Circle& c, nb::handle v) { c.radius = not_negative(c, v, "radius"); });
 }
 
 }  // namespace qb

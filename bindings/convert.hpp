@@ -3,6 +3,8 @@
 #pragma once
 #include <nanobind/nanobind.h>
 
+#include <string>
+
 #include "quarvo/shapes.hpp"
 
 namespace nb = nanobind;
@@ -37,6 +39,9 @@ struct PyHost : quarvo::HostData {
     std::uint64_t transformed_gen = ~0ULL;
 };
 PyHost& host_of(quarvo::Shape& s);
+
+// How engine messages name an item with this shape_id: its repr, shortened.
+std::string shape_label(nb::handle shape_id);
 
 // The engine item behind a host object, or TypeError.
 quarvo::Shape* to_shape(nb::handle h, const char* what = "item");

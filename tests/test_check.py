@@ -135,7 +135,8 @@ def test_bad_arguments(call, exc):
 
 def test_unusable_items_are_reported():
     bad = circle(2, float("nan"), 5)
-    neg = Circle(-1.0)
+    neg = Circle(1.0)
+    neg.tx = float("inf")  # a negative radius is refused when the circle is built
     r = check_layout([bad, neg, rect(5, 5, 0, 0)], BIN)
     assert [(v.kind, v.items) for v in r.violations] == [("invalid", (0,)), ("invalid", (1,))]
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -10,6 +9,7 @@
 #include "quarvo/cancel.hpp"
 #include "quarvo/clipper_util.hpp"
 #include "quarvo/errors.hpp"
+#include "quarvo/validate.hpp"
 
 namespace quarvo {
 
@@ -29,16 +29,6 @@ static_assert(sizeof(Pt) == 2 * sizeof(double), "contours are compared bytewise"
 inline double across(Pt p, Direction dir) { return dir == Direction::Left ? p.y : p.x; }
 inline double along(Pt p, Direction dir) { return dir == Direction::Left ? p.x : p.y; }
 
-std::string num(double v) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    return buf;
-}
-
-void require_finite(double v, const char* what) {
-    if (!std::isfinite(v)) throw ValueError(std::string(what) + " must be a finite number, got " + num(v));
-}
-
 // Index of the first non-finite point, or npos.
 std::size_t first_non_finite(const Contour& c) {
     for (std::size_t i = 0; i < c.size(); ++i)
@@ -49,7 +39,7 @@ std::size_t first_non_finite(const Contour& c) {
 void require_finite(const Contour& c, const std::string& what) {
     std::size_t i = first_non_finite(c);
     if (i != static_cast<std::size_t>(-1))
-        throw ValueError(what + " has a non-finite point (" + num(c[i].x) + ", " + num(c[i].y) + ") at index " +
+        throw ValueError(what + " has a non-finite point (" + format_number(c[i].x) + ", " + format_number(c[i].y) + ") at index " +
                          std::to_string(i));
 }
 
@@ -528,10 +518,13 @@ bool BottomLeftPlacer::overlaps_placed(const Contour& poly) const {
 }
 
 bool BottomLeftPlacer::trypack(Shape& item) {
-    require_finite(bin_w, "bin_w");
-    require_finite(bin_h, "bin_h");
-    require_finite(epsilon, "epsilon");
-    require_finite(as_polygon(item), "the item's contour");
+    require_sound_bin(bin_w, bin_h);
+    require_finite_option(epsilon, "epsilon");
+    require_sound_item(item);
+    require_not_placed(item, packed);
+    for (std::size_t i = 0; i < packed.size(); ++i)
+        if (packed[i] != nullptr) require_sound_item(*packed[i], "placed item " + std::to_string(i));
+    require_finite(as_polygon(item), item_label(item, "item") + ": contour");
     const double tx0 = item.tx(), ty0 = item.ty();
 
     set_initial_position(item);
@@ -561,7 +554,7 @@ bool BottomLeftPlacer::trypack(Shape& item) {
         check_cancel();  // a step costs item vertices x neighbour edges
         const double mv = d - eps;
         if (mv < MIN_PROGRESS) break;
-        if (!std::isfinite(mv)) throw ValueError("the slide step overflowed: free distance " + num(d) + ", epsilon " + num(eps));
+        if (!std::isfinite(mv)) throw ValueError("the slide step overflowed: free distance " + format_number(d) + ", epsilon " + format_number(eps));
         prev.swap(item_poly);
         if (left) {
             item.translate(0.0, -mv);
