@@ -3,6 +3,7 @@
 #include <nanobind/stl/string.h>
 
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 #include "bindings.hpp"
@@ -10,6 +11,7 @@
 #include "placers.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
+#include "quarvo/validate.hpp"
 
 using namespace nb::literals;
 namespace q = quarvo;
@@ -28,6 +30,53 @@ struct PyFirstFit {
     int threads = 1;
     std::shared_ptr<q::PackProgress> progress = std::make_shared<q::PackProgress>();
 };
+
+// A number the caller gave, or nothing when it is no plain number (the
+// conversion at packing time names the fault then).
+std::optional<double> given_number(nb::handle h) {
+    if (!h.is_valid() || !(PyFloat_Check(h.ptr()) || PyLong_Check(h.ptr()))) return std::nullopt;
+    return to_double(h, "number");
+}
+
+std::optional<double> given_field(nb::handle obj, const char* name) {
+    nb::object v = nb::steal(PyObject_GetAttrString(obj.ptr(), name));
+    if (!v.is_valid()) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return given_number(v);
+}
+
+// The constructor's and the setters' checks of the values given there; what
+// is of the wrong kind altogether is left to do_pack, which names it.
+void check_bin(nb::handle bin) {
+    std::optional<double> w = given_field(bin, "width"), h = given_field(bin, "height");
+    if (w && h) q::require_usable_bin(*w, *h);
+}
+
+void check_distance(nb::handle d) {
+    if (std::optional<double> v = given_number(d)) q::require_distance(*v, "global_distance");
+}
+
+void check_items(nb::handle items) {
+    if (!PyList_Check(items.ptr()) && !PyTuple_Check(items.ptr())) return;
+    nb::object seq = nb::steal(PySequence_Tuple(items.ptr()));
+    if (!seq.is_valid()) throw nb::python_error();
+    std::vector<q::Shape*> shapes;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(seq.ptr()); ++i) {
+        q::Shape* s = nullptr;
+        if (!nb::try_cast<q::Shape*>(nb::handle(PyTuple_GET_ITEM(seq.ptr(), i)), s) || s == nullptr) return;
+        shapes.push_back(s);
+    }
+    q::require_distinct(shapes);
+}
+
+const char* const kBlCenter =
+    "BottomLeft 策略不支持 placement='center'（挤压贴角算法，无中心语义）；请使用 strategy='nfp' 或 placement='corner'";
+
+void check_strategy(nb::handle strategy, nb::handle placement) {
+    if (is_text(strategy, "bl") && placement_of(placement) == q::Placement::Center) throw q::ValueError(kBlCenter);
+}
 
 nb::tuple do_pack(PyFirstFit& ff) {
     // A tuple of our own keeps every item alive while the engine runs
@@ -50,7 +99,7 @@ nb::tuple do_pack(PyFirstFit& ff) {
     q::NfpOptions nfp;
     if (!ff.rotations.is_none()) nfp.rotations = to_doubles(ff.rotations, "expected a sequence of numbers", "rotation");
     q::Strategy strategy = is_text(ff.strategy, "bl") ? q::Strategy::BottomLeft : q::Strategy::Nfp;
-    nfp.placement = is_text(ff.placement, "center") ? q::Placement::Center : q::Placement::Corner;
+    nfp.placement = placement_of(ff.placement);
     nfp.incremental = ff.incremental;
     nfp.threads = ff.threads;
     q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), strategy, std::move(nfp));
@@ -79,24 +128,43 @@ void bind_first_fit(nb::module_& m) {
         .def("__init__", [](PyFirstFit* self, nb::handle items, nb::handle bin, nb::handle global_distance,
                             nb::handle rotations, nb::handle strategy, nb::handle placement, bool incremental,
                             nb::handle threads) {
-            if (!is_text(placement, "corner") && !is_text(placement, "center"))
-                throw q::ValueError("placement 仅支持 'corner'/'center'，收到：" + nb::cast<std::string>(nb::repr(placement)));
-            if (is_text(strategy, "bl") && is_text(placement, "center"))
-                throw q::ValueError(
-                    "BottomLeft 策略不支持 placement='center'（挤压贴角算法，无中心语义）；请使用 strategy='nfp' 或 placement='corner'");
+            placement_of(placement);
+            check_strategy(strategy, placement);
+            const int n_threads = thread_count(threads);
+            check_bin(bin);
+            check_distance(global_distance);
+            check_items(items);
             new (self) PyFirstFit{nb::borrow(items), nb::borrow(bin), nb::borrow(global_distance), nb::borrow(rotations),
-                                  nb::borrow(strategy), nb::borrow(placement), incremental, thread_count(threads)};
+                                  nb::borrow(strategy), nb::borrow(placement), incremental, n_threads};
         }, "items"_a.none(), "bin"_a.none(), "global_distance"_a.none() = 0.0, "rotations"_a.none() = nb::none(),
            "strategy"_a.none() = "nfp", "placement"_a.none() = "corner", "incremental"_a = false,
            "threads"_a.none() = nb::none())
         .def_rw("incremental", &PyFirstFit::incremental)
-        .def_rw("threads", &PyFirstFit::threads)
-        .def_rw("items", &PyFirstFit::items)
-        .def_rw("bin", &PyFirstFit::bin)
-        .def_rw("global_distance", &PyFirstFit::global_distance)
+        // Setters run the constructor's checks.
+        .def_prop_rw("threads", [](PyFirstFit& ff) { return ff.threads; },
+                     [](PyFirstFit& ff, nb::handle v) { ff.threads = thread_count(v); }, nb::for_setter(nb::arg("value").none()))
+        .def_prop_rw("items", [](PyFirstFit& ff) { return ff.items; }, [](PyFirstFit& ff, nb::handle v) {
+            check_items(v);
+            ff.items = nb::borrow(v);
+        }, nb::for_setter(nb::arg("value").none()))
+        .def_prop_rw("bin", [](PyFirstFit& ff) { return ff.bin; }, [](PyFirstFit& ff, nb::handle v) {
+            check_bin(v);
+            ff.bin = nb::borrow(v);
+        }, nb::for_setter(nb::arg("value").none()))
+        .def_prop_rw("global_distance", [](PyFirstFit& ff) { return ff.global_distance; }, [](PyFirstFit& ff, nb::handle v) {
+            check_distance(v);
+            ff.global_distance = nb::borrow(v);
+        }, nb::for_setter(nb::arg("value").none()))
         .def_rw("rotations", &PyFirstFit::rotations)
-        .def_rw("strategy", &PyFirstFit::strategy)
-        .def_rw("placement", &PyFirstFit::placement)
+        .def_prop_rw("strategy", [](PyFirstFit& ff) { return ff.strategy; }, [](PyFirstFit& ff, nb::handle v) {
+            check_strategy(v, ff.placement);
+            ff.strategy = nb::borrow(v);
+        }, nb::for_setter(nb::arg("value").none()))
+        .def_prop_rw("placement", [](PyFirstFit& ff) { return ff.placement; }, [](PyFirstFit& ff, nb::handle v) {
+            placement_of(v);
+            check_strategy(ff.strategy, v);
+            ff.placement = nb::borrow(v);
+        }, nb::for_setter(nb::arg("value").none()))
         .def("do_pack", &do_pack)
         .def_prop_ro("_progress", [](PyFirstFit& ff) {
             // (items processed, items placed, bins open, items in the run) of the

@@ -607,8 +607,8 @@ LEAK_SCRIPT = textwrap.dedent("""
             (nfp.NfpPlacer(10, 10).trypack, (Circle(NAN),)),
             (bl.BottomLeftPlacer(10, 10).trypack, (Polygon([(NAN, 0), (1, 0), (0, 1)]),)),
             (bl._available_space, (BIG, [BIG[:5], None], "down")),
-            (FirstFit([Circle(1.0), Polygon(BIG)], Bin(NAN, 10)).do_pack, ()),
-            (FirstFit([Circle(1.0)] * 3 + [Circle(NAN)], Bin(10, 10), strategy="bl").do_pack, ()),
+            (lambda: FirstFit([Circle(1.0), Polygon(BIG)], Bin(NAN, 10)).do_pack(), ()),
+            (lambda: FirstFit([Circle(1.0), Circle(2.0), Circle(NAN)], Bin(10, 10), strategy="bl").do_pack(), ()),
             (Polygon, ([(0, 0)] * 100 + ["xy"],)),
         ]:
             try:

@@ -256,6 +256,11 @@ bool convex_once(const Contour& p) {
     return std::fabs(total) < 3 * 3.141592653589793;
 }
 
+double closed_area(Contour ring) {
+    ring.push_back(ring.front());
+    return polygon_area(ring);
+}
+
 }  // namespace
 
 RingFault find_ring_fault(const Contour& outer, const std::vector<Contour>& holes) {
@@ -285,7 +290,7 @@ RingFault find_ring_fault(const Contour& outer, const std::vector<Contour>& hole
     }
     if (holes.empty() && convex_once(rings[0].pts)) {
         RingFault f;
-        if (polygon_area(outer) == 0.0) f.kind = RingFault::ZeroArea;
+        if (closed_area(rings[0].pts) == 0.0) f.kind = RingFault::ZeroArea;
         return f;
     }
     Sweep sweep(rings);
@@ -300,7 +305,7 @@ RingFault find_ring_fault(const Contour& outer, const std::vector<Contour>& hole
     RingFault f = sweep.run();
     if (f.kind != RingFault::None) return f;
     for (std::size_t r = 0; r < rings.size(); ++r) {
-        if (polygon_area(r == 0 ? outer : holes[r - 1]) == 0.0) {
+        if (closed_area(rings[r].pts) == 0.0) {
             f.kind = RingFault::ZeroArea;
             f.ring = r;
             return f;
