@@ -387,3 +387,16 @@ def test_accepted_layouts_never_overlap(recipes, bw, bh, eps):
         placed = p.trypack(item)
         assert placed == (bool(p.packed) and p.packed[-1] is item)
     assert_sound(p)
+
+
+# ------------------------------------------------------- tiny bins
+
+@pytest.mark.parametrize("bin_w, bin_h, w, h", [
+    (1.0, 0.0118, 0.5, 0.0112),  # would stand 4e-4 out of the top
+    (0.0118, 1.0, 0.005, 0.99995),  # would stand out of the top of a tall bin
+    (0.01, 0.01, 0.0095, 0.0095),
+])
+def test_tiny_bins_never_take_an_item_standing_out(bin_w, bin_h, w, h):
+    p = BottomLeftPlacer(bin_w, bin_h)
+    assert not p.trypack(rect(w, h))  # the clearance would leave it standing out by up to EPS
+    assert p.trypack(rect(w / 2, h / 2))  # what fits with the clearance is still placed

@@ -579,8 +579,12 @@ bool BottomLeftPlacer::trypack(Shape& item) {
     }
 
     if (can_be_packed) {
+        // The clearance lets a contour stand out of the bin by up to eps; in
+        // a bin not much larger than eps that is unsound, so no more than
+        // 1e-9 of the bin's size is allowed.
+        const double out = std::min(eps, 1e-9 * std::max(bin_w, bin_h));
         for (const Pt& v : item_poly) {
-            if (v.x < -eps || v.y < -eps || v.x > bin_w + eps || v.y > bin_h + eps) {
+            if (v.x < -out || v.y < -out || v.x > bin_w + out || v.y > bin_h + out) {
                 can_be_packed = false;
                 break;
             }

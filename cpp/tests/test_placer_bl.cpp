@@ -455,8 +455,11 @@ TEST(Validation, BeyondTheRangeIsRefusedAsByTheNfpPlacer) {
 TEST(Validation, StepsThatMoveNothingEndTheSlide) {
     const double G = 549755813888.0;  // 2^39: neighbouring doubles 2^-13 apart
     const double U = 1.0 / 8192, S = 4 * U;
+    // Built at the origin and moved there: the outline's area stays exact.
     auto sq = [](double x0, double y0, double x1, double y1) {
-        return std::make_unique<Polygon>(Contour{{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}});
+        auto p = std::make_unique<Polygon>(Contour{{0, 0}, {0, y1 - y0}, {x1 - x0, y1 - y0}, {x1 - x0, 0}});
+        p->set_position(x0, y0);
+        return p;
     };
     auto item = sq(G, G, G + S, G + S);
     auto below = sq(G - S, G, G + S, G + S - U);
