@@ -16,6 +16,8 @@ import Quarvo.placer_nfp as nfp
 from Quarvo.geometry import Circle, Polygon
 from Quarvo.placer_bl import EPS, BottomLeftPlacer
 
+from geometry_check import assert_checked
+
 
 def rect(w, h):
     return Polygon([(0, 0), (0, h), (w, h), (w, 0)])
@@ -386,6 +388,8 @@ def test_accepted_layouts_never_overlap(recipes, bw, bh, eps):
         item = make_item(*recipe)
         placed = p.trypack(item)
         assert placed == (bool(p.packed) and p.packed[-1] is item)
+        if placed:
+            assert_checked(p, bw, bh)
     assert_sound(p)
 
 

@@ -2,6 +2,7 @@
 // input, no crash, no undefined behaviour, every item ends in exactly one
 // place, and every item is deflated again.
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "fuzz_input.hpp"
+#include "quarvo/check.hpp"
 #include "quarvo/first_fit.hpp"
 #include "quarvo/shapes.hpp"
 #include "quarvo/placer_bl.hpp"
@@ -48,6 +50,20 @@ std::unique_ptr<Shape> make_item(Input& in) {
     return s;
 }
 
+// The layout checker on the true outlines of one bin's items: no overlap and
+// nothing outside the bin beyond rounding (circles are placed as inscribed
+// 64-gons, hence the circle allowance).
+void check_layout(const std::vector<Shape*>& items, double bin_w, double bin_h) {
+    std::vector<Outline> outlines;
+    for (const Shape* s : items) outlines.push_back(true_outline(*s));
+    CheckOptions opt;
+    opt.bin_w = bin_w;
+    opt.bin_h = bin_h;
+    opt.tol = 1e-6 + 1e-9 * std::max({std::fabs(bin_w), std::fabs(bin_h), 1.0});
+    opt.circle_rel_tol = 1.0 - std::cos(3.141592653589793 / 64);
+    for (const Violation& v : check_outlines(outlines, opt)) FUZZ_CHECK(v.kind == ViolationKind::TooClose);
+}
+
 void driver(Input& in) {
     std::vector<std::unique_ptr<Shape>> owned;
     std::vector<Shape*> items;
@@ -80,6 +96,7 @@ void driver(Input& in) {
         std::sort(seen.begin(), seen.end());
         std::sort(want.begin(), want.end());
         FUZZ_CHECK(seen == want);
+        for (const auto& b : r.bins) check_layout(b, bin.width, bin.height);
     });
     (void)done;
     for (Shape* s : items) FUZZ_CHECK(s->infl() == 0.0);
@@ -90,8 +107,13 @@ void placer(Input& in) {
     double w = in.flag() ? in.number() : 10.0 + in.byte() / 4.0;
     double h = in.flag() ? in.number() : 10.0 + in.byte() / 4.0;
     std::unique_ptr<Placer> p;
+    // The checker judges what the placer made: not once the caller has moved a
+    // placed item, nor items spaced by a negative inflation or clearance.
+    bool judged = true;
     if (in.flag()) {
-        p = std::make_unique<BottomLeftPlacer>(w, h, in.flag() ? EPS : in.number());
+        const double eps = in.flag() ? EPS : in.number();
+        judged = !(eps < 0.0);
+        p = std::make_unique<BottomLeftPlacer>(w, h, eps);
     } else {
         auto n = std::make_unique<NfpPlacer>(w, h);
         n->options.incremental = in.flag();
@@ -108,6 +130,8 @@ void placer(Input& in) {
         if (placed) {
             before.push_back(&item);
             FUZZ_CHECK(p->packed == before);
+            judged = judged && !(item.infl() < 0.0);
+            if (judged) check_layout(p->packed, w, h);
         } else {
             FUZZ_CHECK(p->packed == before);
         }
@@ -115,6 +139,7 @@ void placer(Input& in) {
         if (!p->packed.empty() && in.byte() % 8 == 0) {
             Shape& old = *p->packed[in.byte() % p->packed.size()];
             old.set_position(in.number(), in.number());
+            judged = false;
         }
     }
 }

@@ -493,11 +493,14 @@ double magnitude(const BBox& b) {
 // overlap depth that needs no precise answer.
 PairMeasure measure(Item& A, Item& B, double cutoff, double allowed) {
     double gap = boundary_gap(A, B, cutoff);
-    if (gap > 0.0) {
-        // The curves are apart: the interiors meet only if one lies in the other.
+    double eps_abs = 1e-12 * (1.0 + std::max(magnitude(A.o->box), magnitude(B.o->box)));
+    if (gap > eps_abs) {
+        // The curves are apart: the interiors meet only if one lies in the
+        // other. A point of either curve is then farther than rounding from
+        // the other curve, so the ray test tells its side reliably. A gap of
+        // rounding size is contact: the depth search below decides it.
         if (!in_region(A, probe(B)) && !in_region(B, probe(A))) return {gap, 0.0};
     }
-    double eps_abs = 1e-12 * (1.0 + std::max(magnitude(A.o->box), magnitude(B.o->box)));
     double depth = overlap_depth(A, B, allowed, eps_abs);
     if (depth > 0.0) return {-depth, depth};
     return {0.0, 0.0};
