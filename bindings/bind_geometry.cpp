@@ -15,32 +15,16 @@ namespace qb {
 
 namespace {
 
-// The host copy of a cached contour, rebuilt only when the engine rebuilt it,
-// so that the same cached list is handed out until the next move.
-nb::object host_copy(nb::object& slot, std::uint64_t& slot_gen, const q::Contour& c, std::uint64_t gen) {
-    if (!slot.is_valid() || slot_gen != gen) {
-        slot = contour_to_py(c);
-        slot_gen = gen;
-    }
-    return slot;
-}
-
 nb::object polygon_rotated(q::Polygon& p) {
     const q::Contour& c = p.rotated_shape();
     PyHost& h = host_of(p);
     return host_copy(h.rotated, h.rotated_gen, c, p.rotated_gen());
 }
 
-nb::object polygon_transformed(q::Polygon& p) {
-    const q::Contour& c = p.transformed();
-    PyHost& h = host_of(p);
-    return host_copy(h.transformed, h.transformed_gen, c, p.transformed_gen());
-}
-
 nb::object circle_geom(const q::CircleGeom& g) { return nb::make_tuple(point_to_py(g.center), g.radius); }
 
 nb::object shape_transformed(q::Shape& s) {
-    if (s.is_polygon()) return polygon_transformed(static_cast<q::Polygon&>(s));
+    if (s.is_polygon()) return polygon_world(static_cast<q::Polygon&>(s));
     if (s.is_circle()) return circle_geom(static_cast<q::Circle&>(s).transformed());
     throw q::NotImplementedError();
 }

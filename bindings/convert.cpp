@@ -128,6 +128,20 @@ PyHost& host_of(quarvo::Shape& s) {
     return static_cast<PyHost&>(*s.host);
 }
 
+nb::object host_copy(nb::object& slot, std::uint64_t& slot_gen, const Contour& c, std::uint64_t gen) {
+    if (!slot.is_valid() || slot_gen != gen) {
+        slot = contour_to_py(c);
+        slot_gen = gen;
+    }
+    return slot;
+}
+
+nb::object polygon_world(quarvo::Polygon& p) {
+    const Contour& c = p.transformed();
+    PyHost& h = host_of(p);
+    return host_copy(h.transformed, h.transformed_gen, c, p.transformed_gen());
+}
+
 std::string shape_label(nb::handle shape_id) {
     PyObject* r = PyObject_Repr(shape_id.ptr());
     if (!r) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fuzz_input.hpp"
+#include "quarvo/errors.hpp"
 #include "quarvo/check.hpp"
 #include "quarvo/first_fit.hpp"
 #include "quarvo/shapes.hpp"
@@ -21,8 +22,11 @@ using namespace quarvo_fuzz;
 
 namespace {
 
+// Null when the engine refuses to build the item (a polygon whose rings do
+// not bound a sound region, a negative radius).
 std::unique_ptr<Shape> make_item(Input& in) {
     std::unique_ptr<Shape> s;
+    try {
     switch (in.byte() % 4) {
         case 0:
             s = std::make_unique<Circle>(in.size());
@@ -42,6 +46,9 @@ std::unique_ptr<Shape> make_item(Input& in) {
             if (in.flag()) holes.push_back(in.any_contour(8));
             s = std::make_unique<Polygon>(in.any_contour(12), holes);
         }
+    }
+    } catch (const ValueError&) {
+        return nullptr;
     }
     if (in.byte() % 8 == 0) s->set_rotation(in.number());
     if (in.byte() % 8 == 0) s->margin = in.number();
@@ -69,8 +76,9 @@ void driver(Input& in) {
     std::vector<Shape*> items;
     for (std::size_t i = 0, k = 1 + in.count(5); i < k; ++i) {
         owned.push_back(make_item(in));
-        items.push_back(owned.back().get());
+        if (owned.back()) items.push_back(owned.back().get());
     }
+    if (items.empty()) return;
     if (in.flag() && items.size() > 1) items.push_back(items[0]);  // one object offered twice
     Bin bin{in.flag() ? in.number() : 10.0 + in.byte() / 4.0, in.flag() ? in.number() : 10.0 + in.byte() / 4.0};
     double distance = in.flag() ? in.number() : in.byte() / 64.0;
@@ -122,6 +130,7 @@ void placer(Input& in) {
     }
     for (std::size_t i = 0, k = 1 + in.count(5); i < k; ++i) {
         owned.push_back(make_item(in));
+        if (!owned.back()) continue;
         Shape& item = *owned.back();
         if (in.byte() % 8 == 0) item.set_infl(in.number());
         std::vector<Shape*> before = p->packed;
