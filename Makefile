@@ -6,8 +6,15 @@ PY := $(VENV)/bin/python
 PIP := $(VENV)/bin/pip
 JOBS ?= 2
 DEBS := libpolyclipping-dev libgtest-dev
-# libFuzzer comes with clang and its runtime library.
-FUZZ_DEBS := clang libclang-rt-14-dev
+# libFuzzer comes with clang and its runtime library, packaged per clang
+# major version: the runtime that matches the clang installed (or about to be).
+CLANG_MAJOR = $(shell { clang --version 2>/dev/null || apt-cache show clang 2>/dev/null; } | \
+  sed -n 's/.*clang version \([0-9][0-9]*\).*/\1/p; s/^Depends:.*clang-\([0-9][0-9]*\).*/\1/p' | head -n 1)
+FUZZ_DEBS = clang libclang-rt-$(CLANG_MAJOR)-dev
+# Warnings are errors in CI.
+ifeq ($(CI),true)
+WERROR := -DQUARVO_WERROR=ON
+endif
 
 .PHONY: setup debs fuzz-debs venv install test test-cpp test-py run bench dev clean sanitize fuzz
 
@@ -18,6 +25,8 @@ debs:
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(DEBS); fi
 
 fuzz-debs: debs
+	@if ! dpkg -s clang >/dev/null 2>&1; then \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang; fi
 	@if ! dpkg -s $(FUZZ_DEBS) >/dev/null 2>&1; then \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(FUZZ_DEBS); fi
 
@@ -34,7 +43,7 @@ install: debs venv
 	$(PIP) install -q --no-build-isolation .
 
 test-cpp: debs venv
-	PATH=$(abspath $(VENV))/bin:$$PATH cmake -S . -B build/tests -G Ninja -DQUARVO_TESTS=ON -DQUARVO_PYTHON=OFF >/dev/null
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake -S . -B build/tests -G Ninja -DQUARVO_TESTS=ON -DQUARVO_PYTHON=OFF $(WERROR) >/dev/null
 	PATH=$(abspath $(VENV))/bin:$$PATH cmake --build build/tests -j $(JOBS)
 	cd build/tests && PATH=$(abspath $(VENV))/bin:$$PATH ctest --output-on-failure -j $(JOBS)
 
@@ -51,7 +60,7 @@ run: setup
 # Development build: the extension lands in python/Quarvo (use PYTHONPATH=python).
 dev: debs venv
 	PATH=$(abspath $(VENV))/bin:$$PATH cmake -S . -B build/dev -G Ninja -DQUARVO_PYTHON=ON -DQUARVO_TESTS=ON \
-	  -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
+	  -DPython_EXECUTABLE=$(abspath $(PY)) $(WERROR) >/dev/null
 	PATH=$(abspath $(VENV))/bin:$$PATH cmake --build build/dev -j $(JOBS)
 
 clean:
@@ -94,7 +103,7 @@ FUZZ_RUN = mkdir -p build/fuzz/corpus/$(1) && \
 
 fuzz: fuzz-debs venv
 	PATH=$(abspath $(VENV))/bin:$$PATH CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DQUARVO_FUZZ=ON -DQUARVO_SANITIZE=ON \
-	  -DQUARVO_PYTHON=OFF -DQUARVO_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	  -DQUARVO_PYTHON=OFF -DQUARVO_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR) >/dev/null
 	PATH=$(abspath $(VENV))/bin:$$PATH cmake --build build/fuzz -j $(JOBS)
 	@$(call FUZZ_RUN,kernel)
 	@$(call FUZZ_RUN,nfp)

@@ -4,6 +4,7 @@
 
 #include <limits>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 #include "bindings.hpp"
@@ -11,6 +12,7 @@
 #include "placers.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
+#include "quarvo/validate.hpp"
 
 using namespace nb::literals;
 namespace q = quarvo;
@@ -60,6 +62,53 @@ q::SearchOptions search_options(const PyFirstFit& ff) {
     return o;
 }
 
+// A number the caller gave, or nothing when it is no plain number (the
+// conversion at packing time names the fault then).
+std::optional<double> given_number(nb::handle h) {
+    if (!h.is_valid() || !(PyFloat_Check(h.ptr()) || PyLong_Check(h.ptr()))) return std::nullopt;
+    return to_double(h, "number");
+}
+
+std::optional<double> given_field(nb::handle obj, const char* name) {
+    nb::object v = nb::steal(PyObject_GetAttrString(obj.ptr(), name));
+    if (!v.is_valid()) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return given_number(v);
+}
+
+// The constructor's and the setters' checks of the values given there; what
+// is of the wrong kind altogether is left to do_pack, which names it.
+void check_bin(nb::handle bin) {
+    std::optional<double> w = given_field(bin, "width"), h = given_field(bin, "height");
+    if (w && h) q::require_usable_bin(*w, *h);
+}
+
+void check_distance(nb::handle d) {
+    if (std::optional<double> v = given_number(d)) q::require_distance(*v, "global_distance");
+}
+
+void check_items(nb::handle items) {
+    if (!PyList_Check(items.ptr()) && !PyTuple_Check(items.ptr())) return;
+    nb::object seq = nb::steal(PySequence_Tuple(items.ptr()));
+    if (!seq.is_valid()) throw nb::python_error();
+    std::vector<q::Shape*> shapes;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(seq.ptr()); ++i) {
+        q::Shape* s = nullptr;
+        if (!nb::try_cast<q::Shape*>(nb::handle(PyTuple_GET_ITEM(seq.ptr(), i)), s) || s == nullptr) return;
+        shapes.push_back(s);
+    }
+    q::require_distinct(shapes);
+}
+
+const char* const kBlCenter =
+    "BottomLeft 策略不支持 placement='center'（挤压贴角算法，无中心语义）；请使用 strategy='nfp' 或 placement='corner'";
+
+void check_strategy(nb::handle strategy, nb::handle placement) {
+    if (is_text(strategy, "bl") && placement_of(placement) == q::Placement::Center) throw q::ValueError(kBlCenter);
+}
+
 nb::tuple do_pack(PyFirstFit& ff) {
     // A tuple of our own keeps every item alive while the engine runs
     // without the GIL, whatever another thread does to the caller's list.
@@ -85,7 +134,7 @@ nb::tuple do_pack(PyFirstFit& ff) {
     q::NfpOptions nfp;
     if (!ff.rotations.is_none()) nfp.rotations = to_doubles(ff.rotations, "expected a sequence of numbers", "rotation");
     q::Strategy strategy = is_text(ff.strategy, "bl") ? q::Strategy::BottomLeft : q::Strategy::Nfp;
-    nfp.placement = is_text(ff.placement, "center") ? q::Placement::Center : q::Placement::Corner;
+    nfp.placement = placement_of(ff.placement);
     nfp.incremental = ff.incremental;
     nfp.threads = ff.threads;
     nfp.hole_fill = ff.hole_fill;
@@ -130,14 +179,16 @@ void bind_first_fit(nb::module_& m) {
                            "found; seed fixes its random choices. used_length: the last bin's used length.")
         .def("__init__", [](PyFirstFit* self, nb::handle items, nb::handle bin, nb::handle global_distance,
                             nb::handle rotations, nb::handle strategy, nb::handle placement, bool incremental,
-                            nb::handle threads, nb::handle hole_fill, bool exact_clearance, nb::handle time_limit, nb::handle iterations, nb::handle seed) {
-            if (!is_text(placement, "corner") && !is_text(placement, "center"))
-                throw q::ValueError("placement 仅支持 'corner'/'center'，收到：" + nb::cast<std::string>(nb::repr(placement)));
-            if (is_text(strategy, "bl") && is_text(placement, "center"))
-                throw q::ValueError(
-                    "BottomLeft 策略不支持 placement='center'（挤压贴角算法，无中心语义）；请使用 strategy='nfp' 或 placement='corner'");
+                            nb::handle threads, nb::handle hole_fill, bool exact_clearance, nb::handle time_limit,
+                            nb::handle iterations, nb::handle seed) {
+            placement_of(placement);
+            check_strategy(strategy, placement);
+            const int n_threads = thread_count(threads);
+            check_bin(bin);
+            check_distance(global_distance);
+            check_items(items);
             new (self) PyFirstFit{nb::borrow(items), nb::borrow(bin), nb::borrow(global_distance), nb::borrow(rotations),
-                                  nb::borrow(strategy), nb::borrow(placement), incremental, thread_count(threads),
+                                  nb::borrow(strategy), nb::borrow(placement), incremental, n_threads,
                                   hole_fill_of(hole_fill), exact_clearance, nb::borrow(time_limit), nb::borrow(iterations),
                                   nb::borrow(seed)};
         }, "items"_a.none(), "bin"_a.none(), "global_distance"_a.none() = 0.0, "rotations"_a.none() = nb::none(),
@@ -150,13 +201,31 @@ void bind_first_fit(nb::module_& m) {
                      nb::for_setter(nb::arg("value").none()))
         .def_rw("exact_clearance", &PyFirstFit::exact_clearance)
         .def_rw("incremental", &PyFirstFit::incremental)
-        .def_rw("threads", &PyFirstFit::threads)
-        .def_rw("items", &PyFirstFit::items)
-        .def_rw("bin", &PyFirstFit::bin)
-        .def_rw("global_distance", &PyFirstFit::global_distance)
+        // Setters run the constructor's checks.
+        .def_prop_rw("threads", [](PyFirstFit& ff) { return ff.threads; },
+                     [](PyFirstFit& ff, nb::handle v) { ff.threads = thread_count(v); }, nb::for_setter(nb::arg("value").none()))
+        .def_prop_rw("items", [](PyFirstFit& ff) { return ff.items; }, [](PyFirstFit& ff, nb::handle v) {
+            check_items(v);
+            ff.items = nb::borrow(v);
+        }, nb::for_setter(nb::arg("value").none()))
+        .def_prop_rw("bin", [](PyFirstFit& ff) { return ff.bin; }, [](PyFirstFit& ff, nb::handle v) {
+            check_bin(v);
+            ff.bin = nb::borrow(v);
+        }, nb::for_setter(nb::arg("value").none()))
+        .def_prop_rw("global_distance", [](PyFirstFit& ff) { return ff.global_distance; }, [](PyFirstFit& ff, nb::handle v) {
+            check_distance(v);
+            ff.global_distance = nb::borrow(v);
+        }, nb::for_setter(nb::arg("value").none()))
         .def_rw("rotations", &PyFirstFit::rotations)
-        .def_rw("strategy", &PyFirstFit::strategy)
-        .def_rw("placement", &PyFirstFit::placement)
+        .def_prop_rw("strategy", [](PyFirstFit& ff) { return ff.strategy; }, [](PyFirstFit& ff, nb::handle v) {
+            check_strategy(v, ff.placement);
+            ff.strategy = nb::borrow(v);
+        }, nb::for_setter(nb::arg("value").none()))
+        .def_prop_rw("placement", [](PyFirstFit& ff) { return ff.placement; }, [](PyFirstFit& ff, nb::handle v) {
+            placement_of(v);
+            check_strategy(ff.strategy, v);
+            ff.placement = nb::borrow(v);
+        }, nb::for_setter(nb::arg("value").none()))
         .def_rw("time_limit", &PyFirstFit::time_limit)
         .def_rw("iterations", &PyFirstFit::iterations)
         .def_rw("seed", &PyFirstFit::seed)

@@ -15,32 +15,16 @@ namespace qb {
 
 namespace {
 
-// The host copy of a cached contour, rebuilt only when the engine rebuilt it,
-// so that the same cached list is handed out until the next move.
-nb::object host_copy(nb::object& slot, std::uint64_t& slot_gen, const q::Contour& c, std::uint64_t gen) {
-    if (!slot.is_valid() || slot_gen != gen) {
-        slot = contour_to_py(c);
-        slot_gen = gen;
-    }
-    return slot;
-}
-
 nb::object polygon_rotated(q::Polygon& p) {
     const q::Contour& c = p.rotated_shape();
     PyHost& h = host_of(p);
     return host_copy(h.rotated, h.rotated_gen, c, p.rotated_gen());
 }
 
-nb::object polygon_transformed(q::Polygon& p) {
-    const q::Contour& c = p.transformed();
-    PyHost& h = host_of(p);
-    return host_copy(h.transformed, h.transformed_gen, c, p.transformed_gen());
-}
-
 nb::object circle_geom(const q::CircleGeom& g) { return nb::make_tuple(point_to_py(g.center), g.radius); }
 
 nb::object shape_transformed(q::Shape& s) {
-    if (s.is_polygon()) return polygon_transformed(static_cast<q::Polygon&>(s));
+    if (s.is_polygon()) return polygon_world(static_cast<q::Polygon&>(s));
     if (s.is_circle()) return circle_geom(static_cast<q::Circle&>(s).transformed());
     throw q::NotImplementedError();
 }
@@ -51,7 +35,17 @@ nb::object shape_rotated(q::Shape& s) {
     throw q::NotImplementedError();
 }
 
-void init_host(q::Shape& s, nb::handle shape_id) { host_of(s).shape_id = nb::borrow(shape_id); }
+void init_host(q::Shape& s, nb::handle shape_id) {
+    host_of(s).shape_id = nb::borrow(shape_id);
+    s.name = shape_label(shape_id);
+}
+
+// Setters of sizes that may not be negative run the constructor's check.
+double not_negative(q::Shape& s, nb::handle v, const char* name) {
+    const double d = to_double(v, name);
+    q::require_not_negative(d, q::item_label(s, "item"), name);
+    return d;
+}
 
 }  // namespace
 
@@ -94,14 +88,14 @@ void bind_geometry(nb::module_& m) {
             return signature_to_py(s.sig_id);
         })
         .def_prop_rw("inflation", [](q::Shape& s) { return s.inflation; },
-                     [](q::Shape& s, nb::handle v) { s.inflation = to_double(v, "inflation"); })
+                     [](q::Shape& s, nb::handle v) { s.inflation = not_negative(s, v, "inflation"); })
         .def_prop_rw("margin", [](q::Shape& s) { return s.margin; },
-                     [](q::Shape& s, nb::handle v) { s.margin = to_double(v, "margin"); })
+                     [](q::Shape& s, nb::handle v) { s.margin = not_negative(s, v, "margin"); })
         .def_prop_rw("weight", [](q::Shape& s) { return s.weight; },
                      [](q::Shape& s, nb::handle v) { s.weight = to_double(v, "weight"); })
         .def_rw("bin_id", &q::Shape::bin_id)
         .def_prop_rw("shape_id", [](q::Shape& s) -> nb::object { return host_of(s).shape_id; },
-                     [](q::Shape& s, nb::handle v) { host_of(s).shape_id = nb::borrow(v); },
+                     [](q::Shape& s, nb::handle v) { init_host(s, v); },
                      nb::for_setter(nb::arg("value").none()))
         .def("translate", [](q::Shape& s, nb::handle dx, nb::handle dy) {
             s.translate(to_double(dx, "dx"), to_double(dy, "dy"));
@@ -122,7 +116,7 @@ void bind_geometry(nb::module_& m) {
         .def("__init__", [](q::Polygon* self, nb::handle outer, nb::handle holes, nb::handle shape_id) {
             q::Contour o = to_contour(outer);
             std::vector<q::Contour> hs = to_contours(holes);
-            new (self) q::Polygon(o, hs);
+            new (self) q::Polygon(o, hs, shape_label(shape_id));
             init_host(*self, shape_id);
         }, "outer"_a, "holes"_a = nb::none(), "shape_id"_a.none() = 0)
         .def_prop_ro("outer", [](q::Polygon& p) { return contour_to_py(p.outer()); })
@@ -134,11 +128,11 @@ void bind_geometry(nb::module_& m) {
     nb::class_<q::Circle, q::Shape>(m, "Circle", nb::dynamic_attr(), "A circle item centred on its local origin.")
         .def("__init__", [](q::Circle* self, nb::handle radius, nb::handle shape_id) {
             double r = to_double(radius, "radius");
-            new (self) q::Circle(r);
+            new (self) q::Circle(r, shape_label(shape_id));
             init_host(*self, shape_id);
         }, "radius"_a, "shape_id"_a.none() = 0)
         .def_prop_rw("radius", [](q::Circle& c) { return c.radius; },
-                     [](q::Circle& c, nb::handle v) { c.radius = to_double(v, "radius"); });
+                     [](q::Circle& c, nb::handle v) { c.radius = not_negative(c, v, "radius"); });
 }
 
 }  // namespace qb

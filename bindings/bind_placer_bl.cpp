@@ -44,18 +44,6 @@ void to_segment(nb::handle seg, q::Pt& a, q::Pt& b) {
     b = to_point(PySequence_Fast_GET_ITEM(s.ptr(), 1));
 }
 
-// The polygon's world contour as the same host list that its transformed()
-// hands out while the item stays where it is.
-nb::object polygon_world(q::Polygon& p) {
-    const q::Contour& c = p.transformed();
-    PyHost& h = host_of(p);
-    if (!h.transformed.is_valid() || h.transformed_gen != p.transformed_gen()) {
-        h.transformed = contour_to_py(c);
-        h.transformed_gen = p.transformed_gen();
-    }
-    return h.transformed;
-}
-
 nb::object as_polygon_py(nb::handle shape, bool exact = false) {
     q::Shape* s = to_shape(shape, "shape");
     if (s->is_polygon()) return polygon_world(static_cast<q::Polygon&>(*s));
@@ -97,7 +85,32 @@ struct PyBL {
     q::BottomLeftPlacer eng;
     nb::list packed;
     nb::object bin_w, bin_h, epsilon;  // stored as given
+    bool busy = false;  // a trypack is running (without the GIL)
 };
+
+// The slide runs without the GIL, as NfpPlacer's search does.
+bool bl_trypack(PyBL& s, nb::handle item) {
+    q::Shape* it = to_shape(item);
+    // A second call on this placer from another thread would change its item list under it.
+    if (s.busy) throw std::runtime_error("this placer is already packing in another thread");
+    sync_packed(s.packed, s.eng.packed);
+    // Our own references keep the placed items alive meanwhile, whatever
+    // another thread does to the `packed` list.
+    nb::object hold = nb::steal(PySequence_Tuple(s.packed.ptr()));
+    if (!hold.is_valid()) throw nb::python_error();
+    bool ok;
+    {
+        s.busy = true;
+        struct Clear {
+            bool& b;
+            ~Clear() { b = false; }
+        } clear{s.busy};
+        nb::gil_scoped_release release;
+        ok = s.eng.trypack(*it);
+    }
+    if (ok) s.packed.append(item);
+    return ok;
+}
 
 int pybl_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(Py_TYPE(self));
@@ -187,13 +200,7 @@ void bind_placer_bl(nb::module_& m) {
                 throw q::TypeError(std::string("packed must be a list, not ") + Py_TYPE(v.ptr())->tp_name);
             s.packed = nb::borrow<nb::list>(v);
         })
-        .def("trypack", [](PyBL& s, nb::handle item) {
-            q::Shape* it = to_shape(item);
-            sync_packed(s.packed, s.eng.packed);
-            const bool ok = s.eng.trypack(*it);
-            if (ok) s.packed.append(item);
-            return ok;
-        }, "item"_a, "Place the item in this bin if it fits; True after appending it to packed.")
+        .def("trypack", &bl_trypack, "item"_a, "Place the item in this bin if it fits; True after appending it to packed.")
         .def("_set_initial_position", [](PyBL& s, nb::handle item) { s.eng.set_initial_position(*to_shape(item)); },
              "item"_a)
         .def("_packed_polys", [](PyBL& s) {

@@ -21,11 +21,6 @@ namespace qb {
 
 namespace {
 
-q::Placement placement_of(nb::handle placement) {
-    return (nb::isinstance<nb::str>(placement) && nb::cast<std::string>(placement) == "center") ? q::Placement::Center
-                                                                                                : q::Placement::Corner;
-}
-
 nb::object raw_to_py(const q::RawNfp& r) { return nb::make_tuple(contour_to_py(r.pts), point_to_py(r.top)); }
 
 nb::object search_to_py(const q::SearchResult& r) {
@@ -121,10 +116,8 @@ void bind_placer_nfp(nb::module_& m) {
         .def("__init__", [](PyNfpPlacer* self, nb::handle bin_w, nb::handle bin_h, nb::handle rotations, nb::handle placement,
                             bool incremental, nb::handle threads, nb::handle hole_fill, bool exact_clearance) {
             double w = to_double(bin_w, "bin_w"), h = to_double(bin_h, "bin_h");
-            nb::object rots = rotations.is_none() ? nb::object(contour_to_list(q::default_rotations())) : nb::borrow(rotations);
-            bool ok = nb::isinstance<nb::str>(placement) &&
-                      (nb::cast<std::string>(placement) == "corner" || nb::cast<std::string>(placement) == "center");
-            if (!ok) throw q::ValueError("placement 仅支持 'corner'/'center'，收到：" + nb::cast<std::string>(nb::repr(placement)));
+            nb::object rots = rotations.is_none() ? nb::object(floats_to_list(q::default_rotations())) : nb::borrow(rotations);
+            placement_of(placement);
             new (self) PyNfpPlacer{q::NfpPlacer(w, h), rots, nb::borrow(placement), nb::list()};
             self->eng.options.incremental = incremental;
             self->eng.options.threads = thread_count(threads);
@@ -147,7 +140,10 @@ void bind_placer_nfp(nb::module_& m) {
         .def_prop_rw("rotations", [](PyNfpPlacer& p) { return p.rotations; },
                      [](PyNfpPlacer& p, nb::handle v) { p.rotations = nb::borrow(v); })
         .def_prop_rw("placement", [](PyNfpPlacer& p) { return p.placement; },
-                     [](PyNfpPlacer& p, nb::handle v) { p.placement = nb::borrow(v); })
+                     [](PyNfpPlacer& p, nb::handle v) {
+                         placement_of(v);  // the constructor's check
+                         p.placement = nb::borrow(v);
+                     })
         .def_prop_ro("packed", [](PyNfpPlacer& p) { return p.packed; })
         .def("trypack", [](PyNfpPlacer& p, nb::handle item) { return p.run(item, &q::NfpPlacer::trypack); }, "item"_a)
         .def("_trypack_empty", [](PyNfpPlacer& p, nb::handle item) { return p.run(item, &q::NfpPlacer::trypack_empty); }, "item"_a)

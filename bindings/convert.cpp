@@ -128,6 +128,38 @@ PyHost& host_of(quarvo::Shape& s) {
     return static_cast<PyHost&>(*s.host);
 }
 
+nb::object host_copy(nb::object& slot, std::uint64_t& slot_gen, const Contour& c, std::uint64_t gen) {
+    if (!slot.is_valid() || slot_gen != gen) {
+        slot = contour_to_py(c);
+        slot_gen = gen;
+    }
+    return slot;
+}
+
+nb::object polygon_world(quarvo::Polygon& p) {
+    const Contour& c = p.transformed();
+    PyHost& h = host_of(p);
+    return host_copy(h.transformed, h.transformed_gen, c, p.transformed_gen());
+}
+
+std::string shape_label(nb::handle shape_id) {
+    PyObject* r = PyObject_Repr(shape_id.ptr());
+    if (!r) {
+        PyErr_Clear();
+        return "<unprintable>";
+    }
+    nb::object rep = nb::steal(r);
+    Py_ssize_t n = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(r, &n);
+    if (!text) {
+        PyErr_Clear();
+        return "<unprintable>";
+    }
+    std::string out(text, static_cast<std::size_t>(n));
+    if (out.size() > 60) out = out.substr(0, 57) + "...";
+    return out;
+}
+
 quarvo::Shape* to_shape(nb::handle h, const char* what) {
     quarvo::Shape* s = nullptr;
     if (!nb::try_cast<quarvo::Shape*>(h, s) || s == nullptr)

@@ -3,6 +3,8 @@
 #pragma once
 #include <nanobind/nanobind.h>
 
+#include <string>
+
 #include "quarvo/shapes.hpp"
 
 namespace nb = nanobind;
@@ -37,6 +39,14 @@ struct PyHost : quarvo::HostData {
     std::uint64_t transformed_gen = ~0ULL;
 };
 PyHost& host_of(quarvo::Shape& s);
+// The host copy of a cached contour, rebuilt only when the engine rebuilt it,
+// so that the same cached list is handed out until the next move.
+nb::object host_copy(nb::object& slot, std::uint64_t& slot_gen, const Contour& c, std::uint64_t gen);
+// The polygon's world contour as that same host list.
+nb::object polygon_world(quarvo::Polygon& p);
+
+// How engine messages name an item with this shape_id: its repr, shortened.
+std::string shape_label(nb::handle shape_id);
 
 // The engine item behind a host object, or TypeError.
 quarvo::Shape* to_shape(nb::handle h, const char* what = "item");

@@ -5,12 +5,14 @@
 #include <nanobind/stl/string.h>
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <thread>
 
 #include "convert.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/placer_nfp.hpp"
+#include "quarvo/validate.hpp"
 
 namespace qb {
 
@@ -29,7 +31,7 @@ inline void sync_packed(nb::list& py, std::vector<quarvo::Shape*>& eng) {
     eng = std::move(items);
 }
 
-inline nb::list contour_to_list(const std::vector<double>& v) {
+inline nb::list floats_to_list(const std::vector<double>& v) {
     nb::list l;
     for (double d : v) l.append(d);
     return l;
@@ -67,8 +69,19 @@ inline int thread_count(nb::handle threads) {
     int overflow = 0;
     long long n = PyLong_AsLongLongAndOverflow(threads.ptr(), &overflow);
     if (overflow > 0) n = 1024;
-    if (overflow < 0 || n < 1) throw quarvo::ValueError("threads must be at least 1, got " + nb::cast<std::string>(nb::repr(threads)));
+    if (overflow < 0) n = std::numeric_limits<long long>::min();
+    quarvo::require_threads(n);
     return static_cast<int>(std::min<long long>(n, 1024));
+}
+
+// The placement named by the caller: "corner" or "center", nothing else.
+inline quarvo::Placement placement_of(nb::handle placement) {
+    if (nb::isinstance<nb::str>(placement)) {
+        const std::string p = nb::cast<std::string>(placement);
+        if (p == "corner") return quarvo::Placement::Corner;
+        if (p == "center") return quarvo::Placement::Center;
+    }
+    throw quarvo::ValueError("placement 仅支持 'corner'/'center'，收到：" + nb::cast<std::string>(nb::repr(placement)));
 }
 
 }  // namespace qb

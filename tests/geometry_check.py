@@ -283,3 +283,11 @@ def layout_violations(items, bin_w, bin_h, bin_tol=1e-6 + 1e-9, **kw):
             if v:
                 faults.append("items %d and %d: %s" % (i, j, v))
     return faults
+
+
+def assert_checked(placer, bin_w, bin_h):
+    """The package's layout checker on the placer's items, run after every
+    successful trypack: no overlap, nothing outside the bin."""
+    from Quarvo.check import CIRCLE_REL_TOL, check_layout
+    report = check_layout(placer, bin_w, bin_h, circle_rel_tol=CIRCLE_REL_TOL)
+    assert report.ok, report.summary()

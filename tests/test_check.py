@@ -135,7 +135,8 @@ def test_bad_arguments(call, exc):
 
 def test_unusable_items_are_reported():
     bad = circle(2, float("nan"), 5)
-    neg = Circle(-1.0)
+    neg = Circle(1.0)
+    neg.tx = float("inf")  # a negative radius is refused when the circle is built
     r = check_layout([bad, neg, rect(5, 5, 0, 0)], BIN)
     assert [(v.kind, v.items) for v in r.violations] == [("invalid", (0,)), ("invalid", (1,))]
 
@@ -293,3 +294,15 @@ def test_bottom_left_layouts_pass(distance, seed, n):
         it.infl = 0.0
     r = check_layout(placer, Bin(80.0, 60.0), distance=distance, circle_rel_tol=CIRCLE_REL_TOL)
     assert r.ok, r.summary()
+
+
+@given(st.floats(0.5, 1e4), st.floats(0.5, 1e4), st.floats(0.01, 1.0), st.floats(0, 1), st.floats(-1e4, 1e4),
+       st.floats(-1e4, 1e4), st.sampled_from("rltb"))
+def test_a_circle_inside_a_polygon_tangent_to_its_edge_overlaps(w, h, frac, along, x, y, side):
+    # The closest gap between the curves is zero or of rounding size, and a
+    # point of the circle may lie on the edge: never a reason to call the pair apart.
+    r = frac * min(w, h) / 2
+    cx = {"r": x + w - r, "l": x + r}.get(side, x + r + along * (w - 2 * r))
+    cy = {"t": y + h - r, "b": y + r}.get(side, y + r + along * (h - 2 * r))
+    clearance, depth = measure_pair(rect(w, h, x, y), circle(r, cx, cy))
+    assert depth > 0 and clearance < 0, (clearance, depth)

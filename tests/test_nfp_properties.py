@@ -133,6 +133,7 @@ def test_layout_in_bin_and_apart(items, bin_w, bin_h, placement, infl, extra, ro
         assert len(placer.packed) == before + ok
         if ok:
             assert placer.packed[-1] is it
+            gc.assert_checked(placer, bin_w, bin_h)
     faults = gc.layout_violations(placer.packed, bin_w, bin_h)
     assert faults == []
     if rotations is not None:
@@ -154,7 +155,8 @@ def test_rings_first_then_small_items(rings, smalls, placement, infl, incrementa
         it.infl = infl
     placer = NfpPlacer(150, 150, None, placement, incremental=incremental)
     for it in rings + smalls:
-        placer.trypack(it)
+        if placer.trypack(it):
+            gc.assert_checked(placer, 150, 150)
     assert gc.layout_violations(placer.packed, 150, 150) == []
 
 
@@ -169,7 +171,8 @@ def test_equal_circles_in_the_middle_of_a_ring(r, n, infl, incremental):
     for _ in range(n):
         c = Circle(r)
         c.infl = infl
-        placer.trypack(c)
+        if placer.trypack(c):
+            gc.assert_checked(placer, 200, 200)
     assert gc.layout_violations(placer.packed, 200, 200) == []
 
 

@@ -12,8 +12,11 @@ from hypothesis import strategies as st
 import Quarvo.geometry as geometry
 import Quarvo.geometry_handle as geometry_handle
 import Quarvo.placer_bl as bl
+import Quarvo.placer_nfp as nfp
 from Quarvo.geometry import Circle, Polygon
 from Quarvo.placer_bl import EPS, BottomLeftPlacer
+
+from geometry_check import assert_checked
 
 
 def rect(w, h):
@@ -193,7 +196,8 @@ def test_packed_keeps_items_alive():
     del item
     gc.collect()
     assert ref() is not None
-    assert not p.trypack(p.packed[0])  # still there, still in the way of itself
+    with pytest.raises(ValueError, match="already placed"):  # still there
+        p.trypack(p.packed[0])
 
 
 def test_placer_in_a_reference_cycle_is_collected():
@@ -244,7 +248,8 @@ def test_empty_bin_and_refusals():
     assert p.trypack(sq)
     x0, y0, _, _ = sq.bounding_box()
     assert x0 == pytest.approx(0.001, abs=1e-12) and y0 == pytest.approx(0.001, abs=1e-12)
-    assert not p.trypack(sq)
+    with pytest.raises(ValueError, match="already placed"):
+        p.trypack(sq)
     tall = rect(5, 100.5)
     assert not p.trypack(tall)
     assert p.packed == [sq] and tall.tx != 0.0
@@ -305,13 +310,20 @@ def test_non_finite_values_raise_before_moving(field, bad):
     assert p.packed == []
 
 
-def test_huge_bin_terminates():
-    p = BottomLeftPlacer(1e300, 1e300)
-    assert p.trypack(rect(1, 1))
-    # Whether these fit is a matter of rounding at this size; they must return.
-    for item in (Circle(1e298), rect(1e299, 1e299), rect(1e-3, 1e299)):
-        assert isinstance(p.trypack(item), bool)
-    assert BottomLeftPlacer(1e300, 1e300).trypack(Circle(1e298))
+@pytest.mark.parametrize("width, text", [(1e300, "1.0000000000000001e[+]300, beyond"), (math.nan, "nan, not a finite")])
+def test_both_placers_refuse_a_bad_bin_alike(width, text):
+    for placer in (BottomLeftPlacer(width, 100), nfp.NfpPlacer(width, 100)):
+        with pytest.raises(ValueError, match="bin: width is " + text):
+            placer.trypack(rect(1, 1))
+
+
+def test_beyond_the_range_is_refused_as_by_the_nfp_placer():
+    for placer in (BottomLeftPlacer(100, 100), nfp.NfpPlacer(100, 100)):
+        far = Circle(1.0)
+        far.tx = 1e13
+        with pytest.raises(ValueError, match="tx is 10000000000000, beyond"):
+            placer.trypack(far)
+        assert far.tx == 1e13
 
 
 # ------------------------------------------------------- cavity fault
@@ -376,4 +388,19 @@ def test_accepted_layouts_never_overlap(recipes, bw, bh, eps):
         item = make_item(*recipe)
         placed = p.trypack(item)
         assert placed == (bool(p.packed) and p.packed[-1] is item)
+        if placed:
+            assert_checked(p, bw, bh)
     assert_sound(p)
+
+
+# ------------------------------------------------------- tiny bins
+
+@pytest.mark.parametrize("bin_w, bin_h, w, h", [
+    (1.0, 0.0118, 0.5, 0.0112),  # would stand 4e-4 out of the top
+    (0.0118, 1.0, 0.005, 0.99995),  # would stand out of the top of a tall bin
+    (0.01, 0.01, 0.0095, 0.0095),
+])
+def test_tiny_bins_never_take_an_item_standing_out(bin_w, bin_h, w, h):
+    p = BottomLeftPlacer(bin_w, bin_h)
+    assert not p.trypack(rect(w, h))  # the clearance would leave it standing out by up to EPS
+    assert p.trypack(rect(w / 2, h / 2))  # what fits with the clearance is still placed

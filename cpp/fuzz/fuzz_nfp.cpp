@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "fuzz_input.hpp"
+#include "quarvo/errors.hpp"
 #include "quarvo/shapes.hpp"
 #include "quarvo/quarvo.hpp"
 
@@ -14,8 +15,11 @@ using namespace quarvo_fuzz;
 
 namespace {
 
+// Null when the engine refuses to build the item (a polygon whose rings do
+// not bound a sound region, a negative radius).
 std::unique_ptr<Shape> make_item(Input& in) {
     std::unique_ptr<Shape> s;
+    try {
     if (in.flag()) {
         s = std::make_unique<Circle>(in.size());
     } else {
@@ -24,6 +28,9 @@ std::unique_ptr<Shape> make_item(Input& in) {
         Contour outer = in.any_contour(24);
         for (std::size_t i = 0; i < k; ++i) holes.push_back(in.any_contour(12));
         s = std::make_unique<Polygon>(outer, holes);
+    }
+    } catch (const ValueError&) {
+        return nullptr;
     }
     if (in.flag()) s->set_rotation(in.number());
     if (in.flag()) s->set_infl(in.number());
@@ -59,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     attempt([&] { FUZZ_CHECK(sample_hole_interior(A).size() <= 17); });
 
     std::unique_ptr<Shape> a = make_item(in), b = make_item(in);
+    if (!a || !b) return 0;
     attempt([&] { compute_nfp0(*a, *b); });
     attempt([&] { compute_hole_nfps(*a, *b); });
     const double w = in.size(), h = in.size(), eps = in.flag() ? 1e-6 : in.number();

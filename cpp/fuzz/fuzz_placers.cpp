@@ -2,6 +2,7 @@
 // input, no crash, no undefined behaviour, every item ends in exactly one
 // place, and every item is deflated again.
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "fuzz_input.hpp"
+#include "quarvo/errors.hpp"
+#include "quarvo/check.hpp"
 #include "quarvo/first_fit.hpp"
 #include "quarvo/shapes.hpp"
 #include "quarvo/placer_bl.hpp"
@@ -19,8 +22,11 @@ using namespace quarvo_fuzz;
 
 namespace {
 
+// Null when the engine refuses to build the item (a polygon whose rings do
+// not bound a sound region, a negative radius).
 std::unique_ptr<Shape> make_item(Input& in) {
     std::unique_ptr<Shape> s;
+    try {
     switch (in.byte() % 4) {
         case 0:
             s = std::make_unique<Circle>(in.size());
@@ -41,6 +47,9 @@ std::unique_ptr<Shape> make_item(Input& in) {
             s = std::make_unique<Polygon>(in.any_contour(12), holes);
         }
     }
+    } catch (const ValueError&) {
+        return nullptr;
+    }
     if (in.byte() % 8 == 0) s->set_rotation(in.number());
     if (in.byte() % 8 == 0) s->margin = in.number();
     if (in.byte() % 8 == 0) s->inflation = in.number();
@@ -48,13 +57,28 @@ std::unique_ptr<Shape> make_item(Input& in) {
     return s;
 }
 
+// The layout checker on the true outlines of one bin's items: no overlap and
+// nothing outside the bin beyond rounding (circles are placed as inscribed
+// 64-gons, hence the circle allowance).
+void check_layout(const std::vector<Shape*>& items, double bin_w, double bin_h) {
+    std::vector<Outline> outlines;
+    for (const Shape* s : items) outlines.push_back(true_outline(*s));
+    CheckOptions opt;
+    opt.bin_w = bin_w;
+    opt.bin_h = bin_h;
+    opt.tol = 1e-6 + 1e-9 * std::max({std::fabs(bin_w), std::fabs(bin_h), 1.0});
+    opt.circle_rel_tol = 1.0 - std::cos(3.141592653589793 / 64);
+    for (const Violation& v : check_outlines(outlines, opt)) FUZZ_CHECK(v.kind == ViolationKind::TooClose);
+}
+
 void driver(Input& in) {
     std::vector<std::unique_ptr<Shape>> owned;
     std::vector<Shape*> items;
     for (std::size_t i = 0, k = 1 + in.count(5); i < k; ++i) {
         owned.push_back(make_item(in));
-        items.push_back(owned.back().get());
+        if (owned.back()) items.push_back(owned.back().get());
     }
+    if (items.empty()) return;
     if (in.flag() && items.size() > 1) items.push_back(items[0]);  // one object offered twice
     Bin bin{in.flag() ? in.number() : 10.0 + in.byte() / 4.0, in.flag() ? in.number() : 10.0 + in.byte() / 4.0};
     double distance = in.flag() ? in.number() : in.byte() / 64.0;
@@ -80,6 +104,7 @@ void driver(Input& in) {
         std::sort(seen.begin(), seen.end());
         std::sort(want.begin(), want.end());
         FUZZ_CHECK(seen == want);
+        for (const auto& b : r.bins) check_layout(b, bin.width, bin.height);
     });
     (void)done;
     for (Shape* s : items) FUZZ_CHECK(s->infl() == 0.0);
@@ -90,8 +115,13 @@ void placer(Input& in) {
     double w = in.flag() ? in.number() : 10.0 + in.byte() / 4.0;
     double h = in.flag() ? in.number() : 10.0 + in.byte() / 4.0;
     std::unique_ptr<Placer> p;
+    // The checker judges what the placer made: not once the caller has moved a
+    // placed item, nor items spaced by a negative inflation or clearance.
+    bool judged = true;
     if (in.flag()) {
-        p = std::make_unique<BottomLeftPlacer>(w, h, in.flag() ? EPS : in.number());
+        const double eps = in.flag() ? EPS : in.number();
+        judged = !(eps < 0.0);
+        p = std::make_unique<BottomLeftPlacer>(w, h, eps);
     } else {
         auto n = std::make_unique<NfpPlacer>(w, h);
         n->options.incremental = in.flag();
@@ -100,6 +130,7 @@ void placer(Input& in) {
     }
     for (std::size_t i = 0, k = 1 + in.count(5); i < k; ++i) {
         owned.push_back(make_item(in));
+        if (!owned.back()) continue;
         Shape& item = *owned.back();
         if (in.byte() % 8 == 0) item.set_infl(in.number());
         std::vector<Shape*> before = p->packed;
@@ -108,6 +139,8 @@ void placer(Input& in) {
         if (placed) {
             before.push_back(&item);
             FUZZ_CHECK(p->packed == before);
+            judged = judged && !(item.infl() < 0.0);
+            if (judged) check_layout(p->packed, w, h);
         } else {
             FUZZ_CHECK(p->packed == before);
         }
@@ -115,6 +148,7 @@ void placer(Input& in) {
         if (!p->packed.empty() && in.byte() % 8 == 0) {
             Shape& old = *p->packed[in.byte() % p->packed.size()];
             old.set_position(in.number(), in.number());
+            judged = false;
         }
     }
 }

@@ -6,19 +6,25 @@
 
 #include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
+#include "quarvo/validate.hpp"
 
 namespace quarvo {
 
 namespace {
+// 128-bit integers are a GCC and Clang extension.
+__extension__ typedef __int128 Int128;
+__extension__ typedef unsigned __int128 UInt128;
 constexpr double kHiRange = 4611686018427387903.0;  // Clipper's hiRange, 2^62 - 1
 }
 
+bool on_grid(double v) { return std::fabs(std::nearbyint(v * 1000000)) < kHiRange; }
+
 ClipperLib::cInt to_grid(double v) {
-    double s = std::nearbyint(v * 1000000);
-    if (std::isnan(s)) throw ValueError("coordinate is NaN");
-    if (!(std::fabs(s) < kHiRange))
-        throw ValueError("coordinate " + std::to_string(v) + " is beyond the polygon union's range (|x| * 1e6 must be below 2^62)");
-    return static_cast<ClipperLib::cInt>(s);
+    if (!on_grid(v)) {
+        if (std::isnan(v)) throw ValueError("coordinate is NaN");
+        throw ValueError("coordinate " + format_number(v) + " is beyond the polygon union's range (|x| * 1e6 must be below 2^62)");
+    }
+    return static_cast<ClipperLib::cInt>(std::nearbyint(v * 1000000));
 }
 
 ClipperLib::Path to_path(const Contour& c) {
@@ -33,10 +39,10 @@ double from_grid(ClipperLib::cInt v) {
     // Beyond 2^53 the integer is not a double: divide in 128-bit integers with
     // enough guard bits, fold the remainder into a sticky bit, round once.
     bool neg = v < 0;
-    unsigned __int128 n = neg ? static_cast<unsigned __int128>(-static_cast<__int128>(v)) : static_cast<unsigned __int128>(v);
+    UInt128 n = neg ? static_cast<UInt128>(-static_cast<Int128>(v)) : static_cast<UInt128>(v);
     const int shift = 40;
     n <<= shift;
-    unsigned __int128 q = n / 1000000, r = n % 1000000;
+    UInt128 q = n / 1000000, r = n % 1000000;
     if (r != 0) q |= 1;
     double d = std::ldexp(static_cast<double>(q), -shift);
     return neg ? -d : d;

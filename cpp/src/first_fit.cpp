@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <string>
 
@@ -11,6 +10,7 @@
 #include "quarvo/errors.hpp"
 #include "quarvo/placer_bl.hpp"
 #include "quarvo/search.hpp"
+#include "quarvo/validate.hpp"
 
 namespace quarvo {
 
@@ -97,29 +97,20 @@ PackResult FirstFit::do_pack() {
     std::vector<Keyed> order;
     order.reserve(items.size());
     // Everything is checked before anything is changed, so bad input leaves the items untouched.
-    require_sound_bin(bin.width, strip() ? 0.0 : bin.height);
+    // a strip's height is open: only its width is checked
+    require_usable_bin(bin.width, strip() ? bin.width : bin.height);
     if (strip() && strategy == Strategy::Nfp && nfp.placement == Placement::Center)
         throw ValueError("placement='center' has no meaning on a strip (a bin without a height): use placement='corner'");
     if (search.time_limit >= 0.0 && !(search.time_limit <= MAX_COORDINATE))
         throw ValueError("time_limit is not a finite number of seconds");
-    if (!std::isfinite(global_distance) || std::fabs(global_distance) > MAX_COORDINATE) {
-        char buf[40];
-        std::snprintf(buf, sizeof buf, "%.17g", global_distance);
-        throw ValueError(std::string("global_distance is ") + buf + ", not a finite number of at most 1e12 in magnitude");
-    }
-    for (double r : nfp.rotations)
-        if (!std::isfinite(r) || std::fabs(r) > MAX_COORDINATE) {
-            // An item placed at such a rotation could not be checked again.
-            char buf[40];
-            std::snprintf(buf, sizeof buf, "%.17g", r);
-            throw ValueError(std::string("rotation ") + buf + " is not a finite number of at most 1e12 in magnitude");
-        }
-    for (std::size_t i = 0; i < items.size(); ++i) require_sound_item(*items[i], "item " + std::to_string(i));
-    for (Shape* s : items) {
-        double a = s->area();
-        if (std::isnan(s->weight)) throw ValueError("item weight is NaN");
-        if (std::isnan(a)) throw ValueError("item area is NaN (a coordinate or the radius is not a number)");
-        order.push_back({s, s->weight, a});
+    require_distance(global_distance, "global_distance");
+    require_nfp_options(nfp);
+    require_distinct(items);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        Shape& s = *items[i];
+        require_sound_item(s, "item " + std::to_string(i));
+        if (std::isnan(s.weight)) throw ValueError(item_label(s, "item " + std::to_string(i)) + ": weight is nan, not a number");
+        order.push_back({&s, s.weight, s.area()});
     }
     Deflate deflate{items};
     for (Shape* s : items) s->set_infl(s->total_inflation(global_distance / 2.0));

@@ -63,7 +63,7 @@ double hypot_cr(double x, double y) {
         // Both subnormal: the length is a whole number of 2^-1074 units (it stays
         // below 2^-1021, where that is still the spacing), so round an integer
         // square root instead of scaling back a rounded value a second time.
-        using u128 = unsigned __int128;
+        __extension__ typedef unsigned __int128 u128;
         const u128 xi = static_cast<unsigned long long>(std::scalbn(a, 1074));
         const u128 yi = static_cast<unsigned long long>(std::scalbn(b, 1074));
         const u128 sum = xi * xi + yi * yi;
@@ -268,8 +268,6 @@ bool segments_intersect(Pt a, Pt b, Pt c, Pt d) {
     return (o1 * o2 <= 0) && (o3 * o4 <= 0);
 }
 
-namespace {
-// (min, max) of the projections in list order; ties and NaN keep the earlier value.
 void project(const Contour& p, double ax, double ay, double& lo, double& hi) {
     if (p.empty()) empty_sequence("min");
     lo = hi = p[0].x * ax + p[0].y * ay;
@@ -282,7 +280,6 @@ void project(const Contour& p, double ax, double ay, double& lo, double& hi) {
         if (v > hi) hi = v;
     }
 }
-}  // namespace
 
 bool sat_intersects(const Contour& a, const Contour& b) {
     for (const Contour* poly : {&a, &b}) {

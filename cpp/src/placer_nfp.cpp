@@ -318,13 +318,8 @@ bool NfpPlacer::trypack(Shape& item) {
     // Garbage in must not reach the union or the search: refuse it before moving anything.
     require_sound_bin(bin_w, bin_h);
     require_sound_item(item);
-    for (double r : options.rotations)
-        if (!std::isfinite(r) || std::fabs(r) > MAX_COORDINATE) {
-            // An item placed at such a rotation would be refused as a placed item later.
-            char buf[40];
-            std::snprintf(buf, sizeof buf, "%.17g", r);
-            throw ValueError(std::string("rotation ") + buf + " is not a finite number of at most 1e12 in magnitude");
-        }
+    require_rotations(options.rotations);
+    require_not_placed(item, packed);
     // A caller may have moved or grown a placed item since it was placed.
     for (std::size_t i = 0; i < packed.size(); ++i) require_sound_item(*packed[i], "placed item " + std::to_string(i));
     if (item.is_polygon() && !convex_outline(item)) return false;

@@ -1,59 +1,13 @@
 #include "quarvo/shapes.hpp"
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "quarvo/errors.hpp"
 
 namespace quarvo {
-
-namespace {
-
-std::string num(double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    return buf;
-}
-
-void require_value(double v, const std::string& what, const std::string& name, double limit) {
-    if (!std::isfinite(v)) throw ValueError(what + ": " + name + " is " + num(v) + ", not a finite number");
-    if (std::fabs(v) > limit)
-        throw ValueError(what + ": " + name + " is " + num(v) + ", beyond the supported magnitude " + num(limit));
-}
-
-void require_contour(const Contour& c, const std::string& what, const std::string& name) {
-    for (std::size_t i = 0; i < c.size(); ++i) {
-        // The placers check every placed item on every call: name a point only when it is at fault.
-        if (std::fabs(c[i].x) <= MAX_COORDINATE && std::fabs(c[i].y) <= MAX_COORDINATE) continue;
-        require_value(c[i].x, what, name + " point " + std::to_string(i) + " x", MAX_COORDINATE);
-        require_value(c[i].y, what, name + " point " + std::to_string(i) + " y", MAX_COORDINATE);
-    }
-}
-
-}  // namespace
-
-void require_sound_item(const Shape& s, const std::string& what) {
-    require_value(s.tx(), what, "tx", MAX_COORDINATE);
-    require_value(s.ty(), what, "ty", MAX_COORDINATE);
-    require_value(s.rotation(), what, "rotation", MAX_COORDINATE);
-    require_value(s.infl(), what, "infl", MAX_COORDINATE);
-    require_value(s.inflation, what, "inflation", MAX_COORDINATE);
-    require_value(s.margin, what, "margin", MAX_COORDINATE);
-    if (s.is_circle()) {
-        require_value(static_cast<const Circle&>(s).radius, what, "radius", MAX_COORDINATE);
-    } else if (s.is_polygon()) {
-        const auto& p = static_cast<const Polygon&>(s);
-        require_contour(p.outer(), what, "outer contour");
-        for (std::size_t h = 0; h < p.holes().size(); ++h) require_contour(p.holes()[h], what, "hole " + std::to_string(h));
-    }
-}
-
-void require_sound_bin(double width, double height) {
-    require_value(width, "bin", "width", MAX_COORDINATE);
-    require_value(height, "bin", "height", MAX_COORDINATE);
-}
 
 double Shape::area() const { throw NotImplementedError(); }
 BBox Shape::bounding_box() const { throw NotImplementedError(); }
@@ -70,6 +24,7 @@ void Shape::copy_state_to(Shape& to) const {
     to.margin = margin;
     to.bin_id = bin_id;
     to.weight = weight;
+    to.name = name;
     to.sig_id = sig_id;
     to.cache_area_ = cache_area_;
     to.dirty_ = true;
@@ -90,13 +45,21 @@ std::unique_ptr<Shape> Polygon::clone_geometry() const {
     return p;
 }
 
+Circle::Circle(double radius, std::string name) : Shape(Kind::Circle), radius(radius) {
+    this->name = std::move(name);
+    require_not_negative(radius, item_label(*this, "circle"), "radius");
+}
+
 std::unique_ptr<Shape> Circle::clone_geometry() const {
-    auto c = std::make_unique<Circle>(radius);
+    auto c = std::make_unique<Circle>(0.0);
+    c->radius = radius;
     copy_state_to(*c);
     return c;
 }
 
-Polygon::Polygon(const Contour& outer, const std::vector<Contour>& holes) : Shape(Kind::Polygon) {
+Polygon::Polygon(const Contour& outer, const std::vector<Contour>& holes, std::string name) : Shape(Kind::Polygon) {
+    this->name = std::move(name);
+    require_sound_outline(outer, holes, item_label(*this, "polygon"));
     outer_ = ensure_winding(outer, true);
     holes_.reserve(holes.size());
     for (const Contour& h : holes) holes_.push_back(ensure_winding(h, false));

@@ -219,6 +219,7 @@ TEST(CancelTrypack, BottomLeftSlideStops) {
 }
 
 TEST(Hostile, StarsThatPassTheConvexityTestAreRefused) {
+    // Every turn has one sign, yet the outline crosses itself: refused when built.
     Contour star;
     for (int i = 0; i < 5; ++i) {
         double a = 3.141592653589793 / 2 + i * 4 * 3.141592653589793 / 5;
@@ -226,12 +227,7 @@ TEST(Hostile, StarsThatPassTheConvexityTestAreRefused) {
     }
     star.push_back(star.front());
     ASSERT_TRUE(is_convex(star));
-    Polygon p(star);
-    Circle c(1.0);
-    NfpPlacer placer(10.0, 10.0);
-    EXPECT_FALSE(placer.trypack(p));
-    EXPECT_TRUE(placer.packed.empty());
-    EXPECT_THROW(compute_nfp(p, c), ValueError);
+    EXPECT_THROW(Polygon p(star), ValueError);
 }
 
 TEST(Hostile, TangledUnionIsRefusedAndManyConvexOnesAreNot) {

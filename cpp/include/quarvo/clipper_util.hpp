@@ -11,6 +11,8 @@ namespace quarvo {
 
 constexpr long long SCALE = 1000000;
 
+// Whether round(v * 1e6) fits Clipper's coordinate range (below 2^62); false for NaN.
+bool on_grid(double v);
 // round(v * 1e6), ties to even; ValueError when the value is NaN or does not
 // fit Clipper's coordinate range.
 ClipperLib::cInt to_grid(double v);

@@ -61,6 +61,9 @@ Pt line_intersection(Pt p1, Pt p2, Pt p3, Pt p4);
 Contour offset_convex(const Contour& poly, double dist);
 
 bool segments_intersect(Pt a, Pt b, Pt c, Pt d);
+// (min, max) of the projections of the points on the axis (ax, ay), in list
+// order; ties and NaN keep the earlier value. ValueError when empty.
+void project(const Contour& p, double ax, double ay, double& lo, double& hi);
 bool sat_intersects(const Contour& a, const Contour& b);  // ValueError when one side is empty and axes exist
 bool point_in_polygon(Pt pt, const Contour& poly);
 bool point_in_convex_polygon(Pt pt, const Contour& poly);

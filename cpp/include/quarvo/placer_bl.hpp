@@ -8,44 +8,16 @@
 
 #include "quarvo/shapes.hpp"
 #include "quarvo/placer.hpp"
+#include "quarvo/sweep.hpp"
 
 namespace quarvo {
 
-// Tolerance of a contact behind the item in the free-distance search, and the
-// default clearance of the placer.
-constexpr double EPS = 0.001;
 // Shortest move the placer makes.
 constexpr double MIN_PROGRESS = 1e-6;
 
-enum class Direction { Left, Down };
-
-// World contour of an item; a circle as its clockwise 64-gon (see circle_outline).
+// World contour of an item; a circle as its clockwise 64-gon, inscribed or,
+// with `exact`, circumscribed (see circle_outline).
 Contour as_polygon(const Shape& shape, bool exact = false);
-
-// Sweep polygon of a closed clockwise contour as entries of the contour: a
-// vertex of `pts`, or the point of the wall or floor level with a vertex.
-struct SweepEntry {
-    enum Kind { Vertex, Wall } kind;
-    std::size_t index;
-};
-std::vector<SweepEntry> to_wall_poly_entries(const Contour& pts, Direction dir);
-// The region between the item and the wall ("left"), or the item together with
-// everything below it down to the floor ("down"). Contours of fewer than three
-// vertices come back unchanged.
-Contour to_wall_poly(const Contour& pts, Direction dir);
-
-// Distance from v to the segment a-b measured along -x (horizontal) or -y
-// (vertical); +inf when the segment does not span v.
-double horizontal_distance(Pt v, Pt a, Pt b);
-double vertical_distance(Pt v, Pt a, Pt b);
-
-// How far the item may travel toward the wall (left) or the floor (down)
-// before it meets one of the placed contours or the wall.
-double available_space(const Contour& item_poly, const std::vector<Contour>& packed_polys, Direction dir);
-
-// Whether two closed contours share a point (touching included). Correct for
-// non-convex and self-intersecting contours.
-bool polys_intersect(const Contour& a, const Contour& b);
 
 class BottomLeftPlacer : public Placer {
 public:

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "quarvo/kernel.hpp"
+#include "quarvo/validate.hpp"
 
 namespace quarvo {
 
@@ -66,6 +67,8 @@ public:
 
     double inflation = 0.0;
     double margin = 0.0;
+    // How messages name the item: the host's shape_id as text, or empty.
+    std::string name;
     long long bin_id = -1;
     double weight = 0.0;
 
@@ -85,7 +88,9 @@ protected:
 
 class Polygon : public Shape {
 public:
-    explicit Polygon(const Contour& outer, const std::vector<Contour>& holes = {});
+    // ValueError (naming the item by `name`) when the rings do not bound a
+    // sound region: see require_sound_outline.
+    explicit Polygon(const Contour& outer, const std::vector<Contour>& holes = {}, std::string name = {});
 
     const Contour& outer() const { return outer_; }
     const std::vector<Contour>& holes() const { return holes_; }
@@ -143,7 +148,8 @@ private:
 
 class Circle : public Shape {
 public:
-    explicit Circle(double radius) : Shape(Kind::Circle), radius(radius) {}
+    // ValueError for a negative radius.
+    explicit Circle(double radius, std::string name = {});
 
     CircleGeom rotated_shape() const { return {{0.0, 0.0}, radius + infl_}; }
     CircleGeom transformed() const { return {{tx_, ty_}, radius + infl_}; }
@@ -165,15 +171,5 @@ struct Bin {
     double width;
     double height;
 };
-
-// Largest coordinate magnitude the placers accept: the polygon union works on
-// a 1e-6 integer grid that must fit in 62 bits.
-constexpr double MAX_COORDINATE = 1e12;
-
-// ValueError naming the value when an item's geometry or state is not finite
-// or beyond MAX_COORDINATE (`what` names the item in the message).
-void require_sound_item(const Shape& s, const std::string& what = "item");
-// ValueError when a bin side is NaN, infinite or beyond MAX_COORDINATE.
-void require_sound_bin(double width, double height);
 
 }  // namespace quarvo
