@@ -135,15 +135,24 @@ struct Scorer {
     }
 };
 
+Scorer make_scorer(const Shape& item, double bin_w, double bin_h, double eps, Placement placement) {
+    Pt ref = item.is_polygon() ? top_right(polygon_cast(item).rotated_contour()) : item.reference_point_local();
+    Scorer sc{rotated_bbox(item), ref, bin_w, bin_h, eps, placement == Placement::Center, 0.0, 0.0};
+    if (sc.center) { sc.cx = bin_w / 2.0; sc.cy = bin_h / 2.0; }
+    return sc;
+}
+
 }  // namespace
+
+bool box_cannot_beat(const Shape& item, double bin_w, double bin_h, double eps, Placement placement, const BBox& box,
+                     double best) {
+    return make_scorer(item, bin_w, bin_h, eps, placement).edge_cannot_beat({box.minx, box.miny}, {box.maxx, box.maxy}, best);
+}
 
 SearchResult search_best_position(const std::vector<Contour>& contours, const std::vector<Contour>& hole_nfps,
                                   const Shape& item, double bin_w, double bin_h, long long steps, double eps,
-                                  Placement placement, const HoleFilter* hole_filter) {
-    Pt ref = item.is_polygon() ? top_right(polygon_cast(item).rotated_contour()) : item.reference_point_local();
-    Scorer sc{rotated_bbox(item), ref, bin_w, bin_h, eps,
-              placement == Placement::Center, 0.0, 0.0};
-    if (sc.center) { sc.cx = bin_w / 2.0; sc.cy = bin_h / 2.0; }
+                                  Placement placement, const HoleFilter* hole_filter, const BBox* window) {
+    const Scorer sc = make_scorer(item, bin_w, bin_h, eps, placement);
     SearchResult best;
     best.score = kInf;
     Pt t;
@@ -157,12 +166,17 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
             const std::size_t n = poly.size() - 1;
             for (std::size_t i = 0; i < n; ++i) {
                 const Pt a = poly[i], b = poly[i + 1];
+                if (window && (std::max(a.x, b.x) < window->minx || std::min(a.x, b.x) > window->maxx ||
+                               std::max(a.y, b.y) < window->miny || std::min(a.y, b.y) > window->maxy))
+                    continue;
                 if (sc.edge_cannot_beat(a, b, best.score)) continue;
                 const double dx = b.x - a.x, dy = b.y - a.y;
                 for (long long k = 0; k < steps; ++k) {
                     if ((++seen & 0xFFFF) == 0) check_cancel();
                     double tt = static_cast<double>(k) / ds;
                     Pt p{a.x + dx * tt, a.y + dy * tt};
+                    if (window && (p.x < window->minx || p.x > window->maxx || p.y < window->miny || p.y > window->maxy))
+                        continue;
                     if (sc.score(p, t, s) && s < best.score) {
                         best.score = s;
                         best.pos = t;

@@ -18,6 +18,7 @@
 #include "quarvo/nfp.hpp"
 #include "quarvo/nfp_cache.hpp"
 #include "quarvo/nfp_union.hpp"
+#include "quarvo/region.hpp"
 
 namespace quarvo {
 
@@ -64,6 +65,9 @@ struct RotationJob {
     // where they were not all looked up in advance.
     mutable std::vector<std::shared_ptr<const Contour>> locals;
     StoredUnion* stored = nullptr;
+    // Or the windows of the free space of a probe held by the mover, and its offset.
+    const std::vector<BBox>* windows = nullptr;
+    Pt probe_offset{};
 
     const Contour& local(const std::vector<Shape*>& packed, std::size_t j) const {
         if (locals.size() != packed.size()) locals.resize(packed.size());
@@ -101,6 +105,13 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
         room_index += polygon_cast(o).holes().size();
     }
 
+    if (job.windows) {
+        SearchResult r = windowed_search(
+            packed, mover, *job.windows, job.probe_offset,
+            [&](std::size_t j) -> const Contour& { return job.local(packed, j); }, pl.bin_w, pl.bin_h,
+            pl.options.placement, stop_fn);
+        return {r.found, r.pos, r.score};
+    }
     std::vector<Contour> fresh;
     const std::vector<Contour>* merged = &fresh;
     if (job.stored) {
@@ -179,6 +190,10 @@ void warm_lazy_caches(const std::vector<Shape*>& packed, Shape& item) {
 
 struct NfpPlacer::StoredUnions {
     std::unordered_map<KindKey, StoredUnion, KindKeyHash> by_kind;
+    // Tries per kind: a kind gets a union of its own from its third try on;
+    // until then, and in bins without containers, it searches the probe windows.
+    std::unordered_map<KindKey, int, KindKeyHash> tries;
+    FreeSpace free_space;
 };
 
 std::vector<double> default_rotations() { return {0.0, kPi / 2, kPi, (3 * kPi) / 2}; }
@@ -261,6 +276,10 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
     const Stop stop{&abort};
     std::vector<RotationJob> jobs(n);
     std::vector<std::unique_ptr<Shape>> clones;
+    const std::function<void()> stop_fn = [&stop] { stop(); };
+    const bool containers = std::any_of(packed.begin(), packed.end(), [](const Shape* o) {
+        return o->is_polygon() && polygon_cast(*o).is_container();
+    });
     const bool parallel = options.threads > 1 && n > 1;
     // In a sequential run the NFP cache fills in rotation order. Workers may
     // fill it side by side only when no two rotations share cache keys;
@@ -275,7 +294,15 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
         if (lookup && (!stored_ || parallel)) job.lookup_all(packed, stop);
         if (stored_) {
             KindKey key{geometry_signature(mover), round6(mover.rotation()), round6(mover.infl())};
-            job.stored = &stored_->by_kind[key];
+            int& tries = stored_->tries[key];
+            const Probe probe = containers ? Probe{} : probe_for(mover, bin_w, bin_h);
+            if (tries < 2 && probe.usable) {
+                ++tries;
+                job.windows = &stored_->free_space.windows(probe.level, packed, bin_w, bin_h, stop_fn);
+                job.probe_offset = probe.offset;
+            } else {
+                job.stored = &stored_->by_kind[key];
+            }
         }
     };
     std::vector<RotationResult> results(n);

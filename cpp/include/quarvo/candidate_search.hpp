@@ -33,7 +33,14 @@ using HoleFilter = std::function<bool(std::size_t hole_index, Pt p, Pt t)>;
 SearchResult search_best_position(const std::vector<Contour>& contours, const std::vector<Contour>& hole_nfps,
                                   const Shape& item, double bin_w, double bin_h, long long steps = 40,
                                   double eps = 1e-6, Placement placement = Placement::Corner,
-                                  const HoleFilter* hole_filter = nullptr);
+                                  const HoleFilter* hole_filter = nullptr, const BBox* window = nullptr);
+
+// With a window, only boundary samples inside it (closed) are candidates.
+// True when no translation whose reference point lies in `box` can pass the
+// bin test with a score below `best` (the same margins as the search's own
+// edge pruning).
+bool box_cannot_beat(const Shape& item, double bin_w, double bin_h, double eps, Placement placement, const BBox& box,
+                     double best);
 
 // A world hole of a placed container, moved inward by the container's
 // inflation: the room an item in that hole really has.
