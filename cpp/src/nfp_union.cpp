@@ -95,10 +95,10 @@ const std::vector<Contour>& StoredUnion::update(const std::vector<Shape*>& packe
         basis_.size() <= packed.size() && std::equal(basis_.begin(), basis_.end(), packed.begin());
     // Nothing placed since the stored union: sample it as it is.
     if (prefix && has_merged_ && basis_.size() == packed.size()) return merged_;
-    const bool keep = prefix && has_merged_;
-    const std::size_t first_new = keep ? basis_.size() : 0;
+    const std::size_t first_new = prefix ? basis_.size() : 0;
     // Taken out until the new union is stored; a failure meanwhile starts it afresh.
-    ClipperLib::Paths paths = keep ? std::move(paths_) : base_;
+    ClipperLib::Paths paths;
+    if (prefix) paths = std::move(paths_);
     paths_.clear();
     basis_.clear();
     merged_.clear();
@@ -117,14 +117,6 @@ const std::vector<Contour>& StoredUnion::update(const std::vector<Shape*>& packe
     merged_ = std::move(merged);
     has_merged_ = true;
     return merged_;
-}
-
-void StoredUnion::set_base(ClipperLib::Paths base) {
-    base_ = std::move(base);
-    basis_.clear();
-    paths_.clear();
-    merged_.clear();
-    has_merged_ = false;
 }
 
 }  // namespace quarvo

@@ -66,8 +66,8 @@ struct RotationJob {
     mutable std::vector<std::shared_ptr<const Contour>> locals;
     StoredUnion* stored = nullptr;
     // Or the windows of the free space of a probe held by the mover, and its offset.
-    const std::vector<BBox>* windows = nullptr;
-    Pt probe_offset{};
+    const FreeWindows* windows = nullptr;
+    Probe probe;
 
     const Contour& local(const std::vector<Shape*>& packed, std::size_t j) const {
         if (locals.size() != packed.size()) locals.resize(packed.size());
@@ -107,7 +107,7 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
 
     if (job.windows) {
         SearchResult r = windowed_search(
-            packed, mover, *job.windows, job.probe_offset,
+            packed, mover, *job.windows, job.probe,
             [&](std::size_t j) -> const Contour& { return job.local(packed, j); }, pl.bin_w, pl.bin_h,
             pl.options.placement, stop_fn);
         return {r.found, r.pos, r.score};
@@ -246,7 +246,14 @@ bool NfpPlacer::trypack(Shape& item) {
             throw ValueError(std::string("rotation ") + buf + " is not a finite number of at most 1e12 in magnitude");
         }
     // A caller may have moved or grown a placed item since it was placed.
-    for (std::size_t i = 0; i < packed.size(); ++i) require_sound_item(*packed[i], "placed item " + std::to_string(i));
+    // (named only when one fails: a name per item and call would cost more than the checks)
+    for (std::size_t i = 0; i < packed.size(); ++i) {
+        try {
+            require_sound_item(*packed[i], std::string());
+        } catch (const ValueError&) {
+            require_sound_item(*packed[i], "placed item " + std::to_string(i));
+        }
+    }
     if (item.is_polygon() && !convex_outline(item)) return false;
     return packed.empty() ? trypack_empty(item) : trypack_nonempty(item);
 }
@@ -298,8 +305,8 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
             const Probe probe = containers ? Probe{} : probe_for(mover, bin_w, bin_h);
             if (tries < 2 && probe.usable) {
                 ++tries;
-                job.windows = &stored_->free_space.windows(probe.level, packed, bin_w, bin_h, stop_fn);
-                job.probe_offset = probe.offset;
+                job.windows = &stored_->free_space.windows(probe, packed, bin_w, bin_h, stop_fn);
+                job.probe = probe;
             } else {
                 job.stored = &stored_->by_kind[key];
             }

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <unordered_map>
 
 #include "quarvo/nfp.hpp"
+#include "quarvo/nfp_union.hpp"
 
 namespace quarvo {
 
@@ -23,15 +23,19 @@ ClipperLib::Path rect_path(double x0, double y0, double x1, double y1, bool cloc
     return p;
 }
 
-// Boxes covering a hole of the free space, one per run of the hole in each
-// row of height h: inside a row, the x ranges of the hole's edges, joined
-// across gaps that the hole fills.
-void hole_windows(const Contour& hole, double h, std::vector<BBox>& out) {
-    const BBox hb = polygon_bbox(hole);
+// The windows of a piece of free space, one per run of the piece in each row
+// of height h: inside a row, the x ranges of the piece's edges, joined across
+// gaps that the piece fills. `tile` is the tile the piece lies in: where a
+// run or the piece ends on a tile's side, the free space may go on.
+void piece_windows(const std::vector<Contour>& piece, const BBox& tile, double h, std::vector<Window>& out) {
+    BBox hb = polygon_bbox(piece[0]);
+    auto cut = [](double v, double side) { return std::fabs(v - side) <= 1e-9 * (1.0 + std::fabs(side)); };
+    const double inf = kInf;
+    const double end_lo_y = cut(hb.miny, tile.miny) ? -inf : hb.miny, end_hi_y = cut(hb.maxy, tile.maxy) ? inf : hb.maxy;
     const double r0 = std::floor(hb.miny / h);
     const std::size_t rows = static_cast<std::size_t>(std::max(0.0, std::floor(hb.maxy / h) - r0)) + 1;
     if (rows > 100000) {  // a sliver of a huge bin: one box
-        out.push_back(hb);
+        out.push_back({hb, {-inf, -inf, inf, inf}});
         return;
     }
     struct Row {
@@ -41,24 +45,26 @@ void hole_windows(const Contour& hole, double h, std::vector<BBox>& out) {
     std::vector<Row> row(rows);
     auto lo_of = [&](std::size_t k) { return std::max(hb.miny, (r0 + static_cast<double>(k)) * h); };
     auto hi_of = [&](std::size_t k) { return std::min(hb.maxy, (r0 + static_cast<double>(k) + 1) * h); };
-    for (std::size_t i = 0; i + 1 < hole.size(); ++i) {
-        const Pt a = hole[i], b = hole[i + 1];
-        const double ylo = std::min(a.y, b.y), yhi = std::max(a.y, b.y);
-        std::size_t k0 = static_cast<std::size_t>(std::clamp(std::floor(ylo / h) - r0, 0.0, double(rows - 1)));
-        std::size_t k1 = static_cast<std::size_t>(std::clamp(std::floor(yhi / h) - r0, 0.0, double(rows - 1)));
-        if (k0 > 0) --k0;  // an edge on a row's lower line belongs to both rows
-        for (std::size_t k = k0; k <= k1; ++k) {
-            const double y0 = lo_of(k), y1 = hi_of(k);
-            if (yhi < y0 || ylo > y1) continue;
-            double xa = a.x, xb = b.x;
-            if (a.y != b.y) {
-                auto x_at = [&](double y) { return a.x + (b.x - a.x) * ((y - a.y) / (b.y - a.y)); };
-                xa = x_at(std::clamp(a.y, y0, y1));
-                xb = x_at(std::clamp(b.y, y0, y1));
-                const double ym = (y0 + y1) / 2;
-                if ((a.y <= ym) != (b.y <= ym)) row[k].crossings.push_back(x_at(ym));
+    for (const Contour& c : piece) {
+        for (std::size_t i = 0; i + 1 < c.size(); ++i) {
+            const Pt a = c[i], b = c[i + 1];
+            const double ylo = std::min(a.y, b.y), yhi = std::max(a.y, b.y);
+            std::size_t k0 = static_cast<std::size_t>(std::clamp(std::floor(ylo / h) - r0, 0.0, double(rows - 1)));
+            const std::size_t k1 = static_cast<std::size_t>(std::clamp(std::floor(yhi / h) - r0, 0.0, double(rows - 1)));
+            if (k0 > 0) --k0;  // an edge on a row's lower line belongs to both rows
+            for (std::size_t k = k0; k <= k1; ++k) {
+                const double y0 = lo_of(k), y1 = hi_of(k);
+                if (yhi < y0 || ylo > y1) continue;
+                double xa = a.x, xb = b.x;
+                if (a.y != b.y) {
+                    auto x_at = [&](double y) { return a.x + (b.x - a.x) * ((y - a.y) / (b.y - a.y)); };
+                    xa = x_at(std::clamp(a.y, y0, y1));
+                    xb = x_at(std::clamp(b.y, y0, y1));
+                    const double ym = (y0 + y1) / 2;
+                    if ((a.y <= ym) != (b.y <= ym)) row[k].crossings.push_back(x_at(ym));
+                }
+                row[k].spans.push_back({std::min(xa, xb), std::max(xa, xb)});
             }
-            row[k].spans.push_back({std::min(xa, xb), std::max(xa, xb)});
         }
     }
     for (std::size_t k = 0; k < rows; ++k) {
@@ -73,23 +79,133 @@ void hole_windows(const Contour& hole, double h, std::vector<BBox>& out) {
                 hi = std::max(hi, r.spans[i].second);
                 continue;
             }
-            bool inside_gap = false;
             if (i < r.spans.size()) {
                 const double mid = (hi + r.spans[i].first) / 2;
                 while (left < r.crossings.size() && r.crossings[left] < mid) ++left;
-                inside_gap = left % 2 == 1;
+                if (left % 2 == 1) {  // the piece fills the gap
+                    hi = std::max(hi, r.spans[i].second);
+                    continue;
+                }
             }
-            if (inside_gap) {
-                hi = std::max(hi, r.spans[i].second);
-                continue;
-            }
-            out.push_back({lo, lo_of(k), hi, hi_of(k)});
+            out.push_back({{lo, lo_of(k), hi, hi_of(k)},
+                           {cut(lo, tile.minx) ? -inf : lo, end_lo_y, cut(hi, tile.maxx) ? inf : hi, end_hi_y}});
             if (i < r.spans.size()) {
                 lo = r.spans[i].first;
                 hi = r.spans[i].second;
             }
         }
     }
+}
+
+Contour to_contour(const ClipperLib::Path& p) {
+    Contour c;
+    c.reserve(p.size() + 1);
+    for (const ClipperLib::IntPoint& q : p) c.push_back({from_grid(q.X), from_grid(q.Y)});
+    if (!c.empty() && c.front() != c.back()) c.push_back(c.front());
+    return c;
+}
+
+BBox path_box(const ClipperLib::Path& p) {
+    BBox b{kInf, kInf, -kInf, -kInf};
+    for (const ClipperLib::IntPoint& q : p) {
+        const double x = from_grid(q.X), y = from_grid(q.Y);
+        b = {std::min(b.minx, x), std::min(b.miny, y), std::max(b.maxx, x), std::max(b.maxy, y)};
+    }
+    return b;
+}
+
+bool meets(const BBox& a, const BBox& b, double m) {
+    return !(a.maxx < b.minx - m || a.minx > b.maxx + m || a.maxy < b.miny - m || a.miny > b.maxy + m);
+}
+
+// The pieces of what a poly tree's outlines enclose, less their islands;
+// outlines nested in islands become pieces of their own.
+void collect_pieces(const ClipperLib::PolyNode& node, const BBox& tile, double h, std::vector<FreeSpace::Piece>& out) {
+    for (const ClipperLib::PolyNode* outer : node.Childs) {
+        if (outer->Contour.size() < 3) continue;
+        FreeSpace::Piece piece;
+        piece.paths.push_back(outer->Contour);
+        std::vector<Contour> contours{to_contour(outer->Contour)};
+        for (const ClipperLib::PolyNode* island : outer->Childs) {
+            if (island->Contour.size() >= 3) {
+                piece.paths.push_back(island->Contour);
+                contours.push_back(to_contour(island->Contour));
+            }
+            collect_pieces(*island, tile, h, out);
+        }
+        piece.box = polygon_bbox(contours[0]);
+        piece_windows(contours, tile, h, piece.windows);
+        out.push_back(std::move(piece));
+    }
+}
+
+// The boundary of the union of convex polygons near a window, as its edges
+// (two-point contours): each polygon's edges less the parts inside another
+// polygon. Sampled edge by edge they give the union's boundary samples.
+std::vector<Contour> convex_union_edges(const std::vector<Contour>& polys, const BBox& window, double m) {
+    std::vector<Contour> out;
+    std::vector<BBox> boxes;
+    std::vector<double> turn;  // +1 counter-clockwise, -1 clockwise
+    boxes.reserve(polys.size());
+    for (const Contour& c : polys) {
+        boxes.push_back(polygon_bbox(c));
+        turn.push_back(polygon_area(c) < 0 ? -1.0 : 1.0);
+    }
+    std::vector<std::pair<double, double>> keep, next;
+    for (std::size_t i = 0; i < polys.size(); ++i) {
+        const Contour& c = polys[i];
+        for (std::size_t e = 0; e + 1 < c.size(); ++e) {
+            const Pt a = c[e], b = c[e + 1];
+            if (a == b) continue;
+            const BBox eb{std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)};
+            if (!meets(eb, window, m)) continue;
+            keep.assign(1, {0.0, 1.0});
+            const Pt d{b.x - a.x, b.y - a.y};
+            for (std::size_t j = 0; j < polys.size() && !keep.empty(); ++j) {
+                if (j == i || !meets(boxes[j], eb, 0.0)) continue;
+                // The open part of the edge inside polygon j (Cyrus-Beck).
+                const Contour& q = polys[j];
+                double t0 = -kInf, t1 = kInf;
+                bool outside = false;
+                for (std::size_t k = 0; k + 1 < q.size() && !outside; ++k) {
+                    // inside: turn * cross(q[k+1] - q[k], p - q[k]) > 0
+                    const double ex = q[k + 1].x - q[k].x, ey = q[k + 1].y - q[k].y;
+                    if (ex == 0.0 && ey == 0.0) continue;
+                    const double num = turn[j] * (ex * (a.y - q[k].y) - ey * (a.x - q[k].x));
+                    const double den = turn[j] * (ex * d.y - ey * d.x);
+                    if (den == 0.0) {
+                        if (num <= 0.0) outside = true;
+                    } else if (den > 0.0) {
+                        t0 = std::max(t0, -num / den);
+                    } else {
+                        t1 = std::min(t1, -num / den);
+                    }
+                }
+                if (outside || !(t0 < t1) || t1 <= 0.0 || t0 >= 1.0) continue;
+                next.clear();
+                for (const auto& iv : keep) {
+                    if (t0 > iv.first) next.push_back({iv.first, std::min(iv.second, t0)});
+                    if (t1 < iv.second) next.push_back({std::max(iv.first, t1), iv.second});
+                }
+                keep.swap(next);
+            }
+            for (const auto& iv : keep) {
+                if (!(iv.first < iv.second)) continue;
+                out.push_back({{a.x + d.x * iv.first, a.y + d.y * iv.first},
+                               iv.second >= 1.0 ? b : Pt{a.x + d.x * iv.second, a.y + d.y * iv.second}});
+                if (iv.first <= 0.0) out.back()[0] = a;
+            }
+        }
+    }
+    return out;
+}
+
+// circle_to_polygon({0, 0}, r, 64) from a table: the same coordinates.
+Contour regular_64gon(double r) {
+    static const Contour unit = circle_to_polygon({0.0, 0.0}, 1.0, 64);
+    Contour out(unit.size());
+    for (std::size_t i = 0; i < unit.size(); ++i) out[i] = {r * unit[i].x, r * unit[i].y};
+    return out;
 }
 
 }  // namespace
@@ -126,58 +242,141 @@ Probe probe_for(const Shape& mover, double bin_w, double bin_h) {
     if (level < kMinLevel || 2 * probe_radius(level) >= std::min(bin_w, bin_h)) return p;
     p.usable = true;
     p.level = level;
+    p.radius = rho;
     p.offset = {centre.x - ref.x, centre.y - ref.y};
     return p;
 }
 
-const std::vector<BBox>& FreeSpace::windows(int level, const std::vector<Shape*>& packed, double bin_w, double bin_h,
-                                            const std::function<void()>& stop) {
-    auto found = levels_.find(level);
-    if (found == levels_.end()) {
+const FreeWindows& FreeSpace::windows(const Probe& want, const std::vector<Shape*>& packed, double bin_w,
+                                      double bin_h, const std::function<void()>& stop) {
+    // The largest level kept within a factor 2 below the mover's, else a new
+    // one a factor sqrt(2) below.
+    auto found = levels_.upper_bound(want.level);
+    if (found != levels_.begin() && std::prev(found)->first >= want.level - 4) {
+        found = std::prev(found);
+    } else {
+        const int level = std::max(want.level - 2, kMinLevel);
         found = levels_.emplace(level, Level{}).first;
-        const double rho = probe_radius(level);
-        const double m = grid_margin(bin_w, bin_h), big = bin_w + bin_h + 4 * rho + 1;
-        // The frame: everything but the places of the probe's centre in the bin.
-        found->second.store.set_base({rect_path(-big, -big, bin_w + big, bin_h + big, true),
-                                      rect_path(rho - m, rho - m, bin_w - rho + m, bin_h - rho + m, false)});
+        Level& lv = found->second;
+        lv.rho = probe_radius(level);
+        lv.windows.probe_radius = lv.rho;
     }
     Level& lv = found->second;
-    if (lv.ready && lv.basis == packed) return lv.windows;
-    const double rho = probe_radius(level);
+    const bool prefix = lv.basis.size() <= packed.size() && std::equal(lv.basis.begin(), lv.basis.end(), packed.begin());
+    if (prefix && lv.built && lv.basis.size() == packed.size()) return lv.windows;
+    const double rho = lv.rho, h = 2 * rho;
     const Contour probe = circle_to_polygon({0.0, 0.0}, rho, 64);
     const Pt probe_top = top_right(probe);
     auto path_of = [&](std::size_t j) {
         const Shape& o = *packed[j];
         if (o.is_circle())
-            return world_path(circle_to_polygon({0.0, 0.0}, circle_cast(o).rotated_shape().radius + rho, 64), o.tx(),
-                              o.ty());
+            return world_path(regular_64gon(circle_cast(o).rotated_shape().radius + rho), o.tx(), o.ty());
         const Contour& a = polygon_cast(o).rotated_contour();
         RawNfp raw = nfp_convex_only(a, probe);
         return world_path(correct_nfp_position(raw.pts, raw.top, a, probe), o.tx() - probe_top.x, o.ty() - probe_top.y);
     };
-    lv.ready = false;
-    const std::vector<Contour>& merged = lv.store.update(packed, path_of, stop);
-    lv.windows.clear();
-    for (const Contour& c : merged)
-        if (polygon_area(c) < 0) hole_windows(c, 2 * rho, lv.windows);
+    const double m = grid_margin(bin_w, bin_h);
+    // The places of the probe's centre in the bin, in tiles of about four probes.
+    const double x0 = rho - m, y0 = rho - m, x1 = bin_w - rho + m, y1 = bin_h - rho + m;
+    const double side = std::max({8 * rho, (x1 - x0) / 64, (y1 - y0) / 64});
+    const int nx = std::max(1, static_cast<int>(std::ceil((x1 - x0) / side)));
+    const int ny = std::max(1, static_cast<int>(std::ceil((y1 - y0) / side)));
+    auto tile_of = [&](int ix, int iy) {
+        return BBox{from_grid(to_grid(x0 + (x1 - x0) * ix / nx)), from_grid(to_grid(y0 + (y1 - y0) * iy / ny)),
+                    from_grid(to_grid(ix + 1 == nx ? x1 : x0 + (x1 - x0) * (ix + 1) / nx)),
+                    from_grid(to_grid(iy + 1 == ny ? y1 : y0 + (y1 - y0) * (iy + 1) / ny))};
+    };
+    auto tile_at = [&](const BBox& b) {
+        const int ix = std::clamp(static_cast<int>(std::floor((b.minx - x0) / (x1 - x0) * nx)), 0, nx - 1);
+        const int iy = std::clamp(static_cast<int>(std::floor((b.miny - y0) / (y1 - y0) * ny)), 0, ny - 1);
+        // the piece's lower-left corner may round into a neighbour
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                const BBox t = tile_of(std::clamp(ix + dx, 0, nx - 1), std::clamp(iy + dy, 0, ny - 1));
+                if (b.minx >= t.minx - 1e-9 && b.miny >= t.miny - 1e-9 && b.maxx <= t.maxx + 1e-9 && b.maxy <= t.maxy + 1e-9)
+                    return t;
+            }
+        return tile_of(ix, iy);
+    };
+    std::size_t first_new = lv.basis.size();
+    std::vector<Piece> pieces;
+    if (!prefix || !lv.built) {
+        first_new = 0;
+        lv.pieces.clear();
+        for (int iy = 0; iy < ny; ++iy)
+            for (int ix = 0; ix < nx; ++ix) {
+                const BBox t = tile_of(ix, iy);
+                Piece piece;
+                piece.paths.push_back(rect_path(t.minx, t.miny, t.maxx, t.maxy, false));
+                piece.box = t;
+                lv.pieces.push_back(std::move(piece));
+            }
+    }
+    lv.basis.clear();
+    lv.built = false;
+    // Taken out until updated; a failure meanwhile starts the level afresh.
+    std::vector<Piece> old = std::move(lv.pieces);
+    lv.pieces.clear();
+    ClipperLib::Paths nfps;
+    std::vector<BBox> boxes;
+    for (std::size_t j = first_new; j < packed.size(); ++j) {
+        if (j % 256 == 255) stop();
+        nfps.push_back(path_of(j));
+        boxes.push_back(path_box(nfps.back()));
+    }
+    stop();
+    std::vector<std::size_t> hit;
+    for (std::size_t i = 0; i < old.size(); ++i) {
+        if (i % 64 == 63) stop();
+        Piece& piece = old[i];
+        hit.clear();
+        for (std::size_t k = 0; k < nfps.size(); ++k)
+            if (meets(boxes[k], piece.box, m)) hit.push_back(k);
+        if (hit.empty()) {
+            if (piece.windows.empty() && !piece.paths.empty()) {
+                std::vector<Contour> contours;
+                for (const ClipperLib::Path& p : piece.paths) contours.push_back(to_contour(p));
+                piece_windows(contours, tile_at(piece.box), h, piece.windows);
+            }
+            pieces.push_back(std::move(piece));
+            continue;
+        }
+        ClipperLib::Clipper clipper;
+        clipper.AddPaths(piece.paths, ClipperLib::ptSubject, true);
+        for (std::size_t k : hit) clipper.AddPath(nfps[k], ClipperLib::ptClip, true);
+        ClipperLib::PolyTree tree;
+        clipper.Execute(ClipperLib::ctDifference, tree, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+        collect_pieces(tree, tile_at(piece.box), h, pieces);
+    }
+    lv.pieces = std::move(pieces);
+    lv.windows.list.clear();
+    for (const Piece& piece : lv.pieces) lv.windows.list.insert(lv.windows.list.end(), piece.windows.begin(), piece.windows.end());
     lv.basis = packed;
-    lv.ready = true;
+    lv.built = true;
     return lv.windows;
 }
 
-SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mover, const std::vector<BBox>& windows,
-                             Pt offset, const LocalNfpOf& local_of, double bin_w, double bin_h, Placement placement,
-                             const std::function<void()>& stop) {
+SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mover, const FreeWindows& windows,
+                             const Probe& probe, const LocalNfpOf& local_of, double bin_w, double bin_h,
+                             Placement placement, const std::function<void()>& stop) {
     SearchResult best;
     best.score = kInf;
     const BBox rb = rotated_bbox(mover);
     const Pt ref = mover.is_polygon() ? top_right(polygon_cast(mover).rotated_contour()) : mover.reference_point_local();
     // The windows in reference-point coordinates, most promising first.
     std::vector<std::pair<double, BBox>> order;
-    order.reserve(windows.size());
+    order.reserve(windows.list.size());
     const double cx = bin_w / 2 - ((rb.minx + rb.maxx) / 2 - ref.x), cy = bin_h / 2 - ((rb.miny + rb.maxy) / 2 - ref.y);
-    for (const BBox& w : windows) {
-        BBox b{w.minx - offset.x, w.miny - offset.y, w.maxx - offset.x, w.maxy - offset.y};
+    const double d = probe.radius - windows.probe_radius;
+    const Pt offset = probe.offset;
+    for (const Window& w : windows.list) {
+        const double t = grid_margin(std::max(std::fabs(w.box.minx), std::fabs(w.box.maxx)),
+                                     std::max(std::fabs(w.box.miny), std::fabs(w.box.maxy)));
+        // The mover keeps d from every end of the free space around its probe.
+        BBox b{std::max(w.box.minx, w.ends.minx + d - t) - offset.x, std::max(w.box.miny, w.ends.miny + d - t) - offset.y,
+               std::min(w.box.maxx, w.ends.maxx - d + t) - offset.x, std::min(w.box.maxy, w.ends.maxy - d + t) - offset.y};
+        if (!(b.minx <= b.maxx && b.miny <= b.maxy)) continue;
+        if (box_cannot_beat(mover, bin_w, bin_h, 1e-6, placement, b, kInf)) continue;  // out of the bin
         double key;
         if (placement == Placement::Center) {
             const double gx = std::max({b.minx - cx, cx - b.maxx, 0.0}), gy = std::max({b.miny - cy, cy - b.maxy, 0.0});
@@ -190,52 +389,69 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
     std::stable_sort(order.begin(), order.end(),
                      [](const std::pair<double, BBox>& a, const std::pair<double, BBox>& b) { return a.first < b.first; });
 
-    // Each placed item's NFP box; circle pairs need no NFP for it.
+    if (order.empty()) return best;  // a full bin costs no more
+    // Each placed item's NFP box (circle pairs need no NFP for it), the items
+    // by the lower side of their box.
     const bool circle = mover.is_circle();
     const double rm = circle ? circle_cast(mover).rotated_shape().radius : 0.0;
-    std::vector<BBox> boxes(packed.size());
-    std::vector<char> known(packed.size(), 0);
-    auto box_of = [&](std::size_t j) -> const BBox& {
-        if (!known[j]) {
-            const Shape& o = *packed[j];
-            BBox b;
-            if (circle && o.is_circle()) {
-                const double r = circle_cast(o).rotated_shape().radius + rm;
-                b = {-r, -r, r, r};
-            } else {
-                b = polygon_bbox(local_of(j));
-            }
-            boxes[j] = {b.minx + o.tx(), b.miny + o.ty(), b.maxx + o.tx(), b.maxy + o.ty()};
-            known[j] = 1;
+    const std::size_t n = packed.size();
+    std::vector<BBox> boxes(n);
+    std::vector<std::size_t> by_y(n);
+    double tallest = 0.0;
+    for (std::size_t j = 0; j < n; ++j) {
+        if (j % 256 == 255) stop();
+        const Shape& o = *packed[j];
+        BBox b;
+        if (circle && o.is_circle()) {
+            const double r = circle_cast(o).rotated_shape().radius + rm;
+            b = {-r, -r, r, r};
+        } else {
+            b = polygon_bbox(local_of(j));
         }
-        return boxes[j];
-    };
-    std::unordered_map<double, Contour> circle_nfps;  // by the sum of the radii
+        boxes[j] = {b.minx + o.tx(), b.miny + o.ty(), b.maxx + o.tx(), b.maxy + o.ty()};
+        tallest = std::max(tallest, boxes[j].maxy - boxes[j].miny);
+        by_y[j] = j;
+    }
+    std::sort(by_y.begin(), by_y.end(), [&](std::size_t a, std::size_t b) { return boxes[a].miny < boxes[b].miny; });
+    std::vector<Contour> world;
     ClipperLib::Paths paths;
+    std::vector<std::size_t> near;
     for (const auto& entry : order) {
         const BBox& w = entry.second;
         if (box_cannot_beat(mover, bin_w, bin_h, 1e-6, placement, w, best.score)) continue;
         stop();
         const double m = grid_margin(std::max(std::fabs(w.minx), std::fabs(w.maxx)),
                                      std::max(std::fabs(w.miny), std::fabs(w.maxy)));
+        near.clear();
+        auto first = std::lower_bound(by_y.begin(), by_y.end(), w.miny - m - tallest,
+                                      [&](std::size_t j, double y) { return boxes[j].miny < y; });
+        bool all_circles = circle;
+        for (auto it = first; it != by_y.end() && boxes[*it].miny <= w.maxy + m; ++it) {
+            if (!meets(boxes[*it], w, m)) continue;
+            near.push_back(*it);
+            all_circles = all_circles && packed[*it]->is_circle();
+        }
+        // No NFP near the window: no boundary, no candidate there.
+        if (near.empty()) continue;
+        std::sort(near.begin(), near.end());  // in placement order, as the union would take them
         paths.clear();
-        for (std::size_t j = 0; j < packed.size(); ++j) {
-            if (j % 256 == 255) stop();
-            const BBox& b = box_of(j);
-            if (b.maxx < w.minx - m || b.minx > w.maxx + m || b.maxy < w.miny - m || b.miny > w.maxy + m) continue;
+        for (std::size_t j : near) {
             const Shape& o = *packed[j];
             if (circle && o.is_circle()) {
-                const double r = circle_cast(o).rotated_shape().radius + rm;
-                auto it = circle_nfps.find(r);
-                if (it == circle_nfps.end()) it = circle_nfps.emplace(r, circle_to_polygon({0.0, 0.0}, r, 64)).first;
-                paths.push_back(world_path(it->second, o.tx(), o.ty()));
+                paths.push_back(world_path(regular_64gon(circle_cast(o).rotated_shape().radius + rm), o.tx(), o.ty()));
             } else {
                 paths.push_back(world_path(local_of(j), o.tx(), o.ty()));
             }
         }
-        // No NFP near the window: no boundary, no candidate there.
-        if (paths.empty()) continue;
-        std::vector<Contour> merged = unite_paths(paths, UnionInput::Trusted);
+        std::vector<Contour> merged;
+        if (all_circles) {
+            // 64-gons are convex: the union's boundary without a union.
+            world.clear();
+            for (const ClipperLib::Path& p : paths) world.push_back(to_contour(p));
+            merged = convex_union_edges(world, w, m);
+        } else {
+            merged = unite_paths(paths, UnionInput::Trusted);
+        }
         SearchResult r = search_best_position(merged, {}, mover, bin_w, bin_h, 40, 1e-6, placement, nullptr, &w);
         if (r.found && r.score < best.score) best = r;
     }

@@ -45,14 +45,8 @@ public:
     // and the next call starts afresh.
     const std::vector<Contour>& update(const std::vector<Shape*>& packed, const PathOf& path_of,
                                        const std::function<void()>& stop);
-    // Paths united with the NFPs on every fresh start (negative fill rule:
-    // clockwise outlines fill); changing them starts the store afresh.
-    void set_base(ClipperLib::Paths base);
-    // The placed items whose NFPs the store holds, in order.
-    const std::vector<Shape*>& basis() const { return basis_; }
 
 private:
-    ClipperLib::Paths base_;
     std::vector<Shape*> basis_;  // the placed items whose NFPs it holds, in order
     ClipperLib::Paths paths_;
     std::vector<Contour> merged_;  // its contours as last sampled

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "quarvo/candidate_search.hpp"
-#include "quarvo/nfp_union.hpp"
+#include "quarvo/clipper_util.hpp"
 #include "quarvo/placer.hpp"
 #include "quarvo/shapes.hpp"
 
@@ -26,41 +26,66 @@ double probe_radius(int level);
 
 struct Probe {
     bool usable = false;  // false: the mover holds no probe the bin has room for
-    int level = 0;
-    Pt offset{};  // the probe's centre minus the mover's reference point
+    int level = 0;        // the largest level held
+    double radius = 0.0;  // of the largest disc centred at the probe's centre that the mover holds
+    Pt offset{};          // the probe's centre minus the mover's reference point
 };
-// The largest probe held by the mover at its rotation and inflation.
+// The probe held by the mover at its rotation and inflation.
 Probe probe_for(const Shape& mover, double bin_w, double bin_h);
 
-// Per bin, per probe level: the union of the placed items' NFPs against the
-// probe and the bin's frame, extended as items are placed, and the boxes
-// covering its free space. Copyable.
+// A box over the free space of a probe, and the box the free space really
+// ends at around it: a side cut off by a tile of the store is infinite there.
+struct Window {
+    BBox box, ends;
+};
+struct FreeWindows {
+    double probe_radius = 0.0;
+    std::vector<Window> list;
+};
+
+// Per bin, per probe level: the free space of the probe's centre, cut into
+// pieces along a grid of tiles, and the windows over it. Placing an item
+// subtracts its NFP against the probe from the pieces its box meets, so an
+// update costs what those pieces hold, not what the bin does. Copyable.
 class FreeSpace {
 public:
-    // Boxes, in probe-centre coordinates, whose union holds every place of
-    // the probe's centre in the bin that overlaps no placed item.
-    const std::vector<BBox>& windows(int level, const std::vector<Shape*>& packed, double bin_w, double bin_h,
-                                     const std::function<void()>& stop);
+    // Windows, in probe-centre coordinates, whose union holds every place of
+    // the probe's centre in the bin that overlaps no placed item, for a probe
+    // the mover holds: a level already kept near the mover's, or a new one a
+    // little below it, so that the smaller items that usually follow share it.
+    const FreeWindows& windows(const Probe& probe, const std::vector<Shape*>& packed, double bin_w, double bin_h,
+                               const std::function<void()>& stop);
+
+    struct Piece {
+        ClipperLib::Paths paths;  // an outline (counter-clockwise) and its islands
+        BBox box;
+        std::vector<Window> windows;
+    };
 
 private:
     struct Level {
-        StoredUnion store;
-        std::vector<Shape*> basis;  // the items the windows were built for
-        std::vector<BBox> windows;
-        bool ready = false;
+        double rho = 0.0;
+        BBox tile0{};  // the first tile; the others follow at steps of its size
+        std::vector<Shape*> basis;  // the items subtracted so far, in order
+        std::vector<Piece> pieces;
+        bool built = false;  // pieces hold the free space left by `basis`
+        FreeWindows windows;
     };
     std::map<int, Level> levels_;
 };
 
-// The mover's NFP against the probe regions' items, local to placed item j.
+// The mover's NFP against placed item j, local to that item.
 using LocalNfpOf = std::function<const Contour&(std::size_t j)>;
 
-// The best candidate over the windows (given in probe-centre coordinates,
-// the probe at `offset` from the reference point). Every NFP whose box meets
-// a window takes part in that window's union, so every candidate lies outside
-// every NFP; circle pairs build their 64-gon NFPs here, other pairs ask `local_of`.
-SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mover, const std::vector<BBox>& windows,
-                             Pt offset, const LocalNfpOf& local_of, double bin_w, double bin_h, Placement placement,
-                             const std::function<void()>& stop);
+// The best candidate over the windows. The mover's probe keeps its centre a
+// probe-radius difference d inside a hole (the NFPs of the larger disc are
+// those of the smaller one grown by a 64-gon of radius d, and 64-gons reach d
+// along both axes), so each window is first cut to its hole's box shrunk by d.
+// Every NFP whose box meets a window takes part in that window's union, so
+// every candidate lies outside every NFP. Circle pairs build their 64-gon NFPs
+// here; other pairs ask `local_of`.
+SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mover, const FreeWindows& windows,
+                             const Probe& probe, const LocalNfpOf& local_of, double bin_w, double bin_h,
+                             Placement placement, const std::function<void()>& stop);
 
 }  // namespace quarvo
