@@ -259,6 +259,7 @@ const FreeWindows& FreeSpace::windows(const Probe& want, const std::vector<Shape
         found = levels_.emplace(level, Level{}).first;
         Level& lv = found->second;
         lv.rho = probe_radius(level);
+        lv.windows.level = level;
         lv.windows.probe_radius = lv.rho;
     }
     Level& lv = found->second;
@@ -356,14 +357,10 @@ const FreeWindows& FreeSpace::windows(const Probe& want, const std::vector<Shape
     return lv.windows;
 }
 
-SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mover, const FreeWindows& windows,
-                             const Probe& probe, const LocalNfpOf& local_of, double bin_w, double bin_h,
-                             Placement placement, const std::function<void()>& stop) {
-    SearchResult best;
-    best.score = kInf;
+std::vector<BBox> search_boxes(const FreeWindows& windows, const Probe& probe, const Shape& mover, double bin_w,
+                               double bin_h, Placement placement) {
     const BBox rb = rotated_bbox(mover);
     const Pt ref = mover.is_polygon() ? top_right(polygon_cast(mover).rotated_contour()) : mover.reference_point_local();
-    // The windows in reference-point coordinates, most promising first.
     std::vector<std::pair<double, BBox>> order;
     order.reserve(windows.list.size());
     const double cx = bin_w / 2 - ((rb.minx + rb.maxx) / 2 - ref.x), cy = bin_h / 2 - ((rb.miny + rb.maxy) / 2 - ref.y);
@@ -388,7 +385,23 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
     }
     std::stable_sort(order.begin(), order.end(),
                      [](const std::pair<double, BBox>& a, const std::pair<double, BBox>& b) { return a.first < b.first; });
+    std::vector<BBox> out;
+    out.reserve(order.size());
+    for (const auto& e : order) out.push_back(e.second);
+    return out;
+}
 
+const std::vector<FreeSpace::Piece>* FreeSpace::pieces(int level) const {
+    auto it = levels_.find(level);
+    return it == levels_.end() || !it->second.built ? nullptr : &it->second.pieces;
+}
+
+SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mover, const FreeWindows& windows,
+                             const Probe& probe, const LocalNfpOf& local_of, double bin_w, double bin_h,
+                             Placement placement, const std::function<void()>& stop) {
+    SearchResult best;
+    best.score = kInf;
+    const std::vector<BBox> order = search_boxes(windows, probe, mover, bin_w, bin_h, placement);
     if (order.empty()) return best;  // a full bin costs no more
     // Each placed item's NFP box (circle pairs need no NFP for it), the items
     // by the lower side of their box.
@@ -416,8 +429,7 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
     std::vector<Contour> world;
     ClipperLib::Paths paths;
     std::vector<std::size_t> near;
-    for (const auto& entry : order) {
-        const BBox& w = entry.second;
+    for (const BBox& w : order) {
         if (box_cannot_beat(mover, bin_w, bin_h, 1e-6, placement, w, best.score)) continue;
         stop();
         const double m = grid_margin(std::max(std::fabs(w.minx), std::fabs(w.maxx)),

@@ -39,6 +39,7 @@ struct Window {
     BBox box, ends;
 };
 struct FreeWindows {
+    int level = 0;
     double probe_radius = 0.0;
     std::vector<Window> list;
 };
@@ -61,6 +62,8 @@ public:
         BBox box;
         std::vector<Window> windows;
     };
+    // The pieces of a level's free space as last built, or null.
+    const std::vector<Piece>* pieces(int level) const;
 
 private:
     struct Level {
@@ -84,6 +87,12 @@ using LocalNfpOf = std::function<const Contour&(std::size_t j)>;
 // Every NFP whose box meets a window takes part in that window's union, so
 // every candidate lies outside every NFP. Circle pairs build their 64-gon NFPs
 // here; other pairs ask `local_of`.
+// The windows as the search takes them: in reference-point coordinates, cut
+// by the probe-radius difference, those that can hold a place in the bin,
+// most promising first.
+std::vector<BBox> search_boxes(const FreeWindows& windows, const Probe& probe, const Shape& mover, double bin_w,
+                               double bin_h, Placement placement);
+
 SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mover, const FreeWindows& windows,
                              const Probe& probe, const LocalNfpOf& local_of, double bin_w, double bin_h,
                              Placement placement, const std::function<void()>& stop);
