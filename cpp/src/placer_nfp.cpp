@@ -68,6 +68,7 @@ struct RotationJob {
     // Or the windows of the free space of a probe held by the mover, and its offset.
     const FreeWindows* windows = nullptr;
     Probe probe;
+    const CircleIndex* circles = nullptr;
 
     const Contour& local(const std::vector<Shape*>& packed, std::size_t j) const {
         if (locals.size() != packed.size()) locals.resize(packed.size());
@@ -109,7 +110,7 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
         SearchResult r = windowed_search(
             packed, mover, *job.windows, job.probe,
             [&](std::size_t j) -> const Contour& { return job.local(packed, j); }, pl.bin_w, pl.bin_h,
-            pl.options.placement, stop_fn);
+            pl.options.placement, stop_fn, job.circles);
         return {r.found, r.pos, r.score};
     }
     std::vector<Contour> fresh;
@@ -190,8 +191,9 @@ void warm_lazy_caches(const std::vector<Shape*>& packed, Shape& item) {
 
 struct NfpPlacer::StoredUnions {
     std::unordered_map<KindKey, StoredUnion, KindKeyHash> by_kind;
-    // Tries per kind: a kind gets a union of its own from its third try on;
-    // until then, and in bins without containers, it searches the probe windows.
+    // Tries per kind: once the bin has seen more than eight kinds, a kind new
+    // to it searches the probe windows (in bins without containers) and gets
+    // a union of its own from its third try on.
     std::unordered_map<KindKey, int, KindKeyHash> tries;
     FreeSpace free_space;
 };
@@ -302,11 +304,13 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
         if (stored_) {
             KindKey key{geometry_signature(mover), round6(mover.rotation()), round6(mover.infl())};
             int& tries = stored_->tries[key];
-            const Probe probe = containers ? Probe{} : probe_for(mover, bin_w, bin_h);
-            if (tries < 2 && probe.usable) {
+            // Polygon movers hold too small a probe for its windows to pay: they keep to their unions.
+            const Probe probe = containers || !mover.is_circle() ? Probe{} : probe_for(mover, bin_w, bin_h);
+            if (tries < 2 && stored_->tries.size() > 8 && probe.usable) {
                 ++tries;
                 job.windows = &stored_->free_space.windows(probe, packed, bin_w, bin_h, stop_fn);
                 job.probe = probe;
+                job.circles = &stored_->free_space.circle_index(packed);
             } else {
                 job.stored = &stored_->by_kind[key];
             }

@@ -67,6 +67,7 @@ void piece_windows(const std::vector<Contour>& piece, const BBox& tile, double h
             }
         }
     }
+    const std::size_t first = out.size();
     for (std::size_t k = 0; k < rows; ++k) {
         Row& r = row[k];
         if (r.spans.empty()) continue;
@@ -95,6 +96,13 @@ void piece_windows(const std::vector<Contour>& piece, const BBox& tile, double h
             }
         }
     }
+    // A piece clear of its tile's sides is a whole hole of the free space: a
+    // 64-gon of radius d in it needs 32 sin(pi/32) d^2 of its area.
+    if (cut(hb.minx, tile.minx) || cut(hb.maxx, tile.maxx) || cut(hb.miny, tile.miny) || cut(hb.maxy, tile.maxy)) return;
+    double area = 0;
+    for (const Contour& c : piece) area += polygon_area(c);
+    const double room = std::sqrt(std::max(area, 0.0) / (32 * std::sin(3.141592653589793 / 32))) * (1 + 1e-9);
+    for (std::size_t i = first; i < out.size(); ++i) out[i].room = room;
 }
 
 Contour to_contour(const ClipperLib::Path& p) {
@@ -372,7 +380,7 @@ std::vector<BBox> search_boxes(const FreeWindows& windows, const Probe& probe, c
         // The mover keeps d from every end of the free space around its probe.
         BBox b{std::max(w.box.minx, w.ends.minx + d - t) - offset.x, std::max(w.box.miny, w.ends.miny + d - t) - offset.y,
                std::min(w.box.maxx, w.ends.maxx - d + t) - offset.x, std::min(w.box.maxy, w.ends.maxy - d + t) - offset.y};
-        if (!(b.minx <= b.maxx && b.miny <= b.maxy)) continue;
+        if (!(b.minx <= b.maxx && b.miny <= b.maxy) || d > w.room + t) continue;
         if (box_cannot_beat(mover, bin_w, bin_h, 1e-6, placement, b, kInf)) continue;  // out of the bin
         double key;
         if (placement == Placement::Center) {
@@ -391,6 +399,25 @@ std::vector<BBox> search_boxes(const FreeWindows& windows, const Probe& probe, c
     return out;
 }
 
+const CircleIndex& FreeSpace::circle_index(const std::vector<Shape*>& packed) {
+    CircleIndex& ix = circles_;
+    const bool prefix = ix.basis.size() <= packed.size() && std::equal(ix.basis.begin(), ix.basis.end(), packed.begin());
+    if (!prefix) ix = CircleIndex{};
+    for (std::size_t j = ix.basis.size(); j < packed.size(); ++j) {
+        const Shape& o = *packed[j];
+        ix.basis.push_back(packed[j]);
+        if (!o.is_circle()) {
+            ix.circles = false;
+            continue;
+        }
+        const double r = circle_cast(o).rotated_shape().radius;
+        ix.max_r = std::max(ix.max_r, r);
+        const std::pair<double, std::size_t> e{o.ty() - r, j};
+        ix.low.insert(std::upper_bound(ix.low.begin(), ix.low.end(), e), e);
+    }
+    return ix;
+}
+
 const std::vector<FreeSpace::Piece>* FreeSpace::pieces(int level) const {
     auto it = levels_.find(level);
     return it == levels_.end() || !it->second.built ? nullptr : &it->second.pieces;
@@ -398,7 +425,7 @@ const std::vector<FreeSpace::Piece>* FreeSpace::pieces(int level) const {
 
 SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mover, const FreeWindows& windows,
                              const Probe& probe, const LocalNfpOf& local_of, double bin_w, double bin_h,
-                             Placement placement, const std::function<void()>& stop) {
+                             Placement placement, const std::function<void()>& stop, const CircleIndex* circles) {
     SearchResult best;
     best.score = kInf;
     const std::vector<BBox> order = search_boxes(windows, probe, mover, bin_w, bin_h, placement);
@@ -408,64 +435,112 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
     const bool circle = mover.is_circle();
     const double rm = circle ? circle_cast(mover).rotated_shape().radius : 0.0;
     const std::size_t n = packed.size();
+    const bool indexed = circle && circles && circles->circles && circles->basis.size() == n;
     std::vector<BBox> boxes(n);
-    std::vector<std::size_t> by_y(n);
+    std::vector<std::size_t> by_y;
     double tallest = 0.0;
-    for (std::size_t j = 0; j < n; ++j) {
-        if (j % 256 == 255) stop();
+    auto circle_box = [&](std::size_t j) {
         const Shape& o = *packed[j];
-        BBox b;
-        if (circle && o.is_circle()) {
-            const double r = circle_cast(o).rotated_shape().radius + rm;
-            b = {-r, -r, r, r};
-        } else {
-            b = polygon_bbox(local_of(j));
+        const double r = circle_cast(o).rotated_shape().radius + rm;
+        return BBox{o.tx() - r, o.ty() - r, o.tx() + r, o.ty() + r};
+    };
+    if (!indexed) {
+        by_y.resize(n);
+        for (std::size_t j = 0; j < n; ++j) {
+            if (j % 256 == 255) stop();
+            const Shape& o = *packed[j];
+            if (circle && o.is_circle()) {
+                boxes[j] = circle_box(j);
+            } else {
+                const BBox b = polygon_bbox(local_of(j));
+                boxes[j] = {b.minx + o.tx(), b.miny + o.ty(), b.maxx + o.tx(), b.maxy + o.ty()};
+            }
+            tallest = std::max(tallest, boxes[j].maxy - boxes[j].miny);
+            by_y[j] = j;
         }
-        boxes[j] = {b.minx + o.tx(), b.miny + o.ty(), b.maxx + o.tx(), b.maxy + o.ty()};
-        tallest = std::max(tallest, boxes[j].maxy - boxes[j].miny);
-        by_y[j] = j;
+        std::sort(by_y.begin(), by_y.end(), [&](std::size_t a, std::size_t b) { return boxes[a].miny < boxes[b].miny; });
     }
-    std::sort(by_y.begin(), by_y.end(), [&](std::size_t a, std::size_t b) { return boxes[a].miny < boxes[b].miny; });
     std::vector<Contour> world;
     ClipperLib::Paths paths;
     std::vector<std::size_t> near;
-    for (const BBox& w : order) {
-        if (box_cannot_beat(mover, bin_w, bin_h, 1e-6, placement, w, best.score)) continue;
-        stop();
-        const double m = grid_margin(std::max(std::fabs(w.minx), std::fabs(w.maxx)),
-                                     std::max(std::fabs(w.miny), std::fabs(w.maxy)));
-        near.clear();
-        auto first = std::lower_bound(by_y.begin(), by_y.end(), w.miny - m - tallest,
-                                      [&](std::size_t j, double y) { return boxes[j].miny < y; });
-        bool all_circles = circle;
-        for (auto it = first; it != by_y.end() && boxes[*it].miny <= w.maxy + m; ++it) {
-            if (!meets(boxes[*it], w, m)) continue;
-            near.push_back(*it);
-            all_circles = all_circles && packed[*it]->is_circle();
+    // Windows are searched in batches under one union of the NFPs near any
+    // of them: neighbours up to a mover's height above the first (corner
+    // placement) or eight (centre). Circle windows need no union: one each.
+    const BBox rb = rotated_bbox(mover);
+    const double reach = rb.maxy - rb.miny;
+    std::vector<const BBox*> batch;
+    std::vector<std::size_t> stamp(n, 0);
+    for (std::size_t i = 0, round = 1; i < order.size(); ++round) {
+        batch.clear();
+        for (; i < order.size(); ++i) {
+            const BBox& w = order[i];
+            if (box_cannot_beat(mover, bin_w, bin_h, 1e-6, placement, w, best.score)) continue;
+            if (!batch.empty() && (indexed || batch.size() >= 64 ||
+                                   (placement == Placement::Center ? batch.size() >= 8 : w.miny > batch[0]->miny + reach)))
+                break;
+            batch.push_back(&w);
         }
-        // No NFP near the window: no boundary, no candidate there.
+        if (batch.empty()) break;
+        stop();
+        near.clear();
+        bool all_circles = circle;
+        BBox span = *batch[0];
+        double m = 0.0;
+        for (const BBox* wp : batch) {
+            const BBox& w = *wp;
+            span = {std::min(span.minx, w.minx), std::min(span.miny, w.miny), std::max(span.maxx, w.maxx),
+                    std::max(span.maxy, w.maxy)};
+            m = std::max(m, grid_margin(std::max(std::fabs(w.minx), std::fabs(w.maxx)),
+                                        std::max(std::fabs(w.miny), std::fabs(w.maxy))));
+            if (indexed) {
+                // boxes from ty - r - rm up to ty + r + rm: the lower sides within reach of the window
+                const auto& low = circles->low;
+                auto it = std::lower_bound(low.begin(), low.end(),
+                                           std::make_pair(w.miny - m - rm - 2 * circles->max_r, std::size_t{0}));
+                for (; it != low.end() && it->first <= w.maxy + m + rm; ++it)
+                    if (stamp[it->second] != round && meets(circle_box(it->second), w, m)) {
+                        stamp[it->second] = round;
+                        near.push_back(it->second);
+                    }
+            } else {
+                auto first = std::lower_bound(by_y.begin(), by_y.end(), w.miny - m - tallest,
+                                              [&](std::size_t j, double y) { return boxes[j].miny < y; });
+                for (auto it = first; it != by_y.end() && boxes[*it].miny <= w.maxy + m; ++it) {
+                    if (stamp[*it] == round || !meets(boxes[*it], w, m)) continue;
+                    stamp[*it] = round;
+                    near.push_back(*it);
+                    all_circles = all_circles && packed[*it]->is_circle();
+                }
+            }
+        }
+        // No NFP near the windows: no boundary, no candidate there.
         if (near.empty()) continue;
         std::sort(near.begin(), near.end());  // in placement order, as the union would take them
         paths.clear();
+        bool convex = true;
         for (std::size_t j : near) {
             const Shape& o = *packed[j];
             if (circle && o.is_circle()) {
                 paths.push_back(world_path(regular_64gon(circle_cast(o).rotated_shape().radius + rm), o.tx(), o.ty()));
             } else {
-                paths.push_back(world_path(local_of(j), o.tx(), o.ty()));
+                const Contour& local = local_of(j);
+                convex = convex && is_convex(local);
+                paths.push_back(world_path(local, o.tx(), o.ty()));
             }
         }
         std::vector<Contour> merged;
-        if (all_circles) {
-            // 64-gons are convex: the union's boundary without a union.
+        if (all_circles || convex) {
+            // Convex NFPs: the union's boundary without a union.
             world.clear();
             for (const ClipperLib::Path& p : paths) world.push_back(to_contour(p));
-            merged = convex_union_edges(world, w, m);
+            merged = convex_union_edges(world, span, m);
         } else {
             merged = unite_paths(paths, UnionInput::Trusted);
         }
-        SearchResult r = search_best_position(merged, {}, mover, bin_w, bin_h, 40, 1e-6, placement, nullptr, &w);
-        if (r.found && r.score < best.score) best = r;
+        for (const BBox* wp : batch) {
+            SearchResult r = search_best_position(merged, {}, mover, bin_w, bin_h, 40, 1e-6, placement, nullptr, wp);
+            if (r.found && r.score < best.score) best = r;
+        }
     }
     return best;
 }

@@ -11,6 +11,7 @@
 #pragma once
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <map>
 #include <vector>
 
@@ -35,13 +36,26 @@ Probe probe_for(const Shape& mover, double bin_w, double bin_h);
 
 // A box over the free space of a probe, and the box the free space really
 // ends at around it: a side cut off by a tile of the store is infinite there.
+// `room`: the largest radius of a 64-gon the free space around it can hold
+// is at most that (from its area, where the free space is known whole).
 struct Window {
     BBox box, ends;
+    double room = std::numeric_limits<double>::infinity();
 };
 struct FreeWindows {
     int level = 0;
     double probe_radius = 0.0;
     std::vector<Window> list;
+};
+
+// The placed circles by the lower side of their inflated outline (ty - r):
+// for a circle mover their NFP boxes are those sides less its radius, so one
+// order serves every mover.
+struct CircleIndex {
+    std::vector<Shape*> basis;  // the items indexed, in order
+    std::vector<std::pair<double, std::size_t>> low;  // (ty - r, index in basis), sorted
+    double max_r = 0.0;
+    bool circles = true;  // every item indexed is a circle
 };
 
 // Per bin, per probe level: the free space of the probe's centre, cut into
@@ -62,6 +76,8 @@ public:
         BBox box;
         std::vector<Window> windows;
     };
+    // The index of the placed circles, extended to `packed`.
+    const CircleIndex& circle_index(const std::vector<Shape*>& packed);
     // The pieces of a level's free space as last built, or null.
     const std::vector<Piece>* pieces(int level) const;
 
@@ -75,6 +91,7 @@ private:
         FreeWindows windows;
     };
     std::map<int, Level> levels_;
+    CircleIndex circles_;
 };
 
 // The mover's NFP against placed item j, local to that item.
@@ -95,6 +112,7 @@ std::vector<BBox> search_boxes(const FreeWindows& windows, const Probe& probe, c
 
 SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mover, const FreeWindows& windows,
                              const Probe& probe, const LocalNfpOf& local_of, double bin_w, double bin_h,
-                             Placement placement, const std::function<void()>& stop);
+                             Placement placement, const std::function<void()>& stop,
+                             const CircleIndex* circles = nullptr);
 
 }  // namespace quarvo
