@@ -28,6 +28,53 @@ def circles(n, seed=7):
     return items
 
 
+def distinct_circles(n, seed=5):
+    """Radii drawn from 5-30: nearly every item is its own kind."""
+    rng = random.Random(seed)
+    items = [Circle(rng.uniform(5, 30), shape_id=i) for i in range(n)]
+    return items
+
+
+def first_fit_run(items, inc, rotations=None):
+    from Quarvo.check import CIRCLE_REL_TOL, check_layout
+    kw = {} if rotations is None else {"rotations": rotations}
+    t = time.perf_counter()
+    bins, unplaced = FirstFit(items, Bin(1000, 1000), 2.0, incremental=inc, threads=1, **kw).do_pack()
+    dt = time.perf_counter() - t
+    ok = check_layout(bins, 1000, 1000, distance=2.0, tol=1e-4, circle_rel_tol=CIRCLE_REL_TOL).ok
+    top = max(it.bounding_box()[3] for it in bins[-1]) if bins else 0.0
+    return dt, len(bins), len(unplaced), top, ok
+
+
+def many_kinds(quick):
+    """Every item its own kind: incremental against exact in the same run."""
+    n = 300 if quick else 1000
+    print(f"FirstFit, {n} circles of radii 5-30 (distinct), 1000 x 1000 bins, distance 2")
+    res = {}
+    for inc in (False, True):
+        res[inc] = first_fit_run(distinct_circles(n), inc)
+        dt, nb, nu, top, ok = res[inc]
+        print(f"  incremental={inc!s:<6} {dt:8.3f} s  bins {nb}  unplaced {nu}  last bin height {top:.3f}  checker ok {ok}")
+    print(f"  speedup {res[False][0] / res[True][0]:.1f}x; last height differs by "
+          f"{abs(res[True][3] - res[False][3]) / res[False][3] * 100:.2f} %")
+    per = {}
+    for m in ((1, 3) if quick else (1, 3, 10)):
+        dt, nb, nu, top, ok = first_fit_run(distinct_circles(n * m), True)
+        per[m] = dt
+        print(f"  incremental, {n * m:>6} circles {dt:8.3f} s  bins {nb}  unplaced {nu}  checker ok {ok}"
+              + (f"  ({dt / per[1]:.2f}x the time of {n})" if m > 1 else ""))
+    print()
+    k = 100 if quick else 300
+    print(f"FirstFit, {k} distinct convex polygons, rotations 0/90/180/270, 1000 x 1000 bins, distance 2")
+    res = {}
+    for inc in (False, True):
+        res[inc] = first_fit_run(convex_polygons(k, seed=13), inc)
+        dt, nb, nu, top, ok = res[inc]
+        print(f"  incremental={inc!s:<6} {dt:8.3f} s  bins {nb}  unplaced {nu}  last bin height {top:.3f}  checker ok {ok}")
+    print(f"  speedup {res[False][0] / res[True][0]:.1f}x")
+    print()
+
+
 def convex_polygons(n, seed=11):
     rng = random.Random(seed)
     out = []
@@ -80,7 +127,8 @@ def main():
         print(json.dumps([dt, [[it.shape_id, it.tx, it.ty, it.rotation] for it in placed]]))
         return
     n_circ = 300 if args.quick else 1000
-    print(f"commit {commit()}  machine {platform.machine()} {os.cpu_count()} cores  python {platform.python_version()}")
+    print(f"commit {commit()}  machine {platform.machine()} {platform.processor() or '?'} {os.cpu_count()} cores  "
+          f"load {os.getloadavg()[0]:.1f}  python {platform.python_version()}")
     print()
     print(f"{n_circ} circles, radii {RADII}, distance 2, one 2200 x 2200 bin, descending size")
     items = circles(n_circ)
@@ -94,6 +142,8 @@ def main():
     by_id_i = {it.shape_id: v for it, v in zip(pi, [posI[id(x)] for x in pi])}
     print(f"speedup {te / ti:.1f}x; largest position difference {max_diff(by_id_e, by_id_i):.3g}")
     print()
+
+    many_kinds(args.quick)
 
     print(f"FirstFit, {n_circ} circles, 1000 x 1000 bins, distance 2")
     for inc in (False, True):

@@ -209,3 +209,27 @@ def test_random_jobs_give_sound_layouts(recipes, weights, distance, strategy, pl
 def _convex(p):
     from Quarvo.geometry_handle import is_convex
     return is_convex(p.outer)
+
+
+@pytest.mark.parametrize("seed", range(4))
+@pytest.mark.parametrize("kind", ["circles", "polygons"])
+def test_incremental_with_every_item_its_own_kind(seed, kind):
+    # a kind new to the bin searches the probe's free space: sound, and as many bins as the exact mode
+    import random
+    def job():
+        rng = random.Random(seed)
+        if kind == "circles":
+            return [Circle(rng.uniform(3, 15), shape_id=i) for i in range(120)]
+        out = []
+        for i in range(50):
+            k, rx, ry = rng.randint(3, 7), rng.uniform(5, 15), rng.uniform(5, 15)
+            angles = sorted(rng.uniform(0, 2 * math.pi) for _ in range(k))
+            out.append(Polygon([(rx * math.cos(a), ry * math.sin(a)) for a in angles], shape_id=i))
+        return out
+    layouts = {}
+    for incremental in (False, True):
+        bins, unplaced = FirstFit(job(), Bin(150, 120), 2.0, incremental=incremental).do_pack()
+        report = check_layout(bins, 150, 120, distance=2.0, tol=1e-4, circle_rel_tol=CIRCLE_REL_TOL)
+        assert report.ok, report.summary()
+        layouts[incremental] = (len(bins), len(unplaced))
+    assert layouts[True] == layouts[False]

@@ -135,16 +135,26 @@ struct Scorer {
     }
 };
 
+Scorer make_scorer(const Shape& item, double bin_w, double bin_h, double eps, Placement placement) {
+    Pt ref = item.is_polygon() ? top_right(polygon_cast(item).rotated_contour()) : item.reference_point_local();
+    Scorer sc{rotated_bbox(item), ref, bin_w, bin_h, eps, placement == Placement::Center, 0.0, 0.0};
+    if (sc.center) { sc.cx = bin_w / 2.0; sc.cy = bin_h / 2.0; }
+    return sc;
+}
+
 }  // namespace
+
+bool box_cannot_beat(const Shape& item, double bin_w, double bin_h, double eps, Placement placement, const BBox& box,
+                     double best) {
+    return make_scorer(item, bin_w, bin_h, eps, placement).edge_cannot_beat({box.minx, box.miny}, {box.maxx, box.maxy}, best);
+}
 
 SearchResult search_best_position(const std::vector<Contour>& contours, const std::vector<Contour>& hole_nfps,
                                   const Shape& item, double bin_w, double bin_h, long long steps, double eps,
                                   Placement placement, const HoleFilter* hole_filter,
-                                  const std::vector<HoleRegion>* hole_regions, std::vector<Candidate>* passed) {
-    Pt ref = item.is_polygon() ? top_right(polygon_cast(item).rotated_contour()) : item.reference_point_local();
-    Scorer sc{rotated_bbox(item), ref, bin_w, bin_h, eps,
-              placement == Placement::Center, 0.0, 0.0};
-    if (sc.center) { sc.cx = bin_w / 2.0; sc.cy = bin_h / 2.0; }
+                                  const std::vector<HoleRegion>* hole_regions, std::vector<Candidate>* passed,
+                                  const BBox* window) {
+    const Scorer sc = make_scorer(item, bin_w, bin_h, eps, placement);
     SearchResult best;
     best.score = kInf;
     Pt t;
@@ -152,18 +162,22 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
     unsigned long long seen = 0;  // candidates so far: Ctrl-C is looked at every 65536
     // Boundary samples, generated in candidate order without building the list;
     // those of a hole region pass the hole filter as well.
-    auto sample_edges = [&](const Contour& poly, const std::size_t* hole) {
+    auto sample_edges = [&](const Contour& poly, const std::size_t* hole, const BBox* win) {
         if (steps <= 0 || poly.size() < 2) return;
         const double ds = static_cast<double>(steps);
         const std::size_t n = poly.size() - 1;
         for (std::size_t i = 0; i < n; ++i) {
             const Pt a = poly[i], b = poly[i + 1];
+            if (win && (std::max(a.x, b.x) < win->minx || std::min(a.x, b.x) > win->maxx ||
+                        std::max(a.y, b.y) < win->miny || std::min(a.y, b.y) > win->maxy))
+                continue;
             if (sc.edge_cannot_beat(a, b, passed ? kInf : best.score)) continue;
             const double dx = b.x - a.x, dy = b.y - a.y;
             for (long long k = 0; k < steps; ++k) {
                 if ((++seen & 0xFFFF) == 0) check_cancel();
                 double tt = static_cast<double>(k) / ds;
                 Pt p{a.x + dx * tt, a.y + dy * tt};
+                if (win && (p.x < win->minx || p.x > win->maxx || p.y < win->miny || p.y > win->maxy)) continue;
                 if (!sc.score(p, t, s) || (!passed && !(s < best.score))) continue;
                 if (hole && hole_filter && !(*hole_filter)(*hole, p, t)) continue;
                 if (passed) passed->push_back({s, t});
@@ -175,7 +189,7 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
             }
         }
     };
-    for (const Contour& poly : contours) sample_edges(poly, nullptr);
+    for (const Contour& poly : contours) sample_edges(poly, nullptr, window);
     for (std::size_t h = 0; h < hole_nfps.size(); ++h) {
         for (const Pt& p : sample_hole_interior(hole_nfps[h])) {
             if (!sc.score(p, t, s) || (!passed && !(s < best.score))) continue;
@@ -189,7 +203,7 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
         }
     }
     if (hole_regions)
-        for (const HoleRegion& r : *hole_regions) sample_edges(r.contour, &r.hole);
+        for (const HoleRegion& r : *hole_regions) sample_edges(r.contour, &r.hole, nullptr);
     return best;
 }
 

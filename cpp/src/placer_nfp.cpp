@@ -19,6 +19,7 @@
 #include "quarvo/nfp.hpp"
 #include "quarvo/nfp_cache.hpp"
 #include "quarvo/nfp_union.hpp"
+#include "quarvo/region.hpp"
 
 namespace quarvo {
 
@@ -67,6 +68,10 @@ struct RotationJob {
     mutable std::vector<std::shared_ptr<const Contour>> locals;
     StoredUnion* stored = nullptr;
     bool exact = false;  // circles circumscribed
+    // Or the windows of the free space of a probe held by the mover, and its offset.
+    const FreeWindows* windows = nullptr;
+    Probe probe;
+    const CircleIndex* circles = nullptr;
 
     const Contour& local(const std::vector<Shape*>& packed, std::size_t j) const {
         if (locals.size() != packed.size()) locals.resize(packed.size());
@@ -158,6 +163,13 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     if (pl.options.hole_fill == HoleFill::Dense) dense_holes(packed, job, rooms, stop, hole_nfps, room_of_hole, regions);
     else sampled_holes(packed, mover, stop, hole_nfps, room_of_hole);
 
+    if (job.windows) {
+        SearchResult r = windowed_search(
+            packed, mover, *job.windows, job.probe,
+            [&](std::size_t j) -> const Contour& { return job.local(packed, j); }, pl.bin_w, pl.bin_h,
+            pl.options.placement, stop_fn, job.circles);
+        return {r.found, r.pos, r.score, {}};
+    }
     std::vector<Contour> fresh;
     const std::vector<Contour>* merged = &fresh;
     if (job.stored) {
@@ -267,6 +279,11 @@ void warm_lazy_caches(const std::vector<Shape*>& packed, Shape& item) {
 
 struct NfpPlacer::StoredUnions {
     std::unordered_map<KindKey, StoredUnion, KindKeyHash> by_kind;
+    // Tries per kind: once the bin has seen more than eight kinds, a kind new
+    // to it searches the probe windows (in bins without containers) and gets
+    // a union of its own from its third try on.
+    std::unordered_map<KindKey, int, KindKeyHash> tries;
+    FreeSpace free_space;
 };
 
 std::vector<double> default_rotations() { return {0.0, kPi / 2, kPi, (3 * kPi) / 2}; }
@@ -321,7 +338,14 @@ bool NfpPlacer::trypack(Shape& item) {
     require_rotations(options.rotations);
     require_not_placed(item, packed);
     // A caller may have moved or grown a placed item since it was placed.
-    for (std::size_t i = 0; i < packed.size(); ++i) require_sound_item(*packed[i], "placed item " + std::to_string(i));
+    // (named only when one fails: a name per item and call would cost more than the checks)
+    for (std::size_t i = 0; i < packed.size(); ++i) {
+        try {
+            require_sound_item(*packed[i], std::string());
+        } catch (const ValueError&) {
+            require_sound_item(*packed[i], "placed item " + std::to_string(i));
+        }
+    }
     if (item.is_polygon() && !convex_outline(item)) return false;
     return packed.empty() ? trypack_empty(item) : trypack_nonempty(item);
 }
@@ -351,6 +375,10 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
     const Stop stop{&abort};
     std::vector<RotationJob> jobs(n);
     std::vector<std::unique_ptr<Shape>> clones;
+    const std::function<void()> stop_fn = [&stop] { stop(); };
+    const bool containers = std::any_of(packed.begin(), packed.end(), [](const Shape* o) {
+        return o->is_polygon() && polygon_cast(*o).is_container();
+    });
     const bool parallel = options.threads > 1 && n > 1;
     // In a sequential run the NFP cache fills in rotation order. Workers may
     // fill it side by side only when no two rotations share cache keys;
@@ -366,7 +394,18 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
         if (lookup && (!stored_ || parallel)) job.lookup_all(packed, stop);
         if (stored_) {
             KindKey key{geometry_signature(mover), round6(mover.rotation()), round6(mover.infl())};
-            job.stored = &stored_->by_kind[key];
+            int& tries = stored_->tries[key];
+            // Polygon movers hold too small a probe for its windows to pay: they keep to their unions.
+            const Probe probe = containers || !mover.is_circle() ? Probe{} : probe_for(mover, bin_w, bin_h);
+            if (tries < 2 && stored_->tries.size() > 8 && probe.usable && options.choice == 0 &&
+                !options.exact_clearance) {
+                ++tries;
+                job.windows = &stored_->free_space.windows(probe, packed, bin_w, bin_h, stop_fn);
+                job.probe = probe;
+                job.circles = &stored_->free_space.circle_index(packed);
+            } else {
+                job.stored = &stored_->by_kind[key];
+            }
         }
     };
     std::vector<RotationResult> results(n);

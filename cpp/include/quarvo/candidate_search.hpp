@@ -52,7 +52,14 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
                                   double eps = 1e-6, Placement placement = Placement::Corner,
                                   const HoleFilter* hole_filter = nullptr,
                                   const std::vector<HoleRegion>* hole_regions = nullptr,
-                                  std::vector<Candidate>* passed = nullptr);
+                                  std::vector<Candidate>* passed = nullptr, const BBox* window = nullptr);
+
+// With a window, only boundary samples of `contours` inside it (closed) are candidates.
+// True when no translation whose reference point lies in `box` can pass the
+// bin test with a score below `best` (the same margins as the search's own
+// edge pruning).
+bool box_cannot_beat(const Shape& item, double bin_w, double bin_h, double eps, Placement placement, const BBox& box,
+                     double best);
 
 // A world hole of a placed container, moved inward by the container's
 // inflation: the room an item in that hole really has.

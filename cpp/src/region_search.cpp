@@ -1,0 +1,233 @@
+#include <algorithm>
+#include <cmath>
+
+#include "quarvo/nfp_union.hpp"
+#include "quarvo/region.hpp"
+#include "region_util.hpp"
+
+namespace quarvo {
+
+using namespace region_detail;
+
+namespace {
+
+// The boundary of the union of convex polygons near a window, as its edges
+// (two-point contours): each polygon's edges less the parts inside another
+// polygon. Sampled edge by edge they give the union's boundary samples.
+std::vector<Contour> convex_union_edges(const std::vector<Contour>& polys, const BBox& window, double m) {
+    std::vector<Contour> out;
+    std::vector<BBox> boxes;
+    std::vector<double> turn;  // +1 counter-clockwise, -1 clockwise
+    boxes.reserve(polys.size());
+    for (const Contour& c : polys) {
+        boxes.push_back(polygon_bbox(c));
+        turn.push_back(polygon_area(c) < 0 ? -1.0 : 1.0);
+    }
+    std::vector<std::pair<double, double>> keep, next;
+    for (std::size_t i = 0; i < polys.size(); ++i) {
+        const Contour& c = polys[i];
+        for (std::size_t e = 0; e + 1 < c.size(); ++e) {
+            const Pt a = c[e], b = c[e + 1];
+            if (a == b) continue;
+            const BBox eb{std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)};
+            if (!meets(eb, window, m)) continue;
+            keep.assign(1, {0.0, 1.0});
+            const Pt d{b.x - a.x, b.y - a.y};
+            for (std::size_t j = 0; j < polys.size() && !keep.empty(); ++j) {
+                if (j == i || !meets(boxes[j], eb, 0.0)) continue;
+                // The open part of the edge inside polygon j (Cyrus-Beck).
+                const Contour& q = polys[j];
+                double t0 = -kInf, t1 = kInf;
+                bool outside = false;
+                for (std::size_t k = 0; k + 1 < q.size() && !outside; ++k) {
+                    // inside: turn * cross(q[k+1] - q[k], p - q[k]) > 0
+                    const double ex = q[k + 1].x - q[k].x, ey = q[k + 1].y - q[k].y;
+                    if (ex == 0.0 && ey == 0.0) continue;
+                    const double num = turn[j] * (ex * (a.y - q[k].y) - ey * (a.x - q[k].x));
+                    const double den = turn[j] * (ex * d.y - ey * d.x);
+                    if (den == 0.0) {
+                        if (num <= 0.0) outside = true;
+                    } else if (den > 0.0) {
+                        t0 = std::max(t0, -num / den);
+                    } else {
+                        t1 = std::min(t1, -num / den);
+                    }
+                }
+                if (outside || !(t0 < t1) || t1 <= 0.0 || t0 >= 1.0) continue;
+                next.clear();
+                for (const auto& iv : keep) {
+                    if (t0 > iv.first) next.push_back({iv.first, std::min(iv.second, t0)});
+                    if (t1 < iv.second) next.push_back({std::max(iv.first, t1), iv.second});
+                }
+                keep.swap(next);
+            }
+            for (const auto& iv : keep) {
+                if (!(iv.first < iv.second)) continue;
+                out.push_back({{a.x + d.x * iv.first, a.y + d.y * iv.first},
+                               iv.second >= 1.0 ? b : Pt{a.x + d.x * iv.second, a.y + d.y * iv.second}});
+                if (iv.first <= 0.0) out.back()[0] = a;
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<BBox> search_boxes(const FreeWindows& windows, const Probe& probe, const Shape& mover, double bin_w,
+                               double bin_h, Placement placement) {
+    const BBox rb = rotated_bbox(mover);
+    const Pt ref = mover.is_polygon() ? top_right(polygon_cast(mover).rotated_contour()) : mover.reference_point_local();
+    std::vector<std::pair<double, BBox>> order;
+    order.reserve(windows.list.size());
+    const double cx = bin_w / 2 - ((rb.minx + rb.maxx) / 2 - ref.x), cy = bin_h / 2 - ((rb.miny + rb.maxy) / 2 - ref.y);
+    const double d = probe.radius - windows.probe_radius;
+    const Pt offset = probe.offset;
+    for (const Window& w : windows.list) {
+        const double t = grid_margin(std::max(std::fabs(w.box.minx), std::fabs(w.box.maxx)),
+                                     std::max(std::fabs(w.box.miny), std::fabs(w.box.maxy)));
+        // The mover keeps d from every end of the free space around its probe.
+        BBox b{std::max(w.box.minx, w.ends.minx + d - t) - offset.x, std::max(w.box.miny, w.ends.miny + d - t) - offset.y,
+               std::min(w.box.maxx, w.ends.maxx - d + t) - offset.x, std::min(w.box.maxy, w.ends.maxy - d + t) - offset.y};
+        if (!(b.minx <= b.maxx && b.miny <= b.maxy) || d > w.room + t) continue;
+        if (box_cannot_beat(mover, bin_w, bin_h, 1e-6, placement, b, kInf)) continue;  // out of the bin
+        double key;
+        if (placement == Placement::Center) {
+            const double gx = std::max({b.minx - cx, cx - b.maxx, 0.0}), gy = std::max({b.miny - cy, cy - b.maxy, 0.0});
+            key = gx * gx + gy * gy;
+        } else {
+            key = b.miny * (bin_w + 1.0) + b.minx;
+        }
+        order.push_back({key, b});
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [](const std::pair<double, BBox>& a, const std::pair<double, BBox>& b) { return a.first < b.first; });
+    std::vector<BBox> out;
+    out.reserve(order.size());
+    for (const auto& e : order) out.push_back(e.second);
+    return out;
+}
+
+SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mover, const FreeWindows& windows,
+                             const Probe& probe, const LocalNfpOf& local_of, double bin_w, double bin_h,
+                             Placement placement, const std::function<void()>& stop, const CircleIndex* circles) {
+    SearchResult best;
+    best.score = kInf;
+    const std::vector<BBox> order = search_boxes(windows, probe, mover, bin_w, bin_h, placement);
+    if (order.empty()) return best;  // a full bin costs no more
+    // Each placed item's NFP box (circle pairs need no NFP for it), the items
+    // by the lower side of their box.
+    const bool circle = mover.is_circle();
+    const double rm = circle ? circle_cast(mover).rotated_shape().radius : 0.0;
+    const std::size_t n = packed.size();
+    const bool indexed = circle && circles && circles->circles && circles->basis.size() == n;
+    std::vector<BBox> boxes(n);
+    std::vector<std::size_t> by_y;
+    double tallest = 0.0;
+    auto circle_box = [&](std::size_t j) {
+        const Shape& o = *packed[j];
+        const double r = circle_cast(o).rotated_shape().radius + rm;
+        return BBox{o.tx() - r, o.ty() - r, o.tx() + r, o.ty() + r};
+    };
+    if (!indexed) {
+        by_y.resize(n);
+        for (std::size_t j = 0; j < n; ++j) {
+            if (j % 256 == 255) stop();
+            const Shape& o = *packed[j];
+            if (circle && o.is_circle()) {
+                boxes[j] = circle_box(j);
+            } else {
+                const BBox b = polygon_bbox(local_of(j));
+                boxes[j] = {b.minx + o.tx(), b.miny + o.ty(), b.maxx + o.tx(), b.maxy + o.ty()};
+            }
+            tallest = std::max(tallest, boxes[j].maxy - boxes[j].miny);
+            by_y[j] = j;
+        }
+        std::sort(by_y.begin(), by_y.end(), [&](std::size_t a, std::size_t b) { return boxes[a].miny < boxes[b].miny; });
+    }
+    std::vector<Contour> world;
+    ClipperLib::Paths paths;
+    std::vector<std::size_t> near;
+    // Windows are searched in batches under one union of the NFPs near any
+    // of them: neighbours up to a mover's height above the first (corner
+    // placement) or eight (centre). Circle windows need no union: one each.
+    const BBox rb = rotated_bbox(mover);
+    const double reach = rb.maxy - rb.miny;
+    std::vector<const BBox*> batch;
+    std::vector<std::size_t> stamp(n, 0);
+    for (std::size_t i = 0, round = 1; i < order.size(); ++round) {
+        batch.clear();
+        for (; i < order.size(); ++i) {
+            const BBox& w = order[i];
+            if (box_cannot_beat(mover, bin_w, bin_h, 1e-6, placement, w, best.score)) continue;
+            if (!batch.empty() && (indexed || batch.size() >= 64 ||
+                                   (placement == Placement::Center ? batch.size() >= 8 : w.miny > batch[0]->miny + reach)))
+                break;
+            batch.push_back(&w);
+        }
+        if (batch.empty()) break;
+        stop();
+        near.clear();
+        bool all_circles = circle;
+        BBox span = *batch[0];
+        double m = 0.0;
+        for (const BBox* wp : batch) {
+            const BBox& w = *wp;
+            span = {std::min(span.minx, w.minx), std::min(span.miny, w.miny), std::max(span.maxx, w.maxx),
+                    std::max(span.maxy, w.maxy)};
+            m = std::max(m, grid_margin(std::max(std::fabs(w.minx), std::fabs(w.maxx)),
+                                        std::max(std::fabs(w.miny), std::fabs(w.maxy))));
+            if (indexed) {
+                // boxes from ty - r - rm up to ty + r + rm: the lower sides within reach of the window
+                const auto& low = circles->low;
+                auto it = std::lower_bound(low.begin(), low.end(),
+                                           std::make_pair(w.miny - m - rm - 2 * circles->max_r, std::size_t{0}));
+                for (; it != low.end() && it->first <= w.maxy + m + rm; ++it)
+                    if (stamp[it->second] != round && meets(circle_box(it->second), w, m)) {
+                        stamp[it->second] = round;
+                        near.push_back(it->second);
+                    }
+            } else {
+                auto first = std::lower_bound(by_y.begin(), by_y.end(), w.miny - m - tallest,
+                                              [&](std::size_t j, double y) { return boxes[j].miny < y; });
+                for (auto it = first; it != by_y.end() && boxes[*it].miny <= w.maxy + m; ++it) {
+                    if (stamp[*it] == round || !meets(boxes[*it], w, m)) continue;
+                    stamp[*it] = round;
+                    near.push_back(*it);
+                    all_circles = all_circles && packed[*it]->is_circle();
+                }
+            }
+        }
+        // No NFP near the windows: no boundary, no candidate there.
+        if (near.empty()) continue;
+        std::sort(near.begin(), near.end());  // in placement order, as the union would take them
+        paths.clear();
+        bool convex = true;
+        for (std::size_t j : near) {
+            const Shape& o = *packed[j];
+            if (circle && o.is_circle()) {
+                paths.push_back(world_path(regular_64gon(circle_cast(o).rotated_shape().radius + rm), o.tx(), o.ty()));
+            } else {
+                const Contour& local = local_of(j);
+                convex = convex && is_convex(local);
+                paths.push_back(world_path(local, o.tx(), o.ty()));
+            }
+        }
+        std::vector<Contour> merged;
+        if (all_circles || convex) {
+            // Convex NFPs: the union's boundary without a union.
+            world.clear();
+            for (const ClipperLib::Path& p : paths) world.push_back(to_contour(p));
+            merged = convex_union_edges(world, span, m);
+        } else {
+            merged = unite_paths(paths, UnionInput::Trusted);
+        }
+        for (const BBox* wp : batch) {
+            SearchResult r = search_best_position(merged, {}, mover, bin_w, bin_h, 40, 1e-6, placement, nullptr, nullptr, nullptr, wp);
+            if (r.found && r.score < best.score) best = r;
+        }
+    }
+    return best;
+}
+
+}  // namespace quarvo
