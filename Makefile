@@ -86,7 +86,9 @@ sanitize: debs venv
 	  -DPython_EXECUTABLE=$(abspath $(PY)) -DQUARVO_PY_OUTPUT_DIR=$(abspath $(SAN_PKG))/Quarvo >/dev/null
 	PATH=$(abspath $(VENV))/bin:$$PATH cmake --build build/asan-py -j $(JOBS)
 	$(SAN_PY) $(PY) tests/smoke/smoke_pack.py
-	cd tests && $(SAN_PY) $(abspath $(PY)) -m pytest -q -p no:cacheprovider
+	# the batch tests start process pools and a Dask cluster: the sanitized
+	# engine is exercised enough by the rest, and the pools would run it slowly
+	cd tests && $(SAN_PY) $(abspath $(PY)) -m pytest -q -p no:cacheprovider --ignore=test_batch.py
 
 # libFuzzer harnesses of cpp/fuzz (kernel, no-fit polygons and union,
 # placers and driver) under ASan and UBSan, each for a fixed number of runs
