@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "exact_sum.hpp"
 #include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
 
@@ -17,29 +18,6 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 constexpr long long kMaxCircleVertices = 10000000;
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-// Sign of the exact sum of a few doubles (Shewchuk's grow-expansion).
-int exact_sign(const double* terms, int count) {
-    double h[16];
-    int n = 0;
-    for (int t = 0; t < count; ++t) {
-        double q = terms[t];
-        for (int i = 0; i < n; ++i) {
-            double s = q + h[i];
-            double bv = s - q;
-            double av = s - bv;
-            double e = (q - av) + (h[i] - bv);
-            h[i] = e;
-            q = s;
-        }
-        h[n++] = q;
-    }
-    for (int i = n - 1; i >= 0; --i) {
-        if (h[i] > 0) return 1;
-        if (h[i] < 0) return -1;
-    }
-    return 0;
-}
 
 bool mantissa_even(double v) {
     unsigned long long bits;
@@ -86,11 +64,11 @@ double hypot_cr(double x, double y) {
         double dn = h - std::nextafter(h, 0.0);
         double hh = h * h, hl = std::fma(h, h, -hh);
         double above[8] = {a2h, a2l, b2h, b2l, -hh, -hl, -(h * up), -(up * up * 0.25)};
-        int su = exact_sign(above, 8);
+        int su = sign_of_sum(above, 8);
         if (su > 0) { h = h + up; continue; }
         if (su == 0) { if (!mantissa_even(h)) h = h + up; break; }
         double below[8] = {a2h, a2l, b2h, b2l, -hh, -hl, h * dn, -(dn * dn * 0.25)};
-        int sd = exact_sign(below, 8);
+        int sd = sign_of_sum(below, 8);
         if (sd < 0) { h = h - dn; continue; }
         if (sd == 0) { if (!mantissa_even(h)) h = h - dn; break; }
         break;
