@@ -71,6 +71,20 @@ Contour correct_nfp_position(const Contour& raw_nfp, Pt top_nfp, const Contour& 
     return out;
 }
 
+Contour anchor_outer_nfp(Contour nfp, const Contour& A, const Contour& B) {
+    if (nfp.empty() || A.empty() || B.empty()) return nfp;
+    const BBox a = polygon_bbox(A), b = polygon_bbox(B), n = polygon_bbox(nfp);
+    const Pt ref = top_right(B);
+    const double ex = (a.minx - b.maxx) + ref.x, ey = (a.miny - b.maxy) + ref.y;
+    double big = 0.0;
+    for (double v : {a.minx, a.miny, a.maxx, a.maxy, b.minx, b.miny, b.maxx, b.maxy}) big = std::max(big, std::fabs(v));
+    const double tol = 1e-11 * (1.0 + big);
+    const double dx = ex - n.minx, dy = ey - n.miny;
+    if (!(std::fabs(dx) > tol) && !(std::fabs(dy) > tol)) return nfp;
+    for (Pt& p : nfp) p = {p.x + dx, p.y + dy};
+    return nfp;
+}
+
 // is_convex, and the outline turns once. is_convex also passes stars, whose
 // edge-merged NFPs and offsets are meaningless; a large star's offset would
 // cross itself millions of times in the union.
@@ -96,7 +110,7 @@ Contour compute_nfp0(const Shape& a, const Shape& b) {
         const Contour& A = polygon_cast(a).rotated_contour();
         const Contour& B = polygon_cast(b).rotated_contour();
         RawNfp raw = nfp_convex_only(A, B);
-        return correct_nfp_position(raw.pts, raw.top, A, B);
+        return anchor_outer_nfp(correct_nfp_position(raw.pts, raw.top, A, B), A, B);
     }
     if (a.is_polygon()) {
         double rb = circle_cast(b).radius + b.infl();
@@ -106,7 +120,7 @@ Contour compute_nfp0(const Shape& a, const Shape& b) {
     Contour circ = circle_to_polygon({0.0, 0.0}, ra, 64);
     const Contour& B = polygon_cast(b).rotated_contour();
     RawNfp raw = nfp_convex_only(circ, B);
-    return correct_nfp_position(raw.pts, raw.top, circ, B);
+    return anchor_outer_nfp(correct_nfp_position(raw.pts, raw.top, circ, B), circ, B);
 }
 
 std::vector<Contour> compute_hole_nfps(const Shape& a, const Shape& b) {

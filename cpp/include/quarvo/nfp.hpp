@@ -23,6 +23,13 @@ RawNfp nfp_convex_only(const Contour& A, const Contour& B);
 // touching A (A at zero translation).
 Contour correct_nfp_position(const Contour& raw_nfp, Pt top_nfp, const Contour& A_rot, const Contour& B_rot);
 
+// The exact box rule: the outer NFP of A (zero translation) and B, anchored at
+// B's top-right vertex, has its box's minimum corner at
+// (A.minx - B.maxx + ref.x, A.miny - B.maxy + ref.y), ref = top_right(B). An NFP
+// whose box minimum is off that corner by more than 1e-11 x (1 + the largest
+// coordinate magnitude of A and B) is moved onto it; any other is kept as it is.
+Contour anchor_outer_nfp(Contour nfp, const Contour& A, const Contour& B);
+
 // True for circles and for polygons whose stored outline is convex and turns
 // once: the shapes whose NFPs edge merging builds exactly.
 bool convex_outline(const Shape& s);
