@@ -116,6 +116,27 @@ void bind_placer_nfp(nb::module_& m) {
         .def("__len__", [](const NfpCacheView&) { return q::nfp_cache_size(); })
         .def("__repr__", [](const NfpCacheView&) { return "<NFP cache: " + std::to_string(q::nfp_cache_size()) + " entries>"; });
     m.attr("_nfp_cache") = nb::cast(NfpCacheView{});
+    m.def("nfp_cache_info", [] {
+        const q::NfpCacheInfo i = q::nfp_cache_info();
+        nb::dict d;
+        d["entries"] = i.entries;
+        d["bytes"] = i.bytes;
+        d["limit"] = i.limit;
+        d["hits"] = i.hits;
+        d["misses"] = i.misses;
+        return d;
+    }, "Entries, bytes held, bound in bytes, and lookups that hit or missed since the process started.");
+    m.def("set_nfp_cache_limit", [](nb::handle bytes) {
+        if (!PyLong_Check(bytes.ptr()) || PyBool_Check(bytes.ptr()))
+            throw q::TypeError(std::string("the NFP cache limit must be an integer number of bytes, not ") +
+                               Py_TYPE(bytes.ptr())->tp_name);
+        int overflow = 0;
+        long long n = PyLong_AsLongLongAndOverflow(bytes.ptr(), &overflow);
+        if (overflow < 0 || (overflow == 0 && n < 0))
+            throw q::ValueError("the NFP cache limit must be at least 0 bytes, got " + nb::cast<std::string>(nb::repr(bytes)));
+        q::set_nfp_cache_limit(overflow > 0 ? static_cast<std::size_t>(-1) : static_cast<std::size_t>(n));
+    }, "bytes"_a, "Bounds the NFP cache to this many bytes (default 256 MiB); least recently used entries go first.");
+    m.def("clear_nfp_cache", &q::clear_nfp_cache, "Empties the process-wide NFP cache.");
 
     nb::class_<PyNfpPlacer>(m, "NfpPlacer", nb::dynamic_attr(), "Places items in one bin by no-fit polygons.")
         .def("__init__", [](PyNfpPlacer* self, nb::handle bin_w, nb::handle bin_h, nb::handle rotations, nb::handle placement,

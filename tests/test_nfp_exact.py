@@ -1,4 +1,4 @@
-"""Anchoring of outer NFPs by the exact box rule."""
+"""Anchoring of outer NFPs by the exact box rule, and the bounded NFP cache."""
 import math
 import random
 
@@ -67,3 +67,40 @@ def test_nfp_box_is_the_exact_sum_box(a, b):
                 min(p[1] for p in ca) - max(p[1] for p in cb) + ref[1])
         got = (min(p[0] for p in nfp), min(p[1] for p in nfp))
         assert got == pytest.approx(want, abs=1e-11 * (1 + big) * 4)
+
+
+def test_cache_bound_evicts_and_never_changes_a_layout():
+    rng = random.Random(5)
+
+    def job():
+        return [rect(rng.uniform(1, 9), rng.uniform(1, 9)) if k % 2 else Circle(rng.uniform(0.5, 4))
+                for k in range(30)]
+
+    def positions(items):
+        bins, _ = FirstFit(items, Bin(40, 40), 0.5).do_pack()
+        return [(it.tx, it.ty, it.rotation) for b in bins for it in b]
+
+    state = rng.getstate()
+    pn.clear_nfp_cache()
+    assert len(pn._nfp_cache) == 0 and pn.nfp_cache_info()["bytes"] == 0
+    free = positions(job())
+    full = pn.nfp_cache_info()
+    assert full["entries"] == len(pn._nfp_cache) > 0 and full["bytes"] > 0
+    try:
+        pn.clear_nfp_cache()
+        pn.set_nfp_cache_limit(64 * 4096)  # a few entries per shard
+        rng.setstate(state)
+        assert positions(job()) == free
+        info = pn.nfp_cache_info()
+        assert info["limit"] == 64 * 4096 and info["bytes"] <= info["limit"]
+        assert info["entries"] < full["entries"]
+        pn.set_nfp_cache_limit(0)
+        assert pn.nfp_cache_info()["entries"] <= 64
+    finally:
+        pn.set_nfp_cache_limit(256 << 20)
+
+
+@pytest.mark.parametrize("bad, exc", [(-1, ValueError), (1.5, TypeError), ("1", TypeError), (True, TypeError)])
+def test_cache_limit_refuses_bad_values(bad, exc):
+    with pytest.raises(exc, match="NFP cache limit"):
+        pn.set_nfp_cache_limit(bad)

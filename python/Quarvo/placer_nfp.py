@@ -21,6 +21,9 @@ from Quarvo.geometry_handle import (  # noqa: F401  (names this module takes fro
 _SCALE = _n._SCALE
 _union_seconds = _n._union_seconds
 _nfp_cache = _n._nfp_cache
+nfp_cache_info = _n.nfp_cache_info
+set_nfp_cache_limit = _n.set_nfp_cache_limit
+clear_nfp_cache = _n.clear_nfp_cache
 _angle_2pi = _n._angle_2pi
 nfp_convex_only = _n.nfp_convex_only
 correct_nfp_position = _n.correct_nfp_position
