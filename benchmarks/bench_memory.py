@@ -16,13 +16,11 @@ unless `--limit` says otherwise) by evicting the least recently used ones.
 """
 import argparse
 import math
-import os
-import platform
 import random
 import resource
-import subprocess
 import time
 
+from _about import commit_and_machine
 from Quarvo import Bin, Circle, FirstFit, Polygon
 from Quarvo.placer_nfp import _nfp_cache, nfp_cache_info, set_nfp_cache_limit
 
@@ -81,11 +79,11 @@ def repeat(label, runs, make_items, strategy):
 
 
 def varied_job(rng):
-    """12 to 20 items, every one a shape of its own: random convex polygons,
+    """18 to 28 items, every one a shape of its own: random convex polygons,
     rectangles, circles and rings, sizes over three decades, random rotations."""
     s = 10 ** rng.uniform(0, 3)
     items = []
-    for _ in range(rng.randint(12, 20)):
+    for _ in range(rng.randint(18, 28)):
         k = rng.randrange(4)
         size = s * rng.uniform(0.03, 0.12)
         if k == 0:
@@ -125,23 +123,13 @@ def varied(packs, limit):
           f"({'under' if most <= bound else 'OVER'} the bound)")
 
 
-def machine():
-    try:
-        commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], capture_output=True, text=True,
-                                cwd=os.path.dirname(os.path.abspath(__file__))).stdout.strip()
-    except OSError:
-        commit = "?"
-    return f"commit {commit or '?'}, {platform.machine()} {platform.processor() or ''} {os.cpu_count()} cores, " \
-           f"Python {platform.python_version()}"
-
-
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--runs", type=int, default=100)
     ap.add_argument("--varied", type=int, default=1000, help="varied random packs (0: none)")
     ap.add_argument("--limit", type=int, default=None, help="NFP cache bound in bytes for the varied packs")
     args = ap.parse_args()
-    print(machine())
+    print(commit_and_machine())
     print(f"job: {len(job())} items of 8 kinds, bin {BIN.width} x {BIN.height}, distance {DISTANCE}, "
           f"default rotations (4)")
     grew = repeat("same items packed again", args.runs, job, "nfp")

@@ -27,6 +27,7 @@ struct PyFirstFit {
     nb::object items, bin, global_distance, rotations, strategy, placement;
     bool incremental = false;
     int threads = 1;
+    bool nonconvex = false;
     std::shared_ptr<q::PackProgress> progress = std::make_shared<q::PackProgress>();
 };
 
@@ -54,6 +55,7 @@ nb::tuple do_pack(PyFirstFit& ff) {
     nfp.placement = is_text(ff.placement, "center") ? q::Placement::Center : q::Placement::Corner;
     nfp.incremental = ff.incremental;
     nfp.threads = ff.threads;
+    nfp.nonconvex = ff.nonconvex;
     q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), strategy, std::move(nfp));
     engine.progress = ff.progress.get();
     std::shared_ptr<q::PackProgress> keep = ff.progress;
@@ -86,17 +88,20 @@ void bind_first_fit(nb::module_& m) {
                            "Packs items into as many bins as needed, heaviest first, first fit.")
         .def("__init__", [](PyFirstFit* self, nb::handle items, nb::handle bin, nb::handle global_distance,
                             nb::handle rotations, nb::handle strategy, nb::handle placement, bool incremental,
-                            nb::handle threads) {
+                            nb::handle threads, nb::handle nonconvex) {
             if (!is_text(placement, "corner") && !is_text(placement, "center"))
                 throw q::ValueError("placement 仅支持 'corner'/'center'，收到：" + nb::cast<std::string>(nb::repr(placement)));
             if (is_text(strategy, "bl") && is_text(placement, "center"))
                 throw q::ValueError(
                     "BottomLeft 策略不支持 placement='center'（挤压贴角算法，无中心语义）；请使用 strategy='nfp' 或 placement='corner'");
             new (self) PyFirstFit{nb::borrow(items), nb::borrow(bin), nb::borrow(global_distance), nb::borrow(rotations),
-                                  nb::borrow(strategy), nb::borrow(placement), incremental, thread_count(threads)};
+                                  nb::borrow(strategy), nb::borrow(placement), incremental, thread_count(threads),
+                                  flag_value(nonconvex, "nonconvex")};
         }, "items"_a.none(), "bin"_a.none(), "global_distance"_a.none() = 0.0, "rotations"_a.none() = nb::none(),
            "strategy"_a.none() = "nfp", "placement"_a.none() = "corner", "incremental"_a = false,
-           "threads"_a.none() = nb::none())
+           "threads"_a.none() = nb::none(), "nonconvex"_a.none() = false)
+        .def_prop_rw("nonconvex", [](PyFirstFit& ff) { return ff.nonconvex; },
+                     [](PyFirstFit& ff, nb::handle v) { ff.nonconvex = flag_value(v, "nonconvex"); })
         .def_rw("incremental", &PyFirstFit::incremental)
         .def_rw("threads", &PyFirstFit::threads)
         .def_rw("items", &PyFirstFit::items)
@@ -118,7 +123,7 @@ void bind_first_fit(nb::module_& m) {
                 return nb::module_::import_("Quarvo.placer_bl").attr("BottomLeftPlacer")(width, height);
             return nb::module_::import_("Quarvo.placer_nfp").attr("NfpPlacer")(
                 width, height, ff.rotations, "placement"_a = ff.placement, "incremental"_a = ff.incremental,
-                "threads"_a = ff.threads);
+                "threads"_a = ff.threads, "nonconvex"_a = ff.nonconvex);
         });
 }
 

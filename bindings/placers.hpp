@@ -48,6 +48,13 @@ struct PyNfpPlacer {
 
 nb::object signature_to_py(int id);
 
+// A True/False option; anything else is a TypeError naming it.
+inline bool flag_value(nb::handle v, const char* name) {
+    if (!PyBool_Check(v.ptr()))
+        throw quarvo::TypeError(std::string(name) + " must be True or False, not " + Py_TYPE(v.ptr())->tp_name);
+    return v.ptr() == Py_True;
+}
+
 // Worker threads for rotations: None means one per core; at least 1.
 inline int thread_count(nb::handle threads) {
     if (threads.is_none()) return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));

@@ -9,6 +9,7 @@
 
 #include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
+#include "quarvo/minkowski.hpp"
 
 namespace quarvo {
 
@@ -139,7 +140,8 @@ struct Scorer {
 
 SearchResult search_best_position(const std::vector<Contour>& contours, const std::vector<Contour>& hole_nfps,
                                   const Shape& item, double bin_w, double bin_h, long long steps, double eps,
-                                  Placement placement, const HoleFilter* hole_filter) {
+                                  Placement placement, const HoleFilter* hole_filter,
+                                  const std::vector<Contour>* fit_contours) {
     Pt ref = item.is_polygon() ? top_right(polygon_cast(item).rotated_contour()) : item.reference_point_local();
     Scorer sc{rotated_bbox(item), ref, bin_w, bin_h, eps,
               placement == Placement::Center, 0.0, 0.0};
@@ -150,9 +152,10 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
     double s;
     unsigned long long seen = 0;  // candidates so far: Ctrl-C is looked at every 65536
     // Boundary samples, generated in candidate order without building the list.
-    if (steps > 0) {
+    auto sample_edges = [&](const std::vector<Contour>& polys, std::size_t first_hole, bool filtered) {
         const double ds = static_cast<double>(steps);
-        for (const Contour& poly : contours) {
+        for (std::size_t ci = 0; ci < polys.size(); ++ci) {
+            const Contour& poly = polys[ci];
             if (poly.size() < 2) continue;
             const std::size_t n = poly.size() - 1;
             for (std::size_t i = 0; i < n; ++i) {
@@ -163,7 +166,8 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
                     if ((++seen & 0xFFFF) == 0) check_cancel();
                     double tt = static_cast<double>(k) / ds;
                     Pt p{a.x + dx * tt, a.y + dy * tt};
-                    if (sc.score(p, t, s) && s < best.score) {
+                    if (sc.score(p, t, s) && s < best.score &&
+                        (!filtered || !hole_filter || (*hole_filter)(first_hole + ci, p, t))) {
                         best.score = s;
                         best.pos = t;
                         best.found = true;
@@ -171,7 +175,8 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
                 }
             }
         }
-    }
+    };
+    if (steps > 0) sample_edges(contours, 0, false);
     for (std::size_t h = 0; h < hole_nfps.size(); ++h) {
         for (const Pt& p : sample_hole_interior(hole_nfps[h])) {
             if (sc.score(p, t, s) && s < best.score && (!hole_filter || (*hole_filter)(h, p, t))) {
@@ -181,16 +186,23 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
             }
         }
     }
+    if (steps > 0 && fit_contours) sample_edges(*fit_contours, hole_nfps.size(), true);
     return best;
 }
 
-std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed) {
+std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nonconvex) {
     std::vector<HoleRoom> rooms;
     for (std::size_t ci = 0; ci < packed.size(); ++ci) {
         const Shape& c = *packed[ci];
         if (!c.is_polygon() || !polygon_cast(c).is_container()) continue;
         for (const Contour& hole : polygon_cast(c).transformed_holes()) {
-            Contour room = offset_convex(hole, c.infl());
+            Contour room;
+            if (nonconvex && !(is_convex(hole) && turns_once(hole))) {
+                Region parts = std::fabs(c.infl()) < 1e-12 ? Region{hole} : mitred_offset(hole, -c.infl());
+                if (!parts.empty()) room = ensure_winding(parts.front(), false);
+            } else {
+                room = offset_convex(hole, c.infl());
+            }
             bool usable = room.size() >= 4 && polygon_area(room) > 0;
             rooms.push_back({ci, std::move(room), usable});
         }
@@ -219,19 +231,28 @@ bool item_inside(const Shape& item, Pt t, const Contour& room, const std::functi
 
 bool RoomFilter::operator()(std::size_t h, Pt p, Pt t) const {
     const HoleRoom& room = rooms[room_of_hole[h]];
-    if (!room.usable || !item_inside(mover, t, room.room, stop)) return false;
+    if (!room.usable || (h < fitted_from && !item_inside(mover, t, room.room, stop))) return false;
     for (std::size_t j = 0; j < packed.size(); ++j) {
         if (j == room.container) continue;
-        const Contour& local = local_nfp_of(j);
+        const std::vector<Contour>& local = local_nfp_of(j);
+        if (local.empty()) continue;
         const double ax = packed[j]->tx(), ay = packed[j]->ty();
         // Adding a translation keeps the order of coordinates, so the world
         // box is the local box moved: test it before building the contour.
-        BBox lb = polygon_bbox(local);
+        BBox lb = polygon_bbox(local.front());
         if (p.x < lb.minx + ax || p.x > lb.maxx + ax || p.y < lb.miny + ay || p.y > lb.maxy + ay) continue;
-        Contour world;
-        world.reserve(local.size());
-        for (const Pt& q : local) world.push_back({q.x + ax, q.y + ay});
-        if (point_in_polygon(p, world)) return false;
+        // Inside the outer contour and in none of its holes (the cavities).
+        bool inside = false;
+        for (std::size_t k = 0; k < local.size(); ++k) {
+            Contour world;
+            world.reserve(local[k].size());
+            for (const Pt& q : local[k]) world.push_back({q.x + ax, q.y + ay});
+            const bool in = point_in_polygon(p, world);
+            if (k == 0 && !in) break;
+            if (k == 0) inside = true;
+            else if (in) { inside = false; break; }
+        }
+        if (inside) return false;
     }
     return true;
 }

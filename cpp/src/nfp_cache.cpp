@@ -78,7 +78,7 @@ struct NfpCache {
     static constexpr std::size_t kShards = 64;
     struct Entry {
         NfpKey key;
-        std::shared_ptr<const Contour> nfp;
+        std::shared_ptr<const Region> nfp;
         std::size_t bytes;
     };
     struct Shard {
@@ -111,11 +111,13 @@ NfpCache& cache() {
 
 // Memory held by one entry: its points plus the list node, the map node and
 // the shared contour's control block.
-std::size_t entry_bytes(const Contour& nfp) {
+std::size_t entry_bytes(const Region& nfp) {
     constexpr std::size_t kOverhead = sizeof(NfpCache::Entry) + 2 * sizeof(void*) +  // list node
                                       sizeof(NfpKey) + 4 * sizeof(void*) +            // map node and bucket
-                                      sizeof(Contour) + 32;                           // shared block
-    return kOverhead + nfp.capacity() * sizeof(Pt);
+                                      sizeof(Region) + 32;                            // shared block
+    std::size_t bytes = kOverhead + nfp.capacity() * sizeof(Contour);
+    for (const Contour& c : nfp) bytes += c.capacity() * sizeof(Pt);
+    return bytes;
 }
 
 }  // namespace
@@ -190,9 +192,11 @@ void clear_nfp_cache() {
     }
 }
 
-std::shared_ptr<const Contour> local_nfp(Shape& a, Shape& b) {
-    require_convex_outline(a);
-    require_convex_outline(b);
+std::shared_ptr<const Region> local_nfp(Shape& a, Shape& b, bool nonconvex) {
+    if (!nonconvex) {
+        require_convex_outline(a);
+        require_convex_outline(b);
+    }
     if ((!a.is_polygon() && !a.is_circle()) || (!b.is_polygon() && !b.is_circle())) throw NotImplementedError();
     NfpKey key{geometry_signature(a), round6(a.rotation()), round6(a.infl()),
                geometry_signature(b), round6(b.rotation()), round6(b.infl())};
@@ -208,7 +212,7 @@ std::shared_ptr<const Contour> local_nfp(Shape& a, Shape& b) {
         }
     }
     c.misses.fetch_add(1, std::memory_order_relaxed);
-    auto nfp = std::make_shared<const Contour>(compute_nfp0(a, b));
+    auto nfp = std::make_shared<const Region>(compute_nfp0_region(a, b));
     std::lock_guard<std::mutex> lock(sh.mu);
     auto it = sh.map.find(key);
     if (it != sh.map.end()) return it->second->nfp;  // an entry stored meanwhile by another thread wins
@@ -221,11 +225,11 @@ std::shared_ptr<const Contour> local_nfp(Shape& a, Shape& b) {
 }
 
 Contour compute_nfp(Shape& a, Shape& b) {
-    std::shared_ptr<const Contour> local = local_nfp(a, b);
+    std::shared_ptr<const Region> local = local_nfp(a, b);
     const double ax = a.tx(), ay = a.ty();
     Contour out;
-    out.reserve(local->size());
-    for (const Pt& p : *local) out.push_back({p.x + ax, p.y + ay});
+    out.reserve(local->front().size());
+    for (const Pt& p : local->front()) out.push_back({p.x + ax, p.y + ay});
     return out;
 }
 

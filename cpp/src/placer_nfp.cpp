@@ -62,19 +62,20 @@ struct RotationJob {
     bool can_fit = false;
     // Local NFP of each placed item against the mover; looked up on first use
     // where they were not all looked up in advance.
-    mutable std::vector<std::shared_ptr<const Contour>> locals;
+    mutable std::vector<std::shared_ptr<const Region>> locals;
     StoredUnion* stored = nullptr;
+    bool nonconvex = false;
 
-    const Contour& local(const std::vector<Shape*>& packed, std::size_t j) const {
+    const Region& local(const std::vector<Shape*>& packed, std::size_t j) const {
         if (locals.size() != packed.size()) locals.resize(packed.size());
-        if (!locals[j]) locals[j] = local_nfp(*packed[j], *mover);
+        if (!locals[j]) locals[j] = local_nfp(*packed[j], *mover, nonconvex);
         return *locals[j];
     }
     void lookup_all(const std::vector<Shape*>& packed, const Stop& stop) {
         locals.resize(packed.size());
         for (std::size_t j = 0; j < packed.size(); ++j) {
             if (j % 256 == 255) stop();
-            locals[j] = local_nfp(*packed[j], *mover);
+            locals[j] = local_nfp(*packed[j], *mover, nonconvex);
         }
     }
 };
@@ -84,22 +85,37 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     const std::vector<Shape*>& packed = pl.packed;
     Shape& mover = *job.mover;
     const std::function<void()> stop_fn = [&stop] { stop(); };
-    auto path_of = [&](std::size_t j) { return world_path(job.local(packed, j), packed[j]->tx(), packed[j]->ty()); };
+    auto path_of = [&](std::size_t j, ClipperLib::Paths& out) {
+        add_world_paths(job.local(packed, j), packed[j]->tx(), packed[j]->ty(), out);
+    };
 
-    std::vector<Contour> hole_nfps;
-    std::vector<std::size_t> room_of_hole;
+    // Written hole NFPs, then the inner-fit contours of the holes that need them.
+    std::vector<Contour> hole_nfps, fit_contours;
+    std::vector<std::size_t> room_of_hole, room_of_fit;
     std::size_t room_index = 0;
     for (std::size_t j = 0; j < packed.size(); ++j) {
         if (j % 256 == 255) stop();
         const Shape& o = *packed[j];
         if (!o.is_polygon() || !polygon_cast(o).is_container()) continue;
-        std::vector<Contour> hn = compute_hole_nfps(o, mover);
-        for (std::size_t k = 0; k < hn.size(); ++k) {
-            hole_nfps.push_back(std::move(hn[k]));
-            room_of_hole.push_back(room_index + k);
+        const std::vector<Contour> holes = polygon_cast(o).transformed_holes();
+        for (std::size_t k = 0; k < holes.size(); ++k) {
+            const std::size_t ri = room_index + k;
+            if (job.nonconvex && hole_needs_inner_fit(holes[k], mover)) {
+                if (!rooms[ri].usable) continue;
+                stop();
+                for (Contour& c : hole_inner_fit(rooms[ri].room, item_contour(mover), item_reference(mover))) {
+                    fit_contours.push_back(std::move(c));
+                    room_of_fit.push_back(ri);
+                }
+            } else {
+                hole_nfps.push_back(hole_nfp(holes[k], mover));
+                room_of_hole.push_back(ri);
+            }
         }
-        room_index += polygon_cast(o).holes().size();
+        room_index += holes.size();
     }
+    const std::size_t fitted_from = hole_nfps.size();
+    room_of_hole.insert(room_of_hole.end(), room_of_fit.begin(), room_of_fit.end());
 
     std::vector<Contour> fresh;
     const std::vector<Contour>* merged = &fresh;
@@ -110,7 +126,7 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
         paths.reserve(packed.size());
         for (std::size_t j = 0; j < packed.size(); ++j) {
             if (j % 256 == 255) stop();
-            paths.push_back(path_of(j));
+            path_of(j, paths);
         }
         stop();
         fresh = unite_paths(paths, UnionInput::Trusted);
@@ -118,10 +134,13 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     }
 
     const RoomFilter filter{packed, rooms, std::move(room_of_hole), mover,
-                            [&](std::size_t j) -> const Contour& { return job.local(packed, j); }, stop_fn};
+                            [&](std::size_t j) -> const Region& { return job.local(packed, j); }, stop_fn,
+                            fitted_from};
     const HoleFilter hole_filter = std::cref(filter);
+    const bool any_hole = !hole_nfps.empty() || !fit_contours.empty();
     SearchResult r = search_best_position(*merged, hole_nfps, mover, pl.bin_w, pl.bin_h, 40, 1e-6,
-                                          pl.options.placement, hole_nfps.empty() ? nullptr : &hole_filter);
+                                          pl.options.placement, any_hole ? &hole_filter : nullptr,
+                                          fit_contours.empty() ? nullptr : &fit_contours);
     RotationResult res;
     res.found = r.found;
     res.pos = r.pos;
@@ -232,7 +251,15 @@ bool NfpPlacer::trypack(Shape& item) {
         }
     // A caller may have moved or grown a placed item since it was placed.
     for (std::size_t i = 0; i < packed.size(); ++i) require_sound_item(*packed[i], "placed item " + std::to_string(i));
-    if (item.is_polygon() && !convex_outline(item)) return false;
+    if (options.nonconvex) {
+        // Non-convex outlines grow with mitred corners here, the mover's and
+        // those of the items already placed alike.
+        for (Shape* o : packed)
+            if (o->is_polygon() && !convex_outline(*o)) static_cast<Polygon&>(*o).set_mitred_outline(true);
+        if (item.is_polygon() && !convex_outline(item)) static_cast<Polygon&>(item).set_mitred_outline(true);
+    } else if (item.is_polygon() && !convex_outline(item)) {
+        return false;
+    }
     return packed.empty() ? trypack_empty(item) : trypack_nonempty(item);
 }
 
@@ -252,7 +279,7 @@ bool NfpPlacer::trypack_empty(Shape& item) {
 bool NfpPlacer::trypack_nonempty(Shape& item) {
     if (!item.is_polygon() && !item.is_circle()) throw NotImplementedError();
     // Hole rooms do not depend on the moving item: build them once.
-    const std::vector<HoleRoom> rooms = hole_rooms(packed);
+    const std::vector<HoleRoom> rooms = hole_rooms(packed, options.nonconvex);
     if (options.incremental && !stored_) stored_ = std::make_unique<StoredUnions>();
 
     const std::vector<double> rots = rotations_for(item);
@@ -268,6 +295,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
     auto prepare = [&](std::size_t i, Shape& mover, bool lookup) {
         RotationJob& job = jobs[i];
         job.mover = &mover;
+        job.nonconvex = options.nonconvex;
         job.can_fit = box_can_fit(mover, bin_w, bin_h, 1e-6);
         if (!job.can_fit) return;
         // The incremental mode needs only the NFPs of items placed since its

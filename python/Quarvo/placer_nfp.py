@@ -1,4 +1,5 @@
-"""No-fit-polygon placement: convex NFPs, their process-wide cache, the
+"""No-fit-polygon placement: convex NFPs, Minkowski NFPs of non-convex pairs and
+inner-fit regions of holes (``nonconvex=True``), their process-wide cache, the
 polygon union, the scored candidate search and ``NfpPlacer``."""
 from Quarvo._quarvo import placer_nfp as _n
 from Quarvo.geometry import Circle, Point, Polygon, Shape  # noqa: F401
@@ -32,6 +33,9 @@ compute_nfp = _n.compute_nfp
 _compute_nfp0 = _n._compute_nfp0
 compute_hole_nfps = _n.compute_hole_nfps
 merge_nfps = _n.merge_nfps
+_nfp_region = _n._nfp_region
+hole_inner_fit = _n.hole_inner_fit
+_minkowski_stats = _n._minkowski_stats
 search_best_position = _n.search_best_position
 _sample_boundary = _n._sample_boundary
 _sample_hole_interior = _n._sample_hole_interior

@@ -30,10 +30,15 @@ struct SearchResult {
 // reference point `p` and translation `t`.
 using HoleFilter = std::function<bool(std::size_t hole_index, Pt p, Pt t)>;
 
+// Candidates in order: `steps` samples per edge of the forbidden region's
+// contours, the 17 interior samples of each hole NFP, then `steps` samples per
+// edge of each inner-fit contour (`fit_contours`, hole index hole_nfps.size() + k),
+// hole and inner-fit candidates through `hole_filter`.
 SearchResult search_best_position(const std::vector<Contour>& contours, const std::vector<Contour>& hole_nfps,
                                   const Shape& item, double bin_w, double bin_h, long long steps = 40,
                                   double eps = 1e-6, Placement placement = Placement::Corner,
-                                  const HoleFilter* hole_filter = nullptr);
+                                  const HoleFilter* hole_filter = nullptr,
+                                  const std::vector<Contour>* fit_contours = nullptr);
 
 // A world hole of a placed container, moved inward by the container's
 // inflation: the room an item in that hole really has.
@@ -42,19 +47,24 @@ struct HoleRoom {
     Contour room;
     bool usable;
 };
-// The rooms of every hole of every placed container, in placement and hole order.
-std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed);
+// The rooms of every hole of every placed container, in placement and hole
+// order. With `nonconvex`, a non-convex hole moves inward with mitred corners
+// (its largest part is the room); otherwise every hole moves as a convex one.
+std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nonconvex = false);
 
 // The sound hole filter: a candidate inside a hole NFP is taken only when the
 // item really lies in the hole's room and overlaps no other placed item.
+// Candidates on an inner-fit contour (hole index fitted_from and beyond) lie
+// in the room by construction: only the other placed items are tested.
 struct RoomFilter {
     const std::vector<Shape*>& packed;
     const std::vector<HoleRoom>& rooms;
-    std::vector<std::size_t> room_of_hole;  // hole NFP index -> rooms index
+    std::vector<std::size_t> room_of_hole;  // hole NFP or inner-fit contour index -> rooms index
     const Shape& mover;
-    // The local NFP of placed item j against the mover.
-    std::function<const Contour&(std::size_t j)> local_nfp_of;
+    // The local NFP of placed item j against the mover (outer contour, then holes).
+    std::function<const std::vector<Contour>&(std::size_t j)> local_nfp_of;
     std::function<void()> stop;
+    std::size_t fitted_from = static_cast<std::size_t>(-1);
 
     bool operator()(std::size_t h, Pt p, Pt t) const;
 };

@@ -40,6 +40,9 @@ Contour ensure_winding(const Contour& pts, bool clockwise);
 BBox polygon_bbox(const Contour& pts);                 // ValueError when empty
 Pt polygon_centroid(const Contour& pts);               // ZeroDivisionError when empty
 bool is_convex(const Contour& poly);
+// Whether the contour's edges turn exactly once around in total (a star whose
+// turns all have one sign passes is_convex but turns more).
+bool turns_once(const Contour& c);
 Contour circle_to_polygon(Pt center, double radius, long long n = 64);  // IndexError when n <= 0
 
 // Extremum key of a y value: y / EXTREMA_TOL rounded half to even, as an

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "quarvo/minkowski.hpp"
 #include "quarvo/shapes.hpp"
 
 namespace quarvo {
@@ -36,10 +37,12 @@ std::size_t nfp_cache_size();
 void set_nfp_cache_limit(std::size_t bytes);
 void clear_nfp_cache();
 
-// Local NFP of (a, b): in a's frame, a's translation taken as zero. Served
-// from the cache; the stored contour is shared and never modified.
-std::shared_ptr<const Contour> local_nfp(Shape& a, Shape& b);
-// World NFP: the local NFP moved by a's translation.
+// Local NFP of (a, b): in a's frame, a's translation taken as zero; the
+// outer contour first, then its holes. Served from the cache; the stored
+// region is shared and never modified. Pairs with a non-convex outline are a
+// ValueError unless `nonconvex`, and then get the Minkowski NFP.
+std::shared_ptr<const Region> local_nfp(Shape& a, Shape& b, bool nonconvex = false);
+// World NFP: the local NFP's outer contour moved by a's translation.
 Contour compute_nfp(Shape& a, Shape& b);
 
 }  // namespace quarvo

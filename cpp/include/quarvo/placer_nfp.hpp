@@ -29,6 +29,12 @@ struct NfpOptions {
     // Rotations evaluated side by side on up to this many threads (1: in
     // turn). The result equals the sequential one exactly.
     int threads = 1;
+    // Take simple non-convex polygons (items, containers' outlines and holes
+    // of any shape): pairs with a non-convex outline get exact NFPs by
+    // Minkowski sums, holes that are not convex or meet a non-convex item
+    // their inner-fit regions; a non-convex outline grows by its inflation
+    // with mitred corners. Pairs of convex items and circles are as without it.
+    bool nonconvex = false;
 };
 
 class NfpPlacer : public Placer {

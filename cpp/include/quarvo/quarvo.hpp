@@ -7,6 +7,7 @@
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
 #include "quarvo/kernel.hpp"
+#include "quarvo/minkowski.hpp"
 #include "quarvo/nfp.hpp"
 #include "quarvo/nfp_cache.hpp"
 #include "quarvo/nfp_union.hpp"
