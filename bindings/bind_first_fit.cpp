@@ -33,6 +33,7 @@ struct PyFirstFit {
     bool exact_clearance = false;
     nb::object time_limit, iterations, seed;
     double used_length = 0.0;  // of the last bin of the last do_pack
+    bool nonconvex = false;
     std::shared_ptr<q::PackProgress> progress = std::make_shared<q::PackProgress>();
 };
 
@@ -139,6 +140,7 @@ nb::tuple do_pack(PyFirstFit& ff) {
     nfp.threads = ff.threads;
     nfp.hole_fill = ff.hole_fill;
     nfp.exact_clearance = ff.exact_clearance;
+    nfp.nonconvex = ff.nonconvex;
     q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), strategy, std::move(nfp));
     engine.search = search;
     engine.progress = ff.progress.get();
@@ -180,7 +182,7 @@ void bind_first_fit(nb::module_& m) {
         .def("__init__", [](PyFirstFit* self, nb::handle items, nb::handle bin, nb::handle global_distance,
                             nb::handle rotations, nb::handle strategy, nb::handle placement, bool incremental,
                             nb::handle threads, nb::handle hole_fill, bool exact_clearance, nb::handle time_limit,
-                            nb::handle iterations, nb::handle seed) {
+                            nb::handle iterations, nb::handle seed, nb::handle nonconvex) {
             placement_of(placement);
             check_strategy(strategy, placement);
             const int n_threads = thread_count(threads);
@@ -190,16 +192,18 @@ void bind_first_fit(nb::module_& m) {
             new (self) PyFirstFit{nb::borrow(items), nb::borrow(bin), nb::borrow(global_distance), nb::borrow(rotations),
                                   nb::borrow(strategy), nb::borrow(placement), incremental, n_threads,
                                   hole_fill_of(hole_fill), exact_clearance, nb::borrow(time_limit), nb::borrow(iterations),
-                                  nb::borrow(seed)};
+                                  nb::borrow(seed), 0.0, flag_value(nonconvex, "nonconvex")};
         }, "items"_a.none(), "bin"_a.none(), "global_distance"_a.none() = 0.0, "rotations"_a.none() = nb::none(),
            "strategy"_a.none() = "nfp", "placement"_a.none() = "corner", "incremental"_a = false,
            "threads"_a.none() = nb::none(), "hole_fill"_a.none() = "sampled", "exact_clearance"_a = false,
            "time_limit"_a.none() = nb::none(), "iterations"_a.none() = nb::none(),
-           "seed"_a.none() = 0)
+           "seed"_a.none() = 0, "nonconvex"_a.none() = false)
         .def_prop_rw("hole_fill", [](PyFirstFit& ff) { return hole_fill_name(ff.hole_fill); },
                      [](PyFirstFit& ff, nb::handle v) { ff.hole_fill = hole_fill_of(v); },
                      nb::for_setter(nb::arg("value").none()))
         .def_rw("exact_clearance", &PyFirstFit::exact_clearance)
+        .def_prop_rw("nonconvex", [](PyFirstFit& ff) { return ff.nonconvex; },
+                     [](PyFirstFit& ff, nb::handle v) { ff.nonconvex = flag_value(v, "nonconvex"); })
         .def_rw("incremental", &PyFirstFit::incremental)
         // Setters run the constructor's checks.
         .def_prop_rw("threads", [](PyFirstFit& ff) { return ff.threads; },
@@ -252,7 +256,7 @@ void bind_first_fit(nb::module_& m) {
             return nb::module_::import_("Quarvo.placer_nfp").attr("NfpPlacer")(
                 width, height, ff.rotations, "placement"_a = ff.placement, "incremental"_a = ff.incremental,
                 "threads"_a = ff.threads, "hole_fill"_a = hole_fill_name(ff.hole_fill),
-                "exact_clearance"_a = ff.exact_clearance);
+                "exact_clearance"_a = ff.exact_clearance, "nonconvex"_a = ff.nonconvex);
         });
 }
 

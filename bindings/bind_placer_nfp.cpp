@@ -9,6 +9,7 @@
 #include "quarvo/errors.hpp"
 #include "quarvo/clipper_util.hpp"
 #include "quarvo/candidate_search.hpp"
+#include "quarvo/minkowski.hpp"
 #include "quarvo/nfp.hpp"
 #include "quarvo/nfp_cache.hpp"
 #include "quarvo/nfp_union.hpp"
@@ -95,6 +96,37 @@ void bind_placer_nfp(nb::module_& m) {
     m.def("compute_hole_nfps", [](nb::handle a, nb::handle b) {
         return contours_to_py(q::compute_hole_nfps(*to_shape(a, "a"), *to_shape(b, "b")));
     }, "a"_a, "b"_a);
+    m.def("_nfp_region", [](nb::handle a, nb::handle b) {
+        q::Shape& sa = *to_shape(a, "a");
+        q::Shape& sb = *to_shape(b, "b");
+        q::require_sound_item(sa, "a");
+        q::require_sound_item(sb, "b");
+        q::Region r;
+        {
+            nb::gil_scoped_release release;
+            r = q::compute_nfp0_region(sa, sb);
+        }
+        for (q::Contour& c : r)
+            for (q::Pt& p : c) p = {p.x + sa.tx(), p.y + sa.ty()};
+        return contours_to_py(r);
+    }, "a"_a, "b"_a, "World NFP of any pair as a region: outer contour first, then its holes (the cavities).");
+    m.def("hole_inner_fit", [](nb::handle hole, nb::handle item) {
+        q::Shape& s = *to_shape(item, "item");
+        q::require_sound_item(s, "item");
+        q::Contour h = to_contour(hole);
+        q::Region r;
+        {
+            nb::gil_scoped_release release;
+            r = q::hole_inner_fit(h, q::item_contour(s), q::item_reference(s));
+        }
+        return contours_to_py(r);
+    }, "hole"_a, "item"_a,
+          "Positions of the item's reference point (top-right vertex, or a circle's centre) that keep it, at its "
+          "rotation and inflation, wholly inside the hole: the contours of its inner-fit region.");
+    m.def("_minkowski_stats", [] {
+        const q::MinkowskiStats st = q::minkowski_stats();
+        return nb::make_tuple(st.nfps, st.seconds);
+    }, "Non-convex NFPs built, and their CPU seconds, since the process started (for benchmarks).");
     m.def("merge_nfps", [](nb::handle nfps) { return contours_to_py(q::merge_nfps(to_contours(nfps))); }, "nfps"_a);
     m.def("_sample_boundary", [](nb::handle poly, long long steps) { return contour_to_py(q::sample_boundary(to_contour(poly), steps)); },
           "poly"_a, "steps"_a);
@@ -111,10 +143,33 @@ void bind_placer_nfp(nb::module_& m) {
         .def("__len__", [](const NfpCacheView&) { return q::nfp_cache_size(); })
         .def("__repr__", [](const NfpCacheView&) { return "<NFP cache: " + std::to_string(q::nfp_cache_size()) + " entries>"; });
     m.attr("_nfp_cache") = nb::cast(NfpCacheView{});
+    m.def("nfp_cache_info", [] {
+        const q::NfpCacheInfo i = q::nfp_cache_info();
+        nb::dict d;
+        d["entries"] = i.entries;
+        d["bytes"] = i.bytes;
+        d["limit"] = i.limit;
+        d["hits"] = i.hits;
+        d["misses"] = i.misses;
+        return d;
+    }, "Entries, bytes held, bound in bytes, and lookups that hit or missed since the process started.");
+    m.def("set_nfp_cache_limit", [](nb::handle bytes) {
+        if (!PyLong_Check(bytes.ptr()) || PyBool_Check(bytes.ptr()))
+            throw q::TypeError(std::string("the NFP cache limit must be an integer number of bytes, not ") +
+                               Py_TYPE(bytes.ptr())->tp_name);
+        int overflow = 0;
+        long long n = PyLong_AsLongLongAndOverflow(bytes.ptr(), &overflow);
+        if (overflow < 0 || (overflow == 0 && n < 0))
+            throw q::ValueError("the NFP cache limit must be at least 0 bytes, got " + nb::cast<std::string>(nb::repr(bytes)));
+        q::set_nfp_cache_limit(overflow > 0 ? static_cast<std::size_t>(-1) : static_cast<std::size_t>(n));
+    }, "bytes"_a = q::kDefaultNfpCacheLimit,
+          "Bounds the NFP cache to this many bytes (256 MiB when not given); least recently used entries go first.");
+    m.def("clear_nfp_cache", &q::clear_nfp_cache, "Empties the process-wide NFP cache.");
 
     nb::class_<PyNfpPlacer>(m, "NfpPlacer", nb::dynamic_attr(), "Places items in one bin by no-fit polygons.")
         .def("__init__", [](PyNfpPlacer* self, nb::handle bin_w, nb::handle bin_h, nb::handle rotations, nb::handle placement,
-                            bool incremental, nb::handle threads, nb::handle hole_fill, bool exact_clearance) {
+                            bool incremental, nb::handle threads, nb::handle hole_fill, bool exact_clearance,
+                            nb::handle nonconvex) {
             double w = to_double(bin_w, "bin_w"), h = to_double(bin_h, "bin_h");
             nb::object rots = rotations.is_none() ? nb::object(floats_to_list(q::default_rotations())) : nb::borrow(rotations);
             placement_of(placement);
@@ -123,14 +178,20 @@ void bind_placer_nfp(nb::module_& m) {
             self->eng.options.threads = thread_count(threads);
             self->eng.options.hole_fill = hole_fill_of(hole_fill);
             self->eng.options.exact_clearance = exact_clearance;
+            self->eng.options.nonconvex = flag_value(nonconvex, "nonconvex");
         }, "bin_w"_a, "bin_h"_a, "rotations"_a.none() = nb::none(), "placement"_a.none() = "corner",
            "incremental"_a = false, "threads"_a.none() = nb::none(), "hole_fill"_a.none() = "sampled",
-           "exact_clearance"_a = false)
+           "exact_clearance"_a = false, "nonconvex"_a.none() = false)
         .def_prop_rw("hole_fill", [](PyNfpPlacer& p) { return hole_fill_name(p.eng.options.hole_fill); },
                      [](PyNfpPlacer& p, nb::handle v) { p.eng.options.hole_fill = hole_fill_of(v); },
                      nb::for_setter(nb::arg("value").none()))
         .def_prop_rw("exact_clearance", [](PyNfpPlacer& p) { return p.eng.options.exact_clearance; },
                      [](PyNfpPlacer& p, bool v) { p.eng.options.exact_clearance = v; })
+        .def_prop_rw("nonconvex", [](PyNfpPlacer& p) { return p.eng.options.nonconvex; },
+                     [](PyNfpPlacer& p, nb::handle v) {
+                         if (p.busy) throw std::runtime_error("this placer is packing in another thread");
+                         p.eng.options.nonconvex = flag_value(v, "nonconvex");
+                     })
         .def_prop_ro("incremental", [](PyNfpPlacer& p) { return p.eng.options.incremental; })
         .def_prop_ro("threads", [](PyNfpPlacer& p) { return p.eng.options.threads; })
         .def_prop_rw("bin_w", [](PyNfpPlacer& p) { return p.eng.bin_w; },

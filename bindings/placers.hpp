@@ -60,6 +60,12 @@ inline quarvo::HoleFill hole_fill_of(nb::handle v) {
     throw quarvo::ValueError("hole_fill must be 'sampled' or 'dense', got " + nb::cast<std::string>(nb::repr(v)));
 }
 inline const char* hole_fill_name(quarvo::HoleFill f) { return f == quarvo::HoleFill::Dense ? "dense" : "sampled"; }
+// A True/False option; anything else is a TypeError naming it.
+inline bool flag_value(nb::handle v, const char* name) {
+    if (!PyBool_Check(v.ptr()))
+        throw quarvo::TypeError(std::string(name) + " must be True or False, not " + Py_TYPE(v.ptr())->tp_name);
+    return v.ptr() == Py_True;
+}
 
 // Worker threads for rotations: None means one per core; at least 1.
 inline int thread_count(nb::handle threads) {

@@ -142,7 +142,7 @@ MODULE_FUNCTIONS = {
         "_angle_2pi": ["seg"], "nfp_convex_only": ["poly", "poly"], "correct_nfp_position": ["poly", "pt", "poly", "poly"],
         "_geometry_signature": ["item"], "compute_nfp": ["item", "item"], "_compute_nfp0": ["item", "item"],
         "compute_hole_nfps": ["container", "item"], "merge_nfps": ["polys"], "_sample_boundary": ["poly", "steps"],
-        "_sample_hole_interior": ["poly"],
+        "_sample_hole_interior": ["poly"], "_nfp_region": ["item", "item"], "hole_inner_fit": ["poly", "item"],
         "search_best_position": ["polys", "polys", "item", "num", "num", "steps", "num", "text"],
     },
     bl: {

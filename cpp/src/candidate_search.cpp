@@ -9,6 +9,7 @@
 
 #include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
+#include "quarvo/minkowski.hpp"
 
 namespace quarvo {
 
@@ -258,14 +259,23 @@ bool lies_in_room(const Shape& item, Pt t, const Contour& room, bool exact, cons
     return true;
 }
 
-std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting) {
+std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting, bool nonconvex) {
     std::vector<HoleRoom> rooms;
     for (std::size_t ci = 0; ci < packed.size(); ++ci) {
         const Shape& c = *packed[ci];
         if (!c.is_polygon() || !polygon_cast(c).is_container()) continue;
         for (const Contour& hole : polygon_cast(c).transformed_holes()) {
-            Contour room = offset_convex(hole, c.infl());
-            bool usable = room.size() >= 4 && polygon_area(room) > 0 && keeps_its_edges(hole, room, c.infl());
+            Contour room;
+            bool usable;
+            if (nonconvex && !(is_convex(hole) && turns_once(hole))) {
+                // a mitred offset never turns inside out: what is left of the hole is its parts
+                Region parts = std::fabs(c.infl()) < 1e-12 ? Region{hole} : mitred_offset(hole, -c.infl());
+                if (!parts.empty()) room = ensure_winding(parts.front(), false);
+                usable = room.size() >= 4 && polygon_area(room) > 0;
+            } else {
+                room = offset_convex(hole, c.infl());
+                usable = room.size() >= 4 && polygon_area(room) > 0 && keeps_its_edges(hole, room, c.infl());
+            }
             rooms.push_back({ci, std::move(room), usable, {}});
         }
     }
@@ -283,19 +293,28 @@ std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting
 
 bool RoomFilter::operator()(std::size_t h, Pt p, Pt t) const {
     const HoleRoom& room = rooms[room_of_hole[h]];
-    if (!room.usable || !lies_in_room(mover, t, room.room, exact, stop)) return false;
+    if (!room.usable || (h < fitted_from && !lies_in_room(mover, t, room.room, exact, stop))) return false;
     for (std::size_t j = 0; j < packed.size(); ++j) {
         if (j == room.container) continue;
-        const Contour& local = local_nfp_of(j);
+        const std::vector<Contour>& local = local_nfp_of(j);
+        if (local.empty()) continue;
         const double ax = packed[j]->tx(), ay = packed[j]->ty();
         // Adding a translation keeps the order of coordinates, so the world
         // box is the local box moved: test it before building the contour.
-        BBox lb = polygon_bbox(local);
+        BBox lb = polygon_bbox(local.front());
         if (p.x < lb.minx + ax || p.x > lb.maxx + ax || p.y < lb.miny + ay || p.y > lb.maxy + ay) continue;
-        Contour world;
-        world.reserve(local.size());
-        for (const Pt& q : local) world.push_back({q.x + ax, q.y + ay});
-        if (point_in_polygon(p, world) && !in_a_room_of(j, t)) return false;
+        // Inside the outer contour and in none of its holes (the cavities).
+        bool inside = false;
+        for (std::size_t k = 0; k < local.size(); ++k) {
+            Contour world;
+            world.reserve(local[k].size());
+            for (const Pt& q : local[k]) world.push_back({q.x + ax, q.y + ay});
+            const bool in = point_in_polygon(p, world);
+            if (k == 0 && !in) break;
+            if (k == 0) inside = true;
+            else if (in) { inside = false; break; }
+        }
+        if (inside && !in_a_room_of(j, t)) return false;
     }
     return true;
 }

@@ -306,4 +306,20 @@ bool point_in_convex_polygon(Pt pt, const Contour& poly) {
     return true;
 }
 
+bool turns_once(const Contour& c) {
+    double total = 0.0;
+    Pt first{}, prev{};
+    bool have = false;
+    for (std::size_t i = 0; i + 1 < c.size(); ++i) {
+        Pt e = vsub(c[i + 1], c[i]);
+        if (e.x == 0.0 && e.y == 0.0) continue;
+        if (have) total += std::atan2(cross(prev, e), prev.x * e.x + prev.y * e.y);
+        else first = e;
+        have = true;
+        prev = e;
+    }
+    if (have) total += std::atan2(cross(prev, first), prev.x * first.x + prev.y * first.y);
+    return std::fabs(total) < 3 * 3.141592653589793;
+}
+
 }  // namespace quarvo

@@ -71,6 +71,27 @@ Contour correct_nfp_position(const Contour& raw_nfp, Pt top_nfp, const Contour& 
     return out;
 }
 
+Pt box_rule_shift(const BBox& n, const Contour& A, const Contour& B) {
+    if (A.empty() || B.empty()) return {0.0, 0.0};
+    const BBox a = polygon_bbox(A), b = polygon_bbox(B);
+    const Pt ref = top_right(B);
+    const double ex = (a.minx - b.maxx) + ref.x, ey = (a.miny - b.maxy) + ref.y;
+    double big = 0.0;
+    for (double v : {a.minx, a.miny, a.maxx, a.maxy, b.minx, b.miny, b.maxx, b.maxy}) big = std::max(big, std::fabs(v));
+    const double tol = 1e-11 * (1.0 + big);
+    const double dx = ex - n.minx, dy = ey - n.miny;
+    if (!(std::fabs(dx) > tol) && !(std::fabs(dy) > tol)) return {0.0, 0.0};
+    return {dx, dy};
+}
+
+Contour anchor_outer_nfp(Contour nfp, const Contour& A, const Contour& B) {
+    if (nfp.empty()) return nfp;
+    const Pt d = box_rule_shift(polygon_bbox(nfp), A, B);
+    if (d.x == 0.0 && d.y == 0.0) return nfp;
+    for (Pt& p : nfp) p = vadd(p, d);
+    return nfp;
+}
+
 // is_convex, and the outline turns once. is_convex also passes stars, whose
 // edge-merged NFPs and offsets are meaningless; a large star's offset would
 // cross itself millions of times in the union.
@@ -96,7 +117,7 @@ Contour compute_nfp0(const Shape& a, const Shape& b, bool exact) {
         const Contour& A = polygon_cast(a).rotated_contour();
         const Contour& B = polygon_cast(b).rotated_contour();
         RawNfp raw = nfp_convex_only(A, B);
-        return correct_nfp_position(raw.pts, raw.top, A, B);
+        return anchor_outer_nfp(correct_nfp_position(raw.pts, raw.top, A, B), A, B);
     }
     if (a.is_polygon()) {
         double rb = circle_cast(b).radius + b.infl();
@@ -106,21 +127,48 @@ Contour compute_nfp0(const Shape& a, const Shape& b, bool exact) {
     Contour circ = circle_outline({0.0, 0.0}, ra, exact);
     const Contour& B = polygon_cast(b).rotated_contour();
     RawNfp raw = nfp_convex_only(circ, B);
-    return correct_nfp_position(raw.pts, raw.top, circ, B);
+    return anchor_outer_nfp(correct_nfp_position(raw.pts, raw.top, circ, B), circ, B);
+}
+
+Contour item_contour(const Shape& s, bool exact) {
+    if (s.is_circle()) return circle_outline({0.0, 0.0}, circle_cast(s).radius + s.infl(), exact);
+    require_item(s);
+    return polygon_cast(s).rotated_contour();
+}
+
+Pt item_reference(const Shape& s) {
+    if (s.is_circle()) return {0.0, 0.0};
+    require_item(s);
+    return top_right(polygon_cast(s).rotated_contour());
+}
+
+Region compute_nfp0_region(const Shape& a, const Shape& b, bool exact) {
+    require_item(a);
+    require_item(b);
+    if (convex_outline(a) && convex_outline(b)) return {compute_nfp0(a, b, exact)};
+    const Contour A = item_contour(a, exact), B = item_contour(b, exact);
+    return nfp_minkowski(A, B, item_reference(b), b.is_polygon());
+}
+
+bool hole_needs_inner_fit(const Contour& hole, const Shape& b) {
+    return !convex_outline(b) || !(is_convex(hole) && turns_once(hole));
+}
+
+Contour hole_nfp(const Contour& hole, const Shape& b) {
+    if (b.is_polygon()) {
+        const Contour& B = polygon_cast(b).rotated_contour();
+        RawNfp raw = nfp_convex_only(hole, B);
+        return correct_nfp_position(raw.pts, raw.top, hole, B);
+    }
+    if (b.is_circle()) return offset_convex(hole, circle_cast(b).radius + b.infl());
+    return {};
 }
 
 std::vector<Contour> compute_hole_nfps(const Shape& a, const Shape& b) {
     std::vector<Contour> out;
     if (!a.is_polygon()) return out;
-    for (const Contour& hole : polygon_cast(a).transformed_holes()) {
-        if (b.is_polygon()) {
-            const Contour& B = polygon_cast(b).rotated_contour();
-            RawNfp raw = nfp_convex_only(hole, B);
-            out.push_back(correct_nfp_position(raw.pts, raw.top, hole, B));
-        } else if (b.is_circle()) {
-            out.push_back(offset_convex(hole, circle_cast(b).radius + b.infl()));
-        }
-    }
+    for (const Contour& hole : polygon_cast(a).transformed_holes())
+        if (b.is_polygon() || b.is_circle()) out.push_back(hole_nfp(hole, b));
     return out;
 }
 

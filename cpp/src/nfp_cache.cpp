@@ -1,6 +1,8 @@
 #include "quarvo/nfp_cache.hpp"
 
+#include <atomic>
 #include <deque>
+#include <list>
 #include <mutex>
 #include <unordered_map>
 
@@ -70,20 +72,53 @@ struct NfpKeyHash {
         return h ^ static_cast<std::size_t>(k.exact);
     }
 };
-// Split into shards by key hash, each with its own lock, so that rotations
-// evaluated side by side rarely wait for each other.
+// Split into shards by key hash, each with its own lock and its own share of
+// the memory bound, so that rotations evaluated side by side rarely wait for
+// each other. Each shard evicts its least recently used entries.
 struct NfpCache {
     static constexpr std::size_t kShards = 64;
+    struct Entry {
+        NfpKey key;
+        std::shared_ptr<const Region> nfp;
+        std::size_t bytes;
+    };
     struct Shard {
         std::mutex mu;
-        std::unordered_map<NfpKey, std::shared_ptr<const Contour>, NfpKeyHash> map;
+        std::list<Entry> lru;  // most recently used first
+        std::unordered_map<NfpKey, std::list<Entry>::iterator, NfpKeyHash> map;
+        std::size_t bytes = 0;
     };
     Shard shards[kShards];
+    std::atomic<std::size_t> limit{kDefaultNfpCacheLimit};
+    std::atomic<unsigned long long> hits{0}, misses{0};
     Shard& shard(const NfpKey& k) { return shards[(NfpKeyHash{}(k) >> 7) % kShards]; }
+
+    // Drops the least recently used entries of the shard until it is within its
+    // share of the bound; the entry just used is kept whatever its size.
+    void trim(Shard& sh) {
+        const std::size_t share = limit.load(std::memory_order_relaxed) / kShards;
+        while (sh.bytes > share && sh.lru.size() > 1) {
+            const Entry& victim = sh.lru.back();
+            sh.bytes -= victim.bytes;
+            sh.map.erase(victim.key);
+            sh.lru.pop_back();
+        }
+    }
 };
 NfpCache& cache() {
     static NfpCache* c = new NfpCache();
     return *c;
+}
+
+// Memory held by one entry: its points plus the list node, the map node and
+// the shared contour's control block.
+std::size_t entry_bytes(const Region& nfp) {
+    constexpr std::size_t kOverhead = sizeof(NfpCache::Entry) + 2 * sizeof(void*) +  // list node
+                                      sizeof(NfpKey) + 4 * sizeof(void*) +            // map node and bucket
+                                      sizeof(Region) + 32;                            // shared block
+    std::size_t bytes = kOverhead + nfp.capacity() * sizeof(Contour);
+    for (const Contour& c : nfp) bytes += c.capacity() * sizeof(Pt);
+    return bytes;
 }
 
 }  // namespace
@@ -123,40 +158,79 @@ const Signature& signature_of(int id) {
     return r.sigs.at(static_cast<std::size_t>(id));
 }
 
-std::size_t nfp_cache_size() {
+NfpCacheInfo nfp_cache_info() {
     NfpCache& c = cache();
-    std::size_t n = 0;
+    NfpCacheInfo info;
     for (auto& sh : c.shards) {
         std::lock_guard<std::mutex> lock(sh.mu);
-        n += sh.map.size();
+        info.entries += sh.map.size();
+        info.bytes += sh.bytes;
     }
-    return n;
+    info.limit = c.limit.load();
+    info.hits = c.hits.load();
+    info.misses = c.misses.load();
+    return info;
 }
 
-std::shared_ptr<const Contour> local_nfp(Shape& a, Shape& b, bool exact) {
-    require_convex_outline(a);
-    require_convex_outline(b);
+std::size_t nfp_cache_size() { return nfp_cache_info().entries; }
+
+void set_nfp_cache_limit(std::size_t bytes) {
+    NfpCache& c = cache();
+    c.limit.store(bytes);
+    for (auto& sh : c.shards) {
+        std::lock_guard<std::mutex> lock(sh.mu);
+        c.trim(sh);
+    }
+}
+
+void clear_nfp_cache() {
+    NfpCache& c = cache();
+    for (auto& sh : c.shards) {
+        std::lock_guard<std::mutex> lock(sh.mu);
+        sh.map.clear();
+        sh.lru.clear();
+        sh.bytes = 0;
+    }
+}
+
+std::shared_ptr<const Region> local_nfp(Shape& a, Shape& b, bool exact, bool nonconvex) {
+    if (!nonconvex) {
+        require_convex_outline(a);
+        require_convex_outline(b);
+    }
     if ((!a.is_polygon() && !a.is_circle()) || (!b.is_polygon() && !b.is_circle())) throw NotImplementedError();
     NfpKey key{geometry_signature(a), round6(a.rotation()), round6(a.infl()),
                geometry_signature(b), round6(b.rotation()), round6(b.infl()), exact && (a.is_circle() || b.is_circle())};
-    NfpCache::Shard& sh = cache().shard(key);
+    NfpCache& c = cache();
+    NfpCache::Shard& sh = c.shard(key);
     {
         std::lock_guard<std::mutex> lock(sh.mu);
         auto it = sh.map.find(key);
-        if (it != sh.map.end()) return it->second;
+        if (it != sh.map.end()) {
+            sh.lru.splice(sh.lru.begin(), sh.lru, it->second);
+            c.hits.fetch_add(1, std::memory_order_relaxed);
+            return it->second->nfp;
+        }
     }
-    auto nfp = std::make_shared<const Contour>(compute_nfp0(a, b, key.exact));
+    c.misses.fetch_add(1, std::memory_order_relaxed);
+    auto nfp = std::make_shared<const Region>(compute_nfp0_region(a, b, key.exact));
     std::lock_guard<std::mutex> lock(sh.mu);
-    auto ins = sh.map.emplace(key, nfp);  // an entry stored meanwhile by another thread wins
-    return ins.first->second;
+    auto it = sh.map.find(key);
+    if (it != sh.map.end()) return it->second->nfp;  // an entry stored meanwhile by another thread wins
+    const std::size_t bytes = entry_bytes(*nfp);
+    sh.lru.push_front({key, nfp, bytes});
+    sh.map.emplace(key, sh.lru.begin());
+    sh.bytes += bytes;
+    c.trim(sh);
+    return nfp;
 }
 
 Contour compute_nfp(Shape& a, Shape& b) {
-    std::shared_ptr<const Contour> local = local_nfp(a, b);
+    std::shared_ptr<const Region> local = local_nfp(a, b);
     const double ax = a.tx(), ay = a.ty();
     Contour out;
-    out.reserve(local->size());
-    for (const Pt& p : *local) out.push_back({p.x + ax, p.y + ay});
+    out.reserve(local->front().size());
+    for (const Pt& p : local->front()) out.push_back({p.x + ax, p.y + ay});
     return out;
 }
 

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <ctime>
 #include <string>
 
 #include "quarvo/errors.hpp"
+#include "thread_clock.hpp"
 
 namespace quarvo {
 
@@ -30,12 +30,6 @@ void reversed_paths(const ClipperLib::PolyNode& node, ClipperLib::Paths& out) {
 }
 
 std::atomic<long long> g_union_ns{0};
-
-long long thread_cpu_ns() {
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
 
 // Refuses paths whose edges cross each other so often that the union would
 // run for minutes (a random 10,000-point contour crosses itself about 10^7 times).
@@ -104,6 +98,10 @@ ClipperLib::Path world_path(const Contour& local, double ax, double ay) {
     return path;
 }
 
+void add_world_paths(const std::vector<Contour>& local, double ax, double ay, ClipperLib::Paths& out) {
+    for (const Contour& c : local) out.push_back(world_path(c, ax, ay));
+}
+
 const std::vector<Contour>& StoredUnion::update(const std::vector<Shape*>& packed, const PathOf& path_of,
                                                 const std::function<void()>& stop) {
     const bool prefix =
@@ -121,7 +119,7 @@ const std::vector<Contour>& StoredUnion::update(const std::vector<Shape*>& packe
     paths.reserve(paths.size() + packed.size() - first_new);
     for (std::size_t j = first_new; j < packed.size(); ++j) {
         if (j % 256 == 255) stop();
-        paths.push_back(path_of(j));
+        path_of(j, paths);
     }
     stop();
     ClipperLib::PolyTree tree;

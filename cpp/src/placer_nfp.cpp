@@ -65,89 +65,129 @@ struct RotationJob {
     bool can_fit = false;
     // Local NFP of each placed item against the mover; looked up on first use
     // where they were not all looked up in advance.
-    mutable std::vector<std::shared_ptr<const Contour>> locals;
+    mutable std::vector<std::shared_ptr<const Region>> locals;
     StoredUnion* stored = nullptr;
-    bool exact = false;  // circles circumscribed
+    bool exact = false;      // circles circumscribed
+    bool nonconvex = false;  // Minkowski NFPs for non-convex pairs
     // Or the windows of the free space of a probe held by the mover, and its offset.
     const FreeWindows* windows = nullptr;
     Probe probe;
     const CircleIndex* circles = nullptr;
 
-    const Contour& local(const std::vector<Shape*>& packed, std::size_t j) const {
+    const Region& local(const std::vector<Shape*>& packed, std::size_t j) const {
         if (locals.size() != packed.size()) locals.resize(packed.size());
-        if (!locals[j]) locals[j] = local_nfp(*packed[j], *mover, exact);
+        if (!locals[j]) locals[j] = local_nfp(*packed[j], *mover, exact, nonconvex);
         return *locals[j];
     }
     void lookup_all(const std::vector<Shape*>& packed, const Stop& stop) {
         locals.resize(packed.size());
         for (std::size_t j = 0; j < packed.size(); ++j) {
             if (j % 256 == 255) stop();
-            locals[j] = local_nfp(*packed[j], *mover, exact);
+            locals[j] = local_nfp(*packed[j], *mover, exact, nonconvex);
         }
     }
 };
 
-// Hole candidates of the written search: the NFP of every hole of every
-// placed container, each with its room.
-void sampled_holes(const std::vector<Shape*>& packed, const Shape& mover, const Stop& stop,
-                   std::vector<Contour>& hole_nfps, std::vector<std::size_t>& room_of_hole) {
-    std::size_t room_index = 0;
-    for (std::size_t j = 0; j < packed.size(); ++j) {
-        if (j % 256 == 255) stop();
-        const Shape& o = *packed[j];
-        if (!o.is_polygon() || !polygon_cast(o).is_container()) continue;
-        std::vector<Contour> hn = compute_hole_nfps(o, mover);
-        for (std::size_t k = 0; k < hn.size(); ++k) {
-            hole_nfps.push_back(std::move(hn[k]));
-            room_of_hole.push_back(room_index + k);
-        }
-        room_index += polygon_cast(o).holes().size();
+// The candidates that holes offer, in this order: the NFPs of holes searched
+// by the written 17 samples, the free parts of rooms searched like small bins
+// (dense), then the inner-fit contours of holes that are not convex or meet a
+// non-convex mover. Each has its room; the inner-fit contours lie in their
+// rooms by construction.
+struct HoleCandidates {
+    std::vector<Contour> nfps;
+    std::vector<std::size_t> nfp_rooms;
+    std::vector<Contour> dense, fitted;
+    std::vector<std::size_t> dense_rooms, fitted_rooms;
+
+    // Hole indices as the filter sees them: the NFPs first, then the contours.
+    std::vector<std::size_t> room_of_hole() const {
+        std::vector<std::size_t> out = nfp_rooms;
+        out.insert(out.end(), dense_rooms.begin(), dense_rooms.end());
+        out.insert(out.end(), fitted_rooms.begin(), fitted_rooms.end());
+        return out;
+    }
+    std::size_t fitted_from() const { return nfps.size() + dense.size(); }
+    std::vector<HoleRegion> regions() {
+        std::vector<HoleRegion> out;
+        std::size_t h = nfps.size();
+        for (Contour& c : dense) out.push_back({h++, std::move(c)});
+        for (Contour& c : fitted) out.push_back({h++, std::move(c)});
+        return out;
+    }
+    bool empty() const { return nfps.empty() && dense.empty() && fitted.empty(); }
+};
+
+// The inner-fit contours of a room that is not convex, or for a non-convex mover.
+void fitted_room(const HoleRoom& room, std::size_t r, const Shape& mover, bool exact, HoleCandidates& out) {
+    for (Contour& c : hole_inner_fit(room.room, item_contour(mover, exact), item_reference(mover))) {
+        out.fitted.push_back(std::move(c));
+        out.fitted_rooms.push_back(r);
     }
 }
 
 // Every usable room searched like a small bin: the boundary of the free part
 // of the mover's inner-fit region, the region less the NFPs of the items in
 // or across the room (its container and the containers around it excepted),
-// kept three grid units clear of both. A room the inner-fit function does not
-// handle offers the sampled candidates of its hole.
-void dense_holes(const std::vector<Shape*>& packed, const RotationJob& job, const std::vector<HoleRoom>& rooms,
-                 const Stop& stop, std::vector<Contour>& hole_nfps, std::vector<std::size_t>& room_of_hole,
-                 std::vector<HoleRegion>& regions) {
-    const Shape& mover = *job.mover;
-    for (std::size_t r = 0; r < rooms.size(); ++r) {
-        stop();
-        const HoleRoom& room = rooms[r];
-        if (!room.usable) continue;
-        bool handled = true;
-        const std::vector<Contour> fit = inner_fit_region(room.room, mover, &handled);
-        if (!handled) {
-            std::size_t k = 0;
-            for (std::size_t q = 0; q < r; ++q) k += rooms[q].container == room.container;
-            hole_nfps.push_back(compute_hole_nfps(*packed[room.container], mover)[k]);
-            room_of_hole.push_back(r);
-            continue;
-        }
-        if (fit.empty()) continue;
-        BBox fb = polygon_bbox(fit.front());
-        for (const Contour& f : fit) {
-            const BBox b = polygon_bbox(f);
-            fb = {std::min(fb.minx, b.minx), std::min(fb.miny, b.miny), std::max(fb.maxx, b.maxx), std::max(fb.maxy, b.maxy)};
-        }
-        ClipperLib::Paths obstacles;
-        for (std::size_t j = 0; j < packed.size(); ++j) {
-            if (j % 256 == 255) stop();
-            if (j == room.container || std::find(room.around.begin(), room.around.end(), j) != room.around.end()) continue;
-            const Contour& local = job.local(packed, j);
-            const double ax = packed[j]->tx(), ay = packed[j]->ty();
-            const BBox lb = polygon_bbox(local);
-            if (lb.minx + ax > fb.maxx || lb.maxx + ax < fb.minx || lb.miny + ay > fb.maxy || lb.maxy + ay < fb.miny)
-                continue;
-            obstacles.push_back(world_path(local, ax, ay));
-        }
-        const std::size_t slot = room_of_hole.size();
-        room_of_hole.push_back(r);
-        for (Contour& c : free_part(fit, obstacles, 3.0)) regions.push_back({slot, std::move(c)});
+// kept three grid units clear of both.
+void dense_room(const std::vector<Shape*>& packed, const RotationJob& job, const HoleRoom& room, std::size_t r,
+                const std::vector<Contour>& fit, const Stop& stop, HoleCandidates& out) {
+    if (fit.empty()) return;
+    BBox fb = polygon_bbox(fit.front());
+    for (const Contour& f : fit) {
+        const BBox b = polygon_bbox(f);
+        fb = {std::min(fb.minx, b.minx), std::min(fb.miny, b.miny), std::max(fb.maxx, b.maxx), std::max(fb.maxy, b.maxy)};
     }
+    ClipperLib::Paths obstacles;
+    for (std::size_t j = 0; j < packed.size(); ++j) {
+        if (j % 256 == 255) stop();
+        if (j == room.container || std::find(room.around.begin(), room.around.end(), j) != room.around.end()) continue;
+        const Region& local = job.local(packed, j);
+        const double ax = packed[j]->tx(), ay = packed[j]->ty();
+        const BBox lb = polygon_bbox(local.front());
+        if (lb.minx + ax > fb.maxx || lb.maxx + ax < fb.minx || lb.miny + ay > fb.maxy || lb.maxy + ay < fb.miny)
+            continue;
+        add_world_paths(local, ax, ay, obstacles);
+    }
+    for (Contour& c : free_part(fit, obstacles, 3.0)) {
+        out.dense.push_back(std::move(c));
+        out.dense_rooms.push_back(r);
+    }
+}
+
+HoleCandidates hole_candidates(const NfpPlacer& pl, const RotationJob& job, const std::vector<HoleRoom>& rooms,
+                               const Stop& stop) {
+    const std::vector<Shape*>& packed = pl.packed;
+    const Shape& mover = *job.mover;
+    const bool dense = pl.options.hole_fill == HoleFill::Dense;
+    HoleCandidates out;
+    std::size_t r = 0;  // rooms are listed in placement and hole order
+    for (std::size_t j = 0; j < packed.size(); ++j) {
+        if (j % 256 == 255) stop();
+        const Shape& o = *packed[j];
+        if (!o.is_polygon() || !polygon_cast(o).is_container()) continue;
+        const std::vector<Contour> holes = polygon_cast(o).transformed_holes();
+        for (std::size_t k = 0; k < holes.size(); ++k, ++r) {
+            const HoleRoom& room = rooms[r];
+            if (job.nonconvex && hole_needs_inner_fit(holes[k], mover)) {
+                if (!room.usable) continue;
+                stop();
+                fitted_room(room, r, mover, job.exact, out);
+                continue;
+            }
+            if (dense && room.usable) {
+                stop();
+                bool handled = true;
+                const std::vector<Contour> fit = inner_fit_region(room.room, mover, &handled);
+                if (handled) {
+                    dense_room(packed, job, room, r, fit, stop, out);
+                    continue;
+                }
+            }
+            out.nfps.push_back(hole_nfp(holes[k], mover));
+            out.nfp_rooms.push_back(r);
+        }
+    }
+    return out;
 }
 
 RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, const std::vector<HoleRoom>& rooms,
@@ -155,18 +195,15 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     const std::vector<Shape*>& packed = pl.packed;
     Shape& mover = *job.mover;
     const std::function<void()> stop_fn = [&stop] { stop(); };
-    auto path_of = [&](std::size_t j) { return world_path(job.local(packed, j), packed[j]->tx(), packed[j]->ty()); };
+    auto path_of = [&](std::size_t j, ClipperLib::Paths& out) {
+        add_world_paths(job.local(packed, j), packed[j]->tx(), packed[j]->ty(), out);
+    };
 
-    std::vector<Contour> hole_nfps;
-    std::vector<std::size_t> room_of_hole;
-    std::vector<HoleRegion> regions;
-    if (pl.options.hole_fill == HoleFill::Dense) dense_holes(packed, job, rooms, stop, hole_nfps, room_of_hole, regions);
-    else sampled_holes(packed, mover, stop, hole_nfps, room_of_hole);
-
+    HoleCandidates holes = hole_candidates(pl, job, rooms, stop);
     if (job.windows) {
         SearchResult r = windowed_search(
             packed, mover, *job.windows, job.probe,
-            [&](std::size_t j) -> const Contour& { return job.local(packed, j); }, pl.bin_w, pl.bin_h,
+            [&](std::size_t j) -> const Contour& { return job.local(packed, j).front(); }, pl.bin_w, pl.bin_h,
             pl.options.placement, stop_fn, job.circles);
         return {r.found, r.pos, r.score, {}};
     }
@@ -179,21 +216,22 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
         paths.reserve(packed.size());
         for (std::size_t j = 0; j < packed.size(); ++j) {
             if (j % 256 == 255) stop();
-            paths.push_back(path_of(j));
+            path_of(j, paths);
         }
         stop();
         fresh = unite_paths(paths, UnionInput::Trusted);
         stop();
     }
 
-    const RoomFilter filter{packed, rooms, std::move(room_of_hole), mover,
-                            [&](std::size_t j) -> const Contour& { return job.local(packed, j); }, stop_fn,
-                            pl.options.exact_clearance};
+    const bool any_hole = !holes.empty();
+    const std::vector<HoleRegion> regions = holes.regions();
+    const RoomFilter filter{packed, rooms, holes.room_of_hole(), mover,
+                            [&](std::size_t j) -> const Region& { return job.local(packed, j); }, stop_fn,
+                            pl.options.exact_clearance, holes.fitted_from()};
     const HoleFilter hole_filter = std::cref(filter);
-    const bool holes = !hole_nfps.empty() || !regions.empty();
     RotationResult res;
-    SearchResult r = search_best_position(*merged, hole_nfps, mover, pl.bin_w, pl.bin_h, 40, 1e-6,
-                                          pl.options.placement, holes ? &hole_filter : nullptr, &regions,
+    SearchResult r = search_best_position(*merged, holes.nfps, mover, pl.bin_w, pl.bin_h, 40, 1e-6,
+                                          pl.options.placement, any_hole ? &hole_filter : nullptr, &regions,
                                           pl.options.choice > 0 ? &res.passed : nullptr);
     res.found = r.found;
     res.pos = r.pos;
@@ -346,7 +384,15 @@ bool NfpPlacer::trypack(Shape& item) {
             require_sound_item(*packed[i], "placed item " + std::to_string(i));
         }
     }
-    if (item.is_polygon() && !convex_outline(item)) return false;
+    if (options.nonconvex) {
+        // Non-convex outlines grow with mitred corners here, the mover's and
+        // those of the items already placed alike.
+        for (Shape* o : packed)
+            if (o->is_polygon() && !convex_outline(*o)) static_cast<Polygon&>(*o).set_mitred_outline(true);
+        if (item.is_polygon() && !convex_outline(item)) static_cast<Polygon&>(item).set_mitred_outline(true);
+    } else if (item.is_polygon() && !convex_outline(item)) {
+        return false;
+    }
     return packed.empty() ? trypack_empty(item) : trypack_nonempty(item);
 }
 
@@ -366,7 +412,7 @@ bool NfpPlacer::trypack_empty(Shape& item) {
 bool NfpPlacer::trypack_nonempty(Shape& item) {
     if (!item.is_polygon() && !item.is_circle()) throw NotImplementedError();
     // Hole rooms do not depend on the moving item: build them once.
-    const std::vector<HoleRoom> rooms = hole_rooms(packed, options.hole_fill == HoleFill::Dense);
+    const std::vector<HoleRoom> rooms = hole_rooms(packed, options.hole_fill == HoleFill::Dense, options.nonconvex);
     if (options.incremental && !stored_) stored_ = std::make_unique<StoredUnions>();
 
     const std::vector<double> rots = rotations_for(item);
@@ -387,6 +433,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
         RotationJob& job = jobs[i];
         job.mover = &mover;
         job.exact = options.exact_clearance;
+        job.nonconvex = options.nonconvex;
         job.can_fit = box_can_fit(mover, bin_w, bin_h, 1e-6);
         if (!job.can_fit) return;
         // The incremental mode needs only the NFPs of items placed since its
@@ -397,8 +444,9 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
             int& tries = stored_->tries[key];
             // Polygon movers hold too small a probe for its windows to pay: they keep to their unions.
             const Probe probe = containers || !mover.is_circle() ? Probe{} : probe_for(mover, bin_w, bin_h);
+            // (the probe's own NFPs take every placed outline as convex and circles as inscribed)
             if (tries < 2 && stored_->tries.size() > 8 && probe.usable && options.choice == 0 &&
-                !options.exact_clearance) {
+                !options.exact_clearance && !options.nonconvex) {
                 ++tries;
                 job.windows = &stored_->free_space.windows(probe, packed, bin_w, bin_h, stop_fn);
                 job.probe = probe;

@@ -200,7 +200,8 @@ const FreeWindows& FreeSpace::windows(const Probe& want, const std::vector<Shape
             return world_path(regular_64gon(circle_cast(o).rotated_shape().radius + rho), o.tx(), o.ty());
         const Contour& a = polygon_cast(o).rotated_contour();
         RawNfp raw = nfp_convex_only(a, probe);
-        return world_path(correct_nfp_position(raw.pts, raw.top, a, probe), o.tx() - probe_top.x, o.ty() - probe_top.y);
+        return world_path(anchor_outer_nfp(correct_nfp_position(raw.pts, raw.top, a, probe), a, probe),
+                          o.tx() - probe_top.x, o.ty() - probe_top.y);
     };
     const double m = grid_margin(bin_w, bin_h);
     // The places of the probe's centre in the bin, in tiles of about four probes.

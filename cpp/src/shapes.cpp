@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "quarvo/errors.hpp"
+#include "quarvo/minkowski.hpp"
 
 namespace quarvo {
 
@@ -33,6 +34,7 @@ void Shape::copy_state_to(Shape& to) const {
 Polygon::Polygon(Stored, const Polygon& from) : Shape(Kind::Polygon), outer_(from.outer_), holes_(from.holes_) {
     convex_ = from.convex_;
     turns_once_ = from.turns_once_;
+    mitred_ = from.mitred_;
     memo_ = from.memo_;
     has_memo_ = from.has_memo_;
     memo_rot_ = from.memo_rot_;
@@ -67,6 +69,10 @@ Polygon::Polygon(const Contour& outer, const std::vector<Contour>& holes, std::s
 
 Contour Polygon::inflated_outer() const {
     if (std::fabs(infl_) < 1e-12) return outer_;
+    if (mitred_ && !(outer_convex() && outer_turns_once())) {
+        Region grown = mitred_offset(outer_, infl_);
+        if (!grown.empty()) return grown.front();
+    }
     return offset_convex(outer_, infl_);
 }
 
@@ -78,6 +84,13 @@ Contour Polygon::build_rotated() const {
         p = {x * c - y * s, x * s + y * c};
     }
     return pts;
+}
+
+void Polygon::set_mitred_outline(bool on) {
+    if (on == mitred_) return;
+    mitred_ = on;
+    has_memo_ = false;
+    dirty_ = true;
 }
 
 const Contour& Polygon::rotated_shape() const {
@@ -140,21 +153,7 @@ bool Polygon::outer_convex() const {
 }
 
 bool Polygon::outer_turns_once() const {
-    if (turns_once_ < 0) {
-        double total = 0.0;
-        Pt first{}, prev{};
-        bool have = false;
-        for (std::size_t i = 0; i + 1 < outer_.size(); ++i) {
-            Pt e = vsub(outer_[i + 1], outer_[i]);
-            if (e.x == 0.0 && e.y == 0.0) continue;
-            if (have) total += std::atan2(cross(prev, e), prev.x * e.x + prev.y * e.y);
-            else first = e;
-            have = true;
-            prev = e;
-        }
-        if (have) total += std::atan2(cross(prev, first), prev.x * first.x + prev.y * first.y);
-        turns_once_ = std::fabs(total) < 3 * 3.141592653589793 ? 1 : 0;
-    }
+    if (turns_once_ < 0) turns_once_ = turns_once(outer_) ? 1 : 0;
     return turns_once_ == 1;
 }
 

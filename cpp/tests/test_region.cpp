@@ -141,7 +141,7 @@ TEST(FreeSpace, WindowsHoldEveryCandidate) {
                 const FreeWindows& fw = fs.windows(probe, packed, w, h, [] {});
                 const std::vector<BBox> boxes = search_boxes(fw, probe, *mover, w, h, Placement::Corner);
                 ClipperLib::Paths paths;
-                for (Shape* o : packed) paths.push_back(world_path(*local_nfp(*o, *mover), o->tx(), o->ty()));
+                for (Shape* o : packed) paths.push_back(world_path(local_nfp(*o, *mover)->front(), o->tx(), o->ty()));
                 const BBox rb = rotated_bbox(*mover);
                 const Pt ref = mover->is_polygon() ? top_right(polygon_cast(*mover).rotated_contour()) : Pt{0, 0};
                 for (const Contour& c : unite_paths(paths, UnionInput::Trusted))

@@ -71,8 +71,11 @@ struct HoleRoom {
     // container lies wholly; an item in this room lies in theirs as well.
     std::vector<std::size_t> around;
 };
-// The rooms of every hole of every placed container, in placement and hole order.
-std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting = false);
+// The rooms of every hole of every placed container, in placement and hole
+// order. With `nonconvex`, a non-convex hole moves inward with mitred corners
+// (its largest part is the room); otherwise every hole moves as a convex one.
+// With `nesting`, each room also lists the containers around it.
+std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting = false, bool nonconvex = false);
 
 // Whether `item` at translation t lies wholly in `room`; a circle as its
 // inscribed 64-gon, or with `exact` as the true circle.
@@ -81,16 +84,19 @@ bool lies_in_room(const Shape& item, Pt t, const Contour& room, bool exact, cons
 // The sound hole filter: a candidate inside a hole NFP is taken only when the
 // item really lies in the hole's room and overlaps no other placed item. A
 // placed container is no obstacle when the item lies wholly in one of its
-// rooms, so containers nest to any depth.
+// rooms, so containers nest to any depth. Candidates on an inner-fit contour
+// of a non-convex room (hole index fitted_from and beyond) lie in the room by
+// construction: only the other placed items are tested.
 struct RoomFilter {
     const std::vector<Shape*>& packed;
     const std::vector<HoleRoom>& rooms;
-    std::vector<std::size_t> room_of_hole;  // hole NFP index -> rooms index
+    std::vector<std::size_t> room_of_hole;  // hole NFP or inner-fit contour index -> rooms index
     const Shape& mover;
-    // The local NFP of placed item j against the mover.
-    std::function<const Contour&(std::size_t j)> local_nfp_of;
+    // The local NFP of placed item j against the mover (outer contour, then holes).
+    std::function<const std::vector<Contour>&(std::size_t j)> local_nfp_of;
     std::function<void()> stop;
     bool exact = false;  // circles tested as true circles
+    std::size_t fitted_from = static_cast<std::size_t>(-1);
 
     bool operator()(std::size_t h, Pt p, Pt t) const;
     // Whether the mover at translation t lies wholly in a room of placed item j.

@@ -40,6 +40,9 @@ Contour ensure_winding(const Contour& pts, bool clockwise);
 BBox polygon_bbox(const Contour& pts);                 // ValueError when empty
 Pt polygon_centroid(const Contour& pts);               // ZeroDivisionError when empty
 bool is_convex(const Contour& poly);
+// Whether the contour's edges turn exactly once around in total (a star whose
+// turns all have one sign passes is_convex but turns more).
+bool turns_once(const Contour& c);
 Contour circle_to_polygon(Pt center, double radius, long long n = 64);  // IndexError when n <= 0
 // The 64-gon a placer takes for a circle: inscribed in it, or with `exact`
 // circumscribed about it (radius r / cos(pi/64)), so that it holds the circle.

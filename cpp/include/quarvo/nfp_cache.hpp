@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "quarvo/minkowski.hpp"
 #include "quarvo/shapes.hpp"
 
 namespace quarvo {
@@ -19,14 +20,31 @@ struct Signature {
 int geometry_signature(Shape& s);
 const Signature& signature_of(int id);
 
+// The cache is bounded: each new entry may evict the least recently used ones.
+// Eviction only costs time: an evicted NFP is built again, equal to the first.
+constexpr std::size_t kDefaultNfpCacheLimit = std::size_t{256} << 20;
+
+struct NfpCacheInfo {
+    std::size_t entries = 0;
+    std::size_t bytes = 0;  // points of the stored contours plus bookkeeping
+    std::size_t limit = 0;
+    unsigned long long hits = 0, misses = 0;  // lookups since the process started
+};
+NfpCacheInfo nfp_cache_info();
 // Number of local NFPs held by the process-wide cache.
 std::size_t nfp_cache_size();
+// Bound in bytes; entries beyond it are evicted at once.
+void set_nfp_cache_limit(std::size_t bytes);
+void clear_nfp_cache();
 
-// Local NFP of (a, b): in a's frame, a's translation taken as zero. Served
-// from the cache; the stored contour is shared and never modified. `exact`:
-// circles as circumscribed 64-gons (a key of its own where a circle takes part).
-std::shared_ptr<const Contour> local_nfp(Shape& a, Shape& b, bool exact = false);
-// World NFP: the local NFP moved by a's translation.
+// Local NFP of (a, b): in a's frame, a's translation taken as zero; the
+// outer contour first, then its holes. Served from the cache; the stored
+// region is shared and never modified. `exact`: circles as circumscribed
+// 64-gons (a key of its own where a circle takes part). Pairs with a
+// non-convex outline are a ValueError unless `nonconvex`, and then get the
+// Minkowski NFP.
+std::shared_ptr<const Region> local_nfp(Shape& a, Shape& b, bool exact = false, bool nonconvex = false);
+// World NFP: the local NFP's outer contour moved by a's translation.
 Contour compute_nfp(Shape& a, Shape& b);
 
 }  // namespace quarvo

@@ -34,6 +34,8 @@ std::vector<Contour> free_part(const std::vector<Contour>& region, const Clipper
 
 // A local contour moved by (ax, ay) and snapped to the grid.
 ClipperLib::Path world_path(const Contour& local, double ax, double ay);
+// Every contour of a local region so moved, appended to `out`.
+void add_world_paths(const std::vector<Contour>& local, double ax, double ay, ClipperLib::Paths& out);
 
 // Thread CPU seconds spent inside Clipper's union since the process started
 // (for benchmarks).
@@ -45,8 +47,8 @@ double union_seconds();
 // the items placed since. Positions may differ from a fresh union by the grid.
 class StoredUnion {
 public:
-    // The world NFP path of placed item j against the mover.
-    using PathOf = std::function<ClipperLib::Path(std::size_t j)>;
+    // Appends the world NFP paths of placed item j against the mover.
+    using PathOf = std::function<void(std::size_t j, ClipperLib::Paths& out)>;
     // Boundary contours of the union of the NFPs of every item of `packed`.
     // `stop` is called between steps and may throw; the store is then empty
     // and the next call starts afresh.

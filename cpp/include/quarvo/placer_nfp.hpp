@@ -48,6 +48,12 @@ struct NfpOptions {
     // from every better site taken before it (the last such site when fewer
     // exist). The improvement search varies it per item.
     int choice = 0;
+    // Take simple non-convex polygons (items, containers' outlines and holes
+    // of any shape): pairs with a non-convex outline get exact NFPs by
+    // Minkowski sums, holes that are not convex or meet a non-convex item
+    // their inner-fit regions; a non-convex outline grows by its inflation
+    // with mitred corners. Pairs of convex items and circles are as without it.
+    bool nonconvex = false;
 };
 
 class NfpPlacer : public Placer {

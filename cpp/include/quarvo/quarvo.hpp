@@ -8,6 +8,7 @@
 #include "quarvo/first_fit.hpp"
 #include "quarvo/inner_fit.hpp"
 #include "quarvo/kernel.hpp"
+#include "quarvo/minkowski.hpp"
 #include "quarvo/nfp.hpp"
 #include "quarvo/nfp_cache.hpp"
 #include "quarvo/nfp_union.hpp"

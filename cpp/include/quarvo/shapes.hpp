@@ -96,7 +96,15 @@ public:
     const std::vector<Contour>& holes() const { return holes_; }
     bool is_container() const { return !holes_.empty(); }
 
+    // The outer contour grown by infl: moved edges meeting at their
+    // intersections, which is exact for a convex outline. A non-convex outline
+    // under the mitred rule grows with mitred corners instead (see
+    // mitred_offset), which keeps the full clearance everywhere.
     Contour inflated_outer() const;
+    // The mitred rule for a non-convex outline, set by NFP placers that take
+    // non-convex items; a convex outline grows the same either way.
+    void set_mitred_outline(bool on);
+    bool mitred_outline() const { return mitred_; }
     // Cached lists, valid until the next move, rotation or inflation change.
     const Contour& rotated_shape() const;
     const Contour& transformed() const;
@@ -144,6 +152,7 @@ private:
     mutable double memo_rot_ = 0.0, memo_infl_ = 0.0;
     mutable int convex_ = -1;
     mutable int turns_once_ = -1;
+    bool mitred_ = false;
 };
 
 class Circle : public Shape {
