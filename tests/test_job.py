@@ -167,6 +167,9 @@ def test_bundled_job_is_shipped_with_the_package():
     ({"hole_fill": "sampled"}, "holes sampled, clearance exact"),
     ({"exact_clearance": False}, "holes dense, clearance inscribed"),
     ({"strategy": "bl", "exact_clearance": False}, "holes none (bottom-left), clearance inscribed"),
+    ({"nonconvex": True, "items": [{"id": "L", "type": "polygon", "outer": [[0, 0], [30, 0], [30, 10], [10, 10],
+                                                                          [10, 30], [0, 30]], "quantity": 4}]},
+     "placed 4 of 4"),
 ])
 def test_pipe_defaults_and_their_overrides(tmp_path, capsys, over, words):
     status, text, _ = run(tmp_path, base_job(**over), capsys=capsys)

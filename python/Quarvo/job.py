@@ -114,6 +114,8 @@ OPTIONS = {
     "exact_clearance": Option(_flag, "true", "circles as circumscribed 64-gons, so the distance\n"
                                              "holds around true circles (false: inscribed,\n"
                                              "the library's default)", default=True),
+    "nonconvex": Option(_flag, "true", "nfp only: take non-convex outlines and holes of any\n"
+                                       "shape (exact no-fit polygons by Minkowski sums)"),
     "time_limit": Option(_seconds, "10", "seconds of improvement search after the greedy\n"
                                          "pass (the best layout found is kept)"),
     "iterations": Option(_whole, "2000", "layouts the improvement search tries (the same\n"
