@@ -60,10 +60,12 @@ def _flag(v, where):
     return v
 
 
-def _count(v, where):
-    if not isinstance(v, int) or isinstance(v, bool) or v < 1:
-        raise JobError(f"{where}: must be a whole number of at least 1, got {_show(v)}")
-    return v
+def _whole(minimum):
+    def read(v, where):
+        if not isinstance(v, int) or isinstance(v, bool) or v < minimum:
+            raise JobError(f"{where}: must be a whole number of at least {minimum}, got {_show(v)}")
+        return v
+    return read
 
 
 def _one_of(*choices):
@@ -85,12 +87,6 @@ def _seconds(v, where):
     return _number(v, where, non_negative=True)
 
 
-def _whole(v, where):
-    if not isinstance(v, int) or isinstance(v, bool) or v < 0:
-        raise JobError(f"{where}: must be a whole number, not negative, got {_show(v)}")
-    return v
-
-
 class Option(NamedTuple):
     read: Callable  # (value, field name) -> the checked value
     example: str  # a value as --help shows it
@@ -105,7 +101,7 @@ OPTIONS = {
     "incremental": Option(_flag, "false", "nfp only: extend one union per item kind instead\n"
                                           "of uniting every no-fit polygon afresh (much faster\n"
                                           "on large jobs; positions may differ by about 1e-6)"),
-    "threads": Option(_count, "2", "nfp only: threads trying the rotations side by side\n"
+    "threads": Option(_whole(1), "2", "nfp only: threads trying the rotations side by side\n"
                                    "(default one per core; same layout for any count)"),
     "hole_fill": Option(_one_of("dense", "sampled"), '"dense"',
                         'nfp only: "dense" searches every hole of a placed\n'
@@ -118,9 +114,9 @@ OPTIONS = {
                                        "shape (exact no-fit polygons by Minkowski sums)"),
     "time_limit": Option(_seconds, "10", "seconds of improvement search after the greedy\n"
                                          "pass (the best layout found is kept)"),
-    "iterations": Option(_whole, "2000", "layouts the improvement search tries (the same\n"
+    "iterations": Option(_whole(0), "2000", "layouts the improvement search tries (the same\n"
                                          "result on every run and any thread count)"),
-    "seed": Option(_whole, "0", "seed of the improvement search"),
+    "seed": Option(_whole(0), "0", "seed of the improvement search"),
 }
 
 _TOP_FIELDS = ("name", "description", "unit", "bin", "distance", "strategy", "placement", "rotations",
@@ -253,7 +249,7 @@ def _item(raw, i):
         raise JobError(f"{where}.id: must be a text or an integer, got {_show(item_id)}")
     idef = ItemDef(index=i, id=item_id, kind=kind)
     if "quantity" in raw:
-        idef.quantity = _count(raw["quantity"], f"{where}.quantity")
+        idef.quantity = _whole(1)(raw["quantity"], f"{where}.quantity")
     if "weight" in raw:
         idef.weight = _number(raw["weight"], f"{where}.weight", bounded=False)
     if "margin" in raw:
