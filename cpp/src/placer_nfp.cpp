@@ -15,7 +15,7 @@
 #include "quarvo/cancel.hpp"
 #include "quarvo/candidate_search.hpp"
 #include "quarvo/errors.hpp"
-#include "quarvo/inner_fit.hpp"
+#include "quarvo/hole_candidates.hpp"
 #include "quarvo/nfp.hpp"
 #include "quarvo/nfp_cache.hpp"
 #include "quarvo/nfp_union.hpp"
@@ -88,108 +88,6 @@ struct RotationJob {
     }
 };
 
-// The candidates that holes offer, in this order: the NFPs of holes searched
-// by the written 17 samples, the free parts of rooms searched like small bins
-// (dense), then the inner-fit contours of holes that are not convex or meet a
-// non-convex mover. Each has its room; the inner-fit contours lie in their
-// rooms by construction.
-struct HoleCandidates {
-    std::vector<Contour> nfps;
-    std::vector<std::size_t> nfp_rooms;
-    std::vector<Contour> dense, fitted;
-    std::vector<std::size_t> dense_rooms, fitted_rooms;
-
-    // Hole indices as the filter sees them: the NFPs first, then the contours.
-    std::vector<std::size_t> room_of_hole() const {
-        std::vector<std::size_t> out = nfp_rooms;
-        out.insert(out.end(), dense_rooms.begin(), dense_rooms.end());
-        out.insert(out.end(), fitted_rooms.begin(), fitted_rooms.end());
-        return out;
-    }
-    std::size_t fitted_from() const { return nfps.size() + dense.size(); }
-    std::vector<HoleRegion> regions() {
-        std::vector<HoleRegion> out;
-        std::size_t h = nfps.size();
-        for (Contour& c : dense) out.push_back({h++, std::move(c)});
-        for (Contour& c : fitted) out.push_back({h++, std::move(c)});
-        return out;
-    }
-    bool empty() const { return nfps.empty() && dense.empty() && fitted.empty(); }
-};
-
-// The inner-fit contours of a room that is not convex, or for a non-convex mover.
-void fitted_room(const HoleRoom& room, std::size_t r, const Shape& mover, bool exact, HoleCandidates& out) {
-    for (Contour& c : hole_inner_fit(room.room, item_contour(mover, exact), item_reference(mover))) {
-        out.fitted.push_back(std::move(c));
-        out.fitted_rooms.push_back(r);
-    }
-}
-
-// Every usable room searched like a small bin: the boundary of the free part
-// of the mover's inner-fit region, the region less the NFPs of the items in
-// or across the room (its container and the containers around it excepted),
-// kept three grid units clear of both.
-void dense_room(const std::vector<Shape*>& packed, const RotationJob& job, const HoleRoom& room, std::size_t r,
-                const std::vector<Contour>& fit, const Stop& stop, HoleCandidates& out) {
-    if (fit.empty()) return;
-    BBox fb = polygon_bbox(fit.front());
-    for (const Contour& f : fit) {
-        const BBox b = polygon_bbox(f);
-        fb = {std::min(fb.minx, b.minx), std::min(fb.miny, b.miny), std::max(fb.maxx, b.maxx), std::max(fb.maxy, b.maxy)};
-    }
-    ClipperLib::Paths obstacles;
-    for (std::size_t j = 0; j < packed.size(); ++j) {
-        if (j % 256 == 255) stop();
-        if (j == room.container || std::find(room.around.begin(), room.around.end(), j) != room.around.end()) continue;
-        const Region& local = job.local(packed, j);
-        const double ax = packed[j]->tx(), ay = packed[j]->ty();
-        const BBox lb = polygon_bbox(local.front());
-        if (lb.minx + ax > fb.maxx || lb.maxx + ax < fb.minx || lb.miny + ay > fb.maxy || lb.maxy + ay < fb.miny)
-            continue;
-        add_world_paths(local, ax, ay, obstacles);
-    }
-    for (Contour& c : free_part(fit, obstacles, 3.0)) {
-        out.dense.push_back(std::move(c));
-        out.dense_rooms.push_back(r);
-    }
-}
-
-HoleCandidates hole_candidates(const NfpPlacer& pl, const RotationJob& job, const std::vector<HoleRoom>& rooms,
-                               const Stop& stop) {
-    const std::vector<Shape*>& packed = pl.packed;
-    const Shape& mover = *job.mover;
-    const bool dense = pl.options.hole_fill == HoleFill::Dense;
-    HoleCandidates out;
-    std::size_t r = 0;  // rooms are listed in placement and hole order
-    for (std::size_t j = 0; j < packed.size(); ++j) {
-        if (j % 256 == 255) stop();
-        const Shape& o = *packed[j];
-        if (!o.is_polygon() || !polygon_cast(o).is_container()) continue;
-        const std::vector<Contour> holes = polygon_cast(o).transformed_holes();
-        for (std::size_t k = 0; k < holes.size(); ++k, ++r) {
-            const HoleRoom& room = rooms[r];
-            if (job.nonconvex && hole_needs_inner_fit(holes[k], mover)) {
-                if (!room.usable) continue;
-                stop();
-                fitted_room(room, r, mover, job.exact, out);
-                continue;
-            }
-            if (dense && room.usable) {
-                stop();
-                bool handled = true;
-                const std::vector<Contour> fit = inner_fit_region(room.room, mover, &handled);
-                if (handled) {
-                    dense_room(packed, job, room, r, fit, stop, out);
-                    continue;
-                }
-            }
-            out.nfps.push_back(hole_nfp(holes[k], mover));
-            out.nfp_rooms.push_back(r);
-        }
-    }
-    return out;
-}
-
 RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, const std::vector<HoleRoom>& rooms,
                                  const Stop& stop) {
     const std::vector<Shape*>& packed = pl.packed;
@@ -199,7 +97,9 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
         add_world_paths(job.local(packed, j), packed[j]->tx(), packed[j]->ty(), out);
     };
 
-    HoleCandidates holes = hole_candidates(pl, job, rooms, stop);
+    HoleCandidates holes = hole_candidates(
+        packed, mover, rooms, {pl.options.hole_fill == HoleFill::Dense, job.nonconvex, job.exact},
+        [&](std::size_t j) -> const Region& { return job.local(packed, j); }, stop_fn);
     if (job.windows) {
         SearchResult r = windowed_search(
             packed, mover, *job.windows, job.probe,
