@@ -158,8 +158,7 @@ bool BottomLeftPlacer::trypack(Shape& item) {
     require_finite_option(epsilon, "epsilon");
     require_sound_item(item);
     require_not_placed(item, packed);
-    for (std::size_t i = 0; i < packed.size(); ++i)
-        if (packed[i] != nullptr) require_sound_item(*packed[i], "placed item " + std::to_string(i));
+    require_sound_items(packed, "placed item");
     require_finite(as_polygon(item, exact_clearance), item_label(item, "item") + ": contour");
     const double tx0 = item.tx(), ty0 = item.ty();
 

@@ -276,14 +276,7 @@ bool NfpPlacer::trypack(Shape& item) {
     require_rotations(options.rotations);
     require_not_placed(item, packed);
     // A caller may have moved or grown a placed item since it was placed.
-    // (named only when one fails: a name per item and call would cost more than the checks)
-    for (std::size_t i = 0; i < packed.size(); ++i) {
-        try {
-            require_sound_item(*packed[i], std::string());
-        } catch (const ValueError&) {
-            require_sound_item(*packed[i], "placed item " + std::to_string(i));
-        }
-    }
+    require_sound_items(packed, "placed item");
     if (options.nonconvex) {
         // Non-convex outlines grow with mitred corners here, the mover's and
         // those of the items already placed alike.

@@ -75,6 +75,12 @@ static bool plainly_sound(const Shape& s) {
     return true;
 }
 
+void require_sound_items(const std::vector<Shape*>& items, const char* role) {
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (items[i] != nullptr && !plainly_sound(*items[i]))
+            require_sound_item(*items[i], std::string(role) + " " + std::to_string(i));
+}
+
 void require_sound_item(const Shape& s, const std::string& role) {
     if (plainly_sound(s)) return;
     const std::string what = item_label(s, role);

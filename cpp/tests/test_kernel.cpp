@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "expect_contour.hpp"
+
 #include <cmath>
 #include <random>
 
@@ -9,13 +11,6 @@
 using namespace quarvo;
 
 namespace {
-void expect_contour(const Contour& got, const Contour& want) {
-    ASSERT_EQ(got.size(), want.size());
-    for (std::size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(got[i].x, want[i].x) << "entry " << i;
-        EXPECT_EQ(got[i].y, want[i].y) << "entry " << i;
-    }
-}
 const Contour kUnitCw = {{0, 0}, {0, 1}, {1, 1}, {1, 0}, {0, 0}};
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "expect_contour.hpp"
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -17,13 +19,6 @@ namespace {
 const double kInf = std::numeric_limits<double>::infinity();
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-void expect_contour(const Contour& got, const Contour& want) {
-    ASSERT_EQ(got.size(), want.size());
-    for (std::size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(got[i].x, want[i].x) << "entry " << i;
-        EXPECT_EQ(got[i].y, want[i].y) << "entry " << i;
-    }
-}
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "expect_contour.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <set>
@@ -12,14 +14,6 @@
 using namespace quarvo;
 
 namespace {
-
-void expect_contour(const Contour& got, const Contour& want) {
-    ASSERT_EQ(got.size(), want.size());
-    for (std::size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(got[i].x, want[i].x) << "entry " << i;
-        EXPECT_EQ(got[i].y, want[i].y) << "entry " << i;
-    }
-}
 
 Contour rect(double x0, double y0, double x1, double y1) { return {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}, {x0, y0}}; }
 

@@ -28,6 +28,9 @@ std::string item_label(const Shape& s, const std::string& role);
 // The item's state and geometry are finite and within MAX_COORDINATE, its
 // radius, margin and inflation are not negative.
 void require_sound_item(const Shape& s, const std::string& role = "item");
+// The same for every item of a list (null entries skipped); the one at fault
+// is named "<role> <index>". The placers check their placed items on every call.
+void require_sound_items(const std::vector<Shape*>& items, const char* role);
 // A polygon's rings bound a sound region (see rings.hpp). Rings with a
 // non-finite or out-of-range coordinate are left to require_sound_item.
 void require_sound_outline(const Contour& outer, const std::vector<Contour>& holes, const std::string& what);
