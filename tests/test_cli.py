@@ -515,6 +515,16 @@ def test_bundled_job_end_to_end(tmp_path, capsys):
 
 
 @needs_first_fit
+def test_bundled_job_as_a_strip_800_wide_needs_at_most_740(tmp_path, capsys):
+    from Quarvo.job import bundled_job_text
+    job = dict(json.loads(bundled_job_text()), bin={"width": 800})
+    status, text, err = run(tmp_path, job, "--output", str(tmp_path / "o.json"), capsys=capsys)
+    doc = load_output(tmp_path / "o.json")
+    assert status == 0 and doc["unplaced"] == [] and "layout check: ok" in text, err
+    assert doc["used_length"] <= 740
+
+
+@needs_first_fit
 @settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(
     radii=st.lists(st.floats(2, 25), min_size=1, max_size=12),

@@ -70,6 +70,15 @@ def test_dense_holes_fill_a_ring_until_it_is_full():
     assert placed["sampled"] < placed["dense"] >= 15
 
 
+def test_dense_holes_are_filled_before_the_bin():
+    from Quarvo.check import nesting_depths
+    # the DN250 could stand on the floor beside the DN300, lower than in its hole
+    for fill, depths in (("sampled", [0, 0]), ("dense", [0, 1])):
+        layout = FirstFit([pipe(323.9, 9.5, 73.9), pipe(273.0, 9.3, 60.3)], Bin(700, 400), 2.0, rotations=[0],
+                          hole_fill=fill).do_pack()
+        assert nesting_depths(layout[0][0]) == depths and check_layout(layout, Bin(700, 400), distance=2.0).ok
+
+
 @pytest.mark.parametrize("strategy", ["nfp", "bl"])
 @settings(max_examples=12, deadline=None, derandomize=True)
 @given(seed=st.integers(0, 10**6), n=st.integers(2, 24), distance=st.sampled_from([0.0, 2.0]))

@@ -57,6 +57,11 @@ struct RotationResult {
     Pt pos{};
     double score = kInf;
     std::vector<Candidate> passed;  // with a site choice: every candidate that passed
+    bool in_hole = false;           // a dense hole's place, which beats every place outside
+    // Whether this result beats `o`: a dense hole's place first, then the lower score.
+    bool beats(const RotationResult& o) const {
+        return found && (!o.found || (in_hole != o.in_hole ? in_hole : score < o.score));
+    }
 };
 
 // One rotation of the moving item and what its evaluation needs.
@@ -107,6 +112,30 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
             pl.options.placement, stop_fn, job.circles);
         return {r.found, r.pos, r.score, {}};
     }
+    const bool any_hole = !holes.empty();
+    const std::vector<HoleRegion> regions = holes.regions();
+    const RoomFilter filter{packed, rooms, holes.room_of_hole(), mover,
+                            [&](std::size_t j) -> const Region& { return job.local(packed, j); }, stop_fn,
+                            pl.options.exact_clearance, holes.fitted_from()};
+    const HoleFilter hole_filter = std::cref(filter);
+    RotationResult res;
+    std::vector<Candidate>* passed = pl.options.choice > 0 ? &res.passed : nullptr;
+    // Dense holes are filled first: a place in a hole costs the bin no room,
+    // so the best one beats every place outside, and the bin is searched only
+    // when no hole takes the item (or every site is wanted).
+    const bool holes_first = pl.options.hole_fill == HoleFill::Dense;
+    if (holes_first && any_hole) {
+        const SearchResult r = search_best_position({}, holes.nfps, mover, pl.bin_w, pl.bin_h, 40, 1e-6,
+                                                    pl.options.placement, &hole_filter, &regions, passed);
+        res.found = r.found;
+        res.pos = r.pos;
+        res.score = r.score;
+        res.in_hole = r.found;
+        if (passed)
+            for (Candidate& c : *passed) c.in_hole = true;
+        if (r.found && !passed) return res;
+    }
+
     std::vector<Contour> fresh;
     const std::vector<Contour>* merged = &fresh;
     if (job.stored) {
@@ -122,20 +151,16 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
         fresh = unite_paths(paths, UnionInput::Trusted);
         stop();
     }
-
-    const bool any_hole = !holes.empty();
-    const std::vector<HoleRegion> regions = holes.regions();
-    const RoomFilter filter{packed, rooms, holes.room_of_hole(), mover,
-                            [&](std::size_t j) -> const Region& { return job.local(packed, j); }, stop_fn,
-                            pl.options.exact_clearance, holes.fitted_from()};
-    const HoleFilter hole_filter = std::cref(filter);
-    RotationResult res;
-    SearchResult r = search_best_position(*merged, holes.nfps, mover, pl.bin_w, pl.bin_h, 40, 1e-6,
-                                          pl.options.placement, any_hole ? &hole_filter : nullptr, &regions,
-                                          pl.options.choice > 0 ? &res.passed : nullptr);
-    res.found = r.found;
-    res.pos = r.pos;
-    res.score = r.score;
+    static const std::vector<Contour> no_nfps;
+    static const std::vector<HoleRegion> no_regions;
+    const SearchResult r = search_best_position(
+        *merged, holes_first ? no_nfps : holes.nfps, mover, pl.bin_w, pl.bin_h, 40, 1e-6, pl.options.placement,
+        any_hole && !holes_first ? &hole_filter : nullptr, holes_first ? &no_regions : &regions, passed);
+    if (!res.in_hole) {
+        res.found = r.found;
+        res.pos = r.pos;
+        res.score = r.score;
+    }
     return res;
 }
 
@@ -172,14 +197,16 @@ void run_side_by_side(std::size_t n, int threads, std::atomic<bool>& abort,
 // its rotation index and translation; false when there is none.
 bool choose_site(const std::vector<RotationResult>& results, int choice, double spacing, std::size_t& rot, Pt& pos) {
     struct Ranked {
+        bool in_hole;
         double score;
         std::size_t rot;
         Pt pos;
     };
     std::vector<Ranked> all;
     for (std::size_t i = 0; i < results.size(); ++i)
-        for (const Candidate& c : results[i].passed) all.push_back({c.score, i, c.pos});
+        for (const Candidate& c : results[i].passed) all.push_back({c.in_hole, c.score, i, c.pos});
     std::stable_sort(all.begin(), all.end(), [](const Ranked& a, const Ranked& b) {
+        if (a.in_hole != b.in_hole) return a.in_hole;
         return a.score < b.score || (a.score == b.score && a.rot < b.rot);
     });
     std::vector<Pt> taken;
@@ -386,20 +413,13 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
             if (shared[i] && jobs[i].can_fit) results[i] = evaluate_rotation(*this, jobs[i], rooms, stop);
     }
 
-    // Best score first; on equal scores the earlier rotation.
-    bool found = false;
-    Pt best_pos{};
-    double best_rot = item.rotation();
-    double best_score = kInf;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (results[i].found && results[i].score < best_score) {
-            found = true;
-            best_pos = results[i].pos;
-            best_rot = rots[i];
-            best_score = results[i].score;
-        }
-    }
-    if (!found) return false;
+    // Best score first (a dense hole's place before any other); on equal scores the earlier rotation.
+    std::size_t best = n;
+    for (std::size_t i = 0; i < n; ++i)
+        if (best == n ? results[i].found : results[i].beats(results[best])) best = i;
+    if (best == n) return false;
+    Pt best_pos = results[best].pos;
+    double best_rot = rots[best];
     if (options.choice > 0) {
         const BBox b = rotated_bbox(item);
         std::size_t r = 0;

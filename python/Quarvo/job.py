@@ -105,8 +105,9 @@ OPTIONS = {
                                    "(default one per core; same layout for any count)"),
     "hole_fill": Option(_one_of("dense", "sampled"), '"dense"',
                         'nfp only: "dense" searches every hole of a placed\n'
-                        'container like a small bin; "sampled" tries 17 points\n'
-                        "per hole (the library's default)", default="dense"),
+                        'container like a small bin and fills holes before the\n'
+                        'bin; "sampled" tries 17 points per hole (the library\'s\n'
+                        "default)", default="dense"),
     "exact_clearance": Option(_flag, "true", "circles as circumscribed 64-gons, so the distance\n"
                                              "holds around true circles (false: inscribed,\n"
                                              "the library's default)", default=True),

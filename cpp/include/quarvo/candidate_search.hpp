@@ -37,10 +37,12 @@ struct HoleRegion {
     Contour contour;
 };
 
-// A candidate that passed: its score and translation.
+// A candidate that passed: its score and translation (and, for the placer,
+// whether it lies in a hole searched before the bin).
 struct Candidate {
     double score;
     Pt pos;
+    bool in_hole = false;
 };
 
 // Candidates in order: `steps` samples per edge of the contours, the interior

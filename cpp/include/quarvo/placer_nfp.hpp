@@ -18,7 +18,8 @@ enum class HoleFill {
     // A hole offers the centroid of its NFP and the points of a 4 x 4 grid on it.
     Sampled,
     // A hole is searched like a small bin: samples on the boundary of the free
-    // part of the item's inner-fit region in the hole's room.
+    // part of the item's inner-fit region in the hole's room. Holes are filled
+    // first: the best place in any hole beats every place outside the holes.
     Dense,
 };
 
