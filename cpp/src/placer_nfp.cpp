@@ -62,6 +62,7 @@ struct RotationResult {
     bool beats(const RotationResult& o) const {
         return found && (!o.found || (in_hole != o.in_hole ? in_hole : score < o.score));
     }
+    double refused_from = kInf;     // found nothing, and no circle from this radius up has a place
 };
 
 // One rotation of the moving item and what its evaluation needs.
@@ -102,16 +103,19 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
         add_world_paths(job.local(packed, j), packed[j]->tx(), packed[j]->ty(), out);
     };
 
-    HoleCandidates holes = hole_candidates(
-        packed, mover, rooms, {pl.options.hole_fill == HoleFill::Dense, job.nonconvex, job.exact},
-        [&](std::size_t j) -> const Region& { return job.local(packed, j); }, stop_fn);
     if (job.windows) {
-        SearchResult r = windowed_search(
+        const SearchResult r = windowed_search(
             packed, mover, *job.windows, job.probe,
             [&](std::size_t j) -> const Contour& { return job.local(packed, j).front(); }, pl.bin_w, pl.bin_h,
             pl.options.placement, stop_fn, job.circles);
-        return {r.found, r.pos, r.score, {}};
+        RotationResult res{r.found, r.pos, r.score, {}};
+        if (!r.found && job.circles)
+            res.refused_from = refused_from(packed, mover, *job.windows, job.probe, *job.circles, pl.bin_w, pl.bin_h, stop_fn);
+        return res;
     }
+    HoleCandidates holes = hole_candidates(
+        packed, mover, rooms, {pl.options.hole_fill == HoleFill::Dense, job.nonconvex, job.exact},
+        [&](std::size_t j) -> const Region& { return job.local(packed, j); }, stop_fn);
     const bool any_hole = !holes.empty();
     const std::vector<HoleRegion> regions = holes.regions();
     const RoomFilter filter{packed, rooms, holes.room_of_hole(), mover,
@@ -249,6 +253,20 @@ struct NfpPlacer::StoredUnions {
     // a union of its own from its third try on.
     std::unordered_map<KindKey, int, KindKeyHash> tries;
     FreeSpace free_space;
+    // In such a bin, the smallest circle that found no place once the bin
+    // held `refused_in`: a bin whose items only grow in number has no place
+    // for a circle at least that large either.
+    double refused_radius = kInf;
+    std::vector<Shape*> refused_in;
+    bool refuses(const std::vector<Shape*>& packed, double r) const {
+        return r >= refused_radius && refused_in.size() <= packed.size() &&
+               std::equal(refused_in.begin(), refused_in.end(), packed.begin());
+    }
+    void refused(const std::vector<Shape*>& packed, double r) {
+        if (!refuses(packed, kInf)) refused_radius = kInf;
+        refused_radius = std::min(refused_radius, r);
+        refused_in = packed;
+    }
 };
 
 std::vector<double> default_rotations() { return {0.0, kPi / 2, kPi, (3 * kPi) / 2}; }
@@ -346,6 +364,11 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
         return o->is_polygon() && polygon_cast(*o).is_container();
     });
     const bool parallel = options.threads > 1 && n > 1;
+    // Circles in bins of many kinds, as the probe windows take them.
+    const bool many_circles = stored_ && item.is_circle() && stored_->tries.size() > 8 && !containers &&
+                              options.choice == 0 && !options.exact_clearance && !options.nonconvex;
+    const double radius = item.is_circle() ? circle_cast(item).rotated_shape().radius : 0.0;
+    if (many_circles && stored_->refuses(packed, radius)) return false;
     // In a sequential run the NFP cache fills in rotation order. Workers may
     // fill it side by side only when no two rotations share cache keys;
     // otherwise the NFPs are looked up in rotation order before they start.
@@ -417,7 +440,10 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
     std::size_t best = n;
     for (std::size_t i = 0; i < n; ++i)
         if (best == n ? results[i].found : results[i].beats(results[best])) best = i;
-    if (best == n) return false;
+    if (best == n) {
+        if (many_circles && results[0].refused_from < radius) stored_->refused(packed, results[0].refused_from);
+        return false;
+    }
     Pt best_pos = results[best].pos;
     double best_rot = rots[best];
     if (options.choice > 0) {

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "quarvo/nfp_union.hpp"
 #include "quarvo/region.hpp"
@@ -72,7 +73,95 @@ std::vector<Contour> convex_union_edges(const std::vector<Contour>& polys, const
     return out;
 }
 
+// The part of a box of reference points whose mover's box stays in the bin
+// (with room for the scoring's tolerance); empty when none.
+BBox in_bin(const Shape& mover, double bin_w, double bin_h, const BBox& b, double grow = 0.0) {
+    const BBox rb = rotated_bbox(mover);
+    const Pt ref = mover.reference_point_local();
+    const double slack = grow + 1e-5 + 1e-9 * (bin_w + bin_h + std::fabs(rb.minx) + std::fabs(rb.maxx) + std::fabs(rb.miny) +
+                                        std::fabs(rb.maxy));
+    return {std::max(b.minx, ref.x - rb.minx - slack), std::max(b.miny, ref.y - rb.miny - slack),
+            std::min(b.maxx, ref.x + bin_w - rb.maxx + slack), std::min(b.maxy, ref.y + bin_h - rb.maxy + slack)};
+}
+
+// True when every point of the box lies well inside one of the 64-gon NFPs
+// of the placed circles `near` against a circle of radius rm: tested on the
+// box, then on its quarters down to `depth` halvings. A 64-gon is convex, so
+// it holds a box whose corners it holds.
+bool covered(const std::vector<Shape*>& packed, const std::vector<std::size_t>& near, double rm, const BBox& b,
+             int depth) {
+    if (!(b.minx <= b.maxx && b.miny <= b.maxy)) return true;
+    constexpr double kStep = 2 * 3.141592653589793 / 64;
+    static const double apothem = std::cos(kStep / 2);
+    for (std::size_t j : near) {
+        const Shape& o = *packed[j];
+        const double R = circle_cast(o).rotated_shape().radius + rm;
+        const double inner = R * apothem - (1e-5 + 1e-9 * (R + std::fabs(o.tx()) + std::fabs(o.ty())));
+        // inside the 64-gon: the nearest edge's normal direction carries it less than the apothem
+        auto inside = [&](double x, double y) {
+            const double dx = x - o.tx(), dy = y - o.ty();
+            const double th = std::atan2(dy, dx);
+            return std::hypot(dx, dy) * std::cos(th - (std::round(th / kStep - 0.5) + 0.5) * kStep) < inner;
+        };
+        if (inside(b.minx, b.miny) && inside(b.maxx, b.miny) && inside(b.minx, b.maxy) && inside(b.maxx, b.maxy))
+            return true;
+    }
+    if (depth == 0) return false;
+    const double mx = (b.minx + b.maxx) / 2, my = (b.miny + b.maxy) / 2;
+    return covered(packed, near, rm, {b.minx, b.miny, mx, my}, depth - 1) &&
+           covered(packed, near, rm, {mx, b.miny, b.maxx, my}, depth - 1) &&
+           covered(packed, near, rm, {b.minx, my, mx, b.maxy}, depth - 1) &&
+           covered(packed, near, rm, {mx, my, b.maxx, b.maxy}, depth - 1);
+}
+
+// A window cut for a mover whose probe is d larger than the windows' (the
+// mover keeps d from every end of the free space around its probe), in
+// reference-point coordinates; false when nothing is left.
+bool cut_window(const Window& w, double d, Pt offset, BBox& b) {
+    const double t = grid_margin(std::max(std::fabs(w.box.minx), std::fabs(w.box.maxx)),
+                                 std::max(std::fabs(w.box.miny), std::fabs(w.box.maxy)));
+    b = {std::max(w.box.minx, w.ends.minx + d - t) - offset.x, std::max(w.box.miny, w.ends.miny + d - t) - offset.y,
+         std::min(w.box.maxx, w.ends.maxx - d + t) - offset.x, std::min(w.box.maxy, w.ends.maxy - d + t) - offset.y};
+    return b.minx <= b.maxx && b.miny <= b.maxy && !(d > w.room + t);
+}
+
+// The placed circles whose NFPs against a circle of radius rm meet the box.
+void circles_near(const std::vector<Shape*>& packed, const CircleIndex& circles, double rm, const BBox& w, double m,
+                  std::vector<std::size_t>& out) {
+    out.clear();
+    auto it = std::lower_bound(circles.low.begin(), circles.low.end(),
+                               std::make_pair(w.miny - m - rm - 2 * circles.max_r, std::size_t{0}));
+    for (; it != circles.low.end() && it->first <= w.maxy + m + rm; ++it) {
+        const Shape& o = *packed[it->second];
+        const double r = circle_cast(o).rotated_shape().radius + rm;
+        if (meets({o.tx() - r, o.ty() - r, o.tx() + r, o.ty() + r}, w, m)) out.push_back(it->second);
+    }
+}
+
 }  // namespace
+
+double refused_from(const std::vector<Shape*>& packed, const Shape& mover, const FreeWindows& windows,
+                    const Probe& probe, const CircleIndex& circles, double bin_w, double bin_h,
+                    const std::function<void()>& stop) {
+    const double rm = circle_cast(mover).rotated_shape().radius;
+    // A circle smaller by `less` keeps its probe, so its places lie in the same windows.
+    const double less = std::min(rm / 128, probe.radius - windows.probe_radius);
+    if (!mover.is_circle() || !circles.circles || circles.basis.size() != packed.size() || !(less > 0)) return rm;
+    const double r = rm - less, d = probe.radius - less - windows.probe_radius;
+    std::vector<std::size_t> near;
+    std::size_t k = 0;
+    for (const Window& w : windows.list) {
+        if (++k % 64 == 0) stop();
+        BBox b;
+        if (!cut_window(w, d, probe.offset, b)) continue;
+        const BBox in = in_bin(mover, bin_w, bin_h, b, less);
+        if (!(in.minx <= in.maxx && in.miny <= in.maxy)) continue;
+        circles_near(packed, circles, r, b, grid_margin(std::max(std::fabs(b.minx), std::fabs(b.maxx)),
+                                                        std::max(std::fabs(b.miny), std::fabs(b.maxy))), near);
+        if (near.empty() || !covered(packed, near, r, in, 3)) return rm;
+    }
+    return r;
+}
 
 std::vector<BBox> search_boxes(const FreeWindows& windows, const Probe& probe, const Shape& mover, double bin_w,
                                double bin_h, Placement placement) {
@@ -84,12 +173,8 @@ std::vector<BBox> search_boxes(const FreeWindows& windows, const Probe& probe, c
     const double d = probe.radius - windows.probe_radius;
     const Pt offset = probe.offset;
     for (const Window& w : windows.list) {
-        const double t = grid_margin(std::max(std::fabs(w.box.minx), std::fabs(w.box.maxx)),
-                                     std::max(std::fabs(w.box.miny), std::fabs(w.box.maxy)));
-        // The mover keeps d from every end of the free space around its probe.
-        BBox b{std::max(w.box.minx, w.ends.minx + d - t) - offset.x, std::max(w.box.miny, w.ends.miny + d - t) - offset.y,
-               std::min(w.box.maxx, w.ends.maxx - d + t) - offset.x, std::min(w.box.maxy, w.ends.maxy - d + t) - offset.y};
-        if (!(b.minx <= b.maxx && b.miny <= b.maxy) || d > w.room + t) continue;
+        BBox b;
+        if (!cut_window(w, d, offset, b)) continue;
         if (box_cannot_beat(mover, bin_w, bin_h, 1e-6, placement, b, kInf)) continue;  // out of the bin
         double key;
         if (placement == Placement::Center) {
@@ -147,7 +232,7 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
     }
     std::vector<Contour> world;
     ClipperLib::Paths paths;
-    std::vector<std::size_t> near;
+    std::vector<std::size_t> near, found;
     // Windows are searched in batches under one union of the NFPs near any
     // of them: neighbours up to a mover's height above the first (corner
     // placement) or eight (centre). Circle windows need no union: one each.
@@ -178,14 +263,11 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
             m = std::max(m, grid_margin(std::max(std::fabs(w.minx), std::fabs(w.maxx)),
                                         std::max(std::fabs(w.miny), std::fabs(w.maxy))));
             if (indexed) {
-                // boxes from ty - r - rm up to ty + r + rm: the lower sides within reach of the window
-                const auto& low = circles->low;
-                auto it = std::lower_bound(low.begin(), low.end(),
-                                           std::make_pair(w.miny - m - rm - 2 * circles->max_r, std::size_t{0}));
-                for (; it != low.end() && it->first <= w.maxy + m + rm; ++it)
-                    if (stamp[it->second] != round && meets(circle_box(it->second), w, m)) {
-                        stamp[it->second] = round;
-                        near.push_back(it->second);
+                circles_near(packed, *circles, rm, w, m, found);
+                for (std::size_t j : found)
+                    if (stamp[j] != round) {
+                        stamp[j] = round;
+                        near.push_back(j);
                     }
             } else {
                 auto first = std::lower_bound(by_y.begin(), by_y.end(), w.miny - m - tallest,
@@ -200,6 +282,8 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
         }
         // No NFP near the windows: no boundary, no candidate there.
         if (near.empty()) continue;
+        // A circle's window whose places in the bin all lie inside NFPs holds no candidate.
+        if (indexed && covered(packed, near, rm, in_bin(mover, bin_w, bin_h, *batch[0]), 3)) continue;
         std::sort(near.begin(), near.end());  // in placement order, as the union would take them
         paths.clear();
         bool convex = true;

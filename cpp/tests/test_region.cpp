@@ -162,3 +162,50 @@ TEST(FreeSpace, WindowsHoldEveryCandidate) {
         }
     }
 }
+
+// In bins filled to the brim: where the windows hold no place for a circle,
+// the written search over the full union finds none either, and a refusal
+// proven from a radius holds for every circle from it up to the mover.
+TEST(FreeSpace, FullBinsRefuseWhatTheFullUnionRefuses) {
+    std::mt19937 rng(13);
+    std::uniform_real_distribution<double> ur(2, 9);
+    int proven = 0;
+    for (int scene = 0; scene < 6; ++scene) {
+        const double w = 90, h = 90;
+        std::vector<std::unique_ptr<Shape>> items;
+        for (int i = 0; i < 120; ++i) items.push_back(std::make_unique<Circle>(ur(rng)));
+        std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) {
+            return circle_cast(*a).radius > circle_cast(*b).radius;
+        });
+        NfpPlacer placer(w, h);
+        for (auto& it : items) {
+            it->set_infl(1.0);
+            placer.trypack(*it);
+        }
+        const std::vector<Shape*> packed = placer.packed;
+        for (double r = 1.0; r < 9.0; r += 0.37) {
+            Circle mover(r);
+            mover.set_infl(1.0);
+            const Probe probe = probe_for(mover, w, h);
+            ASSERT_TRUE(probe.usable);
+            FreeSpace fs;
+            const FreeWindows& fw = fs.windows(probe, packed, w, h, [] {});
+            const CircleIndex& circles = fs.circle_index(packed);
+            const SearchResult got = windowed_search(
+                packed, mover, fw, probe, [](std::size_t) -> const Contour& { throw std::logic_error("circles only"); },
+                w, h, Placement::Corner, [] {}, &circles);
+            if (got.found) continue;
+            const double from = refused_from(packed, mover, fw, probe, circles, w, h, [] {});
+            proven += from < r + 1.0;
+            for (double rr : {r, from - 1.0, (from - 1.0 + r) / 2}) {
+                if (rr > r) continue;
+                NfpPlacer exact(w, h);
+                exact.packed = packed;
+                Circle c(rr);
+                c.set_infl(1.0);
+                EXPECT_FALSE(exact.trypack(c)) << "scene " << scene << " radius " << rr << " (mover " << r << ")";
+            }
+        }
+    }
+    EXPECT_GT(proven, 0);
+}

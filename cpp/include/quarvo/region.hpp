@@ -110,6 +110,14 @@ using LocalNfpOf = std::function<const Contour&(std::size_t j)>;
 std::vector<BBox> search_boxes(const FreeWindows& windows, const Probe& probe, const Shape& mover, double bin_w,
                                double bin_h, Placement placement);
 
+// After a circle mover found no place in the windows: the radius from which
+// no circle has a place in the bin as it is, proven by NFPs covering every
+// window of a circle a little smaller than the mover; the mover's own radius
+// when that is not proven.
+double refused_from(const std::vector<Shape*>& packed, const Shape& mover, const FreeWindows& windows,
+                    const Probe& probe, const CircleIndex& circles, double bin_w, double bin_h,
+                    const std::function<void()>& stop);
+
 SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mover, const FreeWindows& windows,
                              const Probe& probe, const LocalNfpOf& local_of, double bin_w, double bin_h,
                              Placement placement, const std::function<void()>& stop,
