@@ -60,6 +60,8 @@ long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item,
             o.rotations = rotations ? *rotations : nfp.rotations;
             o.choice = choice;
         }
+        // a bin that has shown it has no place for the item is not asked again
+        if (strategy == Strategy::Nfp && static_cast<NfpPlacer&>(p).refuses(item)) return false;
         return p.trypack(item);
     };
     for (std::size_t b = 0; b < open.size(); ++b) {

@@ -253,9 +253,9 @@ struct NfpPlacer::StoredUnions {
     // a union of its own from its third try on.
     std::unordered_map<KindKey, int, KindKeyHash> tries;
     FreeSpace free_space;
-    // In such a bin, the smallest circle that found no place once the bin
-    // held `refused_in`: a bin whose items only grow in number has no place
-    // for a circle at least that large either.
+    // The smallest circle shown to have no place in the bin once it held
+    // `refused_in`: a place the bin has after more items were placed it had
+    // before, so it has none for a circle at least that large either.
     double refused_radius = kInf;
     std::vector<Shape*> refused_in;
     bool refuses(const std::vector<Shape*>& packed, double r) const {
@@ -282,6 +282,10 @@ std::unique_ptr<NfpPlacer> NfpPlacer::copy() const {
     c->packed = packed;
     if (stored_) c->stored_ = std::make_unique<StoredUnions>(*stored_);
     return c;
+}
+
+bool NfpPlacer::refuses(const Shape& item) const {
+    return stored_ && item.is_circle() && stored_->refuses(packed, circle_cast(item).rotated_shape().radius);
 }
 
 std::vector<double> NfpPlacer::rotations_for(const Shape& item) const {
@@ -364,11 +368,11 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
         return o->is_polygon() && polygon_cast(*o).is_container();
     });
     const bool parallel = options.threads > 1 && n > 1;
+    if (refuses(item)) return false;
     // Circles in bins of many kinds, as the probe windows take them.
     const bool many_circles = stored_ && item.is_circle() && stored_->tries.size() > 8 && !containers &&
                               options.choice == 0 && !options.exact_clearance && !options.nonconvex;
     const double radius = item.is_circle() ? circle_cast(item).rotated_shape().radius : 0.0;
-    if (many_circles && stored_->refuses(packed, radius)) return false;
     // In a sequential run the NFP cache fills in rotation order. Workers may
     // fill it side by side only when no two rotations share cache keys;
     // otherwise the NFPs are looked up in rotation order before they start.

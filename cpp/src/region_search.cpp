@@ -97,11 +97,16 @@ bool covered(const std::vector<Shape*>& packed, const std::vector<std::size_t>& 
         const Shape& o = *packed[j];
         const double R = circle_cast(o).rotated_shape().radius + rm;
         const double inner = R * apothem - (1e-5 + 1e-9 * (R + std::fabs(o.tx()) + std::fabs(o.ty())));
-        // inside the 64-gon: the nearest edge's normal direction carries it less than the apothem
+        if (!(inner > 0)) continue;
+        // inside the 64-gon: the nearest edge's normal direction carries it
+        // less than the apothem (surely so within `inner` of the centre, and
+        // surely not where every direction carries it that far)
         auto inside = [&](double x, double y) {
-            const double dx = x - o.tx(), dy = y - o.ty();
+            const double dx = x - o.tx(), dy = y - o.ty(), d2 = dx * dx + dy * dy;
+            if (d2 < inner * inner) return true;
+            if (d2 * apothem * apothem >= inner * inner) return false;
             const double th = std::atan2(dy, dx);
-            return std::hypot(dx, dy) * std::cos(th - (std::round(th / kStep - 0.5) + 0.5) * kStep) < inner;
+            return std::sqrt(d2) * std::cos(th - (std::round(th / kStep - 0.5) + 0.5) * kStep) < inner;
         };
         if (inside(b.minx, b.miny) && inside(b.maxx, b.miny) && inside(b.minx, b.maxy) && inside(b.maxx, b.maxy))
             return true;

@@ -65,6 +65,11 @@ public:
     NfpPlacer& operator=(NfpPlacer&&) noexcept;
 
     bool trypack(Shape& item) override;
+    // True when the incremental mode has shown that this bin has no place for
+    // the item (a circle at least as large as one it proved it had no place
+    // for, while it held the items it holds or some of them): trypack would
+    // refuse it. Cheap: first fit asks before offering each full bin an item.
+    bool refuses(const Shape& item) const;
     // A copy, stored unions included; it refers to the same placed items.
     std::unique_ptr<NfpPlacer> copy() const;
     std::vector<double> rotations_for(const Shape& item) const;
