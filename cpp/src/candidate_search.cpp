@@ -145,9 +145,17 @@ Scorer make_scorer(const Shape& item, double bin_w, double bin_h, double eps, Pl
 
 }  // namespace
 
-bool box_cannot_beat(const Shape& item, double bin_w, double bin_h, double eps, Placement placement, const BBox& box,
-                     double best) {
-    return make_scorer(item, bin_w, bin_h, eps, placement).edge_cannot_beat({box.minx, box.miny}, {box.maxx, box.maxy}, best);
+BoxBound::BoxBound(const Shape& item, double bin_w, double bin_h, double eps, Placement placement)
+    : bin_w_(bin_w), bin_h_(bin_h), eps_(eps), placement_(placement) {
+    const Scorer sc = make_scorer(item, bin_w, bin_h, eps, placement);
+    rb_ = sc.rb;
+    ref_ = sc.ref;
+}
+
+bool BoxBound::cannot_beat(const BBox& box, double best) const {
+    Scorer sc{rb_, ref_, bin_w_, bin_h_, eps_, placement_ == Placement::Center, 0.0, 0.0};
+    if (sc.center) { sc.cx = bin_w_ / 2.0; sc.cy = bin_h_ / 2.0; }
+    return sc.edge_cannot_beat({box.minx, box.miny}, {box.maxx, box.maxy}, best);
 }
 
 SearchResult search_best_position(const std::vector<Contour>& contours, const std::vector<Contour>& hole_nfps,

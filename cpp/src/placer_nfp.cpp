@@ -389,8 +389,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
         if (stored_) {
             KindKey key{geometry_signature(mover), round6(mover.rotation()), round6(mover.infl())};
             int& tries = stored_->tries[key];
-            // Polygon movers hold too small a probe for its windows to pay: they keep to their unions.
-            const Probe probe = containers || !mover.is_circle() ? Probe{} : probe_for(mover, bin_w, bin_h);
+            const Probe probe = containers ? Probe{} : probe_for(mover, bin_w, bin_h);
             // (the probe's own NFPs take every placed outline as convex and circles as inscribed)
             if (tries < 2 && stored_->tries.size() > 8 && probe.usable && options.choice == 0 &&
                 !options.exact_clearance && !options.nonconvex) {

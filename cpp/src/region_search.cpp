@@ -73,15 +73,19 @@ std::vector<Contour> convex_union_edges(const std::vector<Contour>& polys, const
     return out;
 }
 
-// The part of a box of reference points whose mover's box stays in the bin
-// (with room for the scoring's tolerance); empty when none.
-BBox in_bin(const Shape& mover, double bin_w, double bin_h, const BBox& b, double grow = 0.0) {
+// The reference points whose mover's box stays in the bin, with room for
+// the scoring's tolerance and `grow` more.
+BBox in_bin_range(const Shape& mover, double bin_w, double bin_h, double grow = 0.0) {
     const BBox rb = rotated_bbox(mover);
-    const Pt ref = mover.reference_point_local();
+    const Pt ref = mover.is_polygon() ? top_right(polygon_cast(mover).rotated_contour()) : mover.reference_point_local();
     const double slack = grow + 1e-5 + 1e-9 * (bin_w + bin_h + std::fabs(rb.minx) + std::fabs(rb.maxx) + std::fabs(rb.miny) +
-                                        std::fabs(rb.maxy));
-    return {std::max(b.minx, ref.x - rb.minx - slack), std::max(b.miny, ref.y - rb.miny - slack),
-            std::min(b.maxx, ref.x + bin_w - rb.maxx + slack), std::min(b.maxy, ref.y + bin_h - rb.maxy + slack)};
+                                               std::fabs(rb.maxy));
+    return {ref.x - rb.minx - slack, ref.y - rb.miny - slack, ref.x + bin_w - rb.maxx + slack,
+            ref.y + bin_h - rb.maxy + slack};
+}
+
+BBox clip(const BBox& a, const BBox& b) {
+    return {std::max(a.minx, b.minx), std::max(a.miny, b.miny), std::min(a.maxx, b.maxx), std::min(a.maxy, b.maxy)};
 }
 
 // True when every point of the box lies well inside one of the 64-gon NFPs
@@ -130,6 +134,40 @@ bool cut_window(const Window& w, double d, Pt offset, BBox& b) {
     return b.minx <= b.maxx && b.miny <= b.maxy && !(d > w.room + t);
 }
 
+// True when every point of the box lies well inside one of the convex
+// polygons (world NFPs): tested on the box, then on its quarters down to
+// `depth` halvings.
+bool covered_convex(const std::vector<const Contour*>& polys, const std::vector<Pt>& at, const std::vector<double>& turns,
+                    const BBox& b, int depth) {
+    if (!(b.minx <= b.maxx && b.miny <= b.maxy)) return true;
+    for (std::size_t k = 0; k < polys.size(); ++k) {
+        const Contour& c = *polys[k];
+        const Pt o = at[k];
+        const double turn = turns[k];
+        const double tol = 1e-5 + 1e-9 * (std::fabs(o.x) + std::fabs(o.y) + std::fabs(b.maxx) + std::fabs(b.maxy));
+        bool in = true;
+        for (std::size_t e = 0; e + 1 < c.size() && in; ++e) {
+            const double ex = c[e + 1].x - c[e].x, ey = c[e + 1].y - c[e].y, len2 = ex * ex + ey * ey;
+            if (!(len2 > 0)) continue;
+            // inside by more than tol: the cross product exceeds tol times the edge's length
+            for (const Pt p : {Pt{b.minx, b.miny}, Pt{b.maxx, b.miny}, Pt{b.minx, b.maxy}, Pt{b.maxx, b.maxy}}) {
+                const double cr = turn * (ex * (p.y - o.y - c[e].y) - ey * (p.x - o.x - c[e].x));
+                if (cr <= 0 || cr * cr <= tol * tol * len2) {
+                    in = false;
+                    break;
+                }
+            }
+        }
+        if (in) return true;
+    }
+    if (depth == 0) return false;
+    const double mx = (b.minx + b.maxx) / 2, my = (b.miny + b.maxy) / 2;
+    return covered_convex(polys, at, turns, {b.minx, b.miny, mx, my}, depth - 1) &&
+           covered_convex(polys, at, turns, {mx, b.miny, b.maxx, my}, depth - 1) &&
+           covered_convex(polys, at, turns, {b.minx, my, mx, b.maxy}, depth - 1) &&
+           covered_convex(polys, at, turns, {mx, my, b.maxx, b.maxy}, depth - 1);
+}
+
 // The placed circles whose NFPs against a circle of radius rm meet the box.
 void circles_near(const std::vector<Shape*>& packed, const CircleIndex& circles, double rm, const BBox& w, double m,
                   std::vector<std::size_t>& out) {
@@ -153,13 +191,14 @@ double refused_from(const std::vector<Shape*>& packed, const Shape& mover, const
     const double less = std::min(rm / 128, probe.radius - windows.probe_radius);
     if (!mover.is_circle() || !circles.circles || circles.basis.size() != packed.size() || !(less > 0)) return rm;
     const double r = rm - less, d = probe.radius - less - windows.probe_radius;
+    const BBox range = in_bin_range(mover, bin_w, bin_h, less);
     std::vector<std::size_t> near;
     std::size_t k = 0;
     for (const Window& w : windows.list) {
         if (++k % 64 == 0) stop();
         BBox b;
         if (!cut_window(w, d, probe.offset, b)) continue;
-        const BBox in = in_bin(mover, bin_w, bin_h, b, less);
+        const BBox in = clip(b, range);
         if (!(in.minx <= in.maxx && in.miny <= in.maxy)) continue;
         circles_near(packed, circles, r, b, grid_margin(std::max(std::fabs(b.minx), std::fabs(b.maxx)),
                                                         std::max(std::fabs(b.miny), std::fabs(b.maxy))), near);
@@ -173,6 +212,7 @@ std::vector<BBox> search_boxes(const FreeWindows& windows, const Probe& probe, c
     const BBox rb = rotated_bbox(mover);
     const Pt ref = mover.is_polygon() ? top_right(polygon_cast(mover).rotated_contour()) : mover.reference_point_local();
     std::vector<std::pair<double, BBox>> order;
+    const BoxBound bound(mover, bin_w, bin_h, 1e-6, placement);
     order.reserve(windows.list.size());
     const double cx = bin_w / 2 - ((rb.minx + rb.maxx) / 2 - ref.x), cy = bin_h / 2 - ((rb.miny + rb.maxy) / 2 - ref.y);
     const double d = probe.radius - windows.probe_radius;
@@ -180,7 +220,7 @@ std::vector<BBox> search_boxes(const FreeWindows& windows, const Probe& probe, c
     for (const Window& w : windows.list) {
         BBox b;
         if (!cut_window(w, d, offset, b)) continue;
-        if (box_cannot_beat(mover, bin_w, bin_h, 1e-6, placement, b, kInf)) continue;  // out of the bin
+        if (bound.cannot_beat(b, kInf)) continue;  // out of the bin
         double key;
         if (placement == Placement::Center) {
             const double gx = std::max({b.minx - cx, cx - b.maxx, 0.0}), gy = std::max({b.miny - cy, cy - b.maxy, 0.0});
@@ -220,6 +260,8 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
         return BBox{o.tx() - r, o.ty() - r, o.tx() + r, o.ty() + r};
     };
     if (!indexed) {
+        const BBox mb = rotated_bbox(mover);
+        const Pt mref = mover.is_polygon() ? top_right(polygon_cast(mover).rotated_contour()) : mover.reference_point_local();
         by_y.resize(n);
         for (std::size_t j = 0; j < n; ++j) {
             if (j % 256 == 255) stop();
@@ -227,8 +269,10 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
             if (circle && o.is_circle()) {
                 boxes[j] = circle_box(j);
             } else {
-                const BBox b = polygon_bbox(local_of(j));
-                boxes[j] = {b.minx + o.tx(), b.miny + o.ty(), b.maxx + o.tx(), b.maxy + o.ty()};
+                // the places where the boxes overlap hold the NFP: its own is looked up only near a window
+                const BBox ob = rotated_bbox(o);
+                boxes[j] = {ob.minx + o.tx() - (mb.maxx - mref.x), ob.miny + o.ty() - (mb.maxy - mref.y),
+                            ob.maxx + o.tx() - (mb.minx - mref.x), ob.maxy + o.ty() - (mb.miny - mref.y)};
             }
             tallest = std::max(tallest, boxes[j].maxy - boxes[j].miny);
             by_y[j] = j;
@@ -243,13 +287,41 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
     // placement) or eight (centre). Circle windows need no union: one each.
     const BBox rb = rotated_bbox(mover);
     const double reach = rb.maxy - rb.miny;
+    const BBox range = in_bin_range(mover, bin_w, bin_h);
+    const BoxBound bound(mover, bin_w, bin_h, 1e-6, placement);
     std::vector<const BBox*> batch;
+    std::vector<const Contour*> polys;
+    std::vector<Pt> at;
+    std::vector<double> turns;
+    // 1 convex counter-clockwise, -1 convex clockwise, 2 not convex, 0 not yet known
+    std::vector<signed char> convex_nfp(circle ? 0 : n, 0);
     std::vector<std::size_t> stamp(n, 0);
     for (std::size_t i = 0, round = 1; i < order.size(); ++round) {
         batch.clear();
         for (; i < order.size(); ++i) {
             const BBox& w = order[i];
-            if (box_cannot_beat(mover, bin_w, bin_h, 1e-6, placement, w, best.score)) continue;
+            if (bound.cannot_beat(w, best.score)) continue;
+            if (!circle) {
+                // a polygon's window inside convex NFPs holds no candidate
+                const double mw = grid_margin(std::max(std::fabs(w.minx), std::fabs(w.maxx)),
+                                              std::max(std::fabs(w.miny), std::fabs(w.maxy)));
+                polys.clear();
+                at.clear();
+                turns.clear();
+                bool all_convex = true;
+                auto first = std::lower_bound(by_y.begin(), by_y.end(), w.miny - mw - tallest,
+                                              [&](std::size_t j, double y) { return boxes[j].miny < y; });
+                for (auto it = first; it != by_y.end() && boxes[*it].miny <= w.maxy + mw && all_convex; ++it) {
+                    if (!meets(boxes[*it], w, mw)) continue;
+                    const Contour& local = local_of(*it);
+                    if (convex_nfp[*it] == 0) convex_nfp[*it] = !is_convex(local) ? 2 : polygon_area(local) < 0 ? -1 : 1;
+                    all_convex = convex_nfp[*it] != 2;
+                    turns.push_back(convex_nfp[*it]);
+                    polys.push_back(&local);
+                    at.push_back({packed[*it]->tx(), packed[*it]->ty()});
+                }
+                if (all_convex && !polys.empty() && covered_convex(polys, at, turns, clip(w, range), 2)) continue;
+            }
             if (!batch.empty() && (indexed || batch.size() >= 64 ||
                                    (placement == Placement::Center ? batch.size() >= 8 : w.miny > batch[0]->miny + reach)))
                 break;
@@ -288,7 +360,7 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
         // No NFP near the windows: no boundary, no candidate there.
         if (near.empty()) continue;
         // A circle's window whose places in the bin all lie inside NFPs holds no candidate.
-        if (indexed && covered(packed, near, rm, in_bin(mover, bin_w, bin_h, *batch[0]), 3)) continue;
+        if (indexed && covered(packed, near, rm, clip(*batch[0], range), 3)) continue;
         std::sort(near.begin(), near.end());  // in placement order, as the union would take them
         paths.clear();
         bool convex = true;

@@ -57,11 +57,20 @@ SearchResult search_best_position(const std::vector<Contour>& contours, const st
                                   std::vector<Candidate>* passed = nullptr, const BBox* window = nullptr);
 
 // With a window, only boundary samples of `contours` inside it (closed) are candidates.
-// True when no translation whose reference point lies in `box` can pass the
-// bin test with a score below `best` (the same margins as the search's own
-// edge pruning).
-bool box_cannot_beat(const Shape& item, double bin_w, double bin_h, double eps, Placement placement, const BBox& box,
-                     double best);
+// For one item: cannot_beat(box, best) is true when no translation whose
+// reference point lies in `box` can pass the bin test with a score below
+// `best` (the same margins as the search's own edge pruning).
+class BoxBound {
+public:
+    BoxBound(const Shape& item, double bin_w, double bin_h, double eps, Placement placement);
+    bool cannot_beat(const BBox& box, double best) const;
+
+private:
+    BBox rb_;
+    Pt ref_;
+    double bin_w_, bin_h_, eps_;
+    Placement placement_;
+};
 
 // A world hole of a placed container, moved inward by the container's
 // inflation: the room an item in that hole really has.

@@ -102,8 +102,9 @@ using LocalNfpOf = std::function<const Contour&(std::size_t j)>;
 // those of the smaller one grown by a 64-gon of radius d, and 64-gons reach d
 // along both axes), so each window is first cut to its hole's box shrunk by d.
 // Every NFP whose box meets a window takes part in that window's union, so
-// every candidate lies outside every NFP. Circle pairs build their 64-gon NFPs
-// here; other pairs ask `local_of`.
+// every candidate lies outside every NFP; a window whose places in the bin all
+// lie well inside convex NFPs is not searched. Circle pairs build their 64-gon
+// NFPs here; other pairs ask `local_of`, only for the items near a window.
 // The windows as the search takes them: in reference-point coordinates, cut
 // by the probe-radius difference, those that can hold a place in the bin,
 // most promising first.
