@@ -149,14 +149,36 @@ Probe probe_for(const Shape& mover, double bin_w, double bin_h) {
     } else {
         const Contour& c = polygon_cast(mover).rotated_contour();
         if (c.size() < 4 || !(std::fabs(polygon_area(c)) > 0)) return p;
-        centre = polygon_centroid(c);
         ref = top_right(c);
-        rho = kInf;
-        for (std::size_t i = 0; i + 1 < c.size(); ++i) {
-            const double dx = c[i + 1].x - c[i].x, dy = c[i + 1].y - c[i].y;
-            const double len = std::hypot(dx, dy);
-            if (!(len > 1e-12)) continue;
-            rho = std::min(rho, std::fabs(dx * (centre.y - c[i].y) - dy * (centre.x - c[i].x)) / len);
+        // the distance from a point inside the convex outline to its nearest edge
+        auto room = [&](Pt q) {
+            double r = kInf;
+            for (std::size_t i = 0; i + 1 < c.size(); ++i) {
+                const double dx = c[i + 1].x - c[i].x, dy = c[i + 1].y - c[i].y;
+                const double len = std::hypot(dx, dy);
+                if (!(len > 1e-12)) continue;
+                r = std::min(r, std::fabs(dx * (q.y - c[i].y) - dy * (q.x - c[i].x)) / len);
+            }
+            return r;
+        };
+        // The centre of a large disc inside: from the centroid, the best of a
+        // grid of points around it, twice on a finer grid.
+        centre = polygon_centroid(c);
+        rho = room(centre);
+        const BBox b = polygon_bbox(c);
+        double step = std::max(b.maxx - b.minx, b.maxy - b.miny) / 8;
+        for (int pass = 0; pass < 3; ++pass, step /= 4) {
+            const Pt from = centre;
+            for (int i = -4; i <= 4; ++i)
+                for (int j = -4; j <= 4; ++j) {
+                    const Pt q{from.x + i * step, from.y + j * step};
+                    if (!point_in_convex_polygon(q, c)) continue;
+                    const double r = room(q);
+                    if (r > rho) {
+                        rho = r;
+                        centre = q;
+                    }
+                }
         }
         rho *= 1.0 - 1e-9;
     }
