@@ -283,8 +283,8 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
     ClipperLib::Paths paths;
     std::vector<std::size_t> near, found;
     // Windows are searched in batches under one union of the NFPs near any
-    // of them: neighbours up to a mover's height above the first (corner
-    // placement) or eight (centre). Circle windows need no union: one each.
+    // of them: up to four, with corner placement up to a mover's height above
+    // the first. Circle windows need no union: one each.
     const BBox rb = rotated_bbox(mover);
     const double reach = rb.maxy - rb.miny;
     const BBox range = in_bin_range(mover, bin_w, bin_h);
@@ -322,8 +322,8 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
                 }
                 if (all_convex && !polys.empty() && covered_convex(polys, at, turns, clip(w, range), 2)) continue;
             }
-            if (!batch.empty() && (indexed || batch.size() >= 64 ||
-                                   (placement == Placement::Center ? batch.size() >= 8 : w.miny > batch[0]->miny + reach)))
+            if (!batch.empty() && (indexed || batch.size() >= 4 ||
+                                   (placement == Placement::Corner && w.miny > batch[0]->miny + reach)))
                 break;
             batch.push_back(&w);
         }
