@@ -163,9 +163,10 @@ TEST(FreeSpace, WindowsHoldEveryCandidate) {
     }
 }
 
-// In bins filled to the brim: where the windows hold no place for a circle,
-// the written search over the full union finds none either, and a refusal
-// proven from a radius holds for every circle from it up to the mover.
+// In bins filled to the brim: where the windows hold no place for a circle
+// or a pentagon, the written search over the full union finds none either,
+// and a refusal proven from a radius holds for every circle from it up to
+// the mover.
 TEST(FreeSpace, FullBinsRefuseWhatTheFullUnionRefuses) {
     std::mt19937 rng(13);
     std::uniform_real_distribution<double> ur(2, 9);
@@ -205,6 +206,30 @@ TEST(FreeSpace, FullBinsRefuseWhatTheFullUnionRefuses) {
                 c.set_infl(1.0);
                 EXPECT_FALSE(exact.trypack(c)) << "scene " << scene << " radius " << rr << " (mover " << r << ")";
             }
+            // a pentagon of that size: its windows inside convex NFPs are skipped
+            Contour outline;
+            for (int k = 0; k < 5; ++k) outline.push_back({r * 0.6 * std::cos(-1.2566 * k), r * 0.4 * std::sin(-1.2566 * k)});
+            outline.push_back(outline.front());
+            Polygon penta(outline);
+            penta.set_infl(1.0);
+            penta.set_rotation(0.7);
+            const Probe pp = probe_for(penta, w, h);
+            if (!pp.usable) continue;
+            FreeSpace pfs;
+            std::vector<std::shared_ptr<const Region>> nfps(packed.size());
+            const SearchResult pgot = windowed_search(
+                packed, penta, pfs.windows(pp, packed, w, h, [] {}), pp,
+                [&](std::size_t j) -> const Contour& {
+                    if (!nfps[j]) nfps[j] = local_nfp(*packed[j], penta);
+                    return nfps[j]->front();
+                },
+                w, h, Placement::Corner, [] {});
+            if (pgot.found) continue;
+            NfpOptions one;
+            one.rotations = {0.7};
+            NfpPlacer exact(w, h, one);
+            exact.packed = packed;
+            EXPECT_FALSE(exact.trypack(penta)) << "scene " << scene << " pentagon " << r;
         }
     }
     EXPECT_GT(proven, 0);
