@@ -253,20 +253,7 @@ struct NfpPlacer::StoredUnions {
     // a union of its own from its third try on.
     std::unordered_map<KindKey, int, KindKeyHash> tries;
     FreeSpace free_space;
-    // The smallest circle shown to have no place in the bin once it held
-    // `refused_in`: a place the bin has after more items were placed it had
-    // before, so it has none for a circle at least that large either.
-    double refused_radius = kInf;
-    std::vector<Shape*> refused_in;
-    bool refuses(const std::vector<Shape*>& packed, double r) const {
-        return r >= refused_radius && refused_in.size() <= packed.size() &&
-               std::equal(refused_in.begin(), refused_in.end(), packed.begin());
-    }
-    void refused(const std::vector<Shape*>& packed, double r) {
-        if (!refuses(packed, kInf)) refused_radius = kInf;
-        refused_radius = std::min(refused_radius, r);
-        refused_in = packed;
-    }
+    Refusals refusals;
 };
 
 std::vector<double> default_rotations() { return {0.0, kPi / 2, kPi, (3 * kPi) / 2}; }
@@ -285,7 +272,7 @@ std::unique_ptr<NfpPlacer> NfpPlacer::copy() const {
 }
 
 bool NfpPlacer::refuses(const Shape& item) const {
-    return stored_ && item.is_circle() && stored_->refuses(packed, circle_cast(item).rotated_shape().radius);
+    return stored_ && item.is_circle() && stored_->refusals.refuses(packed, circle_cast(item).rotated_shape().radius);
 }
 
 std::vector<double> NfpPlacer::rotations_for(const Shape& item) const {
@@ -444,7 +431,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
     for (std::size_t i = 0; i < n; ++i)
         if (best == n ? results[i].found : results[i].beats(results[best])) best = i;
     if (best == n) {
-        if (many_circles && results[0].refused_from < radius) stored_->refused(packed, results[0].refused_from);
+        if (many_circles && results[0].refused_from < radius) stored_->refusals.refused(packed, results[0].refused_from);
         return false;
     }
     Pt best_pos = results[best].pos;

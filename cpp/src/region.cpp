@@ -330,4 +330,14 @@ const std::vector<FreeSpace::Piece>* FreeSpace::pieces(int level) const {
     return it == levels_.end() || !it->second.built ? nullptr : &it->second.pieces;
 }
 
+bool Refusals::refuses(const std::vector<Shape*>& packed, double r) const {
+    return r >= radius_ && in_.size() <= packed.size() && std::equal(in_.begin(), in_.end(), packed.begin());
+}
+
+void Refusals::refused(const std::vector<Shape*>& packed, double r) {
+    if (!refuses(packed, kInf)) radius_ = kInf;
+    radius_ = std::min(radius_, r);
+    in_ = packed;
+}
+
 }  // namespace quarvo

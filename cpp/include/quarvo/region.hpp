@@ -94,6 +94,19 @@ private:
     CircleIndex circles_;
 };
 
+// The smallest circle a bin was shown to have no place for once it held
+// `in`: a place the bin has after more items were placed it had before, so
+// it has none for a circle at least that large either.
+class Refusals {
+public:
+    bool refuses(const std::vector<Shape*>& packed, double r) const;
+    void refused(const std::vector<Shape*>& packed, double r);
+
+private:
+    double radius_ = std::numeric_limits<double>::infinity();
+    std::vector<Shape*> in_;
+};
+
 // The mover's NFP against placed item j, local to that item.
 using LocalNfpOf = std::function<const Contour&(std::size_t j)>;
 
