@@ -223,6 +223,19 @@ public:
             }
             t.add(cur.bin[i], tops_.top(i, s));
         }
+        // From position `tail` on, cand offers the same items with the same
+        // choices as cur: once the items placed so far are cur's own at cur's
+        // poses, the rest falls as in cur, so cur's poses are taken for it.
+        std::size_t tail = n;
+        for (std::size_t i; tail > k && (i = cand.order[tail - 1]) == cur.order[tail - 1] &&
+                            cand.angle[i] == cur.angle[i] && cand.site[i] == cur.site[i];)
+            --tail;
+        std::vector<std::uint64_t> cur_set(n + 1, 0);  // order-free sums over cur's prefixes
+        for (std::size_t pos = 0; pos < n; ++pos) {
+            const std::size_t i = cur.order[pos];
+            cur_set[pos + 1] = cur_set[pos] + mix(0, i, cur.bin[i], cur.pose[i]);
+        }
+        std::uint64_t set = cur_set[k];
         std::uint64_t h = prefix[k];
         for (std::size_t pos = k; pos < n; ++pos) {
             if (pos % stride_ == 0 && pos > start) slot.keep(cand, pos, h, open, cur, prefix);
@@ -235,6 +248,20 @@ public:
             h = mix(h, i, b, cand.pose[i]);
             t.add(b, tops_.top(i, s));
             if (limit < t.cost()) return false;
+            set += mix(0, i, b, cand.pose[i]);
+            if (pos + 1 >= tail && set == cur_set[pos + 1] && same_poses(cur, cand, k, pos + 1)) {
+                for (std::size_t q = pos + 1; q < n; ++q) {
+                    const std::size_t j = cand.order[q];
+                    Shape& c = *slot.clones[j];
+                    c.set_rotation(cur.pose[j].rot);
+                    c.set_position(cur.pose[j].tx, cur.pose[j].ty);
+                    cand.bin[j] = cur.bin[j];
+                    cand.pose[j] = cur.pose[j];
+                    t.add(cur.bin[j], tops_.top(j, c));
+                }
+                if (limit < t.cost()) return false;
+                break;
+            }
         }
         cand.cost = t.cost();
         return true;
@@ -248,6 +275,16 @@ public:
     }
 
 private:
+    // Whether cand's items at positions [k, end) lie where they lie in cur.
+    static bool same_poses(const Layout& cur, const Layout& cand, std::size_t k, std::size_t end) {
+        for (std::size_t pos = k; pos < end; ++pos) {
+            const std::size_t i = cand.order[pos];
+            const Pose &a = cand.pose[i], &b = cur.pose[i];
+            if (cand.bin[i] != cur.bin[i] || a.tx != b.tx || a.ty != b.ty || a.rot != b.rot) return false;
+        }
+        return true;
+    }
+
     bool same_kind(std::size_t i, std::size_t j) const {
         return kinds_[i] == kinds_[j] && items_[i]->infl() == items_[j]->infl();
     }
