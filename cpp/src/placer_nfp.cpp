@@ -376,10 +376,11 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
         if (stored_) {
             KindKey key{geometry_signature(mover), round6(mover.rotation()), round6(mover.infl())};
             int& tries = stored_->tries[key];
-            const Probe probe = containers ? Probe{} : probe_for(mover, bin_w, bin_h);
             // (the probe's own NFPs take every placed outline as convex and circles as inscribed)
-            if (tries < 2 && stored_->tries.size() > 8 && probe.usable && options.choice == 0 &&
-                !options.exact_clearance && !options.nonconvex) {
+            const bool windowed = !containers && tries < 2 && stored_->tries.size() > 8 && options.choice == 0 &&
+                                  !options.exact_clearance && !options.nonconvex;
+            const Probe probe = windowed ? probe_for(mover, bin_w, bin_h) : Probe{};
+            if (probe.usable) {
                 ++tries;
                 job.windows = &stored_->free_space.windows(probe, packed, bin_w, bin_h, stop_fn);
                 job.probe = probe;
