@@ -92,7 +92,10 @@ def esicup(name, time_limit, threads, nonconvex):
     items, total = [], 0.0
     rots = None
     for k, it in enumerate(inst["Items"]):
-        pts = [tuple(p) for p in it["Shape"]["Data"]]
+        # The instance's strip is open along x with its height fixed; here the
+        # strip is open along y: a quarter turn maps one onto the other and
+        # keeps the allowed orientations (0 and 180 degrees).
+        pts = [(y, -x) for x, y in it["Shape"]["Data"]]
         if pts[0] == pts[-1]:
             pts = pts[:-1]
         true = pts
