@@ -2,7 +2,8 @@
 
 Each instance is packed as one bin of width Strip.Height (the strip's fixed
 width) and height 1e7 (the strip is open that way), strategy "nfp",
-nonconvex=True, every copy of every item, the instance's allowed orientations,
+nonconvex=True, every copy of every item turned a quarter (the instance's strip is
+open along x, the library's along y), the instance's allowed orientations,
 corner placement, items in order of decreasing area. Prints per instance the
 density = item area / (width x used height) and its share of the published
 record, the wall-clock time, the layout checker's verdict, the non-convex NFPs
@@ -28,13 +29,21 @@ RECORDS = {"albano": 0.8982, "dagli": 0.9017, "shirts": 0.9092, "trousers": 0.92
 HEIGHT = 1e7
 
 
+def outline(item):
+    """An instance item's outline in the library's frame. The instance's strip
+    is open along x with its height fixed; the library's strip is open along y:
+    a quarter turn maps one onto the other and keeps the allowed orientations
+    (0 and 180 degrees)."""
+    return [(float(y), -float(x)) for x, y in item["Shape"]["Data"]]
+
+
 def load(path):
     with open(path) as f:
         inst = json.load(f)
     width = float(inst["Strip"]["Height"])
     items, rots = [], []
     for k, it in enumerate(inst["Items"]):
-        pts = [(float(x), float(y)) for x, y in it["Shape"]["Data"]]
+        pts = outline(it)
         # one list for the whole job: every orientation some item allows (they all allow the same here)
         rots += [r for r in (math.radians(a) for a in it["AllowedOrientations"]) if r not in rots]
         for _ in range(int(it["Demand"])):

@@ -4,7 +4,8 @@ bundled pipe job, each as a strip, against the published records.
 Run:  PYTHONPATH=python python benchmarks/bench_search.py [--time 10] [--threads 2] [--only NAME]
 
 ESICUP (../shared/data/esicup/): width = Strip.Height, every copy of every
-item, the instance's allowed orientations, strategy nfp with nonconvex=True
+item turned a quarter as in bench_esicup.py, the instance's allowed
+orientations, strategy nfp with nonconvex=True
 where the engine has it (otherwise each piece's convex hull, said in the
 output), incremental unions. Density = item area / (width x used length).
 
@@ -84,6 +85,7 @@ def run(items, width, rotations, time_limit, threads, **kw):
 
 
 def esicup(name, time_limit, threads, nonconvex):
+    from bench_esicup import outline
     from Quarvo.geometry import Polygon
 
     with open(os.path.join(DATA, name + ".json")) as f:
@@ -92,10 +94,7 @@ def esicup(name, time_limit, threads, nonconvex):
     items, total = [], 0.0
     rots = None
     for k, it in enumerate(inst["Items"]):
-        # The instance's strip is open along x with its height fixed; here the
-        # strip is open along y: a quarter turn maps one onto the other and
-        # keeps the allowed orientations (0 and 180 degrees).
-        pts = [(y, -x) for x, y in it["Shape"]["Data"]]
+        pts = outline(it)
         if pts[0] == pts[-1]:
             pts = pts[:-1]
         true = pts

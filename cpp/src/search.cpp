@@ -27,10 +27,12 @@ namespace {
 using namespace search_detail;
 using Clock = std::chrono::steady_clock;
 
-// Neighbours evaluated per step (side by side on the threads; a fixed number,
-// so that the steps do not depend on the thread count) and the length of the
-// late-acceptance history.
-constexpr std::size_t kBatch = 2;
+// Chains of the search, each a late-acceptance walk of its own run side by
+// side on the threads (a fixed number, so that the result does not depend on
+// the thread count); every kRound layouts a chain behind the one ahead takes
+// its layout. And the length of the late-acceptance history.
+constexpr std::size_t kChains = 2;
+constexpr long long kRound = 100;
 constexpr std::size_t kHistory = 5;
 // Sites an item may take in an NFP placer (NfpOptions::choice below this).
 constexpr int kSites = 3;
@@ -367,46 +369,77 @@ PackResult improve_layout(const FirstFit& ff, const std::vector<Shape*>& sequenc
     if (opt.time_limit >= 0.0)
         deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(opt.time_limit));
     const std::size_t hw = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t threads = std::min<std::size_t>({static_cast<std::size_t>(std::max(1, ff.nfp.threads)), hw, kBatch});
-    std::vector<std::unique_ptr<Slot>> slots;
-    for (std::size_t j = 0; j < kBatch; ++j) slots.push_back(search.slot());
-
-    Rng rng{opt.seed};
-    std::vector<Cost> history(kHistory, cur.cost);
+    const std::size_t threads = std::min<std::size_t>({static_cast<std::size_t>(std::max(1, ff.nfp.threads)), hw, kChains});
+    struct Chain {
+        Layout cur, best;
+        std::vector<Cost> history;
+        Rng rng;
+        std::unique_ptr<Slot> slot;
+        long long evaluated = 0, budget = -1;  // budget: its share of `iterations`
+    };
+    std::vector<Chain> chains(kChains);
+    for (std::size_t c = 0; c < kChains; ++c) {
+        Chain& ch = chains[c];
+        ch.cur = ch.best = cur;
+        ch.history.assign(kHistory, cur.cost);
+        ch.rng = Rng{opt.seed + 0x632BE59BD9B4E019ULL * c};
+        ch.slot = search.slot();
+        if (opt.iterations >= 0)
+            ch.budget = opt.iterations / static_cast<long long>(kChains) +
+                        (static_cast<long long>(c) < opt.iterations % static_cast<long long>(kChains) ? 1 : 0);
+    }
     std::atomic<bool> abort{false};
     bool stopped = false;
-    long long evaluated = 0;
-    for (std::size_t step = 0; search.can_move(); ++step) {
-        if (opt.iterations >= 0 && evaluated >= opt.iterations) break;
-        if (opt.time_limit >= 0.0 && Clock::now() >= deadline) break;
-        std::size_t m = kBatch;
-        if (opt.iterations >= 0) m = static_cast<std::size_t>(std::min<long long>(m, opt.iterations - evaluated));
-        std::vector<Layout> cands(m);
-        std::vector<std::size_t> from(m);
-        for (std::size_t j = 0; j < m; ++j) from[j] = search.neighbour(cur, cands[j], rng);
-        Cost& late = history[step % kHistory];
-        const Cost limit = std::max(cur.cost, late);
-        std::vector<char> ok(m, 0);
-        const std::vector<std::uint64_t> prefix = prefix_prints(cur);
-        const bool complete = run_step(m, std::min(threads, m), abort, stopped,
-                                       opt.time_limit >= 0.0 ? &deadline : nullptr, [&](std::size_t j) {
-                                           ok[j] = search.evaluate(cur, prefix, cands[j], from[j], limit, *slots[j]);
-                                       });
-        if (!complete) break;
-        evaluated += static_cast<long long>(m);
-        if (progress) progress->evaluated = static_cast<std::size_t>(evaluated);
-        long pick = -1;
-        for (std::size_t j = 0; j < m; ++j)
-            if (ok[j] && (pick < 0 || cands[j].cost < cands[pick].cost)) pick = static_cast<long>(j);
-        if (pick >= 0) {
-            cur = std::move(cands[pick]);
-            if (cur.cost < best.cost) {
-                best = cur;
-                publish();
+    std::mutex mu;
+    std::atomic<std::size_t> evaluated{0};
+    // One round: every chain walks up to kRound layouts, the chains side by side.
+    auto round = [&](std::size_t c) {
+        Chain& ch = chains[c];
+        long long end = ch.evaluated + kRound;
+        if (ch.budget >= 0) end = std::min(end, ch.budget);
+        while (ch.evaluated < end && !abort.load()) {
+            Layout cand;
+            const std::size_t k = search.neighbour(ch.cur, cand, ch.rng);
+            Cost& late = ch.history[static_cast<std::size_t>(ch.evaluated) % kHistory];
+            const Cost limit = std::max(ch.cur.cost, late);
+            const bool ok = search.evaluate(ch.cur, prefix_prints(ch.cur), cand, k, limit, *ch.slot);
+            ++ch.evaluated;
+            if (progress) progress->evaluated = ++evaluated;
+            if (ok) {
+                ch.cur = std::move(cand);
+                if (ch.cur.cost < ch.best.cost) {
+                    ch.best = ch.cur;
+                    std::lock_guard<std::mutex> lock(mu);
+                    if (progress && ch.best.cost < Cost{0, progress->best_bins, progress->best_length}) {
+                        progress->best_bins = ch.best.cost.bins;
+                        progress->best_length = ch.best.cost.length;
+                    }
+                }
             }
+            late = ch.cur.cost;
         }
-        late = cur.cost;
+    };
+    while (search.can_move()) {
+        if (opt.time_limit >= 0.0 && Clock::now() >= deadline) break;
+        bool more = false;
+        for (const Chain& ch : chains) more = more || ch.budget < 0 || ch.evaluated < ch.budget;
+        if (!more) break;
+        const bool complete = run_step(kChains, std::min(threads, kChains), abort, stopped,
+                                       opt.time_limit >= 0.0 ? &deadline : nullptr, round);
+        if (!complete) break;
+        // The chains behind the one ahead take its layout (ties keep the earlier chain).
+        std::size_t lead = 0;
+        for (std::size_t c = 1; c < kChains; ++c)
+            if (chains[c].cur.cost < chains[lead].cur.cost) lead = c;
+        for (std::size_t c = 0; c < kChains; ++c)
+            if (chains[lead].cur.cost < chains[c].cur.cost) {
+                chains[c].cur = chains[lead].cur;
+                chains[c].history.assign(kHistory, chains[c].cur.cost);
+            }
     }
+    // Ties keep the earlier chain's layout.
+    for (Chain& ch : chains)
+        if (ch.best.cost < best.cost) best = std::move(ch.best);
     if (progress) progress->searching = false;
 
     PackResult out;
