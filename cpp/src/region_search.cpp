@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 
 #include "quarvo/nfp_union.hpp"
 #include "quarvo/region.hpp"
@@ -186,10 +187,11 @@ void circles_near(const std::vector<Shape*>& packed, const CircleIndex& circles,
 double refused_from(const std::vector<Shape*>& packed, const Shape& mover, const FreeWindows& windows,
                     const Probe& probe, const CircleIndex& circles, double bin_w, double bin_h,
                     const std::function<void()>& stop) {
+    if (!mover.is_circle()) return std::numeric_limits<double>::infinity();
     const double rm = circle_cast(mover).rotated_shape().radius;
     // A circle smaller by `less` keeps its probe, so its places lie in the same windows.
     const double less = std::min(rm / 128, probe.radius - windows.probe_radius);
-    if (!mover.is_circle() || !circles.circles || circles.basis.size() != packed.size() || !(less > 0)) return rm;
+    if (!circles.circles || circles.basis.size() != packed.size() || !(less > 0)) return rm;
     const double r = rm - less, d = probe.radius - less - windows.probe_radius;
     const BBox range = in_bin_range(mover, bin_w, bin_h, less);
     std::vector<std::size_t> near;

@@ -127,7 +127,7 @@ std::vector<BBox> search_boxes(const FreeWindows& windows, const Probe& probe, c
 // After a circle mover found no place in the windows: the radius from which
 // no circle has a place in the bin as it is, proven by NFPs covering every
 // window of a circle a little smaller than the mover; the mover's own radius
-// when that is not proven.
+// when that is not proven, and infinity for a polygon mover.
 double refused_from(const std::vector<Shape*>& packed, const Shape& mover, const FreeWindows& windows,
                     const Probe& probe, const CircleIndex& circles, double bin_w, double bin_h,
                     const std::function<void()>& stop);
