@@ -39,6 +39,12 @@ std::unique_ptr<Placer> FirstFit::make_placer() const {
     return std::make_unique<NfpPlacer>(bin.width, h, nfp);
 }
 
+std::unique_ptr<Placer> FirstFit::make_bin() const {
+    std::unique_ptr<Placer> p = make_placer();
+    p->packed_checked = true;
+    return p;
+}
+
 namespace {
 
 // Puts the item, at its present angle, on top of everything in the placer.
@@ -69,7 +75,7 @@ long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item,
         if (attempt(*open[b])) return static_cast<long>(b);
     }
     check_cancel();
-    std::unique_ptr<Placer> fresh = make_placer();
+    std::unique_ptr<Placer> fresh = make_bin();
     if (attempt(*fresh)) {
         if (strip() && !open.empty()) {
             // The strip has room for the item, but its candidates missed it
@@ -140,7 +146,7 @@ PackResult FirstFit::do_pack() {
         progress->searching = false;
         progress->evaluated = 0;
     }
-    if (strip()) open.push_back(make_placer());
+    if (strip()) open.push_back(make_bin());
     for (const Keyed& k : order) {
         Shape& item = *k.item;
         const bool placed = offer(open, item) >= 0;

@@ -157,8 +157,10 @@ bool BottomLeftPlacer::trypack(Shape& item) {
     require_sound_bin(bin_w, bin_h);
     require_finite_option(epsilon, "epsilon");
     require_sound_item(item);
-    require_not_placed(item, packed);
-    require_sound_items(packed, "placed item");
+    if (!packed_checked) {
+        require_not_placed(item, packed);
+        require_sound_items(packed, "placed item");
+    }
     require_finite(as_polygon(item, exact_clearance), item_label(item, "item") + ": contour");
     const double tx0 = item.tx(), ty0 = item.ty();
 

@@ -267,6 +267,7 @@ NfpPlacer& NfpPlacer::operator=(NfpPlacer&&) noexcept = default;
 std::unique_ptr<NfpPlacer> NfpPlacer::copy() const {
     auto c = std::make_unique<NfpPlacer>(bin_w, bin_h, options);
     c->packed = packed;
+    c->packed_checked = packed_checked;
     if (stored_) c->stored_ = std::make_unique<StoredUnions>(*stored_);
     return c;
 }
@@ -310,9 +311,11 @@ bool NfpPlacer::trypack(Shape& item) {
     require_sound_bin(bin_w, bin_h);
     require_sound_item(item);
     require_rotations(options.rotations);
-    require_not_placed(item, packed);
-    // A caller may have moved or grown a placed item since it was placed.
-    require_sound_items(packed, "placed item");
+    if (!packed_checked) {
+        require_not_placed(item, packed);
+        // A caller may have moved or grown a placed item since it was placed.
+        require_sound_items(packed, "placed item");
+    }
     if (options.nonconvex) {
         // Non-convex outlines grow with mitred corners here, the mover's and
         // those of the items already placed alike.

@@ -208,7 +208,7 @@ public:
             for (const auto& p : snap->placers) open.push_back(p->copy());
             start = snap->pos;
         } else if (ff_.strip()) {
-            open.push_back(ff_.make_placer());
+            open.push_back(ff_.make_bin());
         }
         Tally t;
         for (std::size_t pos = 0; pos < k; ++pos) {
@@ -220,7 +220,7 @@ public:
             cand.bin[i] = cur.bin[i];
             cand.pose[i] = p;
             if (cur.bin[i] >= 0 && pos >= start) {
-                while (open.size() <= static_cast<std::size_t>(cur.bin[i])) open.push_back(ff_.make_placer());
+                while (open.size() <= static_cast<std::size_t>(cur.bin[i])) open.push_back(ff_.make_bin());
                 open[cur.bin[i]]->packed.push_back(&s);
             }
             t.add(cur.bin[i], tops_.top(i, s));

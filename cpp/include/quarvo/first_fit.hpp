@@ -54,7 +54,11 @@ public:
     // error (or a cancellation) ends the run early. A strip (bin height
     // +infinity) is one bin whose height is open.
     PackResult do_pack();
+    // A placer of the strategy's kind for this bin.
     std::unique_ptr<Placer> make_placer() const;
+    // A placer for one of the driver's own bins: only the driver fills it, with
+    // items checked before packing began, so it does not check them again on every call.
+    std::unique_ptr<Placer> make_bin() const;
     bool strip() const;
     // Offers an inflated item to the open bins in order, then to a new one
     // (a strip has one bin: an item it refuses that fits its width goes on

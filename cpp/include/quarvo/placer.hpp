@@ -21,6 +21,9 @@ public:
     virtual bool trypack(Shape& item) = 0;
     // Items placed in this bin, in placement order. The placer does not own them.
     std::vector<Shape*> packed;
+    // Set by a driver that alone fills `packed`, with items it checked before
+    // packing began: the placed items then need no check on every call.
+    bool packed_checked = false;
 };
 
 }  // namespace quarvo
