@@ -89,13 +89,25 @@ BBox clip(const BBox& a, const BBox& b) {
     return {std::max(a.minx, b.minx), std::max(a.miny, b.miny), std::min(a.maxx, b.maxx), std::min(a.maxy, b.maxy)};
 }
 
-// True when every point of the box lies well inside one of the 64-gon NFPs
-// of the placed circles `near` against a circle of radius rm: tested on the
-// box, then on its quarters down to `depth` halvings. A 64-gon is convex, so
-// it holds a box whose corners it holds.
-bool covered(const std::vector<Shape*>& packed, const std::vector<std::size_t>& near, double rm, const BBox& b,
-             int depth) {
+// True when `in_one(box)` holds for the box, or else for each of its quarters,
+// down to `depth` halvings; an empty box is covered.
+template <class InOne>
+bool covered_by_quarters(const BBox& b, int depth, const InOne& in_one) {
     if (!(b.minx <= b.maxx && b.miny <= b.maxy)) return true;
+    if (in_one(b)) return true;
+    if (depth == 0) return false;
+    const double mx = (b.minx + b.maxx) / 2, my = (b.miny + b.maxy) / 2;
+    return covered_by_quarters({b.minx, b.miny, mx, my}, depth - 1, in_one) &&
+           covered_by_quarters({mx, b.miny, b.maxx, my}, depth - 1, in_one) &&
+           covered_by_quarters({b.minx, my, mx, b.maxy}, depth - 1, in_one) &&
+           covered_by_quarters({mx, my, b.maxx, b.maxy}, depth - 1, in_one);
+}
+
+// Whether the whole box lies well inside one of the 64-gon NFPs of the placed
+// circles `near` against a circle of radius rm. A 64-gon is convex, so it
+// holds a box whose corners it holds.
+bool in_one_circle_nfp(const std::vector<Shape*>& packed, const std::vector<std::size_t>& near, double rm,
+                       const BBox& b) {
     constexpr double kStep = 2 * 3.141592653589793 / 64;
     static const double apothem = std::cos(kStep / 2);
     for (std::size_t j : near) {
@@ -116,12 +128,14 @@ bool covered(const std::vector<Shape*>& packed, const std::vector<std::size_t>& 
         if (inside(b.minx, b.miny) && inside(b.maxx, b.miny) && inside(b.minx, b.maxy) && inside(b.maxx, b.maxy))
             return true;
     }
-    if (depth == 0) return false;
-    const double mx = (b.minx + b.maxx) / 2, my = (b.miny + b.maxy) / 2;
-    return covered(packed, near, rm, {b.minx, b.miny, mx, my}, depth - 1) &&
-           covered(packed, near, rm, {mx, b.miny, b.maxx, my}, depth - 1) &&
-           covered(packed, near, rm, {b.minx, my, mx, b.maxy}, depth - 1) &&
-           covered(packed, near, rm, {mx, my, b.maxx, b.maxy}, depth - 1);
+    return false;
+}
+
+// True when every point of the box lies well inside one of those 64-gon NFPs:
+// tested on the box, then on its quarters down to `depth` halvings.
+bool covered(const std::vector<Shape*>& packed, const std::vector<std::size_t>& near, double rm, const BBox& b,
+             int depth) {
+    return covered_by_quarters(b, depth, [&](const BBox& q) { return in_one_circle_nfp(packed, near, rm, q); });
 }
 
 // A window cut for a mover whose probe is d larger than the windows' (the
@@ -135,12 +149,9 @@ bool cut_window(const Window& w, double d, Pt offset, BBox& b) {
     return b.minx <= b.maxx && b.miny <= b.maxy && !(d > w.room + t);
 }
 
-// True when every point of the box lies well inside one of the convex
-// polygons (world NFPs): tested on the box, then on its quarters down to
-// `depth` halvings.
-bool covered_convex(const std::vector<const Contour*>& polys, const std::vector<Pt>& at, const std::vector<double>& turns,
-                    const BBox& b, int depth) {
-    if (!(b.minx <= b.maxx && b.miny <= b.maxy)) return true;
+// Whether the whole box lies well inside one of the convex polygons (world NFPs).
+bool in_one_convex(const std::vector<const Contour*>& polys, const std::vector<Pt>& at, const std::vector<double>& turns,
+                   const BBox& b) {
     for (std::size_t k = 0; k < polys.size(); ++k) {
         const Contour& c = *polys[k];
         const Pt o = at[k];
@@ -161,12 +172,7 @@ bool covered_convex(const std::vector<const Contour*>& polys, const std::vector<
         }
         if (in) return true;
     }
-    if (depth == 0) return false;
-    const double mx = (b.minx + b.maxx) / 2, my = (b.miny + b.maxy) / 2;
-    return covered_convex(polys, at, turns, {b.minx, b.miny, mx, my}, depth - 1) &&
-           covered_convex(polys, at, turns, {mx, b.miny, b.maxx, my}, depth - 1) &&
-           covered_convex(polys, at, turns, {b.minx, my, mx, b.maxy}, depth - 1) &&
-           covered_convex(polys, at, turns, {mx, my, b.maxx, b.maxy}, depth - 1);
+    return false;
 }
 
 // The placed circles whose NFPs against a circle of radius rm meet the box.
@@ -322,7 +328,8 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
                     polys.push_back(&local);
                     at.push_back({packed[*it]->tx(), packed[*it]->ty()});
                 }
-                if (all_convex && !polys.empty() && covered_convex(polys, at, turns, clip(w, range), 2)) continue;
+                const auto in_one = [&](const BBox& q) { return in_one_convex(polys, at, turns, q); };
+                if (all_convex && !polys.empty() && covered_by_quarters(clip(w, range), 2, in_one)) continue;
             }
             if (!batch.empty() && (indexed || batch.size() >= 4 ||
                                    (placement == Placement::Corner && w.miny > batch[0]->miny + reach)))

@@ -1,8 +1,6 @@
 #include "quarvo/search.hpp"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -12,7 +10,6 @@
 #include <limits>
 #include <mutex>
 #include <thread>
-#include <tuple>
 #include <unordered_map>
 
 #include "quarvo/cancel.hpp"
