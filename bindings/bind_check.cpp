@@ -50,6 +50,7 @@ q::Outline checked_outline(nb::handle item, const char* what) {
 }  // namespace
 
 void bind_check(nb::module_& m) {
+    m.attr("CIRCLE_REL_TOL") = q::inscribed_polygon_rel_tol();
     m.def("check_items", [](nb::handle items, nb::handle bin_w, nb::handle bin_h, nb::handle distance, nb::handle tol,
                             nb::handle circle_rel_tol) {
         std::vector<q::Outline> outlines = outlines_of(items);

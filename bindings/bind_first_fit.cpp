@@ -9,9 +9,11 @@
 
 #include "bindings.hpp"
 #include "convert.hpp"
-#include "placers.hpp"
+#include "options.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
+#include "quarvo/item_checks.hpp"
+#include "quarvo/search.hpp"
 #include "quarvo/validate.hpp"
 
 using namespace nb::literals;
@@ -26,42 +28,14 @@ bool is_text(nb::handle h, const char* value) {
 }
 
 struct PyFirstFit {
-    nb::object items, bin, global_distance, rotations, strategy, placement;
-    bool incremental = false;
-    int threads = 1;
-    q::HoleFill hole_fill = q::HoleFill::Sampled;
-    bool exact_clearance = false;
-    nb::object time_limit, iterations, seed;
+    nb::object items, bin, global_distance;
+    OptionValues options;  // as kOptionFields, kept as checked
     double used_length = 0.0;  // of the last bin of the last do_pack
-    bool nonconvex = false;
     std::shared_ptr<q::PackProgress> progress = std::make_shared<q::PackProgress>();
-};
+    std::shared_ptr<q::SearchProgress> search_progress = std::make_shared<q::SearchProgress>();
 
-q::SearchOptions search_options(const PyFirstFit& ff) {
-    q::SearchOptions o;
-    if (!ff.time_limit.is_none()) {
-        o.time_limit = to_double(ff.time_limit, "time_limit");
-        if (!(o.time_limit >= 0.0 && o.time_limit <= 1e12))
-            throw q::ValueError("time_limit must be a number of seconds of at least 0, not " +
-                                nb::cast<std::string>(nb::repr(ff.time_limit)));
-    }
-    if (!ff.iterations.is_none()) {
-        if (!PyLong_Check(ff.iterations.ptr()) || PyBool_Check(ff.iterations.ptr()))
-            throw q::TypeError("iterations must be an int, not " + nb::cast<std::string>(nb::repr(ff.iterations)));
-        int overflow = 0;
-        long long n = PyLong_AsLongLongAndOverflow(ff.iterations.ptr(), &overflow);
-        if (overflow > 0) n = std::numeric_limits<long long>::max();
-        if (overflow < 0 || n < 0)
-            throw q::ValueError("iterations must be at least 0, not " + nb::cast<std::string>(nb::repr(ff.iterations)));
-        o.iterations = n;
-    }
-    if (!PyLong_Check(ff.seed.ptr()) || PyBool_Check(ff.seed.ptr()))
-        throw q::TypeError("seed must be an int, not " + nb::cast<std::string>(nb::repr(ff.seed)));
-    // Any int: its low 64 bits seed the search.
-    o.seed = PyLong_AsUnsignedLongLongMask(ff.seed.ptr());
-    if (PyErr_Occurred()) throw nb::python_error();
-    return o;
-}
+    void set_option(std::size_t i, nb::handle v);
+};
 
 // A number the caller gave, or nothing when it is no plain number (the
 // conversion at packing time names the fault then).
@@ -106,8 +80,25 @@ void check_items(nb::handle items) {
 const char* const kBlCenter =
     "BottomLeft 策略不支持 placement='center'（挤压贴角算法，无中心语义）；请使用 strategy='nfp' 或 placement='corner'";
 
-void check_strategy(nb::handle strategy, nb::handle placement) {
+void check_strategy(const OptionValues& options) {
+    const nb::handle strategy = options[option_named("strategy")], placement = options[option_named("placement")];
     if (is_text(strategy, "bl") && placement_of(placement) == q::Placement::Center) throw q::ValueError(kBlCenter);
+}
+
+void PyFirstFit::set_option(std::size_t i, nb::handle v) {
+    OptionValues next = options;
+    next[i] = kOptionFields[i].check(v);
+    check_strategy(next);
+    options = std::move(next);
+}
+
+void construct_first_fit(PyFirstFit* self, const nb::handle* args) {
+    OptionValues options = check_options(kFirstFit, args + 3);
+    check_strategy(options);
+    check_bin(args[1]);
+    check_distance(args[2]);
+    check_items(args[0]);
+    new (self) PyFirstFit{nb::borrow(args[0]), nb::borrow(args[1]), nb::borrow(args[2]), std::move(options)};
 }
 
 nb::tuple do_pack(PyFirstFit& ff) {
@@ -131,24 +122,18 @@ nb::tuple do_pack(PyFirstFit& ff) {
     nb::object height = nb::getattr(ff.bin, "height");
     q::Bin bin{to_double(nb::getattr(ff.bin, "width"), "bin.width"),
                height.is_none() ? std::numeric_limits<double>::infinity() : to_double(height, "bin.height")};
-    q::SearchOptions search = search_options(ff);
-    q::NfpOptions nfp;
-    if (!ff.rotations.is_none()) nfp.rotations = to_doubles(ff.rotations, "expected a sequence of numbers", "rotation");
-    q::Strategy strategy = is_text(ff.strategy, "bl") ? q::Strategy::BottomLeft : q::Strategy::Nfp;
-    nfp.placement = placement_of(ff.placement);
-    nfp.incremental = ff.incremental;
-    nfp.threads = ff.threads;
-    nfp.hole_fill = ff.hole_fill;
-    nfp.exact_clearance = ff.exact_clearance;
-    nfp.nonconvex = ff.nonconvex;
-    q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), strategy, std::move(nfp));
-    engine.search = search;
+    EngineOptions opt = engine_options(ff.options, kFirstFit);
+    q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), opt.strategy, std::move(opt.nfp));
     engine.progress = ff.progress.get();
     std::shared_ptr<q::PackProgress> keep = ff.progress;
+    std::shared_ptr<q::SearchProgress> keep_search = ff.search_progress;
+    keep_search->searching = false;
+    keep_search->evaluated = 0;
+    const q::ImprovementSearch search(opt.search, keep_search.get());
     q::PackResult r;
     {
         nb::gil_scoped_release release;
-        r = engine.do_pack();
+        r = engine.do_pack(opt.search.active() ? &search : nullptr);
     }
     // Ctrl-C ended the search, which keeps the best layout: not an error.
     if (r.search_stopped) PyErr_Clear();
@@ -173,42 +158,17 @@ void bind_first_fit(nb::module_& m) {
             shapes.push_back(to_shape(PySequence_Fast_GET_ITEM(seq.ptr(), i)));
         return q::used_length(shapes);
     }, "items"_a, "Largest y of the items' world contours (0.0 for none): the length of a strip they use.");
-    nb::class_<PyFirstFit>(m, "FirstFit", nb::dynamic_attr(),
-                           "Packs items into as many bins as needed, heaviest first, first fit.\n\n"
-                           "A bin whose height is None is a strip: one bin with an open height. With time_limit\n"
-                           "(seconds) or iterations, do_pack improves the greedy layout by a local search over\n"
-                           "the order (within equal weights only) and the angles, and returns the best layout\n"
-                           "found; seed fixes its random choices. used_length: the last bin's used length.")
-        .def("__init__", [](PyFirstFit* self, nb::handle items, nb::handle bin, nb::handle global_distance,
-                            nb::handle rotations, nb::handle strategy, nb::handle placement, bool incremental,
-                            nb::handle threads, nb::handle hole_fill, bool exact_clearance, nb::handle time_limit,
-                            nb::handle iterations, nb::handle seed, nb::handle nonconvex) {
-            placement_of(placement);
-            check_strategy(strategy, placement);
-            const int n_threads = thread_count(threads);
-            check_bin(bin);
-            check_distance(global_distance);
-            check_items(items);
-            new (self) PyFirstFit{nb::borrow(items), nb::borrow(bin), nb::borrow(global_distance), nb::borrow(rotations),
-                                  nb::borrow(strategy), nb::borrow(placement), incremental, n_threads,
-                                  hole_fill_of(hole_fill), exact_clearance, nb::borrow(time_limit), nb::borrow(iterations),
-                                  nb::borrow(seed), 0.0, flag_value(nonconvex, "nonconvex")};
-        }, "items"_a.none(), "bin"_a.none(), "global_distance"_a.none() = 0.0, "rotations"_a.none() = nb::none(),
-           "strategy"_a.none() = "nfp", "placement"_a.none() = "corner", "incremental"_a = false,
-           "threads"_a.none() = nb::none(), "hole_fill"_a.none() = "sampled", "exact_clearance"_a = false,
-           "time_limit"_a.none() = nb::none(), "iterations"_a.none() = nb::none(),
-           "seed"_a.none() = 0, "nonconvex"_a.none() = false)
-        .def_prop_rw("hole_fill", [](PyFirstFit& ff) { return hole_fill_name(ff.hole_fill); },
-                     [](PyFirstFit& ff, nb::handle v) { ff.hole_fill = hole_fill_of(v); },
-                     nb::for_setter(nb::arg("value").none()))
-        .def_rw("exact_clearance", &PyFirstFit::exact_clearance)
-        .def_prop_rw("nonconvex", [](PyFirstFit& ff) { return ff.nonconvex; },
-                     [](PyFirstFit& ff, nb::handle v) { ff.nonconvex = flag_value(v, "nonconvex"); })
-        .def_rw("incremental", &PyFirstFit::incremental)
-        // Setters run the constructor's checks.
-        .def_prop_rw("threads", [](PyFirstFit& ff) { return ff.threads; },
-                     [](PyFirstFit& ff, nb::handle v) { ff.threads = thread_count(v); }, nb::for_setter(nb::arg("value").none()))
-        .def_prop_rw("items", [](PyFirstFit& ff) { return ff.items; }, [](PyFirstFit& ff, nb::handle v) {
+    auto cls = nb::class_<PyFirstFit>(m, "FirstFit", nb::dynamic_attr(),
+                                      "Packs items into as many bins as needed, heaviest first, first fit.\n\n"
+                                      "A bin whose height is None is a strip: one bin with an open height. With "
+                                      "time_limit\n(seconds) or iterations, do_pack improves the greedy layout by a "
+                                      "local search over\nthe order (within equal weights only) and the angles, and "
+                                      "returns the best layout\nfound; seed fixes its random choices. used_length: the "
+                                      "last bin's used length.");
+    def_init<PyFirstFit, kFirstFit, construct_first_fit>(cls, "items"_a.none(), "bin"_a.none(),
+                                                         "global_distance"_a.none() = 0.0);
+    def_option_properties<PyFirstFit, kFirstFit>(cls);
+    cls.def_prop_rw("items", [](PyFirstFit& ff) { return ff.items; }, [](PyFirstFit& ff, nb::handle v) {
             check_items(v);
             ff.items = nb::borrow(v);
         }, nb::for_setter(nb::arg("value").none()))
@@ -220,19 +180,6 @@ void bind_first_fit(nb::module_& m) {
             check_distance(v);
             ff.global_distance = nb::borrow(v);
         }, nb::for_setter(nb::arg("value").none()))
-        .def_rw("rotations", &PyFirstFit::rotations)
-        .def_prop_rw("strategy", [](PyFirstFit& ff) { return ff.strategy; }, [](PyFirstFit& ff, nb::handle v) {
-            check_strategy(v, ff.placement);
-            ff.strategy = nb::borrow(v);
-        }, nb::for_setter(nb::arg("value").none()))
-        .def_prop_rw("placement", [](PyFirstFit& ff) { return ff.placement; }, [](PyFirstFit& ff, nb::handle v) {
-            placement_of(v);
-            check_strategy(ff.strategy, v);
-            ff.placement = nb::borrow(v);
-        }, nb::for_setter(nb::arg("value").none()))
-        .def_rw("time_limit", &PyFirstFit::time_limit)
-        .def_rw("iterations", &PyFirstFit::iterations)
-        .def_rw("seed", &PyFirstFit::seed)
         .def_ro("used_length", &PyFirstFit::used_length,
                 "Largest y of the items of the last bin of the last do_pack (a strip's used length).")
         .def("do_pack", &do_pack)
@@ -245,18 +192,16 @@ void bind_first_fit(nb::module_& m) {
         .def_prop_ro("_search_progress", [](PyFirstFit& ff) {
             // (searching, layouts evaluated, bins of the best layout, used length
             // of its last bin); readable from another thread while it runs.
-            const q::PackProgress& p = *ff.progress;
+            const q::SearchProgress& p = *ff.search_progress;
             return nb::make_tuple(p.searching.load(), p.evaluated.load(), p.best_bins.load(), p.best_length.load());
         })
         .def("_make_placer", [](PyFirstFit& ff) -> nb::object {
             nb::object width = nb::getattr(ff.bin, "width"), height = nb::getattr(ff.bin, "height");
-            if (is_text(ff.strategy, "bl"))
+            if (is_text(ff.options[option_named("strategy")], "bl"))
                 return nb::module_::import_("Quarvo.placer_bl").attr("BottomLeftPlacer")(
-                    width, height, "exact_clearance"_a = ff.exact_clearance);
+                    width, height, "exact_clearance"_a = ff.options[option_named("exact_clearance")]);
             return nb::module_::import_("Quarvo.placer_nfp").attr("NfpPlacer")(
-                width, height, ff.rotations, "placement"_a = ff.placement, "incremental"_a = ff.incremental,
-                "threads"_a = ff.threads, "hole_fill"_a = hole_fill_name(ff.hole_fill),
-                "exact_clearance"_a = ff.exact_clearance, "nonconvex"_a = ff.nonconvex);
+                width, height, **option_keywords(ff.options, kNfpPlacer));
         });
 }
 

@@ -6,7 +6,9 @@
 #include "convert.hpp"
 #include "placers.hpp"
 #include "quarvo/errors.hpp"
+#include "quarvo/item_checks.hpp"
 #include "quarvo/shapes.hpp"
+#include "quarvo/validate.hpp"
 
 using namespace nb::literals;
 namespace q = quarvo;

@@ -142,7 +142,7 @@ PyType_Slot pybl_slots[] = {
 }  // namespace
 
 void bind_placer_bl(nb::module_& m) {
-    m.attr("EPS") = q::EPS;
+    m.attr("EPS") = q::kBottomLeftClearance;
     m.attr("MIN_PROGRESS") = q::MIN_PROGRESS;
 
     m.def("_as_polygon", &as_polygon_py, "shape"_a, "exact"_a = false,
@@ -180,7 +180,7 @@ void bind_placer_bl(nb::module_& m) {
             new (self) PyBL{q::BottomLeftPlacer(w, h, e), nb::list(), nb::borrow(bin_w), nb::borrow(bin_h),
                             nb::borrow(epsilon)};
             self->eng.exact_clearance = exact_clearance;
-        }, "bin_w"_a, "bin_h"_a, "epsilon"_a = q::EPS, "exact_clearance"_a = false)
+        }, "bin_w"_a, "bin_h"_a, "epsilon"_a = q::kBottomLeftClearance, "exact_clearance"_a = false)
         .def_prop_rw("exact_clearance", [](PyBL& s) { return s.eng.exact_clearance; },
                      [](PyBL& s, bool v) { s.eng.exact_clearance = v; })
         .def_prop_rw("bin_w", [](PyBL& s) { return s.bin_w; }, [](PyBL& s, nb::handle v) {

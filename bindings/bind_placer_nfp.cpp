@@ -5,11 +5,12 @@
 
 #include "bindings.hpp"
 #include "convert.hpp"
+#include "options.hpp"
 #include "placers.hpp"
-#include "quarvo/errors.hpp"
-#include "quarvo/clipper_util.hpp"
 #include "quarvo/candidate_search.hpp"
-#include "quarvo/minkowski.hpp"
+#include "quarvo/errors.hpp"
+#include "quarvo/item_checks.hpp"
+#include "quarvo/kernel.hpp"
 #include "quarvo/nfp.hpp"
 #include "quarvo/nfp_cache.hpp"
 #include "quarvo/nfp_union.hpp"
@@ -28,6 +29,14 @@ nb::object search_to_py(const q::SearchResult& r) {
     return nb::make_tuple(r.found ? point_to_py(r.pos) : nb::none(), r.score);
 }
 
+void construct_nfp_placer(PyNfpPlacer* self, const nb::handle* args) {
+    const double w = to_double(args[0], "bin_w"), h = to_double(args[1], "bin_h");
+    OptionValues options = check_options(kNfpPlacer, args + 2);
+    nb::object& rotations = options[option_named("rotations")];
+    if (rotations.is_none()) rotations = floats_to_list(q::default_rotations());
+    new (self) PyNfpPlacer{q::NfpPlacer(w, h), std::move(options), nb::list()};
+}
+
 }  // namespace
 
 nb::object signature_to_py(int id) {
@@ -39,14 +48,17 @@ nb::object signature_to_py(int id) {
     return nb::make_tuple("P", nb::tuple(outer), nb::tuple(holes));
 }
 
+void PyNfpPlacer::set_option(std::size_t i, nb::handle v) {
+    if (busy) throw std::runtime_error("this placer is packing in another thread");
+    options[i] = kOptionFields[i].check(v);
+}
+
 void PyNfpPlacer::sync() {
-    eng.options.rotations = rotations.is_none() ? std::vector<double>{}
-                                        : to_doubles(rotations, "rotations must be a sequence of angles", "rotation");
-    eng.options.placement = placement_of(placement);
+    eng.set_options(engine_options(options, kNfpPlacer).nfp);
     sync_packed(packed, eng.packed);
 }
 
-bool PyNfpPlacer::run(nb::handle item, bool (q::NfpPlacer::*step)(q::Shape&)) {
+bool PyNfpPlacer::run(nb::handle item, bool (q::NfpPlacer::*step)(q::Shape&, const q::PlaceRequest&)) {
     q::Shape* s = to_shape(item);
     // The engine runs without the GIL: a second call on this placer from
     // another thread would change its item list under it.
@@ -64,7 +76,7 @@ bool PyNfpPlacer::run(nb::handle item, bool (q::NfpPlacer::*step)(q::Shape&)) {
             ~Clear() { b = false; }
         } clear{busy};
         nb::gil_scoped_release release;
-        ok = (eng.*step)(*s);
+        ok = (eng.*step)(*s, q::PlaceRequest{});
     }
     if (ok) packed.append(item);
     return ok;
@@ -117,7 +129,7 @@ void bind_placer_nfp(nb::module_& m) {
         q::Region r;
         {
             nb::gil_scoped_release release;
-            r = q::hole_inner_fit(h, q::item_contour(s), q::item_reference(s));
+            r = q::hole_inner_fit(h, s);
         }
         return contours_to_py(r);
     }, "hole"_a, "item"_a,
@@ -133,9 +145,12 @@ void bind_placer_nfp(nb::module_& m) {
     m.def("_sample_hole_interior", [](nb::handle poly) { return contour_to_py(q::sample_hole_interior(to_contour(poly))); }, "poly"_a);
     m.def("search_best_position", [](nb::handle contours, nb::handle hole_nfps, nb::handle item, nb::handle bin_w,
                                      nb::handle bin_h, long long steps, nb::handle eps, nb::handle placement) {
-        return search_to_py(q::search_best_position(to_contours(contours), to_contours(hole_nfps), *to_shape(item),
-                                                    to_double(bin_w, "bin_w"), to_double(bin_h, "bin_h"), steps,
-                                                    to_double(eps, "eps"), placement_of(placement)));
+        const std::vector<q::Contour> c = to_contours(contours), h = to_contours(hole_nfps);
+        q::PositionSearch q{*to_shape(item), to_double(bin_w, "bin_w"), to_double(bin_h, "bin_h"), c, h};
+        q.steps = steps;
+        q.eps = to_double(eps, "eps");
+        q.placement = placement_of(placement);
+        return search_to_py(q::search_best_position(q));
     }, "contours"_a, "hole_nfps"_a, "item"_a, "bin_w"_a, "bin_h"_a, "steps"_a = 40, "eps"_a = 1e-06, "placement"_a = "corner");
 
     struct NfpCacheView {};
@@ -166,54 +181,25 @@ void bind_placer_nfp(nb::module_& m) {
           "Bounds the NFP cache to this many bytes (256 MiB when not given); least recently used entries go first.");
     m.def("clear_nfp_cache", &q::clear_nfp_cache, "Empties the process-wide NFP cache.");
 
-    nb::class_<PyNfpPlacer>(m, "NfpPlacer", nb::dynamic_attr(), "Places items in one bin by no-fit polygons.")
-        .def("__init__", [](PyNfpPlacer* self, nb::handle bin_w, nb::handle bin_h, nb::handle rotations, nb::handle placement,
-                            bool incremental, nb::handle threads, nb::handle hole_fill, bool exact_clearance,
-                            nb::handle nonconvex) {
-            double w = to_double(bin_w, "bin_w"), h = to_double(bin_h, "bin_h");
-            nb::object rots = rotations.is_none() ? nb::object(floats_to_list(q::default_rotations())) : nb::borrow(rotations);
-            placement_of(placement);
-            new (self) PyNfpPlacer{q::NfpPlacer(w, h), rots, nb::borrow(placement), nb::list()};
-            self->eng.options.incremental = incremental;
-            self->eng.options.threads = thread_count(threads);
-            self->eng.options.hole_fill = hole_fill_of(hole_fill);
-            self->eng.options.exact_clearance = exact_clearance;
-            self->eng.options.nonconvex = flag_value(nonconvex, "nonconvex");
-        }, "bin_w"_a, "bin_h"_a, "rotations"_a.none() = nb::none(), "placement"_a.none() = "corner",
-           "incremental"_a = false, "threads"_a.none() = nb::none(), "hole_fill"_a.none() = "sampled",
-           "exact_clearance"_a = false, "nonconvex"_a.none() = false)
-        .def_prop_rw("hole_fill", [](PyNfpPlacer& p) { return hole_fill_name(p.eng.options.hole_fill); },
-                     [](PyNfpPlacer& p, nb::handle v) { p.eng.options.hole_fill = hole_fill_of(v); },
-                     nb::for_setter(nb::arg("value").none()))
-        .def_prop_rw("exact_clearance", [](PyNfpPlacer& p) { return p.eng.options.exact_clearance; },
-                     [](PyNfpPlacer& p, bool v) { p.eng.options.exact_clearance = v; })
-        .def_prop_rw("nonconvex", [](PyNfpPlacer& p) { return p.eng.options.nonconvex; },
-                     [](PyNfpPlacer& p, nb::handle v) {
-                         if (p.busy) throw std::runtime_error("this placer is packing in another thread");
-                         p.eng.options.nonconvex = flag_value(v, "nonconvex");
-                     })
-        .def_prop_ro("incremental", [](PyNfpPlacer& p) { return p.eng.options.incremental; })
-        .def_prop_ro("threads", [](PyNfpPlacer& p) { return p.eng.options.threads; })
-        .def_prop_rw("bin_w", [](PyNfpPlacer& p) { return p.eng.bin_w; },
+    auto cls = nb::class_<PyNfpPlacer>(m, "NfpPlacer", nb::dynamic_attr(), "Places items in one bin by no-fit polygons.");
+    def_init<PyNfpPlacer, kNfpPlacer, construct_nfp_placer>(cls, "bin_w"_a, "bin_h"_a);
+    def_option_properties<PyNfpPlacer, kNfpPlacer>(cls);
+    cls.def_prop_rw("bin_w", [](PyNfpPlacer& p) { return p.eng.bin_w; },
                      [](PyNfpPlacer& p, nb::handle v) { p.eng.bin_w = to_double(v, "bin_w"); })
         .def_prop_rw("bin_h", [](PyNfpPlacer& p) { return p.eng.bin_h; },
                      [](PyNfpPlacer& p, nb::handle v) { p.eng.bin_h = to_double(v, "bin_h"); })
-        .def_prop_rw("rotations", [](PyNfpPlacer& p) { return p.rotations; },
-                     [](PyNfpPlacer& p, nb::handle v) { p.rotations = nb::borrow(v); })
-        .def_prop_rw("placement", [](PyNfpPlacer& p) { return p.placement; },
-                     [](PyNfpPlacer& p, nb::handle v) {
-                         placement_of(v);  // the constructor's check
-                         p.placement = nb::borrow(v);
-                     })
         .def_prop_ro("packed", [](PyNfpPlacer& p) { return p.packed; })
-        .def("trypack", [](PyNfpPlacer& p, nb::handle item) { return p.run(item, &q::NfpPlacer::trypack); }, "item"_a)
-        .def("_trypack_empty", [](PyNfpPlacer& p, nb::handle item) { return p.run(item, &q::NfpPlacer::trypack_empty); }, "item"_a)
+        .def("trypack", [](PyNfpPlacer& p, nb::handle item) {
+            return p.run(item, static_cast<bool (q::NfpPlacer::*)(q::Shape&, const q::PlaceRequest&)>(&q::NfpPlacer::trypack));
+        }, "item"_a)
+        .def("_trypack_empty", [](PyNfpPlacer& p, nb::handle item) { return p.run(item, &q::NfpPlacer::trypack_empty); },
+             "item"_a)
         .def("_trypack_nonempty", [](PyNfpPlacer& p, nb::handle item) { return p.run(item, &q::NfpPlacer::trypack_nonempty); },
              "item"_a)
         .def("_rotations_for", [](PyNfpPlacer& p, nb::handle item) -> nb::object {
             q::Shape* s = to_shape(item);
             if (s->is_circle()) return nb::list(nb::make_tuple(0.0));
-            return p.rotations;
+            return p.options[option_named("rotations")];
         }, "item"_a)
         .def_static("_place_at_origin", [](nb::handle item) { q::NfpPlacer::place_at_origin(*to_shape(item)); }, "item"_a)
         .def("_place_at_center", [](PyNfpPlacer& p, nb::handle item) { p.eng.place_at_center(*to_shape(item)); }, "item"_a)

@@ -74,7 +74,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<Contour> holes;
     if (in.flag()) holes.push_back(B);
     attempt([&] {
-        SearchResult r = search_best_position(nfps, holes, *b, w, h, steps, eps, placement);
+        PositionSearch q{*b, w, h, nfps, holes};
+        q.steps = steps;
+        q.eps = eps;
+        q.placement = placement;
+        SearchResult r = search_best_position(q);
         FUZZ_CHECK(!r.found || r.score == r.score);
     });
     return 0;

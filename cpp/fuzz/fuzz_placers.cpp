@@ -59,7 +59,7 @@ std::unique_ptr<Shape> make_item(Input& in) {
 
 // The layout checker on the true outlines of one bin's items: no overlap and
 // nothing outside the bin beyond rounding (circles are placed as inscribed
-// 64-gons, hence the circle allowance).
+// polygons, hence the circle allowance).
 void check_layout(const std::vector<Shape*>& items, double bin_w, double bin_h) {
     std::vector<Outline> outlines;
     for (const Shape* s : items) outlines.push_back(true_outline(*s));
@@ -67,7 +67,7 @@ void check_layout(const std::vector<Shape*>& items, double bin_w, double bin_h) 
     opt.bin_w = bin_w;
     opt.bin_h = bin_h;
     opt.tol = 1e-6 + 1e-9 * std::max({std::fabs(bin_w), std::fabs(bin_h), 1.0});
-    opt.circle_rel_tol = 1.0 - std::cos(3.141592653589793 / 64);
+    opt.circle_rel_tol = inscribed_polygon_rel_tol();
     for (const Violation& v : check_outlines(outlines, opt)) FUZZ_CHECK(v.kind == ViolationKind::TooClose);
 }
 
@@ -119,14 +119,14 @@ void placer(Input& in) {
     // placed item, nor items spaced by a negative inflation or clearance.
     bool judged = true;
     if (in.flag()) {
-        const double eps = in.flag() ? EPS : in.number();
+        const double eps = in.flag() ? kBottomLeftClearance : in.number();
         judged = !(eps < 0.0);
         p = std::make_unique<BottomLeftPlacer>(w, h, eps);
     } else {
-        auto n = std::make_unique<NfpPlacer>(w, h);
-        n->options.incremental = in.flag();
-        n->options.threads = in.flag() ? 2 : 1;
-        p = std::move(n);
+        NfpOptions options;
+        options.incremental = in.flag();
+        options.threads = in.flag() ? 2 : 1;
+        p = std::make_unique<NfpPlacer>(w, h, options);
     }
     for (std::size_t i = 0, k = 1 + in.count(5); i < k; ++i) {
         owned.push_back(make_item(in));

@@ -38,8 +38,8 @@ __all__ = [
     "outside_amount",
 ]
 
-# Gap between a circle and its inscribed 64-gon, relative to the radius.
-CIRCLE_REL_TOL = 1.0 - math.cos(math.pi / 64)
+# Gap between a circle and the inscribed polygon the placers see, relative to the radius.
+CIRCLE_REL_TOL = _c.CIRCLE_REL_TOL
 
 measure_pair = _c.measure_pair
 outside_amount = _c.outside_amount

@@ -59,6 +59,11 @@ struct Violation {
     double clearance;
 };
 
+// The gap between a circle and the inscribed kCircleSides-gon that both
+// placers take for it without exact clearance, relative to the radius: the
+// circle_rel_tol that allows for it.
+double inscribed_polygon_rel_tol();
+
 struct CheckOptions {
     double bin_w = 0.0;
     double bin_h = 0.0;

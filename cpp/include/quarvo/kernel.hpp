@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "quarvo/constants.hpp"
+
 namespace quarvo {
 
 struct Pt {
@@ -17,12 +19,16 @@ inline bool operator==(const Pt& a, const Pt& b) { return a.x == b.x && a.y == b
 inline bool operator!=(const Pt& a, const Pt& b) { return !(a == b); }
 
 using Contour = std::vector<Pt>;
+// Closed contours of a region: outer contours clockwise, holes counter-clockwise.
+using Region = std::vector<Contour>;
 
 struct BBox {
     double minx, miny, maxx, maxy;
 };
 
 constexpr double EXTREMA_TOL = 1e-9;
+// The polygon union snaps coordinates to multiples of 1 / SCALE.
+constexpr long long SCALE = 1000000;
 
 inline Pt vadd(Pt a, Pt b) { return {a.x + b.x, a.y + b.y}; }
 inline Pt vsub(Pt a, Pt b) { return {a.x - b.x, a.y - b.y}; }
@@ -43,9 +49,9 @@ bool is_convex(const Contour& poly);
 // Whether the contour's edges turn exactly once around in total (a star whose
 // turns all have one sign passes is_convex but turns more).
 bool turns_once(const Contour& c);
-Contour circle_to_polygon(Pt center, double radius, long long n = 64);  // IndexError when n <= 0
-// The 64-gon a placer takes for a circle: inscribed in it, or with `exact`
-// circumscribed about it (radius r / cos(pi/64)), so that it holds the circle.
+Contour circle_to_polygon(Pt center, double radius, long long n = kCircleSides);  // IndexError when n <= 0
+// The kCircleSides-gon a placer takes for a circle: inscribed in it, or with
+// `exact` circumscribed about it (radius r / cos(pi/64)), so that it holds the circle.
 Contour circle_outline(Pt center, double radius, bool exact);
 
 // Extremum key of a y value: y / EXTREMA_TOL rounded half to even, as an
@@ -70,5 +76,10 @@ void project(const Contour& p, double ax, double ay, double& lo, double& hi);
 bool sat_intersects(const Contour& a, const Contour& b);  // ValueError when one side is empty and axes exist
 bool point_in_polygon(Pt pt, const Contour& poly);
 bool point_in_convex_polygon(Pt pt, const Contour& poly);
+
+// Whether two closed contours share a point (touching included): the
+// separating-axis test for convex pairs, crossing boundaries or a point of one
+// in the other otherwise. Correct for non-convex and self-intersecting contours.
+bool polys_intersect(const Contour& a, const Contour& b);
 
 }  // namespace quarvo

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "quarvo/minkowski.hpp"
+#include "quarvo/kernel.hpp"
 #include "quarvo/shapes.hpp"
 
 namespace quarvo {
@@ -36,15 +36,5 @@ std::size_t nfp_cache_size();
 // Bound in bytes; entries beyond it are evicted at once.
 void set_nfp_cache_limit(std::size_t bytes);
 void clear_nfp_cache();
-
-// Local NFP of (a, b): in a's frame, a's translation taken as zero; the
-// outer contour first, then its holes. Served from the cache; the stored
-// region is shared and never modified. `exact`: circles as circumscribed
-// 64-gons (a key of its own where a circle takes part). Pairs with a
-// non-convex outline are a ValueError unless `nonconvex`, and then get the
-// Minkowski NFP.
-std::shared_ptr<const Region> local_nfp(Shape& a, Shape& b, bool exact = false, bool nonconvex = false);
-// World NFP: the local NFP's outer contour moved by a's translation.
-Contour compute_nfp(Shape& a, Shape& b);
 
 }  // namespace quarvo

@@ -1,24 +1,42 @@
 // The placer contract shared by both strategies: one placer owns one bin.
+// The driver and the search see placers through this contract only.
 #pragma once
+#include <memory>
 #include <vector>
 
+#include "quarvo/options.hpp"
 #include "quarvo/shapes.hpp"
 
 namespace quarvo {
 
-// Where a placer starts and which free position it prefers.
-// Corner: the lowest position first, then the leftmost; the bin fills from
-// its lower-left corner, bottom layer first.
-// Center: the position whose item box centre is nearest the bin's centre; the
-// layout grows outward from the middle.
-enum class Placement { Corner, Center };
+// What a caller wishes of one offer, beside the placer's own options.
+struct PlaceRequest {
+    // The angles to try instead of the placer's own rotations; null: its own.
+    // (Bottom-left placers never turn an item.)
+    const std::vector<double>* rotations = nullptr;
+    // Which site an item placed into a non-empty bin takes: 0, the best
+    // candidate; k > 0, the k-th next of the candidates in score order (ties:
+    // the earlier rotation) that lie at least half the item's smaller box side
+    // from every better site taken before it (the last such site when fewer
+    // exist). NFP placers only; the improvement search varies it per item.
+    int site = 0;
+};
 
 class Placer {
 public:
     virtual ~Placer() = default;
     // True after moving the item into the bin and appending it to `packed`;
     // false leaves `packed` unchanged (the item may have been moved).
-    virtual bool trypack(Shape& item) = 0;
+    bool trypack(Shape& item) { return trypack(item, PlaceRequest{}); }
+    virtual bool trypack(Shape& item, const PlaceRequest& request) = 0;
+    // True when the placer has shown that this bin has no place for the item,
+    // so that trypack would refuse it; cheap, asked before offering an item to
+    // a full bin. By default nothing is known.
+    virtual bool refuses(const Shape& /*item*/) const { return false; }
+    // A copy of the placer with what it keeps between calls, referring to the
+    // same placed items; null when the placer cannot be copied.
+    virtual std::unique_ptr<Placer> copy() const { return nullptr; }
+
     // Items placed in this bin, in placement order. The placer does not own them.
     std::vector<Shape*> packed;
     // Set by a driver that alone fills `packed`, with items it checked before

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "quarvo/shapes.hpp"
 #include "quarvo/placer.hpp"
+#include "quarvo/shapes.hpp"
 #include "quarvo/sweep.hpp"
 
 namespace quarvo {
@@ -15,20 +15,22 @@ namespace quarvo {
 // Shortest move the placer makes.
 constexpr double MIN_PROGRESS = 1e-6;
 
-// World contour of an item; a circle as its clockwise 64-gon, inscribed or,
-// with `exact`, circumscribed (see circle_outline).
+// World contour of an item; a circle as its clockwise kCircleSides-gon,
+// inscribed or, with `exact`, circumscribed (see circle_outline).
 Contour as_polygon(const Shape& shape, bool exact = false);
 
 class BottomLeftPlacer : public Placer {
 public:
-    BottomLeftPlacer(double bin_w, double bin_h, double epsilon = EPS);
+    BottomLeftPlacer(double bin_w, double bin_h, double epsilon = kBottomLeftClearance);
     ~BottomLeftPlacer() override;
     BottomLeftPlacer(BottomLeftPlacer&&) noexcept;
     BottomLeftPlacer& operator=(BottomLeftPlacer&&) noexcept;
 
     // ValueError, with the item unmoved, when the bin size, the clearance or
-    // the item's contour is not finite.
-    bool trypack(Shape& item) override;
+    // the item's contour is not finite. The item keeps its rotation: the
+    // request's angles and site do not apply.
+    using Placer::trypack;
+    bool trypack(Shape& item, const PlaceRequest& request) override;
     // Moves the item so that its bounding box rests on the bin's top edge,
     // right-aligned with the bin.
     void set_initial_position(Shape& item) const;

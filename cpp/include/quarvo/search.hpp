@@ -10,17 +10,40 @@
 // length of the last bin (the largest y of its items' world contours; for a
 // strip, its used length), then the earlier found.
 #pragma once
+#include <atomic>
+#include <cstddef>
 #include <vector>
 
 #include "quarvo/first_fit.hpp"
+#include "quarvo/options.hpp"
 
 namespace quarvo {
 
-// `sequence` holds the items in greedy order, inflated and placed as `greedy`
-// says. Searches until ff.search's limits (or Ctrl-C, which is no error:
-// result.search_stopped), leaves every item at its pose in the best layout
-// found and returns that layout. With an iteration limit and no time limit
-// the result depends on the seed only, not on the thread count.
-PackResult improve_layout(const FirstFit& ff, const std::vector<Shape*>& sequence, PackResult greedy);
+// Counters the search updates as it goes; another thread may read them
+// meanwhile: whether it runs, the layouts evaluated so far and the best one
+// found (its bins and the used length of its last bin).
+struct SearchProgress {
+    std::atomic<bool> searching{false};
+    std::atomic<std::size_t> evaluated{0};
+    std::atomic<std::size_t> best_bins{0};
+    std::atomic<double> best_length{0.0};
+};
+
+// Given to FirstFit::do_pack, searches after the greedy pass until the
+// options' limits (or Ctrl-C, which is no error: result.search_stopped),
+// leaves every item at its pose in the best layout found and returns that
+// layout. With an iteration limit and no time limit the result depends on the
+// seed only, not on the thread count.
+class ImprovementSearch : public Improver {
+public:
+    explicit ImprovementSearch(SearchOptions options, SearchProgress* progress = nullptr)
+        : options(options), progress(progress) {}
+
+    void check() const override { check_options(options); }
+    PackResult improve(const FirstFit& ff, const std::vector<Shape*>& sequence, PackResult greedy) const override;
+
+    SearchOptions options;
+    SearchProgress* progress;  // optional, not owned
+};
 
 }  // namespace quarvo

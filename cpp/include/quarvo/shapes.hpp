@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "quarvo/kernel.hpp"
-#include "quarvo/validate.hpp"
 
 namespace quarvo {
 
@@ -57,7 +56,7 @@ public:
     virtual BBox bounding_box() const;
     virtual Pt reference_point_local() const;
     // The world outline as one closed contour: the outer contour of a polygon,
-    // the 64-gon of a circle.
+    // the kCircleSides-gon of a circle.
     virtual Contour world_contour() const;
     // A private copy of the item's geometry and transformation state (no host
     // data), for evaluating rotations side by side.
@@ -89,7 +88,7 @@ protected:
 class Polygon : public Shape {
 public:
     // ValueError (naming the item by `name`) when the rings do not bound a
-    // sound region: see require_sound_outline.
+    // sound region: see require_sound_outline (item_checks.hpp).
     explicit Polygon(const Contour& outer, const std::vector<Contour>& holes = {}, std::string name = {});
 
     const Contour& outer() const { return outer_; }

@@ -5,14 +5,14 @@
 #include <cstddef>
 #include <vector>
 
-#include "quarvo/contact.hpp"
 #include "quarvo/kernel.hpp"
 
 namespace quarvo {
 
-// Default clearance of the bottom-left placer, and the default tolerance of a
-// contact behind the item in the free-distance search.
-constexpr double EPS = 0.001;
+// Default clearance of the bottom-left placer (how far short of what blocks it
+// an item stops), and the default tolerance of a contact behind the item in
+// the free-distance search.
+constexpr double kBottomLeftClearance = 0.001;
 
 enum class Direction { Left, Down };
 
@@ -34,11 +34,9 @@ double horizontal_distance(Pt v, Pt a, Pt b);
 double vertical_distance(Pt v, Pt a, Pt b);
 
 // How far the item may travel toward the wall (left) or the floor (down)
-// before it meets one of the obstacles or the wall. A contact up to `tol`
-// behind the item still blocks it.
-double free_distance(const Contour& item_poly, const std::vector<Geo*>& obstacles, Direction dir, double tol);
-// The same among plain contours.
+// before it meets one of the placed contours or the wall. A contact up to
+// `tol` behind the item still blocks it.
 double available_space(const Contour& item_poly, const std::vector<Contour>& packed_polys, Direction dir,
-                       double tol = EPS);
+                       double tol = kBottomLeftClearance);
 
 }  // namespace quarvo

@@ -1,0 +1,144 @@
+#include "quarvo/check.hpp"
+
+#include "check/check_detail.hpp"
+#include "quarvo/cancel.hpp"
+#include "quarvo/errors.hpp"
+
+namespace quarvo {
+
+using namespace check_detail;
+
+namespace {
+
+void require(bool ok, const char* what) {
+    if (!ok) throw ValueError(what);
+}
+
+}  // namespace
+
+double inscribed_polygon_rel_tol() { return 1.0 - std::cos(kPi / kCircleSides); }
+
+Outline circle_outline(Pt center, double radius) {
+    Outline o;
+    o.circle = true;
+    o.center = center;
+    o.radius = radius;
+    o.valid = usable(center.x) && usable(center.y) && usable(radius) && radius >= 0.0;
+    if (o.valid) o.box = {center.x - radius, center.y - radius, center.x + radius, center.y + radius};
+    return o;
+}
+
+Outline polygon_outline(const Contour& outer, const std::vector<Contour>& holes) {
+    Outline o;
+    o.rings.reserve(holes.size() + 1);
+    o.rings.push_back(outer);
+    for (const Contour& h : holes) o.rings.push_back(h);
+    o.valid = !outer.empty();
+    BBox box{kInf, kInf, -kInf, -kInf};
+    for (const Contour& r : o.rings)
+        for (Pt p : r) {
+            if (!usable(p.x) || !usable(p.y)) o.valid = false;
+            grow(box, p);
+        }
+    if (o.valid) o.box = box;
+    return o;
+}
+
+Outline true_outline(const Shape& s) {
+    if (s.is_circle()) {
+        const auto& c = static_cast<const Circle&>(s);
+        return circle_outline({c.tx(), c.ty()}, c.radius);
+    }
+    if (s.is_polygon()) {
+        const auto& p = static_cast<const Polygon&>(s);
+        double th = p.rotation(), cs = std::cos(th), sn = std::sin(th), tx = p.tx(), ty = p.ty();
+        auto place = [&](const Contour& ring) {
+            Contour out;
+            out.reserve(ring.size());
+            for (Pt q : ring) out.push_back({(q.x * cs - q.y * sn) + tx, (q.x * sn + q.y * cs) + ty});
+            return out;
+        };
+        std::vector<Contour> holes;
+        for (const Contour& h : p.holes()) holes.push_back(place(h));
+        Outline o = polygon_outline(place(p.outer()), holes);
+        if (!std::isfinite(th)) o.valid = false;
+        return o;
+    }
+    Outline o;
+    o.valid = false;
+    return o;
+}
+
+PairMeasure measure_pair(const Outline& a, const Outline& b) {
+    require(a.valid && b.valid, "outline has non-finite or out-of-range values");
+    Item A = make_item(a), B = make_item(b);
+    return measure(A, B, kInf, 0.0);
+}
+
+double outside_amount(const Outline& o, double bin_w, double bin_h) {
+    BBox b = o.box;
+    if (!o.circle && !o.rings.empty()) {
+        b = {kInf, kInf, -kInf, -kInf};
+        for (Pt p : o.rings[0]) grow(b, p);
+    }
+    return std::max({0.0, -b.minx, -b.miny, b.maxx - bin_w, b.maxy - bin_h});
+}
+
+std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, const CheckOptions& opt) {
+    require(std::isfinite(opt.bin_w) && std::isfinite(opt.bin_h), "bin size must be finite");
+    require(std::isfinite(opt.distance), "distance must be finite");
+    require(std::isfinite(opt.tol) && opt.tol >= 0.0, "tol must be a finite number >= 0");
+    require(std::isfinite(opt.circle_rel_tol) && opt.circle_rel_tol >= 0.0,
+            "circle_rel_tol must be a finite number >= 0");
+
+    std::vector<Violation> out;
+    std::vector<Item> items(outlines.size());
+    std::vector<std::size_t> live;
+    for (std::size_t i = 0; i < outlines.size(); ++i) {
+        const Outline& o = outlines[i];
+        if (!o.valid) {
+            out.push_back({ViolationKind::Invalid, i, i, 0.0, 0.0});
+            continue;
+        }
+        items[i] = make_item(o);
+        live.push_back(i);
+        double past = outside_amount(o, opt.bin_w, opt.bin_h);
+        if (past > opt.tol) out.push_back({ViolationKind::Outside, i, i, past, 0.0});
+    }
+
+    const double reach = std::max(opt.distance, 0.0);
+    auto circle_slack = [&](const Outline& o) {
+        return o.circle ? opt.circle_rel_tol * (o.radius + reach / 2.0) : 0.0;
+    };
+    std::vector<BBox> boxes;
+    for (std::size_t i : live) boxes.push_back(outlines[i].box);
+    std::vector<std::pair<std::size_t, std::size_t>> pairs;
+    // The same box list on both sides yields each pair twice; keep i < j.
+    sweep_two(boxes, boxes, reach, [&](std::size_t x, std::size_t y) {
+        if (x < y) pairs.push_back({live[x], live[y]});
+        return true;
+    });
+    std::sort(pairs.begin(), pairs.end());
+
+    std::size_t done = 0;
+    for (auto [i, j] : pairs) {
+        if (++done % 16 == 0) check_cancel();
+        const double tol = opt.tol + circle_slack(outlines[i]) + circle_slack(outlines[j]);
+        const double allowed = tol + std::max(0.0, -opt.distance);
+        PairMeasure pm = measure(items[i], items[j], reach, allowed);
+        if (pm.depth > allowed) {
+            out.push_back({ViolationKind::Overlap, i, j, pm.depth, pm.clearance});
+            continue;
+        }
+        double clear = pm.depth > 0.0 ? 0.0 : pm.clearance;
+        if (clear < opt.distance - tol) out.push_back({ViolationKind::TooClose, i, j, opt.distance - clear, clear});
+    }
+    std::sort(out.begin(), out.end(), [](const Violation& a, const Violation& b) {
+        if (a.first != b.first) return a.first < b.first;
+        if (a.second != b.second) return a.second < b.second;
+        return static_cast<int>(a.kind) < static_cast<int>(b.kind);
+    });
+    return out;
+}
+
+}  // namespace quarvo

@@ -1,0 +1,33 @@
+// The exact NFPs of pairs with a non-convex outline, by Minkowski sums.
+#include <atomic>
+
+#include "core/thread_clock.hpp"
+#include "geometry/minkowski.hpp"
+#include "nfp/nfp.hpp"
+
+namespace quarvo {
+
+namespace {
+std::atomic<unsigned long long> g_nfps{0};
+std::atomic<long long> g_ns{0};
+}  // namespace
+
+Region nfp_minkowski(const Contour& A, const Contour& B, Pt ref, bool box_rule) {
+    const long long t0 = thread_cpu_ns();
+    Region r = minkowski_difference(A, B, ref, "the stationary item's outline", "the moving item's outline");
+    if (box_rule && !r.empty()) {
+        const Pt d = box_rule_shift(polygon_bbox(r.front()), A, B);
+        if (d.x != 0.0 || d.y != 0.0)
+            for (Contour& c : r)
+                for (Pt& p : c) p = vadd(p, d);
+    }
+    g_nfps.fetch_add(1, std::memory_order_relaxed);
+    g_ns.fetch_add(thread_cpu_ns() - t0, std::memory_order_relaxed);
+    return r;
+}
+
+MinkowskiStats minkowski_stats() {
+    return {g_nfps.load(), static_cast<double>(g_ns.load()) / 1e9};
+}
+
+}  // namespace quarvo

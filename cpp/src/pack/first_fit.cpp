@@ -1,0 +1,161 @@
+#include "quarvo/first_fit.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "quarvo/cancel.hpp"
+#include "quarvo/errors.hpp"
+#include "quarvo/item_checks.hpp"
+#include "quarvo/placer_bl.hpp"
+#include "quarvo/placer_nfp.hpp"
+#include "quarvo/validate.hpp"
+
+namespace quarvo {
+
+namespace {
+// Resets every item's inflation on the way out, whatever the way.
+struct Deflate {
+    const std::vector<Shape*>& items;
+    ~Deflate() {
+        for (Shape* s : items) s->set_infl(0.0);
+    }
+};
+}  // namespace
+
+FirstFit::FirstFit(std::vector<Shape*> items, Bin bin, double global_distance, Strategy strategy, NfpOptions nfp)
+    : items(std::move(items)), bin(bin), global_distance(global_distance), strategy(strategy), nfp(std::move(nfp)) {}
+
+bool FirstFit::strip() const { return bin.height == std::numeric_limits<double>::infinity(); }
+
+std::unique_ptr<Placer> FirstFit::make_placer() const {
+    const double h = strip() ? working_height : bin.height;
+    if (strategy == Strategy::BottomLeft) {
+        auto bl = std::make_unique<BottomLeftPlacer>(bin.width, h);
+        bl->exact_clearance = nfp.exact_clearance;
+        return bl;
+    }
+    return std::make_unique<NfpPlacer>(bin.width, h, nfp);
+}
+
+std::unique_ptr<Placer> FirstFit::make_bin() const {
+    std::unique_ptr<Placer> p = make_placer();
+    p->packed_checked = true;
+    return p;
+}
+
+namespace {
+
+// Puts the item, at its present angle, on top of everything in the placer.
+void stack_on_top(Placer& p, Shape& item) {
+    double top = 0.0;
+    for (const Shape* s : p.packed) top = std::max(top, s->bounding_box().maxy);
+    const BBox b = item.bounding_box();
+    item.translate(-b.minx, top - b.miny);
+    p.packed.push_back(&item);
+}
+
+}  // namespace
+
+long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item, const PlaceRequest& request) const {
+    auto attempt = [&](Placer& p) {
+        // a bin that has shown it has no place for the item is not asked again
+        if (p.refuses(item)) return false;
+        return p.trypack(item, request);
+    };
+    for (std::size_t b = 0; b < open.size(); ++b) {
+        check_cancel();
+        if (attempt(*open[b])) return static_cast<long>(b);
+    }
+    check_cancel();
+    std::unique_ptr<Placer> fresh = make_bin();
+    if (attempt(*fresh)) {
+        if (strip() && !open.empty()) {
+            // The strip has room for the item, but its candidates missed it
+            // (a gap narrower than their spacing): the item goes on top of
+            // everything, at the angle an empty strip gives it.
+            stack_on_top(*open[0], item);
+            return 0;
+        }
+        open.push_back(std::move(fresh));
+        return static_cast<long>(open.size() - 1);
+    }
+    return -1;
+}
+
+double used_length(const std::vector<Shape*>& items) {
+    double top = 0.0;
+    for (const Shape* s : items)
+        for (const Pt& p : s->world_contour()) top = std::max(top, p.y);
+    return top;
+}
+
+PackResult FirstFit::do_pack(const Improver* improver) {
+    struct Keyed {
+        Shape* item;
+        double weight, area;
+    };
+    std::vector<Keyed> order;
+    order.reserve(items.size());
+    // Everything is checked before anything is changed, so bad input leaves the items untouched.
+    // a strip's height is open: only its width is checked
+    require_usable_bin(bin.width, strip() ? bin.width : bin.height);
+    if (strip() && strategy == Strategy::Nfp && nfp.placement == Placement::Center)
+        throw ValueError("placement='center' has no meaning on a strip (a bin without a height): use placement='corner'");
+    if (improver) improver->check();
+    require_distance(global_distance, "global_distance");
+    check_options(nfp);
+    require_distinct(items);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        Shape& s = *items[i];
+        require_sound_item(s, "item " + std::to_string(i));
+        if (std::isnan(s.weight)) throw ValueError(item_label(s, "item " + std::to_string(i)) + ": weight is nan, not a number");
+        order.push_back({&s, s.weight, s.area()});
+    }
+    Deflate deflate{items};
+    for (Shape* s : items) s->set_infl(s->total_inflation(global_distance / 2.0));
+    std::stable_sort(order.begin(), order.end(), [](const Keyed& x, const Keyed& y) {
+        return x.weight > y.weight || (x.weight == y.weight && x.area > y.area);
+    });
+
+    if (strip()) {
+        // Room for every item stacked on top of each other, whatever its angle.
+        double h = 1.0;
+        for (Shape* s : items) {
+            const BBox b = s->bounding_box();
+            h += std::hypot(b.maxx - b.minx, b.maxy - b.miny);
+        }
+        working_height = std::min(h, MAX_COORDINATE);
+    }
+
+    std::vector<std::unique_ptr<Placer>> open;
+    PackResult result;
+    if (progress) {
+        progress->processed = 0;
+        progress->placed = 0;
+        progress->bins = 0;
+        progress->total = order.size();
+    }
+    if (strip()) open.push_back(make_bin());
+    for (const Keyed& k : order) {
+        Shape& item = *k.item;
+        const bool placed = offer(open, item) >= 0;
+        if (!placed) result.unplaced.push_back(&item);
+        if (progress) {
+            if (placed) ++progress->placed;
+            progress->bins = open.size();
+            ++progress->processed;
+        }
+    }
+    for (auto& p : open)
+        if (!p->packed.empty()) result.bins.push_back(p->packed);
+    if (!improver) return result;
+    std::vector<Shape*> sequence;
+    sequence.reserve(order.size());
+    for (const Keyed& k : order) sequence.push_back(k.item);
+    return improver->improve(*this, sequence, std::move(result));
+}
+
+}  // namespace quarvo

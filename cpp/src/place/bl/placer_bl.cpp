@@ -1,0 +1,244 @@
+#include "quarvo/placer_bl.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "geometry/clipper_bridge.hpp"
+#include "place/bl/sweep.hpp"
+#include "quarvo/cancel.hpp"
+#include "quarvo/errors.hpp"
+#include "quarvo/item_checks.hpp"
+#include "quarvo/validate.hpp"
+
+namespace quarvo {
+
+namespace {
+
+static_assert(sizeof(Pt) == 2 * sizeof(double), "contours are compared bytewise");
+
+double perimeter(const Contour& c) {
+    double p = 0.0;
+    for (std::size_t i = 0; i + 1 < c.size(); ++i) p += std::hypot(c[i + 1].x - c[i].x, c[i + 1].y - c[i].y);
+    return p;
+}
+
+// Index of the first non-finite point, or npos.
+std::size_t first_non_finite(const Contour& c) {
+    for (std::size_t i = 0; i < c.size(); ++i)
+        if (!std::isfinite(c[i].x) || !std::isfinite(c[i].y)) return i;
+    return static_cast<std::size_t>(-1);
+}
+
+void require_finite(const Contour& c, const std::string& what) {
+    std::size_t i = first_non_finite(c);
+    if (i != static_cast<std::size_t>(-1))
+        throw ValueError(what + " has a non-finite point (" + format_number(c[i].x) + ", " + format_number(c[i].y) + ") at index " +
+                         std::to_string(i));
+}
+
+// Whether every coordinate fits the integer grid of the clipping library.
+bool contour_on_grid(const Contour& c) {
+    for (const Pt& p : c)
+        for (double v : {p.x, p.y})
+            if (!on_grid(v)) return false;
+    return true;
+}
+
+}  // namespace
+
+struct BottomLeftPlacer::Placed : PreparedContour {
+    const Shape* item = nullptr;
+    unsigned char key[48];
+};
+
+namespace {
+
+// Transformation state that determines an item's world contour (a polygon's
+// outline is fixed at construction).
+void state_key(const Shape& s, unsigned char out[48]) {
+    double v[6] = {static_cast<double>(static_cast<int>(s.kind())), s.tx(), s.ty(), s.rotation(), s.infl(),
+                   s.is_circle() ? static_cast<const Circle&>(s).radius : 0.0};
+    std::memcpy(out, v, sizeof v);
+}
+
+}  // namespace
+
+Contour as_polygon(const Shape& shape, bool exact) {
+    if (shape.is_circle()) {
+        CircleGeom g = static_cast<const Circle&>(shape).transformed();
+        return circle_outline(g.center, g.radius, exact);
+    }
+    if (shape.is_polygon()) return static_cast<const Polygon&>(shape).transformed();
+    return shape.world_contour();  // the base shape has no geometry: NotImplementedError
+}
+
+BottomLeftPlacer::BottomLeftPlacer(double bin_w, double bin_h, double epsilon)
+    : bin_w(bin_w), bin_h(bin_h), epsilon(epsilon) {}
+BottomLeftPlacer::~BottomLeftPlacer() = default;
+BottomLeftPlacer::BottomLeftPlacer(BottomLeftPlacer&&) noexcept = default;
+BottomLeftPlacer& BottomLeftPlacer::operator=(BottomLeftPlacer&&) noexcept = default;
+
+void BottomLeftPlacer::set_initial_position(Shape& item) const {
+    const BBox b = item.bounding_box();
+    item.translate(bin_w - b.maxx, bin_h - b.miny);
+}
+
+std::vector<Contour> BottomLeftPlacer::packed_polys() const {
+    std::vector<Contour> out;
+    out.reserve(packed.size());
+    for (const Shape* s : packed) {
+        if (s == nullptr) throw ValueError("packed holds a null item");
+        out.push_back(as_polygon(*s, exact_clearance));
+    }
+    return out;
+}
+
+void BottomLeftPlacer::refresh_placed() {
+    if (placed_exact_ != exact_clearance) placed_.clear();  // every circle's contour changes
+    placed_exact_ = exact_clearance;
+    placed_.resize(packed.size());
+    for (std::size_t i = 0; i < packed.size(); ++i) {
+        const Shape* s = packed[i];
+        if (s == nullptr) throw ValueError("packed holds a null item");
+        unsigned char key[48];
+        state_key(*s, key);
+        std::unique_ptr<Placed>& p = placed_[i];
+        if (p && p->item == s && std::memcmp(p->key, key, sizeof key) == 0) {
+            // A circle's contour follows from its key. A polygon's outline is
+            // compared as well: another polygon may have taken a freed item's
+            // address with the same transformation.
+            if (!s->is_polygon()) continue;
+            const Contour& w = static_cast<const Polygon*>(s)->transformed();
+            if (w.size() == p->poly.size() &&
+                (w.empty() || std::memcmp(w.data(), p->poly.data(), w.size() * sizeof(Pt)) == 0))
+                continue;
+        }
+        // A caller may have changed a placed item since: NaN must not reach the slide.
+        Contour poly = as_polygon(*s, exact_clearance);
+        require_finite(poly, "placed item " + std::to_string(i) + "'s contour");
+        if (!p) p = std::make_unique<Placed>();
+        p->assign(std::move(poly));
+        p->item = s;
+        std::memcpy(p->key, key, sizeof key);
+    }
+}
+
+double BottomLeftPlacer::free_distance(const Contour& item_poly, Direction dir) const {
+    std::vector<PreparedContour*> obstacles;
+    obstacles.reserve(placed_.size());
+    for (const std::unique_ptr<Placed>& p : placed_) obstacles.push_back(p.get());
+    // The contact tolerance is the placer's own clearance.
+    return quarvo::free_distance(item_poly, obstacles, dir, epsilon);
+}
+
+bool BottomLeftPlacer::overlaps_placed(const Contour& poly) const {
+    if (poly.empty()) return false;
+    const BBox b = polygon_bbox(poly);
+    for (const std::unique_ptr<Placed>& p : placed_) {
+        if (p->poly.empty()) continue;
+        const BBox& o = p->box;
+        // Boxes that meet in no more than a line leave no common area, on the
+        // grid too: snapping to the grid is monotone.
+        if (!(b.minx < o.maxx && o.minx < b.maxx && b.miny < o.maxy && o.miny < b.maxy)) continue;
+        // Beyond the grid's range no overlap can be ruled out.
+        if (!contour_on_grid(poly) || !contour_on_grid(p->poly)) return true;
+        // Boundaries that cross properly overlap; a contour tangled millions
+        // of times would keep the intersection below busy for hours.
+        if (crosses_more_than({&poly, &p->poly}, 2000000)) return true;
+        // Snapping to the 1e-6 grid can turn a mere contact into a sliver no
+        // wider than the grid along the contact; only more than that overlaps.
+        double sliver = 1e-6 * std::min(perimeter(poly), perimeter(p->poly));
+        if (intersection_area(poly, p->poly) > sliver) return true;
+    }
+    return false;
+}
+
+bool BottomLeftPlacer::trypack(Shape& item, const PlaceRequest& /*request*/) {
+    require_sound_bin(bin_w, bin_h);
+    require_finite_option(epsilon, "epsilon");
+    require_sound_item(item);
+    if (!packed_checked) {
+        require_not_placed(item, packed);
+        require_sound_items(packed, "placed item");
+    }
+    require_finite(as_polygon(item, exact_clearance), item_label(item, "item") + ": contour");
+    const double tx0 = item.tx(), ty0 = item.ty();
+
+    set_initial_position(item);
+    Contour item_poly = as_polygon(item, exact_clearance);
+    if (first_non_finite(item_poly) != static_cast<std::size_t>(-1)) {
+        item.set_position(tx0, ty0);
+        require_finite(item_poly, "the item's contour at its start position above the bin");
+    }
+    try {
+        refresh_placed();
+    } catch (...) {
+        item.set_position(tx0, ty0);
+        throw;
+    }
+
+    double d = free_distance(item_poly, Direction::Down);
+    const double eps = epsilon;
+    bool can_move = d > eps;
+    bool can_be_packed = can_move;
+    bool moving_down = true;  // the next move is down; then left, in turn
+    // Two moves in a row that leave the contour as it was put the loop back in
+    // a state it has been in (coordinates only ever decrease): it would never
+    // end, as happens when the steps vanish against huge coordinates.
+    int unchanged = 0;
+    Contour prev;
+    while (can_move) {
+        check_cancel();  // a step costs item vertices x neighbour edges
+        const double mv = d - eps;
+        if (mv < MIN_PROGRESS) break;
+        if (!std::isfinite(mv)) throw ValueError("the slide step overflowed: free distance " + format_number(d) + ", epsilon " + format_number(eps));
+        prev.swap(item_poly);
+        if (moving_down) {
+            item.translate(0.0, -mv);
+            item_poly = as_polygon(item, exact_clearance);
+            require_finite(item_poly, "the item's contour after a move");
+            d = free_distance(item_poly, Direction::Left);
+            can_move = d > eps;
+            moving_down = false;
+        } else {
+            item.translate(-mv, 0.0);
+            item_poly = as_polygon(item, exact_clearance);
+            require_finite(item_poly, "the item's contour after a move");
+            d = free_distance(item_poly, Direction::Down);
+            can_move = d > eps;
+            moving_down = true;
+        }
+        if (item_poly == prev) {
+            if (++unchanged == 2) break;
+        } else {
+            unchanged = 0;
+        }
+    }
+
+    if (can_be_packed) {
+        // The clearance lets a contour stand out of the bin by up to eps; in
+        // a bin not much larger than eps that is unsound, so no more than
+        // 1e-9 of the bin's size is allowed.
+        const double out = std::min(eps, 1e-9 * std::max(bin_w, bin_h));
+        for (const Pt& v : item_poly) {
+            if (v.x < -out || v.y < -out || v.x > bin_w + out || v.y > bin_h + out) {
+                can_be_packed = false;
+                break;
+            }
+        }
+    }
+    // The sweep polygons see only what lies between the item's outside and the
+    // wall: a placed item inside the cavity of a non-convex item goes unseen
+    // and the slide can end overlapping it. Such a place is refused.
+    if (can_be_packed && overlaps_placed(item_poly)) can_be_packed = false;
+    if (can_be_packed) {
+        packed.push_back(&item);
+        placed_.emplace_back();  // built from the item on the next call
+        return true;
+    }
+    return false;
+}
+
+}  // namespace quarvo

@@ -1,0 +1,485 @@
+#include "quarvo/placer_nfp.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+#include "core/hash_key.hpp"
+#include "core/thread_runner.hpp"
+#include "nfp/nfp.hpp"
+#include "nfp/nfp_cache.hpp"
+#include "nfp/stored_union.hpp"
+#include "place/nfp/candidate_search.hpp"
+#include "place/nfp/free_space.hpp"
+#include "place/nfp/hole_candidates.hpp"
+#include "place/nfp/hole_rooms.hpp"
+#include "place/nfp/refusals.hpp"
+#include "place/nfp/windowed_search.hpp"
+#include "quarvo/cancel.hpp"
+#include "quarvo/constants.hpp"
+#include "quarvo/errors.hpp"
+#include "quarvo/item_checks.hpp"
+#include "quarvo/validate.hpp"
+
+namespace quarvo {
+
+namespace {
+
+struct KindKey {
+    int sig;
+    double rot, infl;
+    bool operator==(const KindKey& o) const { return sig == o.sig && same_key(rot, o.rot) && same_key(infl, o.infl); }
+};
+struct KindKeyHash {
+    std::size_t operator()(const KindKey& k) const {
+        std::size_t h = static_cast<std::size_t>(k.sig);
+        hash_double(h, k.rot);
+        hash_double(h, k.infl);
+        return h;
+    }
+};
+
+// Where a rotation may stop: on Ctrl-C (the host answers on the caller's
+// thread only) or when a sibling rotation has failed.
+struct Stop {
+    const std::atomic<bool>* abort = nullptr;
+    std::thread::id caller = std::this_thread::get_id();
+    void operator()() const {
+        if (abort && abort->load(std::memory_order_relaxed)) throw Interrupted();
+        if (std::this_thread::get_id() == caller) check_cancel();
+    }
+};
+
+struct RotationResult {
+    bool found = false;
+    Pt pos{};
+    double score = kInf;
+    std::vector<Candidate> passed;  // with a site choice: every candidate that passed
+    bool in_hole = false;           // a dense hole's place, which beats every place outside
+    // Whether this result beats `o`: a dense hole's place first, then the lower score.
+    bool beats(const RotationResult& o) const {
+        return found && (!o.found || (in_hole != o.in_hole ? in_hole : score < o.score));
+    }
+    double refused_from = kInf;     // found nothing, and no circle from this radius up has a place
+};
+
+// One rotation of the moving item and what its evaluation needs.
+struct RotationJob {
+    Shape* mover = nullptr;  // the item itself, or a private copy at this rotation
+    bool can_fit = false;
+    // Local NFP of each placed item against the mover; looked up on first use
+    // where they were not all looked up in advance.
+    mutable std::vector<std::shared_ptr<const Region>> locals;
+    StoredUnion* stored = nullptr;
+    bool exact = false;      // circles circumscribed
+    bool nonconvex = false;  // Minkowski NFPs for non-convex pairs
+    // Or the windows of the free space of a probe held by the mover, and its offset.
+    const FreeWindows* windows = nullptr;
+    Probe probe;
+    const CircleIndex* circles = nullptr;
+
+    const Region& local(const std::vector<Shape*>& packed, std::size_t j) const {
+        if (locals.size() != packed.size()) locals.resize(packed.size());
+        if (!locals[j]) locals[j] = local_nfp(*packed[j], *mover, exact, nonconvex);
+        return *locals[j];
+    }
+    void lookup_all(const std::vector<Shape*>& packed, const Stop& stop) {
+        locals.resize(packed.size());
+        for (std::size_t j = 0; j < packed.size(); ++j) {
+            if (j % 256 == 255) stop();
+            locals[j] = local_nfp(*packed[j], *mover, exact, nonconvex);
+        }
+    }
+};
+
+// The bin's search for one rotation over the probe windows.
+RotationResult search_windows(const NfpPlacer& pl, const RotationJob& job, const std::function<void()>& stop_fn) {
+    const std::vector<Shape*>& packed = pl.packed;
+    const WindowedBin bin{packed, pl.bin_w, pl.bin_h, pl.options().placement, *job.windows, job.probe, stop_fn, job.circles};
+    const SearchResult r = windowed_search(
+        bin, *job.mover, [&](std::size_t j) -> const Contour& { return job.local(packed, j).front(); });
+    RotationResult res{r.found, r.pos, r.score, {}};
+    if (!r.found && job.circles) res.refused_from = refused_from(bin, *job.mover);
+    return res;
+}
+
+// The boundary of the union of every placed item's NFP against the mover:
+// the stored union extended, or a fresh one in `fresh`.
+const std::vector<Contour>& bin_boundary(const NfpPlacer& pl, const RotationJob& job, const Stop& stop,
+                                         const std::function<void()>& stop_fn, std::vector<Contour>& fresh) {
+    const std::vector<Shape*>& packed = pl.packed;
+    auto path_of = [&](std::size_t j, ClipperLib::Paths& out) {
+        add_world_paths(job.local(packed, j), packed[j]->tx(), packed[j]->ty(), out);
+    };
+    if (job.stored) return job.stored->update(packed, path_of, stop_fn);
+    ClipperLib::Paths paths;
+    paths.reserve(packed.size());
+    for (std::size_t j = 0; j < packed.size(); ++j) {
+        if (j % 256 == 255) stop();
+        path_of(j, paths);
+    }
+    stop();
+    fresh = unite_paths(paths, UnionInput::Trusted);
+    stop();
+    return fresh;
+}
+
+// The best place (or, with a site choice, every place) of one rotation: in
+// the holes of placed containers and on the boundary of the union.
+RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, const std::vector<HoleRoom>& rooms,
+                                 const Stop& stop, int site) {
+    const std::function<void()> stop_fn = [&stop] { stop(); };
+    if (job.windows) return search_windows(pl, job, stop_fn);
+    const std::vector<Shape*>& packed = pl.packed;
+    const NfpOptions& options = pl.options();
+    Shape& mover = *job.mover;
+    HoleCandidates holes = hole_candidates(
+        packed, mover, rooms, {options.hole_fill == HoleFill::Dense, job.nonconvex, job.exact},
+        [&](std::size_t j) -> const Region& { return job.local(packed, j); }, stop_fn);
+    const bool any_hole = !holes.empty();
+    const std::vector<HoleRegion> regions = holes.regions();
+    const RoomFilter filter{packed, rooms, holes.room_of_hole(), mover,
+                            [&](std::size_t j) -> const Region& { return job.local(packed, j); }, stop_fn,
+                            options.exact_clearance, holes.fitted_from()};
+    const HoleFilter hole_filter = std::cref(filter);
+    RotationResult res;
+    std::vector<Candidate>* passed = site > 0 ? &res.passed : nullptr;
+    static const std::vector<Contour> none;
+    static const std::vector<HoleRegion> no_regions;
+    // Dense holes are filled first: a place in a hole costs the bin no room,
+    // so the best one beats every place outside, and the bin is searched only
+    // when no hole takes the item (or every site is wanted).
+    const bool holes_first = options.hole_fill == HoleFill::Dense;
+    if (holes_first && any_hole) {
+        PositionSearch q{mover, pl.bin_w, pl.bin_h, none, holes.nfps};
+        q.placement = options.placement;
+        q.hole_filter = &hole_filter;
+        q.hole_regions = &regions;
+        q.passed = passed;
+        const SearchResult r = search_best_position(q);
+        res.found = r.found;
+        res.pos = r.pos;
+        res.score = r.score;
+        res.in_hole = r.found;
+        if (passed)
+            for (Candidate& c : *passed) c.in_hole = true;
+        if (r.found && !passed) return res;
+    }
+
+    std::vector<Contour> fresh;
+    const std::vector<Contour>& merged = bin_boundary(pl, job, stop, stop_fn, fresh);
+    PositionSearch q{mover, pl.bin_w, pl.bin_h, merged, holes_first ? none : holes.nfps};
+    q.placement = options.placement;
+    q.hole_filter = any_hole && !holes_first ? &hole_filter : nullptr;
+    q.hole_regions = holes_first ? &no_regions : &regions;
+    q.passed = passed;
+    const SearchResult r = search_best_position(q);
+    if (!res.in_hole) {
+        res.found = r.found;
+        res.pos = r.pos;
+        res.score = r.score;
+    }
+    return res;
+}
+
+// The site `site` of the candidates of every rotation (see PlaceRequest::site):
+// its rotation index and translation; false when there is none.
+bool choose_site(const std::vector<RotationResult>& results, int site, double spacing, std::size_t& rot, Pt& pos) {
+    struct Ranked {
+        bool in_hole;
+        double score;
+        std::size_t rot;
+        Pt pos;
+    };
+    std::vector<Ranked> all;
+    for (std::size_t i = 0; i < results.size(); ++i)
+        for (const Candidate& c : results[i].passed) all.push_back({c.in_hole, c.score, i, c.pos});
+    std::stable_sort(all.begin(), all.end(), [](const Ranked& a, const Ranked& b) {
+        if (a.in_hole != b.in_hole) return a.in_hole;
+        return a.score < b.score || (a.score == b.score && a.rot < b.rot);
+    });
+    std::vector<Pt> taken;
+    for (const Ranked& r : all) {
+        bool apart = true;
+        for (const Pt& q : taken)
+            if (std::hypot(r.pos.x - q.x, r.pos.y - q.y) < spacing) { apart = false; break; }
+        if (!apart) continue;
+        taken.push_back(r.pos);
+        rot = r.rot;
+        pos = r.pos;
+        if (taken.size() > static_cast<std::size_t>(site)) break;
+    }
+    return !taken.empty();
+}
+
+// Workers only read the placed items and the mover: fill their lazy caches first.
+void warm_lazy_caches(const std::vector<Shape*>& packed, Shape& item) {
+    for (Shape* o : packed) {
+        geometry_signature(*o);
+        if (o->is_polygon()) {
+            polygon_cast(*o).outer_convex();
+            polygon_cast(*o).outer_turns_once();
+            polygon_cast(*o).rotated_contour();
+        }
+    }
+    geometry_signature(item);
+    if (item.is_polygon()) {
+        polygon_cast(item).outer_convex();
+        polygon_cast(item).outer_turns_once();
+    }
+}
+
+}  // namespace
+
+struct NfpPlacer::StoredUnions {
+    std::unordered_map<KindKey, StoredUnion, KindKeyHash> by_kind;
+    // Tries per kind: once the bin has seen more than eight kinds, a kind new
+    // to it searches the probe windows (in bins without containers) and gets
+    // a union of its own from its third try on.
+    std::unordered_map<KindKey, int, KindKeyHash> tries;
+    FreeSpace free_space;
+    Refusals refusals;
+};
+
+namespace {
+
+// The rotations of one item offered to a non-empty bin, evaluated in turn or
+// side by side; each gets its job (its NFPs, its stored union or its probe
+// windows) in rotation order, so that the NFP cache fills as in a sequential run.
+class RotationRun {
+public:
+    RotationRun(const NfpPlacer& pl, NfpPlacer::StoredUnions* stored, Shape& item, const std::vector<double>& rots,
+                int site, const std::vector<HoleRoom>& rooms)
+        : pl_(pl), options_(pl.options()), stored_(stored), item_(item), rots_(rots), site_(site), rooms_(rooms),
+          stop_{&abort_}, stop_fn_([this] { stop_(); }), jobs_(rots.size()),
+          containers_(std::any_of(pl.packed.begin(), pl.packed.end(), [](const Shape* o) {
+              return o->is_polygon() && polygon_cast(*o).is_container();
+          })),
+          parallel_(options_.threads > 1 && rots.size() > 1) {}
+
+    bool containers() const { return containers_; }
+
+    std::vector<RotationResult> evaluate() { return parallel_ ? side_by_side() : in_turn(); }
+
+private:
+    void prepare(std::size_t i, Shape& mover, bool lookup) {
+        const std::vector<Shape*>& packed = pl_.packed;
+        RotationJob& job = jobs_[i];
+        job.mover = &mover;
+        job.exact = options_.exact_clearance;
+        job.nonconvex = options_.nonconvex;
+        job.can_fit = box_can_fit(mover, pl_.bin_w, pl_.bin_h, 1e-6);
+        if (!job.can_fit) return;
+        // The incremental mode needs only the NFPs of items placed since its
+        // stored union (and the rest only for hole candidates): look them up lazily.
+        if (lookup && (!stored_ || parallel_)) job.lookup_all(packed, stop_);
+        if (!stored_) return;
+        KindKey key{geometry_signature(mover), round6(mover.rotation()), round6(mover.infl())};
+        int& tries = stored_->tries[key];
+        // (the probe's own NFPs take every placed outline as convex and circles as inscribed)
+        const bool windowed = !containers_ && tries < 2 && stored_->tries.size() > 8 && site_ == 0 &&
+                              !options_.exact_clearance && !options_.nonconvex;
+        const Probe probe = windowed ? probe_for(mover, pl_.bin_w, pl_.bin_h) : Probe{};
+        if (probe.usable) {
+            ++tries;
+            job.windows = &stored_->free_space.windows(probe, packed, pl_.bin_w, pl_.bin_h, stop_fn_);
+            job.probe = probe;
+            job.circles = &stored_->free_space.circle_index(packed);
+        } else {
+            job.stored = &stored_->by_kind[key];
+        }
+    }
+
+    std::vector<RotationResult> in_turn() {
+        std::vector<RotationResult> results(rots_.size());
+        for (std::size_t i = 0; i < rots_.size(); ++i) {
+            check_cancel();
+            item_.set_rotation(rots_[i]);
+            prepare(i, item_, true);
+            if (jobs_[i].can_fit) results[i] = evaluate_rotation(pl_, jobs_[i], rooms_, stop_, site_);
+        }
+        return results;
+    }
+
+    // Workers may fill the NFP cache side by side only when no two rotations
+    // share cache keys; otherwise the NFPs are looked up in rotation order
+    // before they start.
+    std::vector<RotationResult> side_by_side() {
+        const std::vector<Shape*>& packed = pl_.packed;
+        const std::size_t n = rots_.size();
+        warm_lazy_caches(packed, item_);
+        std::vector<double> keys;
+        for (double r : rots_) keys.push_back(round6(r));
+        bool distinct = true;
+        for (std::size_t i = 0; i < n && distinct; ++i)
+            for (std::size_t k = 0; k < i; ++k)
+                if (same_key(keys[i], keys[k])) { distinct = false; break; }
+        for (std::size_t i = 0; i < n; ++i) {
+            check_cancel();
+            clones_.push_back(item_.clone_geometry());
+            clones_.back()->set_rotation(rots_[i]);
+            prepare(i, *clones_.back(), !distinct);
+        }
+        item_.set_rotation(rots_[n - 1]);
+        // Two rotations of one kind would share a stored union: keep them apart.
+        std::vector<bool> shared(n, false);
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t k = 0; k < i; ++k)
+                if (jobs_[i].stored && jobs_[i].stored == jobs_[k].stored) shared[i] = true;
+        std::vector<RotationResult> results(n);
+        run_side_by_side(n, static_cast<std::size_t>(options_.threads), abort_, [&](std::size_t i) {
+            if (!jobs_[i].can_fit || shared[i]) return;
+            if (jobs_[i].locals.empty() && !packed.empty() && !stored_) jobs_[i].lookup_all(packed, stop_);
+            results[i] = evaluate_rotation(pl_, jobs_[i], rooms_, stop_, site_);
+        });
+        for (std::size_t i = 0; i < n; ++i)
+            if (shared[i] && jobs_[i].can_fit) results[i] = evaluate_rotation(pl_, jobs_[i], rooms_, stop_, site_);
+        return results;
+    }
+
+    const NfpPlacer& pl_;
+    const NfpOptions& options_;
+    NfpPlacer::StoredUnions* stored_;
+    Shape& item_;
+    const std::vector<double>& rots_;
+    const int site_;
+    const std::vector<HoleRoom>& rooms_;
+    std::atomic<bool> abort_{false};
+    const Stop stop_;
+    const std::function<void()> stop_fn_;
+    std::vector<RotationJob> jobs_;
+    std::vector<std::unique_ptr<Shape>> clones_;
+    const bool containers_;
+    const bool parallel_;
+};
+
+}  // namespace
+
+NfpPlacer::NfpPlacer(double bin_w, double bin_h, NfpOptions options)
+    : bin_w(bin_w), bin_h(bin_h), options_(std::move(options)) {}
+NfpPlacer::~NfpPlacer() = default;
+NfpPlacer::NfpPlacer(NfpPlacer&&) noexcept = default;
+NfpPlacer& NfpPlacer::operator=(NfpPlacer&&) noexcept = default;
+
+void NfpPlacer::set_options(NfpOptions options) { options_ = std::move(options); }
+
+std::unique_ptr<Placer> NfpPlacer::copy() const {
+    auto c = std::make_unique<NfpPlacer>(bin_w, bin_h, options_);
+    c->packed = packed;
+    c->packed_checked = packed_checked;
+    if (stored_) c->stored_ = std::make_unique<StoredUnions>(*stored_);
+    return c;
+}
+
+bool NfpPlacer::refuses(const Shape& item) const {
+    return stored_ && item.is_circle() && stored_->refusals.refuses(packed, circle_cast(item).rotated_shape().radius);
+}
+
+std::vector<double> NfpPlacer::rotations_for(const Shape& item, const PlaceRequest& request) const {
+    if (item.is_circle()) return {0.0};
+    return request.rotations ? *request.rotations : options_.rotations;
+}
+
+void NfpPlacer::place_at_origin(Shape& item) {
+    if (item.is_circle()) {
+        double r = circle_cast(item).rotated_shape().radius;
+        item.set_position(r, r);
+        return;
+    }
+    BBox b = rotated_bbox(item);
+    item.set_position(-b.minx, -b.miny);
+}
+
+void NfpPlacer::place_at_center(Shape& item) const {
+    double cx = bin_w / 2.0, cy = bin_h / 2.0;
+    if (item.is_circle()) {
+        item.set_position(cx, cy);
+        return;
+    }
+    BBox b = rotated_bbox(item);
+    item.set_position(cx - (b.minx + b.maxx) / 2.0, cy - (b.miny + b.maxy) / 2.0);
+}
+
+bool NfpPlacer::fits(const Shape& item, double eps) const {
+    BBox b = item.bounding_box();
+    return b.minx >= -eps && b.miny >= -eps && b.maxx <= bin_w + eps && b.maxy <= bin_h + eps;
+}
+
+bool NfpPlacer::trypack(Shape& item, const PlaceRequest& request) {
+    // Garbage in must not reach the union or the search: refuse it before moving anything.
+    require_sound_bin(bin_w, bin_h);
+    require_sound_item(item);
+    check_options(options_);
+    if (request.rotations) require_rotations(*request.rotations);
+    if (!packed_checked) {
+        require_not_placed(item, packed);
+        // A caller may have moved or grown a placed item since it was placed.
+        require_sound_items(packed, "placed item");
+    }
+    if (options_.nonconvex) {
+        // Non-convex outlines grow with mitred corners here, the mover's and
+        // those of the items already placed alike.
+        for (Shape* o : packed)
+            if (o->is_polygon() && !convex_outline(*o)) static_cast<Polygon&>(*o).set_mitred_outline(true);
+        if (item.is_polygon() && !convex_outline(item)) static_cast<Polygon&>(item).set_mitred_outline(true);
+    } else if (item.is_polygon() && !convex_outline(item)) {
+        return false;
+    }
+    return packed.empty() ? trypack_empty(item, request) : trypack_nonempty(item, request);
+}
+
+bool NfpPlacer::trypack_empty(Shape& item, const PlaceRequest& request) {
+    for (double rot : rotations_for(item, request)) {
+        item.set_rotation(rot);
+        if (options_.placement == Placement::Center) place_at_center(item);
+        else place_at_origin(item);
+        if (fits(item)) {
+            packed.push_back(&item);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
+    if (!item.is_polygon() && !item.is_circle()) throw NotImplementedError();
+    // Hole rooms do not depend on the moving item: build them once.
+    const std::vector<HoleRoom> rooms = hole_rooms(packed, options_.hole_fill == HoleFill::Dense, options_.nonconvex);
+    if (options_.incremental && !stored_) stored_ = std::make_unique<StoredUnions>();
+    const std::vector<double> rots = rotations_for(item, request);
+    RotationRun run(*this, stored_.get(), item, rots, request.site, rooms);
+    if (refuses(item)) return false;
+    // Circles in bins of many kinds, as the probe windows take them.
+    const bool many_circles = stored_ && item.is_circle() && stored_->tries.size() > 8 && !run.containers() &&
+                              request.site == 0 && !options_.exact_clearance && !options_.nonconvex;
+    const double radius = item.is_circle() ? circle_cast(item).rotated_shape().radius : 0.0;
+    const std::vector<RotationResult> results = run.evaluate();
+
+    // Best score first (a dense hole's place before any other); on equal scores the earlier rotation.
+    const std::size_t n = rots.size();
+    std::size_t best = n;
+    for (std::size_t i = 0; i < n; ++i)
+        if (best == n ? results[i].found : results[i].beats(results[best])) best = i;
+    if (best == n) {
+        if (many_circles && results[0].refused_from < radius) stored_->refusals.refused(packed, results[0].refused_from);
+        return false;
+    }
+    Pt best_pos = results[best].pos;
+    double best_rot = rots[best];
+    if (request.site > 0) {
+        const BBox b = rotated_bbox(item);
+        std::size_t r = 0;
+        if (choose_site(results, request.site, std::min(b.maxx - b.minx, b.maxy - b.miny) / 2.0, r, best_pos))
+            best_rot = rots[r];
+    }
+    item.set_rotation(best_rot);
+    item.set_position(best_pos.x, best_pos.y);
+    packed.push_back(&item);
+    return true;
+}
+
+}  // namespace quarvo

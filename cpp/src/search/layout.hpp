@@ -1,0 +1,33 @@
+// The layouts the improvement search walks through: what it varies (order,
+// angles, sites) and what packing gave (bins, poses, cost).
+#pragma once
+#include <cstddef>
+#include <tuple>
+#include <vector>
+
+namespace quarvo {
+namespace search_detail {
+
+struct Pose {
+    double tx = 0.0, ty = 0.0, rot = 0.0;
+};
+
+struct Cost {
+    std::size_t unplaced = 0, bins = 0;
+    double length = 0.0;  // used length of the last bin
+    bool operator<(const Cost& o) const {
+        return std::tie(unplaced, bins, length) < std::tie(o.unplaced, o.bins, o.length);
+    }
+};
+
+struct Layout {
+    std::vector<std::size_t> order;  // item indices in offering order
+    std::vector<int> angle;          // per item: -1 every angle, else the index of its only angle
+    std::vector<int> site;           // per item: PlaceRequest::site
+    std::vector<long> bin;           // per item: its bin, -1 unplaced
+    std::vector<Pose> pose;          // per item
+    Cost cost;
+};
+
+}  // namespace search_detail
+}  // namespace quarvo

@@ -1,0 +1,83 @@
+#include "search/neighbourhood.hpp"
+
+#include <algorithm>
+
+#include "quarvo/nfp_cache.hpp"
+
+namespace quarvo {
+namespace search_detail {
+
+Neighbourhood::Neighbourhood(const std::vector<Shape*>& items, Strategy strategy, std::size_t angles)
+    : items_(items), angles_(angles) {
+    for (Shape* s : items_) kinds_.push_back(geometry_signature(*s));
+    group_.resize(items_.size());
+    for (std::size_t i = 0, g = 0; i < items_.size(); ++i) {
+        if (i > 0 && !(items_[i]->weight == items_[i - 1]->weight)) g = i;
+        group_[i] = g;
+    }
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        std::size_t end = i;
+        while (end < items_.size() && group_[end] == group_[i]) ++end;
+        group_end_.push_back(end);
+    }
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        if (strategy == Strategy::Nfp && items_[i]->is_polygon() && angles_ > 1) turnable_.push_back(i);
+        sited_ = strategy == Strategy::Nfp && items_.size() > 1;
+        for (std::size_t j = i + 1; j < group_end_[i]; ++j)
+            if (!same_kind(i, j)) { reorderable_ = true; break; }
+    }
+}
+
+bool Neighbourhood::same_kind(std::size_t i, std::size_t j) const {
+    return kinds_[i] == kinds_[j] && items_[i]->infl() == items_[j]->infl();
+}
+
+std::size_t Neighbourhood::neighbour(const Layout& cur, Layout& out, Rng& rng) const {
+    out.order = cur.order;
+    out.angle = cur.angle;
+    out.site = cur.site;
+    const std::size_t n = items_.size();
+    auto position_of = [&](std::size_t i) {
+        return static_cast<std::size_t>(std::find(cur.order.begin(), cur.order.end(), i) - cur.order.begin());
+    };
+    // Order moves two thirds of the time and angles one third, among those
+    // there are; sites only where neither exists (on the real instances
+    // they cost more evaluations than they gained).
+    const unsigned w_order = reorderable_ ? 2 : 0, w_turn = turnable_.empty() ? 0 : 1;
+    const unsigned w_site = sited_ && w_order + w_turn == 0 ? 1 : 0;
+    const std::size_t pick = rng.below(w_order + w_turn + w_site);
+    if (pick >= w_order + w_turn) {
+        const std::size_t i = rng.below(n);
+        int c = static_cast<int>(rng.below(kSites - 1));
+        if (c >= out.site[i]) ++c;
+        out.site[i] = c;
+        return position_of(i);
+    }
+    if (pick >= w_order) {
+        const std::size_t i = turnable_[rng.below(turnable_.size())];
+        // -1 (every angle) or one of the angles, other than the present choice
+        int a = static_cast<int>(rng.below(angles_));
+        if (a >= out.angle[i] + 1) ++a;
+        out.angle[i] = a - 1;
+        return position_of(i);
+    }
+    for (;;) {
+        const std::size_t p = rng.below(n);
+        const std::size_t lo = group_[p], hi = group_end_[p];
+        if (hi - lo < 2) continue;
+        std::size_t q = lo + rng.below(hi - lo - 1);
+        if (q >= p) ++q;
+        if (same_kind(cur.order[p], cur.order[q])) continue;
+        if (rng.below(2)) {
+            std::swap(out.order[p], out.order[q]);
+        } else {
+            const std::size_t moved = out.order[p];
+            out.order.erase(out.order.begin() + static_cast<long>(p));
+            out.order.insert(out.order.begin() + static_cast<long>(q), moved);
+        }
+        return std::min(p, q);
+    }
+}
+
+}  // namespace search_detail
+}  // namespace quarvo

@@ -1,0 +1,55 @@
+// The moves of the improvement search: an item moved or swapped within its
+// run of equal weight, an item held to one angle or freed again, an item sent
+// to another site.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "quarvo/options.hpp"
+#include "quarvo/shapes.hpp"
+#include "search/layout.hpp"
+
+namespace quarvo {
+namespace search_detail {
+
+// Sites an item may take in an NFP placer (PlaceRequest::site below this).
+constexpr int kSites = 3;
+
+// splitmix64: the same numbers on every platform.
+struct Rng {
+    std::uint64_t s;
+    std::uint64_t next() {
+        std::uint64_t z = (s += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return z ^ (z >> 31);
+    }
+    std::size_t below(std::size_t n) { return static_cast<std::size_t>(next() % n); }
+};
+
+class Neighbourhood {
+public:
+    // `items` in greedy order, inflated; `angles` the rotations each may take.
+    Neighbourhood(const std::vector<Shape*>& items, Strategy strategy, std::size_t angles);
+
+    // Whether any move exists.
+    bool can_move() const { return reorderable_ || !turnable_.empty() || sited_; }
+    // A neighbour of `cur` (its order, angles and sites) and the first
+    // position of the order it changes.
+    std::size_t neighbour(const Layout& cur, Layout& out, Rng& rng) const;
+
+private:
+    bool same_kind(std::size_t i, std::size_t j) const;
+
+    const std::vector<Shape*>& items_;
+    std::size_t angles_;
+    std::vector<int> kinds_;
+    // Runs of equal weight in greedy order: the only ranges an item moves in.
+    std::vector<std::size_t> group_, group_end_;
+    std::vector<std::size_t> turnable_;  // items that may take one angle of several
+    bool reorderable_ = false, sited_ = false;
+};
+
+}  // namespace search_detail
+}  // namespace quarvo

@@ -1,0 +1,72 @@
+// How the improvement search evaluates a neighbour: the first part of its
+// order as in the current layout (from a snapshot where one serves), the rest
+// offered to the driver again, item by item, until the cost exceeds the limit
+// or the rest is seen to fall as in the current layout.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "quarvo/first_fit.hpp"
+#include "search/layout.hpp"
+#include "search/snapshots.hpp"
+
+namespace quarvo {
+namespace search_detail {
+
+// Snapshots along the order of a layout.
+constexpr std::size_t kSnapshots = 12;
+
+// The largest y of an item's un-inflated world contour above its translation,
+// per angle it may take.
+class ItemTops {
+public:
+    ItemTops(const std::vector<Shape*>& items, const std::vector<double>& angles);
+    double top(std::size_t i, const Shape& s) const;
+
+private:
+    std::vector<std::vector<std::pair<double, double>>> by_item_;  // (angle, top)
+};
+
+// The cost of a layout as it grows, item by item: its unplaced items and the
+// top of each bin. The cost only grows with it.
+class RunningCost {
+public:
+    void add(long bin, double top);
+    Cost cost() const { return {unplaced_, tops_.size(), tops_.empty() ? 0.0 : tops_.back()}; }
+
+private:
+    std::vector<double> tops_;
+    std::size_t unplaced_ = 0;
+};
+
+class Repacker {
+public:
+    // `items` in greedy order, inflated; the driver's settings come from `ff`.
+    Repacker(const FirstFit& ff, const std::vector<Shape*>& items);
+
+    // The greedy layout as the search's first.
+    Layout initial(const PackResult& greedy) const;
+    // Re-packs `cand` from position k on, the part before k as in `cur`
+    // (`prefix` holds cur's prefix fingerprints). False as soon as its cost
+    // exceeds `limit`.
+    bool evaluate(const Layout& cur, const std::vector<std::uint64_t>& prefix, Layout& cand, std::size_t k,
+                  const Cost& limit, Workspace& ws) const;
+    // A workspace of private copies of the items.
+    std::unique_ptr<Workspace> workspace() const;
+
+private:
+    // Whether cand's items at positions [k, end) lie where they lie in cur.
+    static bool same_poses(const Layout& cur, const Layout& cand, std::size_t k, std::size_t end);
+
+    FirstFit ff_;  // one thread per evaluation: the threads go to the chains
+    const std::vector<Shape*>& items_;
+    ItemTops tops_;
+    std::vector<std::vector<double>> single_;  // each angle alone
+    std::size_t stride_ = 1;  // positions between snapshots
+};
+
+}  // namespace search_detail
+}  // namespace quarvo

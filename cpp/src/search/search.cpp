@@ -1,0 +1,176 @@
+#include "quarvo/search.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "core/thread_runner.hpp"
+#include "search/neighbourhood.hpp"
+#include "search/repack.hpp"
+
+namespace quarvo {
+
+namespace {
+
+using namespace search_detail;
+using Clock = std::chrono::steady_clock;
+
+// Chains of the search, each a late-acceptance walk of its own run side by
+// side on the threads (a fixed number, so that the result does not depend on
+// the thread count); every kRound layouts a chain behind the one ahead takes
+// its layout. And the length of the late-acceptance history.
+constexpr std::size_t kChains = 2;
+constexpr long long kRound = 100;
+constexpr std::size_t kHistory = 5;
+
+struct Chain {
+    Layout cur, best;
+    std::vector<Cost> history;
+    Rng rng;
+    std::unique_ptr<Workspace> workspace;
+    long long evaluated = 0, budget = -1;  // budget: its share of `iterations`
+};
+
+// The chains and what their rounds share.
+class Walk {
+public:
+    Walk(const Neighbourhood& moves, const Repacker& repack, const SearchOptions& opt, const Layout& start,
+         SearchProgress* progress)
+        : moves_(moves), repack_(repack), progress_(progress), chains_(kChains) {
+        for (std::size_t c = 0; c < kChains; ++c) {
+            Chain& ch = chains_[c];
+            ch.cur = ch.best = start;
+            ch.history.assign(kHistory, start.cost);
+            ch.rng = Rng{opt.seed + 0x632BE59BD9B4E019ULL * c};
+            ch.workspace = repack.workspace();
+            if (opt.iterations >= 0)
+                ch.budget = opt.iterations / static_cast<long long>(kChains) +
+                            (static_cast<long long>(c) < opt.iterations % static_cast<long long>(kChains) ? 1 : 0);
+        }
+    }
+
+    // Whether some chain has iterations left.
+    bool more() const {
+        bool any = false;
+        for (const Chain& ch : chains_) any = any || ch.budget < 0 || ch.evaluated < ch.budget;
+        return any;
+    }
+
+    // One round of chain c: up to kRound layouts.
+    void round(std::size_t c, const std::atomic<bool>& abort) {
+        Chain& ch = chains_[c];
+        long long end = ch.evaluated + kRound;
+        if (ch.budget >= 0) end = std::min(end, ch.budget);
+        while (ch.evaluated < end && !abort.load()) {
+            Layout cand;
+            const std::size_t k = moves_.neighbour(ch.cur, cand, ch.rng);
+            Cost& late = ch.history[static_cast<std::size_t>(ch.evaluated) % kHistory];
+            const Cost limit = std::max(ch.cur.cost, late);
+            const bool ok = repack_.evaluate(ch.cur, prefix_prints(ch.cur), cand, k, limit, *ch.workspace);
+            ++ch.evaluated;
+            if (progress_) progress_->evaluated = ++evaluated_;
+            if (ok) {
+                ch.cur = std::move(cand);
+                if (ch.cur.cost < ch.best.cost) {
+                    ch.best = ch.cur;
+                    std::lock_guard<std::mutex> lock(mu_);
+                    if (progress_ && ch.best.cost < Cost{0, progress_->best_bins, progress_->best_length}) {
+                        progress_->best_bins = ch.best.cost.bins;
+                        progress_->best_length = ch.best.cost.length;
+                    }
+                }
+            }
+            late = ch.cur.cost;
+        }
+    }
+
+    // The chains behind the one ahead take its layout (ties keep the earlier chain).
+    void follow_the_lead() {
+        std::size_t lead = 0;
+        for (std::size_t c = 1; c < kChains; ++c)
+            if (chains_[c].cur.cost < chains_[lead].cur.cost) lead = c;
+        for (std::size_t c = 0; c < kChains; ++c)
+            if (chains_[lead].cur.cost < chains_[c].cur.cost) {
+                chains_[c].cur = chains_[lead].cur;
+                chains_[c].history.assign(kHistory, chains_[c].cur.cost);
+            }
+    }
+
+    // The best layout of any chain, or `best` when none is better; ties keep
+    // the earlier chain's layout.
+    void take_best(Layout& best) {
+        for (Chain& ch : chains_)
+            if (ch.best.cost < best.cost) best = std::move(ch.best);
+    }
+
+private:
+    const Neighbourhood& moves_;
+    const Repacker& repack_;
+    SearchProgress* progress_;
+    std::vector<Chain> chains_;
+    std::mutex mu_;
+    std::atomic<std::size_t> evaluated_{0};
+};
+
+// Leaves every item at its pose in `best` and returns that layout.
+PackResult place_as_in(const Layout& best, const std::vector<Shape*>& sequence) {
+    PackResult out;
+    for (std::size_t pos = 0; pos < sequence.size(); ++pos) {
+        const std::size_t i = best.order[pos];
+        Shape& s = *sequence[i];
+        s.set_rotation(best.pose[i].rot);
+        s.set_position(best.pose[i].tx, best.pose[i].ty);
+        const long b = best.bin[i];
+        if (b < 0) {
+            out.unplaced.push_back(&s);
+            continue;
+        }
+        if (out.bins.size() <= static_cast<std::size_t>(b)) out.bins.resize(b + 1);
+        out.bins[b].push_back(&s);
+    }
+    return out;
+}
+
+}  // namespace
+
+PackResult ImprovementSearch::improve(const FirstFit& ff, const std::vector<Shape*>& sequence, PackResult greedy) const {
+    const Clock::time_point start = Clock::now();
+    const Repacker repack(ff, sequence);
+    const Neighbourhood moves(sequence, ff.strategy, ff.nfp.rotations.size());
+    Layout best = repack.initial(greedy);
+    if (progress) {
+        progress->searching = true;
+        progress->best_bins = best.cost.bins;
+        progress->best_length = best.cost.length;
+    }
+
+    const SearchOptions& opt = options;
+    Clock::time_point deadline{};
+    if (opt.time_limit >= 0.0)
+        deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(opt.time_limit));
+    const std::size_t hw = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t threads = std::min<std::size_t>({static_cast<std::size_t>(std::max(1, ff.nfp.threads)), hw, kChains});
+    Walk walk(moves, repack, opt, best, progress);
+    std::atomic<bool> abort{false};
+    RunWatch watch;
+    watch.deadline = opt.time_limit >= 0.0 ? &deadline : nullptr;
+    while (moves.can_move()) {
+        if (opt.time_limit >= 0.0 && Clock::now() >= deadline) break;
+        if (!walk.more()) break;
+        // One round: every chain walks up to kRound layouts, the chains side by side.
+        const bool complete =
+            run_side_by_side(kChains, threads, abort, [&](std::size_t c) { walk.round(c, abort); }, &watch);
+        if (!complete) break;
+        walk.follow_the_lead();
+    }
+    walk.take_best(best);
+    if (progress) progress->searching = false;
+
+    PackResult out = place_as_in(best, sequence);
+    out.search_stopped = watch.interrupted;
+    return out;
+}
+
+}  // namespace quarvo

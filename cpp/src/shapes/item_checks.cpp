@@ -1,0 +1,107 @@
+#include "quarvo/item_checks.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "geometry/rings.hpp"
+#include "quarvo/errors.hpp"
+#include "quarvo/validate.hpp"
+
+namespace quarvo {
+
+namespace {
+
+bool in_range(double v) { return std::fabs(v) <= MAX_COORDINATE; }
+
+bool in_range(const Contour& c) {
+    for (const Pt& p : c)
+        if (!(std::fabs(p.x) <= MAX_COORDINATE && std::fabs(p.y) <= MAX_COORDINATE)) return false;
+    return true;
+}
+
+void require_contour(const Contour& c, const std::string& what, const std::string& name) {
+    for (std::size_t i = 0; i < c.size(); ++i) {
+        if (std::fabs(c[i].x) <= MAX_COORDINATE && std::fabs(c[i].y) <= MAX_COORDINATE) continue;
+        require_value(c[i].x, what, name + " point " + std::to_string(i) + " x");
+        require_value(c[i].y, what, name + " point " + std::to_string(i) + " y");
+    }
+}
+
+// The common case without building a name: the placers check every placed
+// item on every call.
+bool plainly_sound(const Shape& s) {
+    if (!(in_range(s.tx()) && in_range(s.ty()) && in_range(s.rotation()) && in_range(s.infl()) &&
+          in_range(s.inflation) && in_range(s.margin) && s.inflation >= 0.0 && s.margin >= 0.0))
+        return false;
+    if (s.is_circle()) {
+        const double r = static_cast<const Circle&>(s).radius;
+        return in_range(r) && r >= 0.0;
+    }
+    if (!s.is_polygon()) return true;
+    const auto& p = static_cast<const Polygon&>(s);
+    if (!in_range(p.outer())) return false;
+    for (const Contour& h : p.holes())
+        if (!in_range(h)) return false;
+    return true;
+}
+
+}  // namespace
+
+std::string item_label(const Shape& s, const std::string& role) {
+    return s.name.empty() ? role : role + " (shape_id " + s.name + ")";
+}
+
+void require_sound_items(const std::vector<Shape*>& items, const char* role) {
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (items[i] != nullptr && !plainly_sound(*items[i]))
+            require_sound_item(*items[i], std::string(role) + " " + std::to_string(i));
+}
+
+void require_sound_item(const Shape& s, const std::string& role) {
+    if (plainly_sound(s)) return;
+    const std::string what = item_label(s, role);
+    require_value(s.tx(), what, "tx");
+    require_value(s.ty(), what, "ty");
+    require_value(s.rotation(), what, "rotation");
+    require_value(s.infl(), what, "infl");
+    require_value(s.inflation, what, "inflation");
+    require_value(s.margin, what, "margin");
+    require_not_negative(s.inflation, what, "inflation");
+    require_not_negative(s.margin, what, "margin");
+    if (s.is_circle()) {
+        const double r = static_cast<const Circle&>(s).radius;
+        require_value(r, what, "radius");
+        require_not_negative(r, what, "radius");
+    } else if (s.is_polygon()) {
+        const auto& p = static_cast<const Polygon&>(s);
+        require_contour(p.outer(), what, "outer contour");
+        for (std::size_t h = 0; h < p.holes().size(); ++h) require_contour(p.holes()[h], what, "hole " + std::to_string(h));
+    }
+}
+
+void require_sound_outline(const Contour& outer, const std::vector<Contour>& holes, const std::string& what) {
+    if (!in_range(outer)) return;
+    for (const Contour& h : holes)
+        if (!in_range(h)) return;
+    RingFault f = find_ring_fault(outer, holes);
+    if (f.kind != RingFault::None) throw ValueError(what + ": " + describe(f));
+}
+
+void require_distinct(const std::vector<Shape*>& items, const char* role) {
+    std::vector<std::pair<const Shape*, std::size_t>> seen;
+    seen.reserve(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) seen.emplace_back(items[i], i);
+    std::sort(seen.begin(), seen.end());
+    for (std::size_t k = 1; k < seen.size(); ++k)
+        if (seen[k].first == seen[k - 1].first && seen[k].first != nullptr)
+            throw ValueError(item_label(*seen[k].first, std::string(role) + " " + std::to_string(seen[k].second)) +
+                             ": the same item object is also " + role + " " + std::to_string(seen[k - 1].second));
+}
+
+void require_not_placed(const Shape& item, const std::vector<Shape*>& packed) {
+    if (std::find(packed.begin(), packed.end(), &item) != packed.end())
+        throw ValueError(item_label(item, "item") + ": already placed in this bin");
+}
+
+}  // namespace quarvo

@@ -1,0 +1,178 @@
+#include "quarvo/shapes.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "geometry/mitred_offset.hpp"
+#include "quarvo/constants.hpp"
+#include "quarvo/errors.hpp"
+#include "quarvo/item_checks.hpp"
+#include "quarvo/validate.hpp"
+
+namespace quarvo {
+
+double Shape::area() const { throw NotImplementedError(); }
+BBox Shape::bounding_box() const { throw NotImplementedError(); }
+Pt Shape::reference_point_local() const { throw NotImplementedError(); }
+Contour Shape::world_contour() const { throw NotImplementedError(); }
+std::unique_ptr<Shape> Shape::clone_geometry() const { throw NotImplementedError(); }
+
+void Shape::copy_state_to(Shape& to) const {
+    to.tx_ = tx_;
+    to.ty_ = ty_;
+    to.rotation_ = rotation_;
+    to.infl_ = infl_;
+    to.inflation = inflation;
+    to.margin = margin;
+    to.bin_id = bin_id;
+    to.weight = weight;
+    to.name = name;
+    to.sig_id = sig_id;
+    to.cache_area_ = cache_area_;
+    to.dirty_ = true;
+}
+
+Polygon::Polygon(Stored, const Polygon& from) : Shape(Kind::Polygon), outer_(from.outer_), holes_(from.holes_) {
+    convex_ = from.convex_;
+    turns_once_ = from.turns_once_;
+    mitred_ = from.mitred_;
+    memo_ = from.memo_;
+    has_memo_ = from.has_memo_;
+    memo_rot_ = from.memo_rot_;
+    memo_infl_ = from.memo_infl_;
+}
+
+std::unique_ptr<Shape> Polygon::clone_geometry() const {
+    std::unique_ptr<Polygon> p(new Polygon(Stored{}, *this));
+    copy_state_to(*p);
+    return p;
+}
+
+Circle::Circle(double radius, std::string name) : Shape(Kind::Circle), radius(radius) {
+    this->name = std::move(name);
+    require_not_negative(radius, item_label(*this, "circle"), "radius");
+}
+
+std::unique_ptr<Shape> Circle::clone_geometry() const {
+    auto c = std::make_unique<Circle>(0.0);
+    c->radius = radius;
+    copy_state_to(*c);
+    return c;
+}
+
+Polygon::Polygon(const Contour& outer, const std::vector<Contour>& holes, std::string name) : Shape(Kind::Polygon) {
+    this->name = std::move(name);
+    require_sound_outline(outer, holes, item_label(*this, "polygon"));
+    outer_ = ensure_winding(outer, true);
+    holes_.reserve(holes.size());
+    for (const Contour& h : holes) holes_.push_back(ensure_winding(h, false));
+}
+
+Contour Polygon::inflated_outer() const {
+    if (std::fabs(infl_) < 1e-12) return outer_;
+    if (mitred_ && !(outer_convex() && outer_turns_once())) {
+        Region grown = mitred_offset(outer_, infl_);
+        if (!grown.empty()) return grown.front();
+    }
+    return offset_convex(outer_, infl_);
+}
+
+Contour Polygon::build_rotated() const {
+    const double c = std::cos(rotation_), s = std::sin(rotation_);
+    Contour pts = inflated_outer();
+    for (Pt& p : pts) {
+        const double x = p.x, y = p.y;
+        p = {x * c - y * s, x * s + y * c};
+    }
+    return pts;
+}
+
+void Polygon::set_mitred_outline(bool on) {
+    if (on == mitred_) return;
+    mitred_ = on;
+    has_memo_ = false;
+    dirty_ = true;
+}
+
+const Contour& Polygon::rotated_shape() const {
+    if (!dirty_ && has_rot_) return cache_rotated_;
+    cache_rotated_ = build_rotated();
+    has_rot_ = true;
+    ++rot_gen_;
+    return cache_rotated_;
+}
+
+namespace {
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+}  // namespace
+
+const Contour& Polygon::rotated_contour() const {
+    if (has_memo_ && same_bits(memo_rot_, rotation_) && same_bits(memo_infl_, infl_)) return memo_;
+    memo_ = build_rotated();
+    memo_rot_ = rotation_;
+    memo_infl_ = infl_;
+    has_memo_ = true;
+    return memo_;
+}
+
+const Contour& Polygon::transformed() const {
+    if (!dirty_ && has_tr_) return cache_transformed_;
+    const Contour& rot = rotated_shape();
+    cache_transformed_.resize(rot.size());
+    for (std::size_t i = 0; i < rot.size(); ++i) cache_transformed_[i] = {rot[i].x + tx_, rot[i].y + ty_};
+    has_tr_ = true;
+    ++tr_gen_;
+    dirty_ = false;
+    return cache_transformed_;
+}
+
+std::vector<Contour> Polygon::transformed_holes() const {
+    const double c = std::cos(rotation_), s = std::sin(rotation_);
+    std::vector<Contour> out;
+    out.reserve(holes_.size());
+    for (const Contour& h : holes_) {
+        Contour w;
+        w.reserve(h.size());
+        for (const Pt& p : h) w.push_back({(p.x * c - p.y * s) + tx_, (p.x * s + p.y * c) + ty_});
+        out.push_back(std::move(w));
+    }
+    return out;
+}
+
+double Polygon::area() const {
+    if (!cache_area_) cache_area_ = std::fabs(polygon_area(outer_));
+    return *cache_area_;
+}
+
+BBox Polygon::bounding_box() const { return polygon_bbox(transformed()); }
+
+Pt Polygon::reference_point_local() const { return top_right(rotated_shape()); }
+
+bool Polygon::outer_convex() const {
+    if (convex_ < 0) convex_ = is_convex(outer_) ? 1 : 0;
+    return convex_ == 1;
+}
+
+bool Polygon::outer_turns_once() const {
+    if (turns_once_ < 0) turns_once_ = turns_once(outer_) ? 1 : 0;
+    return turns_once_ == 1;
+}
+
+double Circle::area() const {
+    if (!cache_area_) cache_area_ = kPi * radius * radius;
+    return *cache_area_;
+}
+
+BBox Circle::bounding_box() const {
+    CircleGeom g = transformed();
+    return {g.center.x - g.radius, g.center.y - g.radius, g.center.x + g.radius, g.center.y + g.radius};
+}
+
+Contour Circle::world_contour() const {
+    CircleGeom g = transformed();
+    return circle_to_polygon(g.center, g.radius, kCircleSides);
+}
+
+}  // namespace quarvo

@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include "expect_contour.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "quarvo/candidate_search.hpp"
+#include "quarvo/errors.hpp"
+#include "quarvo/placer_nfp.hpp"
+#include "quarvo/shapes.hpp"
+
+using namespace quarvo;
+
+namespace {
+
+Contour rect(double x0, double y0, double x1, double y1) { return {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}, {x0, y0}}; }
+
+const Contour kUnitCw = {{0, 0}, {0, 1}, {1, 1}, {1, 0}, {0, 0}};
+
+}  // namespace
+
+TEST(Sampler, Boundary) {
+    auto s = sample_boundary({{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}}, 4);
+    ASSERT_EQ(s.size(), 16u);
+    EXPECT_EQ(s[1], (Pt{0.25, 0}));
+    EXPECT_EQ(s[4], (Pt{1, 0}));
+    EXPECT_EQ(s[5], (Pt{1, 0.25}));
+    EXPECT_EQ(s[15], (Pt{0, 0.25}));
+    EXPECT_TRUE(sample_boundary({{1, 1}}, 4).empty());
+    EXPECT_TRUE(sample_boundary({}, 4).empty());
+}
+
+TEST(Sampler, HoleInterior) {
+    auto s = sample_hole_interior({{0, 0}, {0, 5}, {5, 5}, {5, 0}, {0, 0}});
+    ASSERT_EQ(s.size(), 17u);
+    EXPECT_EQ(s[0], (Pt{2.5, 2.5}));
+    std::size_t k = 1;
+    for (int i = 1; i <= 4; ++i)
+        for (int j = 1; j <= 4; ++j, ++k) EXPECT_EQ(s[k], (Pt{double(i), double(j)}));
+}
+
+TEST(Search, CornerAndCenterScores) {
+    Polygon unit(kUnitCw);  // reference (1, 1), box (0, 0, 1, 1)
+    const std::vector<Contour> none, edge{{{1, 1.5}, {6, 1}, {1, 1.5}}}, point{{{50.5, 30.5}, {50.5, 30.5}}};
+    PositionSearch corner{unit, 100, 100, edge, none};
+    corner.steps = 1;
+    SearchResult r = search_best_position(corner);
+    ASSERT_TRUE(r.found);
+    EXPECT_EQ(r.pos, (Pt{5, 0}));
+    EXPECT_EQ(r.score, 5.0);
+    PositionSearch centre{unit, 100, 60, point, none};
+    centre.steps = 1;
+    centre.placement = Placement::Center;
+    r = search_best_position(centre);
+    EXPECT_EQ(r.pos, (Pt{49.5, 29.5}));
+    EXPECT_EQ(r.score, 0.0);
+    r = search_best_position(PositionSearch{unit, 100, 100, none, none});
+    EXPECT_FALSE(r.found);
+    EXPECT_TRUE(std::isinf(r.score));
+}
+
+TEST(Placer, RectangleRotatedIntoNarrowBin) {
+    Polygon item(rect(0, 0, 30, 10));
+    NfpPlacer p(20, 40);
+    ASSERT_TRUE(p.trypack(item));
+    EXPECT_EQ(item.rotation(), M_PI / 2);
+    BBox b = item.bounding_box();
+    EXPECT_NEAR(b.minx, 0, 1e-12);
+    EXPECT_NEAR(b.miny, 0, 1e-12);
+    EXPECT_NEAR(b.maxx, 10, 1e-12);
+    EXPECT_NEAR(b.maxy, 30, 1e-12);
+    ASSERT_EQ(p.packed.size(), 1u);
+    EXPECT_EQ(p.packed[0], &item);
+}
+
+TEST(Placer, RefusesNonConvexAndOversized) {
+    NfpPlacer p(10, 10);
+    Polygon l({{0, 0}, {0, 2}, {1, 2}, {1, 1}, {2, 1}, {2, 0}});
+    EXPECT_FALSE(p.trypack(l));
+    Circle big(6);
+    EXPECT_FALSE(p.trypack(big));
+    EXPECT_TRUE(p.packed.empty());
+}
+
+TEST(Placer, CircleInRingHoleCentreMode) {
+    Polygon cont(rect(0, 0, 20, 20), {{{5, 5}, {15, 5}, {15, 15}, {5, 15}, {5, 5}}});
+    NfpOptions centre;
+    centre.placement = Placement::Center;
+    NfpPlacer p(40, 40, centre);
+    ASSERT_TRUE(p.trypack(cont));
+    Circle c(2), c2(2);
+    ASSERT_TRUE(p.trypack(c));
+    EXPECT_NEAR(c.tx(), 20, 1e-9);
+    EXPECT_NEAR(c.ty(), 20, 1e-9);
+    // an equal circle may not take the same spot
+    ASSERT_TRUE(p.trypack(c2));
+    EXPECT_GE(std::hypot(c2.tx() - c.tx(), c2.ty() - c.ty()), 4 * std::cos(M_PI / 64) - 1e-6);
+}
