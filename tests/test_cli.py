@@ -14,7 +14,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 from Quarvo import cli
-from Quarvo import output, report
+from Quarvo import output, packing
 from Quarvo.cli import main
 from job_helpers import base_job, load_output, ngon, run, square
 
@@ -189,15 +189,15 @@ def test_an_item_the_engine_refuses_is_set_aside_with_its_message(tmp_path, caps
         return ValueError(f"item {number}: outer contour crosses itself at (1, 2)")
 
     if where == "built":
-        real_shape = report._shape
+        real_shape = packing._shape
 
         def shape(idef, number):
             if idef.kind == "polygon":
                 raise refuse(number)
             return real_shape(idef, number)
-        monkeypatch.setattr(report, "_shape", shape)
+        monkeypatch.setattr(packing, "_shape", shape)
     else:
-        real_ff = report._first_fit
+        real_ff = packing._first_fit
 
         class Refusing:
             def __init__(self, number):
@@ -209,7 +209,7 @@ def test_an_item_the_engine_refuses_is_set_aside_with_its_message(tmp_path, caps
         def first_fit(job, shapes):
             bad = [s.shape_id for s in shapes if isinstance(s, Polygon)]
             return Refusing(bad[0]) if bad else real_ff(job, shapes)
-        monkeypatch.setattr(report, "_first_fit", first_fit)
+        monkeypatch.setattr(packing, "_first_fit", first_fit)
     out = tmp_path / "o.json"
     status, text, _ = run(tmp_path, base_job(), "--output", str(out), capsys=capsys)
     assert status == 0
@@ -575,7 +575,7 @@ def test_a_fault_of_the_settings_is_not_blamed_on_the_items(tmp_path, capsys, mo
     def first_fit(job, shapes):
         raise ValueError("global_distance is 1e300, not a finite number of at most 1e12 in magnitude")
 
-    monkeypatch.setattr(report, "_first_fit", first_fit)
+    monkeypatch.setattr(packing, "_first_fit", first_fit)
     status, _, err = run(tmp_path, base_job(), "--output", str(tmp_path / "o.json"), capsys=capsys)
     assert status == 1 and "packing failed: ValueError: global_distance" in err
     assert sorted(p.name for p in tmp_path.iterdir()) == ["job.json"]

@@ -83,7 +83,8 @@ def run_job(source, job, plot=False):
     """
     from Quarvo.job import JobError, decode_job, parse_job
     from Quarvo.output import write_plot
-    from Quarvo.report import check, pack, result_document
+    from Quarvo.packing import check, pack
+    from Quarvo.report import result_document
 
     start = time.perf_counter()
     try:

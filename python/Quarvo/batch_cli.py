@@ -13,7 +13,7 @@ import sys
 import time
 
 from Quarvo.job import JobError
-from Quarvo.output import dump_document, write_atomic
+from Quarvo.output import check_plot_format, dump_document, write_atomic
 
 EXIT_OK = 0
 EXIT_BAD_ARGS = 2
@@ -41,8 +41,6 @@ def _parser():
 
 
 def _check_args(args):
-    from Quarvo.cli import check_plot_format
-
     if args.workers is not None and args.workers < 1:
         raise JobError(f"--workers: must be at least 1, got {args.workers}")
     out = os.path.abspath(args.output_dir)

@@ -8,23 +8,21 @@ stderr and exit status 2, before anything is packed or written. The outputs
 are written together at the end, or not at all.
 """
 import argparse
-import importlib.util
 import os
 import sys
 import threading
 import time
 
 from Quarvo.job import OPTIONS, JobError, load_job
-from Quarvo.output import temp_name, write_outputs
-from Quarvo.report import check, pack, summary_lines
+from Quarvo.output import check_plot_format, temp_name, write_outputs
+from Quarvo.packing import check, pack
+from Quarvo.report import summary_lines
 
 EXIT_OK = 0
 EXIT_FAILED = 1
 EXIT_BAD_JOB = 2
 EXIT_CHECK_FAILED = 3
 EXIT_INTERRUPTED = 130
-
-PLOT_FORMATS = (".png", ".svg")
 
 
 def _options_help():
@@ -182,16 +180,6 @@ def check_writable(opt, path):
     finally:
         if os.path.exists(probe):
             os.remove(probe)
-
-
-def check_plot_format(path, opt="--plot"):
-    ext = os.path.splitext(path)[1].lower()
-    if ext not in PLOT_FORMATS:
-        raise JobError(f"{opt}: unsupported picture type {ext or '(none)'!r} (use .png or .svg)")
-    if importlib.util.find_spec("matplotlib") is None:
-        from Quarvo.visualize import _MISSING_MATPLOTLIB
-
-        raise JobError(f"{opt}: {_MISSING_MATPLOTLIB}")
 
 
 def _check_outputs(args):

@@ -1,9 +1,13 @@
 """Writing a job's results: the result document as JSON, the picture, each
 through a temporary file beside it, so that no output is ever left half-written."""
+import importlib.util
 import json
 import os
 
+from Quarvo.job import JobError
 from Quarvo.report import result_document, title
+
+PLOT_FORMATS = (".png", ".svg")
 
 
 def dump_document(doc):
@@ -65,3 +69,13 @@ def write_outputs(result, output=None, plot=None):
         for tmp, _ in tmps:
             if os.path.exists(tmp):
                 os.remove(tmp)
+
+
+def check_plot_format(path, opt="--plot"):
+    ext = os.path.splitext(path)[1].lower()
+    if ext not in PLOT_FORMATS:
+        raise JobError(f"{opt}: unsupported picture type {ext or '(none)'!r} (use .png or .svg)")
+    if importlib.util.find_spec("matplotlib") is None:
+        from Quarvo.visualize import _MISSING_MATPLOTLIB
+
+        raise JobError(f"{opt}: {_MISSING_MATPLOTLIB}")
