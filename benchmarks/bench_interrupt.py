@@ -90,6 +90,9 @@ def scenarios():
 
 
 def main():
+    # Started with SIGINT ignored (a background job), the signal would never
+    # become KeyboardInterrupt.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--repeat", type=int, default=5)
     args = ap.parse_args()

@@ -120,6 +120,14 @@ def test_bad_batch_arguments_write_nothing(tmp_path, capsys, args, words):
     assert words in err and err.count("\n") == 1 and not (tmp_path / "out").exists()
 
 
+# `python -m Quarvo` whose Ctrl-C raises KeyboardInterrupt even when this
+# process was started with SIGINT ignored (a background job, CI): a child
+# inherits that disposition.
+QUARVO_WITH_CTRL_C = ("import runpy, signal\n"
+                      "signal.signal(signal.SIGINT, signal.default_int_handler)\n"
+                      "runpy.run_module('Quarvo', run_name='__main__', alter_sys=True)\n")
+
+
 def test_ctrl_c_keeps_the_finished_files(tmp_path):
     paths = []
     for name, job in [("s1", small(1)), ("s2", small(2)), ("long", long_job(400))]:
@@ -127,7 +135,7 @@ def test_ctrl_c_keeps_the_finished_files(tmp_path):
         (tmp_path / f"{name}.json").write_text(json.dumps(job))
     out = tmp_path / "out"
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    proc = subprocess.Popen([sys.executable, "-m", "Quarvo", "batch", *paths, "--output-dir", str(out),
+    proc = subprocess.Popen([sys.executable, "-c", QUARVO_WITH_CTRL_C, "batch", *paths, "--output-dir", str(out),
                              "--workers", "1"], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     deadline = time.monotonic() + 120
     while not ((out / "s1.json").exists() and (out / "s2.json").exists()) and time.monotonic() < deadline:

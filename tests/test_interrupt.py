@@ -21,6 +21,9 @@ PROMPT = 3.0  # seconds from the signal to the exception, far below any of these
 
 CHILD = r'''
 import json, math, random, signal, sys, threading, time, _thread
+# A child started from a shell that ignores SIGINT (a background job, CI)
+# inherits that: Ctrl-C would never become KeyboardInterrupt.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 sys.path.insert(0, sys.argv[1])
 from geometry_check import layout_violations
 from Quarvo.first_fit_algorithm import FirstFit
