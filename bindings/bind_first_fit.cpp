@@ -9,6 +9,7 @@
 
 #include "bindings.hpp"
 #include "convert.hpp"
+#include "gc_slots.hpp"
 #include "options.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
@@ -36,6 +37,21 @@ struct PyFirstFit {
 
     void set_option(std::size_t i, nb::handle v);
 };
+
+int gc_visit(PyFirstFit& ff, visitproc visit, void* arg) {
+    Py_VISIT(ff.items.ptr());
+    Py_VISIT(ff.bin.ptr());
+    Py_VISIT(ff.global_distance.ptr());
+    for (const nb::object& o : ff.options) Py_VISIT(o.ptr());
+    return 0;
+}
+
+void gc_clear(PyFirstFit& ff) {
+    ff.items = nb::list();
+    ff.bin = nb::none();
+    ff.global_distance = nb::none();
+    for (nb::object& o : ff.options) o = nb::none();
+}
 
 // A number the caller gave, or nothing when it is no plain number (the
 // conversion at packing time names the fault then).
@@ -158,7 +174,7 @@ void bind_first_fit(nb::module_& m) {
             shapes.push_back(to_shape(PySequence_Fast_GET_ITEM(seq.ptr(), i)));
         return q::used_length(shapes);
     }, "items"_a, "Largest y of the items' world contours (0.0 for none): the length of a strip they use.");
-    auto cls = nb::class_<PyFirstFit>(m, "FirstFit", nb::dynamic_attr(),
+    auto cls = nb::class_<PyFirstFit>(m, "FirstFit", nb::dynamic_attr(), nb::type_slots(gc_slots<PyFirstFit>),
                                       "Packs items into as many bins as needed, heaviest first, first fit.\n\n"
                                       "A bin whose height is None is a strip: one bin with an open height. With "
                                       "time_limit\n(seconds) or iterations, do_pack improves the greedy layout by a "

@@ -4,6 +4,7 @@
 
 #include "bindings.hpp"
 #include "convert.hpp"
+#include "gc_slots.hpp"
 #include "placers.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/item_checks.hpp"
@@ -51,8 +52,25 @@ double not_negative(q::Shape& s, nb::handle v, const char* name) {
 
 }  // namespace
 
+int gc_visit(q::Shape& s, visitproc visit, void* arg) {
+    if (auto* h = dynamic_cast<PyHost*>(s.host.get())) {
+        Py_VISIT(h->shape_id.ptr());
+        Py_VISIT(h->rotated.ptr());
+        Py_VISIT(h->transformed.ptr());
+    }
+    return 0;
+}
+
+void gc_clear(q::Shape& s) {
+    if (auto* h = dynamic_cast<PyHost*>(s.host.get())) {
+        h->shape_id = nb::none();
+        h->rotated.reset();
+        h->transformed.reset();
+    }
+}
+
 void bind_geometry(nb::module_& m) {
-    nb::class_<q::Shape>(m, "Shape", nb::dynamic_attr(),
+    nb::class_<q::Shape>(m, "Shape", nb::dynamic_attr(), nb::type_slots(gc_slots<q::Shape>),
                          "Base of every packable item: translation, rotation, inflation and cached geometry.")
         .def("__init__", [](q::Shape* self, nb::handle shape_id) {
             new (self) q::Shape();
@@ -113,7 +131,7 @@ void bind_geometry(nb::module_& m) {
         .def("bounding_box", [](q::Shape& s) { return bbox_to_py(s.bounding_box()); })
         .def("reference_point_local", [](q::Shape& s) { return point_to_py(s.reference_point_local()); });
 
-    nb::class_<q::Polygon, q::Shape>(m, "Polygon", nb::dynamic_attr(),
+    nb::class_<q::Polygon, q::Shape>(m, "Polygon", nb::dynamic_attr(), nb::type_slots(gc_slots<q::Shape>),
                                      "A polygon item: a clockwise outer contour and counter-clockwise holes.")
         .def("__init__", [](q::Polygon* self, nb::handle outer, nb::handle holes, nb::handle shape_id) {
             q::Contour o = to_contour(outer);
@@ -127,7 +145,8 @@ void bind_geometry(nb::module_& m) {
         .def("_inflated_outer", [](q::Polygon& p) { return contour_to_py(p.inflated_outer()); })
         .def("transformed_holes", [](q::Polygon& p) { return contours_to_py(p.transformed_holes()); });
 
-    nb::class_<q::Circle, q::Shape>(m, "Circle", nb::dynamic_attr(), "A circle item centred on its local origin.")
+    nb::class_<q::Circle, q::Shape>(m, "Circle", nb::dynamic_attr(), nb::type_slots(gc_slots<q::Shape>),
+                                    "A circle item centred on its local origin.")
         .def("__init__", [](q::Circle* self, nb::handle radius, nb::handle shape_id) {
             double r = to_double(radius, "radius");
             new (self) q::Circle(r, shape_label(shape_id));

@@ -5,6 +5,7 @@
 
 #include "bindings.hpp"
 #include "convert.hpp"
+#include "gc_slots.hpp"
 #include "options.hpp"
 #include "placers.hpp"
 #include "quarvo/candidate_search.hpp"
@@ -181,7 +182,8 @@ void bind_placer_nfp(nb::module_& m) {
           "Bounds the NFP cache to this many bytes (256 MiB when not given); least recently used entries go first.");
     m.def("clear_nfp_cache", &q::clear_nfp_cache, "Empties the process-wide NFP cache.");
 
-    auto cls = nb::class_<PyNfpPlacer>(m, "NfpPlacer", nb::dynamic_attr(), "Places items in one bin by no-fit polygons.");
+    auto cls = nb::class_<PyNfpPlacer>(m, "NfpPlacer", nb::dynamic_attr(), nb::type_slots(gc_slots<PyNfpPlacer>),
+                                       "Places items in one bin by no-fit polygons.");
     def_init<PyNfpPlacer, kNfpPlacer, construct_nfp_placer>(cls, "bin_w"_a, "bin_h"_a);
     def_option_properties<PyNfpPlacer, kNfpPlacer>(cls);
     cls.def_prop_rw("bin_w", [](PyNfpPlacer& p) { return p.eng.bin_w; },

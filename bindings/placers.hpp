@@ -43,6 +43,18 @@ struct PyNfpPlacer {
     bool run(nb::handle item, bool (quarvo::NfpPlacer::*step)(quarvo::Shape&, const quarvo::PlaceRequest&));
 };
 
+inline int gc_visit(PyNfpPlacer& p, visitproc visit, void* arg) {
+    for (const nb::object& o : p.options) Py_VISIT(o.ptr());
+    Py_VISIT(p.packed.ptr());
+    return 0;
+}
+
+inline void gc_clear(PyNfpPlacer& p) {
+    p.eng.packed.clear();
+    p.packed = nb::list();
+    for (nb::object& o : p.options) o = nb::none();
+}
+
 nb::object signature_to_py(int id);
 
 }  // namespace qb

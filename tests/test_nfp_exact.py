@@ -48,12 +48,15 @@ def test_large_coordinates_never_overlap():
         assert rep.ok, rep.summary()
 
 
-@pytest.mark.parametrize("a, b", [
-    (Circle(96.56086914843704), rect(91.53990451295276, 63.55581110012867)),
-    (Circle(3.0), rect(2.0, 1.0, 5e5, -3e5)),
-    (rect(1.7e6, 2.3e5, 4e6, 1e6), rect(3.1e5, 7.7e5, -2e6, 5e5)),
+# Items are built in the test, not at collection: pytest keeps the parameters
+# until the interpreter exits, and a daemon thread (Dask's) can keep them past it.
+@pytest.mark.parametrize("make_a, make_b", [
+    (lambda: Circle(96.56086914843704), lambda: rect(91.53990451295276, 63.55581110012867)),
+    (lambda: Circle(3.0), lambda: rect(2.0, 1.0, 5e5, -3e5)),
+    (lambda: rect(1.7e6, 2.3e5, 4e6, 1e6), lambda: rect(3.1e5, 7.7e5, -2e6, 5e5)),
 ])
-def test_nfp_box_is_the_exact_sum_box(a, b):
+def test_nfp_box_is_the_exact_sum_box(make_a, make_b):
+    a, b = make_a(), make_b()
     # the polygon-polygon and circle-polygon NFPs, the two that are anchored
     for rot in (0.0, 1.0, math.pi):
         a.rotation = b.rotation = rot

@@ -576,3 +576,36 @@ def test_trypack_halves_called_directly():
     assert p._trypack_empty(a) and p.packed == [a]
     assert p._trypack_nonempty(b) and p.packed == [a, b]
     assert math.hypot(b.tx - a.tx, b.ty - a.ty) >= 10 * math.cos(math.pi / 64) - 1e-6
+
+
+def _placer_cycle():
+    placer = pn.NfpPlacer(10.0, 10.0)
+    item = Circle(1.0)
+    assert placer.trypack(item)
+    item.placer = placer  # the item refers to the placer that holds it
+    return [placer, item]
+
+
+def _driver_cycle():
+    from Quarvo.first_fit_algorithm import FirstFit
+    from Quarvo.geometry import Bin
+
+    ff = FirstFit([], Bin(5.0, 5.0))
+    ff.items = [ff]
+    return [ff]
+
+
+def _shape_id_cycle():
+    a = Circle(1.0)
+    b = Polygon([(0, 0), (1, 0), (0, 1)], shape_id=[a])
+    a.other = b
+    return [a, b]
+
+
+@pytest.mark.parametrize("make", [_placer_cycle, _driver_cycle, _shape_id_cycle], ids=lambda f: f.__name__)
+def test_reference_cycles_through_the_wrappers_are_collected(make):
+    import gc as collector
+
+    ids = {id(o) for o in make()}
+    collector.collect()
+    assert not [o for o in collector.get_objects() if id(o) in ids]
