@@ -2,7 +2,6 @@
 // interned geometry signatures, rotations and inflations (to 6 decimals).
 #pragma once
 #include <cstddef>
-#include <memory>
 #include <vector>
 
 #include "quarvo/kernel.hpp"

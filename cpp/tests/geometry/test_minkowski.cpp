@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "expect_contour.hpp"
+
 #include <cmath>
 
 #include "geometry/minkowski.hpp"
@@ -8,16 +10,6 @@
 using namespace quarvo;
 
 namespace {
-
-Contour rect(double x0, double y0, double x1, double y1) { return {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}, {x0, y0}}; }
-
-void expect_box(const Contour& c, BBox want) {
-    BBox b = polygon_bbox(c);
-    EXPECT_DOUBLE_EQ(b.minx, want.minx);
-    EXPECT_DOUBLE_EQ(b.miny, want.miny);
-    EXPECT_DOUBLE_EQ(b.maxx, want.maxx);
-    EXPECT_DOUBLE_EQ(b.maxy, want.maxy);
-}
 
 const Contour kU = {{0, 0}, {0, 10}, {3, 10}, {3, 3}, {7, 3}, {7, 10}, {10, 10}, {10, 0}, {0, 0}};
 

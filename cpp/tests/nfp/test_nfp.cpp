@@ -20,16 +20,6 @@ using namespace quarvo;
 
 namespace {
 
-Contour rect(double x0, double y0, double x1, double y1) { return {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}, {x0, y0}}; }
-
-void expect_box(const Contour& c, BBox want) {
-    BBox b = polygon_bbox(c);
-    EXPECT_DOUBLE_EQ(b.minx, want.minx);
-    EXPECT_DOUBLE_EQ(b.miny, want.miny);
-    EXPECT_DOUBLE_EQ(b.maxx, want.maxx);
-    EXPECT_DOUBLE_EQ(b.maxy, want.maxy);
-}
-
 std::set<std::pair<double, double>> vertex_set(const Contour& c) {
     std::set<std::pair<double, double>> s;
     for (const Pt& p : c) s.insert({p.x, p.y});

@@ -14,8 +14,6 @@ using namespace quarvo;
 
 namespace {
 
-Contour rect(double x0, double y0, double x1, double y1) { return {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}, {x0, y0}}; }
-
 const Contour kUnitCw = {{0, 0}, {0, 1}, {1, 1}, {1, 0}, {0, 0}};
 
 }  // namespace
