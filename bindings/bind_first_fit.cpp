@@ -2,7 +2,6 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 
-#include <limits>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -11,6 +10,7 @@
 #include "convert.hpp"
 #include "gc_slots.hpp"
 #include "options.hpp"
+#include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
 #include "quarvo/item_checks.hpp"
@@ -137,7 +137,7 @@ nb::tuple do_pack(PyFirstFit& ff) {
     // A bin without a height is a strip.
     nb::object height = nb::getattr(ff.bin, "height");
     q::Bin bin{to_double(nb::getattr(ff.bin, "width"), "bin.width"),
-               height.is_none() ? std::numeric_limits<double>::infinity() : to_double(height, "bin.height")};
+               height.is_none() ? q::kInf : to_double(height, "bin.height")};
     EngineOptions opt = engine_options(ff.options, kFirstFit);
     q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), opt.strategy, std::move(opt.nfp));
     engine.progress = ff.progress.get();

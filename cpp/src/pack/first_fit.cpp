@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <limits>
 #include <string>
 
 #include "quarvo/cancel.hpp"
+#include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/item_checks.hpp"
 #include "quarvo/placer_bl.hpp"
@@ -28,7 +28,7 @@ struct Deflate {
 FirstFit::FirstFit(std::vector<Shape*> items, Bin bin, double global_distance, Strategy strategy, NfpOptions nfp)
     : items(std::move(items)), bin(bin), global_distance(global_distance), strategy(strategy), nfp(std::move(nfp)) {}
 
-bool FirstFit::strip() const { return bin.height == std::numeric_limits<double>::infinity(); }
+bool FirstFit::strip() const { return bin.height == kInf; }
 
 std::unique_ptr<Placer> FirstFit::make_placer() const {
     const double h = strip() ? working_height : bin.height;

@@ -110,7 +110,7 @@ struct Scorer {
         const double sx = 1e-9 * mx, sy = 1e-9 * my;
         if (rb.minx + (hix - ref.x) < -eps - sx || rb.maxx + (lox - ref.x) > bin_w + eps + sx) return true;
         if (rb.miny + (hiy - ref.y) < -eps - sy || rb.maxy + (loy - ref.y) > bin_h + eps + sy) return true;
-        if (!(best < std::numeric_limits<double>::infinity())) return false;
+        if (!(best < kInf)) return false;
         double lb, mag;
         if (center) {
             const double hx = (rb.minx + rb.maxx) / 2.0 - ref.x, hy = (rb.miny + rb.maxy) / 2.0 - ref.y;
