@@ -114,7 +114,10 @@ def test_same_result_on_every_run_and_thread_count():
 
 
 CHILD = r'''
-import json, math, random, sys, threading, time, _thread
+import json, math, random, signal, sys, threading, time, _thread
+# A child started from a shell that ignores SIGINT (a background job, CI)
+# inherits that: interrupt_main would do nothing.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 sys.path.insert(0, sys.argv[1])
 from test_search import job
 from Quarvo import Bin, FirstFit
