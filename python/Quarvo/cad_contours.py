@@ -297,6 +297,49 @@ def _push(points, d, closed):
     return out
 
 
+def _meet(p, u, q, v):
+    """Where the line p + s u meets the line q + r v: (point, s, r), or None when parallel."""
+    den = _cross(u, v)
+    if den == 0.0:
+        return None
+    w = _sub(q, p)
+    s, r = _cross(w, v) / den, _cross(w, u) / den
+    return (p[0] + s * u[0], p[1] + s * u[1]), s, r
+
+
+def _unit(p, q):
+    ln = _dist(p, q)
+    return None if ln == 0.0 else ((q[0] - p[0]) / ln, (q[1] - p[1]) / ln), ln
+
+
+def _pushed_run(chain, d, before, after):
+    """A run of curve chords pushed right by d between two fixed edges: where
+    an edge turns right into the run (an inner corner of the pushed side) the
+    pushed chord is cut at the edge, elsewhere the run steps out by d at its
+    end points. ``before`` is the fixed edge (p, q) ending at the run's start,
+    ``after`` the one starting at its end. Returns (new end of ``before`` or
+    None, points of the run after its start, ends at the run's end)."""
+    pushed = _push(chain, d, closed=False)  # V0, V0 + d n0, mitres ..., Vm + d nl, Vm
+    first, last = pushed[1], pushed[-2]
+    body = pushed[2:-2]
+    new_before = None
+    head = [first]
+    got = _unit(chain[0], chain[1]) if len(chain) > 1 else None
+    eb = _unit(*before)
+    if got and eb and _cross(eb[0], got[0]) < 0:
+        hit = _meet(before[0], eb[0], first, got[0])
+        if hit is not None and 0.0 <= hit[1] <= eb[1] and 0.0 <= hit[2] <= got[1]:
+            new_before, head = hit[0], []
+    tail = [last, chain[-1]]
+    gl = _unit(chain[-2], chain[-1]) if len(chain) > 1 else None
+    ea = _unit(*after)
+    if gl and ea and _cross(gl[0], ea[0]) < 0:
+        hit = _meet(last, gl[0], after[0], ea[0])
+        if hit is not None and -gl[1] <= hit[1] <= 0.0 and 0.0 <= hit[2] <= ea[1]:
+            tail = [hit[0]]
+    return new_before, head + body + tail
+
+
 def flatten_loop(segs, tol):
     """Closed chord list (first point repeated last) of a loop whose material
     lies on its left, within tol of the true curve and never inside the material."""
@@ -318,21 +361,35 @@ def flatten_loop(segs, tol):
     # start at a segment that is no curve, so every run of curves is whole
     k = kinds.index(False)
     segs, kinds = segs[k:] + segs[:k], kinds[k:] + kinds[:k]
-    out = []
+    blocks = []  # (True, chain from the run's start) or (False, flattened points after the start)
     i = 0
     while i < len(segs):
         if not kinds[i]:
-            out.extend(segs[i].flatten(tol))
+            blocks.append((False, segs[i].flatten(tol)))
             i += 1
             continue
-        chain = [out[-1] if out else segs[i].a]
+        chain = [segs[i].a]
         while i < len(segs) and kinds[i]:
             chain.extend(segs[i].chords(d))
             i += 1
-        out.extend(_push(chain, d, closed=False)[1:])
+        blocks.append((True, chain))
+    out = [segs[0].a]
+    for bi, (run, pts) in enumerate(blocks):
+        if not run:
+            out.extend(pts)
+            continue
+        pts = [out[-1]] + pts[1:]
+        nxt = blocks[(bi + 1) % len(blocks)][1]  # fixed: runs never follow runs
+        after_start = pts[-1] if bi + 1 < len(blocks) else out[0]
+        new_before, emitted = _pushed_run(pts, d, (out[-2], out[-1]), (after_start, nxt[0]))
+        if new_before is not None:
+            out[-1] = new_before
+        if bi + 1 == len(blocks) and emitted[-1] != pts[-1]:
+            out[0] = emitted[-1]  # the run's cut end is the loop's first point
+        out.extend(emitted)
     if len(out) > MAX_CHORDS:
         raise ContourError(f"{segs[0].src}: tolerance {num(tol)} asks for more than {MAX_CHORDS} chords")
-    return [out[-1]] + out
+    return out[:-1] + [out[0]]
 
 
 def loop_circle(segs):

@@ -134,10 +134,12 @@ def _f(v):
 
 def _ring_d(ring, circle):
     if circle is not None:
+        # four quarters: a parser finds the centre of a half circle only to the
+        # square root of the rounding error
         cx, cy, r = circle
-        x0, x1 = _f(cx + r), _f(cx - r)
-        y = _f(cy)
-        return f"M {x0} {y} A {_f(r)} {_f(r)} 0 1 0 {x1} {y} A {_f(r)} {_f(r)} 0 1 0 {x0} {y} Z"
+        quarter = [(cx, cy + r), (cx - r, cy), (cx, cy - r), (cx + r, cy)]
+        arcs = " ".join(f"A {_f(r)} {_f(r)} 0 0 1 {_f(x)} {_f(y)}" for x, y in quarter)
+        return f"M {_f(cx + r)} {_f(cy)} {arcs} Z"
     pts = ring[:-1] if ring[0] == ring[-1] else ring
     return "M " + " L ".join(f"{_f(x)} {_f(y)}" for x, y in pts) + " Z"
 
