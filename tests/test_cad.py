@@ -170,7 +170,24 @@ def _spline_hole(msp):
     return {"outer": [(-20, -60), (100, -60), (100, 60), (-20, 60), (-20, -60)], "holes": [hole], "area": 120 * 120}
 
 
+def _polyline_with_bulges(msp):
+    # the old POLYLINE entity: a 40 x 20 stadium, two half circles on its short sides
+    msp.add_polyline2d([(10, 0, 0), (30, 0, 1), (30, 20, 0), (10, 20, 1)], format="xyb", close=True)
+    true = arc_pts(30, 10, 10, -math.pi / 2, math.pi / 2) + arc_pts(10, 10, 10, math.pi / 2, 3 * math.pi / 2)
+    return {"outer": true + [true[0]], "holes": [], "area": 400 + math.pi * 100}
+
+
+def _rational_spline(msp):
+    # a quarter disc whose arc is a rational spline (exact circle): sampled, then pushed out
+    msp.add_rational_spline([(50, 0), (50, 50), (0, 50)], [1, math.sqrt(0.5), 1], degree=2)
+    msp.add_line((0, 50), (0, 0))
+    msp.add_line((0, 0), (50, 0))
+    return {"outer": arc_pts(0, 0, 50, 0, math.pi / 2) + [(0, 0), (50, 0)], "holes": [], "area": math.pi * 2500 / 4}
+
+
 DXF_CASES = {
+    "polyline bulges": _polyline_with_bulges,
+    "rational spline": _rational_spline,
     "circle hole": _plate_with_hole,
     "line and arc chain": _rounded_by_lines_and_arcs,
     "bulges both ways": _bulged_notch,
