@@ -155,71 +155,9 @@ class EllArc:
         return [self.a] + self.samples()
 
 
-class Bezier:
-    """A Bezier curve of any degree; its control points bound it."""
-
-    __slots__ = ("ctrl", "src")
-    curve = True
-
-    def __init__(self, ctrl, src):
-        self.ctrl, self.src = list(ctrl), src
-
-    @property
-    def a(self):
-        return self.ctrl[0]
-
-    @property
-    def b(self):
-        return self.ctrl[-1]
-
-    def reversed(self):
-        return Bezier(self.ctrl[::-1], self.src)
-
-    def hull(self):
-        return self.ctrl
-
-    def chords(self, d):
-        """On-curve points after the start whose chords the curve stays within d of."""
-        out = []
-        stack = [(self.ctrl, 0)]
-        while stack:
-            ctrl, depth = stack.pop()
-            a, b = ctrl[0], ctrl[-1]
-            if depth >= MAX_DEPTH or all(_seg_dist(p, a, b) <= d for p in ctrl[1:-1]):
-                out.append(b)
-                if len(out) > MAX_CHORDS:
-                    raise ContourError(f"{self.src}: tolerance {num(d)} asks for more than {MAX_CHORDS} chords")
-                continue
-            left, right = _split(ctrl)
-            stack.append((right, depth + 1))
-            stack.append((left, depth + 1))
-        return out
-
-    def samples(self):
-        xs = [p[0] for p in self.ctrl]
-        ys = [p[1] for p in self.ctrl]
-        size = max(max(xs) - min(xs), max(ys) - min(ys))
-        return self.chords(size * 1e-3)
-
-    def straight(self):
-        a, b = self.ctrl[0], self.ctrl[-1]
-        scale = max(abs(a[0]), abs(a[1]), abs(b[0]), abs(b[1]), _dist(a, b))
-        return all(_seg_dist(p, a, b) <= 1e-13 * scale for p in self.ctrl[1:-1])
-
-
-def _split(ctrl):
-    left, right = [ctrl[0]], [ctrl[-1]]
-    pts = ctrl
-    while len(pts) > 1:
-        pts = [((p[0] + q[0]) * 0.5, (p[1] + q[1]) * 0.5) for p, q in zip(pts, pts[1:])]
-        left.append(pts[0])
-        right.append(pts[-1])
-    return left, right[::-1]
-
-
-class Sampled:
-    """A curve known only by dense samples (a rational spline): pushed out by
-    the tolerance like a Bezier."""
+class _Curve:
+    """A curve through its first and last point, bounded by all of them; its
+    chords are pushed away from the material."""
 
     __slots__ = ("pts", "src")
     curve = True
@@ -236,10 +174,60 @@ class Sampled:
         return self.pts[-1]
 
     def reversed(self):
-        return Sampled(self.pts[::-1], self.src)
+        return type(self)(self.pts[::-1], self.src)
 
     def hull(self):
         return self.pts
+
+
+class Bezier(_Curve):
+    """A Bezier curve of any degree given by its control points."""
+
+    __slots__ = ()
+
+    def chords(self, d):
+        """On-curve points after the start whose chords the curve stays within d of."""
+        out = []
+        stack = [(self.pts, 0)]
+        while stack:
+            ctrl, depth = stack.pop()
+            a, b = ctrl[0], ctrl[-1]
+            if depth >= MAX_DEPTH or all(_seg_dist(p, a, b) <= d for p in ctrl[1:-1]):
+                out.append(b)
+                if len(out) > MAX_CHORDS:
+                    raise ContourError(f"{self.src}: tolerance {num(d)} asks for more than {MAX_CHORDS} chords")
+                continue
+            left, right = _split(ctrl)
+            stack.append((right, depth + 1))
+            stack.append((left, depth + 1))
+        return out
+
+    def samples(self):
+        xs = [p[0] for p in self.pts]
+        ys = [p[1] for p in self.pts]
+        size = max(max(xs) - min(xs), max(ys) - min(ys))
+        return self.chords(size * 1e-3)
+
+    def straight(self):
+        a, b = self.pts[0], self.pts[-1]
+        scale = max(abs(a[0]), abs(a[1]), abs(b[0]), abs(b[1]), _dist(a, b))
+        return all(_seg_dist(p, a, b) <= 1e-13 * scale for p in self.pts[1:-1])
+
+
+def _split(ctrl):
+    left, right = [ctrl[0]], [ctrl[-1]]
+    pts = ctrl
+    while len(pts) > 1:
+        pts = [((p[0] + q[0]) * 0.5, (p[1] + q[1]) * 0.5) for p, q in zip(pts, pts[1:])]
+        left.append(pts[0])
+        right.append(pts[-1])
+    return left, right[::-1]
+
+
+class Sampled(_Curve):
+    """A curve known only by dense samples (a rational spline)."""
+
+    __slots__ = ()
 
     def chords(self, d):
         return self.pts[1:]
