@@ -33,11 +33,13 @@ fuzz-debs: debs
 $(PY):
 	python3 -m venv $(VENV)
 	$(PIP) install -q --upgrade pip
-	$(PIP) install -q nanobind scikit-build-core cmake ninja pytest hypothesis matplotlib dask distributed
+	$(PIP) install -q nanobind scikit-build-core cmake ninja pytest hypothesis matplotlib dask distributed ezdxf svgelements
 
-# The batch tests run on a local Dask cluster: an older .venv gets dask and distributed too.
+# The batch tests run on a local Dask cluster, the CAD tests read and write
+# files with ezdxf and svgelements: an older .venv gets them too.
 venv: $(PY)
 	@$(PY) -c "import dask, distributed" 2>/dev/null || $(PIP) install -q dask distributed
+	@$(PY) -c "import ezdxf, svgelements" 2>/dev/null || $(PIP) install -q ezdxf svgelements
 
 install: debs venv
 	$(PIP) install -q --no-build-isolation .

@@ -1,0 +1,316 @@
+"""Parts from CAD files, and layouts back to CAD files: DXF (through ezdxf) and
+SVG (through svgelements), the extra ``Quarvo[cad]``.
+
+``read_parts(path)`` returns one item per closed outer contour of the drawing:
+a ``Polygon`` with the contours inside it as its holes (contours inside a hole
+are parts again), or a ``Circle`` for a lone circle. Curves are flattened to
+chords within ``tolerance`` (default: ``TOLERANCE_FRACTION`` of the larger side
+of each part's bounding box) on the side that keeps the clearance: a flattened
+outer contour contains the true one, a flattened hole lies within the true
+hole. Open entities (lines, arcs, open polylines and curves) are joined end to
+end when their ends lie within ``snap`` (default: ``SNAP_FRACTION`` of the
+drawing's extent). Lengths come in the drawing's unit ($INSUNITS, or the SVG
+page's size and viewBox, 96 px to the inch) and leave in ``unit``.
+
+``write_layout(bins, bin_w, bin_h, path)`` writes packed bins side by side as
+DXF (one layer per bin, each part a block) or SVG (y up, one user unit to one
+job unit); reading such a file back gives every part once, at its place.
+"""
+import math
+import os
+
+try:
+    import ezdxf  # noqa: F401
+    import svgelements  # noqa: F401
+except ImportError as exc:  # pragma: no cover - depends on the environment
+    raise ImportError('Quarvo.cad needs ezdxf and svgelements: pip install "Quarvo[cad]"') from exc
+
+from Quarvo import cad_dxf, cad_svg
+from Quarvo.cad_contours import MAX_COORDINATE, ContourError, assemble, num
+from Quarvo.first_fit_algorithm import used_length
+from Quarvo.geometry import Circle, Polygon, Shape
+
+UNITS_MM = {"mm": 1.0, "cm": 10.0, "m": 1000.0, "in": 25.4}
+# Default flattening tolerance, as a fraction of the larger side of a part's bounding box.
+TOLERANCE_FRACTION = 1e-3
+# Default distance within which entity ends join, as a fraction of the drawing's extent.
+SNAP_FRACTION = 1e-5
+# Default gap between bins in a written layout: a fraction of the bin width, at least GAP_MIN units.
+GAP_FRACTION = 0.05
+GAP_MIN = 10.0
+
+__all__ = ["read_parts", "write_layout", "parts_for_job_item", "TOLERANCE_FRACTION", "SNAP_FRACTION"]
+
+
+def _positive(value, name):
+    if value is None:
+        return None
+    if isinstance(value, bool) or not isinstance(value, (int, float)) or not math.isfinite(value) or value <= 0:
+        raise ValueError(f"{name} must be a positive finite number, got {value!r}")
+    return float(value)
+
+
+def _unit(unit):
+    if unit not in UNITS_MM:
+        raise ValueError(f"unit must be one of {', '.join(UNITS_MM)}, got {unit!r}")
+    return unit
+
+
+def _kind(path):
+    ext = os.path.splitext(path)[1].lower()
+    if ext in (".dxf", ".svg"):
+        return ext[1:]
+    with open(path, "rb") as fh:
+        head = fh.read(512)
+    text = head.lstrip().lower()
+    if text.startswith(b"<?xml") or text.startswith(b"<svg"):
+        return "svg"
+    if head.startswith(b"AutoCAD Binary DXF") or text.startswith(b"0") or text.startswith(b"999"):
+        return "dxf"
+    raise ContourError("neither a DXF nor an SVG file (name it .dxf or .svg)")
+
+
+def _point_check(unit):
+    def check(p, src, where):
+        x, y = p
+        if not (abs(x) <= MAX_COORDINATE and abs(y) <= MAX_COORDINATE):
+            raise ContourError(f"{src}: coordinate at {where(p)} is beyond {num(MAX_COORDINATE)} {unit}")
+    return check
+
+
+def _extent(pieces):
+    xs, ys = [], []
+    for piece in pieces:
+        for s in piece.segs:
+            for x, y in s.hull():
+                xs.append(x)
+                ys.append(y)
+    if not xs:
+        return 0.0
+    return max(max(xs) - min(xs), max(ys) - min(ys))
+
+
+def _piece_extent(piece):
+    pts = [p for s in piece.segs for p in s.hull()]
+    return max(max(p[0] for p in pts) - min(p[0] for p in pts), max(p[1] for p in pts) - min(p[1] for p in pts))
+
+
+def _read(path, tolerance, unit, snap):
+    kind = _kind(path)
+    check = _point_check(unit)
+    if kind == "dxf":
+        doc = cad_dxf.open_drawing(path)
+        mm = cad_dxf.read_units(doc)
+        reader = cad_dxf.DxfReader((mm if mm is not None else UNITS_MM[unit]) / UNITS_MM[unit], check)
+        reader.read(doc.modelspace())
+    else:
+        reader = cad_svg.SvgReader(UNITS_MM[unit], unit, check)
+        reader.read(path)
+    pieces = reader.pieces
+    extent = _extent(pieces)
+    if snap is None:
+        snap = SNAP_FRACTION * extent
+    # bits no longer than the snap distance join nothing: a zero-length line, a dot
+    pieces = [p for p in pieces if p.closed or _piece_extent(p) > snap]
+    parts = assemble(pieces, snap if snap > 0 else 1e-300, tolerance, reader.where) if pieces else []
+    if not parts:
+        raise ContourError(f"no closed contour in the drawing ({reader.count} outline entities read)")
+    return parts
+
+
+def _item(part, shape_id):
+    if part.circle is not None:
+        (cx, cy), r = part.circle
+        item = Circle(r, shape_id)
+        item.set_position(cx, cy)
+        item.round_outer, item.round_holes = None, []
+        return item
+    ox = min(p[0] for p in part.outer)
+    oy = min(p[1] for p in part.outer)
+
+    def local(ring):
+        return [(x - ox, y - oy) for x, y in ring]
+
+    def marker(circle):
+        return None if circle is None else (circle[0][0] - ox, circle[0][1] - oy, circle[1])
+
+    item = Polygon(local(part.outer), [local(h) for h in part.holes], shape_id)
+    item.set_position(ox, oy)
+    # whole circles of the drawing: a written layout gives them back as circles
+    item.round_outer = marker(part.round_outer)
+    item.round_holes = [marker(c) for c in part.round_holes]
+    return item
+
+
+def read_parts(path, tolerance=None, unit="mm", *, snap=None):
+    """Parts of a DXF or SVG drawing as ``Polygon`` and ``Circle`` items, placed
+    where the drawing has them (``transformed()`` gives the drawing's
+    coordinates in ``unit``, y up), with ``shape_id`` the file's stem, plus
+    "-k" when the file holds several parts (in the order they are drawn).
+
+    A polygon carries ``round_outer`` and ``round_holes``: (cx, cy, r) in its
+    local frame for each contour drawn as one whole circle, else None.
+    Raises ValueError, one line naming the file, the entity and its place,
+    for an open or crossing contour, a drawing without closed contours, an
+    unreadable file or a coordinate beyond 1e12.
+    """
+    path = os.fspath(path)
+    name = os.path.basename(path)
+    unit = _unit(unit)
+    tolerance = _positive(tolerance, "tolerance")
+    snap = _positive(snap, "snap")
+    try:
+        parts = _read(path, tolerance, unit, snap)
+    except ContourError as exc:
+        raise ValueError(f"{name}: {exc}") from None
+    stem = os.path.splitext(name)[0]
+    items = []
+    for k, part in enumerate(parts, 1):
+        shape_id = f"{stem}-{k}" if len(parts) > 1 else stem
+        try:
+            items.append(_item(part, shape_id))
+        except ValueError as exc:
+            msg = str(exc).splitlines()[0] if str(exc) else type(exc).__name__
+            raise ValueError(f"{name}: part {shape_id} ({part.src}) is not a sound polygon: {msg}") from None
+    return items
+
+
+def _copy(item):
+    if isinstance(item, Circle):
+        twin = Circle(item.radius, item.shape_id)
+    else:
+        twin = Polygon(item.outer, item.holes, item.shape_id)
+    twin.set_position(item.tx, item.ty)
+    twin.rotation = item.rotation
+    twin.round_outer = getattr(item, "round_outer", None)
+    twin.round_holes = list(getattr(item, "round_holes", []) or [])
+    return twin
+
+
+def parts_for_job_item(path, quantity=1, tolerance=None, unit="mm", base=None):
+    """The items of a job entry that names a file: every part of the file,
+    ``quantity`` times (distinct objects, part by part). A relative ``path``
+    is taken from ``base``, the job file's folder."""
+    if isinstance(quantity, bool) or not isinstance(quantity, int) or quantity < 1:
+        raise ValueError(f"{os.fspath(path)}: quantity must be a whole number at least 1, got {quantity!r}")
+    path = os.fspath(path)
+    if base is not None and not os.path.isabs(path):
+        path = os.path.join(os.fspath(base), path)
+    out = []
+    for part in read_parts(path, tolerance, unit):
+        out.append(part)
+        out.extend(_copy(part) for _ in range(quantity - 1))
+    return out
+
+
+# ---------------------------------------------------------------- writing
+
+
+def _bins_of(bins):
+    """The bins of do_pack's (bins, unplaced), of a bin list, or of one placer's packed list."""
+    if isinstance(bins, tuple) and len(bins) == 2 and isinstance(bins[1], list) and \
+            all(isinstance(b, list) for b in bins[0]):
+        bins = bins[0]
+    bins = list(bins)
+    if bins and isinstance(bins[0], Shape):
+        bins = [bins]
+    for b, items in enumerate(bins):
+        for k, item in enumerate(items):
+            if not isinstance(item, (Circle, Polygon)):
+                raise TypeError(f"bin {b + 1} item {k}: expected a Polygon or Circle, got {type(item).__name__}")
+            for name in ("tx", "ty", "rotation"):
+                v = getattr(item, name)
+                if not (math.isfinite(v) and abs(v) <= MAX_COORDINATE):
+                    raise ValueError(f"bin {b + 1} item {k} (shape_id {item.shape_id}): {name} is {v!r}")
+    return bins
+
+
+def _markers(item):
+    holes = item.holes
+    round_outer = getattr(item, "round_outer", None)
+    round_holes = list(getattr(item, "round_holes", None) or [])
+    if len(round_holes) != len(holes):
+        round_holes = [None] * len(holes)
+    return round_outer, round_holes
+
+
+def _placer(item, ox):
+    """World position of a local point: mirrored about the local y axis when the
+    item is, then rotated and moved as the engine does."""
+    c, s = math.cos(item.rotation), math.sin(item.rotation)
+    tx, ty = item.tx + ox, item.ty
+    m = -1.0 if getattr(item, "mirrored", False) else 1.0
+
+    def world(p):
+        x, y = m * p[0], p[1]
+        return ((x * c - y * s) + tx, (x * s + y * c) + ty)
+    return world
+
+
+def _world(item, ox):
+    if isinstance(item, Circle):
+        return "circle", (item.tx + ox, item.ty, item.radius)
+    world = _placer(item, ox)
+    round_outer, round_holes = _markers(item)
+
+    def circle(m):
+        return None if m is None else world((m[0], m[1])) + (m[2],)
+    return "polygon", ([world(p) for p in item.outer], [[world(p) for p in h] for h in item.holes],
+                       circle(round_outer), [circle(m) for m in round_holes])
+
+
+def _block_key(item):
+    if isinstance(item, Circle):
+        return ("circle", item.radius), ("circle", item.radius)
+    round_outer, round_holes = _markers(item)
+    outer = [tuple(p) for p in item.outer]
+    holes = [[tuple(p) for p in h] for h in item.holes]
+    geom = ("polygon", outer, holes, round_outer, round_holes)
+    key = ("polygon", tuple(outer), tuple(tuple(h) for h in holes), round_outer, tuple(round_holes))
+    return key, geom
+
+
+def _block_name(item, n):
+    label = "".join(ch if ch.isalnum() or ch in "-_" else "_" for ch in str(item.shape_id))[:64]
+    return f"part-{n}-{label}" if label else f"part-{n}"
+
+
+def write_layout(bins, bin_w, bin_h, path, *, unit="mm", gap=None):
+    """Write packed bins to ``path`` (.dxf or .svg) as geometry in the job's
+    ``unit``: bins side by side, ``gap`` apart (default 5% of the width, at
+    least 10 units), each with its outline; every placed item at its place,
+    rotation and mirror (``item.mirrored``). ``bins`` is the first element of
+    ``do_pack()``'s result or the whole (bins, unplaced) pair; a ``bin_h`` of
+    None draws each bin to its used length. The file appears whole or not at all."""
+    path = os.fspath(path)
+    unit = _unit(unit)
+    ext = os.path.splitext(path)[1].lower()
+    if ext not in (".dxf", ".svg"):
+        raise ValueError(f"{os.path.basename(path)}: a layout is written as .dxf or .svg")
+    bin_w = _positive(bin_w, "bin_w")
+    if bin_h is not None:
+        bin_h = _positive(bin_h, "bin_h")
+    gap = max(GAP_FRACTION * bin_w, GAP_MIN) if gap is None else gap
+    if isinstance(gap, bool) or not isinstance(gap, (int, float)) or not (math.isfinite(gap) and gap >= 0):
+        raise ValueError(f"gap must be a finite number at least 0, got {gap!r}")
+    bins = _bins_of(bins)
+    sheets = []
+    for b, items in enumerate(bins):
+        ox = b * (bin_w + gap)
+        height = bin_h if bin_h is not None else max(used_length(items), 0.0)
+        sheets.append((f"bin-{b + 1}", ox, height, items))
+    folder, name = os.path.split(os.path.abspath(path))
+    tmp = os.path.join(folder, f".{name}.{os.getpid()}.tmp{ext}")
+    try:
+        if ext == ".dxf":
+            cad_dxf.write(tmp, [(layer, ox, bin_w, h, [(it, *_block_key(it)) for it in items])
+                                for layer, ox, h, items in sheets], unit, _block_name)
+        else:
+            total_w = len(sheets) * bin_w + max(len(sheets) - 1, 0) * gap if sheets else bin_w
+            total_h = max([h for _, _, h, _ in sheets] + [bin_h or 0.0]) or 1.0
+            cad_svg.write(tmp, [(layer, ox, bin_w, h, [(it, *_world(it, ox)) for it in items])
+                                for layer, ox, h, items in sheets], total_w, total_h, unit)
+        os.replace(tmp, path)
+    finally:
+        if os.path.exists(tmp):
+            os.remove(tmp)
