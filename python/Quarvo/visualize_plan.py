@@ -44,7 +44,11 @@ _ITEM_LINEWIDTH = 0.8
 _TINT = 0.3  # how far a kind's colour is lightened for filled areas
 _SHADE = 0.3  # how far it is darkened for outlines
 
-# A bin much taller than what fills it is drawn only to its used length.
+_WRAP_GAIN = 1.5
+
+# A bin far taller than wide (a strip given a huge height) and much taller
+# than its load is drawn only to its used length.
+_TALL_RATIO = 20.0
 _TALL = 3.0
 
 _COPY_SUFFIX = re.compile(r"^(.+)-\d+$")
@@ -315,7 +319,7 @@ class _Sheet:
         longest = max((used_length(b) for b in bins if b), default=0.0)
         if self.strip:
             self.height = longest if longest > 0 else self.bin_w * 0.25
-        elif bin_h > _TALL * max(self.bin_w, longest) and longest > 0:
+        elif bin_h > _TALL_RATIO * self.bin_w and bin_h > _TALL * longest and longest > 0:
             self.height = longest * 1.05
         else:
             self.height = float(bin_h)
@@ -391,7 +395,8 @@ def _plan_layout(sheet, legend_sizes, n_bins, sup_h):
                 title_h = wrapped_h
             if scale <= 0:
                 continue
-            key = (scale, side == "right", cols)
+            # Bins stand side by side; a second row only when it makes them much larger.
+            key = (scale / (_WRAP_GAIN if rows > 1 else 1.0), side == "right", cols)
             if best is None or key > best[0]:
                 best = (key, dict(scale=scale, cols=cols, rows=rows, side=side, ncol=ncol, legend=(lw, lh),
                                   titles=titles, title_h=title_h))
