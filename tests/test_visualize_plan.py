@@ -259,20 +259,10 @@ def pixel(fig, ax, x, y):
 # --------------------------------------------------------- sheet, bins
 
 
-def aspect_cases():
-    one = [square(0, 0, 100, "a-1")]
-    return [
-        ("2:1 sheet", [one], 3000, 1500),
-        ("square truck", [one], 2400, 2400),
-        ("two trucks", [one, one], 2400, 2400),
-        ("tall bin", [one], 600, 2400),
-        ("five bins", [one] * 5, 1000, 1000),
-        ("tiny", [one], 120, 110),
-    ]
-
-
-@pytest.mark.parametrize("name, bins, w, h", aspect_cases(), ids=[c[0] for c in aspect_cases()])
-def test_bins_share_one_scale_and_fill_the_figure(name, bins, w, h):
+@pytest.mark.parametrize("n_bins, w, h", [(1, 3000, 1500), (1, 2400, 2400), (2, 2400, 2400), (1, 600, 2400),
+                                           (5, 1000, 1000), (12, 1000, 1000), (1, 120, 110)])
+def test_bins_share_one_scale_and_fill_the_figure(n_bins, w, h):
+    bins = [[square(0, 0, 100, "a-1")] for _ in range(n_bins)]
     fig = plan(bins, w, h, title="job")
     fw, fh = fig.get_size_inches()
     assert MIN_SIZE[0] - 1e-9 <= fw <= MAX_SIZE[0] + 1e-9 and MIN_SIZE[1] - 1e-9 <= fh <= MAX_SIZE[1] + 1e-9
@@ -338,8 +328,9 @@ def test_ordinary_bin_keeps_its_height_and_walls():
     assert ax.spines["top"].get_linestyle() == "solid"
 
 
-@pytest.mark.parametrize("bins", [[], [[]], [[], [circle(5, 5, 2, "c-1")]]])
-def test_empty_bins_draw(bins):
+@pytest.mark.parametrize("shape", [[], [0], [0, 1]])
+def test_empty_bins_draw(shape):
+    bins = [[circle(5, 5, 2, "c-1")] * n for n in shape]
     fig = plan(bins, 40, 40)
     assert len(fig.axes) == max(len(bins), 1)
 
@@ -356,3 +347,28 @@ def test_plan_saves_like_the_basic_picture(tmp_path, ext, magic):
 def test_unknown_style_is_refused(style):
     with pytest.raises(ValueError, match="unknown style"):
         plot_layout([[square(0, 0, 5)]], 10, 10, style=style)
+
+
+def test_command_line_draws_the_plan_picture_by_job_item_id(tmp_path, monkeypatch):
+    import json
+
+    import Quarvo.visualize as visualize
+    from Quarvo.cli import main
+
+    seen = {}
+    real = visualize.plot_layout
+
+    def spy(bins, *a, **kw):
+        seen["kinds"] = [item_kind(it) for b in bins for it in b]
+        seen["style"] = kw.get("style")
+        return real(bins, *a, **kw)
+
+    monkeypatch.setattr(visualize, "plot_layout", spy)
+    job = {"bin": {"width": 500, "height": 300}, "items": [
+        {"id": "DN100", "type": "circle", "radius": 57, "quantity": 2},
+        {"id": 7, "type": "polygon", "outer": [[0, 0], [100, 0], [100, 50], [0, 50]]}]}
+    (tmp_path / "job.json").write_text(json.dumps(job))
+    png = tmp_path / "p.png"
+    assert main([str(tmp_path / "job.json"), "--plot", str(png), "--quiet"]) == 0
+    assert png.read_bytes()[:4] == b"\x89PNG"
+    assert seen == {"kinds": ["DN100", "DN100", "7"], "style": "plan"}
