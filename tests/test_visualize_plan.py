@@ -304,6 +304,21 @@ def test_bin_titles_give_items_mass_and_payload_share(max_load, attr, title):
     assert [ax.get_title().replace("\n", ", ") for ax in fig.axes] == [title, "bin 1: 1 item"]
 
 
+@pytest.mark.parametrize("n_bins, w, h", [(3, 300, 1500), (6, 100, 2000), (2, 2400, 2400)])
+def test_bin_titles_never_run_into_each_other_or_off_the_figure(n_bins, w, h):
+    bins = [[square(0, 0, 50, "a-1", mass=2345.0), square(60, 0, 20, "b-1", mass=1000.0)] for _ in range(n_bins)]
+    fig = plan(bins, w, h, max_load=1500.0)
+    fig.canvas.draw()
+    renderer = fig.canvas.get_renderer()
+    boxes = [ax.title.get_window_extent(renderer) for ax in fig.axes]
+    fig_box = fig.bbox
+    for k, box in enumerate(boxes):
+        assert fig_box.x0 <= box.x0 and box.x1 <= fig_box.x1
+        assert all(not box.overlaps(other) for other in boxes[k + 1:])
+    # loaded beyond the payload: the title says so in red
+    assert {ax.title.get_color() for ax in fig.axes} == {"#c00000"}
+
+
 def test_given_bin_titles_replace_the_computed_ones():
     fig = plan([[square(0, 0, 1)], [square(0, 0, 1)]], 10, 10, bin_titles=["truck A", None], title="order 7")
     assert [ax.get_title() for ax in fig.axes] == ["truck A", "bin 1: 1 item"]

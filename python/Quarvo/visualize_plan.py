@@ -39,6 +39,7 @@ LABEL_SIZES = (8.0, 6.0)  # the first that fits is used
 # Clear space kept around a label inside its item, as a share of the font size.
 _LABEL_PAD = 0.15
 
+_OVERLOAD = "#c00000"  # the title of a bin loaded beyond its payload
 _BIN_LINEWIDTH = 1.6
 _ITEM_LINEWIDTH = 0.8
 _TINT = 0.3  # how far a kind's colour is lightened for filled areas
@@ -326,12 +327,14 @@ class _Sheet:
         self.cut = self.strip or self.height < float(bin_h)
         self.title = title if title else None
         self.titles = []
+        self.over = []  # bins loaded beyond their payload
         for k, items in enumerate(bins):
+            load = getattr(items, "max_load", None) or max_load
+            self.over.append(bool(load) and sum(item_mass(it) for it in items) > load)
             given = bin_titles[k] if bin_titles is not None and k < len(bin_titles) else None
             if given is not None:
                 self.titles.append([str(given)])
                 continue
-            load = getattr(items, "max_load", None) or max_load
             length = used_length(items) if self.cut and items else (0.0 if self.cut else None)
             self.titles.append(bin_title_parts(k, items, load, length))
 
@@ -369,37 +372,49 @@ def _arrangements(n):
     return [(c, -(-n // c)) for c in range(max(n, 1), 0, -1)]
 
 
+def _fit(sheet, side, legend, cols, rows, sup_h):
+    """Scale and margins of one arrangement. Titles are wrapped at the bin's
+    width; a line still wider widens the gaps, so titles never run into each
+    other. Repeated until the titles stop growing."""
+    bw, bh = sheet.bin_w, sheet.height
+    lw, lh = legend
+    title_h, spill = sheet.title_height(["x"]), 0.0
+    for _ in range(4):
+        gap = max(_GAP_X, spill + 0.15)
+        left, right = max(_LEFT, spill / 2 + 0.1), max(_RIGHT, spill / 2 + 0.1)
+        avail_w = MAX_SIZE[0] - left - right - (cols - 1) * gap
+        avail_h = MAX_SIZE[1] - _TOP - sup_h - _BOTTOM - rows * title_h - (rows - 1) * _GAP_Y
+        if side == "right":
+            avail_w -= lw + _LEGEND_PAD
+        else:
+            avail_h -= lh + _LEGEND_PAD
+        scale = min(avail_w / (cols * bw), avail_h / (rows * bh))
+        if scale <= 0:
+            return None
+        titles = sheet.wrapped_titles(bw * scale)
+        new_h = sheet.title_height(titles)
+        new_spill = max([0.0] + [sheet.text_size(line, _BIN_TITLE_SIZE)[0] - bw * scale
+                                 for t in titles for line in t.split("\n")])
+        if new_h <= title_h and new_spill <= spill + 1e-9:
+            break
+        title_h, spill = max(title_h, new_h), max(spill, new_spill)
+    return dict(scale=scale, titles=titles, title_h=title_h, gap=gap, left=left, right=right)
+
+
 def _plan_layout(sheet, legend_sizes, n_bins, sup_h):
     """The scale (inches per job unit), bin grid and legend side that make
     the bins largest within the figure's limits."""
-    bw, bh = sheet.bin_w, sheet.height
     best = None
     for side in ("right", "below"):
         lw, lh, ncol = legend_sizes[side]
         for cols, rows in _arrangements(n_bins):
-            title_h = sheet.title_height(["x"])
-            for _ in range(2):  # once more when titles wrap at the scale found
-                avail_w = MAX_SIZE[0] - _LEFT - _RIGHT - (cols - 1) * _GAP_X
-                avail_h = MAX_SIZE[1] - _TOP - sup_h - _BOTTOM - rows * title_h - (rows - 1) * _GAP_Y
-                if side == "right":
-                    avail_w -= lw + _LEGEND_PAD
-                else:
-                    avail_h -= lh + _LEGEND_PAD
-                scale = min(avail_w / (cols * bw), avail_h / (rows * bh))
-                if scale <= 0:
-                    break
-                titles = sheet.wrapped_titles(bw * scale)
-                wrapped_h = sheet.title_height(titles)
-                if wrapped_h <= title_h:
-                    break
-                title_h = wrapped_h
-            if scale <= 0:
+            fit = _fit(sheet, side, (lw, lh), cols, rows, sup_h)
+            if fit is None:
                 continue
             # Bins stand side by side; a second row only when it makes them much larger.
-            key = (scale / (_WRAP_GAIN if rows > 1 else 1.0), side == "right", cols)
+            key = (fit["scale"] / (_WRAP_GAIN if rows > 1 else 1.0), side == "right", cols)
             if best is None or key > best[0]:
-                best = (key, dict(scale=scale, cols=cols, rows=rows, side=side, ncol=ncol, legend=(lw, lh),
-                                  titles=titles, title_h=title_h))
+                best = (key, dict(fit, cols=cols, rows=rows, side=side, ncol=ncol, legend=(lw, lh)))
     return best[1] if best else None
 
 
@@ -452,17 +467,18 @@ def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titl
     bw_in, bh_in = sheet.bin_w * scale, sheet.height * scale
     lw, lh = plan["legend"]
     title_h = plan["title_h"]
-    block_w = cols * bw_in + (cols - 1) * _GAP_X
+    gap, left, right = plan["gap"], plan["left"], plan["right"]
+    block_w = cols * bw_in + (cols - 1) * gap
     block_h = nrows * (bh_in + title_h) + (nrows - 1) * _GAP_Y
     if plan["side"] == "right":
-        content_w = _LEFT + block_w + (_LEGEND_PAD + lw if rows else 0.0) + _RIGHT
+        content_w = left + block_w + (_LEGEND_PAD + lw if rows else 0.0) + right
         content_h = _TOP + sup_h + max(block_h, lh) + _BOTTOM
     else:
-        content_w = _LEFT + max(block_w, lw) + _RIGHT
+        content_w = left + max(block_w, lw) + right
         content_h = _TOP + sup_h + block_h + _BOTTOM + (_LEGEND_PAD + lh if rows else 0.0)
     fig_w, fig_h = max(content_w, MIN_SIZE[0]), max(content_h, MIN_SIZE[1])
     fig.set_size_inches(fig_w, fig_h)
-    x_left = (fig_w - content_w) / 2.0 + _LEFT
+    x_left = (fig_w - content_w) / 2.0 + left
     y_top = fig_h - (fig_h - content_h) / 2.0 - _TOP - sup_h
 
     if sheet.title:
@@ -471,7 +487,7 @@ def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titl
     for k in range(n_bins):
         items = bins[k] if k < len(bins) else []
         col, row = k % cols, k // cols
-        x0 = x_left + col * (bw_in + _GAP_X)
+        x0 = x_left + col * (bw_in + gap)
         y0 = y_top - row * (bh_in + title_h + _GAP_Y) - title_h - bh_in
         ax = fig.add_axes((x0 / fig_w, y0 / fig_h, bw_in / fig_w, bh_in / fig_h))
         ax.set_xlim(0.0, sheet.bin_w)
@@ -484,7 +500,8 @@ def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titl
             # An open strip, or a bin cut at its used length: the top edge is no wall.
             ax.spines["top"].set_linestyle((0, (5, 4)))
         if k < len(sheet.titles):
-            ax.set_title(plan["titles"][k], fontsize=_BIN_TITLE_SIZE, pad=4)
+            ax.set_title(plan["titles"][k], fontsize=_BIN_TITLE_SIZE, pad=4,
+                         color=_OVERLOAD if sheet.over[k] else "black")
         for item in items:
             _draw_item(ax, item, style[item_kind(item)], PathPatch, CirclePatch, PolygonPatch)
         if label:
