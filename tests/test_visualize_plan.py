@@ -1,4 +1,3 @@
-import math
 import os
 
 os.environ.setdefault("MPLBACKEND", "Agg")
@@ -20,6 +19,7 @@ from Quarvo.geometry import Circle, Polygon
 from Quarvo.geometry_handle import circle_to_polygon
 from Quarvo.visualize import plot_layout
 from Quarvo.visualize_plan import MAX_SIZE, MIN_SIZE, item_kind, label_spot
+from test_visualize import circle as plain_circle, pixel, ring, square as plain_square
 
 THIN = "\u2009"  # thousands separator of masses
 
@@ -31,26 +31,17 @@ def _close_all():
 
 
 def square(x, y, s, shape_id=0, **attrs):
-    p = Polygon([(0, 0), (s, 0), (s, s), (0, s)], shape_id=shape_id)
-    p.set_position(x, y)
-    for k, v in attrs.items():
-        setattr(p, k, v)
-    return p
+    return with_attrs(plain_square(x, y, s, shape_id), attrs)
 
 
 def circle(x, y, r, shape_id=0, **attrs):
-    c = Circle(r, shape_id=shape_id)
-    c.set_position(x, y)
+    return with_attrs(plain_circle(x, y, r, shape_id), attrs)
+
+
+def with_attrs(item, attrs):
     for k, v in attrs.items():
-        setattr(c, k, v)
-    return c
-
-
-def ring(x, y, outer, inner, shape_id=0):
-    p = Polygon(circle_to_polygon((0.0, 0.0), outer, 64), [circle_to_polygon((0.0, 0.0), inner, 64)],
-                shape_id=shape_id)
-    p.set_position(x, y)
-    return p
+        setattr(item, k, v)
+    return item
 
 
 def ell(x, y, shape_id=0):
@@ -249,13 +240,6 @@ def test_rings_have_open_bores_and_circles_are_smooth(tmp_path):
     assert pixel(fig, ax, 525, 300) != white and pixel(fig, ax, 300, 75) != white  # the wall is filled
 
 
-def pixel(fig, ax, x, y):
-    fig.canvas.draw()
-    buf = np.asarray(fig.canvas.buffer_rgba())
-    px, py = ax.transData.transform((x, y))
-    return tuple(int(v) for v in buf[int(round(buf.shape[0] - py)), int(round(px)), :3])
-
-
 # --------------------------------------------------------- sheet, bins
 
 
@@ -356,6 +340,17 @@ def test_plan_saves_like_the_basic_picture(tmp_path, ext, magic):
     fig = plan([[square(0, 0, 5, "a-1")]], 10, 10, out_path=str(out))
     assert out.read_bytes()[:5].startswith(magic)
     assert not plt.fignum_exists(fig.number)
+
+
+@pytest.mark.parametrize("args, name", [
+    ((0, 10), "bin_w"), ((-5, 10), "bin_w"), ((float("nan"), 10), "bin_w"), ((None, 10), "bin_w"),
+    (("10", 10), "bin_w"), ((10, 0), "bin_h"), ((10, float("inf")), "bin_h"), ((10, True), "bin_h"),
+    ((10, 10, -1.0), "max_load"), ((10, 10, float("nan")), "max_load"),
+])
+def test_bad_sizes_are_refused_by_name(args, name):
+    w, h, *load = args
+    with pytest.raises(ValueError, match=f"{name} must be a positive number"):
+        plan([[square(0, 0, 5)]], w, h, max_load=load[0] if load else None)
 
 
 @pytest.mark.parametrize("style", ["Plan", "", None, "fancy"])

@@ -13,7 +13,7 @@ import math
 import re
 
 from Quarvo.first_fit_algorithm import used_length
-from Quarvo.geometry import Circle, Polygon
+from Quarvo.geometry import Circle
 from Quarvo.geometry_handle import polygon_area, polygon_centroid
 
 STYLES = ("basic", "plan")
@@ -45,6 +45,7 @@ _ITEM_LINEWIDTH = 0.8
 _TINT = 0.3  # how far a kind's colour is lightened for filled areas
 _SHADE = 0.3  # how far it is darkened for outlines
 
+# Scale a second row of bins must gain over one row to be chosen.
 _WRAP_GAIN = 1.5
 
 # A bin far taller than wide (a strip given a huge height) and much taller
@@ -201,16 +202,6 @@ def _boxes_meet(segs, centers, w, h):
     return out
 
 
-def box_fits(outer, holes, cx, cy, w, h):
-    """Whether the w x h box centred at (cx, cy) lies wholly inside the
-    outline and clear of every hole (touching counts as not inside)."""
-    import numpy as np
-
-    segs = _segments([outer] + list(holes))
-    centre = np.array([[cx, cy]], dtype=float)
-    return bool(_in_material(centre, segs)[0] and not _boxes_meet(segs, centre, w, h)[0])
-
-
 def label_spot(outer, holes, w, h, grid=16, line=64):
     """Centre of a w x h label box wholly inside the material of a polygon
     (the outline without its holes), or None when no such place is found.
@@ -314,7 +305,6 @@ class _Sheet:
     def __init__(self, fig, bins, bin_w, bin_h, title, bin_titles, max_load):
         self.fig = fig
         self.renderer = fig.canvas.get_renderer()
-        self.bins = bins
         self.bin_w = float(bin_w)
         self.strip = bin_h is None
         longest = max((used_length(b) for b in bins if b), default=0.0)
@@ -329,7 +319,7 @@ class _Sheet:
         self.titles = []
         self.over = []  # bins loaded beyond their payload
         for k, items in enumerate(bins):
-            load = getattr(items, "max_load", None) or max_load
+            load = _payload(getattr(items, "max_load", None)) or max_load
             self.over.append(bool(load) and sum(item_mass(it) for it in items) > load)
             given = bin_titles[k] if bin_titles is not None and k < len(bin_titles) else None
             if given is not None:
@@ -418,10 +408,22 @@ def _plan_layout(sheet, legend_sizes, n_bins, sup_h):
     return best[1] if best else None
 
 
+def _positive(value):
+    return isinstance(value, (int, float)) and not isinstance(value, bool) and math.isfinite(value) and value > 0
+
+
+def _payload(value):
+    """A bin's own payload, when it carries a usable one."""
+    return float(value) if _positive(value) else None
+
+
 def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titles=None, max_load=None):
     """Draw the plan picture and return its figure (see ``plot_layout``)."""
-    from matplotlib.patches import Circle as CirclePatch, PathPatch, Patch, Polygon as PolygonPatch
+    from matplotlib.patches import Patch
 
+    for name, value in (("bin_w", bin_w), ("bin_h", bin_h), ("max_load", max_load)):
+        if not (value is None and name != "bin_w") and not _positive(value):
+            raise ValueError(f"plot_layout: {name} must be a positive number, got {value!r}")
     fig = plt.figure(dpi=dpi)
     sheet = _Sheet(fig, bins, bin_w, bin_h, title, bin_titles, max_load)
 
@@ -503,7 +505,7 @@ def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titl
             ax.set_title(plan["titles"][k], fontsize=_BIN_TITLE_SIZE, pad=4,
                          color=_OVERLOAD if sheet.over[k] else "black")
         for item in items:
-            _draw_item(ax, item, style[item_kind(item)], PathPatch, CirclePatch, PolygonPatch)
+            _draw_item(ax, item, style[item_kind(item)])
         if label:
             _label_items(ax, sheet, items, label, scale)
 
@@ -527,7 +529,9 @@ def _row_major(entries, ncol):
     return [entries[c + r * ncol] for c in range(ncol) for r in range(nrows) if c + r * ncol < n]
 
 
-def _draw_item(ax, item, look, PathPatch, CirclePatch, PolygonPatch):
+def _draw_item(ax, item, look):
+    from matplotlib.patches import Circle as CirclePatch, PathPatch, Polygon as PolygonPatch
+
     common = dict(facecolor=look["face"], edgecolor=look["edge"], hatch=look["hatch"] or None,
                   linewidth=_ITEM_LINEWIDTH)
     if isinstance(item, Circle):
