@@ -29,8 +29,11 @@ def write_plot(result, path):
     from Quarvo.visualize import plot_layout
 
     job = result.job
+    for b in result.bins:
+        for e in b:
+            e.shape.kind = e.idef.id  # the picture colours and counts by the job's item id
     plot_layout([[e.shape for e in b] for b in result.bins], job.bin_w, job.bin_h, out_path=path,
-                title=f"{title(job)}: {result.placed} items in {len(result.bins)} bin(s)")
+                title=f"{title(job)}: {result.placed} items in {len(result.bins)} bin(s)", style="plan")
 
 
 def temp_name(path):

@@ -49,7 +49,8 @@ def _ring_path(contours, offset_x):
     return Path(vertices, codes)
 
 
-def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=False, label=True):
+def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=False, label=True,
+                style="basic", bin_titles=None, max_load=None):
     """Draw bins side by side, every item filled at its final position.
 
     ``bins`` is the first element of ``FirstFit.do_pack()`` or one flat list
@@ -57,11 +58,37 @@ def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=Fal
     ``out_path`` is given (the format follows the extension) and closes it
     afterwards unless ``show`` is true. A ``bin_h`` of None draws each bin as
     a strip, to the used length of its items.
+
+    ``style="basic"`` (the default) draws one square axes, colours by item
+    position and ``shape_id`` labels. ``style="plan"`` draws a picture to hand
+    on: colours by kind (an item's ``kind`` attribute, else its ``shape_id``
+    without a "-N" copy suffix) with a legend of kinds, counts and masses
+    (an item's ``mass`` attribute, in kg) beside the bins; a label (the kind,
+    or ``label(item)`` when ``label`` is callable) only on items that hold it
+    wholly inside their material, so thin-walled rings go unlabelled; walls
+    filled and bores open; every bin titled with its number, items, mass and
+    share of ``max_load`` (or the bin list's own ``max_load``), or with
+    ``bin_titles[k]``; the figure sized to the bins (at most 2400 x 1500
+    pixels at 150 dpi). A strip, or a bin far taller than its load, is drawn
+    to its used length with a dashed top.
     """
+    from Quarvo.visualize_plan import STYLES
+
+    if style not in STYLES:
+        raise ValueError(f"plot_layout: unknown style {style!r} (expected 'basic' or 'plan')")
     try:
         import matplotlib.pyplot as plt
     except ImportError as exc:
         raise ImportError(_MISSING_MATPLOTLIB) from exc
+
+    if style == "plan":
+        from Quarvo.visualize_plan import draw_plan
+
+        if isinstance(bins, list) and len(bins) > 0 and isinstance(bins[0], Shape):
+            bins = [bins]
+        fig = draw_plan(plt, list(bins), bin_w, bin_h, title=title, dpi=dpi, label=label,
+                        bin_titles=bin_titles, max_load=max_load)
+        return _finish(plt, fig, out_path, dpi, show)
 
     fig, ax = plt.subplots(figsize=_FIGSIZE)
     colors = plt.cm.tab20.colors
@@ -99,7 +126,10 @@ def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=Fal
     ax.set_aspect("equal", adjustable="box")
     ax.autoscale_view()
     fig.tight_layout()
+    return _finish(plt, fig, out_path, dpi, show)
 
+
+def _finish(plt, fig, out_path, dpi, show):
     if out_path is not None and out_path != "":
         fig.savefig(out_path, dpi=dpi)
         if not show:
