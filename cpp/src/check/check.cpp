@@ -44,7 +44,9 @@ Outline polygon_outline(const Contour& outer, const std::vector<Contour>& holes)
     return o;
 }
 
-Outline true_outline(const Shape& s) {
+namespace {
+
+Outline placed_geometry(const Shape& s) {
     if (s.is_circle()) {
         const auto& c = static_cast<const Circle&>(s);
         return circle_outline({c.tx(), c.ty()}, c.radius);
@@ -69,6 +71,14 @@ Outline true_outline(const Shape& s) {
     return o;
 }
 
+}  // namespace
+
+Outline true_outline(const Shape& s) {
+    Outline o = placed_geometry(s);
+    o.extra = s.inflation + s.margin;
+    return o;
+}
+
 PairMeasure measure_pair(const Outline& a, const Outline& b) {
     require(a.valid && b.valid, "outline has non-finite or out-of-range values");
     Item A = make_item(a), B = make_item(b);
@@ -84,12 +94,21 @@ double outside_amount(const Outline& o, double bin_w, double bin_h) {
     return std::max({0.0, -b.minx, -b.miny, b.maxx - bin_w, b.maxy - bin_h});
 }
 
-std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, const CheckOptions& opt) {
+namespace check_detail {
+
+void check_options_of(const CheckOptions& opt) {
     require(std::isfinite(opt.bin_w) && std::isfinite(opt.bin_h), "bin size must be finite");
     require(std::isfinite(opt.distance), "distance must be finite");
     require(std::isfinite(opt.tol) && opt.tol >= 0.0, "tol must be a finite number >= 0");
     require(std::isfinite(opt.circle_rel_tol) && opt.circle_rel_tol >= 0.0,
             "circle_rel_tol must be a finite number >= 0");
+    require(std::isfinite(opt.contact_tol) && opt.contact_tol >= 0.0, "contact_tol must be a finite number >= 0");
+}
+
+}  // namespace check_detail
+
+std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, const CheckOptions& opt) {
+    check_options_of(opt);
 
     std::vector<Violation> out;
     std::vector<Item> items(outlines.size());
@@ -132,6 +151,11 @@ std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, cons
         }
         double clear = pm.depth > 0.0 ? 0.0 : pm.clearance;
         if (clear < opt.distance - tol) out.push_back({ViolationKind::TooClose, i, j, opt.distance - clear, clear});
+    }
+    if (opt.gravity) {
+        const std::vector<RestState> states = rest_states(outlines, opt);
+        for (std::size_t i : live)
+            if (!states[i].rests) out.push_back({ViolationKind::Floating, i, i, 0.0, 0.0, states[i].why});
     }
     std::sort(out.begin(), out.end(), [](const Violation& a, const Violation& b) {
         if (a.first != b.first) return a.first < b.first;
