@@ -58,8 +58,8 @@ public:
     bool strip() const;
     // Offers an inflated item to the open bins in order, then to a new one
     // (a strip has one bin: an item it refuses that fits its width goes on
-    // top of everything), with the wishes of `request`. Returns the bin's
-    // index, or -1 when the item is unplaced.
+    // top of everything, or with stable placement stays unplaced), with the
+    // wishes of `request`. Returns the bin's index, or -1 when the item is unplaced.
     long offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item, const PlaceRequest& request = {}) const;
 
     std::vector<Shape*> items;

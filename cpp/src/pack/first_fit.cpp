@@ -35,6 +35,7 @@ std::unique_ptr<Placer> FirstFit::make_placer() const {
     if (strategy == Strategy::BottomLeft) {
         auto bl = std::make_unique<BottomLeftPlacer>(bin.width, h);
         bl->exact_clearance = nfp.exact_clearance;
+        bl->stable = nfp.stable;
         return bl;
     }
     return std::make_unique<NfpPlacer>(bin.width, h, nfp);
@@ -75,7 +76,9 @@ long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item, co
         if (strip() && !open.empty()) {
             // The strip has room for the item, but its candidates missed it
             // (a gap narrower than their spacing): the item goes on top of
-            // everything, at the angle an empty strip gives it.
+            // everything, at the angle an empty strip gives it. On top of
+            // everything it would rest on nothing: stable placement leaves it out.
+            if (nfp.stable) return -1;
             stack_on_top(*open[0], item);
             return 0;
         }

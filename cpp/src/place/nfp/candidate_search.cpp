@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -161,14 +162,52 @@ SearchResult search_best_position(const PositionSearch& q) {
     const HoleFilter* hole_filter = q.hole_filter;
     std::vector<Candidate>* passed = q.passed;
     const Scorer sc = make_scorer(q.item, q.bin_w, q.bin_h, q.eps, q.placement);
+    const BestFilter* best_filter = q.best_filter;
     SearchResult best;
     best.score = kInf;
     Pt t;
     double s;
     unsigned long long seen = 0;  // candidates so far: Ctrl-C is looked at every 65536
-    // Boundary samples, generated in candidate order without building the list;
-    // those of a hole region pass the hole filter as well.
-    auto sample_edges = [&](const Contour& poly, const std::size_t* hole, const BBox* win) {
+    // With a filter of the best, candidates are gathered and taken in score
+    // order, the filters asked only until one passes: scanned in their own
+    // order, every candidate better than all before it would be asked.
+    struct Pending {
+        double score;
+        unsigned long long seq;  // ties: the earlier candidate
+        Pt p, t;
+        std::size_t hole;
+        bool in_hole;
+        bool operator>(const Pending& o) const { return score > o.score || (score == o.score && seq > o.seq); }
+    };
+    const bool gather = best_filter && !passed;
+    std::vector<Pending> pending;
+    // One candidate with reference point p; those of a hole pass the hole filter as well.
+    auto offer = [&](Pt p, const std::size_t* hole) {
+        if (gather) {
+            if (sc.score(p, t, s)) pending.push_back({s, pending.size(), p, t, hole ? *hole : 0, hole != nullptr});
+            return;
+        }
+        if (!sc.score(p, t, s) || (!passed && !(s < best.score))) return;
+        if (hole && hole_filter && !(*hole_filter)(*hole, p, t)) return;
+        if (passed) passed->push_back({s, t});
+        if (s < best.score) {
+            if (best_filter && !(*best_filter)(t)) return;
+            best.score = s;
+            best.pos = t;
+            best.found = true;
+        }
+    };
+    // The reference-point lines of the item's box on the floor and against each wall.
+    const double floor_y = sc.ref.y - sc.rb.miny, left_x = sc.ref.x - sc.rb.minx;
+    const double right_x = (q.bin_w - sc.rb.maxx) + sc.ref.x;
+    auto support_crossings = [&](Pt a, Pt b) {
+        if ((a.y < floor_y) != (b.y < floor_y))
+            offer({a.x + (floor_y - a.y) * (b.x - a.x) / (b.y - a.y), floor_y}, nullptr);
+        for (double x : {left_x, right_x})
+            if ((a.x < x) != (b.x < x)) offer({x, a.y + (x - a.x) * (b.y - a.y) / (b.x - a.x)}, nullptr);
+    };
+    // Boundary samples, generated in candidate order without building the list.
+    auto sample_edges = [&](const Contour& poly, const std::size_t* hole, const BBox* win, bool crossings) {
         if (steps <= 0 || poly.size() < 2) return;
         const double ds = static_cast<double>(steps);
         const std::size_t n = poly.size() - 1;
@@ -184,32 +223,33 @@ SearchResult search_best_position(const PositionSearch& q) {
                 double tt = static_cast<double>(k) / ds;
                 Pt p{a.x + dx * tt, a.y + dy * tt};
                 if (win && (p.x < win->minx || p.x > win->maxx || p.y < win->miny || p.y > win->maxy)) continue;
-                if (!sc.score(p, t, s) || (!passed && !(s < best.score))) continue;
-                if (hole && hole_filter && !(*hole_filter)(*hole, p, t)) continue;
-                if (passed) passed->push_back({s, t});
-                if (s < best.score) {
-                    best.score = s;
-                    best.pos = t;
-                    best.found = true;
-                }
+                offer(p, hole);
             }
+            if (crossings) support_crossings(a, b);
         }
     };
-    for (const Contour& poly : contours) sample_edges(poly, nullptr, q.window);
+    for (const Contour& poly : contours) sample_edges(poly, nullptr, q.window, q.support_points);
     for (std::size_t h = 0; h < hole_nfps.size(); ++h) {
-        for (const Pt& p : sample_hole_interior(hole_nfps[h])) {
-            if (!sc.score(p, t, s) || (!passed && !(s < best.score))) continue;
-            if (hole_filter && !(*hole_filter)(h, p, t)) continue;
-            if (passed) passed->push_back({s, t});
-            if (s < best.score) {
-                best.score = s;
-                best.pos = t;
-                best.found = true;
-            }
-        }
+        for (const Pt& p : sample_hole_interior(hole_nfps[h])) offer(p, &h);
+        if (q.support_points)
+            for (std::size_t k = 0; k + 1 < hole_nfps[h].size(); ++k) offer(hole_nfps[h][k], &h);
     }
     if (q.hole_regions)
-        for (const HoleRegion& r : *q.hole_regions) sample_edges(r.contour, &r.hole, nullptr);
+        for (const HoleRegion& r : *q.hole_regions) sample_edges(r.contour, &r.hole, nullptr, false);
+    if (gather) {
+        std::make_heap(pending.begin(), pending.end(), std::greater<Pending>());
+        for (std::size_t n = pending.size(); n > 0; --n) {
+            if ((n & 0xFF) == 0) check_cancel();
+            std::pop_heap(pending.begin(), pending.begin() + n, std::greater<Pending>());
+            const Pending& c = pending[n - 1];
+            if (c.in_hole && hole_filter && !(*hole_filter)(c.hole, c.p, c.t)) continue;
+            if (!(*best_filter)(c.t)) continue;
+            best.score = c.score;
+            best.pos = c.t;
+            best.found = true;
+            break;
+        }
+    }
     return best;
 }
 

@@ -19,6 +19,7 @@
 #include "place/nfp/hole_rooms.hpp"
 #include "place/nfp/refusals.hpp"
 #include "place/nfp/windowed_search.hpp"
+#include "place/rest_filter.hpp"
 #include "quarvo/cancel.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
@@ -81,6 +82,8 @@ struct RotationJob {
     const FreeWindows* windows = nullptr;
     Probe probe;
     const CircleIndex* circles = nullptr;
+    // With stable placement: the best place must be one where the mover rests.
+    const RestFilter* rest = nullptr;
 
     const Region& local(const std::vector<Shape*>& packed, std::size_t j) const {
         if (locals.size() != packed.size()) locals.resize(packed.size());
@@ -148,6 +151,8 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     const HoleFilter hole_filter = std::cref(filter);
     RotationResult res;
     std::vector<Candidate>* passed = site > 0 ? &res.passed : nullptr;
+    const BestFilter at_rest = [&](Pt t) { return job.rest->rests(mover, t); };
+    const BestFilter* best_filter = job.rest ? &at_rest : nullptr;
     static const std::vector<Contour> none;
     static const std::vector<HoleRegion> no_regions;
     // Dense holes are filled first: a place in a hole costs the bin no room,
@@ -160,6 +165,8 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
         q.hole_filter = &hole_filter;
         q.hole_regions = &regions;
         q.passed = passed;
+        q.best_filter = best_filter;
+        q.support_points = options.stable;
         const SearchResult r = search_best_position(q);
         res.found = r.found;
         res.pos = r.pos;
@@ -177,6 +184,8 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     q.hole_filter = any_hole && !holes_first ? &hole_filter : nullptr;
     q.hole_regions = holes_first ? &no_regions : &regions;
     q.passed = passed;
+    q.best_filter = best_filter;
+    q.support_points = options.stable;
     const SearchResult r = search_best_position(q);
     if (!res.in_hole) {
         res.found = r.found;
@@ -188,7 +197,9 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
 
 // The site `site` of the candidates of every rotation (see PlaceRequest::site):
 // its rotation index and translation; false when there is none.
-bool choose_site(const std::vector<RotationResult>& results, int site, double spacing, std::size_t& rot, Pt& pos) {
+// With `at_rest`, a candidate is taken only where the item rests at that rotation.
+bool choose_site(const std::vector<RotationResult>& results, int site, double spacing, std::size_t& rot, Pt& pos,
+                 const std::function<bool(std::size_t rot, Pt pos)>& at_rest) {
     struct Ranked {
         bool in_hole;
         double score;
@@ -208,6 +219,7 @@ bool choose_site(const std::vector<RotationResult>& results, int site, double sp
         for (const Pt& q : taken)
             if (std::hypot(r.pos.x - q.x, r.pos.y - q.y) < spacing) { apart = false; break; }
         if (!apart) continue;
+        if (at_rest && !at_rest(r.rot, r.pos)) continue;
         taken.push_back(r.pos);
         rot = r.rot;
         pos = r.pos;
@@ -253,8 +265,9 @@ namespace {
 class RotationRun {
 public:
     RotationRun(const NfpPlacer& pl, NfpPlacer::StoredUnions* stored, Shape& item, const std::vector<double>& rots,
-                int site, const std::vector<HoleRoom>& rooms)
+                int site, const std::vector<HoleRoom>& rooms, const RestFilter* rest)
         : pl_(pl), options_(pl.options()), stored_(stored), item_(item), rots_(rots), site_(site), rooms_(rooms),
+          rest_(rest),
           stop_{&abort_}, stop_fn_([this] { stop_(); }), jobs_(rots.size()),
           containers_(std::any_of(pl.packed.begin(), pl.packed.end(), [](const Shape* o) {
               return o->is_polygon() && polygon_cast(*o).is_container();
@@ -270,6 +283,7 @@ private:
         const std::vector<Shape*>& packed = pl_.packed;
         RotationJob& job = jobs_[i];
         job.mover = &mover;
+        job.rest = rest_;
         job.exact = options_.exact_clearance;
         job.nonconvex = options_.nonconvex;
         job.can_fit = box_can_fit(mover, pl_.bin_w, pl_.bin_h, 1e-6);
@@ -282,7 +296,7 @@ private:
         int& tries = stored_->tries[key];
         // (the probe's own NFPs take every placed outline as convex and circles as inscribed)
         const bool windowed = !containers_ && tries < 2 && stored_->tries.size() > 8 && site_ == 0 &&
-                              !options_.exact_clearance && !options_.nonconvex;
+                              !options_.exact_clearance && !options_.nonconvex && !options_.stable;
         const Probe probe = windowed ? probe_for(mover, pl_.bin_w, pl_.bin_h) : Probe{};
         if (probe.usable) {
             ++tries;
@@ -348,6 +362,7 @@ private:
     const std::vector<double>& rots_;
     const int site_;
     const std::vector<HoleRoom>& rooms_;
+    const RestFilter* rest_;
     std::atomic<bool> abort_{false};
     const Stop stop_;
     const std::function<void()> stop_fn_;
@@ -437,6 +452,8 @@ bool NfpPlacer::trypack_empty(Shape& item, const PlaceRequest& request) {
         item.set_rotation(rot);
         if (options_.placement == Placement::Center) place_at_center(item);
         else place_at_origin(item);
+        // at rest, the middle of the floor
+        if (options_.stable && options_.placement == Placement::Center) item.translate(0.0, -item.bounding_box().miny);
         if (fits(item)) {
             packed.push_back(&item);
             return true;
@@ -451,11 +468,14 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     const std::vector<HoleRoom> rooms = hole_rooms(packed, options_.hole_fill == HoleFill::Dense, options_.nonconvex);
     if (options_.incremental && !stored_) stored_ = std::make_unique<StoredUnions>();
     const std::vector<double> rots = rotations_for(item, request);
-    RotationRun run(*this, stored_.get(), item, rots, request.site, rooms);
+    std::unique_ptr<RestFilter> rest;
+    if (options_.stable) rest = std::make_unique<RestFilter>(packed, bin_w);
+    RotationRun run(*this, stored_.get(), item, rots, request.site, rooms, rest.get());
     if (refuses(item)) return false;
     // Circles in bins of many kinds, as the probe windows take them.
     const bool many_circles = stored_ && item.is_circle() && stored_->tries.size() > 8 && !run.containers() &&
-                              request.site == 0 && !options_.exact_clearance && !options_.nonconvex;
+                              request.site == 0 && !options_.exact_clearance && !options_.nonconvex &&
+                              !options_.stable;
     const double radius = item.is_circle() ? circle_cast(item).rotated_shape().radius : 0.0;
     const std::vector<RotationResult> results = run.evaluate();
 
@@ -473,7 +493,13 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     if (request.site > 0) {
         const BBox b = rotated_bbox(item);
         std::size_t r = 0;
-        if (choose_site(results, request.site, std::min(b.maxx - b.minx, b.maxy - b.miny) / 2.0, r, best_pos))
+        std::function<bool(std::size_t, Pt)> at_rest;
+        if (rest)
+            at_rest = [&](std::size_t k, Pt t) {
+                item.set_rotation(rots[k]);
+                return rest->rests(item, t);
+            };
+        if (choose_site(results, request.site, std::min(b.maxx - b.minx, b.maxy - b.miny) / 2.0, r, best_pos, at_rest))
             best_rot = rots[r];
     }
     item.set_rotation(best_rot);
