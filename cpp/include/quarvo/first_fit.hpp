@@ -45,7 +45,8 @@ public:
     FirstFit(std::vector<Shape*> items, Bin bin, double global_distance = 0.0, Strategy strategy = Strategy::Nfp,
              NfpOptions nfp = {});
 
-    // Packs every item, then hands the layout to `improver` when given;
+    // Packs every item (at rest, an item with no place in a strip is offered
+    // again after the others), then hands the layout to `improver` when given;
     // every item's infl is 0.0 afterwards, also when an error (or a
     // cancellation) ends the run early. A strip (bin height +infinity) is one
     // bin whose height is open.

@@ -78,8 +78,8 @@ struct NfpOptions {
     // candidate that would become the best is passed over unless it rests.
     // The candidates then also include the places where the forbidden
     // region's boundary meets the floor and the walls, and every vertex of a
-    // hole's NFP (its lowest point among them). The first-fit driver hands it
-    // to bottom-left placers too, which refuse a slide that ends off rest.
+    // hole's NFP (its lowest point among them). The first-fit driver refuses
+    // it with bottom-left placement.
     bool stable = false;
 };
 

@@ -41,8 +41,6 @@ public:
     double epsilon;
     // Circles as the 64-gon circumscribed about them, so that no gap falls below the distance.
     bool exact_clearance = false;
-    // Take the item only where its slide ends at rest (NfpOptions::stable).
-    bool stable = false;
 
     struct Placed;  // cached geometry of one placed item
 

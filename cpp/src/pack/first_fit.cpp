@@ -35,7 +35,6 @@ std::unique_ptr<Placer> FirstFit::make_placer() const {
     if (strategy == Strategy::BottomLeft) {
         auto bl = std::make_unique<BottomLeftPlacer>(bin.width, h);
         bl->exact_clearance = nfp.exact_clearance;
-        bl->stable = nfp.stable;
         return bl;
     }
     return std::make_unique<NfpPlacer>(bin.width, h, nfp);
@@ -77,7 +76,7 @@ long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item, co
             // The strip has room for the item, but its candidates missed it
             // (a gap narrower than their spacing): the item goes on top of
             // everything, at the angle an empty strip gives it. On top of
-            // everything it would rest on nothing: stable placement leaves it out.
+            // everything it would rest on nothing: at rest it is left out.
             if (nfp.stable) return -1;
             stack_on_top(*open[0], item);
             return 0;
@@ -107,6 +106,9 @@ PackResult FirstFit::do_pack(const Improver* improver) {
     require_usable_bin(bin.width, strip() ? bin.width : bin.height);
     if (strip() && strategy == Strategy::Nfp && nfp.placement == Placement::Center)
         throw ValueError("placement='center' has no meaning on a strip (a bin without a height): use placement='corner'");
+    if (nfp.stable && strategy == Strategy::BottomLeft)
+        throw ValueError("stable=True needs strategy='nfp': a bottom-left slide stops wherever it is blocked, "
+                         "often on a slope or an overhang, where nothing holds the item");
     if (improver) improver->check();
     require_distance(global_distance, "global_distance");
     check_options(nfp);
@@ -142,13 +144,29 @@ PackResult FirstFit::do_pack(const Improver* improver) {
         progress->total = order.size();
     }
     if (strip()) open.push_back(make_bin());
+    // A strip takes every item that fits its width, but at rest an item may
+    // find nothing to lie on in the pile as it stands: it is offered again
+    // once the others are in.
+    std::vector<Shape*> later;
     for (const Keyed& k : order) {
         Shape& item = *k.item;
         const bool placed = offer(open, item) >= 0;
+        if (!placed && strip() && nfp.stable) {
+            later.push_back(&item);
+            continue;
+        }
         if (!placed) result.unplaced.push_back(&item);
         if (progress) {
             if (placed) ++progress->placed;
             progress->bins = open.size();
+            ++progress->processed;
+        }
+    }
+    for (Shape* item : later) {
+        const bool placed = offer(open, *item) >= 0;
+        if (!placed) result.unplaced.push_back(item);
+        if (progress) {
+            if (placed) ++progress->placed;
             ++progress->processed;
         }
     }

@@ -1,4 +1,4 @@
-// Places at rest for both placers: a candidate place is taken only where the
+// Places at rest for the placers: a candidate place is taken only where the
 // item would rest on the floor, the walls and the items placed before it (the
 // rule of geometry/rest.hpp, on true outlines, as the layout checker judges).
 #pragma once

@@ -7,7 +7,6 @@
 
 #include "geometry/clipper_bridge.hpp"
 #include "place/bl/sweep.hpp"
-#include "place/rest_filter.hpp"
 #include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/item_checks.hpp"
@@ -234,7 +233,6 @@ bool BottomLeftPlacer::trypack(Shape& item, const PlaceRequest& /*request*/) {
     // wall: a placed item inside the cavity of a non-convex item goes unseen
     // and the slide can end overlapping it. Such a place is refused.
     if (can_be_packed && overlaps_placed(item_poly)) can_be_packed = false;
-    if (can_be_packed && stable && !RestFilter(packed, bin_w).rests(item, {item.tx(), item.ty()})) can_be_packed = false;
     if (can_be_packed) {
         packed.push_back(&item);
         placed_.emplace_back();  // built from the item on the next call
