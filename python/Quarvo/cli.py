@@ -1,6 +1,7 @@
 """The command-line job: arguments, progress and the exit status.
 
-    quarvo [JOB.json] [--output OUT.json] [--plot FILE.png|FILE.svg] [--quiet] [--incremental] [--check]
+    quarvo [JOB.json] [--output OUT.json] [--plot FILE.png|FILE.svg] [--table FILE.csv] [--quiet]
+           [--incremental] [--check]
 
 Without a job file the bundled example (a steel pipe bundle) is packed.
 A job that cannot be packed as written is rejected with a one-line message on
@@ -141,12 +142,16 @@ def _parser():
     p.add_argument("job", nargs="?", metavar="JOB.json", help="the job file (default: the bundled example)")
     p.add_argument("-o", "--output", metavar="OUT.json", help="write the placements as JSON")
     p.add_argument("-p", "--plot", metavar="FILE", help="draw the layout into a PNG or SVG file (needs matplotlib)")
+    p.add_argument("-t", "--table", metavar="FILE.csv",
+                   help="write the load table: one row per placed item (bin, lift, id, size, position, "
+                        "host, depth, mass), lift by lift, then each bin's totals")
     p.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors")
     p.add_argument("--incremental", action="store_true",
                    help='same as "incremental": true in the job (faster nfp packing of large jobs)')
     p.add_argument("--check", action="store_true",
                    help="exit with status 3 when the independent layout check (always run and shown in the "
-                        "summary) finds an item outside its bin, an overlap or a pair closer than the distance")
+                        "summary) finds an item outside its bin, an overlap, a pair closer than the distance "
+                        'or, with "stable", an item not at rest')
     p.add_argument("--version", action="version", version=f"quarvo {_version()}")
     return p
 
@@ -183,12 +188,15 @@ def check_writable(opt, path):
 
 
 def _check_outputs(args):
-    outputs = [(opt, path) for opt, path in (("--output", args.output), ("--plot", args.plot)) if path is not None]
+    outputs = [(opt, path) for opt, path in (("--output", args.output), ("--plot", args.plot),
+                                             ("--table", args.table)) if path is not None]
     for opt, path in outputs:
         if path != "" and args.job is not None and _same_file(path, args.job):
             raise JobError(f"{opt}: {path!r} is the job file itself")
-    if len(outputs) == 2 and _same_file(args.output, args.plot):
-        raise JobError("--output and --plot name the same file")
+    for k, (opt, path) in enumerate(outputs):
+        for other, path2 in outputs[k + 1:]:
+            if path != "" and path2 != "" and _same_file(path, path2):
+                raise JobError(f"{opt} and {other} name the same file")
     if args.plot is not None:
         check_plot_format(args.plot)
     for opt, path in outputs:
@@ -233,7 +241,7 @@ def main(argv=None):
         print(f"quarvo: warning: the layout check could not run: {type(exc).__name__}: {exc}", file=err)
 
     try:
-        write_outputs(result, args.output, args.plot)
+        write_outputs(result, args.output, args.plot, args.table)
     except (OSError, ValueError, ImportError) as exc:
         print(f"quarvo: error: writing the results failed, nothing written: {exc}", file=err)
         return EXIT_FAILED
@@ -242,7 +250,7 @@ def main(argv=None):
         out = sys.stdout
         for line in summary_lines(result):
             print(line, file=out)
-        for path in (args.output, args.plot):
+        for path in (args.output, args.plot, args.table):
             if path is not None:
                 print(f"  wrote {path}", file=out)
     if args.check and (result.check is None or not result.check.ok):

@@ -113,6 +113,10 @@ OPTIONS = {
                                              "the library's default)", default=True),
     "nonconvex": Option(_flag, "true", "nfp only: take non-convex outlines and holes of any\n"
                                        "shape (exact no-fit polygons by Minkowski sums)"),
+    "stable": Option(_flag, "true", "nfp only: place every item only where it rests on\n"
+                                    "the floor, the walls and the items below it (default\n"
+                                    "true when every item is a circle or a ring, a pipe's\n"
+                                    "cross-section; false otherwise)"),
     "time_limit": Option(_seconds, "10", "seconds of improvement search after the greedy\n"
                                          "pass (the best layout found is kept)"),
     "iterations": Option(_whole(0), "2000", "layouts the improvement search tries (the same\n"
@@ -143,6 +147,7 @@ class ItemDef:
     radius: float = 0.0
     outer: list = field(default_factory=list)
     holes: list = field(default_factory=list)
+    description: str = ""
 
 
 @dataclass
@@ -257,6 +262,9 @@ def _item(raw, i):
         idef.margin = _number(raw["margin"], f"{where}.margin", non_negative=True)
     if "inflation" in raw:
         idef.inflation = _number(raw["inflation"], f"{where}.inflation", non_negative=True)
+    if "description" in raw:  # free text: whatever it is, it is shown as written
+        d = raw["description"]
+        idef.description = d if isinstance(d, str) else json.dumps(d, ensure_ascii=False)
     if kind == "circle":
         if "radius" not in raw:
             raise JobError(f"{where}.radius: missing")
@@ -273,6 +281,25 @@ def _item(raw, i):
             _check_hole(hole, idef.outer, f"{where}.holes[{k}]")
             idef.holes.append(hole)
     return idef
+
+
+def _round(ring, rel=0.02):
+    """Whether the contour's corners lie on one circle round its mean, within rel of its radius."""
+    pts = ring[:-1] if len(ring) > 1 and ring[0] == ring[-1] else ring
+    if len(pts) < 8:
+        return False
+    cx = sum(p[0] for p in pts) / len(pts)
+    cy = sum(p[1] for p in pts) / len(pts)
+    radii = [math.hypot(p[0] - cx, p[1] - cy) for p in pts]
+    mean = sum(radii) / len(radii)
+    return mean > 0 and max(abs(r - mean) for r in radii) <= rel * mean
+
+
+def _pipe_like(idef):
+    """A pipe's cross-section: a circle, or a round polygon with one round hole (a ring)."""
+    if idef.kind == "circle":
+        return True
+    return len(idef.holes) == 1 and _round(idef.outer) and _round(idef.holes[0])
 
 
 def _refuse_lone_surrogates(raw):
@@ -335,6 +362,11 @@ def parse_job(raw, source="job"):
     if not isinstance(raw["items"], list):
         raise JobError(f"items: must be a list, got {_show(raw['items'])}")
     items = [_item(it, i) for i, it in enumerate(raw["items"])]
+    if options.get("stable") and strategy == "bl":
+        raise JobError('stable: needs strategy "nfp" (a bottom-left slide stops wherever it is blocked, '
+                       'often on a slope, where nothing holds the item)')
+    if "stable" not in raw and strategy == "nfp" and items and all(_pipe_like(i) for i in items):
+        options["stable"] = True  # a load of pipes must stand
     job = Job(source=source, name=name, bin_w=bin_w, bin_h=bin_h, distance=distance, strategy=strategy,
               placement=placement, rotations=rotations, rotation_unit=rotation_unit, rotations_given=given,
               items=items, options=options, unit=unit)

@@ -119,15 +119,19 @@ def pack(job, progress=None):
 
 
 def check(result):
-    """Check the packed layout with the independent checker: in the bins, apart, the distance kept.
+    """Check the packed layout with the independent checker: in the bins, apart, the distance kept,
+    and with stable placement every item at rest.
 
     Circles take part in placement as inscribed 64-gons unless the job asks
     for exact clearance, so the checker is then given its circle tolerance.
+    Every unplaced item counts, those the engine refused included.
     """
     from Quarvo.check import CIRCLE_REL_TOL, check_layout
     from Quarvo.geometry import Bin
 
     job = result.job
     tol = 0.0 if job.options.get("exact_clearance") else CIRCLE_REL_TOL
-    return check_layout([[e.shape for e in b] for b in result.bins], Bin(job.bin_w, job.bin_h),
-                        distance=job.distance, circle_rel_tol=tol)
+    report = check_layout([[e.shape for e in b] for b in result.bins], Bin(job.bin_w, job.bin_h),
+                          distance=job.distance, circle_rel_tol=tol, gravity=bool(job.options.get("stable")))
+    report.n_unplaced = len(result.unplaced)
+    return report
