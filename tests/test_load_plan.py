@@ -236,3 +236,17 @@ def test_check_of_a_stable_job_reports_floating_items():
             break
     assert [(v.kind, v.shape_ids, v.reason) for v in report.violations] == \
         [("floating", (rod.number,), "no contact")]
+
+
+def test_an_item_that_cannot_rest_is_unplaced_with_the_reason(tmp_path, capsys):
+    job = {"bin": {"width": 100}, "distance": 4, "rotations": [0], "stable": True,
+           "items": [{"id": "spike", "type": "polygon", "outer": [[0, 0], [10, 0], [5, -40]]},  # point down
+                     {"id": "box", "type": "polygon", "outer": square(10)}]}
+    out = tmp_path / "o.json"
+    status, text, _ = run(tmp_path, job, "--output", str(out), "--check", capsys=capsys)
+    assert status == 0, text
+    (u,) = json.loads(out.read_text())["unplaced"]
+    assert u["id"] == "spike" and u["reason"].startswith("no place at rest even alone on the floor")
+    job["rotations"] = [0, 180]  # upside up it stands on its base
+    status, text, _ = run(tmp_path, job, "--output", str(out), capsys=capsys)
+    assert json.loads(out.read_text())["unplaced"] == []

@@ -50,12 +50,18 @@ def build_items(job, refused=None):
     return entries
 
 
-def _first_fit(job, shapes):
+def _first_fit(job, shapes, **change):
     from Quarvo.first_fit_algorithm import FirstFit
     from Quarvo.geometry import Bin
 
     return FirstFit(shapes, Bin(job.bin_w, job.bin_h), global_distance=job.distance, rotations=job.rotations,
-                    strategy=job.strategy, placement=job.placement, **job.options)
+                    strategy=job.strategy, placement=job.placement, **{**job.options, **change})
+
+
+def fits_alone(job, idef, number, stable):
+    """Whether the item, packed alone into an empty bin, finds a place (at rest or not)."""
+    bins, _ = _first_fit(job, [_shape(idef, number)], stable=stable).do_pack()
+    return bool(bins)
 
 
 def engine_refusal(job, idef, number):

@@ -7,7 +7,7 @@ import os
 from dataclasses import dataclass
 
 from Quarvo.job import DEFAULT_ROTATIONS_DEG, _show, fmt
-from Quarvo.packing import engine_refusal
+from Quarvo.packing import engine_refusal, fits_alone
 
 
 def net_area(entry):
@@ -26,13 +26,24 @@ def spacing(entry, job):
 
 def unplaced_reason(entry, result):
     """Why the item is unplaced: the engine's refusal when it refuses the item,
-    else that it does not fit an empty bin."""
+    else that it finds no place at rest, else that it does not fit an empty bin."""
     if entry.refusal is not None:
         return entry.refusal
     job, idef = result.job, entry.idef
     if idef.index not in result.reasons:
-        result.reasons[idef.index] = engine_refusal(job, idef, entry.number) or _no_room(entry, job)
+        result.reasons[idef.index] = engine_refusal(job, idef, entry.number) or _no_rest(entry, result) or \
+            _no_room(entry, job)
     return result.reasons[idef.index]
+
+
+def _no_rest(entry, result):
+    job, idef = result.job, entry.idef
+    if not job.options.get("stable") or not fits_alone(job, idef, entry.number, stable=False):
+        return None
+    if fits_alone(job, idef, entry.number, stable=True):
+        return "no place at rest on the pile: nothing to lie on at the allowed rotations"
+    return ("no place at rest even alone on the floor at the allowed rotations "
+            "(a sharp corner below, grown by the spacing, keeps it off the floor)")
 
 
 def _no_room(entry, job):

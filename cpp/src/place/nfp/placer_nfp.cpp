@@ -454,7 +454,8 @@ bool NfpPlacer::trypack_empty(Shape& item, const PlaceRequest& request) {
         else place_at_origin(item);
         // at rest, the middle of the floor
         if (options_.stable && options_.placement == Placement::Center) item.translate(0.0, -item.bounding_box().miny);
-        if (fits(item)) {
+        // (a sharp corner grown by its mitre may keep the true outline off the floor)
+        if (fits(item) && (!options_.stable || RestFilter({}, bin_w).rests(item, {item.tx(), item.ty()}))) {
             packed.push_back(&item);
             return true;
         }
