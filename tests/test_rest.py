@@ -166,7 +166,8 @@ def random_job(seed):
             it.margin = rnd.uniform(0, 1)
         items.append(it)
     options = dict(placement=rnd.choice(["corner", "center"]), hole_fill=rnd.choice(["sampled", "dense"]),
-                   exact_clearance=rnd.random() < 0.5, rotations=rnd.choice([None, [0.0], [0.0, 0.7, 2.0]]))
+                   exact_clearance=rnd.random() < 0.5, rotations=rnd.choice([None, [0.0], [0.0, 0.7, 2.0]]),
+                   incremental=rnd.random() < 0.4)
     height = rnd.choice([rnd.uniform(40, 120), None])
     if height is None:
         options["placement"] = "corner"
@@ -204,6 +205,19 @@ def test_without_stable_the_same_jobs_leave_items_off_rest():
         bins, _ = FirstFit(items, b, distance, **options).do_pack()
         floating += sum(len(rest_check.floating(x, b.width, distance)) for x in bins)
     assert floating > 5
+
+
+@pytest.mark.parametrize("placement", ["corner", "center"])
+def test_circles_of_many_sizes_rest_in_the_probe_windows(placement):
+    """Incremental unions search the free space of probe discs window by window
+    once a bin has seen many kinds: those places rest too."""
+    rnd = random.Random(7)
+    items = [Circle(rnd.uniform(2, 9)) for _ in range(90)]
+    b = Bin(80, 80)
+    bins, _ = FirstFit(items, b, 1.0, incremental=True, stable=True, placement=placement).do_pack()
+    assert check_layout(bins, b, distance=1.0, gravity=True, circle_rel_tol=0.0013).ok
+    for x in bins:
+        assert rest_check.floating(x, 80, 1.0) == []
 
 
 def test_the_search_keeps_every_item_at_rest():

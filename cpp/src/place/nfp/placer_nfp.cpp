@@ -100,9 +100,11 @@ struct RotationJob {
 };
 
 // The bin's search for one rotation over the probe windows.
-RotationResult search_windows(const NfpPlacer& pl, const RotationJob& job, const std::function<void()>& stop_fn) {
+RotationResult search_windows(const NfpPlacer& pl, const RotationJob& job, const std::function<void()>& stop_fn,
+                              const BestFilter* best_filter) {
     const std::vector<Shape*>& packed = pl.packed;
-    const WindowedBin bin{packed, pl.bin_w, pl.bin_h, pl.options().placement, *job.windows, job.probe, stop_fn, job.circles};
+    const WindowedBin bin{packed,    pl.bin_w, pl.bin_h,    pl.options().placement, *job.windows,
+                          job.probe, stop_fn,  job.circles, best_filter};
     const SearchResult r = windowed_search(
         bin, *job.mover, [&](std::size_t j) -> const Contour& { return job.local(packed, j).front(); });
     RotationResult res{r.found, r.pos, r.score, {}};
@@ -136,10 +138,12 @@ const std::vector<Contour>& bin_boundary(const NfpPlacer& pl, const RotationJob&
 RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, const std::vector<HoleRoom>& rooms,
                                  const Stop& stop, int site) {
     const std::function<void()> stop_fn = [&stop] { stop(); };
-    if (job.windows) return search_windows(pl, job, stop_fn);
+    Shape& mover = *job.mover;
+    const BestFilter at_rest = [&](Pt t) { return job.rest->rests(mover, t); };
+    const BestFilter* best_filter = job.rest ? &at_rest : nullptr;
+    if (job.windows) return search_windows(pl, job, stop_fn, best_filter);
     const std::vector<Shape*>& packed = pl.packed;
     const NfpOptions& options = pl.options();
-    Shape& mover = *job.mover;
     HoleCandidates holes = hole_candidates(
         packed, mover, rooms, {options.hole_fill == HoleFill::Dense, job.nonconvex, job.exact},
         [&](std::size_t j) -> const Region& { return job.local(packed, j); }, stop_fn);
@@ -151,8 +155,6 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     const HoleFilter hole_filter = std::cref(filter);
     RotationResult res;
     std::vector<Candidate>* passed = site > 0 ? &res.passed : nullptr;
-    const BestFilter at_rest = [&](Pt t) { return job.rest->rests(mover, t); };
-    const BestFilter* best_filter = job.rest ? &at_rest : nullptr;
     static const std::vector<Contour> none;
     static const std::vector<HoleRegion> no_regions;
     // Dense holes are filled first: a place in a hole costs the bin no room,
@@ -296,7 +298,7 @@ private:
         int& tries = stored_->tries[key];
         // (the probe's own NFPs take every placed outline as convex and circles as inscribed)
         const bool windowed = !containers_ && tries < 2 && stored_->tries.size() > 8 && site_ == 0 &&
-                              !options_.exact_clearance && !options_.nonconvex && !options_.stable;
+                              !options_.exact_clearance && !options_.nonconvex;
         const Probe probe = windowed ? probe_for(mover, pl_.bin_w, pl_.bin_h) : Probe{};
         if (probe.usable) {
             ++tries;
@@ -475,8 +477,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     if (refuses(item)) return false;
     // Circles in bins of many kinds, as the probe windows take them.
     const bool many_circles = stored_ && item.is_circle() && stored_->tries.size() > 8 && !run.containers() &&
-                              request.site == 0 && !options_.exact_clearance && !options_.nonconvex &&
-                              !options_.stable;
+                              request.site == 0 && !options_.exact_clearance && !options_.nonconvex;
     const double radius = item.is_circle() ? circle_cast(item).rotated_shape().radius : 0.0;
     const std::vector<RotationResult> results = run.evaluate();
 
