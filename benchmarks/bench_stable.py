@@ -2,7 +2,8 @@
 
 Packs each load with and without stable placement and prints the used length
 of each (the largest y of any item), their ratio, the items placed, the
-items at rest by the checker's gravity check, and the seconds taken:
+items at rest by the checker's gravity check, and the seconds taken (each
+run from an empty NFP cache; wall-clock, so noisy on a shared machine):
 
 - the bundled pipe job and examples/telescoping.json, each as a strip of its
   bin's width and as one 800 wide (the command line's settings: dense holes,
@@ -24,11 +25,13 @@ from Quarvo import Bin, FirstFit
 from Quarvo.check import CIRCLE_REL_TOL, check_layout
 from Quarvo.job import load_job
 from Quarvo.packing import build_items
+from Quarvo.placer_nfp import clear_nfp_cache
 
 
 def pack(make, width, distance, options, stable):
     """(used length, placed, total, at rest, seconds) of one run."""
     items = make()
+    clear_nfp_cache()  # each run builds its own no-fit polygons: the seconds compare
     t0 = time.perf_counter()
     ff = FirstFit(items, Bin(width, None), distance, stable=stable, **options)
     bins, unplaced = ff.do_pack()
