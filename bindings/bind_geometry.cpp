@@ -85,7 +85,8 @@ void bind_geometry(nb::module_& m) {
                 throw q::TypeError(q::item_label(s, "item") + ": mirrored must be True or False, not " +
                                    Py_TYPE(v.ptr())->tp_name);
             s.set_mirrored(v.ptr() == Py_True);
-        }, "Whether the item is mirrored about its local y axis (x -> -x) before it is rotated.")
+        }, nb::for_setter(nb::arg("value").none()),
+           nb::for_getter("Whether the item is mirrored about its local y axis (x -> -x) before it is rotated."))
         .def_prop_ro("_tx", &q::Shape::tx)
         .def_prop_ro("_ty", &q::Shape::ty)
         .def_prop_ro("_rotation", &q::Shape::rotation)

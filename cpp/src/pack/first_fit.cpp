@@ -131,6 +131,7 @@ PackResult FirstFit::do_pack(const Improver* improver) {
     if (strip()) {
         // Room for every item stacked on top of each other, whatever its angle.
         double h = 1.0;
+        if (bin.margin > 0.0) h += 2 * bin.margin;  // the edge margin holds at the working top as well
         for (Shape* s : items) {
             const BBox b = s->bounding_box();
             h += std::hypot(b.maxx - b.minx, b.maxy - b.miny);
