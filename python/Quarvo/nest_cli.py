@@ -154,6 +154,9 @@ def main(argv):
         return exc.code if isinstance(exc.code, int) else EXIT_BAD_JOB
     err = sys.stderr
     try:
+        if args.output is not None and os.path.splitext(args.output)[1].lower() not in (".dxf", ".svg", ".json"):
+            raise JobError(f"--output: unsupported type {os.path.splitext(args.output)[1] or '(none)'!r} "
+                           "(use .dxf or .svg for the nest as a drawing, .json for the placements)")
         check_outputs(args.output, args.plot, inputs=[("a part drawing", parse_part(a)[0]) for a in args.parts])
         job = build_job(args)
         check_drawing_output(args.output, job)
