@@ -15,6 +15,7 @@ pytest.importorskip("svgelements")
 np = pytest.importorskip("numpy")
 
 from Quarvo.cli import main  # noqa: E402
+from test_cad import _dxf, new_doc  # noqa: E402
 
 
 def nest(*args):
@@ -28,12 +29,6 @@ def run(capsys, *args):
 
 
 # ---------------------------------------------------------------- part drawings
-
-
-def new_doc(units=4):
-    doc = ezdxf.new("R2010")
-    doc.units = units
-    return doc, doc.modelspace()
 
 
 def bracket(path):
@@ -407,14 +402,6 @@ def test_job_items_name_drawings_relative_to_the_job(drawings, tmp_path, capsys,
 
 
 # ---------------------------------------------------------------- refusals
-
-
-def _dxf(build):
-    def make(path):
-        doc, msp = new_doc()
-        build(msp)
-        doc.saveas(path)
-    return make
 
 
 def _bytes(data):

@@ -237,34 +237,41 @@ def main(argv=None):
         print(f"quarvo: error: {exc}", file=err)
         return EXIT_BAD_JOB
 
-    show_progress = not args.quiet and hasattr(err, "isatty") and err.isatty()
+    return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check)
+
+
+def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quarvo"):
+    """Pack a checked job with progress, check it, write its outputs together
+    and print the summary; returns the exit status."""
+    err = sys.stderr
+    show_progress = not quiet and hasattr(err, "isatty") and err.isatty()
     try:
         with _Progress(err, job.total, show_progress) as progress:
             result = pack(job, progress)
     except KeyboardInterrupt:
-        print("\nquarvo: interrupted, nothing written", file=err)
+        print(f"\n{prog}: interrupted, nothing written", file=err)
         return EXIT_INTERRUPTED
     except Exception as exc:  # an engine error: report it in one line, write nothing
-        print(f"quarvo: error: packing failed: {type(exc).__name__}: {exc}", file=err)
+        print(f"{prog}: error: packing failed: {type(exc).__name__}: {exc}", file=err)
         return EXIT_FAILED
     try:
         result.check = check(result)
     except Exception as exc:  # a checker fault must not cost the user the layout
-        print(f"quarvo: warning: the layout check could not run: {type(exc).__name__}: {exc}", file=err)
+        print(f"{prog}: warning: the layout check could not run: {type(exc).__name__}: {exc}", file=err)
 
     try:
-        write_outputs(result, args.output, args.plot)
+        write_outputs(result, output, plot)
     except (OSError, ValueError, ImportError) as exc:
-        print(f"quarvo: error: writing the results failed, nothing written: {exc}", file=err)
+        print(f"{prog}: error: writing the results failed, nothing written: {exc}", file=err)
         return EXIT_FAILED
 
-    if not args.quiet:
+    if not quiet:
         out = sys.stdout
         for line in summary_lines(result):
             print(line, file=out)
-        for path in (args.output, args.plot):
+        for path in (output, plot):
             if path is not None:
                 print(f"  wrote {path}", file=out)
-    if args.check and (result.check is None or not result.check.ok):
+    if check_layout and (result.check is None or not result.check.ok):
         return EXIT_CHECK_FAILED
     return EXIT_OK

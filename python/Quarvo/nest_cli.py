@@ -61,13 +61,18 @@ def _parser():
     return p
 
 
-def _length(text, opt, positive=False):
+def _number(text, opt):
     try:
         v = float(text)
     except ValueError:
         raise JobError(f"{opt}: not a number: {text!r}") from None
     if not math.isfinite(v) or abs(v) > MAX_VALUE:
-        raise JobError(f"{opt}: {text!r} is not a finite number of at most 1e12")
+        raise JobError(f"{opt}: {text!r} is not a finite number of at most 1e12 in magnitude")
+    return v
+
+
+def _length(text, opt, positive=False):
+    v = _number(text, opt)
     if v < 0 or (positive and v == 0):
         raise JobError(f"{opt}: must be {'positive' if positive else 'at least 0'}, got {text!r}")
     return v
@@ -84,19 +89,11 @@ def parse_sheet(text):
 
 
 def parse_rotations(text):
+    """Angles in degrees of "0,90,180,270"."""
     angles = [a for a in re.split(r"[,\s]+", text.strip()) if a]
     if not angles:
         raise JobError("--rotations: expected angles in degrees such as 0,90,180,270")
-    out = []
-    for a in angles:
-        try:
-            v = float(a)
-        except ValueError:
-            raise JobError(f"--rotations: not an angle in degrees: {a!r}") from None
-        if not math.isfinite(v) or abs(v) > MAX_VALUE:
-            raise JobError(f"--rotations: {a!r} is not a finite angle")
-        out.append(v)
-    return out
+    return [_number(a, "--rotations") for a in angles]
 
 
 def parse_part(arg):
@@ -142,17 +139,13 @@ def build_job(args):
 
 def main(argv):
     """Run quarvo nest; returns the exit status."""
-    from Quarvo.cli import EXIT_BAD_JOB, EXIT_CHECK_FAILED, EXIT_FAILED, EXIT_INTERRUPTED, EXIT_OK, _Progress, \
-        check_outputs
-    from Quarvo.output import check_drawing_output, write_outputs
-    from Quarvo.packing import check, pack
-    from Quarvo.report import summary_lines
+    from Quarvo.cli import EXIT_BAD_JOB, check_outputs, run
+    from Quarvo.output import check_drawing_output
 
     try:
         args = _parser().parse_args(argv)
     except SystemExit as exc:  # --help and argument errors
         return exc.code if isinstance(exc.code, int) else EXIT_BAD_JOB
-    err = sys.stderr
     try:
         if args.output is not None and os.path.splitext(args.output)[1].lower() not in (".dxf", ".svg", ".json"):
             raise JobError(f"--output: unsupported type {os.path.splitext(args.output)[1] or '(none)'!r} "
@@ -161,34 +154,6 @@ def main(argv):
         job = build_job(args)
         check_drawing_output(args.output, job)
     except JobError as exc:
-        print(f"quarvo nest: error: {exc}", file=err)
+        print(f"quarvo nest: error: {exc}", file=sys.stderr)
         return EXIT_BAD_JOB
-
-    show_progress = not args.quiet and hasattr(err, "isatty") and err.isatty()
-    try:
-        with _Progress(err, job.total, show_progress) as progress:
-            result = pack(job, progress)
-    except KeyboardInterrupt:
-        print("\nquarvo nest: interrupted, nothing written", file=err)
-        return EXIT_INTERRUPTED
-    except Exception as exc:  # an engine error: one line, nothing written
-        print(f"quarvo nest: error: packing failed: {type(exc).__name__}: {exc}", file=err)
-        return EXIT_FAILED
-    try:
-        result.check = check(result)
-    except Exception as exc:  # a checker fault must not cost the user the nest
-        print(f"quarvo nest: warning: the layout check could not run: {type(exc).__name__}: {exc}", file=err)
-    try:
-        write_outputs(result, args.output, args.plot)
-    except (OSError, ValueError, ImportError) as exc:
-        print(f"quarvo nest: error: writing the results failed, nothing written: {exc}", file=err)
-        return EXIT_FAILED
-    if not args.quiet:
-        for line in summary_lines(result):
-            print(line)
-        for path in (args.output, args.plot):
-            if path is not None:
-                print(f"  wrote {path}")
-    if args.check and (result.check is None or not result.check.ok):
-        return EXIT_CHECK_FAILED
-    return EXIT_OK
+    return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check, prog="quarvo nest")
