@@ -149,3 +149,16 @@ def test_symmetric_parts_are_never_mirrored():
     items = [square(5 + i) for i in range(6)] + [Polygon([(0, 0), (8, 0), (6, 3), (2, 3)]) for _ in range(4)]
     bins, _ = FirstFit(items, Bin(40, 30), 1.0, mirror=True).do_pack()
     assert not any(it.mirrored for b in bins for it in b)
+
+
+@pytest.mark.parametrize("incremental", [False, True])
+def test_threads_give_the_sequential_mirrored_layout(incremental):
+    runs = []
+    for threads in (1, 2):
+        items = [Polygon([(x * (0.5 + 0.1 * (i % 7)), y * (0.5 + 0.1 * (i % 7))) for x, y in (S if i % 2 else L)],
+                         shape_id=i) for i in range(16)]
+        bins, _ = FirstFit(items, Bin(80, 60, margin=3), 1.0, nonconvex=True, mirror=True, threads=threads,
+                           incremental=incremental).do_pack()
+        runs.append([layout_of(b) for b in bins])
+    assert runs[0] == runs[1]
+    assert any(m for b in runs[0] for *_, m in b)
