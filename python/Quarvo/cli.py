@@ -151,7 +151,8 @@ def _parser():
     p.add_argument("job", nargs="?", metavar="JOB.json", help="the job file (default: the bundled example)")
     p.add_argument("-o", "--output", metavar="OUT.json",
                    help="write the placements as JSON, or the layout as a .dxf or .svg drawing in the job's unit")
-    p.add_argument("-p", "--plot", metavar="FILE", help="draw the layout into a PNG or SVG file (needs matplotlib)")
+    p.add_argument("-p", "--plot", metavar="FILE",
+                   help="draw the layout into a PNG (needs matplotlib) or an SVG picture in job units")
     p.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors")
     p.add_argument("--incremental", action="store_true",
                    help='same as "incremental": true in the job (faster nfp packing of large jobs)')
