@@ -240,7 +240,6 @@ void warm_lazy_caches(const std::vector<Shape*>& packed, Shape& item,
     if (item.is_polygon()) {
         polygon_cast(item).outer_convex();
         polygon_cast(item).outer_turns_once();
-        polygon_cast(item).local_holes();
     }
 }
 
