@@ -447,6 +447,7 @@ BAD_ARGS = [
     (["--sheet", "100x100", "--time", "-5"], "--time"),
     (["--sheet", "100x100", "-o", "nest.dwg"], "--output"),
     (["--sheet", "100x100", "--plot", "nest.pdf"], "--plot"),
+    (["--sheet", "100x100", "{part}:0"], "at least 1"),
 ]
 
 
@@ -454,17 +455,9 @@ BAD_ARGS = [
 def test_bad_arguments_one_line_exit_2(drawings, tmp_path, capsys, monkeypatch, extra, words):
     folder, _ = drawings
     monkeypatch.chdir(tmp_path)
-    status, text, err = run(capsys, folder / "disc.dxf", *extra)
+    status, text, err = run(capsys, folder / "disc.dxf", *[a.format(part=folder / "disc.dxf") for a in extra])
     assert status == 2 and text == "" and err.count("\n") == 1 and words in err
     assert list(tmp_path.iterdir()) == []
-
-
-def test_count_after_the_colon(drawings, tmp_path, capsys):
-    folder, _ = drawings
-    status, text, _ = run(capsys, f"{folder / 'disc.dxf'}:3", "--sheet", "400x400", "-o", tmp_path / "n.json")
-    assert status == 0 and "placed 3 of 3" in text
-    status, _, err = run(capsys, f"{folder / 'disc.dxf'}:0", "--sheet", "400x400")
-    assert status == 2 and "at least 1" in err
 
 
 def test_without_the_extra_nest_names_it(drawings, capsys, monkeypatch):
@@ -489,6 +482,7 @@ def test_a_drawing_given_as_the_job_points_to_nest(tmp_path, capsys, name, conte
 
 
 JOB_FILE_FAULTS = [
+    ({"file": "ok.dxf", "unit": "ft"}, "items[0].file", '"unit" "ft" is none of mm, cm, m, in'),
     ({"file": "nowhere.dxf"}, "items[0].file: ", "no such file"),
     ({"file": "bad.dxf"}, "items[0].file: ", "open contour"),
     ({"file": "ok.dxf", "radius": 3}, "items[0]", "unknown field"),
@@ -505,18 +499,11 @@ def test_job_items_naming_drawings_are_checked(tmp_path, capsys, item, where, wo
     doc, msp = new_doc()
     msp.add_line((0, 0), (10, 0))
     doc.saveas(tmp_path / "bad.dxf")
-    (tmp_path / "job.json").write_text(json.dumps({"bin": {"width": 100, "height": 100}, "items": [item]}))
+    item = dict(item)
+    unit = item.pop("unit", "mm")  # a job field, given with the item it concerns
+    (tmp_path / "job.json").write_text(json.dumps({"unit": unit, "bin": {"width": 100, "height": 100},
+                                                   "items": [item]}))
     status = main([str(tmp_path / "job.json"), "-o", str(tmp_path / "out.json")])
     _, err = capsys.readouterr()
     assert status == 2 and err.count("\n") == 1 and where in err and words in err
     assert not (tmp_path / "out.json").exists()
-
-
-def test_a_job_unit_drawings_cannot_take_is_refused(tmp_path, capsys):
-    doc, msp = new_doc()
-    msp.add_lwpolyline([(0, 0), (10, 0), (10, 10), (0, 10)], close=True)
-    doc.saveas(tmp_path / "ok.dxf")
-    (tmp_path / "job.json").write_text(json.dumps({"unit": "ft", "bin": {"width": 100, "height": 100},
-                                                   "items": [{"file": "ok.dxf"}]}))
-    assert main([str(tmp_path / "job.json")]) == 2
-    assert '"unit" "ft" is none of mm, cm, m, in' in capsys.readouterr().err

@@ -143,7 +143,7 @@ def main(argv):
     from Quarvo.output import check_drawing_output
 
     try:
-        args = _parser().parse_args(argv)
+        args = _parser().parse_intermixed_args(argv)  # parts may come after the options too
     except SystemExit as exc:  # --help and argument errors
         return exc.code if isinstance(exc.code, int) else EXIT_BAD_JOB
     try:

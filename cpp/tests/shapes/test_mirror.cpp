@@ -46,20 +46,6 @@ TEST(Mirror, WorldContourIsTheMirrorImageRotatedThenMoved) {
     EXPECT_EQ(p.area(), 9.0);
 }
 
-TEST(Mirror, InflationGrowsTheMirrorImage) {
-    Polygon p({{0, 0}, {4, 0}, {0, 3}});
-    p.set_infl(0.5);
-    const BBox plain = polygon_bbox(p.transformed());
-    p.set_mirrored(true);
-    const BBox mirrored = polygon_bbox(p.transformed());
-    EXPECT_DOUBLE_EQ(mirrored.minx, -plain.maxx);
-    EXPECT_DOUBLE_EQ(mirrored.maxx, -plain.minx);
-    EXPECT_DOUBLE_EQ(mirrored.miny, plain.miny);
-    EXPECT_DOUBLE_EQ(mirrored.maxy, plain.maxy);
-    p.set_mirrored(false);
-    expect_box(p.transformed(), plain);
-}
-
 TEST(Mirror, SignatureAndCloneFollowTheSide) {
     Polygon p(kEll);
     const int plain = geometry_signature(p);

@@ -387,21 +387,3 @@ TEST(Validation, StepsThatMoveNothingEndTheSlide) {
     EXPECT_FALSE(p.trypack(*item));  // returns; ends above the bin
     EXPECT_EQ(item->bounding_box().miny, G + S);
 }
-
-TEST(Placer, EdgeMarginMovesTheWallsIn) {
-    BottomLeftPlacer p(50, 30);
-    p.margin = 5;
-    Polygon a(rect(0, 0, 10, 10)), b(rect(0, 0, 10, 10)), wide(rect(0, 0, 41, 5));
-    ASSERT_TRUE(p.trypack(a));
-    const BBox ba = a.bounding_box();
-    EXPECT_NEAR(ba.minx, 5.001, 1e-9);
-    EXPECT_NEAR(ba.miny, 5.001, 1e-9);
-    ASSERT_TRUE(p.trypack(b));
-    EXPECT_NEAR(b.bounding_box().minx, 15.002, 1e-9);
-    EXPECT_FALSE(p.trypack(wide));  // 41 wide does not fit between walls 40 apart
-    b.set_infl(2);  // grown by 2 for the distance, it keeps only 3 more
-    BottomLeftPlacer q(50, 30);
-    q.margin = 5;
-    ASSERT_TRUE(q.trypack(b));
-    EXPECT_NEAR(b.bounding_box().minx, 3.001, 1e-9);
-}
