@@ -22,6 +22,7 @@ const char* kind_name(q::ViolationKind k) {
         case q::ViolationKind::Outside: return "outside";
         case q::ViolationKind::Overlap: return "overlap";
         case q::ViolationKind::TooClose: return "too_close";
+        case q::ViolationKind::NearEdge: return "near_edge";
         case q::ViolationKind::Floating: return "floating";
     }
     return "invalid";
@@ -64,11 +65,12 @@ void bind_check(nb::module_& m) {
     m.attr("CIRCLE_REL_TOL") = q::inscribed_polygon_rel_tol();
     m.attr("REST_TOL") = q::kRestTol;
     m.def("check_items", [](nb::handle items, nb::handle bin_w, nb::handle bin_h, nb::handle distance, nb::handle tol,
-                            nb::handle circle_rel_tol, bool gravity, nb::handle contact_tol) {
+                            nb::handle circle_rel_tol, nb::handle margin, bool gravity, nb::handle contact_tol) {
         std::vector<q::Outline> outlines = outlines_of(items);
         q::CheckOptions opt = options_of(bin_w, bin_h, distance, contact_tol);
         opt.tol = to_double(tol, "tol");
         opt.circle_rel_tol = to_double(circle_rel_tol, "circle_rel_tol");
+        opt.margin = to_double(margin, "margin");
         opt.gravity = gravity;
         std::vector<q::Violation> found;
         {
@@ -80,13 +82,15 @@ void bind_check(nb::module_& m) {
             out.append(nb::make_tuple(kind_name(v.kind), v.first, v.second, v.amount, v.clearance,
                                       v.why ? nb::object(nb::str(v.why)) : nb::object(nb::none())));
         return out;
-    }, "items"_a, "bin_w"_a, "bin_h"_a, "distance"_a = 0.0, "tol"_a = 1e-6, "circle_rel_tol"_a = 0.0,
+    }, "items"_a, "bin_w"_a, "bin_h"_a, "distance"_a = 0.0, "tol"_a = 1e-6, "circle_rel_tol"_a = 0.0, "margin"_a = 0.0,
        "gravity"_a = false, "contact_tol"_a = q::kRestTol,
        "Violations among one bin's items: (kind, i, j, amount, clearance, why) tuples.");
 
-    m.def("rest_states", [](nb::handle items, nb::handle bin_w, nb::handle distance, nb::handle contact_tol) {
+    m.def("rest_states", [](nb::handle items, nb::handle bin_w, nb::handle distance, nb::handle contact_tol,
+                            nb::handle margin) {
         std::vector<q::Outline> outlines = outlines_of(items);
         q::CheckOptions opt = options_of(bin_w, nb::float_(0.0), distance, contact_tol);
+        opt.margin = to_double(margin, "margin");
         std::vector<q::RestState> states;
         {
             nb::gil_scoped_release release;
@@ -100,7 +104,7 @@ void bind_check(nb::module_& m) {
                                       supports));
         }
         return out;
-    }, "items"_a, "bin_w"_a, "distance"_a = 0.0, "contact_tol"_a = q::kRestTol,
+    }, "items"_a, "bin_w"_a, "distance"_a = 0.0, "contact_tol"_a = q::kRestTol, "margin"_a = 0.0,
        "Per item of one bin: (rests, why, supports), supports being the indices of the items holding it up.");
 
     m.def("measure_pair", [](nb::handle a, nb::handle b) {

@@ -53,7 +53,7 @@ REST_TOL = _c.REST_TOL
 measure_pair = _c.measure_pair
 outside_amount = _c.outside_amount
 
-KINDS = ("invalid", "duplicate", "outside", "overlap", "too_close", "floating")
+KINDS = ("invalid", "duplicate", "outside", "overlap", "too_close", "near_edge", "floating")
 
 
 def circle_tolerance(items: Sequence[Shape], distance: float = 0.0) -> float:
@@ -66,13 +66,15 @@ def circle_tolerance(items: Sequence[Shape], distance: float = 0.0) -> float:
 @dataclass(frozen=True)
 class Violation:
     """One fault. ``items`` are positions in the bin's item list (one for
-    invalid, duplicate and outside, two for overlap and too_close).
+    invalid, duplicate, outside and near_edge, two for overlap and too_close).
 
     ``amount``: outside, how far the outline reaches past the bin; overlap, how
     far one outline reaches into the other; too_close, how much the clear
-    distance falls short of the required one. ``clearance`` is the clear
-    distance of a pair (negative for an overlap). ``reason``: floating, why
-    the item does not rest ("no contact", "one contact, not below its
+    distance falls short of the required one; near_edge, how much the
+    distance to the bin's nearest edge falls short of the margin.
+    ``clearance`` is the clear distance of a pair (negative for an overlap),
+    or for near_edge the distance to the nearest edge. ``reason``: floating,
+    why the item does not rest ("no contact", "one contact, not below its
     centre", ...)."""
 
     kind: str
@@ -95,6 +97,9 @@ class Violation:
         if self.kind == "too_close":
             return (f"{where}: {self._who(0)} and {self._who(1)} are {self.clearance:.6g} apart, "
                     f"{self.amount:.6g} short of the distance")
+        if self.kind == "near_edge":
+            return (f"{where}: {self._who(0)} is {self.clearance:.6g} from the bin's edge, "
+                    f"{self.amount:.6g} short of the margin")
         if self.kind == "floating":
             return f"{where}: {self._who(0)} is not at rest: {self.reason}"
         if self.kind == "duplicate":
@@ -124,6 +129,7 @@ class CheckReport:
     circle_rel_tol: float = 0.0
     # Faults that belong to no bin: items listed twice among the unplaced.
     other: List[Violation] = field(default_factory=list)
+    margin: float = 0.0
     gravity: bool = False
 
     @property
@@ -146,6 +152,8 @@ class CheckReport:
         setting = f"distance {self.distance:g}, tol {self.tol:g}"
         if self.circle_rel_tol:
             setting += f", circle_rel_tol {self.circle_rel_tol:.3g}"
+        if self.margin:
+            setting += f", margin {self.margin:g}"
         if self.gravity:
             setting += ", every item at rest"
         scope = f"{len(self.bins)} bins, {placed} items placed, {self.n_unplaced} unplaced; {setting}"
@@ -215,8 +223,8 @@ def _bin_size(bin_w, bin_h):
 
 
 def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distance: float = 0.0,
-                 tol: float = 1e-6, circle_rel_tol: float = 0.0, gravity: bool = False,
-                 contact_tol: float = REST_TOL) -> CheckReport:
+                 tol: float = 1e-6, circle_rel_tol: float = 0.0, margin: Optional[float] = None,
+                 gravity: bool = False, contact_tol: float = REST_TOL) -> CheckReport:
     """Check a packing result against a bin size and a required clear distance.
 
     ``layout``: the ``(bins, unplaced)`` pair of ``do_pack``, a list of bins
@@ -225,8 +233,11 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
     without a height is a strip, open upward.
 
     Per bin it reports items whose outline leaves [0, bin_w] x [0, bin_h] by
-    more than ``tol``, pairs whose interiors overlap by more than ``tol``, and
-    pairs whose clear distance is less than ``distance - tol``. Pairs with
+    more than ``tol``, pairs whose interiors overlap by more than ``tol``,
+    pairs whose clear distance is less than ``distance - tol``, and
+    (``near_edge``) items inside the bin but closer than ``margin - tol`` to
+    one of its edges (``margin`` defaults to the ``Bin``'s own margin when a
+    ``Bin`` is given, else 0; a strip's open top is no edge). Pairs with
     circles get ``circle_rel_tol`` x (radius + distance / 2) more slack per
     circle. A negative ``distance`` lets pairs overlap by that much. An item
     listed twice in the layout is a ``duplicate``; an item without a usable
@@ -245,31 +256,38 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
     spacings (``distance`` / 2 plus each item's own ``inflation`` and
     ``margin``) plus ``contact_tol``, plus (radius + spacing) x (1 / cos(pi /
     64) - 1) for each circle (drawn as a circumscribed 64-gon); an item
-    touches the floor or a wall at twice its spacing plus ``contact_tol``.
+    touches the floor or a wall at twice its spacing or the margin, whichever
+    is larger, plus ``contact_tol``.
     Items lying in an item's holes are its load, not its supports.
 
     ValueError for non-finite bin sizes or distance and for negative or
-    non-finite ``tol`` / ``circle_rel_tol``; TypeError for a layout that is
-    none of the forms above.
+    non-finite ``tol`` / ``circle_rel_tol`` / ``margin``; TypeError for a
+    layout that is none of the forms above.
     """
     if not isinstance(gravity, bool):
         raise TypeError(f"gravity must be True or False, not {type(gravity).__name__}")
+    if bin_h is None and margin is None:
+        margin = getattr(bin_w, "margin", 0.0)
     bin_w, bin_h, strip = _bin_size(bin_w, bin_h)
+    margin = _margin(margin)
     bins, unplaced = _split(layout)
     if strip:
-        # A strip (a Bin without a height) is open upward: only its width and floor bind.
+        # A strip (a Bin without a height) is open upward: only its width and
+        # floor bind, and its top is no edge to keep the margin from.
         bin_h = max((t for items in bins for t in map(_top, items) if math.isfinite(t)), default=0.0)
+        bin_h += margin
     seen = {}
     reports: List[BinReport] = []
     other: List[Violation] = []
     for b, items in enumerate(bins):
         rep = BinReport(b, len(items))
         for kind, i, j, amount, clearance, why in _c.check_items(items, bin_w, bin_h, distance, tol, circle_rel_tol,
-                                                                 gravity, contact_tol):
+                                                                 margin, gravity, contact_tol):
             ids = (items[i].shape_id,) if i == j else (items[i].shape_id, items[j].shape_id)
             pos = (i,) if i == j else (i, j)
             rep.violations.append(Violation(kind, b, pos, ids, amount,
-                                            clearance if kind in ("overlap", "too_close") else None, why))
+                                            clearance if kind in ("overlap", "too_close", "near_edge") else None,
+                                            why))
         for i, it in enumerate(items):
             if id(it) in seen:
                 rep.violations.append(Violation("duplicate", b, (i,), (it.shape_id,), 0.0))
@@ -280,18 +298,22 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
             other.append(Violation("duplicate", -1, (i,), (it.shape_id,), 0.0))
         seen[id(it)] = it
     return CheckReport(reports, len(unplaced), float(bin_w), float(bin_h), float(distance), float(tol),
-                       float(circle_rel_tol), other, gravity)
+                       float(circle_rel_tol), other, float(margin), gravity)
 
 
-def rest_states(items: Sequence[Shape], bin_w: Any, distance: float = 0.0,
-                contact_tol: float = REST_TOL) -> List[Tuple[bool, Optional[str], List[int]]]:
+def rest_states(items: Sequence[Shape], bin_w: Any, distance: float = 0.0, contact_tol: float = REST_TOL,
+                margin: Optional[float] = None) -> List[Tuple[bool, Optional[str], List[int]]]:
     """Per item of one bin, ``(rests, reason, supports)`` under the rule of
     ``check_layout(..., gravity=True)``: whether it is at rest, why not, and
     the positions of the items that hold it up (those touching it at a
-    contact that pushes upward). ``bin_w`` may be a ``Bin``."""
+    contact that pushes upward). ``bin_w`` may be a ``Bin`` (its margin the
+    default of ``margin``: items stand that far off the floor and walls)."""
     if hasattr(bin_w, "width"):
+        if margin is None:
+            margin = getattr(bin_w, "margin", 0.0)
         bin_w = bin_w.width
-    return [(rests, why, list(sup)) for rests, why, sup in _c.rest_states(items, bin_w, distance, contact_tol)]
+    return [(rests, why, list(sup))
+            for rests, why, sup in _c.rest_states(items, bin_w, distance, contact_tol, _margin(margin))]
 
 
 def _probe(item):
@@ -330,6 +352,13 @@ def hosts(items: Sequence[Shape]) -> List[Optional[Shape]]:
         around = [(area, c) for c, h, area in holes if c is not it and point_in_polygon(probe, h)]
         out.append(min(around, key=lambda a: a[0])[1] if around else None)
     return out
+
+
+def _margin(margin):
+    margin = 0.0 if margin is None else margin
+    if isinstance(margin, bool) or not isinstance(margin, (int, float)) or not (math.isfinite(margin) and margin >= 0):
+        raise ValueError(f"margin must be a finite number >= 0, got {margin!r}")
+    return margin
 
 
 def nesting_depths(items: Sequence[Shape]) -> List[int]:

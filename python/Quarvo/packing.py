@@ -29,6 +29,9 @@ def _shape(idef, number):
     shape.weight = idef.weight
     shape.margin = idef.margin
     shape.inflation = idef.inflation
+    if idef.file is not None and idef.kind == "polygon":
+        # contours the drawing has as whole circles go back to it as circles
+        shape.round_outer, shape.round_holes = idef.round_outer, list(idef.round_holes)
     return shape
 
 
@@ -54,8 +57,9 @@ def _first_fit(job, shapes, **change):
     from Quarvo.first_fit_algorithm import FirstFit
     from Quarvo.geometry import Bin
 
-    return FirstFit(shapes, Bin(job.bin_w, job.bin_h), global_distance=job.distance, rotations=job.rotations,
-                    strategy=job.strategy, placement=job.placement, **{**job.options, **change})
+    return FirstFit(shapes, Bin(job.bin_w, job.bin_h, margin=job.margin), global_distance=job.distance,
+                    rotations=job.rotations, strategy=job.strategy, placement=job.placement,
+                    **{**job.options, **change})
 
 
 def fits_alone(job, idef, number, stable):
@@ -137,7 +141,7 @@ def check(result):
 
     job = result.job
     tol = 0.0 if job.options.get("exact_clearance") else CIRCLE_REL_TOL
-    report = check_layout([[e.shape for e in b] for b in result.bins], Bin(job.bin_w, job.bin_h),
+    report = check_layout([[e.shape for e in b] for b in result.bins], Bin(job.bin_w, job.bin_h, margin=job.margin),
                           distance=job.distance, circle_rel_tol=tol, gravity=bool(job.options.get("stable")))
     report.n_unplaced = len(result.unplaced)
     return report

@@ -54,8 +54,10 @@ def _no_room(entry, job):
     # placer takes convex polygons only.
     if job.strategy == "nfp" and idef.kind == "polygon" and not job.options.get("nonconvex") \
             and not is_convex(idef.outer):
-        return 'non-convex polygon: strategy "nfp" packs convex polygons and circles only (try "bl")'
-    s = spacing(entry, job)
+        return ('non-convex polygon: the nfp placer takes non-convex outlines only with "nonconvex": true '
+                '(or use strategy "bl")')
+    # its room: grown by its spacing, and kept from the edges by the larger of that and the margin
+    s = max(spacing(entry, job), job.margin)
     if idef.kind == "circle":
         w = h = 2.0 * (idef.radius + s)
     else:
@@ -65,8 +67,9 @@ def _no_room(entry, job):
     turns = "" if idef.kind == "circle" or job.strategy == "bl" else " at any allowed rotation"
     room = f"a strip {fmt(job.bin_w)} wide" if job.bin_h is None else \
         f"an empty {fmt(job.bin_w)} x {fmt(job.bin_h)} bin"
+    spaced = "its spacing and the edge margin" if job.margin > spacing(entry, job) else "its spacing"
     return (f"does not fit in {room}{turns} "
-            f"(about {fmt(w)} x {fmt(h)} with its spacing)")
+            f"(about {fmt(w)} x {fmt(h)} with {spaced})")
 
 
 def holes_by_depth(bin_entries):
@@ -107,6 +110,10 @@ def modes_line(job):
     clearance = "exact (circles as circumscribed 64-gons)" if options.get("exact_clearance") \
         else "inscribed (circles as inscribed 64-gons)"
     modes = [f"holes {holes}", f"clearance {clearance}"]
+    if job.margin:
+        modes.append(f"edge margin {fmt(job.margin)}{' ' + job.unit if job.unit else ''}")
+    if options.get("mirror"):
+        modes.append("parts may be mirrored")
     if options.get("nonconvex"):
         modes.append("non-convex outlines")
     if options.get("stable"):
@@ -317,6 +324,8 @@ def placement_record(entry, bin_index, job, plan=None):
     s = entry.shape
     rec = {"item": entry.number, "id": entry.idef.id, "copy": entry.copy, "type": entry.idef.kind,
            "bin": bin_index, "tx": s.tx, "ty": s.ty, "rotation": _rotation_out(s.rotation, job)}
+    if job.options.get("mirror") and entry.idef.kind == "polygon":
+        rec["mirrored"] = s.mirrored
     if plan is not None:
         host = plan.host[id(entry)]
         rec["host"] = None if host is None else {"id": host.idef.id, "copy": host.copy}
@@ -339,7 +348,8 @@ def result_document(result):
     return {
         "job": job.name or job.source,
         **({"unit": job.unit} if job.unit else {}),
-        "bin": {"width": job.bin_w, "height": job.bin_h} if job.bin_h is not None else {"width": job.bin_w},
+        "bin": {**({"width": job.bin_w, "height": job.bin_h} if job.bin_h is not None else {"width": job.bin_w}),
+                **({"margin": job.margin} if job.margin else {})},
         "distance": job.distance,
         "strategy": job.strategy,
         "placement": job.placement,

@@ -72,6 +72,9 @@ struct PositionSearch {
     // of `contours` crosses the lines that put the item's box on the floor or
     // against a wall, and every vertex of each hole NFP.
     bool support_points = false;
+    // How far the item's box keeps from the bin's edges (the bin's edge
+    // margin less the item's inflation); scores stay those of the whole bin.
+    double inset = 0.0;
 };
 
 // The best candidate: `steps` samples per edge of the contours, the interior

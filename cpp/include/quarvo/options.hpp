@@ -81,6 +81,11 @@ struct NfpOptions {
     // hole's NFP (its lowest point among them). The first-fit driver refuses
     // it with bottom-left placement.
     bool stable = false;
+    // Default false. Try every polygon mirrored as well (about its local y
+    // axis, before the rotation), after all its unmirrored rotations; on
+    // equal scores the unmirrored place wins. A polygon whose mirror image is
+    // itself moved sideways is not tried mirrored.
+    bool mirror = false;
 };
 
 // The improvement search after the greedy pass. When either limit is set, the

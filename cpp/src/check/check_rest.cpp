@@ -57,7 +57,7 @@ std::vector<RestState> rest_states(const std::vector<Outline>& outlines, const C
         return true;
     });
 
-    const RestFrame frame{opt.bin_w, opt.contact_tol};
+    const RestFrame frame{opt.bin_w, opt.contact_tol, opt.margin};
     std::vector<RestState> out(bodies.size());
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         if (i % 16 == 15) check_cancel();

@@ -380,7 +380,7 @@ RestVerdict judge_rest(const RestBody& item, const std::vector<const RestBody*>&
     RestVerdict v;
     if (!item.usable) return v;
     const double s = std::max(item.spacing, 0.0);
-    const double wall = 2.0 * s + frame.tol + item.excess;
+    const double wall = std::max(2.0 * s, frame.margin) + frame.tol + item.excess;
     const RestLoop& x = item.outer;
     if (x.round) {
         const Pt c = x.center;

@@ -79,6 +79,8 @@ struct RestVerdict {
 struct RestFrame {
     double width;
     double tol = kRestTol;
+    // The bin's edge margin: items stand that far off the floor and the walls.
+    double margin = 0.0;
 };
 
 // How far beyond its box an item's contacts may reach: its spacing and excess.
@@ -91,7 +93,8 @@ long hole_holding(const RestBody& item, const RestBody& host);
 // The verdict on `item` among `near` (every other item that may touch it; the
 // item itself and items lying in its holes are passed over: they are its load).
 // Contact: a gap of at most the two spacings plus `tol` (plus a round item's
-// excess); the floor and a wall count as touched at twice the item's spacing.
+// excess); the floor and a wall count as touched at twice the item's spacing
+// or the edge margin, whichever is larger, plus the same.
 RestVerdict judge_rest(const RestBody& item, const std::vector<const RestBody*>& near, const RestFrame& frame);
 
 }  // namespace quarvo

@@ -20,8 +20,8 @@ RestBody rest_body(const Shape& item, Pt t) {
             for (Pt q : ring) out.push_back({(q.x * cs - q.y * sn) + t.x, (q.x * sn + q.y * cs) + t.y});
             return out;
         };
-        b.outer.ring = place(p.outer());
-        for (const Contour& h : p.holes()) {
+        b.outer.ring = place(p.local_outer());  // mirrored when the item is
+        for (const Contour& h : p.local_holes()) {
             RestLoop loop;
             loop.ring = place(h);
             b.holes.push_back(std::move(loop));
@@ -33,7 +33,8 @@ RestBody rest_body(const Shape& item, Pt t) {
     return b;
 }
 
-RestFilter::RestFilter(const std::vector<Shape*>& packed, double bin_w) : bin_w_(bin_w) {
+RestFilter::RestFilter(const std::vector<Shape*>& packed, double bin_w, double margin)
+    : bin_w_(bin_w), margin_(margin) {
     placed_.reserve(packed.size());
     for (const Shape* s : packed) placed_.push_back(rest_body(*s, {s->tx(), s->ty()}));
 }
@@ -42,7 +43,8 @@ bool RestFilter::rests(const Shape& item, Pt t) const {
     const RestBody body = rest_body(item, t);
     if (!body.usable) return false;
     std::vector<const RestBody*> near;
-    const RestFrame frame{bin_w_};
+    RestFrame frame{bin_w_};
+    frame.margin = margin_;
     for (const RestBody& p : placed_)
         if (p.usable && may_touch(body, p, frame.tol)) near.push_back(&p);
     return judge_rest(body, near, frame).rests();

@@ -15,8 +15,9 @@ RestBody rest_body(const Shape& item, Pt t);
 
 class RestFilter {
 public:
-    // The items placed in a bin bin_w wide, as they stand now.
-    RestFilter(const std::vector<Shape*>& packed, double bin_w);
+    // The items placed in a bin bin_w wide, as they stand now; items keep
+    // `margin` from the floor and the walls (the bin's edge margin).
+    RestFilter(const std::vector<Shape*>& packed, double bin_w, double margin = 0.0);
     // Whether `item`, at its rotation and inflation, rests at translation t.
     // Reads nothing but the item's stored geometry, so rotations evaluated
     // side by side may ask at once.
@@ -25,6 +26,7 @@ public:
 private:
     std::vector<RestBody> placed_;
     double bin_w_;
+    double margin_;
 };
 
 }  // namespace quarvo
