@@ -7,8 +7,9 @@ called. The rule, as the README states it:
 - Two items touch when their gap is at most their spacings (half the clear
   distance plus each one's own inflation and margin) plus the contact
   tolerance, plus (radius + spacing) x (1 / cos(pi / 64) - 1) for each circle;
-  an item touches the floor or a wall at twice its spacing plus the tolerance
-  (plus a circle's excess). Items in an item's holes are its load.
+  an item touches the floor or a wall at twice its spacing or the bin's edge
+  margin, whichever is larger, plus the tolerance (plus a circle's excess).
+  Items in an item's holes are its load.
 - A circle rests when the upward direction is a positive combination of its
   contact normals (each from the contact towards its centre); a lone normal
   straight up counts only when the support there is flat (the floor, the
@@ -87,8 +88,10 @@ class Body:
         ct, st = math.cos(th), math.sin(th)
         tx, ty = float(item.tx), float(item.ty)
 
+        flip = -1.0 if getattr(item, "mirrored", False) else 1.0  # mirrored: x -> -x before the rotation
+
         def world(ring):
-            return _closed([(x * ct - y * st + tx, x * st + y * ct + ty) for x, y in ring])
+            return _closed([(flip * x * ct - y * st + tx, flip * x * st + y * ct + ty) for x, y in ring])
 
         self.outer = world(item.outer)
         self.holes = [world(h) for h in item.holes]
@@ -173,10 +176,10 @@ def _positive_pair(normals):
     return False
 
 
-def why_not_at_rest(bodies, k, bin_w, tol=REST_TOL):
+def why_not_at_rest(bodies, k, bin_w, tol=REST_TOL, margin=0.0):
     """None when body k rests among ``bodies`` in a bin ``bin_w`` wide, else a reason."""
     x = bodies[k]
-    wall = 2 * x.spacing + tol + x.excess
+    wall = max(2 * x.spacing, margin) + tol + x.excess
     contacts = []  # (point, normal, flat)
     if x.round:
         (cx, cy), r = x.c, x.r
@@ -214,7 +217,7 @@ def why_not_at_rest(bodies, k, bin_w, tol=REST_TOL):
     return "not held"
 
 
-def floating(items, bin_w, distance=0.0, tol=REST_TOL):
+def floating(items, bin_w, distance=0.0, tol=REST_TOL, margin=0.0):
     """[(index, reason)] of the items of one bin that are not at rest."""
     bodies = [Body(it, distance) for it in items]
-    return [(k, why) for k in range(len(bodies)) for why in [why_not_at_rest(bodies, k, bin_w, tol)] if why]
+    return [(k, why) for k in range(len(bodies)) for why in [why_not_at_rest(bodies, k, bin_w, tol, margin)] if why]

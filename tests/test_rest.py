@@ -167,11 +167,12 @@ def random_job(seed):
         items.append(it)
     options = dict(placement=rnd.choice(["corner", "center"]), hole_fill=rnd.choice(["sampled", "dense"]),
                    exact_clearance=rnd.random() < 0.5, rotations=rnd.choice([None, [0.0], [0.0, 0.7, 2.0]]),
-                   incremental=rnd.random() < 0.4)
+                   incremental=rnd.random() < 0.4, mirror=rnd.random() < 0.3)
     height = rnd.choice([rnd.uniform(40, 120), None])
     if height is None:
         options["placement"] = "corner"
-    return items, Bin(rnd.uniform(40, 120), height), rnd.choice([0.0, 0.5, 2.0]), options
+    margin = rnd.choice([0.0, 0.0, 0.7, 3.0])  # the edge margin: items stand that far off the floor and walls
+    return items, Bin(rnd.uniform(40, 120), height, margin=margin), rnd.choice([0.0, 0.5, 2.0]), options
 
 
 @settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.too_slow])
@@ -189,7 +190,7 @@ def test_stable_layouts_rest_by_the_independent_check(seed):
     assert report.ok, report.summary()
     height = b.height if b.height is not None else math.inf
     for items_of_bin in bins:
-        assert rest_check.floating(items_of_bin, b.width, distance) == []
+        assert rest_check.floating(items_of_bin, b.width, distance, margin=b.margin) == []
         for it in items_of_bin:  # the independent geometry sees the placers' inflated outlines
             it.infl = distance / 2 + it.margin
         assert geometry_check.layout_violations(items_of_bin, b.width, height) == []
@@ -203,7 +204,7 @@ def test_without_stable_the_same_jobs_leave_items_off_rest():
     for seed in range(40):
         items, b, distance, options = random_job(seed)
         bins, _ = FirstFit(items, b, distance, **options).do_pack()
-        floating += sum(len(rest_check.floating(x, b.width, distance)) for x in bins)
+        floating += sum(len(rest_check.floating(x, b.width, distance, margin=b.margin)) for x in bins)
     assert floating > 5
 
 
