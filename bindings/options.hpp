@@ -103,6 +103,9 @@ inline constexpr OptionField kOptionFields[] = {
     {"nonconvex", kBoth, false, [] { return nb::object(nb::bool_(false)); },
      [](nb::handle v) { return nb::object(nb::bool_(flag_value(v, "nonconvex"))); },
      [](nb::handle v, unsigned, EngineOptions& out) { out.nfp.nonconvex = v.ptr() == Py_True; }},
+    {"compress", kFirstFit, false, [] { return nb::object(nb::bool_(false)); },
+     [](nb::handle v) { return nb::object(nb::bool_(flag_value(v, "compress"))); },
+     [](nb::handle v, unsigned, EngineOptions& out) { out.search.compress = v.ptr() == Py_True; }},
 };
 inline constexpr std::size_t kOptionCount = std::size(kOptionFields);
 

@@ -78,7 +78,10 @@ def modes_line(job):
         holes = job.options.get("hole_fill", "sampled")
     clearance = "exact (circles as circumscribed 64-gons)" if job.options.get("exact_clearance") \
         else "inscribed (circles as inscribed 64-gons)"
-    return f"  holes {holes}, clearance {clearance}"
+    line = f"  holes {holes}, clearance {clearance}"
+    if job.options.get("compress") and ("time_limit" in job.options or "iterations" in job.options):
+        line += ", compression (weights order the greedy pass only)"
+    return line
 
 
 def _rotation_out(angle, job):
