@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "convolution.hpp"
 #include "quarvo/cancel.hpp"
 #include "quarvo/clipper_util.hpp"
 #include "quarvo/errors.hpp"
@@ -87,9 +88,10 @@ void collect(const ClipperLib::PolyNode& node, const Grid& g, Pt shift, Region& 
     }
 }
 
-Region run(ClipperLib::Clipper& c, ClipperLib::ClipType op, const Grid& g, Pt shift) {
+Region run(ClipperLib::Clipper& c, ClipperLib::ClipType op, const Grid& g, Pt shift,
+           ClipperLib::PolyFillType fill = ClipperLib::pftNonZero) {
     ClipperLib::PolyTree tree;
-    c.Execute(op, tree, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+    c.Execute(op, tree, fill, fill);
     Region out;
     collect(tree, g, shift, out);
     return out;
@@ -171,6 +173,11 @@ Region sum_on(const Grid& g, const Path& a, bool a_convex, const Path& b, bool b
     if (a.empty() || b.empty()) return {};
     if (a.size() * b.size() > kMaxEdgePairs) throw ValueError(too_large(a.size(), b.size()));
     ClipperLib::Clipper c;
+    ClipperLib::Paths cycles;
+    if (convolution_cycles(a, b, cycles)) {
+        c.AddPaths(cycles, ClipperLib::ptSubject, true);
+        return run(c, ClipperLib::ctUnion, g, shift, ClipperLib::pftPositive);
+    }
     c.AddPaths(boundary_sweep(a, a_convex, b, b_convex), ClipperLib::ptSubject, true);
     c.AddPath(moved(a, b[0]), ClipperLib::ptSubject, true);
     c.AddPath(moved(b, a[0]), ClipperLib::ptSubject, true);

@@ -1,0 +1,147 @@
+#include "convolution.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "quarvo/cancel.hpp"
+
+namespace quarvo {
+
+namespace {
+
+using ClipperLib::cInt;
+using ClipperLib::IntPoint;
+using ClipperLib::Path;
+using ClipperLib::Paths;
+
+__extension__ typedef __int128 Int128;
+
+struct Vec {
+    cInt x, y;
+};
+Int128 cross(Vec a, Vec b) { return static_cast<Int128>(a.x) * b.y - static_cast<Int128>(a.y) * b.x; }
+Int128 dot(Vec a, Vec b) { return static_cast<Int128>(a.x) * b.x + static_cast<Int128>(a.y) * b.y; }
+bool same_direction(Vec u, Vec d) { return cross(u, d) == 0 && dot(u, d) > 0; }
+
+// The turn at a vertex, from its incoming to its outgoing edge: +1
+// counter-clockwise, -1 clockwise, 0 straight on.
+struct Turn {
+    Vec in, out;
+    int sign;
+    // Whether d lies strictly between in and out, turning the turn's way (less than half a turn).
+    bool passes(Vec d) const {
+        if (sign > 0) return cross(in, d) > 0 && cross(d, out) > 0;
+        if (sign < 0) return cross(in, d) < 0 && cross(d, out) < 0;
+        return false;
+    }
+};
+
+struct Outline {
+    Path pts;
+    std::vector<Vec> edge;  // edge i runs from point i to point i + 1
+    std::vector<Turn> turn;
+};
+
+// The outline counter-clockwise with its edges and turns; false when an edge
+// is followed by its reverse.
+bool outline_of(const Path& p, Outline& o) {
+    o.pts = p;
+    if (!ClipperLib::Orientation(o.pts)) ClipperLib::ReversePath(o.pts);
+    const std::size_t n = o.pts.size();
+    o.edge.resize(n);
+    o.turn.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const IntPoint s = o.pts[i], e = o.pts[(i + 1) % n];
+        o.edge[i] = {e.X - s.X, e.Y - s.Y};
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const Vec in = o.edge[(i + n - 1) % n], out = o.edge[i];
+        const Int128 c = cross(in, out);
+        if (c == 0 && dot(in, out) <= 0) return false;
+        o.turn[i] = {in, out, c > 0 ? 1 : (c < 0 ? -1 : 0)};
+    }
+    return true;
+}
+
+// Ties between parallel edges are broken as if b's directions were turned a
+// little further counter-clockwise than a's: an edge of a at a vertex of b
+// counts at the end of a counter-clockwise turn and at the start of a
+// clockwise one; an edge of b at a vertex of a the other way round.
+bool a_edge_at(const Turn& t, Vec d) {
+    return t.passes(d) || (t.sign > 0 && same_direction(t.out, d)) || (t.sign < 0 && same_direction(t.in, d));
+}
+bool b_edge_at(const Turn& t, Vec d) {
+    return t.passes(d) || (t.sign > 0 && same_direction(t.in, d)) || (t.sign < 0 && same_direction(t.out, d));
+}
+
+}  // namespace
+
+bool convolution_cycles(const Path& a, const Path& b, Paths& out) {
+    Outline A, B;
+    if (a.size() < 3 || b.size() < 3 || !outline_of(a, A) || !outline_of(b, B)) return false;
+    const std::uint64_t n = A.pts.size(), m = B.pts.size();
+    // A state (i, j) is the point a_i + b_j; each piece runs from one state to the next.
+    auto state = [m](std::uint64_t i, std::uint64_t j) { return i * m + j; };
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> pieces;
+    for (std::uint64_t i = 0; i < n; ++i) {
+        if (i % 64 == 63) check_cancel();
+        const std::uint64_t i1 = (i + 1) % n;
+        for (std::uint64_t j = 0; j < m; ++j) {
+            if (a_edge_at(B.turn[j], A.edge[i])) {
+                // along a's edge i, backwards where b turns clockwise
+                if (B.turn[j].sign > 0) pieces.push_back({state(i, j), state(i1, j)});
+                else pieces.push_back({state(i1, j), state(i, j)});
+            }
+        }
+    }
+    for (std::uint64_t j = 0; j < m; ++j) {
+        if (j % 64 == 63) check_cancel();
+        const std::uint64_t j1 = (j + 1) % m;
+        for (std::uint64_t i = 0; i < n; ++i) {
+            if (b_edge_at(A.turn[i], B.edge[j])) {
+                if (A.turn[i].sign > 0) pieces.push_back({state(i, j), state(i, j1)});
+                else pieces.push_back({state(i, j1), state(i, j)});
+            }
+        }
+    }
+    // Every state is left as often as it is reached: chain the pieces into closed walks.
+    std::sort(pieces.begin(), pieces.end());
+    std::vector<std::size_t> cursor(pieces.size());  // at each group's first piece: its next unused piece
+    for (std::size_t k = 0; k < pieces.size(); ++k) cursor[k] = k;
+    std::vector<char> used(pieces.size(), 0);
+    auto next_from = [&](std::uint64_t s) -> std::size_t {
+        const auto it = std::lower_bound(pieces.begin(), pieces.end(), std::pair<std::uint64_t, std::uint64_t>{s, 0});
+        const std::size_t first = static_cast<std::size_t>(it - pieces.begin());
+        if (first == pieces.size() || pieces[first].first != s) return pieces.size();
+        std::size_t& k = cursor[first];
+        while (k < pieces.size() && pieces[k].first == s && used[k]) ++k;
+        return k < pieces.size() && pieces[k].first == s ? k : pieces.size();
+    };
+    auto point = [&](std::uint64_t s) {
+        const IntPoint p = A.pts[s / m], q = B.pts[s % m];
+        return IntPoint(p.X + q.X, p.Y + q.Y);
+    };
+    Paths cycles;
+    for (std::size_t k0 = 0; k0 < pieces.size(); ++k0) {
+        if (used[k0]) continue;
+        check_cancel();
+        const std::uint64_t start = pieces[k0].first;
+        Path walk{point(start)};
+        std::size_t k = k0;
+        std::uint64_t at = start;
+        while (k < pieces.size()) {
+            used[k] = 1;
+            at = pieces[k].second;
+            k = next_from(at);
+            if (k < pieces.size()) walk.push_back(point(at));
+        }
+        if (at != start) return false;  // unbalanced: not a convolution after all
+        if (walk.size() >= 3) cycles.push_back(std::move(walk));
+    }
+    out = std::move(cycles);
+    return true;
+}
+
+}  // namespace quarvo
