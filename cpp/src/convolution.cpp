@@ -23,19 +23,12 @@ struct Vec {
 };
 Int128 cross(Vec a, Vec b) { return static_cast<Int128>(a.x) * b.y - static_cast<Int128>(a.y) * b.x; }
 Int128 dot(Vec a, Vec b) { return static_cast<Int128>(a.x) * b.x + static_cast<Int128>(a.y) * b.y; }
-bool same_direction(Vec u, Vec d) { return cross(u, d) == 0 && dot(u, d) > 0; }
 
 // The turn at a vertex, from its incoming to its outgoing edge: +1
 // counter-clockwise, -1 clockwise, 0 straight on.
 struct Turn {
     Vec in, out;
     int sign;
-    // Whether d lies strictly between in and out, turning the turn's way (less than half a turn).
-    bool passes(Vec d) const {
-        if (sign > 0) return cross(in, d) > 0 && cross(d, out) > 0;
-        if (sign < 0) return cross(in, d) < 0 && cross(d, out) < 0;
-        return false;
-    }
 };
 
 struct Outline {
@@ -65,16 +58,52 @@ bool outline_of(const Path& p, Outline& o) {
     return true;
 }
 
+// Directions ordered by angle in [0, 2 pi), exactly; parallel ones are equal.
+int half_turn(Vec v) { return v.y > 0 || (v.y == 0 && v.x > 0) ? 0 : 1; }
+bool angle_less(Vec a, Vec b) {
+    const int ha = half_turn(a), hb = half_turn(b);
+    return ha != hb ? ha < hb : cross(a, b) > 0;
+}
+
+// The edges of one outline sorted by direction, to find those whose direction
+// a turn of the other outline passes.
+struct ByAngle {
+    std::vector<std::pair<Vec, std::size_t>> dirs;
+
+    explicit ByAngle(const std::vector<Vec>& edges) {
+        dirs.reserve(edges.size());
+        for (std::size_t i = 0; i < edges.size(); ++i) dirs.push_back({edges[i], i});
+        std::stable_sort(dirs.begin(), dirs.end(),
+                         [](const auto& p, const auto& q) { return angle_less(p.first, q.first); });
+    }
+    // First position whose direction lies beyond v (strictly, or also at v).
+    std::size_t bound(Vec v, bool past_equal) const {
+        const auto it = past_equal
+            ? std::upper_bound(dirs.begin(), dirs.end(), v, [](Vec x, const auto& p) { return angle_less(x, p.first); })
+            : std::lower_bound(dirs.begin(), dirs.end(), v, [](const auto& p, Vec x) { return angle_less(p.first, x); });
+        return static_cast<std::size_t>(it - dirs.begin());
+    }
+    // Calls f(edge) for the directions counter-clockwise from lo to hi (less
+    // than half a turn): (lo, hi] with `open_start`, [lo, hi) otherwise.
+    template <class F>
+    void between(Vec lo, Vec hi, bool open_start, F&& f) const {
+        const std::size_t first = bound(lo, open_start), last = bound(hi, open_start);
+        if (!angle_less(hi, lo)) {
+            for (std::size_t k = first; k < last; ++k) f(dirs[k].second);
+        } else {  // across angle 0
+            for (std::size_t k = first; k < dirs.size(); ++k) f(dirs[k].second);
+            for (std::size_t k = 0; k < last; ++k) f(dirs[k].second);
+        }
+    }
+};
+
 // Ties between parallel edges are broken as if b's directions were turned a
-// little further counter-clockwise than a's: an edge of a at a vertex of b
-// counts at the end of a counter-clockwise turn and at the start of a
-// clockwise one; an edge of b at a vertex of a the other way round.
-bool a_edge_at(const Turn& t, Vec d) {
-    return t.passes(d) || (t.sign > 0 && same_direction(t.out, d)) || (t.sign < 0 && same_direction(t.in, d));
-}
-bool b_edge_at(const Turn& t, Vec d) {
-    return t.passes(d) || (t.sign > 0 && same_direction(t.in, d)) || (t.sign < 0 && same_direction(t.out, d));
-}
+// little further counter-clockwise than a's: an edge of a counts at the end
+// of a counter-clockwise turn of b and at the start of a clockwise one, (lo,
+// hi] counter-clockwise; an edge of b at a turn of a the other way round, [lo, hi).
+// A turn's span counter-clockwise: from its incoming to its outgoing edge, or back.
+Vec span_start(const Turn& t) { return t.sign > 0 ? t.in : t.out; }
+Vec span_end(const Turn& t) { return t.sign > 0 ? t.out : t.in; }
 
 }  // namespace
 
@@ -85,26 +114,27 @@ bool convolution_cycles(const Path& a, const Path& b, Paths& out) {
     // A state (i, j) is the point a_i + b_j; each piece runs from one state to the next.
     auto state = [m](std::uint64_t i, std::uint64_t j) { return i * m + j; };
     std::vector<std::pair<std::uint64_t, std::uint64_t>> pieces;
-    for (std::uint64_t i = 0; i < n; ++i) {
-        if (i % 64 == 63) check_cancel();
-        const std::uint64_t i1 = (i + 1) % n;
-        for (std::uint64_t j = 0; j < m; ++j) {
-            if (a_edge_at(B.turn[j], A.edge[i])) {
-                // along a's edge i, backwards where b turns clockwise
-                if (B.turn[j].sign > 0) pieces.push_back({state(i, j), state(i1, j)});
-                else pieces.push_back({state(i1, j), state(i, j)});
-            }
-        }
-    }
+    const ByAngle a_dirs(A.edge), b_dirs(B.edge);
     for (std::uint64_t j = 0; j < m; ++j) {
-        if (j % 64 == 63) check_cancel();
-        const std::uint64_t j1 = (j + 1) % m;
-        for (std::uint64_t i = 0; i < n; ++i) {
-            if (b_edge_at(A.turn[i], B.edge[j])) {
-                if (A.turn[i].sign > 0) pieces.push_back({state(i, j), state(i, j1)});
-                else pieces.push_back({state(i, j1), state(i, j)});
-            }
-        }
+        if (j % 256 == 255) check_cancel();
+        const Turn& t = B.turn[j];
+        if (t.sign == 0) continue;
+        // a's edges along b's turn at vertex j, backwards where b turns clockwise
+        a_dirs.between(span_start(t), span_end(t), true, [&](std::size_t i) {
+            const std::uint64_t i1 = (i + 1) % n;
+            if (t.sign > 0) pieces.push_back({state(i, j), state(i1, j)});
+            else pieces.push_back({state(i1, j), state(i, j)});
+        });
+    }
+    for (std::uint64_t i = 0; i < n; ++i) {
+        if (i % 256 == 255) check_cancel();
+        const Turn& t = A.turn[i];
+        if (t.sign == 0) continue;
+        b_dirs.between(span_start(t), span_end(t), false, [&](std::size_t j) {
+            const std::uint64_t j1 = (j + 1) % m;
+            if (t.sign > 0) pieces.push_back({state(i, j), state(i, j1)});
+            else pieces.push_back({state(i, j1), state(i, j)});
+        });
     }
     // Every state is left as often as it is reached: chain the pieces into closed walks.
     std::sort(pieces.begin(), pieces.end());
