@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <utility>
 
 #include "convolution.hpp"
+#include "false_cavities.hpp"
 #include "quarvo/cancel.hpp"
 #include "quarvo/clipper_util.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/nfp.hpp"
+#include "quarvo/rings.hpp"
 #include "thread_clock.hpp"
 
 namespace quarvo {
@@ -169,12 +172,24 @@ Paths boundary_sweep(const Path& a, bool a_convex, const Path& b, bool b_convex)
     return sweep;
 }
 
+// Whether a contour snapped to the grid is still simple, as the convolution
+// needs; contours that snapping made touch themselves keep the sweep.
+bool simple_on_grid(const Path& p) {
+    Contour c;
+    c.reserve(p.size());
+    for (const IntPoint& q : p) {
+        if (std::llabs(q.X) >= (1LL << 53) || std::llabs(q.Y) >= (1LL << 53)) return false;  // not exact as doubles
+        c.push_back({static_cast<double>(q.X), static_cast<double>(q.Y)});
+    }
+    return find_ring_fault(c, {}).kind == RingFault::None;
+}
+
 Region sum_on(const Grid& g, const Path& a, bool a_convex, const Path& b, bool b_convex, Pt shift) {
     if (a.empty() || b.empty()) return {};
     if (a.size() * b.size() > kMaxEdgePairs) throw ValueError(too_large(a.size(), b.size()));
     ClipperLib::Clipper c;
     ClipperLib::Paths cycles;
-    if (convolution_cycles(a, b, cycles)) {
+    if (simple_on_grid(a) && simple_on_grid(b) && convolution_cycles(a, b, cycles)) {
         c.AddPaths(cycles, ClipperLib::ptSubject, true);
         return run(c, ClipperLib::ctUnion, g, shift, ClipperLib::pftPositive);
     }
@@ -203,6 +218,7 @@ Region nfp_minkowski(const Contour& A, const Contour& B, Pt ref, bool box_rule) 
             for (Contour& c : r)
                 for (Pt& p : c) p = vadd(p, d);
     }
+    drop_false_cavities(r, A, B, ref, std::max(1e-6, 8.0 / g.scale));
     g_nfps.fetch_add(1, std::memory_order_relaxed);
     g_ns.fetch_add(thread_cpu_ns() - t0, std::memory_order_relaxed);
     return r;
