@@ -345,7 +345,14 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
     if (!item.is_polygon() && !item.is_circle()) throw NotImplementedError();
     // Hole rooms do not depend on the moving item: build them once.
     const std::vector<HoleRoom> rooms = hole_rooms(packed, options.hole_fill == HoleFill::Dense, options.nonconvex);
-    if (options.incremental && !stored_) stored_ = std::make_unique<StoredUnions>();
+    // NFPs of non-convex outlines run to hundreds of vertices: once the mover
+    // or a placed item has one, the union is kept per moving kind and extended.
+    const bool keep_unions =
+        options.incremental ||
+        (options.nonconvex && (!convex_outline(item) || std::any_of(packed.begin(), packed.end(), [](const Shape* o) {
+                                   return !convex_outline(*o);
+                               })));
+    if (keep_unions && !stored_) stored_ = std::make_unique<StoredUnions>();
 
     const std::vector<double> rots = rotations_for(item);
     const std::size_t n = rots.size();
@@ -375,8 +382,8 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
         if (!job.can_fit) return;
         // The incremental mode needs only the NFPs of items placed since its
         // stored union (and the rest only for hole candidates): look them up lazily.
-        if (lookup && (!stored_ || parallel)) job.lookup_all(packed, stop);
-        if (stored_) {
+        if (lookup && (!keep_unions || parallel)) job.lookup_all(packed, stop);
+        if (keep_unions) {
             KindKey key{geometry_signature(mover), round6(mover.rotation()), round6(mover.infl())};
             int& tries = stored_->tries[key];
             // (the probe's own NFPs take every placed outline as convex and circles as inscribed)
@@ -423,7 +430,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
                 if (jobs[i].stored && jobs[i].stored == jobs[k].stored) shared[i] = true;
         run_side_by_side(n, options.threads, abort, [&](std::size_t i) {
             if (!jobs[i].can_fit || shared[i]) return;
-            if (jobs[i].locals.empty() && !packed.empty() && !stored_) jobs[i].lookup_all(packed, stop);
+            if (jobs[i].locals.empty() && !packed.empty() && !keep_unions) jobs[i].lookup_all(packed, stop);
             results[i] = evaluate_rotation(*this, jobs[i], rooms, stop);
         });
         for (std::size_t i = 0; i < n; ++i)
