@@ -107,7 +107,7 @@ Vec span_end(const Turn& t) { return t.sign > 0 ? t.out : t.in; }
 
 }  // namespace
 
-bool convolution_cycles(const Path& a, const Path& b, Paths& out) {
+bool convolution_cycles(const Path& a, const Path& b, std::size_t max_pieces, Paths& out) {
     Outline A, B;
     if (a.size() < 3 || b.size() < 3 || !outline_of(a, A) || !outline_of(b, B)) return false;
     const std::uint64_t n = A.pts.size(), m = B.pts.size();
@@ -125,6 +125,7 @@ bool convolution_cycles(const Path& a, const Path& b, Paths& out) {
             if (t.sign > 0) pieces.push_back({state(i, j), state(i1, j)});
             else pieces.push_back({state(i1, j), state(i, j)});
         });
+        if (pieces.size() > max_pieces) return false;
     }
     for (std::uint64_t i = 0; i < n; ++i) {
         if (i % 256 == 255) check_cancel();
@@ -135,6 +136,7 @@ bool convolution_cycles(const Path& a, const Path& b, Paths& out) {
             if (t.sign > 0) pieces.push_back({state(i, j), state(i, j1)});
             else pieces.push_back({state(i, j1), state(i, j)});
         });
+        if (pieces.size() > max_pieces) return false;
     }
     // Every state is left as often as it is reached: chain the pieces into closed walks.
     std::sort(pieces.begin(), pieces.end());

@@ -109,11 +109,9 @@ std::string too_large(std::size_t n, std::size_t m) {
            " edges refused: more than " + std::to_string(kMaxEdgePairs) + " pairs of edges";
 }
 
-// Refuses pairs too large to sum, then contours whose edges cross each
-// other: no simple polygons, whose sums would be meaningless and whose sweeps
-// could take minutes to unite.
+// Refuses contours whose edges cross each other: no simple polygons, whose
+// sums would be meaningless and whose sweeps could take minutes to unite.
 void require_buildable(const Contour& a, const Contour& b, const char* what_a, const char* what_b) {
-    if (a.size() * b.size() > kMaxEdgePairs) throw ValueError(too_large(a.size(), b.size()));
     for (const auto& [c, what] : {std::pair{&a, what_a}, std::pair{&b, what_b}})
         // turning more than once around is the cheap sign of a crossing
         if (!turns_once(*c) || crosses_more_than({c}, 0))
@@ -186,13 +184,14 @@ bool simple_on_grid(const Path& p) {
 
 Region sum_on(const Grid& g, const Path& a, bool a_convex, const Path& b, bool b_convex, Pt shift) {
     if (a.empty() || b.empty()) return {};
-    if (a.size() * b.size() > kMaxEdgePairs) throw ValueError(too_large(a.size(), b.size()));
     ClipperLib::Clipper c;
     ClipperLib::Paths cycles;
-    if (simple_on_grid(a) && simple_on_grid(b) && convolution_cycles(a, b, cycles)) {
+    // (the convolution has as many pieces as the sweep has pairs of edges at most, and far fewer as a rule)
+    if (simple_on_grid(a) && simple_on_grid(b) && convolution_cycles(a, b, kMaxEdgePairs, cycles)) {
         c.AddPaths(cycles, ClipperLib::ptSubject, true);
         return run(c, ClipperLib::ctUnion, g, shift, ClipperLib::pftPositive);
     }
+    if (a.size() * b.size() > kMaxEdgePairs) throw ValueError(too_large(a.size(), b.size()));
     c.AddPaths(boundary_sweep(a, a_convex, b, b_convex), ClipperLib::ptSubject, true);
     c.AddPath(moved(a, b[0]), ClipperLib::ptSubject, true);
     c.AddPath(moved(b, a[0]), ClipperLib::ptSubject, true);
