@@ -91,10 +91,21 @@ void collect(const ClipperLib::PolyNode& node, const Grid& g, Pt shift, Region& 
     }
 }
 
+// Where nearly collinear edges meet after rounding, Clipper may leave spikes
+// and slivers a few grid units wide; positions sampled on them would overlap
+// the item. Vertices that close to the line of their neighbours go.
+void clean(ClipperLib::PolyNode& node) {
+    for (ClipperLib::PolyNode* child : node.Childs) {
+        ClipperLib::CleanPolygon(child->Contour, 4.0);
+        clean(*child);
+    }
+}
+
 Region run(ClipperLib::Clipper& c, ClipperLib::ClipType op, const Grid& g, Pt shift,
            ClipperLib::PolyFillType fill = ClipperLib::pftNonZero) {
     ClipperLib::PolyTree tree;
     c.Execute(op, tree, fill, fill);
+    clean(tree);
     Region out;
     collect(tree, g, shift, out);
     return out;
