@@ -31,6 +31,75 @@ struct Turn {
     int sign;
 };
 
+int orientation(const IntPoint& o, const IntPoint& a, const IntPoint& b) {
+    const Int128 c = cross({a.X - o.X, a.Y - o.Y}, {b.X - o.X, b.Y - o.Y});
+    return (c > 0) - (c < 0);
+}
+
+// Whether p, collinear with segment a-b, lies on it.
+bool on_segment(const IntPoint& a, const IntPoint& b, const IntPoint& p) {
+    return std::min(a.X, b.X) <= p.X && p.X <= std::max(a.X, b.X) && std::min(a.Y, b.Y) <= p.Y &&
+           p.Y <= std::max(a.Y, b.Y);
+}
+
+bool segments_meet(const IntPoint& a, const IntPoint& b, const IntPoint& c, const IntPoint& d) {
+    const int o1 = orientation(a, b, c), o2 = orientation(a, b, d), o3 = orientation(c, d, a),
+              o4 = orientation(c, d, b);
+    if (o1 * o2 < 0 && o3 * o4 < 0) return true;
+    return (o1 == 0 && on_segment(a, b, c)) || (o2 == 0 && on_segment(a, b, d)) || (o3 == 0 && on_segment(c, d, a)) ||
+           (o4 == 0 && on_segment(c, d, b));
+}
+
+// Whether the closed path is simple, exactly: no two edges meet but
+// neighbours at their common end. The paths sums are built from may touch
+// themselves after snapping, where the convolution does not hold.
+bool simple(const Path& p) {
+    const std::size_t n = p.size();
+    if (n < 3 || ClipperLib::Area(p) == 0.0) return false;
+    struct Edge {
+        std::size_t i;
+        cInt y0, y1, x0, x1;
+    };
+    std::vector<Edge> edges(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const IntPoint a = p[i], b = p[(i + 1) % n];
+        if (a == b) return false;
+        edges[i] = {i, std::min(a.Y, b.Y), std::max(a.Y, b.Y), std::min(a.X, b.X), std::max(a.X, b.X)};
+    }
+    std::sort(edges.begin(), edges.end(), [](const Edge& u, const Edge& v) { return u.y0 < v.y0; });
+    std::vector<const Edge*> active;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (k % 1024 == 1023) check_cancel();
+        const Edge& e = edges[k];
+        const IntPoint a = p[e.i], b = p[(e.i + 1) % n];
+        for (std::size_t q = 0; q < active.size();) {
+            const Edge& o = *active[q];
+            if (o.y1 < e.y0) {
+                active[q] = active.back();
+                active.pop_back();
+                continue;
+            }
+            ++q;
+            if (o.x1 < e.x0 || e.x1 < o.x0) continue;
+            const IntPoint c = p[o.i], d = p[(o.i + 1) % n];
+            const bool o_then_e = (o.i + 1) % n == e.i, e_then_o = (e.i + 1) % n == o.i;
+            if (o_then_e || e_then_o) {
+                // neighbours share one end: they may not fold back onto each other
+                const IntPoint& common = o_then_e ? a : b;
+                const IntPoint& far_o = o_then_e ? c : d;
+                const IntPoint& far_e = o_then_e ? b : a;
+                if (orientation(common, far_o, far_e) == 0 &&
+                    (on_segment(common, far_o, far_e) || on_segment(common, far_e, far_o)))
+                    return false;
+                continue;
+            }
+            if (segments_meet(a, b, c, d)) return false;
+        }
+        active.push_back(&e);
+    }
+    return true;
+}
+
 struct Outline {
     Path pts;
     std::vector<Vec> edge;  // edge i runs from point i to point i + 1
@@ -109,7 +178,7 @@ Vec span_end(const Turn& t) { return t.sign > 0 ? t.out : t.in; }
 
 bool convolution_cycles(const Path& a, const Path& b, std::size_t max_pieces, Paths& out) {
     Outline A, B;
-    if (a.size() < 3 || b.size() < 3 || !outline_of(a, A) || !outline_of(b, B)) return false;
+    if (!simple(a) || !simple(b) || !outline_of(a, A) || !outline_of(b, B)) return false;
     const std::uint64_t n = A.pts.size(), m = B.pts.size();
     // A state (i, j) is the point a_i + b_j; each piece runs from one state to the next.
     auto state = [m](std::uint64_t i, std::uint64_t j) { return i * m + j; };

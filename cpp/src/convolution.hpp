@@ -14,12 +14,11 @@
 
 namespace quarvo {
 
-// Closed paths whose region of positive winding is a ⊕ b, for simple closed
-// paths a and b of either orientation (no repeated closing point; Clipper's
-// range leaves room for every sum of two of their points). False, with `out`
-// untouched, when an outline doubles back on itself (an edge followed by its
-// reverse), where the pairing is not defined, or when the convolution has
-// more than `max_pieces` pieces.
+// Closed paths whose region of positive winding is a ⊕ b, for closed paths a
+// and b of either orientation (no repeated closing point; Clipper's range
+// leaves room for every sum of two of their points). False, with `out`
+// untouched, when a path is not simple (snapping may make an outline touch
+// itself) and when the convolution has more than `max_pieces` pieces.
 bool convolution_cycles(const ClipperLib::Path& a, const ClipperLib::Path& b, std::size_t max_pieces,
                         ClipperLib::Paths& out);
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -13,7 +12,6 @@
 #include "quarvo/clipper_util.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/nfp.hpp"
-#include "quarvo/rings.hpp"
 #include "thread_clock.hpp"
 
 namespace quarvo {
@@ -181,24 +179,13 @@ Paths boundary_sweep(const Path& a, bool a_convex, const Path& b, bool b_convex)
     return sweep;
 }
 
-// Whether a contour snapped to the grid is still simple, as the convolution
-// needs; contours that snapping made touch themselves keep the sweep.
-bool simple_on_grid(const Path& p) {
-    Contour c;
-    c.reserve(p.size());
-    for (const IntPoint& q : p) {
-        if (std::llabs(q.X) >= (1LL << 53) || std::llabs(q.Y) >= (1LL << 53)) return false;  // not exact as doubles
-        c.push_back({static_cast<double>(q.X), static_cast<double>(q.Y)});
-    }
-    return find_ring_fault(c, {}).kind == RingFault::None;
-}
-
 Region sum_on(const Grid& g, const Path& a, bool a_convex, const Path& b, bool b_convex, Pt shift) {
     if (a.empty() || b.empty()) return {};
     ClipperLib::Clipper c;
     ClipperLib::Paths cycles;
-    // (the convolution has as many pieces as the sweep has pairs of edges at most, and far fewer as a rule)
-    if (simple_on_grid(a) && simple_on_grid(b) && convolution_cycles(a, b, kMaxEdgePairs, cycles)) {
+    // (the convolution has as many pieces as the sweep has pairs of edges at most, and far fewer as a rule;
+    // outlines that snapping to the grid made touch themselves keep the sweep)
+    if (convolution_cycles(a, b, kMaxEdgePairs, cycles)) {
         c.AddPaths(cycles, ClipperLib::ptSubject, true);
         return run(c, ClipperLib::ctUnion, g, shift, ClipperLib::pftPositive);
     }
