@@ -52,11 +52,6 @@ def records(data):
     return out
 
 
-def load(path):
-    with open(path) as f:
-        return frame(json.load(f))
-
-
 def frame(inst):
     """The items turned a quarter into the library's frame, the strip's width and the rotations."""
     width = float(inst["Strip"]["Height"])
