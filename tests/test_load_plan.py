@@ -46,8 +46,17 @@ def test_stable_by_default_for_pipe_loads(job, stable):
     assert bool(parse_job(job).options.get("stable")) == stable
 
 
+def test_a_strip_of_pipes_is_not_compressed_by_default():
+    """Compression is on by default for strips of equal weights, but it moves items off their rests."""
+    rods = [{"type": "circle", "radius": 8, "quantity": 5}]
+    assert parse_job(pipe_job(bin={"width": 300}, items=rods)).options.get("compress") is None
+    assert parse_job(pipe_job(bin={"width": 300}, items=rods, stable=False)).options.get("compress") is True
+
+
 @pytest.mark.parametrize("job, words", [
     (pipe_job(strategy="bl", stable=True), 'stable: needs strategy "nfp"'),
+    (pipe_job(compress=True), "compress: moves items freely"),
+    (base_job(stable=True, compress=True), "compress: moves items freely"),
     (pipe_job(stable="yes"), "stable: must be true or false"),
 ])
 def test_bad_stable_fields(job, words):

@@ -240,6 +240,10 @@ def test_a_placer_at_rest_and_the_options_that_refuse_it():
         NfpPlacer(100, 100, stable="yes")
     with pytest.raises(ValueError, match="stable=True needs strategy='nfp'"):
         FirstFit([Circle(1)], Bin(10, 10), strategy="bl", stable=True).do_pack()
+    c = Circle(1)
+    with pytest.raises(ValueError, match="stable=True cannot go with compress=True"):
+        FirstFit([c], Bin(10, None), stable=True, compress=True, iterations=5).do_pack()
+    assert c.infl == 0.0
 
 
 def test_centre_placement_at_rest_starts_on_the_middle_of_the_floor():

@@ -123,6 +123,10 @@ OPTIONS = {
     "iterations": Option(_whole(0), "2000", "layouts the improvement search tries (the same\n"
                                          "result on every run and any thread count)"),
     "seed": Option(_whole(0), "0", "seed of the improvement search"),
+    "compress": Option(_flag, "true", "after a share of the search, let items overlap on a\n"
+                                      "shorter strip (or in fewer bins) and move them apart,\n"
+                                      "within time_limit or iterations (20 item moves each;\n"
+                                      "default: on for a strip whose items all weigh the same)"),
     "mirror": Option(_flag, "true", "nfp only: polygons may also be placed mirrored\n"
                                     "(about their vertical axis, then rotated)"),
 }
@@ -473,6 +477,14 @@ def parse_job(raw, source="job", base=None):
                        'often on a slope, where nothing holds the item)')
     if "stable" not in raw and strategy == "nfp" and items and all(_pipe_like(i) for i in items):
         options["stable"] = True  # a load of pipes must stand
+    # The compression phase moves items freely and can lift a heavy item above
+    # lighter ones: on by default only for a strip whose items weigh the same,
+    # and never where items must rest.
+    if options.get("stable") and options.get("compress"):
+        raise JobError('compress: moves items freely, off what holds them up; it cannot keep "stable" '
+                       '(on by default for a load of pipes): set "stable": false to compress')
+    if "compress" not in raw and bin_h is None and len({it.weight for it in items}) <= 1 and not options.get("stable"):
+        options["compress"] = True
     job = Job(source=source, name=name, bin_w=bin_w, bin_h=bin_h, distance=distance, strategy=strategy,
               placement=placement, rotations=rotations, rotation_unit=rotation_unit, rotations_given=given,
               items=items, options=options, unit=unit, margin=margin)

@@ -118,6 +118,8 @@ def modes_line(job):
         modes.append("non-convex outlines")
     if options.get("stable"):
         modes.append("stable (every item at rest)")
+    if options.get("compress") and ("time_limit" in options or "iterations" in options):
+        modes.append("compression (weights order the greedy pass only)")
     if options.get("incremental"):
         modes.append("incremental unions")
     search = _search_text(options)

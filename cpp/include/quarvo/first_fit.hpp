@@ -35,6 +35,9 @@ public:
     virtual ~Improver() = default;
     // Refuses its own options (ValueError), before anything is changed.
     virtual void check() const = 0;
+    // Whether it moves items to places no placer chose (so stable placement
+    // cannot hold there).
+    virtual bool moves_freely() const { return false; }
     // `sequence` holds the items in greedy order, inflated and placed as
     // `greedy` says. Leaves every item at its pose in the layout it returns.
     virtual PackResult improve(const FirstFit& ff, const std::vector<Shape*>& sequence, PackResult greedy) const = 0;

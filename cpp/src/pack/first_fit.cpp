@@ -118,6 +118,9 @@ PackResult FirstFit::do_pack(const Improver* improver) {
         throw ValueError("stable=True needs strategy='nfp': a bottom-left slide stops wherever it is blocked, "
                          "often on a slope or an overhang, where nothing holds the item");
     if (improver) improver->check();
+    if (improver && nfp.stable && improver->moves_freely())
+        throw ValueError("stable=True cannot go with compress=True: the compression phase moves items freely, "
+                         "off what holds them up");
     require_distance(global_distance, "global_distance");
     check_options(nfp);
     require_distinct(items);
