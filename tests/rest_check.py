@@ -20,6 +20,7 @@ called. The rule, as the README states it:
 import math
 
 REST_TOL = 2e-3
+BORE = "bore"  # what hole_holding gives for a pipe's bore
 EXCESS = 1.0 / math.cos(math.pi / 64) - 1.0
 
 
@@ -77,11 +78,13 @@ class Body:
         if self.round:
             self.c = (float(item.tx), float(item.ty))
             self.r = float(item.radius)
+            self.bore = float(getattr(item, "bore", 0.0) or 0.0)  # a pipe's bore: a round hole
             self.excess = (self.r + self.spacing) * EXCESS
             self.rings = []
             self.holes = []
             self.centroid = self.c
-            self.material_point = self.c
+            # a point of the material: the middle of a pipe's wall at its top
+            self.material_point = (self.c[0], self.c[1] + (self.r + self.bore) / 2) if self.bore > 0 else self.c
             self.box = (self.c[0] - self.r, self.c[1] - self.r, self.c[0] + self.r, self.c[1] + self.r)
             return
         th = float(item.rotation)
@@ -114,7 +117,9 @@ class Body:
         self.box = (min(xs), min(ys), max(xs), max(ys))
 
     def hole_holding(self, other):
-        """The hole of this body that holds ``other``, or None."""
+        """The hole of this body that holds ``other`` (BORE for a pipe's bore), or None."""
+        if self.round:
+            return BORE if self.bore > 0 and _dist(other.material_point, self.c) < self.bore else None
         for h in self.holes:
             if _inside_ring(other.material_point, h):
                 return h
@@ -125,6 +130,15 @@ def _contacts(x, y, allow):
     """(point, normal towards x, flat) of every contact of body x with body y."""
     hole = y.hole_holding(x)
     out = []
+    if hole is BORE:
+        # the bore's wall pushes towards its centre; hollow: it holds a lone contact below
+        if x.round:
+            d = _dist(x.c, y.c)
+            if y.bore - d - x.r <= allow:
+                u = ((x.c[0] - y.c[0]) / d, (x.c[1] - y.c[1]) / d) if d > 0 else (0.0, -1.0)
+                out.append(((y.c[0] + y.bore * u[0], y.c[1] + y.bore * u[1]), (-u[0], -u[1]), True))
+            return out
+        return [(p, None, False) for p in x.outer[:-1] if y.bore - _dist(p, y.c) <= allow]
     if x.round:
         if y.round:
             d = _dist(x.c, y.c)
