@@ -1,5 +1,5 @@
-"""Shape model: the packable items (Polygon, Circle) and the bin record."""
-from dataclasses import dataclass
+"""Shape model: the packable items (Polygon, Circle, Pipe) and the bin record."""
+from dataclasses import dataclass, field
 from typing import Optional
 
 from Quarvo._quarvo import geometry as _g
@@ -15,19 +15,32 @@ from Quarvo.geometry_handle import (  # noqa: F401  (names this module passes on
 Shape = _g.Shape
 Polygon = _g.Polygon
 Circle = _g.Circle
+Pipe = _g.Pipe
 
-for _cls in (Shape, Polygon, Circle):
+for _cls in (Shape, Polygon, Circle, Pipe):
     _cls.__module__ = __name__
 
 
-@dataclass
+@dataclass(repr=False)
 class Bin:
     """Size of every bin of a packing run; values are stored unchanged.
 
     A height of None makes a strip: one bin of that width whose height is
     open (``FirstFit`` then returns one bin; its used length is
     ``Quarvo.first_fit_algorithm.used_length``).
+
+    ``max_load`` (kg, keyword only): ``FirstFit`` puts no more of the items'
+    ``mass`` into one bin. ``length`` (mm, keyword only): no pipe longer than
+    this (a pipe's length is in m) goes into the bin. None: no limit.
     """
 
     width: float
     height: Optional[float]
+    max_load: Optional[float] = field(default=None, kw_only=True)
+    length: Optional[float] = field(default=None, kw_only=True)
+
+    def __repr__(self):
+        fields = [f"width={self.width!r}", f"height={self.height!r}"]
+        fields += [f"{name}={value!r}" for name, value in (("max_load", self.max_load), ("length", self.length))
+                   if value is not None]
+        return f"Bin({', '.join(fields)})"

@@ -144,7 +144,7 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     const std::vector<HoleRegion> regions = holes.regions();
     const RoomFilter filter{packed, rooms, holes.room_of_hole(), mover,
                             [&](std::size_t j) -> const Region& { return job.local(packed, j); }, stop_fn,
-                            options.exact_clearance, holes.fitted_from()};
+                            options.exact_clearance || mover.is_pipe(), holes.fitted_from()};
     const HoleFilter hole_filter = std::cref(filter);
     RotationResult res;
     std::vector<Candidate>* passed = site > 0 ? &res.passed : nullptr;
@@ -256,12 +256,13 @@ public:
                 int site, const std::vector<HoleRoom>& rooms)
         : pl_(pl), options_(pl.options()), stored_(stored), item_(item), rots_(rots), site_(site), rooms_(rooms),
           stop_{&abort_}, stop_fn_([this] { stop_(); }), jobs_(rots.size()),
-          containers_(std::any_of(pl.packed.begin(), pl.packed.end(), [](const Shape* o) {
-              return o->is_polygon() && polygon_cast(*o).is_container();
-          })),
+          containers_(std::any_of(pl.packed.begin(), pl.packed.end(), [](const Shape* o) { return is_container(*o); })),
+          pipes_(item.is_pipe() ||
+                 std::any_of(pl.packed.begin(), pl.packed.end(), [](const Shape* o) { return o->is_pipe(); })),
           parallel_(options_.threads > 1 && rots.size() > 1) {}
 
     bool containers() const { return containers_; }
+    bool pipes() const { return pipes_; }
 
     std::vector<RotationResult> evaluate() { return parallel_ ? side_by_side() : in_turn(); }
 
@@ -281,7 +282,7 @@ private:
         KindKey key{geometry_signature(mover), round6(mover.rotation()), round6(mover.infl())};
         int& tries = stored_->tries[key];
         // (the probe's own NFPs take every placed outline as convex and circles as inscribed)
-        const bool windowed = !containers_ && tries < 2 && stored_->tries.size() > 8 && site_ == 0 &&
+        const bool windowed = !containers_ && !pipes_ && tries < 2 && stored_->tries.size() > 8 && site_ == 0 &&
                               !options_.exact_clearance && !options_.nonconvex;
         const Probe probe = windowed ? probe_for(mover, pl_.bin_w, pl_.bin_h) : Probe{};
         if (probe.usable) {
@@ -354,6 +355,7 @@ private:
     std::vector<RotationJob> jobs_;
     std::vector<std::unique_ptr<Shape>> clones_;
     const bool containers_;
+    const bool pipes_;  // the mover or a placed item is a pipe, whose outline is exact
     const bool parallel_;
 };
 
@@ -455,7 +457,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     if (refuses(item)) return false;
     // Circles in bins of many kinds, as the probe windows take them.
     const bool many_circles = stored_ && item.is_circle() && stored_->tries.size() > 8 && !run.containers() &&
-                              request.site == 0 && !options_.exact_clearance && !options_.nonconvex;
+                              !run.pipes() && request.site == 0 && !options_.exact_clearance && !options_.nonconvex;
     const double radius = item.is_circle() ? circle_cast(item).rotated_shape().radius : 0.0;
     const std::vector<RotationResult> results = run.evaluate();
 
