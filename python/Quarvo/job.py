@@ -110,7 +110,8 @@ OPTIONS = {
                         "default)", default="dense"),
     "exact_clearance": Option(_flag, "true", "circles as circumscribed 64-gons, so the distance\n"
                                              "holds around true circles (false: inscribed,\n"
-                                             "the library's default)", default=True),
+                                             "the library's default); pipes keep it around\n"
+                                             "their true walls either way", default=True),
     "nonconvex": Option(_flag, "true", "nfp only: take non-convex outlines and holes of any\n"
                                        "shape (exact no-fit polygons by Minkowski sums)"),
     "time_limit": Option(_seconds, "10", "seconds of improvement search after the greedy\n"
@@ -121,11 +122,14 @@ OPTIONS = {
 }
 
 _TOP_FIELDS = ("name", "description", "unit", "bin", "distance", "strategy", "placement", "rotations",
-               "rotation_unit", "items") + tuple(OPTIONS)
-_BIN_FIELDS = ("width", "height")
+               "rotation_unit", "pipe_length", "items") + tuple(OPTIONS)
+_BIN_FIELDS = ("width", "height", "max_load", "length", "carrier")
 _COMMON_ITEM_FIELDS = ("id", "type", "quantity", "weight", "margin", "inflation", "description")
-_ITEM_FIELDS = {"circle": _COMMON_ITEM_FIELDS + ("radius",),
-                "polygon": _COMMON_ITEM_FIELDS + ("outer", "holes")}
+_ITEM_FIELDS = {"circle": _COMMON_ITEM_FIELDS + ("radius", "mass"),
+                "polygon": _COMMON_ITEM_FIELDS + ("outer", "holes", "mass"),
+                "pipe": _COMMON_ITEM_FIELDS + ("od", "wall", "size", "schedule", "length", "density")}
+_TYPES = ("circle", "polygon", "pipe")
+DEFAULT_DENSITY = 7850.0
 
 
 # ---------------------------------------------------------------- job model
@@ -135,14 +139,21 @@ _ITEM_FIELDS = {"circle": _COMMON_ITEM_FIELDS + ("radius",),
 class ItemDef:
     index: int  # position in the job's item list
     id: object
-    kind: str  # "circle" or "polygon"
+    kind: str  # "circle", "polygon" or "pipe"
     quantity: int = 1
-    weight: float = 0.0
+    weight: float = None  # None: the library's default (0, a pipe's mass)
     margin: float = 0.0
     inflation: float = 0.0
     radius: float = 0.0
     outer: list = field(default_factory=list)
     holes: list = field(default_factory=list)
+    mass: float = 0.0  # kg per piece of a circle or polygon
+    od: float = 0.0  # a pipe's, in mm, as are its wall
+    wall: float = 0.0
+    length: float = None  # a pipe's, in m; None: mass per metre
+    density: float = DEFAULT_DENSITY
+    size: str = None  # a pipe's catalogue size and schedule, when given so
+    schedule: str = None
 
 
 @dataclass
@@ -160,6 +171,9 @@ class Job:
     items: list
     options: dict = field(default_factory=dict)  # FirstFit keywords from OPTIONS
     unit: str = ""
+    max_load: float = None  # kg per bin; None: no limit
+    bin_length: float = None  # mm; None: no limit
+    carrier: str = None  # the named carrier the bin is, if any
 
     @property
     def total(self):
@@ -237,13 +251,70 @@ def _check_hole(hole, outer, where):
         raise JobError(f"{where}: lies outside its outer contour (point {_show(list(hole[0]))})")
 
 
-def _item(raw, i):
+def _longest_carrier():
+    from Quarvo.pipes import carriers
+
+    return max((c for c in carriers() if c.length is not None), key=lambda c: c.length)
+
+
+def _pipe(raw, idef, where, pipe_length, bin_length):
+    """A pipe item's size (od and wall, or size and schedule), length and density."""
+    from Quarvo import pipes
+
+    by_size = "size" in raw
+    if by_size and "od" in raw:
+        raise JobError(f'{where}: give "od" and "wall", or "size" with "schedule" (or "wall"), not both')
+    if by_size:
+        if not isinstance(raw["size"], str):
+            raise JobError(f"{where}.size: must be a text such as \"NPS 12\", got {_show(raw['size'])}")
+        schedule = raw.get("schedule")
+        if schedule is not None and (isinstance(schedule, bool) or not isinstance(schedule, (str, int, float))):
+            raise JobError(f"{where}.schedule: must be a text or a number such as \"STD\" or 40, got {_show(schedule)}")
+        wall = _number(raw["wall"], f"{where}.wall", positive=True) if "wall" in raw else None
+        try:
+            pipes._resolve_size(raw["size"])
+        except ValueError as exc:
+            raise JobError(f"{where}.size: {exc}") from None
+        try:
+            entry = pipes.lookup(raw["size"], schedule, wall=wall)
+        except (ValueError, TypeError) as exc:
+            raise JobError(f"{where}.{'wall' if wall is not None and schedule is None else 'schedule'}: {exc}") from None
+        idef.od, idef.wall = entry.od, entry.wall
+        idef.size, idef.schedule = entry.size, entry.schedule
+    else:
+        if "schedule" in raw:
+            raise JobError(f'{where}.schedule: needs "size" (od and wall give the pipe already)')
+        for key in ("od", "wall"):
+            if key not in raw:
+                raise JobError(f'{where}.{key}: missing (a pipe takes "od" and "wall" in mm, or "size" and "schedule")')
+        idef.od = _number(raw["od"], f"{where}.od", positive=True)
+        idef.wall = _number(raw["wall"], f"{where}.wall", positive=True)
+        if idef.wall > idef.od / 2:
+            raise JobError(f"{where}.wall: {_show(raw['wall'])} is larger than the radius "
+                           f"({fmt(idef.od / 2)}, half the od)")
+    if "length" in raw:
+        idef.length = _number(raw["length"], f"{where}.length", positive=True)
+        length_where = f"{where}.length"
+    else:
+        idef.length = pipe_length
+        length_where = "pipe_length"
+    if idef.length is not None:
+        longest = _longest_carrier()
+        if idef.length * 1000.0 > longest.length and (bin_length is None or idef.length * 1000.0 > bin_length):
+            raise JobError(f"{length_where}: a pipe of {fmt(idef.length)} m is longer than every carrier "
+                           f"(the longest, {longest.name}, is {fmt(longest.length / 1000.0)} m)"
+                           + ("" if bin_length is None else f" and than the bin ({fmt(bin_length)} mm)"))
+    if "density" in raw:
+        idef.density = _number(raw["density"], f"{where}.density", positive=True)
+
+
+def _item(raw, i, pipe_length=None, bin_length=None):
     where = f"items[{i}]"
     if not isinstance(raw, dict):
         raise JobError(f"{where}: must be an object, got {_show(raw)}")
     if "type" not in raw:
-        raise JobError(f'{where}.type: missing (expected "circle" or "polygon")')
-    kind = _choice(raw, "type", f"{where}.type", ("circle", "polygon"), None)
+        raise JobError(f'{where}.type: missing (expected "circle", "polygon" or "pipe")')
+    kind = _choice(raw, "type", f"{where}.type", _TYPES, None)
     _check_fields(raw, where, _ITEM_FIELDS[kind])
     item_id = raw.get("id", i)
     if not (isinstance(item_id, str) or (isinstance(item_id, int) and not isinstance(item_id, bool))):
@@ -257,7 +328,11 @@ def _item(raw, i):
         idef.margin = _number(raw["margin"], f"{where}.margin", non_negative=True)
     if "inflation" in raw:
         idef.inflation = _number(raw["inflation"], f"{where}.inflation", non_negative=True)
-    if kind == "circle":
+    if "mass" in raw:
+        idef.mass = _number(raw["mass"], f"{where}.mass", non_negative=True)
+    if kind == "pipe":
+        _pipe(raw, idef, where, pipe_length, bin_length)
+    elif kind == "circle":
         if "radius" not in raw:
             raise JobError(f"{where}.radius: missing")
         idef.radius = _number(raw["radius"], f"{where}.radius", positive=True)
@@ -300,16 +375,34 @@ def parse_job(raw, source="job"):
     _refuse_lone_surrogates(raw)
     _check_fields(raw, "job", _TOP_FIELDS)
     if "bin" not in raw:
-        raise JobError('bin: missing (expected {"width": ..., "height": ...}, or {"width": ...} for a strip)')
+        raise JobError('bin: missing (expected {"width": ..., "height": ...}, {"width": ...} for a strip, '
+                       'or {"carrier": ...})')
     b = raw["bin"]
     if not isinstance(b, dict):
         raise JobError(f'bin: must be an object {{"width": ..., "height": ...}}, got {_show(b)}')
     _check_fields(b, "bin", _BIN_FIELDS)
-    if "width" not in b:
-        raise JobError("bin.width: missing")
-    bin_w = _number(b["width"], "bin.width", positive=True)
+    limits = {"width": None, "height": None, "max_load": None, "length": None}
+    carrier = None
+    if "carrier" in b:
+        from Quarvo.pipes import lookup_carrier
+
+        if not isinstance(b["carrier"], str):
+            raise JobError(f"bin.carrier: must be a text such as \"40ft\", got {_show(b['carrier'])}")
+        try:
+            c = lookup_carrier(b["carrier"])
+        except ValueError as exc:
+            raise JobError(f"bin.carrier: {exc}") from None
+        carrier = c.name
+        limits = {"width": c.width, "height": c.height, "max_load": c.max_load, "length": c.length}
+    elif "width" not in b:
+        raise JobError('bin.width: missing (or name a "carrier")')
+    for key in limits:
+        if key in b:
+            limits[key] = _number(b[key], f"bin.{key}", positive=True)
+    bin_w = limits["width"]
     # without a height the bin is a strip: one bin, open upward
-    bin_h = _number(b["height"], "bin.height", positive=True) if "height" in b else None
+    bin_h = limits["height"]
+    pipe_length = _number(raw["pipe_length"], "pipe_length", positive=True) if "pipe_length" in raw else None
     distance = _number(raw.get("distance", 0.0), "distance", non_negative=True)
     strategy = _choice(raw, "strategy", "strategy", ("nfp", "bl"), "nfp")
     placement = _choice(raw, "placement", "placement", ("corner", "center"), "corner")
@@ -334,10 +427,11 @@ def parse_job(raw, source="job"):
         raise JobError("items: missing (expected a list of items)")
     if not isinstance(raw["items"], list):
         raise JobError(f"items: must be a list, got {_show(raw['items'])}")
-    items = [_item(it, i) for i, it in enumerate(raw["items"])]
+    items = [_item(it, i, pipe_length, limits["length"]) for i, it in enumerate(raw["items"])]
     job = Job(source=source, name=name, bin_w=bin_w, bin_h=bin_h, distance=distance, strategy=strategy,
               placement=placement, rotations=rotations, rotation_unit=rotation_unit, rotations_given=given,
-              items=items, options=options, unit=unit)
+              items=items, options=options, unit=unit, max_load=limits["max_load"], bin_length=limits["length"],
+              carrier=carrier)
     if job.total > MAX_ITEMS:
         raise JobError(f"items: {job.total} items in all (quantities included), more than {MAX_ITEMS}")
     return job

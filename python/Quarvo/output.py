@@ -33,7 +33,8 @@ def write_plot(result, path):
         for e in b:
             e.shape.kind = e.idef.id  # the picture colours and counts by the job's item id
     plot_layout([[e.shape for e in b] for b in result.bins], job.bin_w, job.bin_h, out_path=path,
-                title=f"{title(job)}: {result.placed} items in {len(result.bins)} bin(s)", style="plan")
+                title=f"{title(job)}: {result.placed} items in {len(result.bins)} bin(s)", style="plan",
+                max_load=job.max_load)
 
 
 def temp_name(path):

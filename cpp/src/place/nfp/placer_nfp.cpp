@@ -14,6 +14,7 @@
 #include "nfp/nfp_cache.hpp"
 #include "nfp/stored_union.hpp"
 #include "place/nfp/candidate_search.hpp"
+#include "place/nfp/disc_search.hpp"
 #include "place/nfp/free_space.hpp"
 #include "place/nfp/hole_candidates.hpp"
 #include "place/nfp/hole_rooms.hpp"
@@ -374,11 +375,39 @@ std::unique_ptr<Placer> NfpPlacer::copy() const {
     c->packed = packed;
     c->packed_checked = packed_checked;
     if (stored_) c->stored_ = std::make_unique<StoredUnions>(*stored_);
+    if (discs_) c->discs_ = std::make_unique<DiscBin>(*discs_);
     return c;
 }
 
 bool NfpPlacer::refuses(const Shape& item) const {
-    return stored_ && item.is_circle() && stored_->refusals.refuses(packed, circle_cast(item).rotated_shape().radius);
+    if (!item.is_circle()) return false;
+    const double r = circle_cast(item).rotated_shape().radius;
+    if (discs_ && discs_->refuses(packed, r)) return true;
+    return stored_ && stored_->refusals.refuses(packed, r);
+}
+
+bool NfpPlacer::trypack_disc(Shape& item, const PlaceRequest& request, bool& placed) {
+    // The exact search answers for circles in corner placement; a bin with a
+    // polygon, or without pipes, is left to the NFPs.
+    if (!item.is_circle() || options_.placement != Placement::Corner) return false;
+    if (!item.is_pipe() && !(discs_ && discs_->has_pipes()) &&
+        std::none_of(packed.begin(), packed.end(), [](const Shape* s) { return s->is_pipe(); }))
+        return false;
+    if (!discs_) discs_ = std::make_unique<DiscBin>();
+    if (!discs_->sync(packed, bin_w, bin_h) || !(item.is_pipe() || discs_->has_pipes())) return false;
+    item.set_rotation(0.0);
+    const double r = circle_cast(item).rotated_shape().radius;
+    const DiscBin::Found f =
+        discs_->search(r, options_.hole_fill == HoleFill::Dense, request.site, [] { check_cancel(); });
+    placed = f.found;
+    if (!f.found) {
+        discs_->refused(r);
+        return true;
+    }
+    item.set_position(f.pos.x, f.pos.y);
+    packed.push_back(&item);
+    discs_->placed(item, f);
+    return true;
 }
 
 std::vector<double> NfpPlacer::rotations_for(const Shape& item, const PlaceRequest& request) const {
@@ -449,6 +478,8 @@ bool NfpPlacer::trypack_empty(Shape& item, const PlaceRequest& request) {
 
 bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     if (!item.is_polygon() && !item.is_circle()) throw NotImplementedError();
+    bool placed = false;
+    if (trypack_disc(item, request, placed)) return placed;
     // Hole rooms do not depend on the moving item: build them once.
     const std::vector<HoleRoom> rooms = hole_rooms(packed, options_.hole_fill == HoleFill::Dense, options_.nonconvex);
     if (options_.incremental && !stored_) stored_ = std::make_unique<StoredUnions>();
