@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -66,10 +68,21 @@ std::unique_ptr<Shape> Circle::clone_geometry() const {
 
 namespace {
 
+// The shortest text that reads back as v: a pipe's sizes are typed by people.
+std::string shortest(double v) {
+    char buf[40];
+    for (int digits = 15; digits <= 17; ++digits) {
+        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+        if (std::strtod(buf, nullptr) == v) break;
+    }
+    return buf;
+}
+
 // Finite, within MAX_COORDINATE and above zero.
 void require_positive(double v, const std::string& what, const char* name) {
+    if (!std::isfinite(v)) throw ValueError(what + ": " + name + " is " + shortest(v) + ", not a finite number");
     require_value(v, what, name);
-    if (!(v > 0.0)) throw ValueError(what + ": " + name + " is " + format_number(v) + ", not positive");
+    if (!(v > 0.0)) throw ValueError(what + ": " + name + " is " + shortest(v) + ", not positive");
 }
 
 }  // namespace
