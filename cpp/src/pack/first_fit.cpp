@@ -135,8 +135,15 @@ std::string FirstFit::unplaced_reason(const Shape& item, const std::vector<std::
 
 double used_length(const std::vector<Shape*>& items) {
     double top = 0.0;
-    for (const Shape* s : items)
+    for (const Shape* s : items) {
+        if (s->is_circle()) {
+            // the top vertex of a circle's contour: its centre plus its radius, exactly
+            const CircleGeom g = circle_cast(*s).transformed();
+            top = std::max(top, g.center.y + g.radius);
+            continue;
+        }
         for (const Pt& p : s->world_contour()) top = std::max(top, p.y);
+    }
     return top;
 }
 

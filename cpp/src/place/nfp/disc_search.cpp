@@ -14,6 +14,26 @@ constexpr double kCellsPerHash = 8.0;
 // Columns of the search grid at most: a bin far wider than its items gets
 // coarser cells rather than a grid beyond memory.
 constexpr double kMaxCols = 4096.0;
+// Cells of the search grid at most (32 MiB of bounds): items placed higher
+// than that leave the bin to the no-fit polygons.
+constexpr long kMaxCells = 1L << 22;
+
+// Distances here only compare with margins far above rounding: a plain
+// square root serves, and costs a fraction of a correctly rounded one.
+double dist(double dx, double dy) { return std::sqrt(dx * dx + dy * dy); }
+
+// The index of the cell of side `size` that holds v, kept within 2^40 so
+// that no conversion or product of indices overflows.
+long cell_of(double v, double size) {
+    const double k = std::floor(v / size);
+    constexpr double kLimit = 1099511627776.0;
+    return static_cast<long>(k < -kLimit ? -kLimit : (k > kLimit ? kLimit : k));
+}
+
+// Cells in an index range, as a double: it may exceed any integer type.
+double cells_in(long a0, long a1, long b0, long b1) {
+    return (static_cast<double>(a1) - static_cast<double>(a0) + 1.0) * (static_cast<double>(b1) - static_cast<double>(b0) + 1.0);
+}
 
 std::int64_t hash_key(long ix, long iy) {
     return (static_cast<std::int64_t>(ix) << 32) ^ static_cast<std::int64_t>(static_cast<std::uint32_t>(iy));
@@ -22,7 +42,7 @@ std::int64_t hash_key(long ix, long iy) {
 // The points where circles (a, ra) and (b, rb) meet; false when they do not.
 bool meet(Pt a, double ra, Pt b, double rb, Pt out[2]) {
     const double dx = b.x - a.x, dy = b.y - a.y;
-    const double d = hypot_cr(dx, dy);
+    const double d = dist(dx, dy);
     if (!(d > 0.0) || d > ra + rb || d < std::fabs(ra - rb)) return false;
     const double t = ((d * d + ra * ra) - rb * rb) / (2.0 * d);
     const double h = std::sqrt(std::max(0.0, ra * ra - t * t));
@@ -51,16 +71,22 @@ void DiscBin::reset(double bin_w, double bin_h) {
     h_ = bin_h;
 }
 
-bool DiscBin::refuses(const std::vector<Shape*>& packed, double r) const {
+bool DiscBin::refuses(const std::vector<Shape*>& packed, double r, bool trusted) const {
     if (!(r >= refused_from_) || packed.size() < refused_at_ || basis_.size() < refused_at_) return false;
+    if (trusted) return refused_at_ == 0 || packed[refused_at_ - 1] == basis_[refused_at_ - 1];
     for (std::size_t i = 0; i < refused_at_; ++i)
-        if (packed[i] != basis_[i]) return false;
+        if (packed[i] != basis_[i] || !unchanged(i)) return false;
     return true;
 }
 
-bool DiscBin::sync(const std::vector<Shape*>& packed, double bin_w, double bin_h) {
+bool DiscBin::sync(const std::vector<Shape*>& packed, double bin_w, double bin_h, bool trusted) {
     bool same = basis_.size() <= packed.size() && w_ == bin_w && h_ == bin_h;
-    for (std::size_t i = 0; same && i < basis_.size(); ++i) same = basis_[i] == packed[i];
+    if (same && trusted) {
+        same = basis_.empty() || packed[basis_.size() - 1] == basis_.back();
+    } else {
+        // a caller may have moved, grown or replaced a placed item since
+        for (std::size_t i = 0; same && i < basis_.size(); ++i) same = basis_[i] == packed[i] && unchanged(i);
+    }
     if (!same) reset(bin_w, bin_h);
     for (std::size_t i = basis_.size(); i < packed.size(); ++i) {
         const Shape& s = *packed[i];
@@ -70,7 +96,17 @@ bool DiscBin::sync(const std::vector<Shape*>& packed, double bin_w, double bin_h
         const CircleGeom g = circle_cast(s).transformed();
         add(s, find_parent(g.center, g.radius));
     }
+    if (oversize_) blocked_ = true;
     return !blocked_;
+}
+
+bool DiscBin::unchanged(std::size_t i) const {
+    if (blocked_) return true;  // nothing indexed
+    const Shape& s = *basis_[i];
+    const Disc& d = discs_[i];
+    const CircleGeom g = circle_cast(s).transformed();
+    const double room = s.is_pipe() ? pipe_cast(s).bore() - s.infl() : 0.0;
+    return g.center == d.c && g.radius == d.R && room == d.room;
 }
 
 void DiscBin::placed(const Shape& item, const Found& where) {
@@ -82,7 +118,7 @@ int DiscBin::find_parent(Pt c, double R) const {
     // the innermost room that holds the disc, up to rounding
     auto holds = [&](int j) {
         const Disc& d = discs_[j];
-        return d.room >= R && hypot_cr(c.x - d.c.x, c.y - d.c.y) + R <= d.room * (1.0 + 1e-12) + 1e-9;
+        return d.room >= R && dist(c.x - d.c.x, c.y - d.c.y) + R <= d.room * (1.0 + 1e-12) + 1e-9;
     };
     std::vector<int> cand;
     near(c.x, c.y, c.x, c.y, cand);
@@ -101,7 +137,7 @@ int DiscBin::find_parent(Pt c, double R) const {
 
 void DiscBin::add(const Shape& s, int parent) {
     const CircleGeom g = circle_cast(s).transformed();
-    Disc d{g.center, g.radius, 0.0, parent, {}, kInf};
+    Disc d{g.center, g.radius, 0.0, parent, {}, kInf, Found{}, -1.0};
     if (s.is_pipe()) {
         ++pipes_;
         const Pipe& p = pipe_cast(s);
@@ -111,28 +147,37 @@ void DiscBin::add(const Shape& s, int parent) {
     const int id = static_cast<int>(discs_.size());
     discs_.push_back(d);
     r_max_ = std::max(r_max_, d.R);
-    if (d.room > 0.0) {
-        const double bottom = d.c.y - d.room;
-        auto at = std::upper_bound(rooms_.begin(), rooms_.end(), bottom,
-                                   [&](double b, int k) { return b < discs_[k].c.y - discs_[k].room; });
-        rooms_.insert(at, id);
-    }
-    if (parent >= 0) {
-        discs_[parent].children.push_back(id);
-        return;
-    }
-    top_ = std::max(top_, d.c.y + d.R);
     if (g_ <= 0.0) {
-        // the grids are sized by the first disc on the floor: heavy items come first
+        // the grids are sized by the first disc, one on the floor: heavy items come first
         g_ = std::max({2.0 * d.R, w_ / 512.0, 1e-9});
         s_ = std::max(g_ / kCellsPerHash, w_ / kMaxCols);
         cols_ = std::max(1L, static_cast<long>(std::ceil(w_ / s_)));
         const double rows = std::ceil(h_ / s_);
         rows_cap_ = rows < 1e9 ? std::max(1L, static_cast<long>(rows)) : 1000000000L;
     }
-    const long x0 = static_cast<long>(std::floor((d.c.x - d.R) / g_)), x1 = static_cast<long>(std::floor((d.c.x + d.R) / g_));
-    const long y0 = static_cast<long>(std::floor((d.c.y - d.R) / g_)), y1 = static_cast<long>(std::floor((d.c.y + d.R) / g_));
-    if ((x1 - x0 + 1) * (y1 - y0 + 1) > kMaxHashCells) {
+    if (d.room > 0.0) {
+        const long k = room_row(d);
+        if (k >= kMaxCells) {
+            oversize_ = true;
+            return;
+        }
+        if (static_cast<std::size_t>(k) >= room_rows_.size()) room_rows_.resize(static_cast<std::size_t>(k) + 1);
+        RoomRow& row = room_rows_[static_cast<std::size_t>(k)];
+        row.rooms.push_back(id);
+        row.dirty = true;
+    }
+    if (parent >= 0) {
+        Disc& p = discs_[parent];
+        p.children.push_back(id);
+        p.known_r = -1.0;  // the room changed: its best place is to be found again
+        room_rows_[static_cast<std::size_t>(room_row(p))].dirty = true;
+        return;
+    }
+    top_ = std::max(top_, d.c.y + d.R);
+    floor_.push_back(id);
+    const long x0 = cell_of(d.c.x - d.R, g_), x1 = cell_of(d.c.x + d.R, g_);
+    const long y0 = cell_of(d.c.y - d.R, g_), y1 = cell_of(d.c.y + d.R, g_);
+    if (cells_in(x0, x1, y0, y1) > static_cast<double>(kMaxHashCells)) {
         big_.push_back(id);
     } else {
         for (long ix = x0; ix <= x1; ++ix)
@@ -155,8 +200,14 @@ void DiscBin::near(double x0, double y0, double x1, double y1, std::vector<int>&
         const Disc& d = discs_[j];
         if (d.c.x + d.R >= x0 && d.c.x - d.R <= x1 && d.c.y + d.R >= y0 && d.c.y - d.R <= y1) out.push_back(j);
     };
-    const long ix0 = static_cast<long>(std::floor(x0 / g_)), ix1 = static_cast<long>(std::floor(x1 / g_));
-    const long iy0 = static_cast<long>(std::floor(y0 / g_)), iy1 = static_cast<long>(std::floor(y1 / g_));
+    const long ix0 = cell_of(x0, g_), ix1 = cell_of(x1, g_);
+    const long iy0 = cell_of(y0, g_), iy1 = cell_of(y1, g_);
+    if (cells_in(ix0, ix1, iy0, iy1) > static_cast<double>(hash_.size())) {
+        // a box wider than the hashed cells: every disc on the floor is looked at
+        for (int j : floor_) take(j);
+        std::sort(out.begin(), out.end());
+        return;
+    }
     for (long ix = ix0; ix <= ix1; ++ix)
         for (long iy = iy0; iy <= iy1; ++iy) {
             auto it = hash_.find(hash_key(ix, iy));
@@ -177,6 +228,10 @@ double DiscBin::cell_bound_from_walls(long row, long col) const {
 void DiscBin::ensure_rows(long rows) {
     rows = std::min(rows, rows_cap_);
     if (rows <= rows_) return;
+    if (rows > kMaxCells / cols_) {
+        oversize_ = true;
+        return;
+    }
     bound_.resize(static_cast<std::size_t>(rows * cols_));
     row_max_.resize(static_cast<std::size_t>(rows), 0.0);
     row_dirty_.resize(static_cast<std::size_t>(rows), 1);
@@ -191,17 +246,17 @@ void DiscBin::cover(const Disc& d) {
     // Rows up to the reach exist before it is applied, so that every row
     // made later lies beyond the reach of every disc placed before.
     const double reach = 2.0 * d.R + s_;
-    ensure_rows(static_cast<long>(std::ceil((d.c.y + reach) / s_)) + 1);
+    ensure_rows(cell_of(d.c.y + reach, s_) + 2);
     const double half_diag = s_ * std::sqrt(0.5), m = margin();
-    const long k0 = std::max(0L, static_cast<long>(std::floor((d.c.y - reach) / s_)));
-    const long k1 = std::min(rows_ - 1, static_cast<long>(std::floor((d.c.y + reach) / s_)));
-    const long j0 = std::max(0L, static_cast<long>(std::floor((d.c.x - reach) / s_)));
-    const long j1 = std::min(cols_ - 1, static_cast<long>(std::floor((d.c.x + reach) / s_)));
+    const long k0 = std::max(0L, cell_of(d.c.y - reach, s_));
+    const long k1 = std::min(rows_ - 1, cell_of(d.c.y + reach, s_));
+    const long j0 = std::max(0L, cell_of(d.c.x - reach, s_));
+    const long j1 = std::min(cols_ - 1, cell_of(d.c.x + reach, s_));
     for (long k = k0; k <= k1; ++k) {
         bool changed = false;
         for (long j = j0; j <= j1; ++j) {
             const double qx = (j + 0.5) * s_, qy = (k + 0.5) * s_;
-            const double b = hypot_cr(qx - d.c.x, qy - d.c.y) + half_diag - d.R + m;
+            const double b = dist(qx - d.c.x, qy - d.c.y) + half_diag - d.R + m;
             double& cell = bound_[static_cast<std::size_t>(k * cols_ + j)];
             if (b < cell) {
                 cell = b;
@@ -228,8 +283,8 @@ struct DiscBin::Gather {
     void offer(const Found& f) {
         if (sites) {
             (f.room >= 0 && rooms_first ? holes : bin).push_back(f);
-        } else if (f.score < best.score) {
-            best = f;
+        } else if (f.score < best.score || (f.score == best.score && f.room < 0 && best.room >= 0)) {
+            best = f;  // on a tie the bin's place wins over a bore's
         }
     }
     // The sites taken in order, apart by `spacing`: the bores' first with
@@ -270,12 +325,12 @@ DiscBin::Found DiscBin::search(double r, bool rooms_first, int site, const std::
             if (g.bound < kInf) return g.taken().back();
         }
     }
-    // Sites are taken in score order from what has been gathered, so the
-    // bores are gathered whole before the bin's rows: a row is then searched
-    // only while it can still change the sites taken.
-    if (g.sites && !rooms_first) search_rooms(r, g, stop);
+    // Without rooms first the bores are searched before the bin all the same:
+    // their best place bounds the rows the bin's search needs (and sites are
+    // taken in score order from what has been gathered, so a row is searched
+    // only while it can still change the sites taken).
+    if (!rooms_first) search_rooms(r, g, stop);
     search_bin(r, g, stop);
-    if (!g.sites && !rooms_first) search_rooms(r, g, stop);
     if (!g.sites) return g.best;
     const std::vector<Found> t = g.taken();
     return t.empty() ? Found{} : t.back();
@@ -327,7 +382,7 @@ bool DiscBin::search_cell(double r, long row, long col, Gather& g) {
     for (int i : obs_) {
         const Disc& d = discs_[i];
         const double dx = std::max({x0 - d.c.x, 0.0, d.c.x - x1}), dy = std::max({y0 - d.c.y, 0.0, d.c.y - y1});
-        if (hypot_cr(dx, dy) <= d.R + r + m) used.push_back(i);
+        if (dist(dx, dy) <= d.R + r + m) used.push_back(i);
     }
     std::vector<Candidate>& cands = cands_;
     cands.clear();
@@ -371,7 +426,7 @@ bool DiscBin::search_cell(double r, long row, long col, Gather& g) {
         bool free = true;
         for (int i : used) {
             const Disc& d = discs_[i];
-            if (hypot_cr(c.p.x - d.c.x, c.p.y - d.c.y) < d.R + r) { free = false; break; }
+            if (dist(c.p.x - d.c.x, c.p.y - d.c.y) < d.R + r) { free = false; break; }
         }
         if (!free) continue;
         any = true;
@@ -381,18 +436,53 @@ bool DiscBin::search_cell(double r, long row, long col, Gather& g) {
     return any;
 }
 
+long DiscBin::room_row(const Disc& d) const { return std::max(0L, cell_of(d.c.y - d.room, s_)); }
+
 void DiscBin::search_rooms(double r, Gather& g, const std::function<void()>& stop) {
     const double w1 = w_ + 1.0;
-    long visited = 0;
-    for (int k : rooms_) {
-        Disc& d = discs_[k];
-        const double bottom = d.c.y - d.room;
-        if (g.sites && g.rooms_first) g.update_bound();
-        if (bottom * w1 - 1.0 > g.limit()) break;
-        if (r > d.room || r >= d.room_bound) continue;
-        if (++visited % 64 == 0) stop();
-        if (!search_room(r, k, g)) d.room_bound = std::min(d.room_bound, r);
+    // The rows by the least score a room of theirs may offer, so that the
+    // rows whose rooms cannot beat the best place found are never opened.
+    std::vector<std::pair<double, RoomRow*>>& order = room_order_;
+    order.clear();
+    for (std::size_t k_row = 0; k_row < room_rows_.size(); ++k_row) {
+        RoomRow& row = room_rows_[k_row];
+        if (row.rooms.empty()) continue;
+        if (static_cast<double>(k_row) * s_ * w1 - 1.0 > g.limit()) break;  // every room here is at least this high
+        if (row.dirty || row.low_r != r) {
+            row.low = kInf;
+            for (int k : row.rooms) {
+                const Disc& d = discs_[k];
+                if (r > d.room || r >= d.room_bound) continue;
+                row.low = std::min(row.low, d.known_r == r ? d.known.score : (d.c.y - d.room) * w1 - 1.0);
+            }
+            row.low_r = r;
+            row.dirty = false;
+        }
+        if (row.low < kInf) order.push_back({row.low, &row});
     }
+    std::stable_sort(order.begin(), order.end(),
+                     [](const std::pair<double, RoomRow*>& a, const std::pair<double, RoomRow*>& b) { return a.first < b.first; });
+    long visited = 0;
+    for (const auto& [low, row] : order) {
+        if (g.sites && g.rooms_first) g.update_bound();
+        if (low > g.limit()) break;
+        for (int k : row->rooms) search_room_of(r, k, g, stop, visited);
+    }
+}
+
+void DiscBin::search_room_of(double r, int k, Gather& g, const std::function<void()>& stop, long& visited) {
+    Disc& d = discs_[k];
+    if ((d.c.y - d.room) * (w_ + 1.0) - 1.0 > g.limit()) return;
+    if (r > d.room || r >= d.room_bound) return;
+    // a room unchanged since it was searched for this radius has the same best place
+    if (!g.sites && d.known_r == r) {
+        g.offer(d.known);
+        return;
+    }
+    if (++visited % 64 == 0) stop();
+    // what the room is known for changes: the row's bound is to be taken again
+    room_rows_[static_cast<std::size_t>(room_row(d))].dirty = true;
+    if (!search_room(r, k, g)) d.room_bound = std::min(d.room_bound, r);
 }
 
 bool DiscBin::search_room(double r, int room, Gather& g) {
@@ -404,7 +494,7 @@ bool DiscBin::search_room(double r, int room, Gather& g) {
     cands.clear();
     auto consider = [&](Pt p) { cands.push_back({score(p, r), p}); };
     // the lowest point of the room's circle, where the score falls fastest
-    const double gx = 1.0, gy = w_ + 1.0, gl = hypot_cr(gx, gy);
+    const double gx = 1.0, gy = w_ + 1.0, gl = dist(gx, gy);
     consider({d.c.x - reach * (gx / gl), d.c.y - reach * (gy / gl)});
     const std::vector<int>& kids = d.children;
     Pt p[2];
@@ -425,16 +515,20 @@ bool DiscBin::search_room(double r, int room, Gather& g) {
     std::stable_sort(cands.begin(), cands.end(), [](const Candidate& a, const Candidate& b) { return a.score < b.score; });
     bool any = false;
     for (const Candidate& c : cands) {
-        if (!(hypot_cr(c.p.x - d.c.x, c.p.y - d.c.y) <= d.room - r)) continue;
+        if (!(dist(c.p.x - d.c.x, c.p.y - d.c.y) <= d.room - r)) continue;
         bool free = true;
         for (int k : kids) {
             const Disc& dk = discs_[k];
-            if (hypot_cr(c.p.x - dk.c.x, c.p.y - dk.c.y) < dk.R + r) { free = false; break; }
+            if (dist(c.p.x - dk.c.x, c.p.y - dk.c.y) < dk.R + r) { free = false; break; }
         }
         if (!free) continue;
         any = true;
         g.offer({true, c.p, c.score, room});
-        if (!g.sites) break;
+        if (!g.sites) {
+            discs_[room].known = {true, c.p, c.score, room};
+            discs_[room].known_r = r;
+            break;
+        }
     }
     return any;
 }

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "quarvo/constants.hpp"
@@ -29,7 +30,9 @@ class DiscBin {
 public:
     // Brings the index up to `packed` (a bin_w x bin_h bin); false when an
     // item there is not a circle, and the search does not serve the bin.
-    bool sync(const std::vector<Shape*>& packed, double bin_w, double bin_h);
+    // `trusted`: only the driver fills `packed`, appending items it does not
+    // move again, so the items indexed need no second look.
+    bool sync(const std::vector<Shape*>& packed, double bin_w, double bin_h, bool trusted);
     // Whether an item synced is a pipe.
     bool has_pipes() const { return pipes_ > 0; }
 
@@ -56,8 +59,9 @@ public:
         refused_from_ = std::min(refused_from_, r);
         refused_at_ = basis_.size();
     }
-    // Whether a circle of radius r is known to have no place in `packed`.
-    bool refuses(const std::vector<Shape*>& packed, double r) const;
+    // Whether a circle of radius r is known to have no place in `packed`
+    // (`trusted` as for sync).
+    bool refuses(const std::vector<Shape*>& packed, double r, bool trusted) const;
 
     struct Disc {
         Pt c;
@@ -66,11 +70,16 @@ public:
         int parent;   // the disc whose room holds it, -1 on the bin's floor
         std::vector<int> children;
         double room_bound;  // no free place in the room for a radius from this on
+        // The room's best place for a circle of radius known_r, while the room is unchanged.
+        Found known;
+        double known_r = -1.0;
     };
     const std::vector<Disc>& discs() const { return discs_; }
 
 private:
     void reset(double bin_w, double bin_h);
+    // Whether item i of the basis is where, and as large as, it was indexed.
+    bool unchanged(std::size_t i) const;
     void add(const Shape& s, int parent);
     int find_parent(Pt c, double R) const;
     // Top-level discs whose box meets [x0, x1] x [y0, y1].
@@ -90,6 +99,7 @@ private:
 
     std::vector<const Shape*> basis_;
     bool blocked_ = false;  // an item of basis_ is not a circle
+    bool oversize_ = false;  // the items reach beyond what the grid may hold
     int pipes_ = 0;
     double w_ = 0.0, h_ = 0.0;
     std::vector<Disc> discs_;
@@ -101,6 +111,7 @@ private:
     double g_ = 0.0;
     std::unordered_map<std::int64_t, std::vector<int>> hash_;
     std::vector<int> big_;
+    std::vector<int> floor_;  // every disc on the floor
     mutable std::vector<std::uint32_t> stamp_;
     mutable std::uint32_t stamp_now_ = 0;
 
@@ -112,8 +123,20 @@ private:
     std::vector<double> row_max_;
     std::vector<char> row_dirty_;
 
-    // The discs with a room, by the lowest point of the room.
-    std::vector<int> rooms_;
+    // The discs with a room, by the row of the grid that holds the lowest
+    // point of the room; `low`: no room of the row has a place for a circle
+    // of radius low_r that scores below it (a room's best known place, else
+    // its lowest point), while the row is not `dirty`.
+    struct RoomRow {
+        std::vector<int> rooms;
+        double low = -kInf;
+        double low_r = -1.0;
+        bool dirty = true;
+    };
+    std::vector<RoomRow> room_rows_;
+    std::vector<std::pair<double, RoomRow*>> room_order_;
+    long room_row(const Disc& d) const;
+    void search_room_of(double r, int k, Gather& g, const std::function<void()>& stop, long& visited);
 
     // Scratch lists of the searches.
     struct Candidate {

@@ -382,7 +382,7 @@ std::unique_ptr<Placer> NfpPlacer::copy() const {
 bool NfpPlacer::refuses(const Shape& item) const {
     if (!item.is_circle()) return false;
     const double r = circle_cast(item).rotated_shape().radius;
-    if (discs_ && discs_->refuses(packed, r)) return true;
+    if (discs_ && discs_->refuses(packed, r, packed_checked)) return true;
     return stored_ && stored_->refusals.refuses(packed, r);
 }
 
@@ -394,7 +394,7 @@ bool NfpPlacer::trypack_disc(Shape& item, const PlaceRequest& request, bool& pla
         std::none_of(packed.begin(), packed.end(), [](const Shape* s) { return s->is_pipe(); }))
         return false;
     if (!discs_) discs_ = std::make_unique<DiscBin>();
-    if (!discs_->sync(packed, bin_w, bin_h) || !(item.is_pipe() || discs_->has_pipes())) return false;
+    if (!discs_->sync(packed, bin_w, bin_h, packed_checked) || !(item.is_pipe() || discs_->has_pipes())) return false;
     item.set_rotation(0.0);
     const double r = circle_cast(item).rotated_shape().radius;
     const DiscBin::Found f =

@@ -45,7 +45,7 @@ TEST(DiscSearch, BestPlaceBeatsEveryFreeGridPoint) {
         NfpPlacer pl(w, h, NfpOptions{});
         for (auto& s : items) pl.trypack(*s);
         DiscBin bin;
-        ASSERT_TRUE(bin.sync(pl.packed, w, h));
+        ASSERT_TRUE(bin.sync(pl.packed, w, h, false));
         for (double r : {3.0, 6.5, 11.0}) {
             const DiscBin::Found f = bin.search(r, false, 0, kNoStop);
             double grid_best = kInf;
@@ -82,7 +82,7 @@ TEST(DiscSearch, BoresTakeSmallerPipesNestedAsDeepAsTheyFit) {
         ASSERT_TRUE(pl.trypack(*s));
     }
     DiscBin bin;
-    ASSERT_TRUE(bin.sync(pl.packed, 400, 400));
+    ASSERT_TRUE(bin.sync(pl.packed, 400, 400, false));
     const std::vector<DiscBin::Disc>& d = bin.discs();
     EXPECT_EQ(d[0].parent, -1);
     EXPECT_EQ(d[1].parent, 0);
@@ -105,7 +105,7 @@ TEST(DiscSearch, SitesAreApartAndNoBetterThanTheBest) {
     NfpPlacer pl(200, 200, NfpOptions{});
     for (auto& s : items) pl.trypack(*s);
     DiscBin bin;
-    ASSERT_TRUE(bin.sync(pl.packed, 200, 200));
+    ASSERT_TRUE(bin.sync(pl.packed, 200, 200, false));
     const double r = 5.0;
     const DiscBin::Found best = bin.search(r, false, 0, kNoStop), next = bin.search(r, false, 1, kNoStop);
     ASSERT_TRUE(best.found && next.found);
@@ -131,5 +131,5 @@ TEST(DiscSearch, RefusalsAndPolygons) {
     DiscBin bin;
     Polygon square(Contour{{0, 0}, {0, 10}, {10, 10}, {10, 0}, {0, 0}});
     std::vector<Shape*> mixed{items[0].get(), &square};
-    EXPECT_FALSE(bin.sync(mixed, 100, 100));
+    EXPECT_FALSE(bin.sync(mixed, 100, 100, false));
 }
