@@ -55,6 +55,15 @@ bool meet(Pt a, double ra, Pt b, double rb, Pt out[2]) {
 
 }  // namespace
 
+// By score, equal scores in the order they were found (a stable sort that
+// needs no buffer of its own).
+void sort_candidates(std::vector<DiscBin::Candidate>& cands) {
+    for (std::size_t i = 0; i < cands.size(); ++i) cands[i].seq = static_cast<int>(i);
+    std::sort(cands.begin(), cands.end(), [](const DiscBin::Candidate& a, const DiscBin::Candidate& b) {
+        return a.score < b.score || (a.score == b.score && a.seq < b.seq);
+    });
+}
+
 double DiscBin::score(Pt p, double r) const {
     // as the candidate search scores a circle's box: its lower side, then its left side
     const double minx = -r + p.x, miny = -r + p.y;
@@ -163,7 +172,11 @@ void DiscBin::add(const Shape& s, int parent) {
         }
         if (static_cast<std::size_t>(k) >= room_rows_.size()) room_rows_.resize(static_cast<std::size_t>(k) + 1);
         RoomRow& row = room_rows_[static_cast<std::size_t>(k)];
+        if (row.rooms.empty())
+            used_rows_.insert(std::upper_bound(used_rows_.begin(), used_rows_.end(), static_cast<std::size_t>(k)),
+                              static_cast<std::size_t>(k));
         row.rooms.push_back(id);
+        row.cap = std::max(row.cap, d.room);
         row.dirty = true;
     }
     if (parent >= 0) {
@@ -387,7 +400,7 @@ bool DiscBin::search_cell(double r, long row, long col, Gather& g) {
     std::vector<Candidate>& cands = cands_;
     cands.clear();
     auto consider = [&](Pt p) {
-        if (p.x >= x0 && p.x <= x1 && p.y >= y0 && p.y <= y1) cands.push_back({score(p, r), p});
+        if (p.x >= x0 && p.x <= x1 && p.y >= y0 && p.y <= y1) cands.push_back({score(p, r), p, 0});
     };
     consider({x0, y0});
     consider({x1, y0});
@@ -420,7 +433,7 @@ bool DiscBin::search_cell(double r, long row, long col, Gather& g) {
                 consider(p[1]);
             }
         }
-    std::stable_sort(cands.begin(), cands.end(), [](const Candidate& a, const Candidate& b) { return a.score < b.score; });
+    sort_candidates(cands);
     bool any = false;
     for (const Candidate& c : cands) {
         bool free = true;
@@ -442,31 +455,33 @@ void DiscBin::search_rooms(double r, Gather& g, const std::function<void()>& sto
     const double w1 = w_ + 1.0;
     // The rows by the least score a room of theirs may offer, so that the
     // rows whose rooms cannot beat the best place found are never opened.
-    std::vector<std::pair<double, RoomRow*>>& order = room_order_;
+    std::vector<std::pair<double, std::size_t>>& order = room_order_;
     order.clear();
-    for (std::size_t k_row = 0; k_row < room_rows_.size(); ++k_row) {
+    for (std::size_t k_row : used_rows_) {
         RoomRow& row = room_rows_[k_row];
-        if (row.rooms.empty()) continue;
         if (static_cast<double>(k_row) * s_ * w1 - 1.0 > g.limit()) break;  // every room here is at least this high
+        if (r > row.cap) continue;  // no room of the row takes a circle this large
         if (row.dirty || row.low_r != r) {
             row.low = kInf;
+            row.cap = 0.0;
             for (int k : row.rooms) {
                 const Disc& d = discs_[k];
+                row.cap = std::max(row.cap, std::min(d.room, d.room_bound));
                 if (r > d.room || r >= d.room_bound) continue;
                 row.low = std::min(row.low, d.known_r == r ? d.known.score : (d.c.y - d.room) * w1 - 1.0);
             }
             row.low_r = r;
             row.dirty = false;
         }
-        if (row.low < kInf) order.push_back({row.low, &row});
+        if (row.low < kInf) order.push_back({row.low, k_row});
     }
-    std::stable_sort(order.begin(), order.end(),
-                     [](const std::pair<double, RoomRow*>& a, const std::pair<double, RoomRow*>& b) { return a.first < b.first; });
+    // (low, row): equal lows keep the lower row first
+    std::sort(order.begin(), order.end());
     long visited = 0;
-    for (const auto& [low, row] : order) {
+    for (const auto& [low, k_row] : order) {
         if (g.sites && g.rooms_first) g.update_bound();
         if (low > g.limit()) break;
-        for (int k : row->rooms) search_room_of(r, k, g, stop, visited);
+        for (int k : room_rows_[k_row].rooms) search_room_of(r, k, g, stop, visited);
     }
 }
 
@@ -492,7 +507,7 @@ bool DiscBin::search_room(double r, int room, Gather& g) {
     if (!(reach >= 0.0)) return false;
     std::vector<Candidate>& cands = cands_;
     cands.clear();
-    auto consider = [&](Pt p) { cands.push_back({score(p, r), p}); };
+    auto consider = [&](Pt p) { cands.push_back({score(p, r), p, 0}); };
     // the lowest point of the room's circle, where the score falls fastest
     const double gx = 1.0, gy = w_ + 1.0, gl = dist(gx, gy);
     consider({d.c.x - reach * (gx / gl), d.c.y - reach * (gy / gl)});
@@ -512,7 +527,7 @@ bool DiscBin::search_room(double r, int room, Gather& g) {
             }
         }
     }
-    std::stable_sort(cands.begin(), cands.end(), [](const Candidate& a, const Candidate& b) { return a.score < b.score; });
+    sort_candidates(cands);
     bool any = false;
     for (const Candidate& c : cands) {
         if (!(dist(c.p.x - d.c.x, c.p.y - d.c.y) <= d.room - r)) continue;

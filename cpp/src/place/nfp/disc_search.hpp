@@ -36,6 +36,12 @@ public:
     // Whether an item synced is a pipe.
     bool has_pipes() const { return pipes_ > 0; }
 
+    struct Candidate {
+        double score;
+        Pt p;
+        int seq;  // the order it was found in
+    };
+
     struct Found {
         bool found = false;
         Pt pos{};            // the centre
@@ -129,20 +135,19 @@ private:
     // its lowest point), while the row is not `dirty`.
     struct RoomRow {
         std::vector<int> rooms;
+        double cap = 0.0;  // no room of the row takes a circle larger than this
         double low = -kInf;
         double low_r = -1.0;
         bool dirty = true;
     };
     std::vector<RoomRow> room_rows_;
-    std::vector<std::pair<double, RoomRow*>> room_order_;
+    std::vector<std::size_t> used_rows_;  // the rows that hold a room, in order
+    std::vector<std::pair<double, std::size_t>> room_order_;
     long room_row(const Disc& d) const;
     void search_room_of(double r, int k, Gather& g, const std::function<void()>& stop, long& visited);
 
+
     // Scratch lists of the searches.
-    struct Candidate {
-        double score;
-        Pt p;
-    };
     std::vector<int> obs_, used_;
     std::vector<Candidate> cands_;
 
