@@ -136,6 +136,10 @@ def mass_of(entries):
     return sum(e.shape.mass for e in entries if e.shape is not None)
 
 
+def _pipe_per_metre(result):
+    return any(e.idef.kind == "pipe" and e.idef.length is None for e in result.entries)
+
+
 def shows_mass(result):
     """Whether masses mean anything here: some item has one, or the bin a payload."""
     return result.job.max_load is not None or any(e.shape is not None and e.shape.mass > 0 for e in result.entries)
@@ -176,7 +180,8 @@ def summary_lines(result):
         placed_mass = sum(mass_of(b) for b in result.bins)
         left = mass_of(result.unplaced)
         lines.append(f"  mass placed {kg(placed_mass)}" + (f", unplaced {kg(left)}" if left else "")
-                     + " (mass = the items' steel: a pipe's from its size, length and density)")
+                     + " (mass = the items' steel: a pipe's from its size, length and density"
+                 + ("; a pipe without a length counts its mass per metre)" if _pipe_per_metre(result) else ")"))
     if job.bin_h is None:
         lines.append(f"  used length {fmt(result.used_length)}{unit} (the highest point of any item)")
         lines.append("  fill = material area of the items (holes excluded) / (width x used length)")
