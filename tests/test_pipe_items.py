@@ -119,15 +119,22 @@ def pack(items, bin_, distance, **kw):
     return ff, bins, unplaced
 
 
-@pytest.mark.parametrize("strategy, fill, exact", [
-    ("nfp", "dense", False), ("nfp", "sampled", False), ("nfp", "dense", True), ("bl", "sampled", False),
+@pytest.mark.parametrize("strategy, fill, exact, margin", [
+    ("nfp", "dense", False, 0.0), ("nfp", "sampled", False, 0.0), ("nfp", "dense", True, 0.0),
+    ("bl", "sampled", False, 0.0), ("nfp", "dense", True, 15.0), ("bl", "sampled", False, 15.0),
 ])
-def test_true_walls_keep_the_distance_whatever_the_options(strategy, fill, exact):
+def test_true_walls_keep_the_distance_whatever_the_options(strategy, fill, exact, margin):
     # exact_clearance off: plain circles may come 0.12 % closer, pipes not at all
     items = [Pipe(od, wall) for od, wall in [(219.1, 8.18)] * 3 + [(114.3, 6.02)] * 6 + [(60.3, 3.91)] * 10]
-    ff, bins, unplaced = pack(items, Bin(600, 600), 4.0, strategy=strategy, hole_fill=fill, exact_clearance=exact)
+    bin_ = Bin(600, 600, margin=margin)
+    ff, bins, unplaced = pack(items, bin_, 4.0, strategy=strategy, hole_fill=fill, exact_clearance=exact)
     assert not unplaced and pipe_layout_faults(bins, 600, 600, 4.0) == []
-    assert check_layout((bins, unplaced), Bin(600, 600), distance=4.0).ok
+    assert check_layout((bins, unplaced), bin_, distance=4.0).ok
+    # the edge margin, on the true outer circles (bottom-left stops 0.001 short)
+    edge = max(margin, 2.0) - 0.002
+    for s in (s for b in bins for s in b):
+        assert edge <= s.tx - s.radius and s.tx + s.radius <= 600 - edge
+        assert edge <= s.ty - s.radius and s.ty + s.radius <= 600 - edge
     if strategy == "nfp":
         assert max(nesting_depths(bins[0])) >= 2  # 60.3 in 114.3 in 219.1
 

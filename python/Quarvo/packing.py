@@ -35,6 +35,9 @@ def _shape(idef, number):
         shape.weight = idef.weight or 0.0
     shape.margin = idef.margin
     shape.inflation = idef.inflation
+    if idef.file is not None and idef.kind == "polygon":
+        # contours the drawing has as whole circles go back to it as circles
+        shape.round_outer, shape.round_holes = idef.round_outer, list(idef.round_holes)
     return shape
 
 
@@ -59,7 +62,7 @@ def build_items(job, refused=None):
 def job_bin(job):
     from Quarvo.geometry import Bin
 
-    return Bin(job.bin_w, job.bin_h, max_load=job.max_load, length=job.bin_length)
+    return Bin(job.bin_w, job.bin_h, margin=job.margin, max_load=job.max_load, length=job.bin_length)
 
 
 def _first_fit(job, shapes):
@@ -143,5 +146,5 @@ def check(result):
     job = result.job
     # pipes are held to their true walls whatever the tolerance of circles
     tol = 0.0 if job.options.get("exact_clearance") else CIRCLE_REL_TOL
-    return check_layout([[e.shape for e in b] for b in result.bins], Bin(job.bin_w, job.bin_h),
+    return check_layout([[e.shape for e in b] for b in result.bins], Bin(job.bin_w, job.bin_h, margin=job.margin),
                         distance=job.distance, circle_rel_tol=tol)

@@ -51,8 +51,10 @@ def _no_room(entry, job):
     # placer takes convex polygons only.
     if job.strategy == "nfp" and idef.kind == "polygon" and not job.options.get("nonconvex") \
             and not is_convex(idef.outer):
-        return 'non-convex polygon: strategy "nfp" packs convex polygons and circles only (try "bl")'
-    s = spacing(entry, job)
+        return ('non-convex polygon: the nfp placer takes non-convex outlines only with "nonconvex": true '
+                '(or use strategy "bl")')
+    # its room: grown by its spacing, and kept from the edges by the larger of that and the margin
+    s = max(spacing(entry, job), job.margin)
     if idef.kind == "circle":
         w = h = 2.0 * (idef.radius + s)
     elif idef.kind == "pipe":
@@ -64,8 +66,9 @@ def _no_room(entry, job):
     turns = "" if idef.kind in ("circle", "pipe") or job.strategy == "bl" else " at any allowed rotation"
     room = f"a strip {fmt(job.bin_w)} wide" if job.bin_h is None else \
         f"an empty {fmt(job.bin_w)} x {fmt(job.bin_h)} bin"
+    spaced = "its spacing and the edge margin" if job.margin > spacing(entry, job) else "its spacing"
     return (f"does not fit in {room}{turns} "
-            f"(about {fmt(w)} x {fmt(h)} with its spacing)")
+            f"(about {fmt(w)} x {fmt(h)} with {spaced})")
 
 
 def holes_by_depth(bin_entries):
@@ -91,7 +94,12 @@ def modes_line(job):
         holes = job.options.get("hole_fill", "sampled")
     clearance = "exact (circles as circumscribed 64-gons)" if job.options.get("exact_clearance") \
         else "inscribed (circles as inscribed 64-gons)"
-    return f"  holes {holes}, clearance {clearance}"
+    extra = ""
+    if job.margin:
+        extra += f", edge margin {fmt(job.margin)}{' ' + job.unit if job.unit else ''}"
+    if job.options.get("mirror"):
+        extra += ", parts may be mirrored"
+    return f"  holes {holes}, clearance {clearance}{extra}"
 
 
 def _rotation_out(angle, job):
@@ -206,6 +214,8 @@ def placement_record(entry, bin_index, job):
     s = entry.shape
     rec = {"item": entry.number, "id": entry.idef.id, "copy": entry.copy, "type": entry.idef.kind,
            "bin": bin_index, "tx": s.tx, "ty": s.ty, "rotation": _rotation_out(s.rotation, job), "mass": s.mass}
+    if job.options.get("mirror") and entry.idef.kind == "polygon":
+        rec["mirrored"] = s.mirrored
     if entry.idef.kind == "pipe":
         (cx, cy), r = s.transformed()
         rec.update(center=[cx, cy], radius=r, od=s.od, wall=s.wall)
@@ -226,6 +236,8 @@ def placement_record(entry, bin_index, job):
 
 def bin_record(job):
     rec = {"width": job.bin_w, "height": job.bin_h} if job.bin_h is not None else {"width": job.bin_w}
+    if job.margin:
+        rec["margin"] = job.margin
     for key, value in (("max_load", job.max_load), ("length", job.bin_length), ("carrier", job.carrier)):
         if value is not None:
             rec[key] = value

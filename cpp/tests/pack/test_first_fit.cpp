@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "quarvo/check.hpp"
+#include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
 #include "quarvo/placer_nfp.hpp"
@@ -171,7 +172,7 @@ TEST(FirstFitLimits, PayloadAndLength) {
     items.push_back(std::make_unique<Pipe>(100.0, 10.0, 14.0));                            // too long
     items.push_back(std::make_unique<Circle>(5.0));
     items.back()->mass = 900.0;  // heavier than a bin takes
-    Bin bin{1000, 1000, 600.0, 13000.0};
+    Bin bin{1000, 1000, 0.0, 600.0, 13000.0};
     FirstFit ff(raw(items), bin, 2.0);
     const PackResult r = ff.do_pack();
     ASSERT_EQ(r.bins.size(), 3u);
@@ -183,12 +184,43 @@ TEST(FirstFitLimits, PayloadAndLength) {
     EXPECT_NE(r.reasons[1].find("max_load"), std::string::npos) << r.reasons[1];
 
     // a strip has one bin: what its payload cannot take is left out
-    FirstFit strip(raw(items), Bin{1000, kInf, 600.0}, 2.0);
+    FirstFit strip(raw(items), Bin{1000, kInf, 0.0, 600.0}, 2.0);
     const PackResult s = strip.do_pack();
     ASSERT_EQ(s.bins.size(), 1u);
     EXPECT_EQ(s.bins[0].size(), 2u);
     EXPECT_NE(s.reasons.front().find("left"), std::string::npos) << s.reasons.front();
 
     for (double bad : {0.0, -1.0, std::nan("")})
-        EXPECT_THROW(FirstFit(raw(items), Bin{10, 10, bad}).do_pack(), ValueError);
+        EXPECT_THROW(FirstFit(raw(items), Bin{10, 10, 0.0, bad}).do_pack(), ValueError);
+}
+
+TEST(FirstFit, EdgeGapIsTheLargerOfTheMarginAndHalfTheDistance) {
+    for (Strategy strategy : {Strategy::Nfp, Strategy::BottomLeft})
+        for (double margin : {0.0, 3.0, 10.0})
+            for (double height : {80.0, kInf}) {
+                std::mt19937 rng(7);
+                auto own = random_items(rng, 25);
+                FirstFit ff(raw(own), Bin{120, height, margin}, 8.0, strategy);
+                PackResult r = ff.do_pack();
+                const double edge = std::max(margin, 4.0) - 0.002;  // bottom-left stops 0.001 short, twice
+                for (const auto& b : r.bins)
+                    for (const Shape* s : b) {
+                        const BBox box = true_outline(*s).box;
+                        EXPECT_GE(box.minx, edge);
+                        EXPECT_GE(box.miny, edge);
+                        EXPECT_LE(box.maxx, 120 - edge);
+                        if (height != kInf) EXPECT_LE(box.maxy, height - edge);
+                    }
+                if (height != kInf) expect_sound(r, Bin{120, height}, 8.0);
+            }
+}
+
+TEST(FirstFit, BadMarginIsRefusedBeforeAnythingMoves) {
+    Polygon p(rect(3, 3));
+    p.set_position(1, 2);
+    for (double m : {-1.0, std::nan(""), 1e13}) {
+        FirstFit ff({&p}, Bin{10, 10, m});
+        EXPECT_THROW(ff.do_pack(), ValueError);
+        EXPECT_EQ(p.tx(), 1.0);
+    }
 }
