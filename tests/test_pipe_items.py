@@ -221,3 +221,14 @@ def test_heavier_pipes_go_first():
             [pipes.standard("tubing 2-3/8", "4.6", length=9.6) for _ in range(8)]
     ff, bins, _ = pack(items[::-1], Bin(2330, None), 5.0, hole_fill="dense")
     assert bins[0][0] is items[0] and (items[0].tx, items[0].ty) == pytest.approx((256.5, 256.5))
+
+
+@pytest.mark.parametrize("height", [600.0, None])
+def test_compression_keeps_every_bin_within_its_payload(height):
+    # moving items between bins knows nothing of mass: bins with a payload keep first fit's loads
+    items = [Pipe(114.3, 6.02, length=6, shape_id=i) for i in range(24)]  # 97.6 kg each
+    bin_ = Bin(600, height, max_load=900)  # room for all of them, payload for 9
+    ff, bins, unplaced = pack(items, bin_, 2.0, iterations=400, seed=1, compress=True)
+    assert all(sum(s.mass for s in b) <= 900 for b in bins)
+    assert len(bins) == (1 if height is None else 3) and pipe_layout_faults(bins, 600, height, 2.0) == []
+    assert len(unplaced) == (24 - 9 if height is None else 0) == len(ff.unplaced_reasons)

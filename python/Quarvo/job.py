@@ -120,6 +120,10 @@ OPTIONS = {
     "iterations": Option(_whole(0), "2000", "layouts the improvement search tries (the same\n"
                                          "result on every run and any thread count)"),
     "seed": Option(_whole(0), "0", "seed of the improvement search"),
+    "compress": Option(_flag, "true", "after a share of the search, let items overlap on a\n"
+                                      "shorter strip (or in fewer bins) and move them apart,\n"
+                                      "within time_limit or iterations (20 item moves each;\n"
+                                      "default: on for a strip whose items all weigh the same)"),
     "mirror": Option(_flag, "true", "nfp only: polygons may also be placed mirrored\n"
                                     "(about their vertical axis, then rotated)"),
 }
@@ -334,6 +338,14 @@ def _pipe(raw, idef, where, pipe_length, bin_length):
         idef.density = _number(raw["density"], f"{where}.density", positive=True)
 
 
+def _weight_key(idef):
+    """What decides an item's weight: the weight given, else a pipe's size,
+    length and density (its mass), else 0."""
+    if idef.weight is not None:
+        return idef.weight
+    return (idef.od, idef.wall, idef.length, idef.density) if idef.kind == "pipe" else 0.0
+
+
 def _common(raw, where, idef):
     if "quantity" in raw:
         idef.quantity = _whole(1)(raw["quantity"], f"{where}.quantity")
@@ -535,6 +547,11 @@ def parse_job(raw, source="job", base=None):
     items = []
     for i, it in enumerate(raw["items"]):
         items.extend(_item(it, i, len(items), base, unit or "mm", pipe_length, limits["length"]))
+    # The compression phase moves items freely and can lift a heavy item above
+    # lighter ones: on by default only for a strip whose items weigh the same
+    # (a pipe without a weight weighs its mass: the same for the same size).
+    if "compress" not in raw and bin_h is None and len({_weight_key(it) for it in items}) <= 1:
+        options["compress"] = True
     job = Job(source=source, name=name, bin_w=bin_w, bin_h=bin_h, distance=distance, strategy=strategy,
               placement=placement, rotations=rotations, rotation_unit=rotation_unit, rotations_given=given,
               items=items, options=options, unit=unit, margin=margin, max_load=limits["max_load"],
