@@ -13,7 +13,7 @@ from job_helpers import base_job, ngon, run, square
 from Quarvo import output
 from Quarvo.job import JobError, parse_job
 from Quarvo.packing import check, pack
-from Quarvo.report import TABLE_COLUMNS, load_table, load_table_csv, modes_line
+from Quarvo.report import TABLE_COLUMNS, load_table, load_table_csv, modes_line, result_document
 
 
 def pipe_job(**over):
@@ -136,21 +136,24 @@ def test_result_document_hosts_depths_and_lifts(tmp_path, capsys):
                         assert lift_of[numbers[j]] < lift_of[numbers[k]]
 
 
-def test_masses_add_up_where_known():
-    job = parse_job(pipe_job())
-    result = pack(job)
-    for e in result.entries:
-        e.shape.mass = 10.0 * e.idef.index + 1.0
-    result.entries[0].shape.mass = None
+def test_masses_add_up_in_lifts_and_totals():
+    massless = pack(parse_job(pipe_job()))
+    assert all(r["mass"] is None for r in load_table(massless))  # no masses in the job: none shown
+    raw = pipe_job()
+    for k, it in enumerate(raw["items"]):
+        it["mass"] = 10.0 * k + 1.0
+    result = pack(parse_job(raw))
     rows = load_table(result)
-    top_rows = [r for r in rows if r["id"] != "total"]
-    assert [r["mass"] for r in top_rows if r["item"] == 1] == [None]
-    total = rows[-1]
-    assert total["id"] == "total" and total["mass"] is None  # one mass unknown
-    result.entries[0].shape.mass = 5.0
-    result.__dict__.pop("_plans", None)
-    rows = load_table(result)
-    assert rows[-1]["mass"] == pytest.approx(sum(r["mass"] for r in rows[:-1]))
+    for r in rows[:-1]:
+        assert r["mass"] == result.entries[r["item"] - 1].idef.mass
+    assert rows[-1]["id"] == "total" and rows[-1]["mass"] == pytest.approx(sum(r["mass"] for r in rows[:-1]))
+    doc = result_document(result)
+    by_number = {p["item"]: p for p in doc["placements"]}
+    for b in doc["bins"]:
+        for lift in b["lifts"]:
+            nest = [lift["item"]] + [o["item"] for o in lift["order"]]
+            assert lift["items"] == len(nest)
+            assert lift["mass"] == pytest.approx(sum(by_number[n]["mass"] for n in nest))
 
 
 def test_load_table_rows_and_csv():

@@ -12,7 +12,7 @@ import geometry_check
 import rest_check
 from Quarvo.check import REST_TOL, check_layout, hosts, rest_states
 from Quarvo.first_fit_algorithm import FirstFit
-from Quarvo.geometry import Bin, Circle, Polygon
+from Quarvo.geometry import Bin, Circle, Pipe, Polygon
 from Quarvo.placer_nfp import NfpPlacer
 
 S3 = math.sqrt(3.0)
@@ -27,6 +27,12 @@ def disc(r, x, y):
 def block(x0, y0, x1, y1):
     p = Polygon([(x0, y0), (x0, y1), (x1, y1), (x1, y0)])
     p.set_position(0.0, 0.0)
+    return p
+
+
+def pipe(od, wall, x, y):
+    p = Pipe(od, wall)
+    p.set_position(x, y)
     return p
 
 
@@ -93,6 +99,15 @@ LAYOUTS = {
     "disc beside a disc in a ring's hole": (
         lambda: [disc(10, *on_hole_wall(10, 58, (LOW, 10))), ring(45, 30, 50, 51)], 100, 0.0,
         "one contact, not below its centre"),
+    "disc at the bottom of a pipe's bore": (lambda: [disc(10, 50, 31), pipe(90, 15, 50, 51)], 100, 0.0, None),
+    "disc up a pipe's bore": (lambda: [disc(10, 50 + 20 * S3 / 2, 41), pipe(90, 15, 50, 51)], 100, 0.0,
+                              "one contact, not below its centre"),
+    "disc wedged in a pipe's bore against a disc below": (
+        lambda: [disc(10, 50 + 20 * S3 / 2, 41), pipe(90, 15, 50, 51), disc(10, 50, 31)], 100, 0.0, None),
+    "disc on top of a pipe": (lambda: [disc(10, 50, 70), pipe(60, 10, 50, 30)], 100, 0.0,
+                              "balanced on one point right below its centre"),
+    "pipe held only by what lies in its bore": (lambda: [pipe(90, 15, 50, 51), disc(10, 50, 31)], 100, 0.0,
+                                                "no contact"),
     "disc on the floor at the distance": (lambda: [disc(10, 50, 12 + REST_TOL / 2)], 100, 2.0, None),
     "disc just past twice its spacing": (lambda: [disc(10, 50, 12 + REST_TOL * 1.5 + 11 * (1 / math.cos(math.pi / 64) - 1))],
                                          100, 2.0, "no contact"),
@@ -262,10 +277,44 @@ def independent_hosts(items):
     bodies = [rest_check.Body(it, 0.0) for it in items]
     out = []
     for k, b in enumerate(bodies):
-        around = [(abs(rest_check._area_centroid(h)[0]), j) for j, c in enumerate(bodies) if j != k
-                  for h in [c.hole_holding(b)] if h is not None]
+        around = [(math.pi * c.bore ** 2 if h is rest_check.BORE else abs(rest_check._area_centroid(h)[0]), j)
+                  for j, c in enumerate(bodies) if j != k for h in [c.hole_holding(b)] if h is not None]
         out.append(items[min(around)[1]] if around else None)
     return out
+
+
+def random_pipe_job(seed):
+    """Pipes that nest (and a few solid bars and discs), heavier first, as
+    strips or bins, with a distance."""
+    rnd = random.Random(seed)
+    items = []
+    for _ in range(rnd.randint(3, 30)):
+        od = rnd.uniform(10, 120)
+        it = Pipe(od, od / 2 if rnd.random() < 0.1 else od * rnd.uniform(0.04, 0.2)) if rnd.random() < 0.8 \
+            else Circle(rnd.uniform(3, 20))
+        items.append(it)
+    height = rnd.choice([rnd.uniform(150, 300), None])
+    options = dict(hole_fill=rnd.choice(["sampled", "dense"]), exact_clearance=rnd.random() < 0.5,
+                   placement="corner" if height is None else rnd.choice(["corner", "center"]))
+    return items, Bin(rnd.uniform(150, 400), height), rnd.choice([0.0, 1.0, 3.0]), options
+
+
+@settings(max_examples=25, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.integers(0, 10 ** 6))
+def test_pipes_at_rest_by_the_independent_check_and_their_hosts(seed):
+    items, b, distance, options = random_pipe_job(seed)
+    for it in items:
+        it.weight = it.mass
+    bins, unplaced = FirstFit(items, b, distance, stable=True, **options).do_pack()
+    if b.height is None:
+        assert not unplaced  # a pile of pipes always has a valley on top
+    report = check_layout((bins, unplaced), b, distance=distance, gravity=True,
+                          circle_rel_tol=0.0 if options["exact_clearance"] else 0.0013)
+    assert report.ok, report.summary()
+    for items_of_bin in bins:
+        assert rest_check.floating(items_of_bin, b.width, distance) == []
+        assert [id(h) if h else None for h in hosts(items_of_bin)] == \
+            [id(h) if h else None for h in independent_hosts(items_of_bin)]
 
 
 @settings(max_examples=25, deadline=None)

@@ -27,7 +27,7 @@ from dataclasses import dataclass, field
 from typing import Any, List, Optional, Sequence, Tuple
 
 from Quarvo._quarvo import check as _c
-from Quarvo.geometry import Circle, Shape
+from Quarvo.geometry import Circle, Pipe, Shape
 from Quarvo.geometry_handle import point_in_polygon
 
 __all__ = [
@@ -319,7 +319,11 @@ def rest_states(items: Sequence[Shape], bin_w: Any, distance: float = 0.0, conta
 def _probe(item):
     """A point of the item's material, off its outline: which holes hold it
     tells which holes hold the item (the middle of its first edge, a hair
-    inside, since an item may touch a hole's wall anywhere on its outline)."""
+    inside, since an item may touch a hole's wall anywhere on its outline;
+    a pipe's: the middle of its wall at the top, as its centre may lie in the
+    bore of a pipe it holds)."""
+    if isinstance(item, Pipe):
+        return item.tx, item.ty + (item.radius + item.bore) / 2.0
     if isinstance(item, Circle):
         return item.tx, item.ty
     pts = item.transformed()
@@ -340,16 +344,21 @@ def _hole_area(hole):
 
 
 def hosts(items: Sequence[Shape]) -> List[Optional[Shape]]:
-    """Per item of one bin, the item whose hole holds it directly (the
-    innermost of the containers around it), or None on the bin floor."""
-    holes = []
+    """Per item of one bin, the item whose hole or bore holds it directly
+    (the innermost of the containers around it), or None on the bin floor."""
+    holes, bores = [], []
     for c in items:
-        if getattr(c, "is_container", False):
+        if isinstance(c, Pipe):
+            if c.bore > 0:
+                bores.append((c, (c.tx, c.ty), c.bore))
+        elif getattr(c, "is_container", False):
             holes.extend((c, h, _hole_area(h)) for h in c.transformed_holes())
     out = []
     for it in items:
         probe = _probe(it)
         around = [(area, c) for c, h, area in holes if c is not it and point_in_polygon(probe, h)]
+        around += [(math.pi * r * r, c) for c, (cx, cy), r in bores
+                   if c is not it and math.hypot(probe[0] - cx, probe[1] - cy) < r]
         out.append(min(around, key=lambda a: a[0])[1] if around else None)
     return out
 
@@ -364,15 +373,22 @@ def _margin(margin):
 def nesting_depths(items: Sequence[Shape]) -> List[int]:
     """Per item of one bin, how many containers of that bin it lies in: 0 on
     the bin floor, 1 in a hole, 2 in a hole of a container in a hole, ...
-    An item counts as in a hole when a circle's centre or a polygon's first
-    outline vertex is (a sound layout has it wholly there then); a ring's own
-    centre would lie in the holes of the rings it holds."""
-    holes = []
+    An item counts as in a hole when a point of its material is (a solid
+    circle's centre, the middle of a pipe's wall at its top, a point just
+    inside a polygon's first edge: a sound layout has it wholly there then); a
+    ring's own centre would lie in the holes of the rings it holds. A pipe's
+    bore is its true disc."""
+    holes, bores = [], []
     for c in items:
-        if getattr(c, "is_container", False):
+        if isinstance(c, Pipe):
+            if c.bore > 0:
+                bores.append((c, (c.tx, c.ty), c.bore))
+        elif getattr(c, "is_container", False):
             holes.extend((c, h) for h in c.transformed_holes())
     depths = []
     for it in items:
         probe = _probe(it)
-        depths.append(sum(1 for c, h in holes if c is not it and point_in_polygon(probe, h)))
+        depth = sum(1 for c, h in holes if c is not it and point_in_polygon(probe, h))
+        depth += sum(1 for c, (cx, cy), r in bores if c is not it and math.hypot(probe[0] - cx, probe[1] - cy) < r)
+        depths.append(depth)
     return depths

@@ -18,6 +18,13 @@ RestBody body_of(const Outline& o, double distance) {
         b.outer.round = true;
         b.outer.center = o.center;
         b.outer.radius = o.radius;
+        if (o.bore > 0.0) {  // a pipe's bore: one more hole
+            RestLoop bore;
+            bore.round = true;
+            bore.center = o.center;
+            bore.radius = o.bore;
+            b.holes.push_back(bore);
+        }
     } else {
         b.outer.ring = o.rings.front();
         for (std::size_t k = 1; k < o.rings.size(); ++k) {

@@ -11,6 +11,13 @@ RestBody rest_body(const Shape& item, Pt t) {
         b.outer.round = true;
         b.outer.center = t;
         b.outer.radius = circle_cast(item).radius;
+        if (item.is_pipe() && pipe_cast(item).has_bore()) {  // a pipe's bore: one more hole
+            RestLoop bore;
+            bore.round = true;
+            bore.center = t;
+            bore.radius = pipe_cast(item).bore();
+            b.holes.push_back(bore);
+        }
     } else if (item.is_polygon()) {
         const Polygon& p = polygon_cast(item);
         const double th = item.rotation(), cs = std::cos(th), sn = std::sin(th);
