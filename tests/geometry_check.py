@@ -300,3 +300,62 @@ def assert_checked(placer, bin_w, bin_h):
     from Quarvo.check import CIRCLE_REL_TOL, check_layout
     report = check_layout(placer, bin_w, bin_h, circle_rel_tol=CIRCLE_REL_TOL)
     assert report.ok, report.summary()
+
+
+# ------------------------------------------- gaps between simple outlines
+
+
+def point_segment_distance(p, a, b):
+    dx, dy = b[0] - a[0], b[1] - a[1]
+    dd = dx * dx + dy * dy
+    t = 0.0 if dd == 0 else max(0.0, min(1.0, ((p[0] - a[0]) * dx + (p[1] - a[1]) * dy) / dd))
+    return math.hypot(p[0] - (a[0] + t * dx), p[1] - (a[1] + t * dy))
+
+
+def segment_distance(a, b, c, d):
+    """Least distance between segments ab and cd (0 when they cross)."""
+    def orient(p, q, r):
+        return (q[0] - p[0]) * (r[1] - p[1]) - (q[1] - p[1]) * (r[0] - p[0])
+    if orient(a, b, c) * orient(a, b, d) < 0 and orient(c, d, a) * orient(c, d, b) < 0:
+        return 0.0
+    return min(point_segment_distance(a, c, d), point_segment_distance(b, c, d),
+               point_segment_distance(c, a, b), point_segment_distance(d, a, b))
+
+
+def inside_ring(p, ring):
+    """Even-odd test of a point against a closed contour."""
+    x, y = p
+    inside = False
+    ring = distinct(ring)
+    for (x0, y0), (x1, y1) in zip(ring, ring[1:] + ring[:1]):
+        if (y0 > y) != (y1 > y) and x < x0 + (y - y0) * (x1 - x0) / (y1 - y0):
+            inside = not inside
+    return inside
+
+
+def _edges(outline):
+    rings = [outline.poly] + list(outline.holes)
+    return [(r[i], r[(i + 1) % len(r)]) for r in map(distinct, rings) for i in range(len(r))]
+
+
+def _in_material(p, outline):
+    if outline.is_circle:
+        return math.hypot(p[0] - outline.center[0], p[1] - outline.center[1]) < outline.r
+    return inside_ring(p, outline.poly) and not any(inside_ring(p, h) for h in outline.holes)
+
+
+def clear_gap(a, b):
+    """Least distance between the material of two outlines of any simple
+    shape (outer contour with holes, or a disk): 0 when they touch or overlap.
+    An outline lying in the other's hole is apart by its distance to the hole's
+    edges."""
+    if a.is_circle and b.is_circle:
+        return max(0.0, math.hypot(a.center[0] - b.center[0], a.center[1] - b.center[1]) - a.r - b.r)
+    if a.is_circle or b.is_circle:
+        disk, poly = (a, b) if a.is_circle else (b, a)
+        if _in_material(disk.center, poly):
+            return 0.0
+        return max(0.0, min(point_segment_distance(disk.center, p, q) for p, q in _edges(poly)) - disk.r)
+    if _in_material(distinct(a.poly)[0], b) or _in_material(distinct(b.poly)[0], a):
+        return 0.0
+    return min(segment_distance(p, q, r, s) for p, q in _edges(a) for r, s in _edges(b))

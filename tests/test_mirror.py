@@ -109,12 +109,19 @@ def test_random_mirrored_layouts_are_sound_and_recorded(items, distance, rotatio
     report = check_layout((bins, unplaced), b, distance=distance, circle_rel_tol=CIRCLE_REL_TOL)
     assert report.ok, report.summary()
     for placed in bins:
-        for it in placed:
+        outlines = [gc.Outline(it) for it in placed]
+        for it, o in zip(placed, outlines):
             if isinstance(it, Circle):
                 assert not it.mirrored
             elif it.mirrored:
                 assert same_points(it.transformed(), mirror_image(it))
-            assert gc.edge_gap(gc.Outline(it), 90.0, None if strip else 70.0) >= max(margin, distance / 2) - 1e-6
+            assert gc.edge_gap(o, 90.0, None if strip else 70.0) >= max(margin, distance / 2) - 1e-6
+        # the distance kept between the true outlines, mirrored ones included
+        for i, a in enumerate(outlines):
+            for b in outlines[i + 1:]:
+                # a circle packs as the 64-gon inscribed in it grown by half the distance
+                short = 1e-6 + CIRCLE_REL_TOL * sum(o.r + distance / 2 for o in (a, b) if o.is_circle)
+                assert gc.clear_gap(a, b) >= distance - short, (a.item, b.item)
 
 
 def layout_of(items):
