@@ -25,7 +25,7 @@ RULES = {
     "core": (),
     "geometry": ("core",),
     "shapes": ("geometry", "core"),
-    "nfp": ("shapes", "geometry", "core"),
+    "nfp": ("shapes", "geometry", "core", "check:public"),
     "place": ("shapes", "geometry", "core"),
     "place/nfp": ("place", "nfp", "shapes", "geometry", "core"),
     "place/bl": ("place", "shapes", "geometry", "core"),

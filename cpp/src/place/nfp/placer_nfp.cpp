@@ -488,9 +488,16 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     if (!item.is_polygon() && !item.is_circle()) throw NotImplementedError();
     // Hole rooms do not depend on the moving item: build them once.
     const std::vector<HoleRoom> rooms = hole_rooms(packed, options_.hole_fill == HoleFill::Dense, options_.nonconvex);
-    if (options_.incremental && !stored_) stored_ = std::make_unique<StoredUnions>();
+    // NFPs of non-convex outlines run to hundreds of vertices: once the mover
+    // or a placed item has one, the union is kept per moving kind and extended.
+    const bool keep_unions =
+        options_.incremental ||
+        (options_.nonconvex && (!convex_outline(item) || std::any_of(packed.begin(), packed.end(), [](const Shape* o) {
+                                    return !convex_outline(*o);
+                                })));
+    if (keep_unions && !stored_) stored_ = std::make_unique<StoredUnions>();
     const std::vector<Orientation> rots = orientations_for(item, request);
-    RotationRun run(*this, stored_.get(), item, rots, request.site, rooms);
+    RotationRun run(*this, keep_unions ? stored_.get() : nullptr, item, rots, request.site, rooms);
     if (refuses(item)) return false;
     // Circles in bins of many kinds, as the probe windows take them.
     const bool many_circles = stored_ && item.is_circle() && stored_->tries.size() > 8 && !run.containers() &&
