@@ -91,7 +91,7 @@ def main_():
                     help="search this many iterations instead of --time seconds")
     args = ap.parse_args()
     print(commit_and_machine())
-    print(f"{'setting':34s} {'sheets':>6s} {'length':>8s} {'fill':>6s} {'mirrored':>8s} {'wall s':>8s} {'CPU s':>8s}  check")
+    print(f"{'setting':38s} {'sheets':>6s} {'length':>8s} {'fill':>6s} {'mirrored':>8s} {'wall s':>8s} {'CPU s':>8s}  check")
     with tempfile.TemporaryDirectory() as folder:
         parts = draw(folder)
         for sheet in ("3000x1500", "1500"):
@@ -107,7 +107,7 @@ def main_():
                     search = f"search {iterations} iterations" if iterations else f"search {seconds:g} s"
                     name = f"{sheet} {search if searched else 'greedy'}" \
                            f"{' mirror' if mirror else ''}"
-                    print(f"{name:34s} {len(r['bins']):6d} {top:8.1f} {fill:6.3f} {mirrored:8d} {wall:8.2f} {cpu:8.2f}  "
+                    print(f"{name:38s} {len(r['bins']):6d} {top:8.1f} {fill:6.3f} {mirrored:8d} {wall:8.2f} {cpu:8.2f}  "
                           f"{'ok' if r['check']['ok'] and status == 0 else 'FAILED'} "
                           f"({len(r['placements'])} placed, {len(r['unplaced'])} unplaced)", flush=True)
 
