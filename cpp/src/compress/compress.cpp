@@ -47,8 +47,10 @@ constexpr std::size_t kPool = 4;
 // success grows it by kStepGrow (up to kExploreStep).
 constexpr int kRetries = 4;
 constexpr double kStepCut = 0.5, kStepGrow = 1.5;
-// An attempt gives up after kStrikes runs of kPatience sweeps that each
-// failed to lower the total overlap by at least kProgress of its best.
+// An attempt runs in strikes: a strike ends after kPatience sweeps without a
+// new least overlap and goes back to its least overlapping layout (weights
+// kept); a strike that lowered the overlap by less than kProgress counts
+// against the attempt, which gives up after kStrikes such strikes in a row.
 constexpr int kStrikes = 3, kPatience = 30;
 constexpr double kProgress = 0.01;
 // Tries at emptying the last of several bins before its height is lowered.
@@ -290,6 +292,7 @@ private:
         since_ = 0;
         strike_best_ = work_->overlap();
         low_ = {work_->places(), strike_best_};
+        strike_low_ = low_;
     }
 
     void step(const std::atomic<bool>& abort) {
@@ -312,13 +315,24 @@ private:
         work_->update_weights();
         const double ov = work_->overlap();
         if (ov < low_.overlap) low_ = {work_->places(), ov};
-        if (ov < strike_best_ * (1.0 - kProgress)) {
-            strike_best_ = ov;
+        if (ov < strike_low_.overlap) {
+            strike_low_ = {work_->places(), ov};
             since_ = 0;
-        } else if (++since_ >= kPatience) {
-            since_ = 0;
-            if (++strikes_ >= kStrikes) fail();
+            return;
         }
+        if (++since_ < kPatience) return;
+        since_ = 0;
+        if (strike_low_.overlap > strike_best_ * (1.0 - kProgress)) {
+            if (++strikes_ >= kStrikes) {
+                fail();
+                return;
+            }
+        } else {
+            strikes_ = 0;
+        }
+        // The next strike starts from this one's least overlap, not from where it wandered off to.
+        strike_best_ = strike_low_.overlap;
+        work_->assign(strike_low_.places, work_->sheet());
     }
 
     void succeed() {
@@ -370,7 +384,7 @@ private:
     Span span_;
     std::vector<std::size_t> large_;
     std::vector<Kept> pool_;
-    Kept low_;
+    Kept low_, strike_low_;  // the attempt's and the strike's least overlapping layouts
     std::size_t bins_ = 0;
     double strike_best_ = kInf;
     int strikes_ = 0, since_ = 0, empty_tries_ = 0, retries_ = 0;
