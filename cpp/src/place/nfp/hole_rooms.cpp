@@ -33,7 +33,22 @@ bool keeps_its_edges(const Contour& hole, const Contour& room, double dist) {
 
 }  // namespace
 
-bool lies_in_room(const Shape& item, Pt t, const Contour& room, bool exact, const std::function<void()>& stop) {
+namespace {
+
+// Every point of the item at translation t within `reach` of the centre.
+bool lies_in_disc(const Shape& item, Pt t, Pt center, double reach) {
+    if (item.is_circle())
+        return hypot_cr(t.x - center.x, t.y - center.y) + circle_cast(item).rotated_shape().radius <= reach;
+    for (const Pt& v : polygon_cast(item).rotated_contour())
+        if (!(hypot_cr((v.x + t.x) - center.x, (v.y + t.y) - center.y) <= reach)) return false;
+    return true;
+}
+
+}  // namespace
+
+bool lies_in_room(const Shape& item, Pt t, const HoleRoom& hole_room, bool exact, const std::function<void()>& stop) {
+    if (hole_room.disc) return lies_in_disc(item, t, hole_room.center, hole_room.radius);
+    const Contour& room = hole_room.room;
     if (item.is_circle()) {
         double r = circle_cast(item).rotated_shape().radius;
         if (!exact) {
@@ -63,6 +78,14 @@ std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting
     std::vector<HoleRoom> rooms;
     for (std::size_t ci = 0; ci < packed.size(); ++ci) {
         const Shape& c = *packed[ci];
+        if (c.is_pipe() && pipe_cast(c).has_bore()) {
+            const Pipe& p = pipe_cast(c);
+            HoleRoom r{ci, {}, false, {}, true, {p.tx(), p.ty()}, p.bore() - p.infl()};
+            r.usable = r.radius > 0.0;
+            if (r.usable) r.room = p.world_bore(p.infl());
+            rooms.push_back(std::move(r));
+            continue;
+        }
         if (!c.is_polygon() || !polygon_cast(c).is_container()) continue;
         for (const Contour& hole : polygon_cast(c).transformed_holes()) {
             Contour room;
@@ -76,7 +99,7 @@ std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting
                 room = offset_convex(hole, c.infl());
                 usable = room.size() >= 4 && polygon_area(room) > 0 && keeps_its_edges(hole, room, c.infl());
             }
-            rooms.push_back({ci, std::move(room), usable, {}});
+            rooms.push_back({ci, std::move(room), usable, {}, false, {}, 0.0});
         }
     }
     if (!nesting) return rooms;
@@ -86,14 +109,17 @@ std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting
             if (q.usable && q.container != r.container &&
                 (r.around.empty() || r.around.back() != q.container)) {
                 const Shape& c = *packed[r.container];
-                if (lies_in_room(c, {c.tx(), c.ty()}, q.room, false, none)) r.around.push_back(q.container);
+                // a container placed in a bore touches it up to rounding: allow for that
+                const bool in = q.disc ? lies_in_disc(c, {c.tx(), c.ty()}, q.center, q.radius * (1.0 + 1e-12) + 1e-9)
+                                       : lies_in_room(c, {c.tx(), c.ty()}, q, false, none);
+                if (in) r.around.push_back(q.container);
             }
     return rooms;
 }
 
 bool RoomFilter::operator()(std::size_t h, Pt p, Pt t) const {
     const HoleRoom& room = rooms[room_of_hole[h]];
-    if (!room.usable || (h < fitted_from && !lies_in_room(mover, t, room.room, exact, stop))) return false;
+    if (!room.usable || (h < fitted_from && !lies_in_room(mover, t, room, exact, stop))) return false;
     for (std::size_t j = 0; j < packed.size(); ++j) {
         if (j == room.container) continue;
         const std::vector<Contour>& local = local_nfp_of(j);
@@ -121,7 +147,7 @@ bool RoomFilter::operator()(std::size_t h, Pt p, Pt t) const {
 
 bool RoomFilter::in_a_room_of(std::size_t j, Pt t) const {
     for (const HoleRoom& r : rooms)
-        if (r.container == j && r.usable && lies_in_room(mover, t, r.room, exact, stop)) return true;
+        if (r.container == j && r.usable && lies_in_room(mover, t, r, exact, stop)) return true;
     return false;
 }
 
