@@ -95,16 +95,23 @@ def run(name, seconds, threads, compress, seed, iterations=None):
 
 
 def run_pipes(limit, threads, seed):
-    from bench_search import pipes, run as run_search
+    from Quarvo import Bin, FirstFit
+    from Quarvo.check import CIRCLE_REL_TOL, check_layout
+    from Quarvo.job import load_job
+    from Quarvo.packing import build_items
 
-    items, rots, dist = pipes()
-    kw = dict(global_distance=dist, hole_fill="dense", exact_clearance=True, strategy="nfp", incremental=True,
-              compress=True, seed=seed)
+    job = load_job(os.path.join(ROOT, "examples", "pipes.json"))
+    items = [e.shape for e in build_items(job)]
     unit, n = limit
-    if unit == "it":
-        kw["iterations"] = n
-    length, wall, unplaced, ok, moves = run_search(items, 800.0, rots, n if unit == "s" else None, threads, **kw)
-    return length, wall, ok and not unplaced, moves
+    ff = FirstFit(items, Bin(800.0, None), global_distance=job.distance, rotations=job.rotations,
+                  hole_fill="dense", exact_clearance=True, incremental=True, threads=threads, seed=seed,
+                  time_limit=n if unit == "s" else None, iterations=n if unit == "it" else None, compress=True)
+    t0 = time.perf_counter()
+    bins, unplaced = ff.do_pack()
+    wall = time.perf_counter() - t0
+    length = ff.used_length
+    ok = check_layout((bins, unplaced), 800.0, length, job.distance, circle_rel_tol=CIRCLE_REL_TOL).ok
+    return length, wall, ok and not unplaced, ff._search_progress[1]
 
 
 def main():

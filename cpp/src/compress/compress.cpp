@@ -111,8 +111,11 @@ public:
                 };
                 std::vector<Contour> holes;
                 for (const Contour& r : var.rooms) holes.push_back(moved(r));
-                outlines.push_back(var.disc > 0.0 ? circle_outline(Pt{p.x, p.y}, var.disc)
-                                                  : polygon_outline(moved(var.outline), holes));
+                if (var.disc > 0.0)
+                    outlines.push_back(var.bore > 0.0 ? ring_outline(Pt{p.x, p.y}, var.disc, var.bore)
+                                                      : circle_outline(Pt{p.x, p.y}, var.disc));
+                else
+                    outlines.push_back(polygon_outline(moved(var.outline), holes));
                 index.push_back(i);
                 top = std::max(top, p.y + var.reach.maxy + 1.0);
             }
@@ -131,6 +134,7 @@ public:
     const Catalogue& cat;
     double width, height;
     double floor = 0.0;  // no layout's last bin is shorter
+    bool keep_bins = false;  // a load limit per bin: items never change bins
 };
 
 // The part of the phase a chain has used, from 0 to 1: of its move budget, or
@@ -149,7 +153,9 @@ class Chain {
 public:
     Chain(const Problem& pb, const Solution& start, std::uint64_t seed, long long budget, Span span)
         : pb_(pb), rng_{seed}, probes_(pb.cat.probes()), best_(start), budget_(budget), span_(span) {
-        work_ = std::make_unique<WorkingLayout>(pb.cat, *probes_, start.places.size());
+        MoveSettings settings;
+        settings.keep_bins = pb.keep_bins;
+        work_ = std::make_unique<WorkingLayout>(pb.cat, *probes_, start.places.size(), settings);
         // The larger half of the items by area: those a disruption swaps.
         std::vector<std::size_t> order(start.places.size());
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -207,7 +213,7 @@ private:
         Sheet sheet;
         sheet.width = pb_.width;
         sheet.height = pb_.height;
-        if (bins_ > 1 && empty_tries_ < kEmptyTries && best_.sound) {
+        if (bins_ > 1 && empty_tries_ < kEmptyTries && best_.sound && !pb_.keep_bins) {
             // The last bin's items go to random places in the others.
             --bins_;
             sheet.cap.assign(bins_, pb_.height);
@@ -428,6 +434,8 @@ PackResult compress(const FirstFit& ff, PackResult start, const SteadyClock::tim
     Catalogue cat(items, angles, ff.nfp.exact_clearance, nonconvex);
     const double height = ff.strip() ? kInf : ff.bin.height;
     Problem pb(cat, ff.bin.width, height);
+    // The moves weigh nothing: with a load limit, each bin keeps the items (and load) the greedy pass gave it.
+    pb.keep_bins = ff.bin.max_load < kInf;
 
     Solution first;
     first.bins = start.bins.size();
