@@ -3,16 +3,15 @@ every layout with its own geometry (tests/geometry_check.py: plain Python, no
 engine call, not Quarvo.check).
 
 A job is a list of items (circles, convex and non-convex polygons, rings and
-other containers, tiny and huge ones, outlines far from their origin, with
-weights, margins and inflations) in a bin from 0.01 to 1e7 wide or a strip,
+other containers, tiny and huge ones, outlines far from their origin, copies
+of one geometry, with weights, margins and inflations) in a bin from 0.01 to 1e7 wide or a strip,
 packed by one family of options (strategy, placement, incremental) with the
 other options drawn at random (rotations, hole_fill, exact_clearance,
 nonconvex, threads, distance). A layout is unsound when an item leaves its
 bin, or two items come closer than their inflations ask (half the distance
-plus each item's inflation and margin), by more than the tolerance of the
-placement: the engine's grid tolerance for no-fit-polygon placement, the 0.001
-clearance for bottom-left, and for circles seen as inscribed 64-gons that
-gap. Lost items, refused valid input, errors and hangs are counted too.
+plus each item's inflation and margin), by more than the engine's tolerance,
+sqrt(2) x 1e-6 (and 1e-14 of the coordinates' magnitude), and for circles
+seen as inscribed 64-gons that gap. Lost items, refused valid input, errors and hangs are counted too.
 
 Each unsound job is shrunk (items removed while it stays unsound) and written
 as a runnable reproduction into --repro (default /tmp/quarvo_repro).
@@ -35,10 +34,9 @@ sys.path.insert(0, os.path.join(ROOT, "tests"))
 import geometry_check as gc  # noqa: E402
 from Quarvo import Bin, Circle, FirstFit, Polygon  # noqa: E402
 
-# The tolerance to which no-fit-polygon placement keeps the distance and the
-# bin, and the clearance of bottom-left placement.
-NFP_TOL = math.sqrt(2) * 1e-6
-BL_TOL = 1e-3
+# The tolerance to which the engine keeps the distance and the bin (and 1e-14
+# of the coordinates' magnitude for the rounding of doubles).
+TOL = math.sqrt(2) * 1e-6
 CIRCLE_GAP = 1.0 - math.cos(math.pi / 64)
 
 FAMILIES = [
@@ -107,41 +105,54 @@ def _shape(rng, s):
     return ("poly", [(0, 0), (s, 0), (s, s), (0, s)], [hole])
 
 
-def make_job(seed, family):
-    """The items, bin and FirstFit keywords of job ``seed`` of ``family`` (a pair name, options)."""
+WIDTHS = (-2.0, 7.0)  # bin widths from 10^-2 to 10^7
+
+
+def make_job(seed, family, widths=WIDTHS):
+    """The items, bin and FirstFit keywords of job ``seed`` of ``family`` (a pair
+    name, options), its bin width 10^u for u uniform in ``widths``."""
     name, fixed = family
-    rng = random.Random(f"{name}/{seed}")
-    bw = 10 ** rng.uniform(-2, 7)
+    rng = random.Random(f"{name}/{seed}" if widths == WIDTHS else f"{name}/{seed}/{widths}")
+    bw = 10 ** rng.uniform(*widths)
     strip = fixed["placement"] == "corner" and rng.random() < 0.12
     bh = None if strip else bw * rng.uniform(0.5, 1.5)
     items = []
-    for i in range(rng.randint(1, 36)):
+    for _ in range(rng.randint(1, 24)):
+        if len(items) >= 48:
+            break
         v = rng.random()
         s = bw * (rng.uniform(0.001, 0.01) if v < 0.08 else rng.uniform(1.05, 1.6) if v < 0.11
                   else 10 ** rng.uniform(-2, -0.4))
         shape = _shape(rng, s)
-        if shape[0] == "circle":
-            it = Circle(shape[1], shape_id=i)
-        else:
-            outer, holes = shape[1], shape[2]
-            if rng.random() < 0.2:  # an outline far from its local origin
-                dx, dy = bw * rng.uniform(-5, 5), bw * rng.uniform(-5, 5)
-                outer = [(x + dx, y + dy) for x, y in outer]
-                holes = [[(x + dx, y + dy) for x, y in h] for h in holes]
-            it = Polygon(outer, holes=holes or None, shape_id=i)
-        if rng.random() < 0.3:
-            it.weight = rng.choice([1.0, 5.0, rng.uniform(0, 60)])
-        if rng.random() < 0.2:
-            it.margin = s * rng.uniform(0, 0.05)
-        if rng.random() < 0.2:
-            it.inflation = s * rng.uniform(0, 0.05)
-        items.append(it)
+        if shape[0] != "circle" and rng.random() < 0.2:  # an outline far from its local origin
+            dx, dy = bw * rng.uniform(-5, 5), bw * rng.uniform(-5, 5)
+            shape = (shape[0], [(x + dx, y + dy) for x, y in shape[1]],
+                     [[(x + dx, y + dy) for x, y in h] for h in shape[2]])
+        weight = rng.choice([1.0, 5.0, rng.uniform(0, 60)]) if rng.random() < 0.3 else 0.0
+        # mostly thin, sometimes wider than a U's arms or a star's notches
+        margin = s * rng.uniform(0, rng.choice([0.05, 0.05, 0.3])) if rng.random() < 0.2 else 0.0
+        inflation = s * rng.uniform(0, rng.choice([0.05, 0.05, 0.3])) if rng.random() < 0.2 else 0.0
+        # copies of one geometry, as pipes come: most alike, some with a margin
+        # of their own, some with one that differs by less than 1e-6
+        for c in range(1 if rng.random() < 0.6 else rng.randint(2, 8)):
+            i = len(items)
+            it = Circle(shape[1], shape_id=i) if shape[0] == "circle" else \
+                Polygon(shape[1], holes=shape[2] or None, shape_id=i)
+            it.weight, it.margin, it.inflation = weight, margin, inflation
+            u = rng.random()
+            if c and u < 0.15:
+                it.margin = s * rng.uniform(0, 0.05)
+            elif c and u < 0.25:
+                it.margin = margin + rng.uniform(1e-9, 4e-7)
+            items.append(it)
     kw = dict(fixed)
-    kw["global_distance"] = 0.0 if rng.random() < 0.4 else bw * 10 ** rng.uniform(-4, -1.5)
+    kw["global_distance"] = 0.0 if rng.random() < 0.4 else bw * 10 ** rng.uniform(-4, -1.2)
     kw["threads"] = rng.choice([1, 2])
     if kw["strategy"] == "nfp":
+        a = rng.uniform(0, 2 * math.pi)
         kw["rotations"] = rng.choice([None, None, [0.0], [0.0, math.pi / 2],
-                                      [rng.uniform(0, 2 * math.pi) for _ in range(rng.randint(1, 3))]])
+                                      [rng.uniform(0, 2 * math.pi) for _ in range(rng.randint(1, 3))],
+                                      [a, a + rng.uniform(1e-9, 4e-7)]])  # angles 1e-6 cannot tell apart
         kw["hole_fill"] = rng.choice(["sampled", "sampled", "dense"])
         kw["nonconvex"] = rng.random() < 0.3
     kw["exact_clearance"] = rng.random() < 0.25
@@ -152,44 +163,20 @@ def make_job(seed, family):
 
 def judge(items, bin_, kw, bins, unplaced, stats=None):
     """Faults of a finished job as (kind, shortfall, tolerance, text); empty when
-    sound. ``stats["worst"]``: the largest shortfall beyond the circles' gap."""
+    sound. ``stats``: the largest bin excess and pair shortfall beyond the
+    circles' gap ("bin", "pair")."""
     faults = []
-    worst = -math.inf
     placed = [it for b in bins for it in b]
     if sorted(map(id, placed + list(unplaced))) != sorted(map(id, items)):
         faults.append(("lost", math.inf, 0.0, "items lost or duplicated"))
     if any(it.infl != 0.0 for it in items):
         faults.append(("lost", math.inf, 0.0, "an item keeps its inflation"))
     d = kw.get("global_distance", 0.0)
-    bl = kw.get("strategy") == "bl"
-    exact = kw.get("exact_clearance", False)
-    infl = {id(it): d / 2 + it.inflation + it.margin for it in items}
     scale = max([bin_.width, bin_.height or 0.0] + [abs(it.tx) + abs(it.ty) for it in placed])
-    base = (BL_TOL if bl else NFP_TOL) + 1e-14 * scale
-
-    def slack(it):
-        return CIRCLE_GAP * (it.radius + infl[id(it)]) if isinstance(it, Circle) and not exact else 0.0
-
-    for k, b in enumerate(bins):
-        mats = [gc.Material(it) for it in b]
-        for it, m in zip(b, mats):
-            ex = gc.material_bin_excess(m, infl[id(it)], bin_.width, bin_.height)
-            tol = base + slack(it)
-            worst = max(worst, ex - slack(it))
-            if ex > tol:
-                faults.append(("bin", ex, tol, f"bin {k}: item {it.shape_id} leaves the bin by {ex:.6g}"))
-        for i in range(len(b)):
-            for j in range(i + 1, len(b)):
-                need = infl[id(b[i])] + infl[id(b[j])]
-                tol = base + slack(b[i]) + slack(b[j])
-                gap = gc.material_gap(mats[i], mats[j], need + 1.0)
-                worst = max(worst, need - gap - slack(b[i]) - slack(b[j]))
-                if need - gap > tol:
-                    faults.append(("pair", need - gap, tol, f"bin {k}: items {b[i].shape_id} and {b[j].shape_id} "
-                                   f"are {gap:.9g} apart, {need - gap:.6g} short of {need:.9g}"))
-    if stats is not None:
-        stats["worst"] = worst
-    return faults
+    tol = TOL + 1e-14 * scale
+    gap = 0.0 if kw.get("exact_clearance", False) else CIRCLE_GAP
+    return faults + gc.inflated_faults(bins, bin_.width, bin_.height, lambda it: d / 2 + it.inflation + it.margin,
+                                       tol, gap, stats)
 
 
 # ------------------------------------------------------------------ running
@@ -212,32 +199,32 @@ def pack(items, bin_, kw, timeout):
         signal.signal(signal.SIGALRM, old)
 
 
-def run_job(seed, fam_index, timeout, subset=None):
-    """(status, faults, seconds) of one job; ``subset``: the item indices to keep."""
+def run_job(seed, fam_index, timeout, subset=None, widths=WIDTHS):
+    """(status, faults, seconds, worst) of one job; ``subset``: the item indices to keep."""
     family = FAMILIES[fam_index]
-    items, bin_, kw = make_job(seed, family)
+    items, bin_, kw = make_job(seed, family, widths)
     if subset is not None:
         items = [items[i] for i in subset]
     t0 = time.perf_counter()
     try:
         bins, unplaced = pack(items, bin_, kw, timeout)
     except Hang:
-        return "hang", [], time.perf_counter() - t0, -math.inf
+        return "hang", [], time.perf_counter() - t0, {}
     except KeyboardInterrupt:
-        return "hang", [], time.perf_counter() - t0, -math.inf
+        return "hang", [], time.perf_counter() - t0, {}
     except ValueError as e:
-        return "refused", [("refused", math.inf, 0.0, str(e))], time.perf_counter() - t0, -math.inf
+        return "refused", [("refused", math.inf, 0.0, str(e))], time.perf_counter() - t0, {}
     except Exception as e:  # noqa: BLE001 - any other failure is counted and shown
-        return "error", [("error", math.inf, 0.0, f"{type(e).__name__}: {e}")], time.perf_counter() - t0, -math.inf
+        return "error", [("error", math.inf, 0.0, f"{type(e).__name__}: {e}")], time.perf_counter() - t0, {}
     dt = time.perf_counter() - t0
     stats = {}
     faults = judge(items, bin_, kw, bins, unplaced, stats)
-    return ("unsound" if faults else "ok"), faults, dt, stats.get("worst", -math.inf)
+    return ("unsound" if faults else "ok"), faults, dt, stats
 
 
-def shrink(seed, fam_index, timeout, budget=150):
+def shrink(seed, fam_index, timeout, widths=WIDTHS, budget=150):
     """Item indices of a smaller job that is still unsound."""
-    n = len(make_job(seed, FAMILIES[fam_index])[0])
+    n = len(make_job(seed, FAMILIES[fam_index], widths)[0])
     keep = list(range(n))
     tries = 0
     chunk = max(1, n // 2)
@@ -246,7 +233,7 @@ def shrink(seed, fam_index, timeout, budget=150):
         while i < len(keep) and tries < budget:
             trial = keep[:i] + keep[i + chunk:]
             tries += 1
-            if trial and run_job(seed, fam_index, timeout, trial)[0] == "unsound":
+            if trial and run_job(seed, fam_index, timeout, trial, widths)[0] == "unsound":
                 keep, changed = trial, True
             else:
                 i += chunk
@@ -268,9 +255,9 @@ def _item_source(it):
     return lines + ["items.append(it)"]
 
 
-def write_repro(path, seed, fam_index, subset, faults):
+def write_repro(path, seed, fam_index, subset, faults, widths=WIDTHS):
     family = FAMILIES[fam_index]
-    items, bin_, kw = make_job(seed, family)
+    items, bin_, kw = make_job(seed, family, widths)
     items = [items[i] for i in subset]
     src = [f"# Random job {seed} of family {family[0]!r}, shrunk to {len(items)} items: unsound with",
            *[f"#   {f[3]}" for f in faults[:5]],
@@ -296,8 +283,8 @@ def write_repro(path, seed, fam_index, subset, faults):
 
 
 def _work(args):
-    seed, fam_index, timeout = args
-    return seed, fam_index, run_job(seed, fam_index, timeout)
+    seed, fam_index, timeout, widths = args
+    return seed, fam_index, run_job(seed, fam_index, timeout, None, widths)
 
 
 def main():
@@ -309,19 +296,23 @@ def main():
     ap.add_argument("--timeout", type=float, default=300.0, help="seconds before a job counts as hung")
     ap.add_argument("--repro", default="/tmp/quarvo_repro", help="folder for the reproductions")
     ap.add_argument("--no-shrink", action="store_true")
+    ap.add_argument("--widths", type=float, nargs=2, default=WIDTHS, metavar=("LO", "HI"),
+                    help="bin widths from 10^LO to 10^HI (other ranges draw other jobs)")
     args = ap.parse_args()
+    widths = tuple(args.widths)
     print(commit_and_machine(), flush=True)
     fams = [k for k, (name, _) in enumerate(FAMILIES) if args.family in name]
-    tasks = [(s, k, args.timeout) for s in range(args.first, args.first + args.jobs) for k in fams]
-    counts = {k: dict(jobs=0, ok=0, unsound=0, refused=0, error=0, hang=0, lost=0, seconds=0.0, worst=-math.inf)
-              for k in fams}
+    tasks = [(s, k, args.timeout, widths) for s in range(args.first, args.first + args.jobs) for k in fams]
+    counts = {k: dict(jobs=0, ok=0, unsound=0, refused=0, error=0, hang=0, lost=0, seconds=0.0, bin=-math.inf,
+                      pair=-math.inf) for k in fams}
     bad = []
     t0 = time.perf_counter()
     with cf.ProcessPoolExecutor(args.workers) as ex:
         for seed, k, (status, faults, dt, worst) in ex.map(_work, tasks, chunksize=4):
             c = counts[k]
             if status == "ok":
-                c["worst"] = max(c["worst"], worst)
+                for key in ("bin", "pair"):
+                    c[key] = max(c[key], worst.get(key, -math.inf))
             c["jobs"] += 1
             c["seconds"] += dt
             if any(f[0] == "lost" for f in faults):
@@ -335,23 +326,23 @@ def main():
     for seed, k, status, faults in bad:
         if status != "unsound" or args.no_shrink:
             continue
-        subset = shrink(seed, k, args.timeout)
-        st, fs, _, _ = run_job(seed, k, args.timeout, subset)
+        subset = shrink(seed, k, args.timeout, widths)
+        st, fs, _, _ = run_job(seed, k, args.timeout, subset, widths)
         path = os.path.join(args.repro, f"{FAMILIES[k][0].replace(' ', '_')}_{seed}.py")
-        write_repro(path, seed, k, subset, fs or faults)
+        write_repro(path, seed, k, subset, fs or faults, widths)
         print(f"  reproduction of seed {seed} ({FAMILIES[k][0]}, {len(subset)} items): {path}", flush=True)
     print(f"{'family':28s} {'jobs':>6s} {'unsound':>8s} {'refused':>8s} {'errors':>7s} {'hung':>5s} {'lost':>5s} "
-          f"{'pack s':>8s}  worst shortfall of the sound (beyond circles' gap)")
+          f"{'pack s':>8s}  {'worst of the sound: bin excess':>30s} {'pair shortfall':>15s}")
     tot = dict(jobs=0, unsound=0, refused=0, error=0, hang=0, lost=0, seconds=0.0)
     for k in fams:
         c = counts[k]
         for key in tot:
             tot[key] += c[key]
         print(f"{FAMILIES[k][0]:28s} {c['jobs']:6d} {c['unsound']:8d} {c['refused']:8d} {c['error']:7d} "
-              f"{c['hang']:5d} {c['lost']:5d} {c['seconds']:8.1f}  {c['worst']:.4g}")
+              f"{c['hang']:5d} {c['lost']:5d} {c['seconds']:8.1f}  {c['bin']:30.4g} {c['pair']:15.4g}")
     print(f"{'all':28s} {tot['jobs']:6d} {tot['unsound']:8d} {tot['refused']:8d} {tot['error']:7d} {tot['hang']:5d} "
           f"{tot['lost']:5d} {tot['seconds']:8.1f}   (seeds {args.first}-{args.first + args.jobs - 1}, "
-          f"{time.perf_counter() - t0:.0f} s wall)")
+          f"widths 1e{widths[0]:g}-1e{widths[1]:g}, {time.perf_counter() - t0:.0f} s wall)")
     return 1 if tot["unsound"] or tot["refused"] or tot["error"] or tot["hang"] else 0
 
 

@@ -465,3 +465,38 @@ def material_bin_excess(M, grow, bin_w, bin_h):
     minx, miny, maxx, maxy = M.box
     ex = max(grow - minx, grow - miny, maxx + grow - bin_w)
     return ex if bin_h is None else max(ex, maxy + grow - bin_h)
+
+
+def inflated_faults(bins, bin_w, bin_h, infl, tol, circle_gap=0.0, stats=None):
+    """Faults of a layout whose items must keep their inflations ``infl(item)``
+    (half the distance, their inflation and margin) from the bin's sides and
+    the sum of both from each other: (kind, shortfall, tolerance, text) with
+    kind "bin" or "pair", for shortfalls beyond ``tol`` plus ``circle_gap`` x
+    (radius + inflation) per circle (the gap of an inscribed 64-gon). A bin
+    height of None is a strip. ``stats`` gets the largest shortfalls beyond
+    the circles' gap ("bin", "pair")."""
+    faults = []
+    worst = {"bin": -math.inf, "pair": -math.inf}
+
+    def slack(it):
+        return circle_gap * (it.radius + infl(it)) if hasattr(it, "radius") else 0.0
+
+    for k, b in enumerate(bins):
+        mats = [Material(it) for it in b]
+        for it, m in zip(b, mats):
+            ex = material_bin_excess(m, infl(it), bin_w, bin_h)
+            worst["bin"] = max(worst["bin"], ex - slack(it))
+            if ex > tol + slack(it):
+                faults.append(("bin", ex, tol + slack(it), f"bin {k}: item {it.shape_id} leaves the bin by {ex:.6g}"))
+        for i in range(len(b)):
+            for j in range(i + 1, len(b)):
+                need = infl(b[i]) + infl(b[j])
+                allowed = tol + slack(b[i]) + slack(b[j])
+                gap = material_gap(mats[i], mats[j], need + 1.0)
+                worst["pair"] = max(worst["pair"], need - gap - slack(b[i]) - slack(b[j]))
+                if need - gap > allowed:
+                    faults.append(("pair", need - gap, allowed, f"bin {k}: items {b[i].shape_id} and {b[j].shape_id} "
+                                   f"are {gap:.9g} apart, {need - gap:.6g} short of {need:.9g}"))
+    if stats is not None:
+        stats.update(worst)
+    return faults
