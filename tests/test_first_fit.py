@@ -213,7 +213,8 @@ def _convex(p):
 
 @pytest.mark.parametrize("seed", range(4))
 @pytest.mark.parametrize("kind", ["circles", "polygons"])
-def test_incremental_with_every_item_its_own_kind(seed, kind):
+@pytest.mark.parametrize("placement", ["corner", "center"])
+def test_incremental_with_every_item_its_own_kind(seed, kind, placement):
     # a kind new to the bin searches the probe's free space: sound, and as many bins as the exact mode
     import random
     def job():
@@ -228,7 +229,7 @@ def test_incremental_with_every_item_its_own_kind(seed, kind):
         return out
     layouts = {}
     for incremental in (False, True):
-        bins, unplaced = FirstFit(job(), Bin(150, 120), 2.0, incremental=incremental).do_pack()
+        bins, unplaced = FirstFit(job(), Bin(150, 120), 2.0, placement=placement, incremental=incremental).do_pack()
         report = check_layout(bins, 150, 120, distance=2.0, tol=1e-4, circle_rel_tol=CIRCLE_REL_TOL)
         assert report.ok, report.summary()
         layouts[incremental] = (len(bins), len(unplaced))

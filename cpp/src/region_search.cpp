@@ -74,6 +74,39 @@ std::vector<Contour> convex_union_edges(const std::vector<Contour>& polys, const
     return out;
 }
 
+__extension__ typedef __int128 Int128;
+
+// Whether the closed path, snapped to the grid, turns one way at every vertex
+// (going straight on allowed, turning back not) and once around, exactly:
+// only then do the half-planes of its edges cut out what it encloses. A
+// convex NFP can lose that on the grid where vertices lie a few units apart.
+bool convex_on_grid(const ClipperLib::Path& path) {
+    ClipperLib::Path p;
+    p.reserve(path.size());
+    for (const ClipperLib::IntPoint& q : path)
+        if (p.empty() || !(p.back() == q)) p.push_back(q);
+    while (p.size() > 1 && p.front() == p.back()) p.pop_back();
+    const std::size_t n = p.size();
+    if (n < 3) return false;
+    int sign = 0;
+    std::size_t rounds = 0;  // edges turning past the +x direction
+    for (std::size_t i = 0; i < n; ++i) {
+        const ClipperLib::IntPoint a = p[i], b = p[(i + 1) % n], c = p[(i + 2) % n];
+        const Int128 ux = Int128(b.X) - a.X, uy = Int128(b.Y) - a.Y, vx = Int128(c.X) - b.X, vy = Int128(c.Y) - b.Y;
+        const Int128 cr = ux * vy - uy * vx;
+        if (cr == 0) {
+            if (ux * vx + uy * vy <= 0) return false;
+            continue;
+        }
+        const int s = cr > 0 ? 1 : -1;
+        if (sign != 0 && s != sign) return false;
+        sign = s;
+        // a turn of less than half a turn from below the x axis to above it passes +x
+        if (s > 0 ? (uy < 0 && vy >= 0) : (uy >= 0 && vy < 0)) ++rounds;
+    }
+    return sign != 0 && rounds == 1;
+}
+
 // The reference points whose mover's box stays in the bin, with room for
 // the scoring's tolerance and `grow` more.
 BBox in_bin_range(const Shape& mover, double bin_w, double bin_h, double grow = 0.0) {
@@ -339,7 +372,6 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
         if (batch.empty()) break;
         stop();
         near.clear();
-        bool all_circles = circle;
         BBox span = *batch[0];
         double m = 0.0;
         for (const BBox* wp : batch) {
@@ -362,7 +394,6 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
                     if (stamp[*it] == round || !meets(boxes[*it], w, m)) continue;
                     stamp[*it] = round;
                     near.push_back(*it);
-                    all_circles = all_circles && packed[*it]->is_circle();
                 }
             }
         }
@@ -376,15 +407,26 @@ SearchResult windowed_search(const std::vector<Shape*>& packed, const Shape& mov
         for (std::size_t j : near) {
             const Shape& o = *packed[j];
             if (circle && o.is_circle()) {
-                paths.push_back(world_path(regular_64gon(circle_cast(o).rotated_shape().radius + rm), o.tx(), o.ty()));
+                const double R = circle_cast(o).rotated_shape().radius + rm;
+                paths.push_back(world_path(regular_64gon(R), o.tx(), o.ty()));
+                // Each vertex of a 64-gon stands R (1 - cos(pi/32)) off the chord of its
+                // neighbours: from 3e-4 on that outweighs the snapping of all three.
+                if (R >= 1e-3) continue;
             } else {
                 const Contour& local = local_of(j);
                 convex = convex && is_convex(local);
                 paths.push_back(world_path(local, o.tx(), o.ty()));
+                // The closing point repeats the first up to rounding, but can
+                // snap a unit away from it: the path would turn back there.
+                if (local.size() > 3 && std::fabs(local.back().x - local.front().x) <= 1e-9 * (1 + std::fabs(local.front().x)) &&
+                    std::fabs(local.back().y - local.front().y) <= 1e-9 * (1 + std::fabs(local.front().y)))
+                    paths.back().pop_back();
             }
+            // the edges are clipped as snapped, so the snapped path must be convex
+            convex = convex && convex_on_grid(paths.back());
         }
         std::vector<Contour> merged;
-        if (all_circles || convex) {
+        if (convex) {
             // Convex NFPs: the union's boundary without a union.
             world.clear();
             for (const ClipperLib::Path& p : paths) world.push_back(to_contour(p));

@@ -1,0 +1,54 @@
+"""Jobs the random-job validator (benchmarks/random_jobs.py) found packed
+unsoundly, shrunk, one table per fault (unsound_jobs.json). Each must now pack
+soundly as judged by the plain geometry of geometry_check: every item keeps its
+inflation (half the distance, its own inflation and margin) from the bin's
+sides and the sum of both from every other item, to the engine's tolerance."""
+import json
+import math
+import os
+
+import pytest
+
+import geometry_check as gc
+from Quarvo import Bin, Circle, FirstFit, Polygon
+from Quarvo.check import CIRCLE_REL_TOL, ROUNDING_TOLERANCE, TOLERANCE
+
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "unsound_jobs.json")) as f:
+    JOBS = json.load(f)
+
+
+def build(spec):
+    items = []
+    for k, it in enumerate(spec):
+        if it[0] == "c":
+            item, extra = Circle(it[1], shape_id=k), it[2]
+        else:
+            item, extra = Polygon([tuple(p) for p in it[1]], holes=[[tuple(p) for p in h] for h in it[2]] or None,
+                                  shape_id=k), it[3]
+        for attr, v in extra.items():
+            setattr(item, attr, v)
+        items.append(item)
+    return items
+
+
+def faults(job):
+    (w, h), kw = job["bin"], job["kw"]
+    items = build(job["items"])
+    bins, _ = FirstFit(items, Bin(w, h), **kw).do_pack()
+    d = kw["global_distance"]
+    scale = max([w, h or 0.0] + [abs(it.tx) + abs(it.ty) for b in bins for it in b])
+    gap = 0.0 if kw.get("exact_clearance") else CIRCLE_REL_TOL
+    return gc.inflated_faults(bins, w, h, lambda it: d / 2 + it.inflation + it.margin,
+                              TOLERANCE + ROUNDING_TOLERANCE * scale, gap)
+
+
+def table(fault):
+    return pytest.mark.parametrize("job", JOBS[fault], ids=[f"job{k}" for k in range(len(JOBS[fault]))])
+
+
+@table("snapped NFP not convex")
+def test_windows_clip_only_against_nfps_convex_on_the_grid(job):
+    # A convex NFP snapped to the grid can turn back where its closing point
+    # lands a unit off its first: clipped against its edges' half-planes it
+    # held nothing, and the union's outline ran through it (centre placement).
+    assert faults(job) == []
