@@ -52,3 +52,10 @@ def test_windows_clip_only_against_nfps_convex_on_the_grid(job):
     # lands a unit off its first: clipped against its edges' half-planes it
     # held nothing, and the union's outline ran through it (centre placement).
     assert faults(job) == []
+
+
+@table("alike to six decimals")
+def test_angles_and_inflations_alike_to_six_decimals_get_their_own_nfps(job):
+    # An NFP cached for one angle served another 2e-7 away, which turns an
+    # outline far from its origin well off it.
+    assert faults(job) == []

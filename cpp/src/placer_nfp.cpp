@@ -377,7 +377,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
         // stored union (and the rest only for hole candidates): look them up lazily.
         if (lookup && (!stored_ || parallel)) job.lookup_all(packed, stop);
         if (stored_) {
-            KindKey key{geometry_signature(mover), round6(mover.rotation()), round6(mover.infl())};
+            KindKey key{geometry_signature(mover), mover.rotation(), mover.infl()};
             int& tries = stored_->tries[key];
             // (the probe's own NFPs take every placed outline as convex and circles as inscribed)
             const bool windowed = !containers && tries < 2 && stored_->tries.size() > 8 && options.choice == 0 &&
@@ -403,12 +403,10 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
         }
     } else {
         warm_lazy_caches(packed, item);
-        std::vector<double> keys;
-        for (double r : rots) keys.push_back(round6(r));
         bool distinct = true;
         for (std::size_t i = 0; i < n && distinct; ++i)
             for (std::size_t k = 0; k < i; ++k)
-                if (same_key(keys[i], keys[k])) { distinct = false; break; }
+                if (same_key(rots[i], rots[k])) { distinct = false; break; }
         for (std::size_t i = 0; i < n; ++i) {
             check_cancel();
             clones.push_back(item.clone_geometry());
