@@ -54,6 +54,19 @@ def test_windows_clip_only_against_nfps_convex_on_the_grid(job):
     assert faults(job) == []
 
 
+@table("room not convex")
+def test_an_item_in_a_room_that_is_not_convex_lies_in_it_whole(job):
+    # All of an item's vertices in an L-shaped hole, an edge across its corner.
+    assert faults(job) == []
+
+
+@table("inner-fit sliver")
+def test_inner_fit_contours_are_judged_against_their_rooms(job):
+    # The inner-fit region of an item too large for a hole came back as a
+    # sliver, whose places were taken without a look at the room.
+    assert faults(job) == []
+
+
 @table("alike to six decimals")
 def test_angles_and_inflations_alike_to_six_decimals_get_their_own_nfps(job):
     # An NFP cached for one angle served another 2e-7 away, which turns an

@@ -1,0 +1,64 @@
+#include "outline_fit.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace quarvo {
+
+namespace {
+
+double segment_distance(Pt p, Pt a, Pt b) {
+    const double dx = b.x - a.x, dy = b.y - a.y, l2 = dx * dx + dy * dy;
+    const double u = l2 > 0 ? std::min(1.0, std::max(0.0, ((p.x - a.x) * dx + (p.y - a.y) * dy) / l2)) : 0.0;
+    return hypot_cr(p.x - a.x - u * dx, p.y - a.y - u * dy);
+}
+
+double outline_distance(Pt p, const Contour& c) {
+    double d = std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i + 1 < c.size(); ++i) d = std::min(d, segment_distance(p, c[i], c[i + 1]));
+    return d;
+}
+
+// How far p lies outside the contour: 0 inside or on it.
+double outside_by(Pt p, const Contour& c) { return point_in_polygon(p, c) ? 0.0 : outline_distance(p, c); }
+
+// The parameter along a-b at which it crosses c-d properly (each segment's
+// ends strictly on either side of the other's line), or -1.
+double crossing_at(Pt a, Pt b, Pt c, Pt d) {
+    const double d1 = cross(vsub(d, c), vsub(a, c)), d2 = cross(vsub(d, c), vsub(b, c));
+    const double d3 = cross(vsub(b, a), vsub(c, a)), d4 = cross(vsub(b, a), vsub(d, a));
+    if (!((d1 > 0 && d2 < 0) || (d1 < 0 && d2 > 0))) return -1.0;
+    if (!((d3 > 0 && d4 < 0) || (d3 < 0 && d4 > 0))) return -1.0;
+    return d1 / (d1 - d2);
+}
+
+}  // namespace
+
+bool polygon_in_room(const Contour& poly, const Contour& room, double slack, const std::function<void()>& stop) {
+    if (poly.size() < 2 || room.size() < 4) return false;
+    for (std::size_t i = 0; i + 1 < poly.size(); ++i)
+        if (outside_by(poly[i], room) > slack) return false;
+    // A room's vertex inside the polygon is a corner of the room reaching into it.
+    for (std::size_t k = 0; k + 1 < room.size(); ++k)
+        if (point_in_polygon(room[k], poly) && outline_distance(room[k], poly) > slack) return false;
+    std::vector<double> at;
+    for (std::size_t i = 0; i + 1 < poly.size(); ++i) {
+        if (i % 64 == 63) stop();
+        const Pt a = poly[i], b = poly[i + 1];
+        at.clear();
+        for (std::size_t k = 0; k + 1 < room.size(); ++k) {
+            const double t = crossing_at(a, b, room[k], room[k + 1]);
+            if (t >= 0.0) at.push_back(t);
+        }
+        std::sort(at.begin(), at.end());
+        for (std::size_t k = 0; k + 1 < at.size(); ++k) {
+            const double m = (at[k] + at[k + 1]) / 2;
+            if (outside_by({a.x + (b.x - a.x) * m, a.y + (b.y - a.y) * m}, room) > slack) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace quarvo
