@@ -67,6 +67,13 @@ def test_inner_fit_contours_are_judged_against_their_rooms(job):
     assert faults(job) == []
 
 
+@table("false cavity")
+def test_slivers_of_a_minkowski_nfp_are_no_cavities(job):
+    # The union of the sum's pieces left a sliver inside the NFP of two
+    # non-convex items, taken for a cavity the mover could sit in.
+    assert faults(job) == []
+
+
 @table("alike to six decimals")
 def test_angles_and_inflations_alike_to_six_decimals_get_their_own_nfps(job):
     # An NFP cached for one angle served another 2e-7 away, which turns an

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "quarvo/errors.hpp"
+#include "outline_fit.hpp"
 
 namespace quarvo {
 
@@ -147,7 +148,9 @@ Region compute_nfp0_region(const Shape& a, const Shape& b, bool exact) {
     require_item(b);
     if (convex_outline(a) && convex_outline(b)) return {compute_nfp0(a, b, exact)};
     const Contour A = item_contour(a, exact), B = item_contour(b, exact);
-    return nfp_minkowski(A, B, item_reference(b), b.is_polygon());
+    Region r = nfp_minkowski(A, B, item_reference(b), b.is_polygon());
+    drop_false_cavities(r, A, B, item_reference(b), 1e-6);
+    return r;
 }
 
 bool hole_needs_inner_fit(const Contour& hole, const Shape& b) {

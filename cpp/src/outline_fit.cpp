@@ -61,4 +61,49 @@ bool polygon_in_room(const Contour& poly, const Contour& room, double slack, con
     return true;
 }
 
+bool outlines_overlap(const Contour& a, const Contour& b, double slack) {
+    auto deep_in = [&](Pt p, const Contour& c) { return point_in_polygon(p, c) && outline_distance(p, c) > slack; };
+    for (std::size_t i = 0; i + 1 < a.size(); ++i)
+        if (deep_in(a[i], b)) return true;
+    for (std::size_t k = 0; k + 1 < b.size(); ++k)
+        if (deep_in(b[k], a)) return true;
+    std::vector<double> at;
+    for (std::size_t i = 0; i + 1 < a.size(); ++i) {
+        const Pt p = a[i], q = a[i + 1];
+        at.clear();
+        for (std::size_t k = 0; k + 1 < b.size(); ++k) {
+            const double t = crossing_at(p, q, b[k], b[k + 1]);
+            if (t >= 0.0) at.push_back(t);
+        }
+        std::sort(at.begin(), at.end());
+        for (std::size_t k = 0; k + 1 < at.size(); ++k) {
+            const double m = (at[k] + at[k + 1]) / 2;
+            if (deep_in({p.x + (q.x - p.x) * m, p.y + (q.y - p.y) * m}, b)) return true;
+        }
+    }
+    return false;
+}
+
+void drop_false_cavities(Region& nfp, const Contour& A, const Contour& B, Pt ref, double slack) {
+    auto overlaps_at = [&](Pt p) {
+        Contour moved;
+        moved.reserve(B.size());
+        for (const Pt& q : B) moved.push_back({q.x + (p.x - ref.x), q.y + (p.y - ref.y)});
+        return outlines_overlap(moved, A, slack);
+    };
+    auto false_cavity = [&](const Contour& hole) {
+        for (std::size_t i = 0; i + 1 < hole.size(); ++i) {
+            const Pt a = hole[i], b = hole[i + 1];
+            if (overlaps_at(a) || overlaps_at({(a.x + b.x) / 2, (a.y + b.y) / 2})) return true;
+        }
+        return false;
+    };
+    // A sum of two connected outlines is connected: after its outer contour
+    // come only its holes, counter-clockwise. Anything else is the grid's too.
+    if (nfp.size() < 2) return;
+    nfp.erase(std::remove_if(nfp.begin() + 1, nfp.end(),
+                             [&](const Contour& c) { return !(polygon_area(c) > 0) || false_cavity(c); }),
+              nfp.end());
+}
+
 }  // namespace quarvo

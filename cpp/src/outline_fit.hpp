@@ -1,9 +1,10 @@
-// Whether an outline lies in a room of any simple shape, to a slack: judged
-// on the vertices and the crossings of the edges.
+// Whether outlines of any simple shape lie in each other or overlap, to a
+// slack: judged on their vertices and the crossings of their edges.
 #pragma once
 #include <functional>
 
 #include "quarvo/kernel.hpp"
+#include "quarvo/minkowski.hpp"
 
 namespace quarvo {
 
@@ -14,5 +15,18 @@ namespace quarvo {
 // in a room that is not convex can still cross the room's outline between
 // them, around a corner of the room.
 bool polygon_in_room(const Contour& poly, const Contour& room, double slack, const std::function<void()>& stop);
+
+// Whether the interiors of closed simple polygons a and b overlap by more
+// than `slack`: a vertex of either lies that deep in the other, or a stretch
+// of an edge of a between crossings of b's outline does.
+bool outlines_overlap(const Contour& a, const Contour& b, double slack);
+
+// Drops the contours after the first of no-fit polygon `nfp` of A
+// (stationary, zero translation) and B (reference point `ref`) that are no
+// cavities: slivers that the union of the sum's pieces leaves on its grid
+// where pieces meet, whose positions put B across A. A contour that is no
+// hole (counter-clockwise, some area) goes, and so does a hole at one of whose
+// vertices or edge middles B overlaps A by more than `slack`.
+void drop_false_cavities(Region& nfp, const Contour& A, const Contour& B, Pt ref, double slack);
 
 }  // namespace quarvo
