@@ -79,3 +79,10 @@ def test_angles_and_inflations_alike_to_six_decimals_get_their_own_nfps(job):
     # An NFP cached for one angle served another 2e-7 away, which turns an
     # outline far from its origin well off it.
     assert faults(job) == []
+
+
+@table("notch unswept")
+def test_a_slide_to_the_wall_meets_what_stands_under_a_notch(job):
+    # A star sliding left: its spike ran into an item under its lower notch,
+    # outside the region between its wall-facing side and the wall.
+    assert faults(job) == []

@@ -8,6 +8,7 @@
 #include "quarvo/cancel.hpp"
 #include "quarvo/clipper_util.hpp"
 #include "quarvo/errors.hpp"
+#include "quarvo/tolerance.hpp"
 #include "quarvo/validate.hpp"
 
 namespace quarvo {
@@ -128,7 +129,7 @@ double BottomLeftPlacer::free_distance(const Contour& item_poly, Direction dir) 
     obstacles.reserve(placed_.size());
     for (const std::unique_ptr<Placed>& p : placed_) obstacles.push_back(p.get());
     // The contact tolerance is the placer's own clearance.
-    return quarvo::free_distance(item_poly, obstacles, dir, epsilon);
+    return slide_distance(item_poly, obstacles, dir, epsilon);
 }
 
 bool BottomLeftPlacer::overlaps_placed(const Contour& poly) const {
@@ -216,10 +217,9 @@ bool BottomLeftPlacer::trypack(Shape& item) {
     }
 
     if (can_be_packed) {
-        // The clearance lets a contour stand out of the bin by up to eps; in
-        // a bin not much larger than eps that is unsound, so no more than
-        // 1e-9 of the bin's size is allowed.
-        const double out = std::min(eps, 1e-9 * std::max(bin_w, bin_h));
+        // The clearance lets a contour stand out of the bin by up to eps; no
+        // more than the engine's tolerance is allowed.
+        const double out = std::min(eps, engine_tolerance(std::max(bin_w, bin_h)));
         for (const Pt& v : item_poly) {
             if (v.x < -out || v.y < -out || v.x > bin_w + out || v.y > bin_h + out) {
                 can_be_packed = false;
