@@ -12,6 +12,7 @@
 #include "quarvo/minkowski.hpp"
 #include "quarvo/nfp.hpp"
 #include "quarvo/nfp_cache.hpp"
+#include "quarvo/nfp_depth.hpp"
 #include "quarvo/nfp_union.hpp"
 #include "quarvo/placer_nfp.hpp"
 
@@ -123,6 +124,26 @@ void bind_placer_nfp(nb::module_& m) {
     }, "hole"_a, "item"_a,
           "Positions of the item's reference point (top-right vertex, or a circle's centre) that keep it, at its "
           "rotation and inflation, wholly inside the hole: the contours of its inner-fit region.");
+    m.def("_beyond_tolerance", [](nb::handle packed, nb::handle item, bool exact) {
+        // The incremental mode's guard on a place: the item as it stands against the placed items.
+        nb::object seq = as_sequence(packed, "packed must be a sequence of items");
+        std::vector<q::Shape*> placed;
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.ptr()); ++i)
+            placed.push_back(to_shape(PySequence_Fast_GET_ITEM(seq.ptr(), i), "placed item"));
+        q::Shape& s = *to_shape(item, "item");
+        q::require_sound_item(s, "item");
+        q::require_sound_items(placed, "placed item");
+        std::vector<std::shared_ptr<const q::Region>> locals(placed.size());
+        const std::function<void()> none = [] {};
+        return q::deeper_than_tolerance(placed, s, {s.tx(), s.ty()}, q::hole_rooms(placed, false, true),
+                                        [&](std::size_t j) -> const q::Region& {
+                                            if (!locals[j]) locals[j] = q::local_nfp(*placed[j], s, exact, true);
+                                            return *locals[j];
+                                        },
+                                        exact, none);
+    }, "packed"_a, "item"_a, "exact"_a = false,
+          "Whether the item, where it stands, lies deeper than the engine's tolerance in the NFP of a placed item "
+          "(outside its cavities and rooms).");
     m.def("_minkowski_stats", [] {
         const q::MinkowskiStats st = q::minkowski_stats();
         return nb::make_tuple(st.nfps, st.seconds);

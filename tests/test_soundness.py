@@ -12,6 +12,7 @@ import pytest
 import geometry_check as gc
 from Quarvo import Bin, Circle, FirstFit, Polygon
 from Quarvo.check import CIRCLE_REL_TOL, ROUNDING_TOLERANCE, TOLERANCE
+from Quarvo.placer_nfp import _beyond_tolerance
 
 with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "unsound_jobs.json")) as f:
     JOBS = json.load(f)
@@ -86,3 +87,18 @@ def test_a_slide_to_the_wall_meets_what_stands_under_a_notch(job):
     # A star sliding left: its spike ran into an item under its lower notch,
     # outside the region between its wall-facing side and the wall.
     assert faults(job) == []
+
+
+@pytest.mark.parametrize("exact", [False, True])
+def test_the_incremental_guard_draws_the_line_at_the_tolerance(exact):
+    square = Polygon([(0, 0), (10, 0), (10, 10), (0, 10)])
+    ring = Polygon(gc.regular_ngon(0, 0, 20, 32)[:-1], holes=[gc.regular_ngon(0, 0, 15, 32)[:-1]])
+    ring.set_position(60, 60)
+    mover = Circle(3.0)
+    for depth, beyond in ((0.5, False), (2.0, True)):
+        mover.set_position(10 + 3.0 - depth * TOLERANCE, 5)  # against the square's right side
+        assert _beyond_tolerance([square, ring], mover, exact) is beyond
+    mover.set_position(60, 60)  # in the ring's hole
+    assert not _beyond_tolerance([square, ring], mover, exact)
+    mover.set_position(60 + 17.5, 60)  # across the ring's wall
+    assert _beyond_tolerance([square, ring], mover, exact)

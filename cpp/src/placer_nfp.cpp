@@ -18,6 +18,7 @@
 #include "quarvo/hole_candidates.hpp"
 #include "quarvo/nfp.hpp"
 #include "quarvo/nfp_cache.hpp"
+#include "quarvo/nfp_depth.hpp"
 #include "quarvo/nfp_union.hpp"
 #include "quarvo/region.hpp"
 
@@ -254,6 +255,7 @@ struct NfpPlacer::StoredUnions {
     std::unordered_map<KindKey, int, KindKeyHash> tries;
     FreeSpace free_space;
     Refusals refusals;
+    bool rebuilding = false;  // placing again on fresh unions: the place is not checked again
 };
 
 std::vector<double> default_rotations() { return {0.0, kPi / 2, kPi, (3 * kPi) / 2}; }
@@ -438,13 +440,32 @@ bool NfpPlacer::trypack_nonempty(Shape& item) {
     }
     Pt best_pos = results[best].pos;
     double best_rot = rots[best];
+    std::size_t chosen = best;
     if (options.choice > 0) {
         const BBox b = rotated_bbox(item);
         std::size_t r = 0;
-        if (choose_site(results, options.choice, std::min(b.maxx - b.minx, b.maxy - b.miny) / 2.0, r, best_pos))
+        if (choose_site(results, options.choice, std::min(b.maxx - b.minx, b.maxy - b.miny) / 2.0, r, best_pos)) {
             best_rot = rots[r];
+            chosen = r;
+        }
     }
     item.set_rotation(best_rot);
+    // The stored unions round to the grid again at every update and can drift
+    // from the NFPs: a place they carried deeper than the tolerance into one
+    // sends the bin's stored unions back to a fresh union of every NFP.
+    if (stored_ && !stored_->rebuilding &&
+        deeper_than_tolerance(
+            packed, parallel ? *jobs[chosen].mover : item, best_pos, rooms,
+            [&](std::size_t j) -> const Region& { return jobs[chosen].local(packed, j); }, options.exact_clearance,
+            stop_fn)) {
+        stored_->by_kind.clear();
+        stored_->rebuilding = true;
+        struct Done {
+            bool& b;
+            ~Done() { b = false; }
+        } done{stored_->rebuilding};
+        return trypack_nonempty(item);
+    }
     item.set_position(best_pos.x, best_pos.y);
     packed.push_back(&item);
     return true;
