@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "bindings.hpp"
+#include "busy_items.hpp"
 #include "convert.hpp"
 #include "placers.hpp"
 #include "quarvo/errors.hpp"
@@ -145,6 +146,10 @@ nb::tuple do_pack(PyFirstFit& ff) {
     engine.search = search;
     engine.progress = ff.progress.get();
     std::shared_ptr<q::PackProgress> keep = ff.progress;
+    // The engine moves the items and rebuilds their caches without the GIL:
+    // the host may not touch them meanwhile.
+    BusyItems busy;
+    for (std::size_t i = 0; i < items.size(); ++i) busy.add(*items[i], "item " + std::to_string(i));
     q::PackResult r;
     {
         nb::gil_scoped_release release;

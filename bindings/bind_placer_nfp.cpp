@@ -4,6 +4,7 @@
 #include <nanobind/stl/string.h>
 
 #include "bindings.hpp"
+#include "busy_items.hpp"
 #include "convert.hpp"
 #include "placers.hpp"
 #include "quarvo/errors.hpp"
@@ -57,6 +58,9 @@ bool PyNfpPlacer::run(nb::handle item, bool (q::NfpPlacer::*step)(q::Shape&)) {
     // another thread does to the `packed` list.
     nb::object hold = nb::steal(PySequence_Tuple(packed.ptr()));
     if (!hold.is_valid()) throw nb::python_error();
+    BusyItems items;
+    items.add(*s, "item");
+    for (std::size_t k = 0; k < eng.packed.size(); ++k) items.add(*eng.packed[k], "placed item " + std::to_string(k));
     bool ok;
     {
         busy = true;
@@ -104,6 +108,9 @@ void bind_placer_nfp(nb::module_& m) {
         q::require_sound_item(sb, "b");
         q::Region r;
         {
+            BusyItems busy;
+            busy.add(sa, "a");
+            busy.add(sb, "b");
             nb::gil_scoped_release release;
             r = q::compute_nfp0_region(sa, sb);
         }
@@ -117,6 +124,8 @@ void bind_placer_nfp(nb::module_& m) {
         q::Contour h = to_contour(hole);
         q::Region r;
         {
+            BusyItems busy;
+            busy.add(s, "item");
             nb::gil_scoped_release release;
             r = q::hole_inner_fit(h, q::item_contour(s), q::item_reference(s));
         }
