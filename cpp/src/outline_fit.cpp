@@ -34,6 +34,29 @@ double crossing_at(Pt a, Pt b, Pt c, Pt d) {
     return d1 / (d1 - d2);
 }
 
+// Whether `hit` holds for the middle of a stretch of an edge of `poly`
+// between two crossings of outline `c`: where the stretches of a polygon lie
+// on either side of another's outline.
+template <class Hit, class Stop>
+bool any_stretch_middle(const Contour& poly, const Contour& c, const Hit& hit, const Stop& stop) {
+    std::vector<double> at;
+    for (std::size_t i = 0; i + 1 < poly.size(); ++i) {
+        if (i % 64 == 63) stop();
+        const Pt a = poly[i], b = poly[i + 1];
+        at.clear();
+        for (std::size_t k = 0; k + 1 < c.size(); ++k) {
+            const double t = crossing_at(a, b, c[k], c[k + 1]);
+            if (t >= 0.0) at.push_back(t);
+        }
+        std::sort(at.begin(), at.end());
+        for (std::size_t k = 0; k + 1 < at.size(); ++k) {
+            const double m = (at[k] + at[k + 1]) / 2;
+            if (hit(Pt{a.x + (b.x - a.x) * m, a.y + (b.y - a.y) * m})) return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool polygon_in_room(const Contour& poly, const Contour& room, double slack, const std::function<void()>& stop) {
@@ -43,22 +66,7 @@ bool polygon_in_room(const Contour& poly, const Contour& room, double slack, con
     // A room's vertex inside the polygon is a corner of the room reaching into it.
     for (std::size_t k = 0; k + 1 < room.size(); ++k)
         if (point_in_polygon(room[k], poly) && outline_distance(room[k], poly) > slack) return false;
-    std::vector<double> at;
-    for (std::size_t i = 0; i + 1 < poly.size(); ++i) {
-        if (i % 64 == 63) stop();
-        const Pt a = poly[i], b = poly[i + 1];
-        at.clear();
-        for (std::size_t k = 0; k + 1 < room.size(); ++k) {
-            const double t = crossing_at(a, b, room[k], room[k + 1]);
-            if (t >= 0.0) at.push_back(t);
-        }
-        std::sort(at.begin(), at.end());
-        for (std::size_t k = 0; k + 1 < at.size(); ++k) {
-            const double m = (at[k] + at[k + 1]) / 2;
-            if (outside_by({a.x + (b.x - a.x) * m, a.y + (b.y - a.y) * m}, room) > slack) return false;
-        }
-    }
-    return true;
+    return !any_stretch_middle(poly, room, [&](Pt m) { return outside_by(m, room) > slack; }, stop);
 }
 
 bool outlines_overlap(const Contour& a, const Contour& b, double slack) {
@@ -67,21 +75,7 @@ bool outlines_overlap(const Contour& a, const Contour& b, double slack) {
         if (deep_in(a[i], b)) return true;
     for (std::size_t k = 0; k + 1 < b.size(); ++k)
         if (deep_in(b[k], a)) return true;
-    std::vector<double> at;
-    for (std::size_t i = 0; i + 1 < a.size(); ++i) {
-        const Pt p = a[i], q = a[i + 1];
-        at.clear();
-        for (std::size_t k = 0; k + 1 < b.size(); ++k) {
-            const double t = crossing_at(p, q, b[k], b[k + 1]);
-            if (t >= 0.0) at.push_back(t);
-        }
-        std::sort(at.begin(), at.end());
-        for (std::size_t k = 0; k + 1 < at.size(); ++k) {
-            const double m = (at[k] + at[k + 1]) / 2;
-            if (deep_in({p.x + (q.x - p.x) * m, p.y + (q.y - p.y) * m}, b)) return true;
-        }
-    }
-    return false;
+    return any_stretch_middle(a, b, [&](Pt m) { return deep_in(m, b); }, [] {});
 }
 
 void drop_false_cavities(Region& nfp, const Contour& A, const Contour& B, Pt ref, double slack) {
