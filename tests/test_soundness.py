@@ -11,8 +11,8 @@ import pytest
 
 import geometry_check as gc
 from Quarvo import Bin, Circle, FirstFit, Polygon
-from Quarvo.check import CIRCLE_REL_TOL, ROUNDING_TOLERANCE, TOLERANCE
-from Quarvo.placer_nfp import _beyond_tolerance
+from Quarvo.check import CIRCLE_REL_TOL, ROUNDING_TOLERANCE, TOLERANCE, measure_pair
+from Quarvo.placer_nfp import _beyond_tolerance, _nfp_region
 
 with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "unsound_jobs.json")) as f:
     JOBS = json.load(f)
@@ -73,6 +73,28 @@ def test_slivers_of_a_minkowski_nfp_are_no_cavities(job):
     # The union of the sum's pieces left a sliver inside the NFP of two
     # non-convex items, taken for a cavity the mover could sit in.
     assert faults(job) == []
+
+
+def test_a_minkowski_nfp_is_anchored_on_its_outer_contour():
+    # Two U shapes, one small and far from its origin: the sum came with a
+    # sliver apart from it listed first, and the box rule anchored the NFP on
+    # the sliver's box, 0.1 off. Every vertex of the NFP is a touching place.
+    u = [(0.0, 0.0), (0.0, 0.16272123669641364), (0.050455722298519474, 0.16272123669641364),
+         (0.050455722298519474, 0.050455722298519474), (0.15918385408781274, 0.050455722298519474),
+         (0.15918385408781274, 0.16272123669641364), (0.2096395763863322, 0.16272123669641364), (0.2096395763863322, 0.0)]
+    small = [(-1.4282310183551552, -6.165174897381518), (-1.4282310183551552, -6.131079544761775),
+             (-1.4159881903779916, -6.131079544761775), (-1.4159881903779916, -6.152932069404354),
+             (-1.385664017392512, -6.152932069404354), (-1.385664017392512, -6.131079544761775),
+             (-1.3734211894153483, -6.131079544761775), (-1.3734211894153483, -6.165174897381518)]
+    a, b = Polygon(small), Polygon(u)
+    a.rotation = b.rotation = 2.8279353723998844
+    a.set_position(0.3, 0.2)
+    nfp = _nfp_region(a, b)
+    assert len(nfp) == 1
+    ref = b.reference_point_local()
+    for x, y in nfp[0][::3]:
+        b.set_position(x - ref[0], y - ref[1])
+        assert abs(measure_pair(a, b)[0]) < 1e-9
 
 
 @table("alike to six decimals")

@@ -190,6 +190,14 @@ Region nfp_minkowski(const Contour& A, const Contour& B, Pt ref, bool box_rule) 
     require_buildable(A, B, "the stationary item's outline", "the moving item's outline");
     const Grid g = Grid::for_contours({&A, &B});
     Region r = sum_on(g, g.path(A), convex(A), g.path(B, true), convex(B), ref);
+    // The sum is one part, but the grid can leave a sliver apart from it, which
+    // the tree may list first: the outer contour is the largest, and the box
+    // rule is its box's.
+    if (r.size() > 1) {
+        auto outer = std::min_element(r.begin(), r.end(),
+                                      [](const Contour& a, const Contour& b) { return polygon_area(a) < polygon_area(b); });
+        std::rotate(r.begin(), outer, outer + 1);
+    }
     if (box_rule && !r.empty()) {
         const Pt d = box_rule_shift(polygon_bbox(r.front()), A, B);
         if (d.x != 0.0 || d.y != 0.0)

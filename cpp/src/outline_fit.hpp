@@ -21,12 +21,12 @@ bool polygon_in_room(const Contour& poly, const Contour& room, double slack, con
 // of an edge of a between crossings of b's outline does.
 bool outlines_overlap(const Contour& a, const Contour& b, double slack);
 
-// Drops the contours after the first of no-fit polygon `nfp` of A
+// Drops the contours after the first (outer) one of no-fit polygon `nfp` of A
 // (stationary, zero translation) and B (reference point `ref`) that are no
 // cavities: slivers that the union of the sum's pieces leaves on its grid
-// where pieces meet, whose positions put B across A. A contour that is no
-// hole (counter-clockwise, some area) goes, and so does a hole at one of whose
-// vertices or edge middles B overlaps A by more than `slack`.
+// where pieces meet. A contour that is no hole (counter-clockwise, some area)
+// goes, and so does a hole at one of whose vertices or edge middles B
+// overlaps A by more than `slack`.
 void drop_false_cavities(Region& nfp, const Contour& A, const Contour& B, Pt ref, double slack);
 
 }  // namespace quarvo
