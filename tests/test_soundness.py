@@ -97,6 +97,13 @@ def test_a_minkowski_nfp_is_anchored_on_its_outer_contour():
         assert abs(measure_pair(a, b)[0]) < 1e-9
 
 
+@table("spike in a Minkowski NFP")
+def test_spikes_of_a_minkowski_nfp_are_no_places(job):
+    # The sum of two L shapes came with an edge running back along the one
+    # before it, its tip deep in the NFP of a U placed before.
+    assert faults(job) == []
+
+
 @table("alike to six decimals")
 def test_angles_and_inflations_alike_to_six_decimals_get_their_own_nfps(job):
     # An NFP cached for one angle served another 2e-7 away, which turns an

@@ -149,6 +149,7 @@ Region compute_nfp0_region(const Shape& a, const Shape& b, bool exact) {
     if (convex_outline(a) && convex_outline(b)) return {compute_nfp0(a, b, exact)};
     const Contour A = item_contour(a, exact), B = item_contour(b, exact);
     Region r = nfp_minkowski(A, B, item_reference(b), b.is_polygon());
+    for (Contour& c : r) remove_spikes(c);
     drop_false_cavities(r, A, B, item_reference(b), 1e-6);
     return r;
 }

@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include "quarvo/tolerance.hpp"
+
 namespace quarvo {
 
 namespace {
@@ -76,6 +78,43 @@ bool outlines_overlap(const Contour& a, const Contour& b, double slack) {
     for (std::size_t k = 0; k + 1 < b.size(); ++k)
         if (deep_in(b[k], a)) return true;
     return any_stretch_middle(a, b, [&](Pt m) { return deep_in(m, b); }, [] {});
+}
+
+void remove_spikes(Contour& c) {
+    if (c.size() < 4) return;
+    double magnitude = 0.0;
+    for (const Pt& p : c) magnitude = std::max({magnitude, std::fabs(p.x), std::fabs(p.y)});
+    const double eps = ROUNDING_TOLERANCE * magnitude;
+    // b between a and c turns back along a-b: c lies on a-b's line, or a on b-c's
+    auto spike = [&](Pt a, Pt b, Pt c) {
+        const Pt u = vsub(b, a), v = vsub(c, b);
+        if (u.x * v.x + u.y * v.y >= 0) return false;
+        return std::fabs(cross(u, v)) <= eps * std::max(std::hypot(u.x, u.y), std::hypot(v.x, v.y));
+    };
+    std::vector<Pt> out;
+    out.reserve(c.size());
+    auto push = [&](Pt p) {
+        // each new point may complete a spike, or repeat the last
+        while (!out.empty() && (out.back() == p || (out.size() >= 2 && spike(out[out.size() - 2], out.back(), p))))
+            out.pop_back();
+        out.push_back(p);
+    };
+    for (std::size_t i = 0; i + 1 < c.size(); ++i) push(c[i]);
+    // around the closing point: the first points against the last ones
+    for (bool changed = true; changed && out.size() >= 3;) {
+        changed = false;
+        const std::size_t n = out.size();
+        if (out[n - 1] == out[0] || spike(out[n - 2], out[n - 1], out[0])) {
+            out.pop_back();
+            changed = true;
+        } else if (spike(out[n - 1], out[0], out[1])) {
+            out.erase(out.begin());
+            changed = true;
+        }
+    }
+    if (out.size() < 3) return;  // nothing left but spikes: left as it was
+    out.push_back(out.front());
+    c = std::move(out);
 }
 
 void drop_false_cavities(Region& nfp, const Contour& A, const Contour& B, Pt ref, double slack) {

@@ -29,4 +29,11 @@ bool outlines_overlap(const Contour& a, const Contour& b, double slack);
 // overlaps A by more than `slack`.
 void drop_false_cavities(Region& nfp, const Contour& A, const Contour& B, Pt ref, double slack);
 
+// Takes out of a closed contour the spikes the union of a sum's pieces leaves
+// where edges of the pieces lie along each other: an edge that runs back
+// along the one before it (within 1e-14 of the coordinates' magnitude) encloses
+// nothing, and its tip, sampled as a place, lies inside whatever the contour
+// is united with.
+void remove_spikes(Contour& c);
+
 }  // namespace quarvo
