@@ -328,23 +328,20 @@ def test_beyond_the_range_is_refused_as_by_the_nfp_placer():
 
 # ------------------------------------------------------- cavity fault
 
-@pytest.mark.parametrize("make, victim, placed", [
-    # sliding left, the U's far leg meets the block standing in it: it stops there
-    (lambda: [rect(40, 10), rect(10, 20), rect(15, 10), u_down(30, 25, 5)], 1, True),
-    (lambda: [gamma(), rect(30, 5), rect(20, 10), c_left(20, 24, 5)], 0, False),
+@pytest.mark.parametrize("make, victim", [
+    (lambda: [rect(40, 10), rect(10, 20), rect(15, 10), u_down(30, 25, 5)], 1),
+    (lambda: [gamma(), rect(30, 5), rect(20, 10), c_left(20, 24, 5)], 0),
 ], ids=["U over a block", "C through a Gamma arm"])
-def test_a_slide_never_ends_in_a_placed_item(make, victim, placed):
+def test_slide_into_a_placed_item_is_refused(make, victim):
     items = make()
     p = BottomLeftPlacer(60, 100)
     for it in items[:-1]:
         assert p.trypack(it)
     last = items[-1]
-    assert p.trypack(last) is placed
-    assert p.packed == items[:-1] + [last] * placed
-    # a refused slide ended overlapping; a placed one clear of everything
-    assert (overlap_area(world(last), world(items[victim])) > 1.0) is not placed
-    if placed:
-        assert_checked(p, 60, 100)
+    assert not p.trypack(last)
+    assert p.packed == items[:-1]
+    # where the slide ended, it overlaps
+    assert overlap_area(world(last), world(items[victim])) > 1.0
 
 
 # ------------------------------------------------------------ property

@@ -10,6 +10,7 @@
 #include "quarvo/errors.hpp"
 #include "quarvo/tolerance.hpp"
 #include "quarvo/validate.hpp"
+#include "outline_fit.hpp"
 
 namespace quarvo {
 
@@ -35,6 +36,10 @@ void require_finite(const Contour& c, const std::string& what) {
     if (i != static_cast<std::size_t>(-1))
         throw ValueError(what + " has a non-finite point (" + format_number(c[i].x) + ", " + format_number(c[i].y) + ") at index " +
                          std::to_string(i));
+}
+
+double magnitude(const BBox& b) {
+    return std::max({std::fabs(b.minx), std::fabs(b.miny), std::fabs(b.maxx), std::fabs(b.maxy)});
 }
 
 // Whether every coordinate fits the integer grid of the clipping library.
@@ -129,7 +134,7 @@ double BottomLeftPlacer::free_distance(const Contour& item_poly, Direction dir) 
     obstacles.reserve(placed_.size());
     for (const std::unique_ptr<Placed>& p : placed_) obstacles.push_back(p.get());
     // The contact tolerance is the placer's own clearance.
-    return slide_distance(item_poly, obstacles, dir, epsilon);
+    return quarvo::free_distance(item_poly, obstacles, dir, epsilon);
 }
 
 bool BottomLeftPlacer::overlaps_placed(const Contour& poly) const {
@@ -150,6 +155,10 @@ bool BottomLeftPlacer::overlaps_placed(const Contour& poly) const {
         // wider than the grid along the contact; only more than that overlaps.
         double sliver = 1e-6 * std::min(perimeter(poly), perimeter(p->poly));
         if (intersection_area(poly, p->poly) > sliver) return true;
+        // So does a corner reaching deeper than the tolerance into an item,
+        // whatever the area: a spike of a non-convex item can end so, in an
+        // item standing under its notch.
+        if (outlines_overlap(poly, p->poly, engine_tolerance(std::max(magnitude(b), magnitude(o))))) return true;
     }
     return false;
 }

@@ -205,21 +205,6 @@ double free_distance(const Contour& item_poly, const std::vector<Geo*>& obstacle
     return m;
 }
 
-double slide_distance(const Contour& item_poly, const std::vector<Geo*>& obstacles, Direction dir, double tol) {
-    // Moving down, the sweep holds the item itself and all below it, notches included.
-    if (dir == Direction::Down || item_poly.size() < 4 || is_convex(item_poly))
-        return free_distance(item_poly, obstacles, dir, tol);
-    const BBox ib = polygon_bbox(item_poly);
-    Geo band;
-    band.assign({{0.0, ib.miny}, {0.0, ib.maxy}, {ib.maxx, ib.maxy}, {ib.maxx, ib.miny}, {0.0, ib.miny}});
-    double m = least_along(item_poly, dir);
-    for (Geo* p : obstacles) {
-        if (p->poly.empty() || !geo_intersect(*p, band)) continue;
-        obstacle_candidates<true>(item_poly, ib, *p, tol, m);
-    }
-    return m;
-}
-
 double available_space(const Contour& item_poly, const std::vector<Contour>& packed_polys, Direction dir, double tol) {
     std::vector<Geo> geos(packed_polys.size());
     std::vector<Geo*> obstacles;

@@ -37,12 +37,6 @@ double vertical_distance(Pt v, Pt a, Pt b);
 // before it meets one of the obstacles or the wall. A contact up to `tol`
 // behind the item still blocks it.
 double free_distance(const Contour& item_poly, const std::vector<Geo*>& obstacles, Direction dir, double tol);
-// The free distance of the bottom-left slide: as free_distance, but a
-// non-convex item moving left meets whatever lies in its band (the wall to its
-// right side, over its height): the region between its wall-facing side and
-// the wall leaves out what stands under a notch of it, which a spike of it
-// beyond the notch runs into.
-double slide_distance(const Contour& item_poly, const std::vector<Geo*>& obstacles, Direction dir, double tol);
 // The same among plain contours.
 double available_space(const Contour& item_poly, const std::vector<Contour>& packed_polys, Direction dir,
                        double tol = EPS);
