@@ -51,6 +51,8 @@ q::Outline checked_outline(nb::handle item, const char* what) {
 
 void bind_check(nb::module_& m) {
     m.attr("CIRCLE_REL_TOL") = q::inscribed_polygon_rel_tol();
+    m.attr("GRID_TOLERANCE") = q::GRID_TOLERANCE;
+    m.attr("ROUNDING_TOLERANCE") = q::ROUNDING_TOLERANCE;
     m.def("check_items", [](nb::handle items, nb::handle bin_w, nb::handle bin_h, nb::handle distance, nb::handle tol,
                             nb::handle circle_rel_tol) {
         std::vector<q::Outline> outlines = outlines_of(items);
@@ -69,7 +71,7 @@ void bind_check(nb::module_& m) {
         for (const q::Violation& v : found)
             out.append(nb::make_tuple(kind_name(v.kind), v.first, v.second, v.amount, v.clearance));
         return out;
-    }, "items"_a, "bin_w"_a, "bin_h"_a, "distance"_a = 0.0, "tol"_a = 1e-6, "circle_rel_tol"_a = 0.0,
+    }, "items"_a, "bin_w"_a, "bin_h"_a, "distance"_a = 0.0, "tol"_a = q::GRID_TOLERANCE, "circle_rel_tol"_a = 0.0,
        "Violations among one bin's items: (kind, i, j, amount, clearance) tuples.");
 
     m.def("measure_pair", [](nb::handle a, nb::handle b) {

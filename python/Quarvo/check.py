@@ -17,6 +17,14 @@ Both placers see a circle as an inscribed 64-gon, so a packed circle may come
 up to ``CIRCLE_REL_TOL`` of its radius (grown by half the distance) closer to
 a neighbour than the polygon they reasoned with; pass
 ``circle_rel_tol=CIRCLE_REL_TOL`` to allow for that.
+
+The default ``tol`` is ``TOLERANCE`` = sqrt(2) x 1e-6, the tolerance to which the
+engine keeps the distance and the bin: no-fit polygons are snapped to the
+union's 1e-6 grid (half a unit per coordinate) and the union rounds the points
+where their edges cross to it (as much again), so a place can lie up to
+sqrt(2) x 1e-6 short of touching; the candidate search lets an item out of
+the bin by 1e-6. Every judgement also allows ``ROUNDING_TOLERANCE`` (1e-14) of
+the coordinates' magnitude for the rounding of doubles.
 """
 import math
 from dataclasses import dataclass, field
@@ -28,6 +36,8 @@ from Quarvo.geometry_handle import point_in_polygon
 
 __all__ = [
     "CIRCLE_REL_TOL",
+    "ROUNDING_TOLERANCE",
+    "TOLERANCE",
     "CheckReport",
     "BinReport",
     "Violation",
@@ -40,6 +50,10 @@ __all__ = [
 
 # Gap between a circle and the inscribed polygon the placers see, relative to the radius.
 CIRCLE_REL_TOL = _c.CIRCLE_REL_TOL
+# How far the engine may leave items short of the distance or past the bin.
+TOLERANCE = _c.GRID_TOLERANCE
+# The rounding of doubles every judgement allows, relative to the coordinates' magnitude.
+ROUNDING_TOLERANCE = _c.ROUNDING_TOLERANCE
 
 measure_pair = _c.measure_pair
 outside_amount = _c.outside_amount
@@ -189,7 +203,7 @@ def _top(item):
 
 
 def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distance: float = 0.0,
-                 tol: float = 1e-6, circle_rel_tol: float = 0.0) -> CheckReport:
+                 tol: float = TOLERANCE, circle_rel_tol: float = 0.0) -> CheckReport:
     """Check a packing result against a bin size and a required clear distance.
 
     ``layout``: the ``(bins, unplaced)`` pair of ``do_pack``, a list of bins
@@ -199,7 +213,9 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
 
     Per bin it reports items whose outline leaves [0, bin_w] x [0, bin_h] by
     more than ``tol``, pairs whose interiors overlap by more than ``tol``, and
-    pairs whose clear distance is less than ``distance - tol``. Pairs with
+    pairs whose clear distance is less than ``distance - tol``; ``tol`` is the
+    engine's tolerance by default, and 1e-14 of the coordinates' magnitude is
+    allowed on top for the rounding of doubles. Pairs with
     circles get ``circle_rel_tol`` x (radius + distance / 2) more slack per
     circle. A negative ``distance`` lets pairs overlap by that much. An item
     listed twice in the layout is a ``duplicate``; an item without a usable

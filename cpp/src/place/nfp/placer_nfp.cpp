@@ -17,6 +17,7 @@
 #include "place/nfp/free_space.hpp"
 #include "place/nfp/hole_candidates.hpp"
 #include "place/nfp/hole_rooms.hpp"
+#include "place/nfp/nfp_depth.hpp"
 #include "place/nfp/refusals.hpp"
 #include "place/nfp/windowed_search.hpp"
 #include "quarvo/cancel.hpp"
@@ -243,6 +244,7 @@ struct NfpPlacer::StoredUnions {
     std::unordered_map<KindKey, int, KindKeyHash> tries;
     FreeSpace free_space;
     Refusals refusals;
+    bool rebuilding = false;  // placing again on fresh unions: the place is not checked again
 };
 
 namespace {
@@ -278,7 +280,7 @@ private:
         // stored union (and the rest only for hole candidates): look them up lazily.
         if (lookup && (!stored_ || parallel_)) job.lookup_all(packed, stop_);
         if (!stored_) return;
-        KindKey key{geometry_signature(mover), round6(mover.rotation()), round6(mover.infl())};
+        KindKey key{geometry_signature(mover), mover.rotation(), mover.infl()};
         int& tries = stored_->tries[key];
         // (the probe's own NFPs take every placed outline as convex and circles as inscribed)
         const bool windowed = !containers_ && tries < 2 && stored_->tries.size() > 8 && site_ == 0 &&
@@ -312,12 +314,10 @@ private:
         const std::vector<Shape*>& packed = pl_.packed;
         const std::size_t n = rots_.size();
         warm_lazy_caches(packed, item_);
-        std::vector<double> keys;
-        for (double r : rots_) keys.push_back(round6(r));
         bool distinct = true;
         for (std::size_t i = 0; i < n && distinct; ++i)
             for (std::size_t k = 0; k < i; ++k)
-                if (same_key(keys[i], keys[k])) { distinct = false; break; }
+                if (same_key(rots_[i], rots_[k])) { distinct = false; break; }
         for (std::size_t i = 0; i < n; ++i) {
             check_cancel();
             clones_.push_back(item_.clone_geometry());
@@ -341,6 +341,19 @@ private:
         return results;
     }
 
+public:
+    // Whether rotation i's mover at translation t lies deeper than the
+    // engine's tolerance in the NFP of a placed item (outside its cavities
+    // and rooms).
+    bool deeper_than_tolerance_at(std::size_t i, Pt t) {
+        const Shape& mover = parallel_ ? *jobs_[i].mover : item_;
+        const std::vector<Shape*>& packed = pl_.packed;
+        return deeper_than_tolerance(
+            packed, mover, t, rooms_, [&](std::size_t j) -> const Region& { return jobs_[i].local(packed, j); },
+            options_.exact_clearance, stop_fn_);
+    }
+
+private:
     const NfpPlacer& pl_;
     const NfpOptions& options_;
     NfpPlacer::StoredUnions* stored_;
@@ -470,13 +483,28 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     }
     Pt best_pos = results[best].pos;
     double best_rot = rots[best];
+    std::size_t chosen = best;
     if (request.site > 0) {
         const BBox b = rotated_bbox(item);
         std::size_t r = 0;
-        if (choose_site(results, request.site, std::min(b.maxx - b.minx, b.maxy - b.miny) / 2.0, r, best_pos))
+        if (choose_site(results, request.site, std::min(b.maxx - b.minx, b.maxy - b.miny) / 2.0, r, best_pos)) {
             best_rot = rots[r];
+            chosen = r;
+        }
     }
     item.set_rotation(best_rot);
+    // The stored unions round to the grid again at every update and can drift
+    // from the NFPs: a place they carried deeper than the tolerance into one
+    // sends the bin's stored unions back to a fresh union of every NFP.
+    if (stored_ && !stored_->rebuilding && run.deeper_than_tolerance_at(chosen, best_pos)) {
+        stored_->by_kind.clear();
+        stored_->rebuilding = true;
+        struct Done {
+            bool& b;
+            ~Done() { b = false; }
+        } done{stored_->rebuilding};
+        return trypack_nonempty(item, request);
+    }
     item.set_position(best_pos.x, best_pos.y);
     packed.push_back(&item);
     return true;
