@@ -21,6 +21,7 @@ const char* kind_name(q::ViolationKind k) {
         case q::ViolationKind::Outside: return "outside";
         case q::ViolationKind::Overlap: return "overlap";
         case q::ViolationKind::TooClose: return "too_close";
+        case q::ViolationKind::NearEdge: return "near_edge";
     }
     return "invalid";
 }
@@ -54,7 +55,7 @@ void bind_check(nb::module_& m) {
     m.attr("GRID_TOLERANCE") = q::GRID_TOLERANCE;
     m.attr("ROUNDING_TOLERANCE") = q::ROUNDING_TOLERANCE;
     m.def("check_items", [](nb::handle items, nb::handle bin_w, nb::handle bin_h, nb::handle distance, nb::handle tol,
-                            nb::handle circle_rel_tol) {
+                            nb::handle circle_rel_tol, nb::handle margin) {
         std::vector<q::Outline> outlines = outlines_of(items);
         q::CheckOptions opt;
         opt.bin_w = to_double(bin_w, "bin_w");
@@ -62,6 +63,7 @@ void bind_check(nb::module_& m) {
         opt.distance = to_double(distance, "distance");
         opt.tol = to_double(tol, "tol");
         opt.circle_rel_tol = to_double(circle_rel_tol, "circle_rel_tol");
+        opt.margin = to_double(margin, "margin");
         std::vector<q::Violation> found;
         {
             nb::gil_scoped_release release;
@@ -72,6 +74,7 @@ void bind_check(nb::module_& m) {
             out.append(nb::make_tuple(kind_name(v.kind), v.first, v.second, v.amount, v.clearance));
         return out;
     }, "items"_a, "bin_w"_a, "bin_h"_a, "distance"_a = 0.0, "tol"_a = q::GRID_TOLERANCE, "circle_rel_tol"_a = 0.0,
+       "margin"_a = 0.0,
        "Violations among one bin's items: (kind, i, j, amount, clearance) tuples.");
 
     m.def("measure_pair", [](nb::handle a, nb::handle b) {

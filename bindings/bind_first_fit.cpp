@@ -75,6 +75,17 @@ std::optional<double> given_field(nb::handle obj, const char* name) {
 void check_bin(nb::handle bin) {
     std::optional<double> w = given_field(bin, "width"), h = given_field(bin, "height");
     if (w && h) q::require_usable_bin(*w, *h);
+    if (std::optional<double> m = given_field(bin, "margin")) q::require_margin(*m);
+}
+
+// A bin's edge margin: its `margin` field, 0 for a bin record without one.
+double bin_margin(nb::handle bin) {
+    nb::object m = nb::steal(PyObject_GetAttrString(bin.ptr(), "margin"));
+    if (!m.is_valid()) {
+        PyErr_Clear();
+        return 0.0;
+    }
+    return to_double(m, "bin.margin");
 }
 
 void check_distance(nb::handle d) {
@@ -138,7 +149,7 @@ nb::tuple do_pack(PyFirstFit& ff) {
     // A bin without a height is a strip.
     nb::object height = nb::getattr(ff.bin, "height");
     q::Bin bin{to_double(nb::getattr(ff.bin, "width"), "bin.width"),
-               height.is_none() ? q::kInf : to_double(height, "bin.height")};
+               height.is_none() ? q::kInf : to_double(height, "bin.height"), bin_margin(ff.bin)};
     EngineOptions opt = engine_options(ff.options, kFirstFit);
     q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), opt.strategy, std::move(opt.nfp));
     engine.progress = ff.progress.get();
@@ -220,9 +231,11 @@ void bind_first_fit(nb::module_& m) {
             nb::object width = nb::getattr(ff.bin, "width"), height = nb::getattr(ff.bin, "height");
             if (is_text(ff.options[option_named("strategy")], "bl"))
                 return nb::module_::import_("Quarvo.placer_bl").attr("BottomLeftPlacer")(
-                    width, height, "exact_clearance"_a = ff.options[option_named("exact_clearance")]);
-            return nb::module_::import_("Quarvo.placer_nfp").attr("NfpPlacer")(
-                width, height, **option_keywords(ff.options, kNfpPlacer));
+                    width, height, "exact_clearance"_a = ff.options[option_named("exact_clearance")],
+                    "margin"_a = bin_margin(ff.bin));
+            nb::dict kw = option_keywords(ff.options, kNfpPlacer);
+            kw["margin"] = bin_margin(ff.bin);
+            return nb::module_::import_("Quarvo.placer_nfp").attr("NfpPlacer")(width, height, **kw);
         });
 }
 

@@ -93,6 +93,14 @@ void bind_geometry(nb::module_& m) {
         .def_prop_rw("rotation", idle(&q::Shape::rotation),
                      [](q::Shape& s, nb::handle v) { require_idle(s); s.set_rotation(to_double(v, "rotation")); })
         .def_prop_rw("infl", idle(&q::Shape::infl), [](q::Shape& s, nb::handle v) { require_idle(s); s.set_infl(to_double(v, "infl")); })
+        .def_prop_rw("mirrored", idle(&q::Shape::mirrored), [](q::Shape& s, nb::handle v) {
+            require_idle(s);
+            if (!PyBool_Check(v.ptr()))
+                throw q::TypeError(q::item_label(s, "item") + ": mirrored must be True or False, not " +
+                                   Py_TYPE(v.ptr())->tp_name);
+            s.set_mirrored(v.ptr() == Py_True);
+        }, nb::for_setter(nb::arg("value").none()),
+           nb::for_getter("Whether the item is mirrored about its local y axis (x -> -x) before it is rotated."))
         .def_prop_ro("_tx", idle(&q::Shape::tx))
         .def_prop_ro("_ty", idle(&q::Shape::ty))
         .def_prop_ro("_rotation", idle(&q::Shape::rotation))
@@ -121,8 +129,9 @@ void bind_geometry(nb::module_& m) {
         })
         .def_prop_ro("_sig_cache", [](q::Shape& s) -> nb::object {
             require_idle(s);
-            if (s.sig_id < 0) throw nb::attribute_error("_sig_cache");
-            return signature_to_py(s.sig_id);
+            const int id = s.is_polygon() && s.mirrored() ? s.sig_id_mirrored : s.sig_id;
+            if (id < 0) throw nb::attribute_error("_sig_cache");
+            return signature_to_py(id);
         })
         .def_prop_rw("inflation", [](q::Shape& s) { return s.inflation; },
                      [](q::Shape& s, nb::handle v) { require_idle(s); s.inflation = not_negative(s, v, "inflation"); })

@@ -178,15 +178,21 @@ void bind_placer_bl(nb::module_& m) {
 
     nb::class_<PyBL>(m, "BottomLeftPlacer", nb::type_slots(pybl_slots),
                      "One bin filled by sliding each item down and left from above the bin's top-right corner.")
-        .def("__init__", [](PyBL* self, nb::handle bin_w, nb::handle bin_h, nb::handle epsilon, bool exact_clearance) {
+        .def("__init__", [](PyBL* self, nb::handle bin_w, nb::handle bin_h, nb::handle epsilon, bool exact_clearance,
+                            nb::handle margin) {
             const double w = to_double(bin_w, "bin_w"), h = to_double(bin_h, "bin_h");
             const double e = to_double(epsilon, "epsilon");
+            const double m = margin_value(margin);
             new (self) PyBL{q::BottomLeftPlacer(w, h, e), nb::list(), nb::borrow(bin_w), nb::borrow(bin_h),
                             nb::borrow(epsilon)};
             self->eng.exact_clearance = exact_clearance;
-        }, "bin_w"_a, "bin_h"_a, "epsilon"_a = q::kBottomLeftClearance, "exact_clearance"_a = false)
+            self->eng.margin = m;
+        }, "bin_w"_a, "bin_h"_a, "epsilon"_a = q::kBottomLeftClearance, "exact_clearance"_a = false, "margin"_a = 0.0)
         .def_prop_rw("exact_clearance", [](PyBL& s) { return s.eng.exact_clearance; },
                      [](PyBL& s, bool v) { s.eng.exact_clearance = v; })
+        .def_prop_rw("margin", [](PyBL& s) { return s.eng.margin; },
+                     [](PyBL& s, nb::handle v) { s.eng.margin = margin_value(v); },
+                     "The bin's edge margin: every item's outline keeps at least this much from the bin's edges.")
         .def_prop_rw("bin_w", [](PyBL& s) { return s.bin_w; }, [](PyBL& s, nb::handle v) {
             s.eng.bin_w = to_double(v, "bin_w");
             s.bin_w = nb::borrow(v);

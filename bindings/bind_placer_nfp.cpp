@@ -56,7 +56,9 @@ void PyNfpPlacer::set_option(std::size_t i, nb::handle v) {
 }
 
 void PyNfpPlacer::sync() {
-    eng.set_options(engine_options(options, kNfpPlacer).nfp);
+    EngineOptions o = engine_options(options, kNfpPlacer);
+    eng.set_options(std::move(o.nfp));
+    eng.margin = o.margin;
     sync_packed(packed, eng.packed);
 }
 

@@ -83,6 +83,12 @@ void read_seed(nb::handle v, q::SearchOptions& out) {
     if (PyErr_Occurred()) throw nb::python_error();
 }
 
+double margin_value(nb::handle v) {
+    const double m = to_double(v, "margin");
+    q::require_margin(m);
+    return m;
+}
+
 std::size_t option_named(const char* name) {
     for (std::size_t i = 0; i < kOptionCount; ++i)
         if (std::strcmp(kOptionFields[i].name, name) == 0) return i;
@@ -108,7 +114,7 @@ EngineOptions engine_options(const OptionValues& values, unsigned owner) {
 nb::dict option_keywords(const OptionValues& values, unsigned owner) {
     nb::dict kw;
     for (std::size_t i = 0; i < kOptionCount; ++i)
-        if (kOptionFields[i].owners & owner) kw[kOptionFields[i].name] = values[i];
+        if ((kOptionFields[i].owners & owner) && values[i].is_valid()) kw[kOptionFields[i].name] = values[i];
     return kw;
 }
 

@@ -29,6 +29,7 @@ struct EngineOptions {
     quarvo::NfpOptions nfp;
     quarvo::SearchOptions search;
     quarvo::Strategy strategy = quarvo::Strategy::Nfp;
+    double margin = 0.0;  // a placer's edge margin (the driver's comes with its Bin)
 };
 
 struct OptionField {
@@ -56,6 +57,8 @@ int thread_count(nb::handle threads);
 void read_time_limit(nb::handle v, quarvo::SearchOptions& out);
 void read_iterations(nb::handle v, quarvo::SearchOptions& out);
 void read_seed(nb::handle v, quarvo::SearchOptions& out);
+// A bin's edge margin: a number, finite and not negative.
+double margin_value(nb::handle v);
 // A Python value as given, kept as it is.
 inline nb::object as_given(nb::handle v) { return nb::borrow(v); }
 
@@ -103,6 +106,13 @@ inline constexpr OptionField kOptionFields[] = {
     {"nonconvex", kBoth, false, [] { return nb::object(nb::bool_(false)); },
      [](nb::handle v) { return nb::object(nb::bool_(flag_value(v, "nonconvex"))); },
      [](nb::handle v, unsigned, EngineOptions& out) { out.nfp.nonconvex = v.ptr() == Py_True; }},
+    {"mirror", kBoth, false, [] { return nb::object(nb::bool_(false)); },
+     [](nb::handle v) { return nb::object(nb::bool_(flag_value(v, "mirror"))); },
+     [](nb::handle v, unsigned, EngineOptions& out) { out.nfp.mirror = v.ptr() == Py_True; }},
+    // The driver takes its edge margin from its Bin.
+    {"margin", kNfpPlacer, false, [] { return nb::object(nb::float_(0.0)); },
+     [](nb::handle v) { return nb::object(nb::float_(margin_value(v))); },
+     [](nb::handle v, unsigned, EngineOptions& out) { out.margin = nb::cast<double>(v); }},
 };
 inline constexpr std::size_t kOptionCount = std::size(kOptionFields);
 

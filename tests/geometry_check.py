@@ -6,8 +6,8 @@ geometry functions is called, so a fault shared by the placer and the kernel
 cannot hide itself.
 
 Items are judged by their inflated outlines: a polygon's outer contour grown by
-``infl`` with mitred corners, a circle as the exact disk of radius
-``radius + infl``. Two outlines may overlap by at most a penetration depth
+``infl`` with mitred corners (mirrored x -> -x first when the item is
+mirrored), a circle as the exact disk of radius ``radius + infl``. Two outlines may overlap by at most a penetration depth
 (the shortest move that separates them), which is what the tolerances bound.
 """
 import math
@@ -214,9 +214,10 @@ class Outline:
             th = float(item.rotation)
             ct, st = math.cos(th), math.sin(th)
             tx, ty = float(item.tx), float(item.ty)
+            sx = -1.0 if getattr(item, "mirrored", False) else 1.0
 
             def world(p):
-                x, y = p
+                x, y = sx * p[0], p[1]
                 return (x * ct - y * st + tx, x * st + y * ct + ty)
 
             self.poly = [world(p) for p in offset(item.outer, self.infl)]
@@ -248,6 +249,14 @@ def bin_excess(outline, bin_w, bin_h):
     """How far the outline's bounding box leaves the bin (<= 0 inside)."""
     minx, miny, maxx, maxy = outline.box
     return max(-minx, -miny, maxx - bin_w, maxy - bin_h)
+
+
+def edge_gap(outline, bin_w, bin_h=None):
+    """Least distance from the outline's box to the bin's edges (a strip,
+    ``bin_h`` None, has no top edge); negative when it reaches past one."""
+    minx, miny, maxx, maxy = outline.box
+    gaps = [minx, miny, bin_w - maxx] + ([] if bin_h is None else [bin_h - maxy])
+    return min(gaps)
 
 
 def pair_violation(a, b, rel_tol=0.0013, abs_tol=1e-5):

@@ -154,7 +154,7 @@ def test_unplaced_items_are_reported_with_their_reason(tmp_path, capsys):
     doc = load_output(out)
     reasons = {u["id"]: u["reason"] for u in doc["unplaced"]}
     assert set(reasons) == {"big", "L", "wide"}
-    assert reasons["L"].startswith("non-convex")
+    assert reasons["L"].startswith("non-convex") and '"nonconvex": true' in reasons["L"]
     assert "does not fit in an empty 100 x 80 bin" in reasons["big"] and "122 x 122" in reasons["big"]
     assert "does not fit" in reasons["wide"]
     assert [p["id"] for p in doc["placements"]] == ["ok"]
@@ -579,3 +579,23 @@ def test_a_fault_of_the_settings_is_not_blamed_on_the_items(tmp_path, capsys, mo
     status, _, err = run(tmp_path, base_job(), "--output", str(tmp_path / "o.json"), capsys=capsys)
     assert status == 1 and "packing failed: ValueError: global_distance" in err
     assert sorted(p.name for p in tmp_path.iterdir()) == ["job.json"]
+
+
+def test_edge_margin_and_mirror_reach_the_summary_and_the_document(tmp_path, capsys):
+    ell = [[0, 0], [30, 0], [30, 8], [8, 8], [8, 25], [0, 25]]
+    job = base_job(unit="mm", mirror=True, nonconvex=True, bin={"width": 100, "height": 80, "margin": 6},
+                   items=[{"id": "ell", "type": "polygon", "outer": ell, "quantity": 6},
+                          {"id": "disc", "type": "circle", "radius": 5, "quantity": 2},
+                          {"id": "wide", "type": "polygon", "outer": square(90)}])
+    out = tmp_path / "o.json"
+    status, text, _ = run(tmp_path, job, "--output", str(out), capsys=capsys)
+    assert status == 0
+    assert "edge margin 6 mm, parts may be mirrored" in text and "margin 6)" in text
+    doc = load_output(out)
+    assert doc["bin"] == {"width": 100, "height": 80, "margin": 6}
+    assert all(("mirrored" in p) == (p["id"] == "ell") for p in doc["placements"])
+    for p in doc["placements"]:
+        assert min(min(x, y, 100 - x, 80 - y) for x, y in p["contour"]) >= 6 - 1e-6
+    # a square 90 wide fits the bin but not within its margins: the reason names them
+    (u,) = doc["unplaced"]
+    assert "with its spacing and the edge margin" in u["reason"]

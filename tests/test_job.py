@@ -62,6 +62,11 @@ BAD_JOBS = [
     (("exact_clearance",), 1, ["exact_clearance", "true or false"]),
     (("time_limit",), -1, ["time_limit", "negative"]),
     (("iterations",), 2.5, ["iterations", "whole number"]),
+    (("bin", "margin"), -2, ["bin.margin", "negative"]),
+    (("bin", "margin"), "10", ["bin.margin", "number"]),
+    (("bin", "margin"), 2e12, ["bin.margin", "1e12"]),
+    (("mirror",), "yes", ["mirror", "true or false"]),
+    (("items", 1, "type"), None, ["items[1].type: missing", '"file"']),
 ]
 
 

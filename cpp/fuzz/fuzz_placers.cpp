@@ -54,18 +54,20 @@ std::unique_ptr<Shape> make_item(Input& in) {
     if (in.byte() % 8 == 0) s->margin = in.number();
     if (in.byte() % 8 == 0) s->inflation = in.number();
     s->weight = static_cast<double>(in.byte() % 4);
+    if (in.byte() % 8 == 0) s->set_mirrored(true);
     return s;
 }
 
 // The layout checker on the true outlines of one bin's items: no overlap and
-// nothing outside the bin beyond rounding (circles are placed as inscribed
-// polygons, hence the circle allowance).
-void check_layout(const std::vector<Shape*>& items, double bin_w, double bin_h) {
+// nothing outside the bin (or nearer its edges than the margin) beyond
+// rounding (circles are placed as inscribed polygons, hence the circle allowance).
+void check_layout(const std::vector<Shape*>& items, double bin_w, double bin_h, double margin = 0.0) {
     std::vector<Outline> outlines;
     for (const Shape* s : items) outlines.push_back(true_outline(*s));
     CheckOptions opt;
     opt.bin_w = bin_w;
     opt.bin_h = bin_h;
+    opt.margin = margin;
     opt.tol = 1e-6 + 1e-9 * std::max({std::fabs(bin_w), std::fabs(bin_h), 1.0});
     opt.circle_rel_tol = inscribed_polygon_rel_tol();
     for (const Violation& v : check_outlines(outlines, opt)) FUZZ_CHECK(v.kind == ViolationKind::TooClose);
@@ -81,6 +83,7 @@ void driver(Input& in) {
     if (items.empty()) return;
     if (in.flag() && items.size() > 1) items.push_back(items[0]);  // one object offered twice
     Bin bin{in.flag() ? in.number() : 10.0 + in.byte() / 4.0, in.flag() ? in.number() : 10.0 + in.byte() / 4.0};
+    bin.margin = in.flag() ? in.number() : in.byte() / 32.0;
     double distance = in.flag() ? in.number() : in.byte() / 64.0;
     NfpOptions nfp;
     if (in.flag()) {
@@ -91,6 +94,7 @@ void driver(Input& in) {
     if (strategy == Strategy::Nfp && in.flag()) nfp.placement = Placement::Center;
     nfp.incremental = in.flag();
     nfp.threads = in.flag() ? 2 : 1;
+    nfp.mirror = in.flag();
     FirstFit ff(items, bin, distance, strategy, nfp);
 
     bool done = attempt([&] {
@@ -104,7 +108,7 @@ void driver(Input& in) {
         std::sort(seen.begin(), seen.end());
         std::sort(want.begin(), want.end());
         FUZZ_CHECK(seen == want);
-        for (const auto& b : r.bins) check_layout(b, bin.width, bin.height);
+        for (const auto& b : r.bins) check_layout(b, bin.width, bin.height, bin.margin);
     });
     (void)done;
     for (Shape* s : items) FUZZ_CHECK(s->infl() == 0.0);
@@ -126,8 +130,10 @@ void placer(Input& in) {
         NfpOptions options;
         options.incremental = in.flag();
         options.threads = in.flag() ? 2 : 1;
+        options.mirror = in.flag();
         p = std::make_unique<NfpPlacer>(w, h, options);
     }
+    p->margin = in.flag() ? in.number() : 0.0;
     for (std::size_t i = 0, k = 1 + in.count(5); i < k; ++i) {
         owned.push_back(make_item(in));
         if (!owned.back()) continue;
@@ -140,7 +146,7 @@ void placer(Input& in) {
             before.push_back(&item);
             FUZZ_CHECK(p->packed == before);
             judged = judged && !(item.infl() < 0.0);
-            if (judged) check_layout(p->packed, w, h);
+            if (judged) check_layout(p->packed, w, h, p->margin);
         } else {
             FUZZ_CHECK(p->packed == before);
         }

@@ -225,38 +225,8 @@ def _bins_of(bins):
     return bins
 
 
-def _markers(item):
-    holes = item.holes
-    round_outer = getattr(item, "round_outer", None)
-    round_holes = list(getattr(item, "round_holes", None) or [])
-    if len(round_holes) != len(holes):
-        round_holes = [None] * len(holes)
-    return round_outer, round_holes
-
-
-def _placer(item, ox):
-    """World position of a local point: mirrored about the local y axis when the
-    item is, then rotated and moved as the engine does."""
-    c, s = math.cos(item.rotation), math.sin(item.rotation)
-    tx, ty = item.tx + ox, item.ty
-    m = -1.0 if getattr(item, "mirrored", False) else 1.0
-
-    def world(p):
-        x, y = m * p[0], p[1]
-        return ((x * c - y * s) + tx, (x * s + y * c) + ty)
-    return world
-
-
-def _world(item, ox):
-    if isinstance(item, Circle):
-        return "circle", (item.tx + ox, item.ty, item.radius)
-    world = _placer(item, ox)
-    round_outer, round_holes = _markers(item)
-
-    def circle(m):
-        return None if m is None else world((m[0], m[1])) + (m[2],)
-    return "polygon", ([world(p) for p in item.outer], [[world(p) for p in h] for h in item.holes],
-                       circle(round_outer), [circle(m) for m in round_holes])
+_markers = cad_svg.markers
+_world = cad_svg.world_geometry
 
 
 def _block_key(item):
@@ -270,18 +240,26 @@ def _block_key(item):
     return key, geom
 
 
-def _block_name(item, n):
-    label = "".join(ch if ch.isalnum() or ch in "-_" else "_" for ch in str(item.shape_id))[:64]
-    return f"part-{n}-{label}" if label else f"part-{n}"
+def _block_namer(name_of):
+    def block_name(item, n):
+        label = "".join(ch if ch.isalnum() or ch in "-_" else "_" for ch in str(name_of(item)))[:64]
+        return f"part-{n}-{label}" if label else f"part-{n}"
+    return block_name
 
 
-def write_layout(bins, bin_w, bin_h, path, *, unit="mm", gap=None):
+def _shape_id(item):
+    return item.shape_id
+
+
+def write_layout(bins, bin_w, bin_h, path, *, unit="mm", gap=None, names=None):
     """Write packed bins to ``path`` (.dxf or .svg) as geometry in the job's
     ``unit``: bins side by side, ``gap`` apart (default 5% of the width, at
     least 10 units), each with its outline; every placed item at its place,
     rotation and mirror (``item.mirrored``). ``bins`` is the first element of
     ``do_pack()``'s result or the whole (bins, unplaced) pair; a ``bin_h`` of
-    None draws each bin to its used length. The file appears whole or not at all."""
+    None draws each bin to its used length. ``names(item)`` names the parts in
+    the file (DXF block names, SVG ``data-shape-id``), by default their
+    ``shape_id``. The file appears whole or not at all."""
     path = os.fspath(path)
     unit = _unit(unit)
     ext = os.path.splitext(path)[1].lower()
@@ -294,6 +272,7 @@ def write_layout(bins, bin_w, bin_h, path, *, unit="mm", gap=None):
     if isinstance(gap, bool) or not isinstance(gap, (int, float)) or not (math.isfinite(gap) and gap >= 0):
         raise ValueError(f"gap must be a finite number at least 0, got {gap!r}")
     bins = _bins_of(bins)
+    name_of = _shape_id if names is None else names
     sheets = []
     for b, items in enumerate(bins):
         ox = b * (bin_w + gap)
@@ -304,12 +283,12 @@ def write_layout(bins, bin_w, bin_h, path, *, unit="mm", gap=None):
     try:
         if ext == ".dxf":
             cad_dxf.write(tmp, [(layer, ox, bin_w, h, [(it, *_block_key(it)) for it in items])
-                                for layer, ox, h, items in sheets], unit, _block_name)
+                                for layer, ox, h, items in sheets], unit, _block_namer(name_of))
         else:
             total_w = len(sheets) * bin_w + max(len(sheets) - 1, 0) * gap if sheets else bin_w
             total_h = max([h for _, _, h, _ in sheets] + [bin_h or 0.0]) or 1.0
             cad_svg.write(tmp, [(layer, ox, bin_w, h, [(it, *_world(it, ox)) for it in items])
-                                for layer, ox, h, items in sheets], total_w, total_h, unit)
+                                for layer, ox, h, items in sheets], total_w, total_h, unit, name_of=name_of)
         os.replace(tmp, path)
     finally:
         if os.path.exists(tmp):

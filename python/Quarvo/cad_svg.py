@@ -1,10 +1,9 @@
-"""SVG files through svgelements: shapes to contour segments (transforms, groups
-and <use> applied, y flipped up), layouts to paths and circles in job units."""
+"""SVG files: shapes to contour segments through svgelements (transforms, groups
+and <use> applied, y flipped up), and layouts to paths and circles in job units
+(plain, for CAM, or styled as the plan picture), which needs no parser."""
 import math
 import re
-from xml.sax.saxutils import quoteattr
-
-import svgelements as se
+from xml.sax.saxutils import escape, quoteattr
 
 from Quarvo.cad_contours import Bezier, ContourError, EllArc, Line, Piece, num
 
@@ -26,6 +25,9 @@ class SvgReader:
     """Segments of every drawn shape, in the job's unit (k per px), y up."""
 
     def __init__(self, unit_mm, unit, point_check):
+        import svgelements  # reading needs the parser; writing does not
+
+        self.se = svgelements
         self.unit_mm, self.unit, self.check = unit_mm, unit, point_check
         self.k = PX_MM / unit_mm
         self.flip = 0.0
@@ -45,7 +47,7 @@ class SvgReader:
 
     def read(self, path):
         try:
-            svg = se.SVG.parse(path, reify=True, ppi=96.0)
+            svg = self.se.SVG.parse(path, reify=True, ppi=96.0)
         except Exception as exc:  # garbage fails anywhere in the XML or SVG parser
             raise ContourError(f"not a readable SVG file ({_one_line(exc)})") from None
         # flip about the page's height, so that parts keep their place on the page
@@ -53,9 +55,9 @@ class SvgReader:
             self.flip = float(svg.height)
         page_unit = re.sub(r"^[\s0-9.eE+-]*", "", str(svg.values.get("width", ""))).strip().lower()
         if page_unit in _PAGE_MM:
-            self.k = _PAGE_MM[page_unit] / se.Length("1" + page_unit).value(ppi=96.0) / self.unit_mm
+            self.k = _PAGE_MM[page_unit] / self.se.Length("1" + page_unit).value(ppi=96.0) / self.unit_mm
         for n, e in enumerate(svg.elements()):
-            if not isinstance(e, se.Shape):
+            if not isinstance(e, self.se.Shape):
                 continue
             if SHEET_CLASS in str(e.values.get("class", "")).split():
                 continue
@@ -63,7 +65,7 @@ class SvgReader:
             src = f'{tag} id "{e.id}"' if e.id else f"{tag} #{n} (no id)"
             self.count += 1
             try:
-                path_ = se.Path(e)
+                path_ = self.se.Path(e)
                 path_.reify()
                 segments = list(path_)
             except Exception as exc:
@@ -73,22 +75,22 @@ class SvgReader:
     def shape(self, segments, src):
         segs = []
         for s in segments:
-            if isinstance(s, se.Move):
+            if isinstance(s, self.se.Move):
                 self._flush(segs, False)
                 segs = []
-            elif isinstance(s, se.Close):
+            elif isinstance(s, self.se.Close):
                 if s.start is not None and s.end is not None and s.start != s.end:
                     segs.append(Line(self.pt(s.start, src), self.pt(s.end, src), src))
                 self._flush(segs, True)
                 segs = []
-            elif isinstance(s, se.Line):
+            elif isinstance(s, self.se.Line):
                 a, b = self.pt(s.start, src), self.pt(s.end, src)
                 if a != b:
                     segs.append(Line(a, b, src))
-            elif isinstance(s, se.Arc):
+            elif isinstance(s, self.se.Arc):
                 segs.extend(self.arc(s, src))
-            elif isinstance(s, (se.CubicBezier, se.QuadraticBezier)):
-                ctrl = [s.start, s.control1, s.control2, s.end] if isinstance(s, se.CubicBezier) else \
+            elif isinstance(s, (self.se.CubicBezier, self.se.QuadraticBezier)):
+                ctrl = [s.start, s.control1, s.control2, s.end] if isinstance(s, self.se.CubicBezier) else \
                     [s.start, s.control, s.end]
                 pts = [self.pt(p, src) for p in ctrl]
                 if any(p != pts[0] for p in pts[1:]):
@@ -128,6 +130,43 @@ class SvgReader:
 # ---------------------------------------------------------------- writing
 
 
+def markers(item):
+    """A polygon's contours drawn as whole circles: (round outer, round holes)."""
+    holes = item.holes
+    round_outer = getattr(item, "round_outer", None)
+    round_holes = list(getattr(item, "round_holes", None) or [])
+    if len(round_holes) != len(holes):
+        round_holes = [None] * len(holes)
+    return round_outer, round_holes
+
+
+def placer(item, ox):
+    """World position of a local point: mirrored about the local y axis when the
+    item is, then rotated and moved as the engine does."""
+    c, s = math.cos(item.rotation), math.sin(item.rotation)
+    tx, ty = item.tx + ox, item.ty
+    m = -1.0 if getattr(item, "mirrored", False) else 1.0
+
+    def world(p):
+        x, y = m * p[0], p[1]
+        return ((x * c - y * s) + tx, (x * s + y * c) + ty)
+    return world
+
+
+def world_geometry(item, ox):
+    """("circle", (cx, cy, r)) or ("polygon", (outer, holes, round outer, round holes)) in
+    world coordinates moved right by ox."""
+    if not hasattr(item, "outer"):
+        return "circle", (item.tx + ox, item.ty, item.radius)
+    world = placer(item, ox)
+    round_outer, round_holes = markers(item)
+
+    def circle(m):
+        return None if m is None else world((m[0], m[1])) + (m[2],)
+    return "polygon", ([world(p) for p in item.outer], [[world(p) for p in h] for h in item.holes],
+                       circle(round_outer), [circle(m) for m in round_holes])
+
+
 def _f(v):
     return repr(float(v))
 
@@ -144,34 +183,99 @@ def _ring_d(ring, circle):
     return "M " + " L ".join(f"{_f(x)} {_f(y)}" for x, y in pts) + " Z"
 
 
-def write(path, sheets, total_w, total_h, unit):
+def _text(x, y, text, size, anchor="middle", weight=None, fill="#000", baseline="central"):
+    bold = f' font-weight="{weight}"' if weight else ""
+    return (f'<text x="{_f(x)}" y="{_f(y)}" font-size="{_f(size)}" text-anchor="{anchor}" '
+            f'dominant-baseline="{baseline}" fill="{fill}"{bold}>{escape(str(text))}</text>')
+
+
+def write(path, sheets, total_w, total_h, unit, style=None, name_of=None):
     """sheets: (name, x offset, width, height, [(item, kind, world geometry)]) with
     world geometry (cx, cy, r) for a circle, else (outer, holes, round outer, round holes), each
-    round marker None or (cx, cy, r)."""
+    round marker None or (cx, cy, r).
+
+    One user unit is one job unit and y runs up (the parts sit in a group
+    flipped about total_h). ``style``, for the plan picture, gives each item
+    its colours and label (``look(item)``: fill, stroke and None or (text,
+    x, y, font size) in job units), each sheet its title (``titles``), the
+    picture's ``title`` and a ``legend`` of (fill, stroke, text) beside the
+    sheets; the viewBox grows to hold them, still in job units. ``name_of(item)``
+    is a part's ``data-shape-id``, by default its ``shape_id``."""
     size_unit, f = _SIZE_UNIT[unit]
     stroke = _f(max(total_w, total_h) / 2000.0)
+    x0, y0, view_w, view_h = 0.0, 0.0, total_w, total_h
+    font = 0.0
+    if style is not None:
+        # text in job units, sized to the drawing: a title row above the sheets, the legend right of them
+        font = max(total_w, total_h) / 60.0
+        head = (2.2 * font if style.title else 0.0) + (1.8 * font if style.titles else 0.0)
+        legend_w = legend_h = 0.0
+        if style.legend:
+            longest = max(len(t) for _, _, t in style.legend + [(None, None, style.legend_title or "")])
+            legend_w = 2.5 * font + 0.6 * font * longest
+            legend_h = 1.5 * font * len(style.legend) + (1.6 * font if style.legend_title else 0.0)
+        x0, y0 = -font, -head - font
+        view_w = total_w + legend_w + 2 * font
+        view_h = max(total_h, legend_h) + head + 2 * font
+        stroke = _f(max(total_w, total_h) / 1500.0)
+    origin = "0 0" if style is None else f"{_f(x0)} {_f(y0)}"
     lines = [
         '<?xml version="1.0" encoding="UTF-8"?>',
-        f'<svg xmlns="http://www.w3.org/2000/svg" width="{_f(total_w * f)}{size_unit}" '
-        f'height="{_f(total_h * f)}{size_unit}" viewBox="0 0 {_f(total_w)} {_f(total_h)}">',
+        f'<svg xmlns="http://www.w3.org/2000/svg" width="{_f(view_w * f)}{size_unit}" '
+        f'height="{_f(view_h * f)}{size_unit}" viewBox="{origin} {_f(view_w)} {_f(view_h)}">',
         f'<g id="layout" transform="matrix(1 0 0 -1 0 {_f(total_h)})" stroke="#000" stroke-width="{stroke}">',
     ]
+    labels = []
     for name, ox, width, height, entries in sheets:
         lines.append(f'<g id="{name}" class="bin">')
         lines.append(f'<rect id="{name}-sheet" class="{SHEET_CLASS}" x="{_f(ox)}" y="0" width="{_f(width)}" '
                      f'height="{_f(height)}" fill="none"/>')
         for k, (item, kind, geom) in enumerate(entries, 1):
-            ident = f'id="{name}-item-{k}" class="part" data-shape-id={quoteattr(str(item.shape_id))}'
+            shown = item.shape_id if name_of is None else name_of(item)
+            ident = f'id="{name}-item-{k}" class="part" data-shape-id={quoteattr(str(shown))}'
+            fill, edge = "#9cc3e6", None
+            if style is not None:
+                fill, edge, label = style.look(item)
+                if label is not None:
+                    text, lx, ly, size = label
+                    labels.append(_text(lx + ox, total_h - ly, text, size))
+            paint = f'fill="{fill}"' + (f' stroke="{edge}"' if edge else "")
             if kind == "circle":
                 cx, cy, r = geom
-                lines.append(f'<circle {ident} cx="{_f(cx)}" cy="{_f(cy)}" r="{_f(r)}" fill="#9cc3e6"/>')
+                lines.append(f'<circle {ident} cx="{_f(cx)}" cy="{_f(cy)}" r="{_f(r)}" {paint}/>')
                 continue
             outer, holes, round_outer, round_holes = geom
             d = " ".join([_ring_d(outer, round_outer)] + [_ring_d(h, c) for h, c in zip(holes, round_holes)])
             rule = ' fill-rule="evenodd"' if holes else ""
-            lines.append(f'<path {ident} d="{d}"{rule} fill="#9cc3e6"/>')
+            lines.append(f'<path {ident} d="{d}"{rule} {paint}/>')
         lines.append("</g>")
     lines.append("</g>")
+    if style is not None:
+        # texts outside the flipped group, so that they read upright: y down from total_h
+        lines.append('<g id="labels" font-family="sans-serif">')
+        lines.extend(labels)
+        lines.append("</g>")
+        lines.append('<g id="titles" font-family="sans-serif">')
+        if style.title:
+            lines.append(_text(0.0, -(1.8 * font if style.titles else 0.0) - 1.1 * font, style.title, 1.4 * font,
+                               anchor="start", weight="bold"))
+        for (name, ox, width, height, _), (title, over) in zip(sheets, style.titles):
+            lines.append(_text(ox, total_h - height - 0.9 * font, title, font, anchor="start",
+                               fill="#c00000" if over else "#000"))
+        lines.append("</g>")
+        if style.legend:
+            lx = total_w + 1.5 * font
+            lines.append(f'<g id="legend" font-family="sans-serif" stroke-width="{stroke}">')
+            ly = 0.0
+            if style.legend_title:
+                lines.append(_text(lx, ly + 0.5 * font, style.legend_title, font, anchor="start", weight="bold"))
+                ly += 1.6 * font
+            for fill, edge, text in style.legend:
+                lines.append(f'<rect x="{_f(lx)}" y="{_f(ly)}" width="{_f(font)}" height="{_f(font)}" '
+                             f'fill="{fill}" stroke="{edge}"/>')
+                lines.append(_text(lx + 1.5 * font, ly + 0.5 * font, text, font, anchor="start"))
+                ly += 1.5 * font
+            lines.append("</g>")
     lines.append("</svg>")
     with open(path, "w", encoding="utf-8") as fh:
         fh.write("\n".join(lines) + "\n")

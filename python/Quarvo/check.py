@@ -58,7 +58,7 @@ ROUNDING_TOLERANCE = _c.ROUNDING_TOLERANCE
 measure_pair = _c.measure_pair
 outside_amount = _c.outside_amount
 
-KINDS = ("invalid", "duplicate", "outside", "overlap", "too_close")
+KINDS = ("invalid", "duplicate", "outside", "overlap", "too_close", "near_edge")
 
 
 def circle_tolerance(items: Sequence[Shape], distance: float = 0.0) -> float:
@@ -71,12 +71,14 @@ def circle_tolerance(items: Sequence[Shape], distance: float = 0.0) -> float:
 @dataclass(frozen=True)
 class Violation:
     """One fault. ``items`` are positions in the bin's item list (one for
-    invalid, duplicate and outside, two for overlap and too_close).
+    invalid, duplicate, outside and near_edge, two for overlap and too_close).
 
     ``amount``: outside, how far the outline reaches past the bin; overlap, how
     far one outline reaches into the other; too_close, how much the clear
-    distance falls short of the required one. ``clearance`` is the clear
-    distance of a pair (negative for an overlap)."""
+    distance falls short of the required one; near_edge, how much the
+    distance to the bin's nearest edge falls short of the margin.
+    ``clearance`` is the clear distance of a pair (negative for an overlap),
+    or for near_edge the distance to the nearest edge."""
 
     kind: str
     bin: int
@@ -97,6 +99,9 @@ class Violation:
         if self.kind == "too_close":
             return (f"{where}: {self._who(0)} and {self._who(1)} are {self.clearance:.6g} apart, "
                     f"{self.amount:.6g} short of the distance")
+        if self.kind == "near_edge":
+            return (f"{where}: {self._who(0)} is {self.clearance:.6g} from the bin's edge, "
+                    f"{self.amount:.6g} short of the margin")
         if self.kind == "duplicate":
             return f"{where}: {self._who(0)} appears more than once in the layout"
         return f"{where}: {self._who(0)} has no usable outline (non-finite values, negative radius or no points)"
@@ -124,6 +129,7 @@ class CheckReport:
     circle_rel_tol: float = 0.0
     # Faults that belong to no bin: items listed twice among the unplaced.
     other: List[Violation] = field(default_factory=list)
+    margin: float = 0.0
 
     @property
     def violations(self) -> List[Violation]:
@@ -145,6 +151,8 @@ class CheckReport:
         setting = f"distance {self.distance:g}, tol {self.tol:g}"
         if self.circle_rel_tol:
             setting += f", circle_rel_tol {self.circle_rel_tol:.3g}"
+        if self.margin:
+            setting += f", margin {self.margin:g}"
         scope = f"{len(self.bins)} bins, {placed} items placed, {self.n_unplaced} unplaced; {setting}"
         if self.ok:
             return f"layout check: ok ({scope})"
@@ -203,7 +211,7 @@ def _top(item):
 
 
 def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distance: float = 0.0,
-                 tol: float = TOLERANCE, circle_rel_tol: float = 0.0) -> CheckReport:
+                 tol: float = TOLERANCE, circle_rel_tol: float = 0.0, margin: Optional[float] = None) -> CheckReport:
     """Check a packing result against a bin size and a required clear distance.
 
     ``layout``: the ``(bins, unplaced)`` pair of ``do_pack``, a list of bins
@@ -212,8 +220,11 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
     without a height is a strip, open upward.
 
     Per bin it reports items whose outline leaves [0, bin_w] x [0, bin_h] by
-    more than ``tol``, pairs whose interiors overlap by more than ``tol``, and
-    pairs whose clear distance is less than ``distance - tol``; ``tol`` is the
+    more than ``tol``, pairs whose interiors overlap by more than ``tol``,
+    pairs whose clear distance is less than ``distance - tol``, and
+    (``near_edge``) items inside the bin but closer than ``margin - tol`` to
+    one of its edges (``margin`` defaults to the ``Bin``'s own margin when a
+    ``Bin`` is given, else 0; a strip's open top is no edge); ``tol`` is the
     engine's tolerance by default, and 1e-14 of the coordinates' magnitude is
     allowed on top for the rounding of doubles. Pairs with
     circles get ``circle_rel_tol`` x (radius + distance / 2) more slack per
@@ -223,30 +234,38 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
     1e100) is ``invalid``. Unplaced items are not checked.
 
     ValueError for non-finite bin sizes or distance and for negative or
-    non-finite ``tol`` / ``circle_rel_tol``; TypeError for a layout that is
-    none of the forms above.
+    non-finite ``tol`` / ``circle_rel_tol`` / ``margin``; TypeError for a
+    layout that is none of the forms above.
     """
     if bin_h is None:
         if not (hasattr(bin_w, "width") and hasattr(bin_w, "height")):
             raise TypeError("give bin_w and bin_h, or a Bin as bin_w")
+        if margin is None:
+            margin = getattr(bin_w, "margin", 0.0)
         bin_w, bin_h = bin_w.width, bin_w.height
         strip = bin_h is None
     else:
         strip = False
+    margin = 0.0 if margin is None else margin
+    if isinstance(margin, bool) or not isinstance(margin, (int, float)) or not (math.isfinite(margin) and margin >= 0):
+        raise ValueError(f"margin must be a finite number >= 0, got {margin!r}")
     bins, unplaced = _split(layout)
     if strip:
-        # A strip (a Bin without a height) is open upward: only its width and floor bind.
+        # A strip (a Bin without a height) is open upward: only its width and
+        # floor bind, and its top is no edge to keep the margin from.
         bin_h = max((t for items in bins for t in map(_top, items) if math.isfinite(t)), default=0.0)
+        bin_h += margin
     seen = {}
     reports: List[BinReport] = []
     other: List[Violation] = []
     for b, items in enumerate(bins):
         rep = BinReport(b, len(items))
-        for kind, i, j, amount, clearance in _c.check_items(items, bin_w, bin_h, distance, tol, circle_rel_tol):
+        for kind, i, j, amount, clearance in _c.check_items(items, bin_w, bin_h, distance, tol, circle_rel_tol,
+                                                             margin):
             ids = (items[i].shape_id,) if i == j else (items[i].shape_id, items[j].shape_id)
             pos = (i,) if i == j else (i, j)
             rep.violations.append(Violation(kind, b, pos, ids, amount,
-                                            clearance if kind in ("overlap", "too_close") else None))
+                                            clearance if kind in ("overlap", "too_close", "near_edge") else None))
         for i, it in enumerate(items):
             if id(it) in seen:
                 rep.violations.append(Violation("duplicate", b, (i,), (it.shape_id,), 0.0))
@@ -257,7 +276,7 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
             other.append(Violation("duplicate", -1, (i,), (it.shape_id,), 0.0))
         seen[id(it)] = it
     return CheckReport(reports, len(unplaced), float(bin_w), float(bin_h), float(distance), float(tol),
-                       float(circle_rel_tol), other)
+                       float(circle_rel_tol), other, float(margin))
 
 
 def nesting_depths(items: Sequence[Shape]) -> List[int]:

@@ -1,6 +1,9 @@
 """The command-line job: arguments, progress and the exit status.
 
-    quarvo [JOB.json] [--output OUT.json] [--plot FILE.png|FILE.svg] [--quiet] [--incremental] [--check]
+    quarvo [JOB.json] [--output OUT.json|OUT.dxf|OUT.svg] [--plot FILE.png|FILE.svg] [--quiet] [--incremental]
+           [--check]
+    quarvo nest PARTS... --sheet WxH ...      (parts from DXF and SVG drawings, see nest_cli)
+    quarvo batch JOB.json... --output-dir DIR
 
 Without a job file the bundled example (a steel pipe bundle) is packed.
 A job that cannot be packed as written is rejected with a one-line message on
@@ -14,7 +17,7 @@ import threading
 import time
 
 from Quarvo.job import OPTIONS, JobError, load_job
-from Quarvo.output import check_plot_format, temp_name, write_outputs
+from Quarvo.output import check_drawing_output, check_plot_format, temp_name, write_outputs
 from Quarvo.packing import check, pack
 from Quarvo.report import summary_lines
 
@@ -40,7 +43,9 @@ job file (JSON):
     "description": "...",                       free text, not used
     "unit": "mm",                               name of the length unit, shown with the lengths
                                                 in the summary and written to the result
-    "bin": {"width": 1200, "height": 800},      required, positive numbers
+    "bin": {"width": 1200, "height": 800},      required, positive numbers; "margin": 10 keeps
+                                                every item at least 10 from the bin's edges
+                                                (default: half the distance)
     "distance": 2,                              clear distance between items (default 0)
     "strategy": "nfp",                          "nfp" (default) or "bl"
     "placement": "corner",                      "corner" (default) or "center" (nfp only)
@@ -51,11 +56,15 @@ job file (JSON):
     "items": [
       {"id": "DN100", "type": "circle", "radius": 57.15, "quantity": 8, "weight": 16.1},
       {"id": "plate", "type": "polygon", "outer": [[0, 0], [300, 0], [300, 200], [0, 200]],
-       "holes": [[[50, 50], [100, 50], [100, 100], [50, 100]]]}
+       "holes": [[[50, 50], [100, 50], [100, 100], [50, 100]]]},
+      {"file": "bracket.dxf", "quantity": 4}
     ]
   }
   Optional per item: "quantity" (copies, default 1), "weight" (heavier first,
   default 0), "margin" and "inflation" (extra spacing, default 0), "description".
+  An item with "file" takes every part of a DXF or SVG drawing (a path relative
+  to the job file; lengths converted to "unit", default mm; "tolerance" of the
+  curves' chords; needs pip install "Quarvo[cad]").
   Lengths and angles are at most 1e12 in magnitude.
   Items that fit in no bin are listed as unplaced with the reason; that is not an error.
 """
@@ -65,6 +74,7 @@ EPILOG = JOB_HELP + """
 exit status: 0 packed (even with unplaced items), 1 packing or writing failed,
 2 bad job or arguments, 3 layout check failed (with --check), 130 interrupted.
 
+Parts from drawings: quarvo nest PARTS... --sheet WxH (see quarvo nest --help).
 Many jobs at once: quarvo batch JOB.json... --output-dir DIR (see quarvo batch --help).
 """
 
@@ -139,8 +149,10 @@ def _parser():
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     p.add_argument("job", nargs="?", metavar="JOB.json", help="the job file (default: the bundled example)")
-    p.add_argument("-o", "--output", metavar="OUT.json", help="write the placements as JSON")
-    p.add_argument("-p", "--plot", metavar="FILE", help="draw the layout into a PNG or SVG file (needs matplotlib)")
+    p.add_argument("-o", "--output", metavar="OUT.json",
+                   help="write the placements as JSON, or the layout as a .dxf or .svg drawing in the job's unit")
+    p.add_argument("-p", "--plot", metavar="FILE",
+                   help="draw the layout into a PNG (needs matplotlib) or an SVG picture in job units")
     p.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors")
     p.add_argument("--incremental", action="store_true",
                    help='same as "incremental": true in the job (faster nfp packing of large jobs)')
@@ -182,15 +194,19 @@ def check_writable(opt, path):
             os.remove(probe)
 
 
-def _check_outputs(args):
-    outputs = [(opt, path) for opt, path in (("--output", args.output), ("--plot", args.plot)) if path is not None]
+def check_outputs(output, plot, inputs=()):
+    """Refuse outputs that would overwrite an input or each other, or cannot be
+    written; ``inputs`` are (what, path) pairs, say ("the job file", path)."""
+    outputs = [(opt, path) for opt, path in (("--output", output), ("--plot", plot)) if path is not None]
     for opt, path in outputs:
-        if path != "" and args.job is not None and _same_file(path, args.job):
-            raise JobError(f"{opt}: {path!r} is the job file itself")
-    if len(outputs) == 2 and _same_file(args.output, args.plot):
+        for what, given in inputs:
+            if path != "" and given is not None and _same_file(path, given):
+                raise JobError(f"{opt}: {path!r} is {what} itself")
+    if len(outputs) == 2 and _same_file(output, plot):
         raise JobError("--output and --plot name the same file")
-    if args.plot is not None:
-        check_plot_format(args.plot)
+    if plot is not None:
+        check_plot_format(plot)
+    check_drawing_output(output)
     for opt, path in outputs:
         check_writable(opt, path)
 
@@ -202,6 +218,10 @@ def main(argv=None):
         from Quarvo.batch_cli import main as batch_main
 
         return batch_main(argv[1:])
+    if argv[:1] == ["nest"]:
+        from Quarvo.nest_cli import main as nest_main
+
+        return nest_main(argv[1:])
     parser = _parser()
     try:
         args = parser.parse_args(argv)
@@ -209,42 +229,50 @@ def main(argv=None):
         return exc.code if isinstance(exc.code, int) else EXIT_BAD_JOB
     err = sys.stderr
     try:
-        _check_outputs(args)
+        check_outputs(args.output, args.plot, [("the job file", args.job)])
         job = load_job(args.job)
+        check_drawing_output(args.output, job)
         if args.incremental:
             job.options["incremental"] = True
     except JobError as exc:
         print(f"quarvo: error: {exc}", file=err)
         return EXIT_BAD_JOB
 
-    show_progress = not args.quiet and hasattr(err, "isatty") and err.isatty()
+    return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check)
+
+
+def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quarvo"):
+    """Pack a checked job with progress, check it, write its outputs together
+    and print the summary; returns the exit status."""
+    err = sys.stderr
+    show_progress = not quiet and hasattr(err, "isatty") and err.isatty()
     try:
         with _Progress(err, job.total, show_progress) as progress:
             result = pack(job, progress)
     except KeyboardInterrupt:
-        print("\nquarvo: interrupted, nothing written", file=err)
+        print(f"\n{prog}: interrupted, nothing written", file=err)
         return EXIT_INTERRUPTED
     except Exception as exc:  # an engine error: report it in one line, write nothing
-        print(f"quarvo: error: packing failed: {type(exc).__name__}: {exc}", file=err)
+        print(f"{prog}: error: packing failed: {type(exc).__name__}: {exc}", file=err)
         return EXIT_FAILED
     try:
         result.check = check(result)
     except Exception as exc:  # a checker fault must not cost the user the layout
-        print(f"quarvo: warning: the layout check could not run: {type(exc).__name__}: {exc}", file=err)
+        print(f"{prog}: warning: the layout check could not run: {type(exc).__name__}: {exc}", file=err)
 
     try:
-        write_outputs(result, args.output, args.plot)
+        write_outputs(result, output, plot)
     except (OSError, ValueError, ImportError) as exc:
-        print(f"quarvo: error: writing the results failed, nothing written: {exc}", file=err)
+        print(f"{prog}: error: writing the results failed, nothing written: {exc}", file=err)
         return EXIT_FAILED
 
-    if not args.quiet:
+    if not quiet:
         out = sys.stdout
         for line in summary_lines(result):
             print(line, file=out)
-        for path in (args.output, args.plot):
+        for path in (output, plot):
             if path is not None:
                 print(f"  wrote {path}", file=out)
-    if args.check and (result.check is None or not result.check.ok):
+    if check_layout and (result.check is None or not result.check.ok):
         return EXIT_CHECK_FAILED
     return EXIT_OK

@@ -1,5 +1,5 @@
 """Shape model: the packable items (Polygon, Circle) and the bin record."""
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Optional
 
 from Quarvo._quarvo import geometry as _g
@@ -27,7 +27,20 @@ class Bin:
     A height of None makes a strip: one bin of that width whose height is
     open (``FirstFit`` then returns one bin; its used length is
     ``Quarvo.first_fit_algorithm.used_length``).
+
+    ``margin`` is the edge margin: every item's outline keeps at least that
+    much from the bin's edges (a strip's sides and floor), whatever the
+    distance between items. The gap at an edge is the larger of the margin
+    and the item's own spacing (half the distance plus its ``inflation`` and
+    ``margin``), so the default 0 leaves half the distance, as without it.
     """
 
     width: float
     height: Optional[float]
+    # keyword only: Bin(width, height) keeps its two positional fields
+    margin: float = field(default=0.0, kw_only=True)
+
+    def __repr__(self):
+        # the printed form names the margin only when one is set
+        extra = f", margin={self.margin!r}" if self.margin != 0.0 else ""
+        return f"Bin(width={self.width!r}, height={self.height!r}{extra})"

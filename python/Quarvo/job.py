@@ -6,6 +6,7 @@ job, whatever its quantity).
 """
 import json
 import math
+import os
 from dataclasses import dataclass, field
 from typing import Callable, NamedTuple
 
@@ -118,14 +119,32 @@ OPTIONS = {
     "iterations": Option(_whole(0), "2000", "layouts the improvement search tries (the same\n"
                                          "result on every run and any thread count)"),
     "seed": Option(_whole(0), "0", "seed of the improvement search"),
+    "mirror": Option(_flag, "true", "nfp only: polygons may also be placed mirrored\n"
+                                    "(about their vertical axis, then rotated)"),
 }
+
+# Units a drawing's lengths can be converted to (a job without "unit" takes millimetres).
+CAD_UNITS = ("mm", "cm", "m", "in")
+CAD_EXTRA = 'pip install "Quarvo[cad]"'
+CAD_SUFFIXES = (".dxf", ".svg")
+
+
+def cad_available():
+    """Whether the extra Quarvo[cad] (ezdxf and svgelements) is installed."""
+    try:
+        import ezdxf  # noqa: F401
+        import svgelements  # noqa: F401
+    except ImportError:
+        return False
+    return True
 
 _TOP_FIELDS = ("name", "description", "unit", "bin", "distance", "strategy", "placement", "rotations",
                "rotation_unit", "items") + tuple(OPTIONS)
-_BIN_FIELDS = ("width", "height")
+_BIN_FIELDS = ("width", "height", "margin")
 _COMMON_ITEM_FIELDS = ("id", "type", "quantity", "weight", "margin", "inflation", "description")
 _ITEM_FIELDS = {"circle": _COMMON_ITEM_FIELDS + ("radius",),
-                "polygon": _COMMON_ITEM_FIELDS + ("outer", "holes")}
+                "polygon": _COMMON_ITEM_FIELDS + ("outer", "holes"),
+                "file": ("id", "file", "quantity", "weight", "margin", "inflation", "description", "tolerance")}
 
 
 # ---------------------------------------------------------------- job model
@@ -133,7 +152,7 @@ _ITEM_FIELDS = {"circle": _COMMON_ITEM_FIELDS + ("radius",),
 
 @dataclass
 class ItemDef:
-    index: int  # position in the job's item list
+    index: int  # position in the job's item list (a drawing's parts follow each other)
     id: object
     kind: str  # "circle" or "polygon"
     quantity: int = 1
@@ -143,6 +162,11 @@ class ItemDef:
     radius: float = 0.0
     outer: list = field(default_factory=list)
     holes: list = field(default_factory=list)
+    # A part read from a drawing: the file, and its contours drawn as whole
+    # circles ((cx, cy, r) in the local frame, or None), written back as circles.
+    file: str = None
+    round_outer: tuple = None
+    round_holes: list = field(default_factory=list)
 
 
 @dataclass
@@ -160,6 +184,7 @@ class Job:
     items: list
     options: dict = field(default_factory=dict)  # FirstFit keywords from OPTIONS
     unit: str = ""
+    margin: float = 0.0  # the bin's edge margin
 
     @property
     def total(self):
@@ -237,18 +262,7 @@ def _check_hole(hole, outer, where):
         raise JobError(f"{where}: lies outside its outer contour (point {_show(list(hole[0]))})")
 
 
-def _item(raw, i):
-    where = f"items[{i}]"
-    if not isinstance(raw, dict):
-        raise JobError(f"{where}: must be an object, got {_show(raw)}")
-    if "type" not in raw:
-        raise JobError(f'{where}.type: missing (expected "circle" or "polygon")')
-    kind = _choice(raw, "type", f"{where}.type", ("circle", "polygon"), None)
-    _check_fields(raw, where, _ITEM_FIELDS[kind])
-    item_id = raw.get("id", i)
-    if not (isinstance(item_id, str) or (isinstance(item_id, int) and not isinstance(item_id, bool))):
-        raise JobError(f"{where}.id: must be a text or an integer, got {_show(item_id)}")
-    idef = ItemDef(index=i, id=item_id, kind=kind)
+def _common(raw, where, idef):
     if "quantity" in raw:
         idef.quantity = _whole(1)(raw["quantity"], f"{where}.quantity")
     if "weight" in raw:
@@ -257,6 +271,89 @@ def _item(raw, i):
         idef.margin = _number(raw["margin"], f"{where}.margin", non_negative=True)
     if "inflation" in raw:
         idef.inflation = _number(raw["inflation"], f"{where}.inflation", non_negative=True)
+    return idef
+
+
+def _item_id(raw, where, default):
+    item_id = raw.get("id", default)
+    if not (isinstance(item_id, str) or (isinstance(item_id, int) and not isinstance(item_id, bool))):
+        raise JobError(f"{where}.id: must be a text or an integer, got {_show(item_id)}")
+    return item_id
+
+
+def read_drawing(path, where, unit, tolerance=None):
+    """The parts of a DXF or SVG drawing (``Quarvo.cad``), in ``unit``; raises
+    ``JobError``, one line led by ``where`` when given, for a missing extra, a
+    missing, unreadable or malformed drawing."""
+    lead = f"{where}: " if where else ""
+    try:
+        from Quarvo.cad import parts_for_job_item
+    except ImportError:
+        raise JobError(f"{lead}reading DXF and SVG drawings needs the extra Quarvo[cad]: {CAD_EXTRA}") from None
+    if not os.path.isfile(path):
+        raise JobError(f"{lead}{path}: {'not a file' if os.path.exists(path) else 'no such file'}")
+    try:
+        return parts_for_job_item(path, 1, tolerance, unit)
+    except OSError as exc:
+        raise JobError(f"{lead}cannot read {path!r}: {exc.strerror or exc}") from None
+    except (ValueError, TypeError) as exc:
+        text = str(exc).splitlines()[0] if str(exc) else type(exc).__name__
+        raise JobError(f"{lead}{text}") from None
+
+
+def part_defs(parts, first_index, item_id=None):
+    """One ItemDef per part of a drawing, with its contours in its own frame."""
+    defs = []
+    for k, part in enumerate(parts):
+        if item_id is None:
+            pid = part.shape_id
+        else:
+            pid = item_id if len(parts) == 1 else f"{item_id}-{k + 1}"
+        if hasattr(part, "radius"):
+            idef = ItemDef(index=first_index + k, id=pid, kind="circle", radius=float(part.radius))
+        else:
+            idef = ItemDef(index=first_index + k, id=pid, kind="polygon", outer=[tuple(p) for p in part.outer],
+                           holes=[[tuple(p) for p in h] for h in part.holes],
+                           round_outer=getattr(part, "round_outer", None),
+                           round_holes=list(getattr(part, "round_holes", None) or []))
+        defs.append(idef)
+    return defs
+
+
+def _file_items(raw, i, first_index, base, unit):
+    where = f"items[{i}]"
+    _check_fields(raw, where, _ITEM_FIELDS["file"])
+    name = _text(raw["file"], f"{where}.file")
+    if name == "":
+        raise JobError(f"{where}.file: empty file name")
+    if unit not in CAD_UNITS:
+        raise JobError(f'{where}.file: a drawing is converted to the job\'s unit, and "unit" {_show(unit)} '
+                       f'is none of {", ".join(CAD_UNITS)}')
+    tolerance = _number(raw["tolerance"], f"{where}.tolerance", positive=True) if "tolerance" in raw else None
+    path = name if os.path.isabs(name) else os.path.join(base, name)
+    parts = read_drawing(path, f"{where}.file", unit, tolerance)
+    item_id = _item_id(raw, where, None) if "id" in raw else None
+    defs = part_defs(parts, first_index, item_id)
+    for idef in defs:
+        idef.file = name
+        _common(raw, where, idef)
+    return defs
+
+
+def _item(raw, i, first_index=None, base=".", unit="mm"):
+    """The ItemDefs of job item i: one, or one per part of the drawing it names."""
+    where = f"items[{i}]"
+    index = i if first_index is None else first_index
+    if not isinstance(raw, dict):
+        raise JobError(f"{where}: must be an object, got {_show(raw)}")
+    if "file" in raw and "type" not in raw:
+        return _file_items(raw, i, index, base, unit)
+    if "type" not in raw:
+        raise JobError(f'{where}.type: missing (expected "circle" or "polygon", or a "file" to read parts from)')
+    kind = _choice(raw, "type", f"{where}.type", ("circle", "polygon"), None)
+    _check_fields(raw, where, _ITEM_FIELDS[kind])
+    item_id = _item_id(raw, where, i)
+    idef = _common(raw, where, ItemDef(index=index, id=item_id, kind=kind))
     if kind == "circle":
         if "radius" not in raw:
             raise JobError(f"{where}.radius: missing")
@@ -272,7 +369,7 @@ def _item(raw, i):
             hole = _contour(h, f"{where}.holes[{k}]")
             _check_hole(hole, idef.outer, f"{where}.holes[{k}]")
             idef.holes.append(hole)
-    return idef
+    return [idef]
 
 
 def _refuse_lone_surrogates(raw):
@@ -293,8 +390,12 @@ def _refuse_lone_surrogates(raw):
                 raise JobError(f"{where}: text holds a lone surrogate {value[exc.start]!r}") from None
 
 
-def parse_job(raw, source="job"):
-    """Check a decoded job document and return a ``Job``; raises ``JobError``."""
+def parse_job(raw, source="job", base=None):
+    """Check a decoded job document and return a ``Job``; raises ``JobError``.
+
+    Items that name a drawing (``{"file": "part.dxf"}``) are read from
+    ``base``, by default the folder of the job file ``source`` (the working
+    folder when ``source`` names no file)."""
     if not isinstance(raw, dict):
         raise JobError(f"job: must be a JSON object, got {_show(raw)}")
     _refuse_lone_surrogates(raw)
@@ -308,6 +409,7 @@ def parse_job(raw, source="job"):
     if "width" not in b:
         raise JobError("bin.width: missing")
     bin_w = _number(b["width"], "bin.width", positive=True)
+    margin = _number(b["margin"], "bin.margin", non_negative=True) if "margin" in b else 0.0
     # without a height the bin is a strip: one bin, open upward
     bin_h = _number(b["height"], "bin.height", positive=True) if "height" in b else None
     distance = _number(raw.get("distance", 0.0), "distance", non_negative=True)
@@ -334,10 +436,14 @@ def parse_job(raw, source="job"):
         raise JobError("items: missing (expected a list of items)")
     if not isinstance(raw["items"], list):
         raise JobError(f"items: must be a list, got {_show(raw['items'])}")
-    items = [_item(it, i) for i, it in enumerate(raw["items"])]
+    if base is None:
+        base = os.path.dirname(os.path.abspath(source)) if os.path.isfile(str(source)) else os.getcwd()
+    items = []
+    for i, it in enumerate(raw["items"]):
+        items.extend(_item(it, i, len(items), base, unit or "mm"))
     job = Job(source=source, name=name, bin_w=bin_w, bin_h=bin_h, distance=distance, strategy=strategy,
               placement=placement, rotations=rotations, rotation_unit=rotation_unit, rotations_given=given,
-              items=items, options=options, unit=unit)
+              items=items, options=options, unit=unit, margin=margin)
     if job.total > MAX_ITEMS:
         raise JobError(f"items: {job.total} items in all (quantities included), more than {MAX_ITEMS}")
     return job
@@ -355,6 +461,8 @@ def decode_job(text, source):
     try:
         raw = json.loads(text)
     except json.JSONDecodeError as exc:
+        if looks_like_drawing(text):
+            raise JobError(drawing_not_a_job(source)) from None
         raise JobError(f"{source}: not valid JSON: {exc.msg} (line {exc.lineno}, column {exc.colno})") from None
     except RecursionError:
         raise JobError(f"{source}: not valid JSON: nested too deeply") from None
@@ -363,15 +471,33 @@ def decode_job(text, source):
     return parse_job(raw, source)
 
 
+def drawing_not_a_job(path):
+    return (f"{path}: a drawing, not a job file: nest its parts with "
+            f"quarvo nest {os.path.basename(str(path))} --sheet WIDTHxHEIGHT")
+
+
+def looks_like_drawing(text):
+    """Whether a text that is no JSON starts as a DXF (group code 0, SECTION) or an SVG does."""
+    head = text.lstrip()[:400].lower()
+    if head.startswith("<?xml") or head.startswith("<svg"):
+        return True
+    lines = [line.strip() for line in head.splitlines()[:2]]
+    return len(lines) == 2 and (lines == ["0", "section"] or lines[0] == "999")
+
+
 def load_job(path):
     """Read and check a job file (or the bundled example when path is None)."""
     if path is None:
         return decode_job(bundled_job_text(), f"bundled example {BUNDLED_NAME}")
+    if os.path.splitext(str(path))[1].lower() in CAD_SUFFIXES:
+        raise JobError(drawing_not_a_job(path))
     try:
         with open(path, "rb") as f:
             data = f.read()
     except OSError as exc:
         raise JobError(f"{path}: cannot read the job file: {exc.strerror or exc}") from None
+    if data.startswith(b"AutoCAD Binary DXF"):
+        raise JobError(drawing_not_a_job(path))
     try:
         text = data.decode("utf-8-sig")
     except UnicodeDecodeError:

@@ -1,13 +1,37 @@
-"""Writing a job's results: the result document as JSON, the picture, each
-through a temporary file beside it, so that no output is ever left half-written."""
+"""Writing a job's results: the result document as JSON (or the layout as a
+DXF or SVG drawing), the picture, each through a temporary file beside it, so
+that no output is ever left half-written."""
 import importlib.util
 import json
 import os
 
-from Quarvo.job import JobError
+from Quarvo.job import CAD_EXTRA, CAD_UNITS, JobError, cad_available
 from Quarvo.report import result_document, title
 
 PLOT_FORMATS = (".png", ".svg")
+# An --output of these types is the layout as a drawing; any other is the result document.
+DRAWING_FORMATS = (".dxf", ".svg")
+
+
+def is_drawing(path):
+    return path is not None and os.path.splitext(path)[1].lower() in DRAWING_FORMATS
+
+
+def drawing_unit(job):
+    """The unit a drawing of the job is written in: the job's, millimetres when it names none."""
+    return job.unit or "mm"
+
+
+def check_drawing_output(path, job=None, opt="--output"):
+    """Refuse a drawing output that cannot be written, before anything is packed."""
+    if not is_drawing(path):
+        return
+    if not cad_available():
+        raise JobError(f"{opt}: writing {os.path.splitext(path)[1].lower()} drawings needs the extra "
+                       f"Quarvo[cad]: {CAD_EXTRA}")
+    if job is not None and drawing_unit(job) not in CAD_UNITS:
+        raise JobError(f'{opt}: a drawing is written in {", ".join(CAD_UNITS)}; the job\'s "unit" is '
+                       f"{job.unit!r}")
 
 
 def dump_document(doc):
@@ -23,17 +47,35 @@ def dump_document(doc):
 
 
 def write_plot(result, path):
+    job = result.job
+    for b in result.bins:
+        for e in b:
+            e.shape.kind = e.idef.id  # the picture colours and counts by the job's item id
+    bins = [[e.shape for e in b] for b in result.bins]
+    heading = f"{title(job)}: {result.placed} items in {len(result.bins)} bin(s)"
+    if os.path.splitext(path)[1].lower() == ".svg":
+        # geometry in job units, drawn by the package's own SVG writer
+        from Quarvo.visualize_plan import write_plan_svg
+
+        unit = job.unit if job.unit in CAD_UNITS else "mm"
+        write_plan_svg(bins, job.bin_w, job.bin_h, path, title=heading, unit=unit)
+        return
     import matplotlib
 
     matplotlib.use("Agg")
     from Quarvo.visualize import plot_layout
 
+    plot_layout(bins, job.bin_w, job.bin_h, out_path=path, title=heading, style="plan")
+
+
+def write_drawing(result, path):
+    """The placed parts as a DXF or SVG drawing in the job's unit (``Quarvo.cad.write_layout``)."""
+    from Quarvo.cad import write_layout
+
     job = result.job
-    for b in result.bins:
-        for e in b:
-            e.shape.kind = e.idef.id  # the picture colours and counts by the job's item id
-    plot_layout([[e.shape for e in b] for b in result.bins], job.bin_w, job.bin_h, out_path=path,
-                title=f"{title(job)}: {result.placed} items in {len(result.bins)} bin(s)", style="plan")
+    names = {id(e.shape): e.idef.id for b in result.bins for e in b}
+    write_layout([[e.shape for e in b] for b in result.bins], job.bin_w, job.bin_h, path,
+                 unit=drawing_unit(job), names=lambda item: names.get(id(item), item.shape_id))
 
 
 def temp_name(path):
@@ -64,8 +106,11 @@ def write_outputs(result, output=None, plot=None):
             write_plot(result, tmps[-1][0])
         if output is not None:
             tmps.append((temp_name(output), output))
-            with open(tmps[-1][0], "w", encoding="utf-8") as f:
-                f.write(dump_document(result_document(result)))
+            if is_drawing(output):
+                write_drawing(result, tmps[-1][0])
+            else:
+                with open(tmps[-1][0], "w", encoding="utf-8") as f:
+                    f.write(dump_document(result_document(result)))
         for tmp, path in tmps:
             os.replace(tmp, path)
     finally:
@@ -78,6 +123,11 @@ def check_plot_format(path, opt="--plot"):
     ext = os.path.splitext(path)[1].lower()
     if ext not in PLOT_FORMATS:
         raise JobError(f"{opt}: unsupported picture type {ext or '(none)'!r} (use .png or .svg)")
+    if ext == ".svg":
+        # the SVG picture is written by the package itself; only its label fitting needs numpy
+        if importlib.util.find_spec("numpy") is None:
+            raise JobError(f'{opt}: an SVG picture needs numpy: pip install "Quarvo[plot]"')
+        return
     if importlib.util.find_spec("matplotlib") is None:
         from Quarvo.visualize import _MISSING_MATPLOTLIB
 

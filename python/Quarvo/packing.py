@@ -29,6 +29,9 @@ def _shape(idef, number):
     shape.weight = idef.weight
     shape.margin = idef.margin
     shape.inflation = idef.inflation
+    if idef.file is not None and idef.kind == "polygon":
+        # contours the drawing has as whole circles go back to it as circles
+        shape.round_outer, shape.round_holes = idef.round_outer, list(idef.round_holes)
     return shape
 
 
@@ -54,8 +57,8 @@ def _first_fit(job, shapes):
     from Quarvo.first_fit_algorithm import FirstFit
     from Quarvo.geometry import Bin
 
-    return FirstFit(shapes, Bin(job.bin_w, job.bin_h), global_distance=job.distance, rotations=job.rotations,
-                    strategy=job.strategy, placement=job.placement, **job.options)
+    return FirstFit(shapes, Bin(job.bin_w, job.bin_h, margin=job.margin), global_distance=job.distance,
+                    rotations=job.rotations, strategy=job.strategy, placement=job.placement, **job.options)
 
 
 def engine_refusal(job, idef, number):
@@ -129,5 +132,5 @@ def check(result):
 
     job = result.job
     tol = 0.0 if job.options.get("exact_clearance") else CIRCLE_REL_TOL
-    return check_layout([[e.shape for e in b] for b in result.bins], Bin(job.bin_w, job.bin_h),
+    return check_layout([[e.shape for e in b] for b in result.bins], Bin(job.bin_w, job.bin_h, margin=job.margin),
                         distance=job.distance, circle_rel_tol=tol)

@@ -40,8 +40,10 @@ def _no_room(entry, job):
     # placer takes convex polygons only.
     if job.strategy == "nfp" and idef.kind == "polygon" and not job.options.get("nonconvex") \
             and not is_convex(idef.outer):
-        return 'non-convex polygon: strategy "nfp" packs convex polygons and circles only (try "bl")'
-    s = spacing(entry, job)
+        return ('non-convex polygon: the nfp placer takes non-convex outlines only with "nonconvex": true '
+                '(or use strategy "bl")')
+    # its room: grown by its spacing, and kept from the edges by the larger of that and the margin
+    s = max(spacing(entry, job), job.margin)
     if idef.kind == "circle":
         w = h = 2.0 * (idef.radius + s)
     else:
@@ -51,8 +53,9 @@ def _no_room(entry, job):
     turns = "" if idef.kind == "circle" or job.strategy == "bl" else " at any allowed rotation"
     room = f"a strip {fmt(job.bin_w)} wide" if job.bin_h is None else \
         f"an empty {fmt(job.bin_w)} x {fmt(job.bin_h)} bin"
+    spaced = "its spacing and the edge margin" if job.margin > spacing(entry, job) else "its spacing"
     return (f"does not fit in {room}{turns} "
-            f"(about {fmt(w)} x {fmt(h)} with its spacing)")
+            f"(about {fmt(w)} x {fmt(h)} with {spaced})")
 
 
 def holes_by_depth(bin_entries):
@@ -78,7 +81,12 @@ def modes_line(job):
         holes = job.options.get("hole_fill", "sampled")
     clearance = "exact (circles as circumscribed 64-gons)" if job.options.get("exact_clearance") \
         else "inscribed (circles as inscribed 64-gons)"
-    return f"  holes {holes}, clearance {clearance}"
+    extra = ""
+    if job.margin:
+        extra += f", edge margin {fmt(job.margin)}{' ' + job.unit if job.unit else ''}"
+    if job.options.get("mirror"):
+        extra += ", parts may be mirrored"
+    return f"  holes {holes}, clearance {clearance}{extra}"
 
 
 def _rotation_out(angle, job):
@@ -153,6 +161,8 @@ def placement_record(entry, bin_index, job):
     s = entry.shape
     rec = {"item": entry.number, "id": entry.idef.id, "copy": entry.copy, "type": entry.idef.kind,
            "bin": bin_index, "tx": s.tx, "ty": s.ty, "rotation": _rotation_out(s.rotation, job)}
+    if job.options.get("mirror") and entry.idef.kind == "polygon":
+        rec["mirrored"] = s.mirrored
     if entry.idef.kind == "circle":
         (cx, cy), r = s.transformed()
         rec["center"] = [cx, cy]
@@ -169,7 +179,8 @@ def result_document(result):
     return {
         "job": job.name or job.source,
         **({"unit": job.unit} if job.unit else {}),
-        "bin": {"width": job.bin_w, "height": job.bin_h} if job.bin_h is not None else {"width": job.bin_w},
+        "bin": {**({"width": job.bin_w, "height": job.bin_h} if job.bin_h is not None else {"width": job.bin_w}),
+                **({"margin": job.margin} if job.margin else {})},
         "distance": job.distance,
         "strategy": job.strategy,
         "placement": job.placement,

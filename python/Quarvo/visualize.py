@@ -50,7 +50,7 @@ def _ring_path(contours, offset_x):
 
 
 def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=False, label=True,
-                style="basic", bin_titles=None, max_load=None):
+                style="basic", bin_titles=None, max_load=None, unit=None):
     """Draw bins side by side, every item filled at its final position.
 
     ``bins`` is the first element of ``FirstFit.do_pack()`` or one flat list
@@ -70,7 +70,9 @@ def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=Fal
     share of ``max_load`` (or the bin list's own ``max_load``), or with
     ``bin_titles[k]``; the figure sized to the bins (at most 2400 x 1500
     pixels at 150 dpi). A strip, or a bin far taller than its load, is drawn
-    to its used length with a dashed top.
+    to its used length with a dashed top. Saved as ``.svg``, the plan picture
+    is geometry in job units (``Quarvo.visualize_plan.write_plan_svg``: one
+    user unit per job unit, y up, the page sized in ``unit``, default "mm").
     """
     from Quarvo.visualize_plan import STYLES
 
@@ -88,6 +90,12 @@ def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=Fal
             bins = [bins]
         fig = draw_plan(plt, list(bins), bin_w, bin_h, title=title, dpi=dpi, label=label,
                         bin_titles=bin_titles, max_load=max_load)
+        if out_path and str(out_path).lower().endswith(".svg"):
+            from Quarvo.visualize_plan import write_plan_svg
+
+            write_plan_svg(list(bins), bin_w, bin_h, out_path, title=title, label=label, bin_titles=bin_titles,
+                           max_load=max_load, unit=unit or "mm")
+            return _finish(plt, fig, None, dpi, show, close=not show)
         return _finish(plt, fig, out_path, dpi, show)
 
     fig, ax = plt.subplots(figsize=_FIGSIZE)
@@ -129,11 +137,13 @@ def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=Fal
     return _finish(plt, fig, out_path, dpi, show)
 
 
-def _finish(plt, fig, out_path, dpi, show):
+def _finish(plt, fig, out_path, dpi, show, close=False):
     if out_path is not None and out_path != "":
         fig.savefig(out_path, dpi=dpi)
         if not show:
             plt.close(fig)
+    elif close:
+        plt.close(fig)
     if show:
         plt.show()
     return fig

@@ -256,12 +256,21 @@ def circle_label_fits(radius, w, h):
 # --------------------------------------------------------------- drawing
 
 
-def _palette(n):
-    import matplotlib
+# matplotlib's "tab10" and "tab20" colour maps, written out so that the SVG
+# picture needs no matplotlib.
+_TAB10 = ("1f77b4", "ff7f0e", "2ca02c", "d62728", "9467bd", "8c564b", "e377c2", "7f7f7f", "bcbd22", "17becf")
+_TAB20 = ("1f77b4", "aec7e8", "ff7f0e", "ffbb78", "2ca02c", "98df8a", "d62728", "ff9896", "9467bd", "c5b0d5",
+          "8c564b", "c49c94", "e377c2", "f7b6d2", "7f7f7f", "c7c7c7", "bcbd22", "dbdb8d", "17becf", "9edae5")
 
+
+def _rgb(hexa):
+    return tuple(int(hexa[i:i + 2], 16) / 255 for i in (0, 2, 4))
+
+
+def _palette(n):
     if n <= 10:
-        return list(matplotlib.colormaps["tab10"].colors)[:max(n, 1)]
-    tab20 = list(matplotlib.colormaps["tab20"].colors)
+        return [_rgb(h) for h in _TAB10][:max(n, 1)]
+    tab20 = [_rgb(h) for h in _TAB20]
     # The strong colours of tab20 first, so neighbouring kinds differ in hue.
     return tab20[0::2] + tab20[1::2]
 
@@ -578,3 +587,97 @@ def _label_items(ax, sheet, items, label, scale):
             if spot is not None:
                 ax.text(spot[0], spot[1], text, ha="center", va="center", fontsize=font)
                 break
+
+
+# --------------------------------------------------------------- SVG in job units
+
+# Gap between sheets: a share of the width, at least this many units (as in a written layout).
+_SVG_GAP_FRACTION = 0.05
+_SVG_GAP_MIN = 10.0
+# Width of a glyph and height of a line, as shares of the font size: a label's box.
+_GLYPH_W = 0.6
+_LINE_H = 1.2
+
+
+def _hex(color):
+    return "#" + "".join(f"{round(255 * max(0.0, min(1.0, c))):02x}" for c in color[:3])
+
+
+class _SvgStyle:
+    """What the SVG writer asks of the plan picture: colours by kind, labels
+    where they fit, sheet titles, the legend."""
+
+    def __init__(self, bins, title, label, titles, font):
+        rows = kind_rows(bins)
+        palette = _palette(len(rows))
+        self.colors = {}
+        for k, (kind, _, _) in enumerate(rows):
+            base = palette[k % len(palette)]
+            self.colors[kind] = (_hex(_mix(base, (1, 1, 1), _TINT)), _hex(_mix(base, (0, 0, 0), _SHADE)))
+        self.legend = [(*self.colors[kind], legend_text(kind, count, mass)) for kind, count, mass in rows]
+        total = sum(c for _, c, _ in rows)
+        masses = [m for _, _, m in rows if m is not None]
+        self.legend_title = f"{total} item{'' if total == 1 else 's'}" + \
+            (f", {mass_text(sum(masses))}" if masses else "")
+        self.title = title or None
+        self.titles = titles
+        self.label = label
+        self.sizes = (font, 0.75 * font)
+
+    def look(self, item):
+        fill, edge = self.colors[item_kind(item)]
+        return fill, edge, self._label(item) if self.label else None
+
+    def _label(self, item):
+        text = _label_text(item, self.label)
+        if text is None:
+            return None
+        if isinstance(item, Circle):
+            (cx, cy), r = item.transformed()
+        else:
+            outer, holes = _contours(item)
+        for size in self.sizes:
+            w, h = _GLYPH_W * size * len(text) + 0.3 * size, _LINE_H * size
+            if isinstance(item, Circle):
+                spot = (cx, cy) if circle_label_fits(r, w, h) else None
+            else:
+                spot = label_spot(outer, holes, w, h)
+            if spot is not None:
+                return text, spot[0], spot[1], size
+        return None
+
+
+def write_plan_svg(bins, bin_w, bin_h, path, title=None, label=True, bin_titles=None, max_load=None, unit="mm"):
+    """The plan picture as an SVG in job units: one user unit is one job unit,
+    y runs up (as in a layout written by ``Quarvo.cad.write_layout``, whose
+    writer draws it), so it measures true. Colours by kind with a legend
+    beside the sheets, labels only where they fit inside their item, each
+    sheet titled; a strip is drawn to its used length. ``unit`` ("mm", "cm",
+    "m" or "in") gives the page's size."""
+    from Quarvo import cad_svg
+
+    for name, value in (("bin_w", bin_w), ("bin_h", bin_h), ("max_load", max_load)):
+        if not (value is None and name != "bin_w") and not _positive(value):
+            raise ValueError(f"plot_layout: {name} must be a positive number, got {value!r}")
+    if unit not in cad_svg._SIZE_UNIT:
+        raise ValueError(f"unit must be one of {', '.join(cad_svg._SIZE_UNIT)}, got {unit!r}")
+    bins = [list(b) for b in bins]
+    gap = max(_SVG_GAP_FRACTION * bin_w, _SVG_GAP_MIN)
+    sheets, titles = [], []
+    for k, items in enumerate(bins):
+        ox = k * (bin_w + gap)
+        length = used_length(items) if items else 0.0
+        height = float(bin_h) if bin_h is not None else (length if length > 0 else 0.25 * bin_w)
+        sheets.append((f"bin-{k + 1}", ox, float(bin_w), height,
+                       [(it, *cad_svg.world_geometry(it, ox)) for it in items]))
+        load = _payload(getattr(items, "max_load", None)) or max_load
+        over = bool(load) and sum(item_mass(it) for it in items) > load
+        given = bin_titles[k] if bin_titles is not None and k < len(bin_titles) else None
+        text = str(given) if given is not None else \
+            ", ".join(bin_title_parts(k, items, load, length if bin_h is None else None))
+        titles.append((text, over))
+    total_w = len(bins) * bin_w + max(len(bins) - 1, 0) * gap if bins else float(bin_w)
+    total_h = max([h for *_, h, _ in sheets] + [0.0]) or (float(bin_h) if bin_h else 0.25 * bin_w)
+    font = max(total_w, total_h) / 60.0
+    style = _SvgStyle(bins, title, label, titles, font)
+    cad_svg.write(path, sheets, total_w, total_h, unit, style=style)

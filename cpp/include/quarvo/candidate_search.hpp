@@ -63,6 +63,9 @@ struct PositionSearch {
     std::vector<Candidate>* passed = nullptr;
     // Only boundary samples of `contours` inside this box (closed) are candidates.
     const BBox* window = nullptr;
+    // How far the item's box keeps from the bin's edges (the bin's edge
+    // margin less the item's inflation); scores stay those of the whole bin.
+    double inset = 0.0;
 };
 
 // The best candidate: `steps` samples per edge of the contours, the interior

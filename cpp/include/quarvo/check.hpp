@@ -1,8 +1,8 @@
 // Layout checking: verifies a finished layout on the items' true outlines,
 // independently of how the placers reasoned about it.
 //
-// An item's true outline is its stored geometry rotated and translated with no
-// inflation; a circle stays an exact circle. A container's holes are empty
+// An item's true outline is its stored geometry (mirrored when the item is)
+// rotated and translated with no inflation; a circle stays an exact circle. A container's holes are empty
 // space. Distances are exact point/segment/circle distances; "inside" is an
 // even-odd ray test. Nothing here uses no-fit polygons or the placers'
 // intersection tests.
@@ -46,8 +46,11 @@ PairMeasure measure_pair(const Outline& a, const Outline& b);
 
 // How far the outline reaches past [0, bin_w] x [0, bin_h]; 0 when inside.
 double outside_amount(const Outline& o, double bin_w, double bin_h);
+// The least distance from the outline to the edges of [0, bin_w] x [0, bin_h]
+// (negative when it reaches past one).
+double edge_distance(const Outline& o, double bin_w, double bin_h);
 
-enum class ViolationKind { Invalid, Outside, Overlap, TooClose };
+enum class ViolationKind { Invalid, Outside, Overlap, TooClose, NearEdge };
 
 struct Violation {
     ViolationKind kind;
@@ -55,8 +58,10 @@ struct Violation {
     std::size_t second;  // the other item of a pair; equal to `first` otherwise
     // Invalid: 0. Outside: how far past the bin. Overlap: the depth.
     // TooClose: how much the clear distance falls short of the distance.
+    // NearEdge: how much the distance to the bin's edges falls short of the margin.
     double amount;
-    // Pairs: the clear distance (-depth for overlaps). Otherwise 0.
+    // Pairs: the clear distance (-depth for overlaps). NearEdge: the distance
+    // to the nearest edge. Otherwise 0.
     double clearance;
 };
 
@@ -77,6 +82,9 @@ struct CheckOptions {
     // grown by half the distance: layouts made with circles seen as inscribed
     // polygons can leave true circles that much closer.
     double circle_rel_tol = 0.0;
+    // The bin's edge margin: an outline inside the bin but closer than this
+    // to an edge is NearEdge. 0: no margin.
+    double margin = 0.0;
 };
 
 // Every violation among the items of one bin, ordered by (first, second,

@@ -73,6 +73,11 @@ struct NfpOptions {
     // and circles are as without it. A Minkowski sum of more than 2,000,000
     // pairs of edges is refused.
     bool nonconvex = false;
+    // Default false. Try every polygon mirrored as well (about its local y
+    // axis, before the rotation), after all its unmirrored rotations; on
+    // equal scores the unmirrored place wins. A polygon whose mirror image is
+    // itself moved sideways is not tried mirrored.
+    bool mirror = false;
 };
 
 // The improvement search after the greedy pass. When either limit is set, the

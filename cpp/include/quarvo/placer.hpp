@@ -20,6 +20,9 @@ struct PlaceRequest {
     // from every better site taken before it (the last such site when fewer
     // exist). NFP placers only; the improvement search varies it per item.
     int site = 0;
+    // With the mirror option, which sides to try: -1 both (unmirrored first),
+    // 0 only unmirrored, 1 only mirrored. Ignored without it.
+    int mirror = -1;
 };
 
 class Placer {
@@ -39,6 +42,11 @@ public:
 
     // Items placed in this bin, in placement order. The placer does not own them.
     std::vector<Shape*> packed;
+    // The bin's edge margin: every item's outline keeps at least this much
+    // from the bin's edges. An item grown by infl for the distance between
+    // items already keeps infl, so its grown outline keeps inset(item).
+    double margin = 0.0;
+    double inset(const Shape& item) const { return margin > item.infl() ? margin - item.infl() : 0.0; }
     // Set by a driver that alone fills `packed`, with items it checked before
     // packing began: the placed items then need no check on every call.
     bool packed_checked = false;

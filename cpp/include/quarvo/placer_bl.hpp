@@ -32,7 +32,7 @@ public:
     using Placer::trypack;
     bool trypack(Shape& item, const PlaceRequest& request) override;
     // Moves the item so that its bounding box rests on the bin's top edge,
-    // right-aligned with the bin.
+    // right-aligned with the bin (both edges moved in by inset(item)).
     void set_initial_position(Shape& item) const;
     std::vector<Contour> packed_polys() const;
 
@@ -49,7 +49,7 @@ private:
     // from one call to the next and rebuilt only for an item whose
     // transformation differs from the one they were built from.
     void refresh_placed();
-    double free_distance(const Contour& item_poly, Direction dir) const;
+    double free_distance(const Contour& item_poly, Direction dir, double wall) const;
     bool overlaps_placed(const Contour& poly) const;
 
     std::vector<std::unique_ptr<Placed>> placed_;

@@ -33,8 +33,20 @@ public:
     void set_options(NfpOptions options);
 
     std::vector<double> rotations_for(const Shape& item, const PlaceRequest& request = {}) const;
-    static void place_at_origin(Shape& item);
+    // An angle to try and the side: -1 leaves the item's mirroring as it is,
+    // 0 / 1 sets it unmirrored / mirrored.
+    struct Orientation {
+        double rotation;
+        int side;
+        void apply(Shape& item) const;
+    };
+    // The rotations, and with the mirror option each of them mirrored as well
+    // (after every unmirrored one).
+    std::vector<Orientation> orientations_for(const Shape& item, const PlaceRequest& request = {}) const;
+    // The item's grown bounding box's lower-left corner at (inset, inset).
+    static void place_at_origin(Shape& item, double inset = 0.0);
     void place_at_center(Shape& item) const;
+    // Whether the item's grown bounding box keeps inset(item) from the bin's edges, within eps.
     bool fits(const Shape& item, double eps = 1e-6) const;
     bool trypack_empty(Shape& item, const PlaceRequest& request = {});
     bool trypack_nonempty(Shape& item, const PlaceRequest& request = {});

@@ -1,8 +1,9 @@
 // Shape model: the packable items with their transformation state and cached
 // geometry, and the bin record.
 //
-// World geometry is obtained by inflating the local outline by `infl`, rotating
-// it about the local origin, then translating it by (tx, ty).
+// World geometry is obtained by inflating the local outline by `infl`,
+// mirroring it about the local y axis when the item is mirrored (x -> -x),
+// rotating it about the local origin, then translating it by (tx, ty).
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -49,6 +50,10 @@ public:
     void set_infl(double v) { infl_ = v; dirty_ = true; }
     void translate(double dx, double dy) { tx_ += dx; ty_ += dy; dirty_ = true; }
     void set_position(double x, double y) { tx_ = x; ty_ = y; dirty_ = true; }
+    // Mirrored about the local y axis before the rotation; a circle is its own
+    // mirror image, so only a polygon's geometry follows it.
+    bool mirrored() const { return mirrored_; }
+    void set_mirrored(bool on);
     double total_inflation(double global_infl) const { return (global_infl + inflation) + margin; }
     bool dirty() const { return dirty_; }
 
@@ -71,8 +76,10 @@ public:
     long long bin_id = -1;
     double weight = 0.0;
 
-    // Interned geometry signature (NFP cache), -1 until first needed.
+    // Interned geometry signature (NFP cache), -1 until first needed; a
+    // mirrored polygon has one of its own.
     int sig_id = -1;
+    int sig_id_mirrored = -1;
     std::unique_ptr<HostData> host;
 
 protected:
@@ -81,6 +88,7 @@ protected:
 
     Kind kind_;
     double tx_ = 0.0, ty_ = 0.0, rotation_ = 0.0, infl_ = 0.0;
+    bool mirrored_ = false;
     mutable bool dirty_ = true;
     mutable std::optional<double> cache_area_;
 };
@@ -91,9 +99,18 @@ public:
     // sound region: see require_sound_outline (item_checks.hpp).
     explicit Polygon(const Contour& outer, const std::vector<Contour>& holes = {}, std::string name = {});
 
+    // The stored contours, as given (never mirrored).
     const Contour& outer() const { return outer_; }
     const std::vector<Contour>& holes() const { return holes_; }
     bool is_container() const { return !holes_.empty(); }
+    // The contours the geometry is built from: the stored ones, or their
+    // mirror images (x -> -x, turned round so that the outer contour stays
+    // clockwise and the holes counter-clockwise) when the item is mirrored.
+    const Contour& local_outer() const;
+    const std::vector<Contour>& local_holes() const;
+    // Whether the mirror image is the outline itself moved sideways (a shape
+    // symmetric about a vertical line), computed once: mirroring it gains nothing.
+    bool mirror_symmetric() const;
 
     // The outer contour grown by infl: moved edges meeting at their
     // intersections, which is exact for a convex outline. A non-convex outline
@@ -141,14 +158,21 @@ private:
     struct Stored {};
     Polygon(Stored, const Polygon& from);  // copies the stored contours as they are
 
+    void build_mirror() const;
+
     Contour outer_;
     std::vector<Contour> holes_;
+    mutable Contour mirror_outer_;
+    mutable std::vector<Contour> mirror_holes_;
+    mutable bool has_mirror_ = false;
+    mutable int mirror_symmetric_ = -1;
     mutable Contour cache_rotated_, cache_transformed_;
     mutable bool has_rot_ = false, has_tr_ = false;
     mutable std::uint64_t rot_gen_ = 0, tr_gen_ = 0;
     mutable Contour memo_;
     mutable bool has_memo_ = false;
     mutable double memo_rot_ = 0.0, memo_infl_ = 0.0;
+    mutable bool memo_mirrored_ = false;
     mutable int convex_ = -1;
     mutable int turns_once_ = -1;
     bool mitred_ = false;
@@ -178,6 +202,9 @@ inline const Circle& circle_cast(const Shape& s) { return static_cast<const Circ
 struct Bin {
     double width;
     double height;
+    // Every item's outline keeps at least this much from the bin's edges
+    // (see Placer::margin).
+    double margin = 0.0;
 };
 
 }  // namespace quarvo

@@ -25,6 +25,8 @@ void require_not_negative(double v, const std::string& what, const char* name);
 void require_sound_bin(double width, double height);
 // The same, and both sides positive (the driver's bin).
 void require_usable_bin(double width, double height);
+// A bin's edge margin: finite, within MAX_COORDINATE and not negative.
+void require_margin(double margin);
 void require_rotations(const std::vector<double>& rotations);
 // Finite, within MAX_COORDINATE and not negative.
 void require_distance(double distance, const char* name);

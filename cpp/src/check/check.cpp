@@ -65,8 +65,8 @@ Outline true_outline(const Shape& s) {
             return out;
         };
         std::vector<Contour> holes;
-        for (const Contour& h : p.holes()) holes.push_back(place(h));
-        Outline o = polygon_outline(place(p.outer()), holes);
+        for (const Contour& h : p.local_holes()) holes.push_back(place(h));
+        Outline o = polygon_outline(place(p.local_outer()), holes);
         if (!std::isfinite(th)) o.valid = false;
         return o;
     }
@@ -81,13 +81,28 @@ PairMeasure measure_pair(const Outline& a, const Outline& b) {
     return measure(A, B, kInf, 0.0);
 }
 
-double outside_amount(const Outline& o, double bin_w, double bin_h) {
+namespace {
+
+// The box of the outer contour (a container's holes lie within it).
+BBox outer_box(const Outline& o) {
     BBox b = o.box;
     if (!o.circle && !o.rings.empty()) {
         b = {kInf, kInf, -kInf, -kInf};
         for (Pt p : o.rings[0]) grow(b, p);
     }
+    return b;
+}
+
+}  // namespace
+
+double outside_amount(const Outline& o, double bin_w, double bin_h) {
+    const BBox b = outer_box(o);
     return std::max({0.0, -b.minx, -b.miny, b.maxx - bin_w, b.maxy - bin_h});
+}
+
+double edge_distance(const Outline& o, double bin_w, double bin_h) {
+    const BBox b = outer_box(o);
+    return std::min({b.minx, b.miny, bin_w - b.maxx, bin_h - b.maxy});
 }
 
 std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, const CheckOptions& opt) {
@@ -96,6 +111,7 @@ std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, cons
     require(std::isfinite(opt.tol) && opt.tol >= 0.0, "tol must be a finite number >= 0");
     require(std::isfinite(opt.circle_rel_tol) && opt.circle_rel_tol >= 0.0,
             "circle_rel_tol must be a finite number >= 0");
+    require(std::isfinite(opt.margin) && opt.margin >= 0.0, "margin must be a finite number >= 0");
 
     std::vector<Violation> out;
     std::vector<Item> items(outlines.size());
@@ -109,7 +125,12 @@ std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, cons
         items[i] = make_item(o);
         live.push_back(i);
         double past = outside_amount(o, opt.bin_w, opt.bin_h);
-        if (past > opt.tol + rounding(o)) out.push_back({ViolationKind::Outside, i, i, past, 0.0});
+        if (past > opt.tol + rounding(o)) {
+            out.push_back({ViolationKind::Outside, i, i, past, 0.0});
+        } else if (opt.margin > 0.0) {
+            const double gap = edge_distance(o, opt.bin_w, opt.bin_h);
+            if (opt.margin - gap > opt.tol + rounding(o)) out.push_back({ViolationKind::NearEdge, i, i, opt.margin - gap, gap});
+        }
     }
 
     const double reach = std::max(opt.distance, 0.0);

@@ -43,6 +43,11 @@ void require_usable_bin(double width, double height) {
     if (!(height > 0.0)) refuse("bin", "height", height, "not positive");
 }
 
+void require_margin(double margin) {
+    require_value(margin, "bin", "margin");
+    require_not_negative(margin, "bin", "margin");
+}
+
 void require_rotations(const std::vector<double>& rotations) {
     // An item placed at a rotation beyond the range could not be checked again.
     for (std::size_t i = 0; i < rotations.size(); ++i) require_value(rotations[i], "rotations", "entry " + std::to_string(i));

@@ -124,14 +124,16 @@ std::size_t entry_bytes(const Region& nfp) {
 }  // namespace
 
 int geometry_signature(Shape& s) {
-    if (s.sig_id >= 0) return s.sig_id;
+    // a mirrored polygon is another geometry, with a slot of its own
+    int& slot = s.is_polygon() && s.mirrored() ? s.sig_id_mirrored : s.sig_id;
+    if (slot >= 0) return slot;
     Signature sig;
     if (s.is_circle()) {
         sig.circle = true;
         sig.radius = circle_cast(s).radius;
     } else if (s.is_polygon()) {
-        sig.outer = polygon_cast(s).outer();
-        sig.holes = polygon_cast(s).holes();
+        sig.outer = polygon_cast(s).local_outer();
+        sig.holes = polygon_cast(s).local_holes();
     } else {
         throw NotImplementedError();
     }
@@ -141,14 +143,14 @@ int geometry_signature(Shape& s) {
     auto range = r.by_hash.equal_range(h);
     for (auto it = range.first; it != range.second; ++it) {
         if (same_signature(r.sigs[static_cast<std::size_t>(it->second)], sig)) {
-            s.sig_id = it->second;
-            return s.sig_id;
+            slot = it->second;
+            return slot;
         }
     }
     r.sigs.push_back(std::move(sig));
     int id = static_cast<int>(r.sigs.size() - 1);
     r.by_hash.emplace(h, id);
-    s.sig_id = id;
+    slot = id;
     return id;
 }
 

@@ -32,12 +32,16 @@ bool FirstFit::strip() const { return bin.height == kInf; }
 
 std::unique_ptr<Placer> FirstFit::make_placer() const {
     const double h = strip() ? working_height : bin.height;
+    std::unique_ptr<Placer> p;
     if (strategy == Strategy::BottomLeft) {
         auto bl = std::make_unique<BottomLeftPlacer>(bin.width, h);
         bl->exact_clearance = nfp.exact_clearance;
-        return bl;
+        p = std::move(bl);
+    } else {
+        p = std::make_unique<NfpPlacer>(bin.width, h, nfp);
     }
-    return std::make_unique<NfpPlacer>(bin.width, h, nfp);
+    p->margin = bin.margin;
+    return p;
 }
 
 std::unique_ptr<Placer> FirstFit::make_bin() const {
@@ -48,12 +52,15 @@ std::unique_ptr<Placer> FirstFit::make_bin() const {
 
 namespace {
 
-// Puts the item, at its present angle, on top of everything in the placer.
+// Puts the item, at its present angle, on top of everything in the placer
+// (against the wall, the edge margin kept).
 void stack_on_top(Placer& p, Shape& item) {
     double top = 0.0;
     for (const Shape* s : p.packed) top = std::max(top, s->bounding_box().maxy);
     const BBox b = item.bounding_box();
-    item.translate(-b.minx, top - b.miny);
+    const double in = p.inset(item);
+    if (in > 0.0) item.translate(in - b.minx, top - b.miny);
+    else item.translate(-b.minx, top - b.miny);
     p.packed.push_back(&item);
 }
 
@@ -102,6 +109,7 @@ PackResult FirstFit::do_pack(const Improver* improver) {
     // Everything is checked before anything is changed, so bad input leaves the items untouched.
     // a strip's height is open: only its width is checked
     require_usable_bin(bin.width, strip() ? bin.width : bin.height);
+    require_margin(bin.margin);
     if (strip() && strategy == Strategy::Nfp && nfp.placement == Placement::Center)
         throw ValueError("placement='center' has no meaning on a strip (a bin without a height): use placement='corner'");
     if (improver) improver->check();
@@ -123,6 +131,7 @@ PackResult FirstFit::do_pack(const Improver* improver) {
     if (strip()) {
         // Room for every item stacked on top of each other, whatever its angle.
         double h = 1.0;
+        if (bin.margin > 0.0) h += 2 * bin.margin;  // the edge margin holds at the working top as well
         for (Shape* s : items) {
             const BBox b = s->bounding_box();
             h += std::hypot(b.maxx - b.minx, b.maxy - b.miny);

@@ -10,6 +10,7 @@ namespace search_detail {
 
 struct Pose {
     double tx = 0.0, ty = 0.0, rot = 0.0;
+    bool mirrored = false;
 };
 
 struct Cost {
@@ -22,7 +23,9 @@ struct Cost {
 
 struct Layout {
     std::vector<std::size_t> order;  // item indices in offering order
-    std::vector<int> angle;          // per item: -1 every angle, else the index of its only angle
+    // per item: -1 every angle, else the index of its only angle (with the
+    // mirror option, indices from the number of angles on are the angles mirrored)
+    std::vector<int> angle;
     std::vector<int> site;           // per item: PlaceRequest::site
     std::vector<long> bin;           // per item: its bin, -1 unplaced
     std::vector<Pose> pose;          // per item

@@ -9,7 +9,13 @@ namespace search_detail {
 
 Neighbourhood::Neighbourhood(const std::vector<Shape*>& items, Strategy strategy, std::size_t angles)
     : items_(items), angles_(angles) {
-    for (Shape* s : items_) kinds_.push_back(geometry_signature(*s));
+    for (Shape* s : items_) {
+        // a part and its mirror image are one kind, however the greedy pass left them
+        const bool was = s->mirrored();
+        s->set_mirrored(false);
+        kinds_.push_back(geometry_signature(*s));
+        s->set_mirrored(was);
+    }
     group_.resize(items_.size());
     for (std::size_t i = 0, g = 0; i < items_.size(); ++i) {
         if (i > 0 && !(items_[i]->weight == items_[i - 1]->weight)) g = i;

@@ -8,7 +8,8 @@
 namespace quarvo {
 namespace search_detail {
 
-ItemTops::ItemTops(const std::vector<Shape*>& items, const std::vector<double>& angles) : by_item_(items.size()) {
+ItemTops::ItemTops(const std::vector<Shape*>& items, const std::vector<double>& angles, bool mirror)
+    : by_item_(items.size()) {
     for (std::size_t i = 0; i < items.size(); ++i) {
         std::unique_ptr<Shape> probe = items[i]->clone_geometry();
         probe->set_infl(0.0);
@@ -16,18 +17,23 @@ ItemTops::ItemTops(const std::vector<Shape*>& items, const std::vector<double>& 
         std::vector<double> rots = angles;
         rots.push_back(items[i]->rotation());
         rots.push_back(0.0);  // a circle's angle
-        for (double r : rots) {
-            probe->set_rotation(r);
-            double top = -kInf;
-            for (const Pt& p : probe->world_contour()) top = std::max(top, p.y);
-            by_item_[i].push_back({r, top});
+        std::vector<bool> sides{items[i]->mirrored()};
+        if (mirror && items[i]->is_polygon()) sides.push_back(!items[i]->mirrored());
+        for (bool side : sides) {
+            probe->set_mirrored(side);
+            for (double r : rots) {
+                probe->set_rotation(r);
+                double top = -kInf;
+                for (const Pt& p : probe->world_contour()) top = std::max(top, p.y);
+                by_item_[i].push_back({r, side, top});
+            }
         }
     }
 }
 
 double ItemTops::top(std::size_t i, const Shape& s) const {
-    for (const auto& [r, t] : by_item_[i])
-        if (r == s.rotation()) return s.ty() + t;
+    for (const Entry& e : by_item_[i])
+        if (e.angle == s.rotation() && e.mirrored == s.mirrored()) return s.ty() + e.top;
     return s.bounding_box().maxy;  // an angle no placer gives; not reached
 }
 
@@ -41,10 +47,14 @@ void RunningCost::add(long bin, double top) {
 }
 
 Repacker::Repacker(const FirstFit& ff, const std::vector<Shape*>& items)
-    : ff_(ff), items_(items), tops_(items, ff.nfp.rotations) {
+    : ff_(ff), items_(items), tops_(items, ff.nfp.rotations, ff.nfp.mirror) {
     ff_.nfp.threads = 1;
     ff_.progress = nullptr;
-    for (double r : ff.nfp.rotations) single_.push_back({r});
+    for (int side : ff.nfp.mirror ? std::vector<int>{0, 1} : std::vector<int>{-1})
+        for (double r : ff.nfp.rotations) {
+            single_.push_back({r});
+            single_side_.push_back(side);
+        }
     stride_ = std::max<std::size_t>(1, items_.size() / kSnapshots);
 }
 
@@ -65,7 +75,7 @@ Layout Repacker::initial(const PackResult& greedy) const {
         const Shape& s = *items_[i];
         auto it = where.find(&s);
         l.bin[i] = it == where.end() ? -1 : it->second;
-        l.pose[i] = {s.tx(), s.ty(), s.rotation()};
+        l.pose[i] = {s.tx(), s.ty(), s.rotation(), s.mirrored()};
         t.add(l.bin[i], tops_.top(i, s));
     }
     l.cost = t.cost();
@@ -92,6 +102,7 @@ bool Repacker::evaluate(const Layout& cur, const std::vector<std::uint64_t>& pre
         Shape& s = *ws.clones[i];
         const Pose& p = cur.pose[i];
         s.set_rotation(p.rot);
+        s.set_mirrored(p.mirrored);
         s.set_position(p.tx, p.ty);
         cand.bin[i] = cur.bin[i];
         cand.pose[i] = p;
@@ -120,10 +131,10 @@ bool Repacker::evaluate(const Layout& cur, const std::vector<std::uint64_t>& pre
         const std::size_t i = cand.order[pos];
         Shape& s = *ws.clones[i];
         const int a = cand.angle[i];
-        const PlaceRequest request{a < 0 ? nullptr : &single_[a], cand.site[i]};
+        const PlaceRequest request{a < 0 ? nullptr : &single_[a], cand.site[i], a < 0 ? -1 : single_side_[a]};
         const long b = ff_.offer(open, s, request);
         cand.bin[i] = b;
-        cand.pose[i] = {s.tx(), s.ty(), s.rotation()};
+        cand.pose[i] = {s.tx(), s.ty(), s.rotation(), s.mirrored()};
         h = extend_print(h, i, b, cand.pose[i]);
         t.add(b, tops_.top(i, s));
         if (limit < t.cost()) return false;
@@ -133,6 +144,7 @@ bool Repacker::evaluate(const Layout& cur, const std::vector<std::uint64_t>& pre
                 const std::size_t j = cand.order[q];
                 Shape& c = *ws.clones[j];
                 c.set_rotation(cur.pose[j].rot);
+                c.set_mirrored(cur.pose[j].mirrored);
                 c.set_position(cur.pose[j].tx, cur.pose[j].ty);
                 cand.bin[j] = cur.bin[j];
                 cand.pose[j] = cur.pose[j];
@@ -157,7 +169,8 @@ bool Repacker::same_poses(const Layout& cur, const Layout& cand, std::size_t k, 
     for (std::size_t pos = k; pos < end; ++pos) {
         const std::size_t i = cand.order[pos];
         const Pose &a = cand.pose[i], &b = cur.pose[i];
-        if (cand.bin[i] != cur.bin[i] || a.tx != b.tx || a.ty != b.ty || a.rot != b.rot) return false;
+        if (cand.bin[i] != cur.bin[i] || a.tx != b.tx || a.ty != b.ty || a.rot != b.rot || a.mirrored != b.mirrored)
+            return false;
     }
     return true;
 }

@@ -20,14 +20,19 @@ namespace search_detail {
 constexpr std::size_t kSnapshots = 12;
 
 // The largest y of an item's un-inflated world contour above its translation,
-// per angle it may take.
+// per angle (and side, with the mirror option) it may take.
 class ItemTops {
 public:
-    ItemTops(const std::vector<Shape*>& items, const std::vector<double>& angles);
+    ItemTops(const std::vector<Shape*>& items, const std::vector<double>& angles, bool mirror);
     double top(std::size_t i, const Shape& s) const;
 
 private:
-    std::vector<std::vector<std::pair<double, double>>> by_item_;  // (angle, top)
+    struct Entry {
+        double angle;
+        bool mirrored;
+        double top;
+    };
+    std::vector<std::vector<Entry>> by_item_;
 };
 
 // The cost of a layout as it grows, item by item: its unplaced items and the
@@ -65,6 +70,7 @@ private:
     const std::vector<Shape*>& items_;
     ItemTops tops_;
     std::vector<std::vector<double>> single_;  // each angle alone
+    std::vector<int> single_side_;             // and the side it is tried on (PlaceRequest::mirror)
     std::size_t stride_ = 1;  // positions between snapshots
 };
 

@@ -121,6 +121,7 @@ PackResult place_as_in(const Layout& best, const std::vector<Shape*>& sequence) 
         const std::size_t i = best.order[pos];
         Shape& s = *sequence[i];
         s.set_rotation(best.pose[i].rot);
+        s.set_mirrored(best.pose[i].mirrored);
         s.set_position(best.pose[i].tx, best.pose[i].ty);
         const long b = best.bin[i];
         if (b < 0) {
@@ -138,7 +139,8 @@ PackResult place_as_in(const Layout& best, const std::vector<Shape*>& sequence) 
 PackResult ImprovementSearch::improve(const FirstFit& ff, const std::vector<Shape*>& sequence, PackResult greedy) const {
     const Clock::time_point start = Clock::now();
     const Repacker repack(ff, sequence);
-    const Neighbourhood moves(sequence, ff.strategy, ff.nfp.rotations.size());
+    // with the mirror option every angle may be held mirrored as well
+    const Neighbourhood moves(sequence, ff.strategy, ff.nfp.rotations.size() * (ff.nfp.mirror ? 2 : 1));
     Layout best = repack.initial(greedy);
     if (progress) {
         progress->searching = true;

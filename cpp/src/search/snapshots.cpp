@@ -17,6 +17,7 @@ std::uint64_t extend_print(std::uint64_t h, std::size_t item, long bin, const Po
         std::memcpy(&bits, &d, sizeof bits);
         step(bits);
     }
+    if (p.mirrored) step(1);
     return h;
 }
 
@@ -29,7 +30,9 @@ std::vector<std::uint64_t> prefix_prints(const Layout& l) {
     return h;
 }
 
-static bool same_pose(const Pose& a, const Pose& b) { return a.tx == b.tx && a.ty == b.ty && a.rot == b.rot; }
+static bool same_pose(const Pose& a, const Pose& b) {
+    return a.tx == b.tx && a.ty == b.ty && a.rot == b.rot && a.mirrored == b.mirrored;
+}
 
 bool Snapshot::matches(const Layout& l, const std::vector<std::uint64_t>& prefix) const {
     if (prefix[pos] != print) return false;

@@ -19,6 +19,12 @@ Pt Shape::reference_point_local() const { throw NotImplementedError(); }
 Contour Shape::world_contour() const { throw NotImplementedError(); }
 std::unique_ptr<Shape> Shape::clone_geometry() const { throw NotImplementedError(); }
 
+void Shape::set_mirrored(bool on) {
+    if (on == mirrored_) return;
+    mirrored_ = on;
+    dirty_ = true;
+}
+
 void Shape::copy_state_to(Shape& to) const {
     to.tx_ = tx_;
     to.ty_ = ty_;
@@ -30,6 +36,8 @@ void Shape::copy_state_to(Shape& to) const {
     to.weight = weight;
     to.name = name;
     to.sig_id = sig_id;
+    to.sig_id_mirrored = sig_id_mirrored;
+    to.mirrored_ = mirrored_;
     to.cache_area_ = cache_area_;
     to.dirty_ = true;
 }
@@ -42,6 +50,11 @@ Polygon::Polygon(Stored, const Polygon& from) : Shape(Kind::Polygon), outer_(fro
     has_memo_ = from.has_memo_;
     memo_rot_ = from.memo_rot_;
     memo_infl_ = from.memo_infl_;
+    memo_mirrored_ = from.memo_mirrored_;
+    mirror_outer_ = from.mirror_outer_;
+    mirror_holes_ = from.mirror_holes_;
+    has_mirror_ = from.has_mirror_;
+    mirror_symmetric_ = from.mirror_symmetric_;
 }
 
 std::unique_ptr<Shape> Polygon::clone_geometry() const {
@@ -70,13 +83,83 @@ Polygon::Polygon(const Contour& outer, const std::vector<Contour>& holes, std::s
     for (const Contour& h : holes) holes_.push_back(ensure_winding(h, false));
 }
 
+namespace {
+
+// x -> -x, then turned round: a mirror image keeps its winding.
+Contour mirror_ring(const Contour& ring) {
+    Contour out;
+    out.reserve(ring.size());
+    for (auto it = ring.rbegin(); it != ring.rend(); ++it) out.push_back({-it->x, it->y});
+    return out;
+}
+
+// Whether b is a moved sideways by dx, as closed rings of equal length
+// starting anywhere, within tol on every coordinate.
+bool same_ring_moved(const Contour& a, const Contour& b, double dx, double tol) {
+    if (a.size() != b.size() || a.size() < 2) return false;
+    const std::size_t n = a.size() - 1;  // both closed
+    for (std::size_t start = 0; start < n; ++start) {
+        bool same = true;
+        for (std::size_t i = 0; i < n && same; ++i) {
+            const Pt p = a[i], q = b[(start + i) % n];
+            same = std::fabs(p.x + dx - q.x) <= tol && std::fabs(p.y - q.y) <= tol;
+        }
+        if (same) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void Polygon::build_mirror() const {
+    if (has_mirror_) return;
+    mirror_outer_ = mirror_ring(outer_);
+    mirror_holes_.clear();
+    mirror_holes_.reserve(holes_.size());
+    for (const Contour& h : holes_) mirror_holes_.push_back(mirror_ring(h));
+    has_mirror_ = true;
+}
+
+const Contour& Polygon::local_outer() const {
+    if (!mirrored_) return outer_;
+    build_mirror();
+    return mirror_outer_;
+}
+
+const std::vector<Contour>& Polygon::local_holes() const {
+    if (!mirrored_) return holes_;
+    build_mirror();
+    return mirror_holes_;
+}
+
+bool Polygon::mirror_symmetric() const {
+    if (mirror_symmetric_ >= 0) return mirror_symmetric_ == 1;
+    build_mirror();
+    const BBox b = polygon_bbox(outer_);
+    // the mirror image spans [-maxx, -minx]: moved by minx + maxx it lies over the outline
+    const double dx = b.minx + b.maxx;
+    const double tol = 1e-12 * (std::fabs(b.minx) + std::fabs(b.maxx) + std::fabs(b.miny) + std::fabs(b.maxy) + 1.0);
+    bool same = same_ring_moved(mirror_outer_, outer_, dx, tol) && holes_.size() == mirror_holes_.size();
+    // holes may come in another order in the mirror image
+    std::vector<bool> used(holes_.size(), false);
+    for (std::size_t i = 0; same && i < holes_.size(); ++i) {
+        bool found = false;
+        for (std::size_t j = 0; j < holes_.size() && !found; ++j)
+            if (!used[j] && same_ring_moved(mirror_holes_[i], holes_[j], dx, tol)) used[j] = found = true;
+        same = found;
+    }
+    mirror_symmetric_ = same ? 1 : 0;
+    return same;
+}
+
 Contour Polygon::inflated_outer() const {
-    if (std::fabs(infl_) < 1e-12) return outer_;
+    const Contour& outer = local_outer();
+    if (std::fabs(infl_) < 1e-12) return outer;
     if (mitred_ && !(outer_convex() && outer_turns_once())) {
-        Region grown = mitred_offset(outer_, infl_);
+        Region grown = mitred_offset(outer, infl_);
         if (!grown.empty()) return grown.front();
     }
-    return offset_convex(outer_, infl_);
+    return offset_convex(outer, infl_);
 }
 
 Contour Polygon::build_rotated() const {
@@ -109,10 +192,12 @@ bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; 
 }  // namespace
 
 const Contour& Polygon::rotated_contour() const {
-    if (has_memo_ && same_bits(memo_rot_, rotation_) && same_bits(memo_infl_, infl_)) return memo_;
+    if (has_memo_ && same_bits(memo_rot_, rotation_) && same_bits(memo_infl_, infl_) && memo_mirrored_ == mirrored_)
+        return memo_;
     memo_ = build_rotated();
     memo_rot_ = rotation_;
     memo_infl_ = infl_;
+    memo_mirrored_ = mirrored_;
     has_memo_ = true;
     return memo_;
 }
@@ -131,8 +216,9 @@ const Contour& Polygon::transformed() const {
 std::vector<Contour> Polygon::transformed_holes() const {
     const double c = std::cos(rotation_), s = std::sin(rotation_);
     std::vector<Contour> out;
-    out.reserve(holes_.size());
-    for (const Contour& h : holes_) {
+    const std::vector<Contour>& holes = local_holes();
+    out.reserve(holes.size());
+    for (const Contour& h : holes) {
         Contour w;
         w.reserve(h.size());
         for (const Pt& p : h) w.push_back({(p.x * c - p.y * s) + tx_, (p.x * s + p.y * c) + ty_});

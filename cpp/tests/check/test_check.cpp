@@ -185,3 +185,25 @@ TEST(CheckOutlines, RandomGarbageOutlinesNeverBreak) {
         }
     }
 }
+
+TEST(CheckOutlines, EdgeMarginIsKeptOrReported) {
+    CheckOptions o;
+    o.bin_w = 100;
+    o.bin_h = 100;
+    o.margin = 10;
+    // 10 from every edge: fine; 7 from the top: 3 short; outside: only outside
+    std::vector<Outline> items{box(10, 10, 30, 30), box(40, 60, 60, 93), circle_outline({80, 20}, 12), box(-1, 40, 5, 50)};
+    std::vector<Violation> v = check_outlines(items, o);
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_EQ(v[0].kind, ViolationKind::NearEdge);
+    EXPECT_EQ(v[0].first, 1u);
+    EXPECT_NEAR(v[0].amount, 3.0, 1e-12);
+    EXPECT_NEAR(v[0].clearance, 7.0, 1e-12);
+    EXPECT_EQ(v[1].kind, ViolationKind::NearEdge);  // the circle's true edge is 8 from the right
+    EXPECT_NEAR(v[1].clearance, 8.0, 1e-12);
+    EXPECT_EQ(v[2].kind, ViolationKind::Outside);
+    o.margin = 0.0;
+    EXPECT_EQ(check_outlines(items, o).size(), 1u);
+    o.margin = -1.0;
+    EXPECT_THROW(check_outlines(items, o), ValueError);
+}

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "quarvo/check.hpp"
+#include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
 #include "quarvo/placer_nfp.hpp"
@@ -161,4 +162,35 @@ TEST(FirstFit, OfferTakesTheRequestsAnglesAndSite) {
     sites.offer(a, best, PlaceRequest{nullptr, 0});
     sites.offer(b, other, PlaceRequest{nullptr, 2});
     EXPECT_GE(std::hypot(best.tx() - other.tx(), best.ty() - other.ty()), 2.0);
+}
+
+TEST(FirstFit, EdgeGapIsTheLargerOfTheMarginAndHalfTheDistance) {
+    for (Strategy strategy : {Strategy::Nfp, Strategy::BottomLeft})
+        for (double margin : {0.0, 3.0, 10.0})
+            for (double height : {80.0, kInf}) {
+                std::mt19937 rng(7);
+                auto own = random_items(rng, 25);
+                FirstFit ff(raw(own), Bin{120, height, margin}, 8.0, strategy);
+                PackResult r = ff.do_pack();
+                const double edge = std::max(margin, 4.0) - 0.002;  // bottom-left stops 0.001 short, twice
+                for (const auto& b : r.bins)
+                    for (const Shape* s : b) {
+                        const BBox box = true_outline(*s).box;
+                        EXPECT_GE(box.minx, edge);
+                        EXPECT_GE(box.miny, edge);
+                        EXPECT_LE(box.maxx, 120 - edge);
+                        if (height != kInf) EXPECT_LE(box.maxy, height - edge);
+                    }
+                if (height != kInf) expect_sound(r, Bin{120, height}, 8.0);
+            }
+}
+
+TEST(FirstFit, BadMarginIsRefusedBeforeAnythingMoves) {
+    Polygon p(rect(3, 3));
+    p.set_position(1, 2);
+    for (double m : {-1.0, std::nan(""), 1e13}) {
+        FirstFit ff({&p}, Bin{10, 10, m});
+        EXPECT_THROW(ff.do_pack(), ValueError);
+        EXPECT_EQ(p.tx(), 1.0);
+    }
 }

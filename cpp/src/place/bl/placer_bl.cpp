@@ -88,7 +88,9 @@ BottomLeftPlacer& BottomLeftPlacer::operator=(BottomLeftPlacer&&) noexcept = def
 
 void BottomLeftPlacer::set_initial_position(Shape& item) const {
     const BBox b = item.bounding_box();
-    item.translate(bin_w - b.maxx, bin_h - b.miny);
+    const double in = inset(item);
+    if (in > 0.0) item.translate((bin_w - in) - b.maxx, (bin_h - in) - b.miny);
+    else item.translate(bin_w - b.maxx, bin_h - b.miny);
 }
 
 std::vector<Contour> BottomLeftPlacer::packed_polys() const {
@@ -131,12 +133,12 @@ void BottomLeftPlacer::refresh_placed() {
     }
 }
 
-double BottomLeftPlacer::free_distance(const Contour& item_poly, Direction dir) const {
+double BottomLeftPlacer::free_distance(const Contour& item_poly, Direction dir, double wall) const {
     std::vector<PreparedContour*> obstacles;
     obstacles.reserve(placed_.size());
     for (const std::unique_ptr<Placed>& p : placed_) obstacles.push_back(p.get());
     // The contact tolerance is the placer's own clearance.
-    return quarvo::free_distance(item_poly, obstacles, dir, epsilon);
+    return quarvo::free_distance(item_poly, obstacles, dir, epsilon, wall);
 }
 
 bool BottomLeftPlacer::overlaps_placed(const Contour& poly) const {
@@ -167,6 +169,7 @@ bool BottomLeftPlacer::overlaps_placed(const Contour& poly) const {
 
 bool BottomLeftPlacer::trypack(Shape& item, const PlaceRequest& /*request*/) {
     require_sound_bin(bin_w, bin_h);
+    require_margin(margin);
     require_finite_option(epsilon, "epsilon");
     require_sound_item(item);
     if (!packed_checked) {
@@ -189,7 +192,8 @@ bool BottomLeftPlacer::trypack(Shape& item, const PlaceRequest& /*request*/) {
         throw;
     }
 
-    double d = free_distance(item_poly, Direction::Down);
+    const double wall = inset(item);
+    double d = free_distance(item_poly, Direction::Down, wall);
     const double eps = epsilon;
     bool can_move = d > eps;
     bool can_be_packed = can_move;
@@ -209,14 +213,14 @@ bool BottomLeftPlacer::trypack(Shape& item, const PlaceRequest& /*request*/) {
             item.translate(0.0, -mv);
             item_poly = as_polygon(item, exact_clearance);
             require_finite(item_poly, "the item's contour after a move");
-            d = free_distance(item_poly, Direction::Left);
+            d = free_distance(item_poly, Direction::Left, wall);
             can_move = d > eps;
             moving_down = false;
         } else {
             item.translate(-mv, 0.0);
             item_poly = as_polygon(item, exact_clearance);
             require_finite(item_poly, "the item's contour after a move");
-            d = free_distance(item_poly, Direction::Down);
+            d = free_distance(item_poly, Direction::Down, wall);
             can_move = d > eps;
             moving_down = true;
         }
@@ -231,8 +235,12 @@ bool BottomLeftPlacer::trypack(Shape& item, const PlaceRequest& /*request*/) {
         // The clearance lets a contour stand out of the bin by up to eps; no
         // more than the engine's tolerance is allowed.
         const double out = std::min(eps, engine_tolerance(std::max(bin_w, bin_h)));
+        // the edge margin moves the bin's edges in
+        const double lo = wall > 0.0 ? wall - out : -out;
+        const double hix = wall > 0.0 ? (bin_w - wall) + out : bin_w + out;
+        const double hiy = wall > 0.0 ? (bin_h - wall) + out : bin_h + out;
         for (const Pt& v : item_poly) {
-            if (v.x < -out || v.y < -out || v.x > bin_w + out || v.y > bin_h + out) {
+            if (v.x < lo || v.y < lo || v.x > hix || v.y > hiy) {
                 can_be_packed = false;
                 break;
             }

@@ -186,13 +186,15 @@ double vertical_distance(Pt v, Pt a, Pt b) {
     return v.y - y;
 }
 
-double free_distance(const Contour& item_poly, const std::vector<PreparedContour*>& obstacles, Direction dir, double tol) {
+double free_distance(const Contour& item_poly, const std::vector<PreparedContour*>& obstacles, Direction dir, double tol,
+                     double wall) {
     PreparedContour scan;
     scan.assign(to_wall_poly(item_poly, dir));
     std::vector<PreparedContour*> in_the_way;
     for (PreparedContour* p : obstacles)
         if (prepared_intersect(*p, scan)) in_the_way.push_back(p);
     double m = least_along(item_poly, dir);
+    if (wall > 0.0) m -= wall;
     if (in_the_way.empty()) return m;
     const BBox ib = polygon_bbox(item_poly);
     for (PreparedContour* p : in_the_way) {

@@ -10,8 +10,9 @@ namespace quarvo {
 
 // How far the item may travel toward the wall (left) or the floor (down)
 // before it meets one of the obstacles or the wall. A contact up to `tol`
-// behind the item still blocks it.
+// behind the item still blocks it. The wall and the floor stand at `wall`
+// (a bin's edge margin moves them in from 0).
 double free_distance(const Contour& item_poly, const std::vector<PreparedContour*>& obstacles, Direction dir,
-                     double tol);
+                     double tol, double wall = 0.0);
 
 }  // namespace quarvo

@@ -62,8 +62,12 @@ BBox rotated_bbox(const Shape& item) {
     return polygon_bbox(polygon_cast(item).rotated_contour());
 }
 
-bool box_can_fit(const Shape& item, double bin_w, double bin_h, double eps) {
+bool box_can_fit(const Shape& item, double bin_w, double bin_h, double eps, double inset) {
     BBox b = rotated_bbox(item);
+    if (inset > 0.0) {
+        bin_w -= 2 * inset;
+        bin_h -= 2 * inset;
+    }
     double slack_x = 1e-12 * (std::fabs(bin_w) + std::fabs(b.minx) + std::fabs(b.maxx) + 1.0);
     double slack_y = 1e-12 * (std::fabs(bin_h) + std::fabs(b.miny) + std::fabs(b.maxy) + 1.0);
     if (b.maxx - b.minx > bin_w + 2 * eps + slack_x) return false;
@@ -79,13 +83,26 @@ struct Scorer {
     double bin_w, bin_h, eps;
     bool center;
     double cx, cy;
+    // The box's room: [room_lo, room_x1] x [room_lo, room_y1], the bin less the inset.
+    double room_lo = 0.0, room_x1 = 0.0, room_y1 = 0.0;
 
-    // Translation and score of candidate p; false when its box leaves the bin.
+    void set_inset(double inset) {
+        room_lo = inset > 0.0 ? inset : 0.0;
+        room_x1 = inset > 0.0 ? bin_w - inset : bin_w;
+        room_y1 = inset > 0.0 ? bin_h - inset : bin_h;
+    }
+
+    // Translation and score of candidate p; false when its box leaves the room.
     bool score(Pt p, Pt& t, double& s) const {
         t = {p.x - ref.x, p.y - ref.y};
         double minx = rb.minx + t.x, maxx = rb.maxx + t.x;
         double miny = rb.miny + t.y, maxy = rb.maxy + t.y;
-        if (minx < -eps || miny < -eps || maxx > bin_w + eps || maxy > bin_h + eps) return false;
+        if (room_lo > 0.0) {
+            if (minx < room_lo - eps || miny < room_lo - eps || maxx > room_x1 + eps || maxy > room_y1 + eps)
+                return false;
+        } else if (minx < -eps || miny < -eps || maxx > bin_w + eps || maxy > bin_h + eps) {
+            return false;
+        }
         if (center) {
             double icx = (minx + maxx) / 2.0, icy = (miny + maxy) / 2.0;
             double dx = icx - cx, dy = icy - cy;
@@ -108,8 +125,12 @@ struct Scorer {
         const double my = std::fabs(rb.miny) + std::fabs(rb.maxy) + std::fabs(ref.y) + std::fabs(loy) + std::fabs(hiy) +
                           std::fabs(bin_h) + std::fabs(cy) + 1.0;
         const double sx = 1e-9 * mx, sy = 1e-9 * my;
-        if (rb.minx + (hix - ref.x) < -eps - sx || rb.maxx + (lox - ref.x) > bin_w + eps + sx) return true;
-        if (rb.miny + (hiy - ref.y) < -eps - sy || rb.maxy + (loy - ref.y) > bin_h + eps + sy) return true;
+        // the room's edges (the bin's when there is no inset)
+        const bool inset = room_lo > 0.0;
+        const double left = inset ? room_lo - eps : -eps, right = inset ? room_x1 + eps : bin_w + eps;
+        const double top = inset ? room_y1 + eps : bin_h + eps;
+        if (rb.minx + (hix - ref.x) < left - sx || rb.maxx + (lox - ref.x) > right + sx) return true;
+        if (rb.miny + (hiy - ref.y) < left - sy || rb.maxy + (loy - ref.y) > top + sy) return true;
         if (!(best < kInf)) return false;
         double lb, mag;
         if (center) {
@@ -121,9 +142,9 @@ struct Scorer {
         } else {
             const double w1 = bin_w + 1.0;
             if (!(w1 > 0)) return false;
-            // a sample that passes has its box's lower-left corner at -eps or beyond
-            const double miny = std::max(rb.miny + (loy - ref.y), -eps);
-            const double minx = std::max(rb.minx + (lox - ref.x), -eps);
+            // a sample that passes has its box's lower-left corner at the room's corner (less eps) or beyond
+            const double miny = std::max(rb.miny + (loy - ref.y), left);
+            const double minx = std::max(rb.minx + (lox - ref.x), left);
             lb = miny * w1 + minx;
             mag = my * w1 + mx;
         }
@@ -132,10 +153,12 @@ struct Scorer {
     }
 };
 
-Scorer make_scorer(const Shape& item, double bin_w, double bin_h, double eps, Placement placement) {
+Scorer make_scorer(const Shape& item, double bin_w, double bin_h, double eps, Placement placement,
+                   double inset = 0.0) {
     Pt ref = item.is_polygon() ? top_right(polygon_cast(item).rotated_contour()) : item.reference_point_local();
     Scorer sc{rotated_bbox(item), ref, bin_w, bin_h, eps, placement == Placement::Center, 0.0, 0.0};
     if (sc.center) { sc.cx = bin_w / 2.0; sc.cy = bin_h / 2.0; }
+    sc.set_inset(inset);
     return sc;
 }
 
@@ -151,6 +174,7 @@ BoxBound::BoxBound(const Shape& item, double bin_w, double bin_h, double eps, Pl
 bool BoxBound::cannot_beat(const BBox& box, double best) const {
     Scorer sc{rb_, ref_, bin_w_, bin_h_, eps_, placement_ == Placement::Center, 0.0, 0.0};
     if (sc.center) { sc.cx = bin_w_ / 2.0; sc.cy = bin_h_ / 2.0; }
+    sc.set_inset(0.0);
     return sc.edge_cannot_beat({box.minx, box.miny}, {box.maxx, box.maxy}, best);
 }
 
@@ -160,7 +184,7 @@ SearchResult search_best_position(const PositionSearch& q) {
     const long long steps = q.steps;
     const HoleFilter* hole_filter = q.hole_filter;
     std::vector<Candidate>* passed = q.passed;
-    const Scorer sc = make_scorer(q.item, q.bin_w, q.bin_h, q.eps, q.placement);
+    const Scorer sc = make_scorer(q.item, q.bin_w, q.bin_h, q.eps, q.placement, q.inset);
     SearchResult best;
     best.score = kInf;
     Pt t;

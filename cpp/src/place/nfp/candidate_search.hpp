@@ -8,9 +8,10 @@ namespace quarvo {
 
 // Bounding box of the item at its rotation and inflation, zero translation.
 BBox rotated_bbox(const Shape& item);
-// False only when no translation can put the item's box in the bin, with a
-// margin far above rounding so that no candidate that could pass is skipped.
-bool box_can_fit(const Shape& item, double bin_w, double bin_h, double eps);
+// False only when no translation can put the item's box in the bin, `inset`
+// from its edges, with a margin far above rounding so that no candidate that
+// could pass is skipped.
+bool box_can_fit(const Shape& item, double bin_w, double bin_h, double eps, double inset = 0.0);
 
 // For one item: cannot_beat(box, best) is true when no translation whose
 // reference point lies in `box` can pass the bin test with a score below

@@ -158,6 +158,7 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     if (holes_first && any_hole) {
         PositionSearch q{mover, pl.bin_w, pl.bin_h, none, holes.nfps};
         q.placement = options.placement;
+        q.inset = pl.inset(mover);
         q.hole_filter = &hole_filter;
         q.hole_regions = &regions;
         q.passed = passed;
@@ -175,6 +176,7 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     const std::vector<Contour>& merged = bin_boundary(pl, job, stop, stop_fn, fresh);
     PositionSearch q{mover, pl.bin_w, pl.bin_h, merged, holes_first ? none : holes.nfps};
     q.placement = options.placement;
+    q.inset = pl.inset(mover);
     q.hole_filter = any_hole && !holes_first ? &hole_filter : nullptr;
     q.hole_regions = holes_first ? &no_regions : &regions;
     q.passed = passed;
@@ -217,8 +219,10 @@ bool choose_site(const std::vector<RotationResult>& results, int site, double sp
     return !taken.empty();
 }
 
-// Workers only read the placed items and the mover: fill their lazy caches first.
-void warm_lazy_caches(const std::vector<Shape*>& packed, Shape& item) {
+// Workers only read the placed items and the mover: fill their lazy caches
+// first (the mover's signature on every side it is tried on).
+void warm_lazy_caches(const std::vector<Shape*>& packed, Shape& item,
+                      const std::vector<NfpPlacer::Orientation>& orientations) {
     for (Shape* o : packed) {
         geometry_signature(*o);
         if (o->is_polygon()) {
@@ -227,6 +231,12 @@ void warm_lazy_caches(const std::vector<Shape*>& packed, Shape& item) {
             polygon_cast(*o).rotated_contour();
         }
     }
+    const bool was = item.mirrored();
+    for (const NfpPlacer::Orientation& o : orientations) {
+        if (o.side >= 0) item.set_mirrored(o.side == 1);
+        geometry_signature(item);
+    }
+    item.set_mirrored(was);
     geometry_signature(item);
     if (item.is_polygon()) {
         polygon_cast(item).outer_convex();
@@ -254,8 +264,8 @@ namespace {
 // windows) in rotation order, so that the NFP cache fills as in a sequential run.
 class RotationRun {
 public:
-    RotationRun(const NfpPlacer& pl, NfpPlacer::StoredUnions* stored, Shape& item, const std::vector<double>& rots,
-                int site, const std::vector<HoleRoom>& rooms)
+    RotationRun(const NfpPlacer& pl, NfpPlacer::StoredUnions* stored, Shape& item,
+                const std::vector<NfpPlacer::Orientation>& rots, int site, const std::vector<HoleRoom>& rooms)
         : pl_(pl), options_(pl.options()), stored_(stored), item_(item), rots_(rots), site_(site), rooms_(rooms),
           stop_{&abort_}, stop_fn_([this] { stop_(); }), jobs_(rots.size()),
           containers_(std::any_of(pl.packed.begin(), pl.packed.end(), [](const Shape* o) {
@@ -274,7 +284,7 @@ private:
         job.mover = &mover;
         job.exact = options_.exact_clearance;
         job.nonconvex = options_.nonconvex;
-        job.can_fit = box_can_fit(mover, pl_.bin_w, pl_.bin_h, 1e-6);
+        job.can_fit = box_can_fit(mover, pl_.bin_w, pl_.bin_h, 1e-6, pl_.inset(mover));
         if (!job.can_fit) return;
         // The incremental mode needs only the NFPs of items placed since its
         // stored union (and the rest only for hole candidates): look them up lazily.
@@ -282,9 +292,10 @@ private:
         if (!stored_) return;
         KindKey key{geometry_signature(mover), mover.rotation(), mover.infl()};
         int& tries = stored_->tries[key];
-        // (the probe's own NFPs take every placed outline as convex and circles as inscribed)
+        // (the probe's own NFPs take every placed outline as convex and circles
+        // as inscribed, and the probe's windows span the whole bin)
         const bool windowed = !containers_ && tries < 2 && stored_->tries.size() > 8 && site_ == 0 &&
-                              !options_.exact_clearance && !options_.nonconvex;
+                              !options_.exact_clearance && !options_.nonconvex && pl_.margin == 0.0;
         const Probe probe = windowed ? probe_for(mover, pl_.bin_w, pl_.bin_h) : Probe{};
         if (probe.usable) {
             ++tries;
@@ -300,7 +311,7 @@ private:
         std::vector<RotationResult> results(rots_.size());
         for (std::size_t i = 0; i < rots_.size(); ++i) {
             check_cancel();
-            item_.set_rotation(rots_[i]);
+            rots_[i].apply(item_);
             prepare(i, item_, true);
             if (jobs_[i].can_fit) results[i] = evaluate_rotation(pl_, jobs_[i], rooms_, stop_, site_);
         }
@@ -313,18 +324,21 @@ private:
     std::vector<RotationResult> side_by_side() {
         const std::vector<Shape*>& packed = pl_.packed;
         const std::size_t n = rots_.size();
-        warm_lazy_caches(packed, item_);
+        warm_lazy_caches(packed, item_, rots_);
         bool distinct = true;
         for (std::size_t i = 0; i < n && distinct; ++i)
             for (std::size_t k = 0; k < i; ++k)
-                if (same_key(rots_[i], rots_[k])) { distinct = false; break; }
+                if (same_key(rots_[i].rotation, rots_[k].rotation) && rots_[i].side == rots_[k].side) {
+                    distinct = false;
+                    break;
+                }
         for (std::size_t i = 0; i < n; ++i) {
             check_cancel();
             clones_.push_back(item_.clone_geometry());
-            clones_.back()->set_rotation(rots_[i]);
+            rots_[i].apply(*clones_.back());
             prepare(i, *clones_.back(), !distinct);
         }
-        item_.set_rotation(rots_[n - 1]);
+        rots_[n - 1].apply(item_);
         // Two rotations of one kind would share a stored union: keep them apart.
         std::vector<bool> shared(n, false);
         for (std::size_t i = 0; i < n; ++i)
@@ -358,7 +372,7 @@ private:
     const NfpOptions& options_;
     NfpPlacer::StoredUnions* stored_;
     Shape& item_;
-    const std::vector<double>& rots_;
+    const std::vector<NfpPlacer::Orientation>& rots_;
     const int site_;
     const std::vector<HoleRoom>& rooms_;
     std::atomic<bool> abort_{false};
@@ -384,6 +398,7 @@ std::unique_ptr<Placer> NfpPlacer::copy() const {
     auto c = std::make_unique<NfpPlacer>(bin_w, bin_h, options_);
     c->packed = packed;
     c->packed_checked = packed_checked;
+    c->margin = margin;
     if (stored_) c->stored_ = std::make_unique<StoredUnions>(*stored_);
     return c;
 }
@@ -397,14 +412,37 @@ std::vector<double> NfpPlacer::rotations_for(const Shape& item, const PlaceReque
     return request.rotations ? *request.rotations : options_.rotations;
 }
 
-void NfpPlacer::place_at_origin(Shape& item) {
+void NfpPlacer::Orientation::apply(Shape& item) const {
+    item.set_rotation(rotation);
+    if (side >= 0) item.set_mirrored(side == 1);
+}
+
+std::vector<NfpPlacer::Orientation> NfpPlacer::orientations_for(const Shape& item, const PlaceRequest& request) const {
+    const std::vector<double> rots = rotations_for(item, request);
+    std::vector<Orientation> out;
+    if (!options_.mirror || !item.is_polygon()) {
+        for (double r : rots) out.push_back({r, -1});
+        return out;
+    }
+    std::vector<int> sides;
+    if (request.mirror != 1) sides.push_back(0);
+    // a mirror image that is the outline moved sideways finds the same places
+    if (request.mirror == 1 || (request.mirror < 0 && !polygon_cast(item).mirror_symmetric())) sides.push_back(1);
+    for (int side : sides)
+        for (double r : rots) out.push_back({r, side});
+    return out;
+}
+
+void NfpPlacer::place_at_origin(Shape& item, double inset) {
     if (item.is_circle()) {
         double r = circle_cast(item).rotated_shape().radius;
-        item.set_position(r, r);
+        if (inset > 0.0) item.set_position(r + inset, r + inset);
+        else item.set_position(r, r);
         return;
     }
     BBox b = rotated_bbox(item);
-    item.set_position(-b.minx, -b.miny);
+    if (inset > 0.0) item.set_position(inset - b.minx, inset - b.miny);
+    else item.set_position(-b.minx, -b.miny);
 }
 
 void NfpPlacer::place_at_center(Shape& item) const {
@@ -419,12 +457,16 @@ void NfpPlacer::place_at_center(Shape& item) const {
 
 bool NfpPlacer::fits(const Shape& item, double eps) const {
     BBox b = item.bounding_box();
+    const double in = inset(item);
+    if (in > 0.0)
+        return b.minx >= in - eps && b.miny >= in - eps && b.maxx <= (bin_w - in) + eps && b.maxy <= (bin_h - in) + eps;
     return b.minx >= -eps && b.miny >= -eps && b.maxx <= bin_w + eps && b.maxy <= bin_h + eps;
 }
 
 bool NfpPlacer::trypack(Shape& item, const PlaceRequest& request) {
     // Garbage in must not reach the union or the search: refuse it before moving anything.
     require_sound_bin(bin_w, bin_h);
+    require_margin(margin);
     require_sound_item(item);
     check_options(options_);
     if (request.rotations) require_rotations(*request.rotations);
@@ -446,10 +488,10 @@ bool NfpPlacer::trypack(Shape& item, const PlaceRequest& request) {
 }
 
 bool NfpPlacer::trypack_empty(Shape& item, const PlaceRequest& request) {
-    for (double rot : rotations_for(item, request)) {
-        item.set_rotation(rot);
+    for (const Orientation& o : orientations_for(item, request)) {
+        o.apply(item);
         if (options_.placement == Placement::Center) place_at_center(item);
-        else place_at_origin(item);
+        else place_at_origin(item, inset(item));
         if (fits(item)) {
             packed.push_back(&item);
             return true;
@@ -463,12 +505,12 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     // Hole rooms do not depend on the moving item: build them once.
     const std::vector<HoleRoom> rooms = hole_rooms(packed, options_.hole_fill == HoleFill::Dense, options_.nonconvex);
     if (options_.incremental && !stored_) stored_ = std::make_unique<StoredUnions>();
-    const std::vector<double> rots = rotations_for(item, request);
+    const std::vector<Orientation> rots = orientations_for(item, request);
     RotationRun run(*this, stored_.get(), item, rots, request.site, rooms);
     if (refuses(item)) return false;
     // Circles in bins of many kinds, as the probe windows take them.
     const bool many_circles = stored_ && item.is_circle() && stored_->tries.size() > 8 && !run.containers() &&
-                              request.site == 0 && !options_.exact_clearance && !options_.nonconvex;
+                              request.site == 0 && !options_.exact_clearance && !options_.nonconvex && margin == 0.0;
     const double radius = item.is_circle() ? circle_cast(item).rotated_shape().radius : 0.0;
     const std::vector<RotationResult> results = run.evaluate();
 
@@ -482,7 +524,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
         return false;
     }
     Pt best_pos = results[best].pos;
-    double best_rot = rots[best];
+    Orientation best_rot = rots[best];
     std::size_t chosen = best;
     if (request.site > 0) {
         const BBox b = rotated_bbox(item);
@@ -492,7 +534,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
             chosen = r;
         }
     }
-    item.set_rotation(best_rot);
+    best_rot.apply(item);
     // The stored unions round to the grid again at every update and can drift
     // from the NFPs: a place they carried deeper than the tolerance into one
     // sends the bin's stored unions back to a fresh union of every NFP.

@@ -95,3 +95,90 @@ TEST(Placer, CircleInRingHoleCentreMode) {
     ASSERT_TRUE(p.trypack(c2));
     EXPECT_GE(std::hypot(c2.tx() - c.tx(), c2.ty() - c.ty()), 4 * std::cos(M_PI / 64) - 1e-6);
 }
+
+namespace {
+
+// An S of four 10 x 10 cells; its mirror image is a Z.
+const Contour kS = {{0, 0}, {20, 0}, {20, 10}, {30, 10}, {30, 20}, {10, 20}, {10, 10}, {0, 10}, {0, 0}};
+
+}  // namespace
+
+TEST(Mirror, AZShapedRoomTakesTheSOnlyMirrored) {
+    // squares in the lower-left and upper-right corners leave a Z of room
+    for (bool mirror : {false, true}) {
+        NfpOptions opt;
+        opt.rotations = {0.0};
+        opt.nonconvex = true;
+        opt.mirror = mirror;
+        NfpPlacer pl(31, 21, opt);
+        Polygon a(rect(0, 0, 10, 10)), b(rect(0, 0, 10, 10)), s(kS);
+        b.set_position(21, 11);
+        pl.packed = {&a, &b};
+        EXPECT_EQ(pl.trypack(s), mirror);
+        if (!mirror) continue;
+        EXPECT_TRUE(s.mirrored());
+        expect_box(s.transformed(), {0, 0, 30, 20});
+    }
+}
+
+TEST(Mirror, OrientationsTryEverySideOfAnAsymmetricPolygonOnly) {
+    NfpOptions opt;
+    opt.rotations = {0.0, 1.0};
+    opt.mirror = true;
+    NfpPlacer pl(100, 100, opt);
+    Polygon s(kS), square(rect(0, 0, 3, 3));
+    Circle c(2);
+    auto sides = [&](const Shape& item, int want) {
+        PlaceRequest r;
+        r.mirror = want;
+        std::vector<int> out;
+        for (const NfpPlacer::Orientation& o : pl.orientations_for(item, r)) out.push_back(o.side);
+        return out;
+    };
+    EXPECT_EQ(sides(s, -1), (std::vector<int>{0, 0, 1, 1}));
+    EXPECT_EQ(sides(s, 1), (std::vector<int>{1, 1}));
+    EXPECT_EQ(sides(s, 0), (std::vector<int>{0, 0}));
+    EXPECT_EQ(sides(square, -1), (std::vector<int>{0, 0}));  // its mirror image is itself moved
+    EXPECT_EQ(sides(c, -1), (std::vector<int>{-1}));
+    opt.mirror = false;
+    pl.set_options(opt);
+    EXPECT_EQ(sides(s, -1), (std::vector<int>{-1, -1}));  // the item's own side, untouched
+}
+
+TEST(EdgeMargin, ItemBoxesKeepTheMarginLessTheirInflation) {
+    for (Placement placement : {Placement::Corner, Placement::Center}) {
+        NfpOptions opt;
+        opt.placement = placement;
+        NfpPlacer pl(100, 60, opt);
+        pl.margin = 7;
+        std::vector<std::unique_ptr<Shape>> items;
+        for (int i = 0; i < 12; ++i) {
+            if (i % 3 == 0) items.push_back(std::make_unique<Circle>(4 + i % 4));
+            else items.push_back(std::make_unique<Polygon>(rect(0, 0, 9 + i % 5, 6)));
+            items.back()->set_infl(i % 2 ? 1.5 : 0.0);
+        }
+        int placed = 0;
+        for (auto& it : items) {
+            if (!pl.trypack(*it)) continue;
+            ++placed;
+            const BBox b = it->bounding_box();
+            const double keep = 7 - it->infl() - 1e-6;
+            EXPECT_GE(b.minx, keep);
+            EXPECT_GE(b.miny, keep);
+            EXPECT_LE(b.maxx, 100 - keep);
+            EXPECT_LE(b.maxy, 60 - keep);
+        }
+        EXPECT_GE(placed, 8);
+    }
+    // an item that fits the bin but not within the margin is refused
+    NfpPlacer pl(20, 20);
+    pl.margin = 3;
+    Polygon big(rect(0, 0, 15, 15));
+    EXPECT_FALSE(pl.trypack(big));
+    pl.margin = 2.5;
+    EXPECT_TRUE(pl.trypack(big));
+    expect_box(big.transformed(), {2.5, 2.5, 17.5, 17.5});
+    pl.margin = -1;
+    Polygon small(rect(0, 0, 1, 1));
+    EXPECT_THROW(pl.trypack(small), ValueError);
+}

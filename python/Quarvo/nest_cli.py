@@ -1,0 +1,159 @@
+"""quarvo nest: parts from DXF and SVG drawings nested on sheets, for cutting shops.
+
+    quarvo nest PARTS... --sheet 3000x1500 [--gap 8] [--edge 10] [--rotations 0,90,180,270]
+                [--mirror] [--time 10] [-o nest.dxf|nest.svg|nest.json] [--plot nest.png|nest.svg]
+
+Every part of every drawing is nested once, or COUNT times for FILE:COUNT.
+The command packs as a shop wants it: non-convex parts, parts in the holes
+and cavities of others, circles with their exact clearance. A drawing that
+gives no sound part is refused with one line and exit status 2 before
+anything is packed or written.
+"""
+import argparse
+import math
+import os
+import re
+import sys
+
+from Quarvo.job import CAD_EXTRA, CAD_UNITS, DEFAULT_ROTATIONS_DEG, MAX_ITEMS, MAX_VALUE, Job, JobError, \
+    cad_available, part_defs, read_drawing
+
+# The command line's settings for shops; the job file's own defaults stay as they are.
+NEST_OPTIONS = {"hole_fill": "dense", "exact_clearance": True, "nonconvex": True}
+
+EXIT_BAD = 2
+
+EPILOG = """\
+PARTS are DXF or SVG drawings; each closed outer contour is a part, the
+contours inside it its holes, a lone circle a round part. FILE:COUNT nests
+every part of FILE COUNT times. Lengths are converted to --unit.
+
+examples:
+  quarvo nest bracket.dxf:12 flange.dxf:4 plate.svg --sheet 3000x1500 --gap 8 --edge 10 -o nest.dxf
+  quarvo nest parts/*.dxf --sheet 1250 --mirror --time 20 -o nest.svg --plot nest.png
+
+--sheet WIDTH alone is a strip (coil) of that width: its used length is reported.
+exit status: 0 nested (even with unplaced parts), 1 packing or writing failed,
+2 bad arguments or a drawing without sound parts, 3 layout check failed (with --check).
+"""
+
+
+def _parser():
+    p = argparse.ArgumentParser(
+        prog="quarvo nest", description="Nest the parts of DXF and SVG drawings on rectangular sheets.",
+        epilog=EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("parts", nargs="+", metavar="PART", help="a DXF or SVG drawing, or FILE:COUNT")
+    p.add_argument("--sheet", required=True, metavar="WxH", help="sheet size, e.g. 3000x1500 (WIDTH alone: a strip)")
+    p.add_argument("--gap", default="0", metavar="D", help="clear distance between parts (default 0)")
+    p.add_argument("--edge", default="0", metavar="E",
+                   help="least distance from every part to the sheet's edges (default: half the gap)")
+    p.add_argument("--rotations", default=",".join(f"{a:g}" for a in DEFAULT_ROTATIONS_DEG), metavar="DEG,...",
+                   help="angles in degrees a part may take (default 0,90,180,270)")
+    p.add_argument("--mirror", action="store_true", help="parts may also be placed mirrored (flipped over)")
+    p.add_argument("--time", default=None, metavar="S", help="seconds of improvement search after the first nest")
+    p.add_argument("--unit", default="mm", choices=CAD_UNITS, help="unit of the sheet, gap and outputs (default mm)")
+    p.add_argument("--tolerance", default=None, metavar="T",
+                   help="flattening tolerance of curves (default 1/1000 of each part's size)")
+    p.add_argument("-o", "--output", metavar="FILE", help="write the nest: .dxf or .svg drawing, or .json placements")
+    p.add_argument("-p", "--plot", metavar="FILE", help="draw the nest into a PNG or SVG picture")
+    p.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors")
+    p.add_argument("--check", action="store_true", help="exit with status 3 when the layout check fails")
+    return p
+
+
+def _number(text, opt):
+    try:
+        v = float(text)
+    except ValueError:
+        raise JobError(f"{opt}: not a number: {text!r}") from None
+    if not math.isfinite(v) or abs(v) > MAX_VALUE:
+        raise JobError(f"{opt}: {text!r} is not a finite number of at most 1e12 in magnitude")
+    return v
+
+
+def _length(text, opt, positive=False):
+    v = _number(text, opt)
+    if v < 0 or (positive and v == 0):
+        raise JobError(f"{opt}: must be {'positive' if positive else 'at least 0'}, got {text!r}")
+    return v
+
+
+def parse_sheet(text):
+    """(width, height) of "3000x1500"; (width, None) of "3000", a strip."""
+    parts = re.split(r"\s*[xX*×]\s*", text.strip())
+    if len(parts) == 1:
+        return _length(parts[0], "--sheet", positive=True), None
+    if len(parts) != 2:
+        raise JobError(f"--sheet: expected WIDTHxHEIGHT such as 3000x1500, got {text!r}")
+    return _length(parts[0], "--sheet", positive=True), _length(parts[1], "--sheet", positive=True)
+
+
+def parse_rotations(text):
+    """Angles in degrees of "0,90,180,270"."""
+    angles = [a for a in re.split(r"[,\s]+", text.strip()) if a]
+    if not angles:
+        raise JobError("--rotations: expected angles in degrees such as 0,90,180,270")
+    return [_number(a, "--rotations") for a in angles]
+
+
+def parse_part(arg):
+    """(path, count) of PART or FILE:COUNT (a file of that very name wins)."""
+    m = re.fullmatch(r"(.+):(\d+)", arg)
+    if os.path.exists(arg) or m is None:
+        return arg, 1
+    count = int(m.group(2))
+    if count < 1:
+        raise JobError(f"{arg}: the count after ':' must be at least 1")
+    return m.group(1), count
+
+
+def build_job(args):
+    """The job of a nest: its parts read from the drawings; raises JobError."""
+    if not cad_available():
+        raise JobError(f"quarvo nest reads DXF and SVG drawings through the extra Quarvo[cad]: {CAD_EXTRA}")
+    width, height = parse_sheet(args.sheet)
+    gap = _length(args.gap, "--gap")
+    edge = _length(args.edge, "--edge")
+    degrees = parse_rotations(args.rotations)
+    tolerance = None if args.tolerance is None else _length(args.tolerance, "--tolerance", positive=True)
+    options = dict(NEST_OPTIONS)
+    if args.mirror:
+        options["mirror"] = True
+    if args.time is not None:
+        options["time_limit"] = _length(args.time, "--time")
+    items = []
+    for arg in args.parts:
+        path, count = parse_part(arg)
+        for idef in part_defs(read_drawing(path, None, args.unit, tolerance), len(items)):
+            idef.quantity = count
+            idef.file = path
+            items.append(idef)
+    job = Job(source="quarvo nest", name=f"nest of {len(args.parts)} drawing{'s' if len(args.parts) > 1 else ''}",
+              bin_w=width, bin_h=height, distance=gap, strategy="nfp", placement="corner",
+              rotations=[math.radians(a) for a in degrees], rotation_unit="degrees", rotations_given=degrees,
+              items=items, options=options, unit=args.unit, margin=edge)
+    if job.total > MAX_ITEMS:
+        raise JobError(f"{job.total} parts in all, more than {MAX_ITEMS}")
+    return job
+
+
+def main(argv):
+    """Run quarvo nest; returns the exit status."""
+    from Quarvo.cli import EXIT_BAD_JOB, check_outputs, run
+    from Quarvo.output import check_drawing_output
+
+    try:
+        args = _parser().parse_intermixed_args(argv)  # parts may come after the options too
+    except SystemExit as exc:  # --help and argument errors
+        return exc.code if isinstance(exc.code, int) else EXIT_BAD_JOB
+    try:
+        if args.output is not None and os.path.splitext(args.output)[1].lower() not in (".dxf", ".svg", ".json"):
+            raise JobError(f"--output: unsupported type {os.path.splitext(args.output)[1] or '(none)'!r} "
+                           "(use .dxf or .svg for the nest as a drawing, .json for the placements)")
+        check_outputs(args.output, args.plot, inputs=[("a part drawing", parse_part(a)[0]) for a in args.parts])
+        job = build_job(args)
+        check_drawing_output(args.output, job)
+    except JobError as exc:
+        print(f"quarvo nest: error: {exc}", file=sys.stderr)
+        return EXIT_BAD_JOB
+    return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check, prog="quarvo nest")
