@@ -11,6 +11,7 @@
 #include "convert.hpp"
 #include "gc_slots.hpp"
 #include "options.hpp"
+#include "quarvo/compress.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
@@ -156,8 +157,12 @@ nb::tuple do_pack(PyFirstFit& ff) {
     std::shared_ptr<q::PackProgress> keep = ff.progress;
     std::shared_ptr<q::SearchProgress> keep_search = ff.search_progress;
     keep_search->searching = false;
+    keep_search->compressing = false;
     keep_search->evaluated = 0;
     const q::ImprovementSearch search(opt.search, keep_search.get());
+    const q::CompressionPhase compress(opt.search, keep_search.get());
+    const q::Improver* improver = nullptr;
+    if (opt.search.active()) improver = opt.search.compress ? static_cast<const q::Improver*>(&compress) : &search;
     // The engine moves the items and rebuilds their caches without the GIL:
     // the host may not touch them meanwhile.
     BusyItems busy;
@@ -165,7 +170,7 @@ nb::tuple do_pack(PyFirstFit& ff) {
     q::PackResult r;
     {
         nb::gil_scoped_release release;
-        r = engine.do_pack(opt.search.active() ? &search : nullptr);
+        r = engine.do_pack(improver);
     }
     // Ctrl-C ended the search, which keeps the best layout: not an error.
     if (r.search_stopped) PyErr_Clear();
@@ -223,9 +228,11 @@ void bind_first_fit(nb::module_& m) {
         })
         .def_prop_ro("_search_progress", [](PyFirstFit& ff) {
             // (searching, layouts evaluated, bins of the best layout, used length
-            // of its last bin); readable from another thread while it runs.
+            // of its last bin, compressing: then `evaluated` counts item moves);
+            // readable from another thread while it runs.
             const q::SearchProgress& p = *ff.search_progress;
-            return nb::make_tuple(p.searching.load(), p.evaluated.load(), p.best_bins.load(), p.best_length.load());
+            return nb::make_tuple(p.searching.load(), p.evaluated.load(), p.best_bins.load(), p.best_length.load(),
+                                  p.compressing.load());
         })
         .def("_make_placer", [](PyFirstFit& ff) -> nb::object {
             nb::object width = nb::getattr(ff.bin, "width"), height = nb::getattr(ff.bin, "height");

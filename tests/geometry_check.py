@@ -302,6 +302,137 @@ def assert_checked(placer, bin_w, bin_h):
     assert report.ok, report.summary()
 
 
+# ------------------------------------------- simple (non-convex) true outlines
+
+
+def true_rings(item):
+    """An item's true outline in the world, without its inflation: the outer
+    contour and the holes, each as distinct vertices."""
+    th = float(item.rotation)
+    ct, st = math.cos(th), math.sin(th)
+    tx, ty = float(item.tx), float(item.ty)
+
+    def world(p):
+        return (p[0] * ct - p[1] * st + tx, p[0] * st + p[1] * ct + ty)
+
+    return [world(p) for p in distinct(item.outer)], [[world(p) for p in distinct(h)] for h in item.holes]
+
+
+def in_ring(p, ring):
+    """Even-odd ray test."""
+    x, y = p
+    inside = False
+    n = len(ring)
+    for i in range(n):
+        (x1, y1), (x2, y2) = ring[i], ring[(i + 1) % n]
+        if (y1 > y) != (y2 > y) and x < x1 + (y - y1) * (x2 - x1) / (y2 - y1):
+            inside = not inside
+    return inside
+
+
+def point_segment_distance(p, a, b):
+    dx, dy = b[0] - a[0], b[1] - a[1]
+    L2 = dx * dx + dy * dy
+    t = 0.0 if L2 == 0 else max(0.0, min(1.0, ((p[0] - a[0]) * dx + (p[1] - a[1]) * dy) / L2))
+    return math.hypot(p[0] - a[0] - t * dx, p[1] - a[1] - t * dy)
+
+
+def _edges(rings):
+    return [(r[i], r[(i + 1) % len(r)]) for r in rings for i in range(len(r))]
+
+
+def rings_gap(ra, rb, cutoff):
+    """Least distance between the edges of two sets of rings, or ``cutoff`` when
+    it is at least that (edges crossing each other count as 0)."""
+    def box(e, c):
+        return (min(e[0][0], e[1][0]) - c, min(e[0][1], e[1][1]) - c, max(e[0][0], e[1][0]) + c,
+                max(e[0][1], e[1][1]) + c)
+
+    eb = [(e, box(e, 0.0)) for e in _edges(rb)]
+    best = cutoff
+    for ea in _edges(ra):
+        ba = box(ea, best)
+        for e, b in eb:
+            if b[0] > ba[2] or ba[0] > b[2] or b[1] > ba[3] or ba[1] > b[3]:
+                continue
+            (p, q), (r, s) = ea, e
+            d1 = (q[0] - p[0]) * (r[1] - p[1]) - (q[1] - p[1]) * (r[0] - p[0])
+            d2 = (q[0] - p[0]) * (s[1] - p[1]) - (q[1] - p[1]) * (s[0] - p[0])
+            d3 = (s[0] - r[0]) * (p[1] - r[1]) - (s[1] - r[1]) * (p[0] - r[0])
+            d4 = (s[0] - r[0]) * (q[1] - r[1]) - (s[1] - r[1]) * (q[0] - r[0])
+            if (d1 > 0) != (d2 > 0) and (d3 > 0) != (d4 > 0):
+                return 0.0
+            best = min(best, point_segment_distance(p, r, s), point_segment_distance(q, r, s),
+                       point_segment_distance(r, p, q), point_segment_distance(s, p, q))
+    return best
+
+
+def _in_material(p, outer, holes):
+    return in_ring(p, outer) and not any(in_ring(p, h) for h in holes)
+
+
+def depth_into(src_rings, outer, holes, per_edge=4, enough=math.inf):
+    """How far points of the source rings' edges (vertices and ``per_edge - 1``
+    points between) reach into the material of (outer, holes): the largest
+    distance from such a point inside it to its rings (or the first beyond
+    ``enough``)."""
+    rings = [outer] + holes
+    box = bbox(outer)
+    worst = 0.0
+    for a, b in _edges(src_rings):
+        for k in range(per_edge):
+            t = k / per_edge
+            p = (a[0] + (b[0] - a[0]) * t, a[1] + (b[1] - a[1]) * t)
+            if box[0] <= p[0] <= box[2] and box[1] <= p[1] <= box[3] and _in_material(p, outer, holes):
+                worst = max(worst, min(point_segment_distance(p, u, v) for u, v in _edges(rings)))
+                if worst > enough:
+                    return worst
+    return worst
+
+
+def simple_pair_violation(a, b, distance=0.0, tol=1e-5):
+    """None when two placed polygons (any simple outlines, holes as empty
+    space) are fine together on their true outlines: apart by at least
+    ``distance - tol``, or one lying in a hole of the other that far from its
+    edges. Else a description."""
+    (oa, ha), (ob, hb) = true_rings(a), true_rings(b)
+    for (outer, holes), inner in (((oa, ha), ob), ((ob, hb), oa)):
+        for h in holes:
+            if all(in_ring(p, h) for p in inner):
+                gap = rings_gap([inner], [h], distance)
+                return None if gap >= distance - tol else "%.9g from the edge of the hole it lies in" % gap
+    depth = max(depth_into([oa], ob, hb), depth_into([ob], oa, ha))
+    if depth > tol:
+        return "overlap depth %.9g" % depth
+    if distance > 0:
+        gap = rings_gap([oa] + ha, [ob] + hb, distance)
+        if gap < distance - tol:
+            return "clear distance %.9g < %.9g" % (gap, distance)
+    return None
+
+
+def simple_layout_violations(items, bin_w, bin_h, distance=0.0, tol=1e-5):
+    """All faults of a single-bin layout of polygons judged on their true
+    outlines: outside the bin (``bin_h`` None: a strip), too close, overlapping."""
+    faults = []
+    boxes = []
+    for i, it in enumerate(items):
+        outer, _ = true_rings(it)
+        box = bbox(outer)
+        boxes.append(box)
+        if box[0] < -tol or box[1] < -tol or box[2] > bin_w + tol or (bin_h is not None and box[3] > bin_h + tol):
+            faults.append("item %d leaves the bin: box %s" % (i, box))
+    for i in range(len(items)):
+        for j in range(i + 1, len(items)):
+            bi, bj = boxes[i], boxes[j]
+            if bi[0] > bj[2] + distance or bj[0] > bi[2] + distance or bi[1] > bj[3] + distance or bj[1] > bi[3] + distance:
+                continue
+            v = simple_pair_violation(items[i], items[j], distance, tol)
+            if v:
+                faults.append("items %d and %d: %s" % (i, j, v))
+    return faults
+
+
 # ------------------------------------------- general outlines (any simple shape)
 #
 # For non-convex outlines and holes: the material of an item is its outer
@@ -320,13 +451,6 @@ def world_rings(item):
         return [(x * ct - y * st + tx, x * st + y * ct + ty) for x, y in distinct(ring)]
 
     return place(item.outer), [place(h) for h in item.holes]
-
-
-def point_segment_distance(p, a, b):
-    dx, dy = b[0] - a[0], b[1] - a[1]
-    L2 = dx * dx + dy * dy
-    t = 0.0 if L2 == 0 else max(0.0, min(1.0, ((p[0] - a[0]) * dx + (p[1] - a[1]) * dy) / L2))
-    return math.hypot(p[0] - a[0] - t * dx, p[1] - a[1] - t * dy)
 
 
 def _orient(a, b, c):

@@ -110,8 +110,12 @@ class _Progress:
             elapsed = time.perf_counter() - self._start
             counters = getattr(self.packer, "_progress", None)
             search = getattr(self.packer, "_search_progress", None)
-            if search and search[0]:
-                _, tried, bins, length = search
+            if search and search[4]:
+                _, moves, bins, length, _ = search
+                self._write(f"compressing: {moves} item moves, best {bins} bin(s), "
+                            f"length {length:.6g} ... {elapsed:.1f} s")
+            elif search and search[0]:
+                _, tried, bins, length, _ = search
                 self._write(f"searching: {tried} layouts tried, best {bins} bin(s), "
                             f"length {length:.6g} ... {elapsed:.1f} s")
             elif counters:

@@ -119,6 +119,10 @@ OPTIONS = {
     "iterations": Option(_whole(0), "2000", "layouts the improvement search tries (the same\n"
                                          "result on every run and any thread count)"),
     "seed": Option(_whole(0), "0", "seed of the improvement search"),
+    "compress": Option(_flag, "true", "after a share of the search, let items overlap on a\n"
+                                      "shorter strip (or in fewer bins) and move them apart,\n"
+                                      "within time_limit or iterations (20 item moves each;\n"
+                                      "default: on for a strip whose items all weigh the same)"),
     "mirror": Option(_flag, "true", "nfp only: polygons may also be placed mirrored\n"
                                     "(about their vertical axis, then rotated)"),
 }
@@ -441,6 +445,10 @@ def parse_job(raw, source="job", base=None):
     items = []
     for i, it in enumerate(raw["items"]):
         items.extend(_item(it, i, len(items), base, unit or "mm"))
+    # The compression phase moves items freely and can lift a heavy item above
+    # lighter ones: on by default only for a strip whose items weigh the same.
+    if "compress" not in raw and bin_h is None and len({it.weight for it in items}) <= 1:
+        options["compress"] = True
     job = Job(source=source, name=name, bin_w=bin_w, bin_h=bin_h, distance=distance, strategy=strategy,
               placement=placement, rotations=rotations, rotation_unit=rotation_unit, rotations_given=given,
               items=items, options=options, unit=unit, margin=margin)

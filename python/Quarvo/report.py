@@ -86,6 +86,8 @@ def modes_line(job):
         extra += f", edge margin {fmt(job.margin)}{' ' + job.unit if job.unit else ''}"
     if job.options.get("mirror"):
         extra += ", parts may be mirrored"
+    if job.options.get("compress") and ("time_limit" in job.options or "iterations" in job.options):
+        extra += ", compression (weights order the greedy pass only)"
     return f"  holes {holes}, clearance {clearance}{extra}"
 
 

@@ -1,6 +1,6 @@
 // The options of a packing run, as plain values: how the NFP placers search
 // (NfpOptions), which placer the driver uses (Strategy) and the improvement
-// search after the greedy pass (SearchOptions). Each value is checked once,
+// search and compression phase after the greedy pass (SearchOptions). Each value is checked once,
 // where it enters the engine (check_options), and then handed on by const
 // reference: the driver and the search never change a placer's options.
 //
@@ -93,6 +93,10 @@ struct SearchOptions {
     long long iterations = -1;
     // Default 0. Seeds the search's random choices.
     std::uint64_t seed = 0;
+    // Default false. Spend the limits on the compression phase after a share
+    // of the search (compress.hpp): items overlap on a smaller sheet and move
+    // apart. Items then move regardless of their weights.
+    bool compress = false;
     bool active() const { return time_limit >= 0.0 || iterations >= 0; }
 };
 

@@ -1,11 +1,12 @@
 // The whole public engine: items and bins, both placers, the first-fit driver,
-// the improvement search, the checker, and the step functions of the
+// the improvement search, the compression phase, the checker, and the step functions of the
 // placers' algorithms (kernel, no-fit polygons and their cache and union,
 // the candidate search, the sweep of the slide).
 #pragma once
 #include "quarvo/cancel.hpp"
 #include "quarvo/candidate_search.hpp"
 #include "quarvo/check.hpp"
+#include "quarvo/compress.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"

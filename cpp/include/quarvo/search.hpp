@@ -21,9 +21,12 @@ namespace quarvo {
 
 // Counters the search updates as it goes; another thread may read them
 // meanwhile: whether it runs, the layouts evaluated so far and the best one
-// found (its bins and the used length of its last bin).
+// found (its bins and the used length of its last bin). A compression phase
+// after the search (compress.hpp) sets `compressing` and counts its item
+// moves in `evaluated`.
 struct SearchProgress {
     std::atomic<bool> searching{false};
+    std::atomic<bool> compressing{false};
     std::atomic<std::size_t> evaluated{0};
     std::atomic<std::size_t> best_bins{0};
     std::atomic<double> best_length{0.0};

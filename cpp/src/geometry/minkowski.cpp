@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "geometry/clipper_bridge.hpp"
+#include "geometry/convolution.hpp"
 #include "geometry/fine_grid.hpp"
 #include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
@@ -47,9 +48,21 @@ void collect(const ClipperLib::PolyNode& node, const FineGrid& g, Pt shift, Regi
     }
 }
 
-Region run(ClipperLib::Clipper& c, ClipperLib::ClipType op, const FineGrid& g, Pt shift) {
+// Where nearly collinear edges meet after rounding, Clipper may leave spikes
+// and slivers a few grid units wide; positions sampled on them would overlap
+// the item. Vertices that close to the line of their neighbours go.
+void clean(ClipperLib::PolyNode& node) {
+    for (ClipperLib::PolyNode* child : node.Childs) {
+        ClipperLib::CleanPolygon(child->Contour, 4.0);
+        clean(*child);
+    }
+}
+
+Region run(ClipperLib::Clipper& c, ClipperLib::ClipType op, const FineGrid& g, Pt shift,
+           ClipperLib::PolyFillType fill = ClipperLib::pftNonZero) {
     ClipperLib::PolyTree tree;
-    c.Execute(op, tree, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+    c.Execute(op, tree, fill, fill);
+    clean(tree);
     Region out;
     collect(tree, g, shift, out);
     return out;
@@ -64,11 +77,9 @@ std::string too_large(std::size_t n, std::size_t m) {
            " edges refused: more than " + std::to_string(kMaxEdgePairs) + " pairs of edges";
 }
 
-// Refuses pairs too large to sum, then contours whose edges cross each
-// other: no simple polygons, whose sums would be meaningless and whose sweeps
-// could take minutes to unite.
+// Refuses contours whose edges cross each other: no simple polygons, whose
+// sums would be meaningless and whose sweeps could take minutes to unite.
 void require_buildable(const Contour& a, const Contour& b, const char* what_a, const char* what_b) {
-    if (a.size() * b.size() > kMaxEdgePairs) throw ValueError(too_large(a.size(), b.size()));
     for (const auto& [c, what] : {std::pair{&a, what_a}, std::pair{&b, what_b}})
         // turning more than once around is the cheap sign of a crossing
         if (!turns_once(*c) || crosses_more_than({c}, 0))
@@ -129,8 +140,15 @@ Paths boundary_sweep(const Path& a, bool a_convex, const Path& b, bool b_convex)
 
 Region sum_on(const FineGrid& g, const Path& a, bool a_convex, const Path& b, bool b_convex, Pt shift) {
     if (a.empty() || b.empty()) return {};
-    if (a.size() * b.size() > kMaxEdgePairs) throw ValueError(too_large(a.size(), b.size()));
     ClipperLib::Clipper c;
+    ClipperLib::Paths cycles;
+    // (the convolution has as many pieces as the sweep has pairs of edges at most, and far fewer as a rule;
+    // outlines that snapping to the grid made touch themselves keep the sweep)
+    if (convolution_cycles(a, b, kMaxEdgePairs, cycles)) {
+        c.AddPaths(cycles, ClipperLib::ptSubject, true);
+        return run(c, ClipperLib::ctUnion, g, shift, ClipperLib::pftPositive);
+    }
+    if (a.size() * b.size() > kMaxEdgePairs) throw ValueError(too_large(a.size(), b.size()));
     c.AddPaths(boundary_sweep(a, a_convex, b, b_convex), ClipperLib::ptSubject, true);
     c.AddPath(moved(a, b[0]), ClipperLib::ptSubject, true);
     c.AddPath(moved(b, a[0]), ClipperLib::ptSubject, true);

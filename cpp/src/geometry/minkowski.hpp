@@ -8,13 +8,16 @@
 
 namespace quarvo {
 
-// A ⊕ B of two simple closed contours (any orientation): the sweep of B's
-// edges along A's, A moved by one point of B and B moved by one point of A,
-// united. Outer contour first, then its holes.
+// A ⊕ B of two simple closed contours (any orientation): the convolution of
+// the two outlines (convolution.hpp) united; for outlines that snapping to the
+// grid makes touch themselves, the sweep of B's edges along A's, A moved by
+// one point of B and B moved by one point of A, united. Vertices within 4 grid
+// units of the line through their neighbours are dropped. Outer contour first,
+// then its holes.
 Region minkowski_sum(const Contour& A, const Contour& B);
 
-// A ⊕ (-B) moved by `shift`, in the same way. Contours too large to sum or
-// that cross themselves are a ValueError naming A as `what_a` and B as `what_b`.
+// A ⊕ (-B) moved by `shift`, in the same way. Contours that cross themselves,
+// or too large for the sweep, are a ValueError naming A as `what_a` and B as `what_b`.
 Region minkowski_difference(const Contour& A, const Contour& B, Pt shift, const char* what_a, const char* what_b);
 
 // The inner-fit region of hole H for B: the positions of B's reference point

@@ -3,7 +3,9 @@
 #include <atomic>
 
 #include "core/thread_clock.hpp"
+#include "geometry/fine_grid.hpp"
 #include "geometry/minkowski.hpp"
+#include "nfp/false_cavities.hpp"
 #include "nfp/nfp.hpp"
 
 namespace quarvo {
@@ -30,6 +32,8 @@ Region nfp_minkowski(const Contour& A, const Contour& B, Pt ref, bool box_rule) 
             for (Contour& c : r)
                 for (Pt& p : c) p = vadd(p, d);
     }
+    // (holes thinner than a few units of the sum's grid are where rounding may have made one up)
+    drop_false_cavities(r, A, B, ref, std::max(1e-6, 8.0 / FineGrid::for_contours({&A, &B}).scale));
     g_nfps.fetch_add(1, std::memory_order_relaxed);
     g_ns.fetch_add(thread_cpu_ns() - t0, std::memory_order_relaxed);
     return r;

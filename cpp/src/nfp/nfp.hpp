@@ -18,7 +18,8 @@ Pt box_rule_shift(const BBox& nfp_box, const Contour& A, const Contour& B);
 // The outer NFP of A (stationary, zero translation) and B as A ⊕ (-B), moved
 // so that its points are positions of B's reference point `ref` at which B
 // touches A; its interior holds the overlapping positions, its holes the
-// positions where B lies in a cavity of A. Anchored by the box rule when
+// positions where B lies in a cavity of A (a thin hole where B in truth
+// overlaps A is dropped: false_cavities.hpp). Anchored by the box rule when
 // `box_rule`. Counted in minkowski_stats().
 Region nfp_minkowski(const Contour& A, const Contour& B, Pt ref, bool box_rule);
 

@@ -3,11 +3,11 @@
 // to another site.
 #pragma once
 #include <cstddef>
-#include <cstdint>
 #include <vector>
 
 #include "quarvo/options.hpp"
 #include "quarvo/shapes.hpp"
+#include "core/rng.hpp"
 #include "search/layout.hpp"
 
 namespace quarvo {
@@ -15,18 +15,6 @@ namespace search_detail {
 
 // Sites an item may take in an NFP placer (PlaceRequest::site below this).
 constexpr int kSites = 3;
-
-// splitmix64: the same numbers on every platform.
-struct Rng {
-    std::uint64_t s;
-    std::uint64_t next() {
-        std::uint64_t z = (s += 0x9E3779B97F4A7C15ULL);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-        return z ^ (z >> 31);
-    }
-    std::size_t below(std::size_t n) { return static_cast<std::size_t>(next() % n); }
-};
 
 class Neighbourhood {
 public:

@@ -1,11 +1,13 @@
 #include "place/nfp/hole_candidates.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "geometry/minkowski.hpp"
 #include "nfp/inner_fit.hpp"
 #include "nfp/nfp.hpp"
 #include "nfp/nfp_union.hpp"
+#include "place/nfp/candidate_search.hpp"
 
 namespace quarvo {
 
@@ -48,6 +50,15 @@ void dense_room(const std::vector<Shape*>& packed, const LocalRegionOf& local_of
     }
 }
 
+// Whether the mover's box is wider or taller than the room's: it cannot lie
+// in the room, so the room offers it no candidate (skipping it changes nothing).
+bool too_big_for(const Shape& mover, const Contour& room) {
+    const BBox m = rotated_bbox(mover), r = polygon_bbox(room);
+    const double slack =
+        1e-9 * (1.0 + std::max({std::fabs(r.minx), std::fabs(r.maxx), std::fabs(r.miny), std::fabs(r.maxy)}));
+    return m.maxx - m.minx > (r.maxx - r.minx) + slack || m.maxy - m.miny > (r.maxy - r.miny) + slack;
+}
+
 }  // namespace
 
 HoleCandidates hole_candidates(const std::vector<Shape*>& packed, const Shape& mover,
@@ -62,6 +73,7 @@ HoleCandidates hole_candidates(const std::vector<Shape*>& packed, const Shape& m
         const std::vector<Contour> holes = polygon_cast(o).transformed_holes();
         for (std::size_t k = 0; k < holes.size(); ++k, ++r) {
             const HoleRoom& room = rooms[r];
+            if (how.nonconvex && room.usable && too_big_for(mover, room.room)) continue;
             if (how.nonconvex && hole_needs_inner_fit(holes[k], mover)) {
                 if (!room.usable) continue;
                 stop();

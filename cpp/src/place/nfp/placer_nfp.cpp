@@ -504,9 +504,16 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     if (!item.is_polygon() && !item.is_circle()) throw NotImplementedError();
     // Hole rooms do not depend on the moving item: build them once.
     const std::vector<HoleRoom> rooms = hole_rooms(packed, options_.hole_fill == HoleFill::Dense, options_.nonconvex);
-    if (options_.incremental && !stored_) stored_ = std::make_unique<StoredUnions>();
+    // NFPs of non-convex outlines run to hundreds of vertices: once the mover
+    // or a placed item has one, the union is kept per moving kind and extended.
+    const bool keep_unions =
+        options_.incremental ||
+        (options_.nonconvex && (!convex_outline(item) || std::any_of(packed.begin(), packed.end(), [](const Shape* o) {
+                                    return !convex_outline(*o);
+                                })));
+    if (keep_unions && !stored_) stored_ = std::make_unique<StoredUnions>();
     const std::vector<Orientation> rots = orientations_for(item, request);
-    RotationRun run(*this, stored_.get(), item, rots, request.site, rooms);
+    RotationRun run(*this, keep_unions ? stored_.get() : nullptr, item, rots, request.site, rooms);
     if (refuses(item)) return false;
     // Circles in bins of many kinds, as the probe windows take them.
     const bool many_circles = stored_ && item.is_circle() && stored_->tries.size() > 8 && !run.containers() &&
@@ -535,10 +542,11 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
         }
     }
     best_rot.apply(item);
-    // The stored unions round to the grid again at every update and can drift
-    // from the NFPs: a place they carried deeper than the tolerance into one
-    // sends the bin's stored unions back to a fresh union of every NFP.
-    if (stored_ && !stored_->rebuilding && run.deeper_than_tolerance_at(chosen, best_pos)) {
+    // The stored unions (kept by the incremental mode, and for non-convex
+    // outlines) round to the grid again at every update and can drift from
+    // the NFPs: a place they carried deeper than the tolerance into one sends
+    // the bin's stored unions back to a fresh union of every NFP.
+    if (keep_unions && stored_ && !stored_->rebuilding && run.deeper_than_tolerance_at(chosen, best_pos)) {
         stored_->by_kind.clear();
         stored_->rebuilding = true;
         struct Done {

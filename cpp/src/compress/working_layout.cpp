@@ -1,0 +1,353 @@
+#include "compress/working_layout.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quarvo {
+namespace compress_detail {
+
+namespace {
+
+// Far beyond any weight a run reaches; keeps products finite.
+constexpr float kWeightCap = 1e15f;
+
+}  // namespace
+
+WorkingLayout::WorkingLayout(const Catalogue& cat, Probes& probes, std::size_t n, MoveSettings settings)
+    : cat_(cat), probes_(probes), set_(settings), place_(n), x0_(n), y0_(n), x1_(n), y1_(n), ov_(n), w_(n),
+      row_(n, 1.0f), mark_(n, 0), near_(n + 1) {}
+
+bool carries(const Catalogue& cat, Probes& probes, const Place& c, const Place& j) {
+    const Variant &vc = cat.variant(c.v), &vj = cat.variant(j.v);
+    if (vc.rooms.empty() || c.bin != j.bin) return false;
+    return cat.pair(c.v, j.v, probes).in_room({j.x + vj.ref.x - c.x, j.y + vj.ref.y - c.y});
+}
+
+bool sheet_range(const Variant& var, const Sheet& sheet, std::size_t bin, double& xlo, double& xhi, double& ylo,
+                 double& yhi) {
+    xlo = -var.box.minx;
+    xhi = sheet.width - var.box.maxx;
+    ylo = -var.box.miny;
+    yhi = std::min(sheet.height - var.box.maxy, sheet.cap[bin] - var.top);
+    return xlo <= xhi && ylo <= yhi;
+}
+
+bool WorkingLayout::clamp(Place& p) const {
+    double xlo, xhi, ylo, yhi;
+    if (!range(p.v, p.bin, xlo, xhi, ylo, yhi)) return false;
+    p.x = std::min(xhi, std::max(xlo, p.x));
+    p.y = std::min(yhi, std::max(ylo, p.y));
+    return true;
+}
+
+void WorkingLayout::assign(const std::vector<Place>& places, const Sheet& sheet) {
+    sheet_ = sheet;
+    for (auto& l : ov_) l.clear();
+    pairs_ = 0;
+    for (std::size_t i = 0; i < place_.size(); ++i) {
+        Place p = places[i];
+        // An angle too tall for the sheet gives way to the first that fits.
+        for (std::size_t k = 0; !clamp(p) && k < cat_.choices(i).size(); ++k) p.v = cat_.choices(i)[k];
+        place_[i] = p;
+        set_box(i);
+    }
+    for (std::size_t i = 0; i < place_.size(); ++i) measure(i, i);
+}
+
+void WorkingLayout::measure(std::size_t i, std::size_t end) {
+    const Place& p = place_[i];
+    const Variant& var = cat_.variant(p.v);
+    const Pt q{p.x + var.ref.x, p.y + var.ref.y};
+    for (std::size_t j = 0; j < end; ++j) {
+        if (x0_[i] >= x1_[j] || x1_[i] <= x0_[j] || y0_[i] >= y1_[j] || y1_[i] <= y0_[j] || j == i ||
+            place_[j].bin != p.bin)
+            continue;
+        const double d = cat_.pair(place_[j].v, p.v, probes_).depth({q.x - place_[j].x, q.y - place_[j].y});
+        if (d <= 0.0) continue;
+        ov_[i].push_back({static_cast<std::uint32_t>(j), d});
+        ov_[j].push_back({static_cast<std::uint32_t>(i), d});
+        if (d > kOverlapTol) ++pairs_;
+    }
+}
+
+void WorkingLayout::set_box(std::size_t i) {
+    const Place& p = place_[i];
+    const BBox& r = cat_.variant(p.v).reach;
+    x0_[i] = p.x + r.minx;
+    y0_[i] = p.y + r.miny;
+    x1_[i] = p.x + r.maxx;
+    y1_[i] = p.y + r.maxy;
+}
+
+double WorkingLayout::overlap() const {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < ov_.size(); ++i)
+        for (const auto& [j, d] : ov_[i])
+            if (j > i && d > kOverlapTol) sum += d;
+    return sum;
+}
+
+bool WorkingLayout::colliding(std::size_t i) const {
+    for (const auto& e : ov_[i])
+        if (e.second > kOverlapTol) return true;
+    return false;
+}
+
+void WorkingLayout::flag(std::size_t i, std::size_t j) {
+    for (auto& e : ov_[i])
+        if (e.first == j) {
+            if (e.second > kOverlapTol) return;
+            e.second = 2 * kOverlapTol;
+            for (auto& f : ov_[j])
+                if (f.first == i) f.second = e.second;
+            ++pairs_;
+            return;
+        }
+    ov_[i].push_back({static_cast<std::uint32_t>(j), 2 * kOverlapTol});
+    ov_[j].push_back({static_cast<std::uint32_t>(i), 2 * kOverlapTol});
+    ++pairs_;
+}
+
+double WorkingLayout::cost(std::size_t i, const Place& p, double bound) {
+    const Variant& var = cat_.variant(p.v);
+    const double bx0 = p.x + var.reach.minx, by0 = p.y + var.reach.miny;
+    const double bx1 = p.x + var.reach.maxx, by1 = p.y + var.reach.maxy;
+    const Pt q{p.x + var.ref.x, p.y + var.ref.y};
+    // The items whose boxes overlap the mover's first, in one branch-free pass
+    // (boxes that at most touch hold outlines that at most touch).
+    const std::size_t n = place_.size();
+    std::size_t found = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+        near_[found] = static_cast<std::uint32_t>(j);
+        found += static_cast<std::size_t>((bx0 < x1_[j]) & (bx1 > x0_[j]) & (by0 < y1_[j]) & (by1 > y0_[j]));
+    }
+    double sum = 0.0;
+    for (std::size_t k = 0; k < found; ++k) {
+        const std::size_t j = near_[k];
+        if (j == i || place_[j].bin != p.bin) continue;
+        const Place& o = place_[j];
+        // A depth beyond what is left of the bound cannot make a better place:
+        // the search for the nearest boundary stops there.
+        const double limit = (bound - sum) / row_[j];
+        const double d = cat_.pair(o.v, p.v, probes_).depth({q.x - o.x, q.y - o.y}, limit);
+        if (d >= limit) return bound;
+        if (d > 0.0) sum += row_[j] * d;
+    }
+    return sum;
+}
+
+void WorkingLayout::put(std::size_t i, const Place& p) {
+    for (const auto& [j, d] : ov_[i]) {
+        auto& other = ov_[j];
+        for (std::size_t k = 0; k < other.size(); ++k)
+            if (other[k].first == i) {
+                other[k] = other.back();
+                other.pop_back();
+                break;
+            }
+        if (d > kOverlapTol) --pairs_;
+    }
+    ov_[i].clear();
+    place_[i] = p;
+    set_box(i);
+    measure(i, place_.size());
+}
+
+void WorkingLayout::descend(std::size_t i, Place& best, double& best_cost) {
+    const Variant& var = cat_.variant(best.v);
+    const double size = std::max(var.box.maxx - var.box.minx, var.box.maxy - var.box.miny);
+    static constexpr int kDx[4] = {1, -1, 0, 0}, kDy[4] = {0, 0, 1, -1};
+    for (double step = set_.descent_start * size; step >= set_.descent_end * size && best_cost > 0.0;) {
+        bool better = false;
+        for (int k = 0; k < 4 && best_cost > 0.0; ++k) {
+            Place p = best;
+            p.x += kDx[k] * step;
+            p.y += kDy[k] * step;
+            if (!clamp(p) || (p.x == best.x && p.y == best.y)) continue;
+            const double c = cost(i, p, best_cost);
+            if (c < best_cost) {
+                best_cost = c;
+                best = p;
+                better = true;
+            }
+        }
+        if (!better) step *= 0.5;
+    }
+}
+
+float WorkingLayout::weight(std::size_t i, std::size_t j) const {
+    const auto& l = w_[i];
+    auto it = std::lower_bound(l.begin(), l.end(), std::make_pair(static_cast<std::uint32_t>(j), 0.0f),
+                               [](const auto& a, const auto& b) { return a.first < b.first; });
+    return it != l.end() && it->first == j ? it->second : 1.0f;
+}
+
+double WorkingLayout::group_cost(const std::vector<std::size_t>& group, double dx, double dy, double bound) {
+    double sum = 0.0;
+    for (std::size_t m : group) {
+        const Place& p = place_[m];
+        const Variant& var = cat_.variant(p.v);
+        const double bx0 = x0_[m] + dx, by0 = y0_[m] + dy, bx1 = x1_[m] + dx, by1 = y1_[m] + dy;
+        const Pt q{p.x + dx + var.ref.x, p.y + dy + var.ref.y};
+        for (std::size_t j = 0; j < place_.size(); ++j) {
+            if (bx0 >= x1_[j] || bx1 <= x0_[j] || by0 >= y1_[j] || by1 <= y0_[j] || mark_[j] || place_[j].bin != p.bin)
+                continue;
+            const Place& o = place_[j];
+            const float w = weight(m, j);
+            const double limit = (bound - sum) / w;
+            const double d = cat_.pair(o.v, p.v, probes_).depth({q.x - o.x, q.y - o.y}, limit);
+            if (d >= limit) return bound;
+            sum += w * d;
+        }
+    }
+    return sum;
+}
+
+void WorkingLayout::move_group(std::size_t i, const std::vector<std::size_t>& riders, Rng& rng) {
+    std::vector<std::size_t> group = riders;
+    group.push_back(i);
+    for (std::size_t m : group) mark_[m] = 1;
+    double best_cost = 0.0;
+    for (std::size_t m : group)
+        for (const auto& [j, d] : ov_[m])
+            if (!mark_[j]) best_cost += weight(m, j) * d;
+    double bx = 0.0, by = 0.0;  // the best translation so far
+    const Place cur = place_[i];
+    const Variant& var = cat_.variant(cur.v);
+    auto consider = [&](Place p) {
+        if (!clamp(p)) return;
+        const double c = group_cost(group, p.x - cur.x, p.y - cur.y, best_cost);
+        if (c < best_cost) {
+            best_cost = c;
+            bx = p.x - cur.x;
+            by = p.y - cur.y;
+        }
+    };
+    double xlo, xhi, ylo, yhi;
+    if (range(cur.v, cur.bin, xlo, xhi, ylo, yhi))
+        for (int k = 0; k < set_.global && best_cost > 0.0; ++k)
+            consider({cur.v, cur.bin, xlo + (xhi - xlo) * rng.unit(), ylo + (yhi - ylo) * rng.unit()});
+    for (int k = 0; k < set_.focus && best_cost > 0.0; ++k)
+        consider({cur.v, cur.bin, cur.x + (2.0 * rng.unit() - 1.0) * set_.focus_span * (var.box.maxx - var.box.minx),
+                  cur.y + (2.0 * rng.unit() - 1.0) * set_.focus_span * (var.box.maxy - var.box.miny)});
+    const double size = std::max(var.box.maxx - var.box.minx, var.box.maxy - var.box.miny);
+    static constexpr int kDx[4] = {1, -1, 0, 0}, kDy[4] = {0, 0, 1, -1};
+    for (double step = set_.descent_start * size; step >= set_.descent_end * size && best_cost > 0.0;) {
+        const double sx = bx, sy = by;
+        for (int k = 0; k < 4 && best_cost > 0.0; ++k)
+            consider({cur.v, cur.bin, cur.x + sx + kDx[k] * step, cur.y + sy + kDy[k] * step});
+        if (bx == sx && by == sy) step *= 0.5;
+    }
+    for (std::size_t m : group) mark_[m] = 0;
+    if (bx == 0.0 && by == 0.0) return;
+    // (the riders lie in the container's room, so on the sheet wherever it is)
+    for (std::size_t m : group) {
+        Place p = place_[m];
+        p.x += bx;
+        p.y += by;
+        put(m, p);
+    }
+}
+
+void WorkingLayout::move(std::size_t i, Rng& rng) {
+    if (!cat_.variant(place_[i].v).rooms.empty()) {
+        std::vector<std::size_t> riders;
+        for (std::size_t j = 0; j < place_.size(); ++j)
+            if (j != i && x0_[j] >= x0_[i] && x1_[j] <= x1_[i] && y0_[j] >= y0_[i] && y1_[j] <= y1_[i] &&
+                carries(cat_, probes_, place_[i], place_[j]))
+                riders.push_back(j);
+        if (!riders.empty()) {
+            move_group(i, riders, rng);
+            return;
+        }
+    }
+    for (const auto& [j, w] : w_[i]) row_[j] = w;
+    const Place cur = place_[i];
+    double best_cost = 0.0;
+    for (const auto& [j, d] : ov_[i]) best_cost += row_[j] * d;
+    Place best = cur;
+    auto consider = [&](const Place& p) {
+        const double c = cost(i, p, best_cost);
+        if (c < best_cost) {
+            best_cost = c;
+            best = p;
+        }
+    };
+    const std::vector<std::size_t>& choices = cat_.choices(i);
+    const std::size_t bins = sheet_.cap.size();
+    for (int k = 0; k < set_.global && best_cost > 0.0; ++k) {
+        Place p;
+        p.v = choices[rng.below(choices.size())];
+        p.bin = bins > 1 ? rng.below(bins) : 0;
+        double xlo, xhi, ylo, yhi;
+        if (!range(p.v, p.bin, xlo, xhi, ylo, yhi)) continue;
+        p.x = xlo + (xhi - xlo) * rng.unit();
+        p.y = ylo + (yhi - ylo) * rng.unit();
+        consider(p);
+    }
+    for (int k = 0; k < set_.focus && best_cost > 0.0; ++k) {
+        Place p = cur;
+        if (choices.size() > 1 && rng.below(4) == 0) p.v = choices[rng.below(choices.size())];
+        const Variant& var = cat_.variant(p.v);
+        p.x += (2.0 * rng.unit() - 1.0) * set_.focus_span * (var.box.maxx - var.box.minx);
+        p.y += (2.0 * rng.unit() - 1.0) * set_.focus_span * (var.box.maxy - var.box.miny);
+        if (clamp(p)) consider(p);
+    }
+    if (best_cost > 0.0) descend(i, best, best_cost);
+    put(i, best);
+    for (const auto& [j, w] : w_[i]) row_[j] = 1.0f;
+}
+
+long long WorkingLayout::sweep(Rng& rng, const std::atomic<bool>* abort) {
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < place_.size(); ++i)
+        if (colliding(i)) order.push_back(i);
+    for (std::size_t k = order.size(); k > 1; --k) std::swap(order[k - 1], order[rng.below(k)]);
+    long long moves = 0;
+    for (std::size_t i : order) {
+        if (abort && abort->load(std::memory_order_relaxed)) break;
+        if (!colliding(i)) continue;
+        move(i, rng);
+        ++moves;
+    }
+    return moves;
+}
+
+void WorkingLayout::update_weights() {
+    double deepest = 0.0;
+    for (const auto& l : ov_)
+        for (const auto& e : l) deepest = std::max(deepest, e.second);
+    std::vector<std::pair<std::uint32_t, double>> hits;
+    std::vector<std::pair<std::uint32_t, float>> next;
+    for (std::size_t i = 0; i < ov_.size(); ++i) {
+        hits.clear();
+        for (const auto& e : ov_[i])
+            if (e.second > kOverlapTol) hits.push_back(e);
+        std::sort(hits.begin(), hits.end());
+        // Merge the kept weights with the colliding partners, both by item.
+        next.clear();
+        const auto& kept = w_[i];
+        std::size_t a = 0, b = 0;
+        while (a < kept.size() || b < hits.size()) {
+            const std::uint32_t ja = a < kept.size() ? kept[a].first : UINT32_MAX;
+            const std::uint32_t jb = b < hits.size() ? hits[b].first : UINT32_MAX;
+            float w;
+            std::uint32_t j;
+            if (jb <= ja) {
+                j = jb;
+                const float old = ja == jb ? kept[a++].second : 1.0f;
+                const float grow = set_.grow_low + (set_.grow_high - set_.grow_low) * static_cast<float>(hits[b++].second / deepest);
+                w = std::min(kWeightCap, old * grow);
+            } else {
+                j = ja;
+                w = std::max(1.0f, kept[a++].second * set_.decay);
+            }
+            if (w > 1.0f) next.push_back({j, w});
+        }
+        w_[i].swap(next);
+    }
+}
+
+
+}  // namespace compress_detail
+}  // namespace quarvo

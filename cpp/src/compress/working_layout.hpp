@@ -1,0 +1,119 @@
+// The layout the compression phase works on: items that may overlap, the
+// depth of every overlapping pair, the guided local search's pair weights,
+// and the move that takes one item to the place of least weighted overlap
+// (internal to the compression phase).
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "compress/pair_regions.hpp"
+#include "core/rng.hpp"
+
+namespace quarvo {
+namespace compress_detail {
+
+// A pair whose overlap depth is at most this counts as touching: the depth of
+// outlines that only touch comes out of rounding at about 1e-12.
+constexpr double kOverlapTol = 1e-8;
+
+struct Place {
+    std::size_t v = 0;  // the item's variant
+    std::size_t bin = 0;
+    double x = 0.0, y = 0.0;  // its translation
+};
+
+// Where items may lie: bins of one width, the inflated outlines within
+// [0, width] x [0, height], the true outlines' tops at most cap[bin].
+struct Sheet {
+    double width = 0.0;
+    double height = std::numeric_limits<double>::infinity();  // a strip's is open
+    std::vector<double> cap;                                  // per bin in use
+};
+
+// Translations at which variant `var` lies on the sheet in `bin`; false when none.
+bool sheet_range(const Variant& var, const Sheet& sheet, std::size_t bin, double& xlo, double& xhi, double& ylo,
+                 double& yhi);
+
+// Whether the item at place `j` lies wholly in a room of the container at place `c`.
+bool carries(const Catalogue& cat, Probes& probes, const Place& c, const Place& j);
+
+// How a move searches: samples anywhere on the sheet, samples near the item
+// (within `focus_span` of its box's size), then coordinate descent from the
+// best sample with steps from `descent_start` down to `descent_end` of the box.
+struct MoveSettings {
+    int global = 50;
+    int focus = 25;
+    double focus_span = 0.5;
+    double descent_start = 0.25;
+    double descent_end = 1.0 / 2048.0;
+    // After each sweep the weight of a colliding pair grows by a factor from
+    // grow_low (the shallowest) to grow_high (the deepest); the others fall
+    // by `decay` towards 1.
+    float grow_low = 1.2f, grow_high = 2.0f, decay = 0.95f;
+};
+
+class WorkingLayout {
+public:
+    WorkingLayout(const Catalogue& cat, Probes& probes, std::size_t n, MoveSettings settings = {});
+
+    // Takes the places (each clamped onto the sheet) and measures every
+    // pair afresh; the weights are kept.
+    void assign(const std::vector<Place>& places, const Sheet& sheet);
+    const std::vector<Place>& places() const { return place_; }
+    const Sheet& sheet() const { return sheet_; }
+    std::size_t size() const { return place_.size(); }
+    // Pairs deeper than kOverlapTol.
+    std::size_t colliding_pairs() const { return pairs_; }
+    // The sum of the overlap of every colliding pair.
+    double overlap() const;
+    // Moves every colliding item once, in random order, to the best place its
+    // search finds; stops early when `abort` is raised. Returns the moves made.
+    long long sweep(Rng& rng, const std::atomic<bool>* abort);
+    // Colliding pairs weigh more (the deeper, the more), the others decay towards 1.
+    void update_weights();
+    // A pair the exact test found too close although its depth says touching:
+    // counted as colliding until either item moves.
+    void flag(std::size_t i, std::size_t j);
+    bool range(std::size_t v, std::size_t bin, double& xlo, double& xhi, double& ylo, double& yhi) const {
+        return sheet_range(cat_.variant(v), sheet_, bin, xlo, xhi, ylo, yhi);
+    }
+    // The place moved onto the sheet; false when its variant fits the bin nowhere.
+    bool clamp(Place& p) const;
+
+private:
+    double cost(std::size_t i, const Place& p, double bound);
+    void put(std::size_t i, const Place& p);
+    // Records the overlaps of item i with the items before `end` (itself apart).
+    void measure(std::size_t i, std::size_t end);
+    void move(std::size_t i, Rng& rng);
+    // A container with items in its rooms moves with them, by one translation.
+    void move_group(std::size_t i, const std::vector<std::size_t>& riders, Rng& rng);
+    double group_cost(const std::vector<std::size_t>& group, double dx, double dy, double bound);
+    float weight(std::size_t i, std::size_t j) const;
+    void descend(std::size_t i, Place& best, double& best_cost);
+    bool colliding(std::size_t i) const;
+    void set_box(std::size_t i);
+
+    const Catalogue& cat_;
+    Probes& probes_;
+    MoveSettings set_;
+    Sheet sheet_;
+    std::vector<Place> place_;
+    // The boxes of the items' outlines, apart for a fast scan.
+    std::vector<double> x0_, y0_, x1_, y1_;
+    // Per item: (other item, overlap) of every pair with an overlap.
+    std::vector<std::vector<std::pair<std::uint32_t, double>>> ov_;
+    // Per item: (other item, weight) of every pair whose weight is above 1, by item.
+    std::vector<std::vector<std::pair<std::uint32_t, float>>> w_;
+    std::vector<float> row_;  // the moving item's weights, all items (1 where none is kept)
+    std::vector<char> mark_;  // the items of a group being moved
+    std::vector<std::uint32_t> near_;  // scratch: the items near a place being evaluated
+    std::size_t pairs_ = 0;
+};
+
+}  // namespace compress_detail
+}  // namespace quarvo

@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <random>
+
+#include "quarvo/quarvo.hpp"
+#include "compress/pair_regions.hpp"
+
+using namespace quarvo;
+using namespace quarvo::compress_detail;
+
+namespace {
+
+// A star-shaped closed contour around (cx, cy) with radii in [r0, r1].
+Contour star(std::mt19937& rng, double cx, double cy, double r0, double r1, int n, bool clockwise) {
+    std::uniform_real_distribution<double> ur(r0, r1);
+    Contour c;
+    for (int k = 0; k < n; ++k) {
+        const double a = (clockwise ? -1 : 1) * 2 * kPi * k / n;
+        const double r = ur(rng);
+        c.push_back({cx + r * std::cos(a), cy + r * std::sin(a)});
+    }
+    c.push_back(c.front());
+    return c;
+}
+
+bool crossing_inside(const Region& r, Pt q) {
+    bool in = false;
+    for (const Contour& c : r)
+        for (std::size_t i = 0; i + 1 < c.size(); ++i) {
+            const Pt a = c[i], b = c[i + 1];
+            if ((a.y > q.y) != (b.y > q.y) && q.x < a.x + (q.y - a.y) * (b.x - a.x) / (b.y - a.y)) in = !in;
+        }
+    return in;
+}
+
+double nearest(const Region& r, Pt q) {
+    double best = std::numeric_limits<double>::infinity();
+    for (const Contour& c : r)
+        for (std::size_t i = 0; i + 1 < c.size(); ++i) {
+            const Pt a = c[i], b = c[i + 1];
+            const double dx = b.x - a.x, dy = b.y - a.y;
+            double t = ((q.x - a.x) * dx + (q.y - a.y) * dy) / (dx * dx + dy * dy);
+            t = std::min(1.0, std::max(0.0, t));
+            best = std::min(best, std::hypot(q.x - (a.x + t * dx), q.y - (a.y + t * dy)));
+        }
+    return best;
+}
+
+}  // namespace
+
+// The slab index answers as a plain scan over every edge would.
+TEST(CompressRegionIndex, MatchesTheScanOverEveryEdge) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> u(-14, 14);
+    for (int round = 0; round < 20; ++round) {
+        Region r{star(rng, 0, 0, 8, 12, 5 + round * 7, true), star(rng, 0.5, -0.5, 2, 4, 6 + round, false)};
+        RegionIndex index(r);
+        for (int k = 0; k < 400; ++k) {
+            const Pt q{u(rng), u(rng)};
+            EXPECT_EQ(index.contains(q), crossing_inside(r, q)) << q.x << " " << q.y;
+            const double d = nearest(r, q);
+            EXPECT_NEAR(index.distance(q), d, 1e-12 * (1 + d));
+            // A limit nearer than the boundary comes back as it is.
+            EXPECT_EQ(index.distance(q, 0.5 * d), 0.5 * d);
+        }
+    }
+    EXPECT_FALSE(RegionIndex(Region{}).contains({0, 0}));
+}
+
+// Depth > 0 wherever the checker (which uses no NFPs) finds the two outlines
+// overlapping, a non-convex pair and its cavity included, and, but for a
+// circle beside a polygon (whose NFP is the polygon's mitred growth, a
+// little larger), nowhere else; an item wholly in a container's room is
+// clear of the container.
+TEST(CompressPairShape, DepthAgreesWithTheChecker) {
+    Polygon u({{0, 0}, {10, 0}, {10, 10}, {7, 10}, {7, 3}, {3, 3}, {3, 10}, {0, 10}, {0, 0}});
+    Polygon sq({{0, 0}, {2, 0}, {2, 2}, {0, 2}, {0, 0}});
+    Polygon ring({{0, 0}, {12, 0}, {12, 12}, {0, 12}, {0, 0}}, {{{3, 3}, {9, 3}, {9, 9}, {3, 9}, {3, 3}}});
+    Circle disc(1.5);
+    std::vector<Shape*> items{&u, &sq, &ring, &disc};
+    std::vector<std::vector<double>> angles{{0.0, kPi / 2}, {0.0}, {0.0}, {0.0}};
+    Catalogue cat(items, angles, true, true);
+    ASSERT_EQ(cat.size(), 5u);
+    std::unique_ptr<Probes> probes = cat.probes();
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> u01(0, 1);
+    for (std::size_t a = 0; a < cat.size(); ++a)
+        for (std::size_t b = 0; b < cat.size(); ++b) {
+            const PairShape& pair = cat.pair(a, b, *probes);
+            const Variant &va = cat.variant(a), &vb = cat.variant(b);
+            const BBox box = pair.box();
+            for (int k = 0; k < 300; ++k) {
+                const Pt q{box.minx - 1 + (box.maxx - box.minx + 2) * u01(rng),
+                           box.miny - 1 + (box.maxy - box.miny + 2) * u01(rng)};
+                const double depth = pair.depth(q);
+                // b's translation puts its reference point at q (a at zero translation)
+                const Pt t{q.x - vb.ref.x, q.y - vb.ref.y};
+                // with exact clearance a circle is the true circle
+                Contour ob;
+                for (const Pt& p : vb.outline) ob.push_back({p.x + t.x, p.y + t.y});
+                const Outline oa = va.disc > 0 ? circle_outline(Pt{0, 0}, va.disc) : polygon_outline(va.outline, va.rooms);
+                const Outline obo = vb.disc > 0 ? circle_outline(t, vb.disc) : polygon_outline(ob);
+                const PairMeasure m = measure_pair(oa, obo);
+                const bool mitred = (a == 4) != (b == 4);  // the disc is the last variant
+                if (depth > 1e-6 && !mitred) {
+                    EXPECT_GT(m.depth, 0.0) << a << " " << b << " at " << q.x << " " << q.y;
+                }
+                if (m.depth > 1e-6) {
+                    EXPECT_GT(depth, 0.0) << a << " " << b << " at " << q.x << " " << q.y;
+                }
+            }
+        }
+}
+
+// Kinds gather equal items; each item's present angle picks its variant.
+TEST(CompressCatalogue, KindsAndVariants) {
+    Polygon a({{0, 0}, {4, 0}, {4, 1}, {0, 1}, {0, 0}}), b({{0, 0}, {4, 0}, {4, 1}, {0, 1}, {0, 0}});
+    Polygon c({{0, 0}, {3, 0}, {0, 3}, {0, 0}});
+    b.set_rotation(kPi / 2);
+    std::vector<Shape*> items{&a, &b, &c};
+    std::vector<std::vector<double>> angles(3, {0.0, kPi / 2});
+    Catalogue cat(items, angles, false, false);
+    EXPECT_EQ(cat.size(), 4u);
+    EXPECT_EQ(cat.kind_of(0), cat.kind_of(1));
+    EXPECT_NE(cat.kind_of(0), cat.kind_of(2));
+    EXPECT_EQ(cat.variant(cat.present(1)).rotation, kPi / 2);
+    EXPECT_EQ(cat.variant(cat.present(0)).rotation, 0.0);
+    const Variant& tall = cat.variant(cat.present(1));
+    EXPECT_NEAR(tall.box.maxy - tall.box.miny, 4.0, 1e-12);
+    EXPECT_NEAR(tall.area, 4.0, 1e-12);
+}
+
+// The whole phase through the driver, strip and bins, both threads: every
+// item placed as before, no pair closer than the checker allows.
+TEST(CompressFirstFit, StripAndBinsComeBackSound) {
+    for (const double height : {std::numeric_limits<double>::infinity(), 30.0}) {
+        std::mt19937 rng(11);
+        std::uniform_real_distribution<double> us(2, 9);
+        std::vector<std::unique_ptr<Shape>> owned;
+        std::vector<Shape*> items;
+        for (int i = 0; i < 18; ++i) {
+            const double w = us(rng), h = us(rng);
+            if (i % 5 == 4) {
+                owned.push_back(std::make_unique<Circle>(w / 3));
+            } else if (i % 2) {
+                owned.push_back(std::make_unique<Polygon>(
+                    Contour{{0, 0}, {w, 0}, {w, h / 2}, {w / 2, h / 2}, {w / 2, h}, {0, h}, {0, 0}}));
+            } else {
+                owned.push_back(std::make_unique<Polygon>(Contour{{0, 0}, {w, 0}, {w / 2, h}, {0, 0}}));
+            }
+            items.push_back(owned.back().get());
+        }
+        NfpOptions nfp;
+        nfp.nonconvex = true;
+        nfp.threads = 2;
+        FirstFit ff(items, Bin{30.0, height}, 0.5, Strategy::Nfp, nfp);
+        SearchOptions opt;
+        opt.iterations = 200;
+        opt.compress = true;
+        const CompressionPhase phase(opt);
+        const PackResult r = ff.do_pack(&phase);
+        std::size_t placed = 0;
+        for (const auto& bin : r.bins) {
+            placed += bin.size();
+            std::vector<Outline> outlines;
+            double top = 0.0;
+            for (const Shape* s : bin) {
+                outlines.push_back(true_outline(*s));
+                top = std::max(top, outlines.back().box.maxy);
+            }
+            CheckOptions opt;
+            opt.bin_w = 30.0;
+            opt.bin_h = std::isfinite(height) ? height : top;
+            opt.distance = 0.5;
+            opt.circle_rel_tol = 1.0 - std::cos(kPi / 64);  // circles taken as inscribed 64-gons
+            EXPECT_TRUE(check_outlines(outlines, opt).empty());
+        }
+        EXPECT_EQ(placed + r.unplaced.size(), items.size());
+    }
+}

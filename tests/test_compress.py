@@ -1,0 +1,227 @@
+"""The compression phase (compress=True): on random instances every layout it
+returns is sound by the independent geometry of geometry_check, loses no item
+and is never worse than the greedy layout; the same result on every run and
+thread count with iterations and a seed; Ctrl-C during the phase returns a
+sound layout; without a limit, or without the keyword, nothing changes."""
+import json
+import math
+import os
+import random
+import subprocess
+import sys
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from geometry_check import layout_violations
+from Quarvo import Bin, Circle, FirstFit, Polygon
+from Quarvo.check import CIRCLE_REL_TOL, check_layout
+
+TESTS = os.path.dirname(os.path.abspath(__file__))
+
+
+def random_items(seed, n, nonconvex=True):
+    """Convex (and with `nonconvex`, non-convex) polygons of random sizes,
+    circles, and a square ring whose hole takes small items."""
+    rng = random.Random(seed)
+    items = []
+    for i in range(n):
+        w, h = rng.uniform(3, 16), rng.uniform(3, 16)
+        kind = rng.random()
+        if not nonconvex and 0.5 <= kind < 0.9:
+            kind -= 0.5
+        if kind < 0.3:
+            it = Polygon([(0, 0), (w, 0), (w, h), (0, h)], shape_id=i)
+        elif kind < 0.5:
+            it = Polygon([(0, 0), (w, 0), (0.5 * w, h)], shape_id=i)
+        elif kind < 0.75:  # an L
+            it = Polygon([(0, 0), (w, 0), (w, 0.4 * h), (0.4 * w, 0.4 * h), (0.4 * w, h), (0, h)], shape_id=i)
+        elif kind < 0.9:  # a U, whose cavity takes small items
+            it = Polygon([(0, 0), (w, 0), (w, h), (0.7 * w, h), (0.7 * w, 0.3 * h), (0.3 * w, 0.3 * h),
+                          (0.3 * w, h), (0, h)], shape_id=i)
+        else:
+            it = Circle(w / 3, shape_id=i)
+        items.append(it)
+    if rng.random() < 0.5:
+        items.append(Polygon([(0, 0), (24, 0), (24, 24), (0, 24)], [[(5, 5), (19, 5), (19, 19), (5, 19)]],
+                             shape_id="ring"))
+    return items
+
+
+def placed_ids(bins):
+    return sorted(str(it.shape_id) for b in bins for it in b)
+
+
+def poses(bins, unplaced):
+    return ([[(it.shape_id, it.tx, it.ty, it.rotation) for it in b] for b in bins],
+            [it.shape_id for it in unplaced])
+
+
+def last_length(ff, bins):
+    from Quarvo.first_fit_algorithm import used_length
+    return used_length(bins[-1]) if bins else 0.0
+
+
+def assert_sound(bins, width, height, distance):
+    """Independent geometry (convex outlines and rooms only): every item in
+    its bin, no overlap, the distance kept."""
+    for b in bins:
+        for it in b:
+            it.infl = distance / 2.0
+        top = height if height is not None else max(it.bounding_box()[3] for it in b) + 1.0
+        faults = layout_violations(b, width, top)
+        for it in b:
+            it.infl = 0.0
+        assert not faults, faults
+
+
+@settings(max_examples=12, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(seed=st.integers(0, 10_000), n=st.integers(4, 22), distance=st.sampled_from([0.0, 0.5, 1.5]),
+       nonconvex=st.booleans(), exact=st.booleans())
+def test_strip_is_sound_keeps_every_item_and_is_never_longer(seed, n, distance, nonconvex, exact):
+    kw = dict(rotations=[0.0, math.pi / 2, math.pi, 3 * math.pi / 2], nonconvex=nonconvex,
+              exact_clearance=exact, incremental=True)
+    greedy_ff = FirstFit(random_items(seed, n, nonconvex), Bin(40, None), distance, **kw)
+    greedy = greedy_ff.do_pack()
+    items = random_items(seed, n, nonconvex)
+    ff = FirstFit(items, Bin(40, None), distance, iterations=300, seed=seed, compress=True, **kw)
+    bins, unplaced = ff.do_pack()
+    assert all(it.infl == 0.0 for it in items)
+    assert placed_ids(bins) == placed_ids(greedy[0])
+    assert sorted(str(it.shape_id) for it in unplaced) == sorted(str(it.shape_id) for it in greedy[1])
+    assert len(bins) <= 1
+    assert ff.used_length <= greedy_ff.used_length + 1e-9
+    if not nonconvex:
+        assert_sound(bins, 40, None, distance)
+    # non-convex outlines: the package's checker, which uses no NFPs either
+    rep = check_layout((bins, unplaced), Bin(40, None), distance=distance,
+                       circle_rel_tol=0.0 if exact else CIRCLE_REL_TOL)
+    assert rep.ok, rep.summary()
+
+
+@pytest.mark.parametrize("strategy, nonconvex", [("nfp", True), ("nfp", False), ("bl", False), ("bl", True)])
+def test_bins_never_more_and_the_last_never_higher(strategy, nonconvex):
+    for seed in range(3):
+        kw = dict(strategy=strategy, nonconvex=nonconvex and strategy == "nfp", rotations=[0.0, math.pi / 2])
+        greedy_ff = FirstFit(random_items(seed, 26, nonconvex), Bin(45, 45), 1.0, **kw)
+        greedy = greedy_ff.do_pack()
+        items = random_items(seed, 26, nonconvex)
+        ff = FirstFit(items, Bin(45, 45), 1.0, iterations=400, seed=seed, compress=True, **kw)
+        bins, unplaced = ff.do_pack()
+        assert placed_ids(bins) == placed_ids(greedy[0])
+        assert (len(bins), last_length(ff, bins)) <= (len(greedy[0]), last_length(greedy_ff, greedy[0]) + 1e-9)
+        if nonconvex:
+            rep = check_layout((bins, unplaced), Bin(45, 45), distance=1.0, circle_rel_tol=CIRCLE_REL_TOL)
+            assert rep.ok, rep.summary()
+        else:
+            assert_sound(bins, 45, 45, 1.0)
+
+
+@pytest.mark.parametrize("seed", [2, 6])
+def test_the_last_bin_is_emptied_into_the_others(seed):
+    """Fourteen rectangles that greedy spreads over three 12 x 12 bins fit in two."""
+    def rects():
+        rng = random.Random(seed)
+        return [Polygon([(0, 0), (w, 0), (w, h), (0, h)], shape_id=i)
+                for i, (w, h) in enumerate((rng.uniform(2, 6), rng.uniform(2, 6)) for _ in range(14))]
+
+    kw = dict(rotations=[0.0, math.pi / 2])
+    greedy, _ = FirstFit(rects(), Bin(12, 12), **kw).do_pack()
+    bins, unplaced = FirstFit(rects(), Bin(12, 12), iterations=1000, seed=1, compress=True, **kw).do_pack()
+    assert len(greedy) == 3 and len(bins) == 2 and not unplaced and sum(map(len, bins)) == 14
+    assert_sound(bins, 12, 12, 0.0)
+
+
+def test_a_strip_gets_shorter_and_items_go_into_holes():
+    """Squares that fit a ring's hole: the phase is free to put them there."""
+    ring = Polygon([(0, 0), (30, 0), (30, 30), (0, 30)], [[(4, 4), (26, 4), (26, 26), (4, 26)]], shape_id="ring")
+    items = [ring] + [Polygon([(0, 0), (9, 0), (9, 9), (0, 9)], shape_id=i) for i in range(8)]
+    greedy_ff = FirstFit(list(items), Bin(32, None), 0.5)
+    greedy_ff.do_pack()
+    for it in items:
+        it.set_position(0.0, 0.0)
+    ff = FirstFit(items, Bin(32, None), 0.5, iterations=2000, seed=3, compress=True)
+    bins, unplaced = ff.do_pack()
+    assert not unplaced and ff.used_length < greedy_ff.used_length - 1.0
+    assert_sound(bins, 32, None, 0.5)
+
+
+def test_same_result_on_every_run_and_thread_count():
+    runs = []
+    for threads in (1, 2, 3, 1):
+        ff = FirstFit(random_items(5, 20), Bin(40, None), 1.0, threads=threads, iterations=400, seed=9,
+                      compress=True, nonconvex=True, incremental=True)
+        runs.append(poses(*ff.do_pack()))
+    assert all(r == runs[0] for r in runs)
+    ff = FirstFit(random_items(5, 20), Bin(40, None), 1.0, iterations=400, seed=10, compress=True, nonconvex=True)
+    assert poses(*ff.do_pack()) != runs[0]  # the seed matters
+
+
+def test_without_a_limit_or_the_keyword_the_layout_is_the_greedy_one():
+    plain = poses(*FirstFit(random_items(2, 15), Bin(40, None), 1.0, nonconvex=True).do_pack())
+    assert poses(*FirstFit(random_items(2, 15), Bin(40, None), 1.0, nonconvex=True, compress=True).do_pack()) == plain
+    searched = poses(*FirstFit(random_items(2, 15), Bin(40, None), 1.0, nonconvex=True, iterations=20).do_pack())
+    off = FirstFit(random_items(2, 15), Bin(40, None), 1.0, nonconvex=True, iterations=20, compress=False)
+    assert poses(*off.do_pack()) == searched
+
+
+@pytest.mark.parametrize("value, error", [(1, TypeError), ("yes", TypeError), (None, TypeError)])
+def test_compress_must_be_true_or_false(value, error):
+    with pytest.raises(error, match="compress"):
+        FirstFit([], Bin(10, None), compress=value)
+    ff = FirstFit([], Bin(10, None))
+    with pytest.raises(error, match="compress"):
+        ff.compress = value
+    ff.compress = True
+    assert ff.compress is True
+
+
+CHILD = r'''
+import json, signal, sys, threading, time, _thread
+# A child started from a shell that ignores SIGINT would never see interrupt_main.
+signal.signal(signal.SIGINT, signal.default_int_handler)
+sys.path.insert(0, sys.argv[1])
+from test_compress import random_items
+from Quarvo import Bin, FirstFit
+from Quarvo.check import CIRCLE_REL_TOL, check_layout
+items = [it for s in range(3) for it in random_items(s, 20)]
+for k, it in enumerate(items):
+    it.shape_id = k
+ff = FirstFit(items, Bin(60, None), 1.0, time_limit=30.0, threads=2, compress=True, nonconvex=True)
+def send():
+    while not ff._search_progress[4]:
+        time.sleep(0.01)
+    time.sleep(0.7)
+    _thread.interrupt_main()
+threading.Thread(target=send, daemon=True).start()
+t0 = time.monotonic()
+bins, unplaced = ff.do_pack()
+rep = check_layout((bins, unplaced), Bin(60, None), distance=1.0, circle_rel_tol=CIRCLE_REL_TOL)
+print(json.dumps(dict(seconds=time.monotonic() - t0, ok=rep.ok, placed=sum(map(len, bins)), n=len(items),
+                      deflated=all(it.infl == 0.0 for it in items), best=ff._search_progress[3],
+                      length=ff.used_length, compressing=ff._search_progress[4])))
+'''
+
+
+def test_ctrl_c_during_the_phase_returns_a_sound_layout():
+    proc = subprocess.run([sys.executable, "-c", CHILD, TESTS], capture_output=True, text=True, timeout=200)
+    assert proc.returncode == 0, proc.stderr
+    r = json.loads(proc.stdout.strip().splitlines()[-1])
+    assert r["seconds"] < 60 and r["ok"] and r["deflated"] and r["placed"] == r["n"]
+    assert r["length"] == pytest.approx(r["best"]) and not r["compressing"]
+
+
+@pytest.mark.parametrize("bin_, weights, given, expected", [
+    ({"width": 50}, [1.0, 1.0], None, True),      # a strip of equal weights: on
+    ({"width": 50}, [1.0, 2.0], None, None),      # weights differ: off unless asked
+    ({"width": 50}, [1.0, 2.0], True, True),
+    ({"width": 50}, [1.0, 1.0], False, False),
+    ({"width": 50, "height": 50}, [1.0, 1.0], None, None),  # bins: off unless asked
+])
+def test_the_command_line_compresses_strips_of_equal_weights(bin_, weights, given, expected):
+    from Quarvo.job import parse_job
+    raw = {"bin": bin_, "items": [{"type": "circle", "radius": 3, "weight": w} for w in weights]}
+    if given is not None:
+        raw["compress"] = given
+    assert parse_job(raw).options.get("compress") == expected
