@@ -2,8 +2,9 @@
 
 For the bundled job (examples/pipes.json) in its 1200 x 800 bin and as a strip
 800 wide (a bin 800 x 1e7; the used length is the largest y of any item's
-outline), and for random pipes of ten ring sizes and four solid sizes
-(examples/telescoping.json's table) in 1200 x 800 bins, prints per mode: bins,
+outline), and for random pipes of the sizes of examples/telescoping.json (ten
+large sizes, DN450 down to DN80, and four small ones) in 1200 x 800 bins, all
+pipe items, prints per mode: bins,
 unplaced items, the used length, the items in holes per nesting depth, the
 packing time (each mode in a process of its own, so that every mode starts
 with an empty NFP cache) and whether the layout check passes
@@ -23,7 +24,9 @@ import time
 
 from Quarvo.check import CIRCLE_REL_TOL, check_layout, nesting_depths
 from Quarvo.first_fit_algorithm import FirstFit
-from Quarvo.geometry import Bin, Circle, Polygon
+from Quarvo.geometry import Bin
+from Quarvo.job import parse_job
+from Quarvo.packing import _shape, build_items
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 MODES = [("sampled", False), ("dense", False), ("sampled", True), ("dense", True)]
@@ -34,26 +37,16 @@ def load(name):
         return json.load(f)
 
 
-def shape_of(kind):
-    if kind["type"] == "circle":
-        s = Circle(kind["radius"])
-    else:
-        s = Polygon(kind["outer"], kind.get("holes") or [])
-    s.weight = kind.get("weight", 0.0)
-    return s
-
-
 def bundled_items(job):
-    return [shape_of(k) for k in job["items"] for _ in range(k.get("quantity", 1))]
+    return [e.shape for e in build_items(parse_job(job))]
 
 
 def random_items(n, seed):
-    table = load("telescoping.json")["items"]
-    rings = [k for k in table if k["type"] == "polygon"][1:]  # ten ring sizes, DN450 down to DN80
-    solid = [k for k in table if k["type"] == "circle"]
+    table = parse_job(load("telescoping.json")).items
+    large, small = table[1:11], table[11:]  # ten sizes DN450 down to DN80; DN65 to DN25
     rng = random.Random(seed)
     # small pipes are the common ones
-    return [shape_of(rng.choice(rings) if rng.random() < 0.4 else rng.choice(solid)) for _ in range(n)]
+    return [_shape(rng.choice(large) if rng.random() < 0.4 else rng.choice(small), k + 1) for k in range(n)]
 
 
 def used_length(bins):
@@ -126,7 +119,7 @@ def main():
     w, h = job["bin"]["width"], job["bin"]["height"]
     table(f"bundled job, {len(bundled_items(job))} pipes, one {w:g} x {h:g} bin (used height)", "bin", args)
     table(f"bundled job as a strip {h:g} wide (bin {h:g} x 1e7)", "strip", args)
-    table(f"{args.random} random pipes, ten ring sizes and four solid ones (seed {args.seed}), {w:g} x {h:g} bins",
+    table(f"{args.random} random pipes, ten large sizes and four small ones (seed {args.seed}), {w:g} x {h:g} bins",
           "random", args)
 
 

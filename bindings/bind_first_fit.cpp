@@ -34,6 +34,7 @@ struct PyFirstFit {
     nb::object items, bin, global_distance;
     OptionValues options;  // as kOptionFields, kept as checked
     double used_length = 0.0;  // of the last bin of the last do_pack
+    nb::object unplaced_reasons = nb::list();  // of the last do_pack, one per unplaced item
     std::shared_ptr<q::PackProgress> progress = std::make_shared<q::PackProgress>();
     std::shared_ptr<q::SearchProgress> search_progress = std::make_shared<q::SearchProgress>();
 
@@ -44,6 +45,7 @@ int gc_visit(PyFirstFit& ff, visitproc visit, void* arg) {
     Py_VISIT(ff.items.ptr());
     Py_VISIT(ff.bin.ptr());
     Py_VISIT(ff.global_distance.ptr());
+    Py_VISIT(ff.unplaced_reasons.ptr());
     for (const nb::object& o : ff.options) Py_VISIT(o.ptr());
     return 0;
 }
@@ -52,6 +54,7 @@ void gc_clear(PyFirstFit& ff) {
     ff.items = nb::list();
     ff.bin = nb::none();
     ff.global_distance = nb::none();
+    ff.unplaced_reasons = nb::none();
     for (nb::object& o : ff.options) o = nb::none();
 }
 
@@ -71,11 +74,23 @@ std::optional<double> given_field(nb::handle obj, const char* name) {
     return given_number(v);
 }
 
+// A bin's optional limit: +infinity when the bin has no such field or None.
+double bin_limit(nb::handle bin, const char* name) {
+    nb::object v = nb::steal(PyObject_GetAttrString(bin.ptr(), name));
+    if (!v.is_valid()) {
+        PyErr_Clear();
+        return q::kInf;
+    }
+    return v.is_none() ? q::kInf : to_double(v, (std::string("bin.") + name).c_str());
+}
+
 // The constructor's and the setters' checks of the values given there; what
 // is of the wrong kind altogether is left to do_pack, which names it.
 void check_bin(nb::handle bin) {
     std::optional<double> w = given_field(bin, "width"), h = given_field(bin, "height");
     if (w && h) q::require_usable_bin(*w, *h);
+    std::optional<double> load = given_field(bin, "max_load"), length = given_field(bin, "length");
+    q::require_limits(load.value_or(q::kInf), length.value_or(q::kInf));
     if (std::optional<double> m = given_field(bin, "margin")) q::require_margin(*m);
 }
 
@@ -150,7 +165,8 @@ nb::tuple do_pack(PyFirstFit& ff) {
     // A bin without a height is a strip.
     nb::object height = nb::getattr(ff.bin, "height");
     q::Bin bin{to_double(nb::getattr(ff.bin, "width"), "bin.width"),
-               height.is_none() ? q::kInf : to_double(height, "bin.height"), bin_margin(ff.bin)};
+               height.is_none() ? q::kInf : to_double(height, "bin.height"), bin_margin(ff.bin),
+               bin_limit(ff.bin, "max_load"), bin_limit(ff.bin, "length")};
     EngineOptions opt = engine_options(ff.options, kFirstFit);
     q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), opt.strategy, std::move(opt.nfp));
     engine.progress = ff.progress.get();
@@ -182,6 +198,9 @@ nb::tuple do_pack(PyFirstFit& ff) {
         bins.append(l);
     }
     for (q::Shape* s : r.unplaced) unplaced.append(nb::handle(host.at(s)));
+    nb::list reasons;
+    for (const std::string& why : r.reasons) reasons.append(nb::str(why.c_str()));
+    ff.unplaced_reasons = reasons;
     return nb::make_tuple(bins, unplaced);
 }
 
@@ -219,6 +238,10 @@ void bind_first_fit(nb::module_& m) {
         }, nb::for_setter(nb::arg("value").none()))
         .def_ro("used_length", &PyFirstFit::used_length,
                 "Largest y of the items of the last bin of the last do_pack (a strip's used length).")
+        .def_prop_ro("unplaced_reasons", [](PyFirstFit& ff) { return ff.unplaced_reasons; },
+                     "Why each unplaced item of the last do_pack is unplaced, a text per item in the order of\n"
+                     "the unplaced list: a pipe longer than the bin's length, an item heavier than the bin's\n"
+                     "max_load (or than what a strip has left of it), or no room in an empty bin.")
         .def("do_pack", &do_pack)
         .def_prop_ro("_progress", [](PyFirstFit& ff) {
             // (items processed, items placed, bins open, items in the run) of the

@@ -139,6 +139,12 @@ void bind_geometry(nb::module_& m) {
                      [](q::Shape& s, nb::handle v) { require_idle(s); s.margin = not_negative(s, v, "margin"); })
         .def_prop_rw("weight", [](q::Shape& s) { return s.weight; },
                      [](q::Shape& s, nb::handle v) { require_idle(s); s.weight = to_double(v, "weight"); })
+        .def_prop_rw("mass", [](q::Shape& s) { return s.mass; }, [](q::Shape& s, nb::handle v) {
+            require_idle(s);
+            const double m = not_negative(s, v, "mass");
+            q::require_value(m, q::item_label(s, "item"), "mass");
+            s.mass = m;
+        }, "Mass in kg that counts against a bin's max_load (0 unless set).")
         .def_prop_rw("bin_id", [](q::Shape& s) { return s.bin_id; }, [](q::Shape& s, long long v) {
             require_idle(s);
             s.bin_id = v;
@@ -206,6 +212,52 @@ void bind_geometry(nb::module_& m) {
                          require_idle(c);
                          c.radius = not_negative(c, v, "radius");
                      });
+
+    nb::class_<q::Pipe, q::Circle>(m, "Pipe", nb::dynamic_attr(), nb::type_slots(gc_slots<q::Shape>),
+                                   "A steel pipe: outer diameter od and wall in mm, length in m (None: mass per\n"
+                                   "metre), density in kg/m3. A circle of radius od / 2 with a round bore of radius\n"
+                                   "od / 2 - wall (none where wall >= od / 2) that other items may go into. Its true\n"
+                                   "walls keep the clear distance whatever exact_clearance says. weight defaults to\n"
+                                   "the mass, so heavier pipes are packed first.")
+        .def("__init__", [](q::Pipe* self, nb::handle od, nb::handle wall, nb::handle length, nb::handle density,
+                            nb::handle shape_id) {
+            const double o = to_double(od, "od"), w = to_double(wall, "wall"), d = to_double(density, "density");
+            std::optional<double> l;
+            if (!length.is_none()) {
+                l = to_double(length, "length");
+                // NaN is not "no length": refuse it by name like any other bad length
+                const std::string name = shape_label(shape_id);
+                q::require_value(*l, name.empty() ? "pipe" : "pipe (shape_id " + name + ")", "length");
+            }
+            new (self) q::Pipe(o, w, l, d, shape_label(shape_id));
+            init_host(*self, shape_id);
+        }, "od"_a, "wall"_a, "length"_a.none() = nb::none(), "density"_a = 7850.0, "shape_id"_a.none() = 0)
+        .def_prop_ro("od", &q::Pipe::od, "Outer diameter (mm).")
+        .def_prop_ro("wall", &q::Pipe::wall, "Wall thickness (mm).")
+        .def_prop_ro("length", [](q::Pipe& p) -> nb::object {
+            if (auto l = p.length()) return nb::float_(*l);
+            return nb::none();
+        }, "Length (m), or None.")
+        .def_prop_ro("density", &q::Pipe::density, "Density (kg/m3).")
+        .def_prop_ro("mass", [](q::Pipe& p) { return p.mass; },
+                     "kg per piece: density x pi/4 x (od^2 - (od - 2 wall)^2) x length; per metre without a length.")
+        .def_prop_ro("radius", [](q::Pipe& p) { return p.radius; }, "od / 2.")
+        .def_prop_ro("bore", &q::Pipe::bore, "Radius of the bore (0 for a solid bar).")
+        .def_prop_ro("is_container", &q::Pipe::has_bore, "Whether the pipe has a bore.")
+        .def("transformed_holes", [](q::Pipe& p) {
+            require_idle(p);
+            return contours_to_py(p.has_bore() ? std::vector<q::Contour>{p.world_bore()} : std::vector<q::Contour>{});
+        }, "The bore as the inscribed 64-gon, counter-clockwise, in world coordinates (none for a solid bar).")
+        .def("__repr__", [](q::Pipe& p) {
+            auto num = [](double v) { return nb::cast<std::string>(nb::repr(nb::float_(v))); };
+            std::string s = "Pipe(od=" + num(p.od()) + ", wall=" + num(p.wall());
+            if (auto l = p.length()) s += ", length=" + num(*l);
+            if (p.density() != 7850.0) s += ", density=" + num(p.density());
+            nb::object id = host_of(p).shape_id;
+            if (!(nb::isinstance<nb::int_>(id) && nb::cast<long long>(id) == 0))
+                s += ", shape_id=" + nb::cast<std::string>(nb::repr(id));
+            return s + ")";
+        });
 }
 
 }  // namespace qb

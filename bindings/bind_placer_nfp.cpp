@@ -43,6 +43,7 @@ void construct_nfp_placer(PyNfpPlacer* self, const nb::handle* args) {
 
 nb::object signature_to_py(int id) {
     const q::Signature& s = q::signature_of(id);
+    if (s.pipe) return nb::make_tuple("R", s.radius, s.bore);
     if (s.circle) return nb::make_tuple("C", s.radius);
     nb::list outer = nb::borrow<nb::list>(contour_to_py(s.outer));
     nb::list holes;

@@ -302,6 +302,67 @@ def assert_checked(placer, bin_w, bin_h):
     assert report.ok, report.summary()
 
 
+# ---------------------------------------------------------------- pipes
+
+
+def ring(item):
+    """A pipe's true ring from its own data: centre, outer radius od / 2, bore
+    radius od / 2 - wall (0 for a solid bar)."""
+    r = item.od / 2.0
+    return (float(item.tx), float(item.ty)), r, max(0.0, r - item.wall)
+
+
+def ring_clearance(a, b, tol=1e-6):
+    """Clear distance between two pipes' true walls, and which holds which:
+    (gap, 'a' when b lies in a's bore, 'b' the other way, None side by side).
+    A pair neither apart nor nested overlaps: the gap is then negative."""
+    (ca, ra, ba), (cb, rb, bb) = a, b
+    d = math.hypot(ca[0] - cb[0], ca[1] - cb[1])
+    if ba > 0 and d + rb <= ba + tol:
+        return ba - (d + rb), "a"
+    if bb > 0 and d + ra <= bb + tol:
+        return bb - (d + ra), "b"
+    return d - (ra + rb), None
+
+
+def pipe_layout_faults(bins, bin_w, bin_h, distance, tol=1e-6):
+    """Faults of a layout of pipes judged on their true circles: a pipe out of
+    its bin, two pipes' walls closer than the distance (or crossing), or a
+    pipe that lies in the bores of two pipes neither of which holds the other."""
+    faults = []
+    for k, items in enumerate(bins):
+        rings = [ring(it) for it in items]
+        for i, ((cx, cy), r, _) in enumerate(rings):
+            out = max(r - cx, r - cy, cx + r - bin_w, (cy + r - bin_h) if bin_h is not None else -1.0)
+            if out > tol:
+                faults.append(f"bin {k}: pipe {i} leaves the bin by {out:.9g}")
+        holders = [[] for _ in rings]
+        for i in range(len(rings)):
+            for j in range(i + 1, len(rings)):
+                gap, inside = ring_clearance(rings[i], rings[j])
+                if gap < distance - tol:
+                    faults.append(f"bin {k}: pipes {i} and {j} are {gap:.9g} apart, less than {distance}")
+                if inside == "a":
+                    holders[j].append(i)
+                elif inside == "b":
+                    holders[i].append(j)
+        for i, hs in enumerate(holders):
+            for a in hs:
+                for b in hs:
+                    if a < b and a not in holders[b] and b not in holders[a]:
+                        faults.append(f"bin {k}: pipe {i} lies in the bores of {a} and {b}, apart")
+    return faults
+
+
+def pipe_depths(items):
+    """How many pipes' bores hold each pipe, from the true circles."""
+    rings = [ring(it) for it in items]
+    depths = []
+    for i, a in enumerate(rings):
+        depths.append(sum(1 for j, b in enumerate(rings) if j != i and ring_clearance(b, a)[1] == "a"))
+    return depths
+
+
 # ------------------------------------------- simple (non-convex) true outlines
 
 

@@ -419,7 +419,7 @@ def check_layout(doc, approx=1e-5):
     w, h, d = doc["bin"]["width"], doc["bin"]["height"], doc["distance"]
     places = doc["placements"]
     for p in places:
-        if p["type"] == "circle":
+        if p["type"] in ("circle", "pipe"):
             (cx, cy), r = p["center"], p["radius"]
             xs, ys = (cx - r, cx + r), (cy - r, cy + r)
         else:
@@ -434,6 +434,18 @@ def check_layout(doc, approx=1e-5):
             # bounding boxes farther apart than the distance cannot clash
             (px, py), (qx, qy) = zip(*p["contour"]), zip(*q["contour"])
             if min(px) > max(qx) + d or min(qx) > max(px) + d or min(py) > max(qy) + d or min(qy) > max(py) + d:
+                continue
+            if p["type"] == q["type"] == "pipe":
+                # true rings: one in the other's bore, or side by side
+                apart = math.dist(p["center"], q["center"])
+                for a, b in ((p, q), (q, p)):
+                    bore = a["od"] / 2 - a["wall"]
+                    if bore > 0 and apart + b["radius"] <= bore + approx:
+                        in_holes.add(b["item"])
+                        assert bore - apart - b["radius"] >= d - approx, (a["item"], b["item"])
+                        break
+                else:
+                    assert apart - p["radius"] - q["radius"] >= d - approx, (p["item"], q["item"])
                 continue
             sag = sum(CIRCLE_SAG * (x["radius"] + d / 2) for x in (p, q) if x["type"] == "circle")
             holder = None
@@ -501,15 +513,16 @@ def test_bundled_job_end_to_end(tmp_path, capsys):
     assert len(in_holes) >= 30
     assert "holes dense, clearance exact" in text and "layout check: ok" in text
     row = next(line.split() for line in text.splitlines() if line.split()[:1] == ["0"])
-    assert row[:2] == ["0", str(len(doc["placements"]))] and row[3] == str(len(in_holes))
-    assert max(int(d.strip("()").split(":")[0]) for d in row[4:]) >= 3
-    # heavy pipes sit low: the heaviest stand on the floor, and the hollow
-    # pipes' centres lie below the solid ones' on average
+    depths = next(k for k, t in enumerate(row) if t.startswith("("))  # after the bin's mass, when shown
+    assert row[:2] == ["0", str(len(doc["placements"]))] and row[depths - 1] == str(len(in_holes))
+    assert max(int(d.strip("()").split(":")[0]) for d in row[depths:]) >= 3
+    # heavy pipes sit low: the heaviest stand on the floor, and the large
+    # pipes' centres lie below the small ones' on average
     heaviest = [p for p in doc["placements"] if p["id"] == "DN300"]
-    assert heaviest and all(min(y for _, y in p["contour"]) <= doc["distance"] / 2 + 0.01 for p in heaviest)
-    rings = [p["ty"] for p in doc["placements"] if p["type"] == "polygon"]
-    solids = [p["ty"] for p in doc["placements"] if p["type"] == "circle"]
-    assert np.mean(rings) < np.mean(solids)
+    assert heaviest and all(p["center"][1] - p["radius"] <= doc["distance"] / 2 + 0.01 for p in heaviest)
+    large = [p["ty"] for p in doc["placements"] if p["od"] > 200]
+    small = [p["ty"] for p in doc["placements"] if p["od"] < 200]
+    assert np.mean(large) < np.mean(small)
     if HAS_MPL:
         assert png.read_bytes()[:4] == b"\x89PNG"
 

@@ -152,17 +152,14 @@ def test_bundled_job_is_shipped_with_the_package():
     assert text == (ROOT / "examples" / "pipes.json").read_text(encoding="utf-8")
     job = jobmod.parse_job(json.loads(text), "bundled")
     assert 40 <= job.total <= 80
-    rings = [s for s in job.items if s.holes]
-    assert len(rings) >= 2 and all(len(s.outer) == 65 and len(s.holes[0]) == 65 for s in rings)
-    assert {s.kind for s in job.items} == {"circle", "polygon"}
-    # every ring takes at least the smallest pipe in its hole
-    smallest = min(s.radius for s in job.items if s.kind == "circle")
-    for s in rings:
-        hole_r = min(math.hypot(x, y) for x, y in s.holes[0])
-        assert hole_r > smallest + job.distance
-    # heavier pipes are the bigger ones, so they are packed first and sit low
-    by_size = sorted(job.items, key=lambda s: -(max(abs(x) for x, _ in s.outer) if s.outer else s.radius))
-    assert [s.weight for s in by_size] == sorted((s.weight for s in job.items), reverse=True)
+    assert {s.kind for s in job.items} == {"pipe"}
+    # every pipe but the smallest takes the smallest in its bore
+    smallest = min(s.od for s in job.items)
+    for s in job.items:
+        assert s.od == smallest or s.od / 2 - s.wall > smallest / 2 + job.distance
+    # heavier pipes (their steel per metre) are the bigger ones, so they are packed first and sit low
+    mass = [(s.od * s.od - (s.od - 2 * s.wall) ** 2) for s in sorted(job.items, key=lambda s: -s.od)]
+    assert mass == sorted(mass, reverse=True) and all(s.weight is None for s in job.items)
 
 
 

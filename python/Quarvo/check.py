@@ -31,7 +31,7 @@ from dataclasses import dataclass, field
 from typing import Any, List, Optional, Sequence, Tuple
 
 from Quarvo._quarvo import check as _c
-from Quarvo.geometry import Circle, Shape
+from Quarvo.geometry import Circle, Pipe, Shape
 from Quarvo.geometry_handle import point_in_polygon
 
 __all__ = [
@@ -282,15 +282,24 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
 def nesting_depths(items: Sequence[Shape]) -> List[int]:
     """Per item of one bin, how many containers of that bin it lies in: 0 on
     the bin floor, 1 in a hole, 2 in a hole of a container in a hole, ...
-    An item counts as in a hole when a circle's centre or a polygon's first
-    outline vertex is (a sound layout has it wholly there then); a ring's own
-    centre would lie in the holes of the rings it holds."""
-    holes = []
+    An item counts as in a hole when a solid circle's centre, the top of a
+    pipe's outer circle or a polygon's first outline vertex is (a sound layout
+    has it wholly there then); a ring's own centre would lie in the holes of
+    the rings it holds. A pipe's bore is its true disc."""
+    holes, bores = [], []
     for c in items:
-        if getattr(c, "is_container", False):
+        if isinstance(c, Pipe):
+            if c.bore > 0:
+                bores.append((c, (c.tx, c.ty), c.bore))
+        elif getattr(c, "is_container", False):
             holes.extend((c, h) for h in c.transformed_holes())
     depths = []
     for it in items:
-        probe = (it.tx, it.ty) if isinstance(it, Circle) else it.transformed()[0]
-        depths.append(sum(1 for c, h in holes if c is not it and point_in_polygon(probe, h)))
+        if isinstance(it, Pipe):
+            probe = (it.tx, it.ty + it.radius)
+        else:
+            probe = (it.tx, it.ty) if isinstance(it, Circle) else it.transformed()[0]
+        depth = sum(1 for c, h in holes if c is not it and point_in_polygon(probe, h))
+        depth += sum(1 for c, (cx, cy), r in bores if c is not it and math.hypot(probe[0] - cx, probe[1] - cy) < r)
+        depths.append(depth)
     return depths

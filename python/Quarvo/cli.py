@@ -43,25 +43,48 @@ job file (JSON):
     "description": "...",                       free text, not used
     "unit": "mm",                               name of the length unit, shown with the lengths
                                                 in the summary and written to the result
-    "bin": {"width": 1200, "height": 800},      required, positive numbers; "margin": 10 keeps
-                                                every item at least 10 from the bin's edges
-                                                (default: half the distance)
+    "bin": {"width": 1200, "height": 800},      required, positive numbers; without "height" a
+                                                strip, open upward. "margin": 10 keeps every
+                                                item at least 10 from the bin's edges (default:
+                                                half the distance). Optional "max_load" (kg: no
+                                                bin takes more of the items' mass) and "length"
+                                                (mm: no pipe longer goes in). Or a named carrier,
+                                                its door the cross-section, with its length and
+                                                payload: {"carrier": "trailer-13.6"} ("20ft",
+                                                "40ft", "40ft-hc", "trailer-13.6"); "width",
+                                                "height", "max_load", "length" beside it override
     "distance": 2,                              clear distance between items (default 0)
     "strategy": "nfp",                          "nfp" (default) or "bl"
     "placement": "corner",                      "corner" (default) or "center" (nfp only)
     "rotations": [0, 90, 180, 270],             angles tried for polygons (nfp only;
                                                 default 0, 90, 180, 270 degrees)
     "rotation_unit": "degrees",                 unit of "rotations": degrees (default) or radians
+    "pipe_length": 12,                          length in m of every pipe item that gives none
+                                                (default none: masses per metre)
 """ + _options_help() + """
     "items": [
+      {"id": "casing", "type": "pipe", "od": 244.48, "wall": 11.99, "quantity": 6},
+      {"id": "line", "type": "pipe", "size": "NPS 12", "schedule": "STD", "quantity": 5,
+       "length": 6, "density": 7850},
       {"id": "DN100", "type": "circle", "radius": 57.15, "quantity": 8, "weight": 16.1},
       {"id": "plate", "type": "polygon", "outer": [[0, 0], [300, 0], [300, 200], [0, 200]],
        "holes": [[[50, 50], [100, 50], [100, 100], [50, 100]]]},
       {"file": "bracket.dxf", "quantity": 4}
     ]
   }
+  A pipe is a ring of steel: "od" and "wall" in mm (a wall of half the od is a
+  solid bar), or a catalogue "size" with its "schedule" (ASME B36.10M: "NPS 12"
+  or "DN 300" with "STD", "XS", "XXS", "40", ...; API 5CT: "casing 9-5/8" or
+  "tubing 2-7/8" with the nominal weight in lb/ft, "47") or its "wall"; its
+  "length" in m (default "pipe_length") and "density" in kg/m3 (default 7850)
+  give its mass, density x pi/4 x (od^2 - (od - 2 wall)^2) x length, and its
+  weight is that mass unless given. Smaller items go into its bore. The summary
+  and the result give each bin's mass and its share of "max_load"; a pipe longer
+  than the bin, or heavier than its max_load, is listed as unplaced with that reason;
+  one longer than every carrier (and than the bin) is an error.
   Optional per item: "quantity" (copies, default 1), "weight" (heavier first,
-  default 0), "margin" and "inflation" (extra spacing, default 0), "description".
+  default 0, a pipe's mass), "margin" and "inflation" (extra spacing, default 0),
+  "mass" (kg, circles and polygons: counts against "max_load"), "description".
   An item with "file" takes every part of a DXF or SVG drawing (a path relative
   to the job file; lengths converted to "unit", default mm; "tolerance" of the
   curves' chords; needs pip install "Quarvo[cad]").

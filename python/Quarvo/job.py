@@ -111,7 +111,8 @@ OPTIONS = {
                         "default)", default="dense"),
     "exact_clearance": Option(_flag, "true", "circles as circumscribed 64-gons, so the distance\n"
                                              "holds around true circles (false: inscribed,\n"
-                                             "the library's default)", default=True),
+                                             "the library's default); pipes keep it around\n"
+                                             "their true walls either way", default=True),
     "nonconvex": Option(_flag, "true", "nfp only: take non-convex outlines and holes of any\n"
                                        "shape (exact no-fit polygons by Minkowski sums)"),
     "time_limit": Option(_seconds, "10", "seconds of improvement search after the greedy\n"
@@ -143,12 +144,16 @@ def cad_available():
     return True
 
 _TOP_FIELDS = ("name", "description", "unit", "bin", "distance", "strategy", "placement", "rotations",
-               "rotation_unit", "items") + tuple(OPTIONS)
-_BIN_FIELDS = ("width", "height", "margin")
+               "rotation_unit", "pipe_length", "items") + tuple(OPTIONS)
+_BIN_FIELDS = ("width", "height", "margin", "max_load", "length", "carrier")
 _COMMON_ITEM_FIELDS = ("id", "type", "quantity", "weight", "margin", "inflation", "description")
-_ITEM_FIELDS = {"circle": _COMMON_ITEM_FIELDS + ("radius",),
-                "polygon": _COMMON_ITEM_FIELDS + ("outer", "holes"),
-                "file": ("id", "file", "quantity", "weight", "margin", "inflation", "description", "tolerance")}
+_ITEM_FIELDS = {"circle": _COMMON_ITEM_FIELDS + ("radius", "mass"),
+                "polygon": _COMMON_ITEM_FIELDS + ("outer", "holes", "mass"),
+                "pipe": _COMMON_ITEM_FIELDS + ("od", "wall", "size", "schedule", "length", "density"),
+                "file": ("id", "file", "quantity", "weight", "margin", "inflation", "description", "tolerance",
+                         "mass")}
+_TYPES = ("circle", "polygon", "pipe")
+DEFAULT_DENSITY = 7850.0
 
 
 # ---------------------------------------------------------------- job model
@@ -158,14 +163,21 @@ _ITEM_FIELDS = {"circle": _COMMON_ITEM_FIELDS + ("radius",),
 class ItemDef:
     index: int  # position in the job's item list (a drawing's parts follow each other)
     id: object
-    kind: str  # "circle" or "polygon"
+    kind: str  # "circle", "polygon" or "pipe"
     quantity: int = 1
-    weight: float = 0.0
+    weight: float = None  # None: the library's default (0, a pipe's mass)
     margin: float = 0.0
     inflation: float = 0.0
     radius: float = 0.0
     outer: list = field(default_factory=list)
     holes: list = field(default_factory=list)
+    mass: float = 0.0  # kg per piece of a circle or polygon
+    od: float = 0.0  # a pipe's, in mm, as are its wall
+    wall: float = 0.0
+    length: float = None  # a pipe's, in m; None: mass per metre
+    density: float = DEFAULT_DENSITY
+    size: str = None  # a pipe's catalogue size and schedule, when given so
+    schedule: str = None
     # A part read from a drawing: the file, and its contours drawn as whole
     # circles ((cx, cy, r) in the local frame, or None), written back as circles.
     file: str = None
@@ -188,6 +200,9 @@ class Job:
     items: list
     options: dict = field(default_factory=dict)  # FirstFit keywords from OPTIONS
     unit: str = ""
+    max_load: float = None  # kg per bin; None: no limit
+    bin_length: float = None  # mm; None: no limit
+    carrier: str = None  # the named carrier the bin is, if any
     margin: float = 0.0  # the bin's edge margin
 
     @property
@@ -266,6 +281,71 @@ def _check_hole(hole, outer, where):
         raise JobError(f"{where}: lies outside its outer contour (point {_show(list(hole[0]))})")
 
 
+def _longest_carrier():
+    from Quarvo.pipes import carriers
+
+    return max((c for c in carriers() if c.length is not None), key=lambda c: c.length)
+
+
+def _pipe(raw, idef, where, pipe_length, bin_length):
+    """A pipe item's size (od and wall, or size and schedule), length and density."""
+    from Quarvo import pipes
+
+    by_size = "size" in raw
+    if by_size and "od" in raw:
+        raise JobError(f'{where}: give "od" and "wall", or "size" with "schedule" (or "wall"), not both')
+    if by_size:
+        if not isinstance(raw["size"], str):
+            raise JobError(f"{where}.size: must be a text such as \"NPS 12\", got {_show(raw['size'])}")
+        schedule = raw.get("schedule")
+        if schedule is not None and (isinstance(schedule, bool) or not isinstance(schedule, (str, int, float))):
+            raise JobError(f"{where}.schedule: must be a text or a number such as \"STD\" or 40, got {_show(schedule)}")
+        wall = _number(raw["wall"], f"{where}.wall", positive=True) if "wall" in raw else None
+        try:
+            pipes._resolve_size(raw["size"])
+        except ValueError as exc:
+            raise JobError(f"{where}.size: {exc}") from None
+        try:
+            entry = pipes.lookup(raw["size"], schedule, wall=wall)
+        except (ValueError, TypeError) as exc:
+            raise JobError(f"{where}.{'wall' if wall is not None and schedule is None else 'schedule'}: {exc}") from None
+        idef.od, idef.wall = entry.od, entry.wall
+        idef.size, idef.schedule = entry.size, entry.schedule
+    else:
+        if "schedule" in raw:
+            raise JobError(f'{where}.schedule: needs "size" (od and wall give the pipe already)')
+        for key in ("od", "wall"):
+            if key not in raw:
+                raise JobError(f'{where}.{key}: missing (a pipe takes "od" and "wall" in mm, or "size" and "schedule")')
+        idef.od = _number(raw["od"], f"{where}.od", positive=True)
+        idef.wall = _number(raw["wall"], f"{where}.wall", positive=True)
+        if idef.wall > idef.od / 2:
+            raise JobError(f"{where}.wall: {_show(raw['wall'])} is larger than the radius "
+                           f"({fmt(idef.od / 2)}, half the od)")
+    if "length" in raw:
+        idef.length = _number(raw["length"], f"{where}.length", positive=True)
+        length_where = f"{where}.length"
+    else:
+        idef.length = pipe_length
+        length_where = "pipe_length"
+    if idef.length is not None:
+        longest = _longest_carrier()
+        if idef.length * 1000.0 > longest.length and (bin_length is None or idef.length * 1000.0 > bin_length):
+            raise JobError(f"{length_where}: a pipe of {fmt(idef.length)} m is longer than every carrier "
+                           f"(the longest, {longest.name}, is {fmt(longest.length / 1000.0)} m)"
+                           + ("" if bin_length is None else f" and than the bin ({fmt(bin_length)} mm)"))
+    if "density" in raw:
+        idef.density = _number(raw["density"], f"{where}.density", positive=True)
+
+
+def _weight_key(idef):
+    """What decides an item's weight: the weight given, else a pipe's size,
+    length and density (its mass), else 0."""
+    if idef.weight is not None:
+        return idef.weight
+    return (idef.od, idef.wall, idef.length, idef.density) if idef.kind == "pipe" else 0.0
+
+
 def _common(raw, where, idef):
     if "quantity" in raw:
         idef.quantity = _whole(1)(raw["quantity"], f"{where}.quantity")
@@ -275,6 +355,8 @@ def _common(raw, where, idef):
         idef.margin = _number(raw["margin"], f"{where}.margin", non_negative=True)
     if "inflation" in raw:
         idef.inflation = _number(raw["inflation"], f"{where}.inflation", non_negative=True)
+    if "mass" in raw:
+        idef.mass = _number(raw["mass"], f"{where}.mass", non_negative=True)
     return idef
 
 
@@ -344,7 +426,7 @@ def _file_items(raw, i, first_index, base, unit):
     return defs
 
 
-def _item(raw, i, first_index=None, base=".", unit="mm"):
+def _item(raw, i, first_index=None, base=".", unit="mm", pipe_length=None, bin_length=None):
     """The ItemDefs of job item i: one, or one per part of the drawing it names."""
     where = f"items[{i}]"
     index = i if first_index is None else first_index
@@ -353,12 +435,14 @@ def _item(raw, i, first_index=None, base=".", unit="mm"):
     if "file" in raw and "type" not in raw:
         return _file_items(raw, i, index, base, unit)
     if "type" not in raw:
-        raise JobError(f'{where}.type: missing (expected "circle" or "polygon", or a "file" to read parts from)')
-    kind = _choice(raw, "type", f"{where}.type", ("circle", "polygon"), None)
+        raise JobError(f'{where}.type: missing (expected "circle", "polygon" or "pipe", or a "file" to read parts from)')
+    kind = _choice(raw, "type", f"{where}.type", _TYPES, None)
     _check_fields(raw, where, _ITEM_FIELDS[kind])
     item_id = _item_id(raw, where, i)
     idef = _common(raw, where, ItemDef(index=index, id=item_id, kind=kind))
-    if kind == "circle":
+    if kind == "pipe":
+        _pipe(raw, idef, where, pipe_length, bin_length)
+    elif kind == "circle":
         if "radius" not in raw:
             raise JobError(f"{where}.radius: missing")
         idef.radius = _number(raw["radius"], f"{where}.radius", positive=True)
@@ -405,17 +489,35 @@ def parse_job(raw, source="job", base=None):
     _refuse_lone_surrogates(raw)
     _check_fields(raw, "job", _TOP_FIELDS)
     if "bin" not in raw:
-        raise JobError('bin: missing (expected {"width": ..., "height": ...}, or {"width": ...} for a strip)')
+        raise JobError('bin: missing (expected {"width": ..., "height": ...}, {"width": ...} for a strip, '
+                       'or {"carrier": ...})')
     b = raw["bin"]
     if not isinstance(b, dict):
         raise JobError(f'bin: must be an object {{"width": ..., "height": ...}}, got {_show(b)}')
     _check_fields(b, "bin", _BIN_FIELDS)
-    if "width" not in b:
-        raise JobError("bin.width: missing")
-    bin_w = _number(b["width"], "bin.width", positive=True)
+    limits = {"width": None, "height": None, "max_load": None, "length": None}
+    carrier = None
+    if "carrier" in b:
+        from Quarvo.pipes import lookup_carrier
+
+        if not isinstance(b["carrier"], str):
+            raise JobError(f"bin.carrier: must be a text such as \"40ft\", got {_show(b['carrier'])}")
+        try:
+            c = lookup_carrier(b["carrier"])
+        except ValueError as exc:
+            raise JobError(f"bin.carrier: {exc}") from None
+        carrier = c.name
+        limits = {"width": c.width, "height": c.height, "max_load": c.max_load, "length": c.length}
+    elif "width" not in b:
+        raise JobError('bin.width: missing (or name a "carrier")')
+    for key in limits:
+        if key in b:
+            limits[key] = _number(b[key], f"bin.{key}", positive=True)
+    bin_w = limits["width"]
     margin = _number(b["margin"], "bin.margin", non_negative=True) if "margin" in b else 0.0
     # without a height the bin is a strip: one bin, open upward
-    bin_h = _number(b["height"], "bin.height", positive=True) if "height" in b else None
+    bin_h = limits["height"]
+    pipe_length = _number(raw["pipe_length"], "pipe_length", positive=True) if "pipe_length" in raw else None
     distance = _number(raw.get("distance", 0.0), "distance", non_negative=True)
     strategy = _choice(raw, "strategy", "strategy", ("nfp", "bl"), "nfp")
     placement = _choice(raw, "placement", "placement", ("corner", "center"), "corner")
@@ -444,14 +546,16 @@ def parse_job(raw, source="job", base=None):
         base = os.path.dirname(os.path.abspath(source)) if os.path.isfile(str(source)) else os.getcwd()
     items = []
     for i, it in enumerate(raw["items"]):
-        items.extend(_item(it, i, len(items), base, unit or "mm"))
+        items.extend(_item(it, i, len(items), base, unit or "mm", pipe_length, limits["length"]))
     # The compression phase moves items freely and can lift a heavy item above
-    # lighter ones: on by default only for a strip whose items weigh the same.
-    if "compress" not in raw and bin_h is None and len({it.weight for it in items}) <= 1:
+    # lighter ones: on by default only for a strip whose items weigh the same
+    # (a pipe without a weight weighs its mass: the same for the same size).
+    if "compress" not in raw and bin_h is None and len({_weight_key(it) for it in items}) <= 1:
         options["compress"] = True
     job = Job(source=source, name=name, bin_w=bin_w, bin_h=bin_h, distance=distance, strategy=strategy,
               placement=placement, rotations=rotations, rotation_unit=rotation_unit, rotations_given=given,
-              items=items, options=options, unit=unit, margin=margin)
+              items=items, options=options, unit=unit, margin=margin, max_load=limits["max_load"],
+              bin_length=limits["length"], carrier=carrier)
     if job.total > MAX_ITEMS:
         raise JobError(f"items: {job.total} items in all (quantities included), more than {MAX_ITEMS}")
     return job

@@ -58,14 +58,14 @@ def write_plot(result, path):
         from Quarvo.visualize_plan import write_plan_svg
 
         unit = job.unit if job.unit in CAD_UNITS else "mm"
-        write_plan_svg(bins, job.bin_w, job.bin_h, path, title=heading, unit=unit)
+        write_plan_svg(bins, job.bin_w, job.bin_h, path, title=heading, max_load=job.max_load, unit=unit)
         return
     import matplotlib
 
     matplotlib.use("Agg")
     from Quarvo.visualize import plot_layout
 
-    plot_layout(bins, job.bin_w, job.bin_h, out_path=path, title=heading, style="plan")
+    plot_layout(bins, job.bin_w, job.bin_h, out_path=path, title=heading, style="plan", max_load=job.max_load)
 
 
 def write_drawing(result, path):

@@ -22,11 +22,17 @@ class Entry:
 
 
 def _shape(idef, number):
-    from Quarvo.geometry import Circle, Polygon
+    from Quarvo.geometry import Circle, Pipe, Polygon
 
-    shape = Circle(idef.radius, shape_id=number) if idef.kind == "circle" else \
-        Polygon(idef.outer, idef.holes, shape_id=number)
-    shape.weight = idef.weight
+    if idef.kind == "pipe":
+        # a pipe's mass follows from its size, and its weight from its mass unless the job says
+        shape = Pipe(idef.od, idef.wall, length=idef.length, density=idef.density, shape_id=number)
+    else:
+        shape = Circle(idef.radius, shape_id=number) if idef.kind == "circle" else \
+            Polygon(idef.outer, idef.holes, shape_id=number)
+        shape.mass = idef.mass
+    if idef.weight is not None or idef.kind != "pipe":
+        shape.weight = idef.weight or 0.0
     shape.margin = idef.margin
     shape.inflation = idef.inflation
     if idef.file is not None and idef.kind == "polygon":
@@ -53,12 +59,17 @@ def build_items(job, refused=None):
     return entries
 
 
-def _first_fit(job, shapes):
-    from Quarvo.first_fit_algorithm import FirstFit
+def job_bin(job):
     from Quarvo.geometry import Bin
 
-    return FirstFit(shapes, Bin(job.bin_w, job.bin_h, margin=job.margin), global_distance=job.distance,
-                    rotations=job.rotations, strategy=job.strategy, placement=job.placement, **job.options)
+    return Bin(job.bin_w, job.bin_h, margin=job.margin, max_load=job.max_load, length=job.bin_length)
+
+
+def _first_fit(job, shapes):
+    from Quarvo.first_fit_algorithm import FirstFit
+
+    return FirstFit(shapes, job_bin(job), global_distance=job.distance, rotations=job.rotations,
+                    strategy=job.strategy, placement=job.placement, **job.options)
 
 
 def engine_refusal(job, idef, number):
@@ -82,6 +93,7 @@ class Result:
     used_length: float = 0.0  # a strip's: the largest y of any placed item's outline
     check: object = None  # the layout checker's report
     reasons: dict = field(default_factory=dict)  # item index -> reason, filled on demand
+    engine_reasons: dict = field(default_factory=dict)  # entry number -> the engine's reason for leaving it out
 
     @property
     def placed(self):
@@ -115,7 +127,8 @@ def pack(job, progress=None):
     by_shape = {id(e.shape): e for e in live}
     result = Result(job, entries, [[by_shape[id(s)] for s in b] for b in bins],
                     [e for e in entries if e.shape is None] + [by_shape[id(s)] for s in unplaced], seconds,
-                    used_length=ff.used_length if job.bin_h is None else 0.0)
+                    used_length=ff.used_length if job.bin_h is None else 0.0,
+                    engine_reasons={by_shape[id(s)].number: why for s, why in zip(unplaced, ff.unplaced_reasons)})
     if progress is not None:
         progress.done(result.placed, len(bins))
     return result
@@ -131,6 +144,7 @@ def check(result):
     from Quarvo.geometry import Bin
 
     job = result.job
+    # pipes are held to their true walls whatever the tolerance of circles
     tol = 0.0 if job.options.get("exact_clearance") else CIRCLE_REL_TOL
     return check_layout([[e.shape for e in b] for b in result.bins], Bin(job.bin_w, job.bin_h, margin=job.margin),
                         distance=job.distance, circle_rel_tol=tol)

@@ -14,6 +14,9 @@ def net_area(entry):
     idef = entry.idef
     if idef.kind == "circle":
         return math.pi * idef.radius * idef.radius
+    if idef.kind == "pipe":
+        bore = max(0.0, idef.od / 2 - idef.wall)
+        return math.pi * ((idef.od / 2) ** 2 - bore * bore)
     return abs(polygon_area(idef.outer)) - sum(abs(polygon_area(h)) for h in idef.holes)
 
 
@@ -21,11 +24,19 @@ def spacing(entry, job):
     return job.distance / 2.0 + entry.idef.inflation + entry.idef.margin
 
 
+# The engine's reasons that say no more than that the item found no room.
+_NO_ROOM = ("does not fit in an empty bin", "does not fit in the strip's width")
+
+
 def unplaced_reason(entry, result):
     """Why the item is unplaced: the engine's refusal when it refuses the item,
-    else that it does not fit an empty bin."""
+    the bin's length or payload when the engine left it out for that, else
+    that it does not fit an empty bin."""
     if entry.refusal is not None:
         return entry.refusal
+    why = result.engine_reasons.get(entry.number)
+    if why is not None and why not in _NO_ROOM:
+        return why
     job, idef = result.job, entry.idef
     if idef.index not in result.reasons:
         result.reasons[idef.index] = engine_refusal(job, idef, entry.number) or _no_room(entry, job)
@@ -46,11 +57,13 @@ def _no_room(entry, job):
     s = max(spacing(entry, job), job.margin)
     if idef.kind == "circle":
         w = h = 2.0 * (idef.radius + s)
+    elif idef.kind == "pipe":
+        w = h = idef.od + 2.0 * s
     else:
         xs = [p[0] for p in idef.outer]
         ys = [p[1] for p in idef.outer]
         w, h = max(xs) - min(xs) + 2.0 * s, max(ys) - min(ys) + 2.0 * s
-    turns = "" if idef.kind == "circle" or job.strategy == "bl" else " at any allowed rotation"
+    turns = "" if idef.kind in ("circle", "pipe") or job.strategy == "bl" else " at any allowed rotation"
     room = f"a strip {fmt(job.bin_w)} wide" if job.bin_h is None else \
         f"an empty {fmt(job.bin_w)} x {fmt(job.bin_h)} bin"
     spaced = "its spacing and the edge margin" if job.margin > spacing(entry, job) else "its spacing"
@@ -112,8 +125,34 @@ def fill(result, bin_entries):
     return sum(net_area(e) for e in bin_entries) / (job.bin_w * height) if height > 0 else 0.0
 
 
-def bin_text(job):
-    return f"strip {fmt(job.bin_w)} wide" if job.bin_h is None else f"bin {fmt(job.bin_w)} x {fmt(job.bin_h)}"
+def bin_text(job, unit=""):
+    text = f"strip {fmt(job.bin_w)}{unit} wide" if job.bin_h is None else \
+        f"bin {fmt(job.bin_w)} x {fmt(job.bin_h)}{unit}"
+    if job.carrier:
+        text = f"carrier {job.carrier}: {text}"
+    if job.bin_length is not None:
+        text += f", length {fmt(job.bin_length)}{unit}"
+    if job.max_load is not None:
+        text += f", max_load {kg(job.max_load)}"
+    return text
+
+
+def kg(mass):
+    """A mass for people: whole kg with thousands separated, below 100 kg to 0.1."""
+    return f"{mass:,.0f} kg" if abs(mass) >= 100 else f"{mass:.1f} kg"
+
+
+def mass_of(entries):
+    return sum(e.shape.mass for e in entries if e.shape is not None)
+
+
+def _pipe_per_metre(result):
+    return any(e.idef.kind == "pipe" and e.idef.length is None for e in result.entries)
+
+
+def shows_mass(result):
+    """Whether masses mean anything here: some item has one, or the bin a payload."""
+    return result.job.max_load is not None or any(e.shape is not None and e.shape.mass > 0 for e in result.entries)
 
 
 def title(job):
@@ -124,21 +163,35 @@ def summary_lines(result):
     job = result.job
     total = len(result.entries)
     unit = f" {job.unit}" if job.unit else ""
+    masses = shows_mass(result)
+    load_head = f"  {'mass':>11}  {'of max_load':>11}" if masses else ""
     lines = [
         f"job: {title(job)}",
-        f"  {total} items, {bin_text(job)}{unit}, distance {fmt(job.distance)}{unit}, "
+        f"  {total} items, {bin_text(job, unit)}, distance {fmt(job.distance)}{unit}, "
         f"strategy {job.strategy}, placement {job.placement}",
         modes_line(job),
         "",
-        f"  {'bin':>4}  {'items':>6}  {'fill':>7}  in holes (by depth)",
+        f"  {'bin':>4}  {'items':>6}  {'fill':>7}{load_head}  in holes (by depth)",
     ]
     for k, b in enumerate(result.bins):
-        lines.append(f"  {k:>4}  {len(b):>6}  {100.0 * fill(result, b):>6.1f}%  {_depths_text(holes_by_depth(b))}")
+        load = ""
+        if masses:
+            m = mass_of(b)
+            share = f"{100.0 * m / job.max_load:.1f}%" if job.max_load else "-"
+            load = f"  {kg(m):>11}  {share:>11}"
+        lines.append(f"  {k:>4}  {len(b):>6}  {100.0 * fill(result, b):>6.1f}%{load}  "
+                     f"{_depths_text(holes_by_depth(b))}")
     if not result.bins:
         lines.append("  (no bin used)")
     lines.append("")
     lines.append(f"  placed {result.placed} of {total} items in {len(result.bins)} bin(s), "
                  f"{len(result.unplaced)} unplaced, {result.seconds:.2f} s")
+    if masses:
+        placed_mass = sum(mass_of(b) for b in result.bins)
+        left = mass_of(result.unplaced)
+        lines.append(f"  mass placed {kg(placed_mass)}" + (f", unplaced {kg(left)}" if left else "")
+                     + " (mass = the items' steel: a pipe's from its size, length and density"
+                 + ("; a pipe without a length counts its mass per metre)" if _pipe_per_metre(result) else ")"))
     if job.bin_h is None:
         lines.append(f"  used length {fmt(result.used_length)}{unit} (the highest point of any item)")
         lines.append("  fill = material area of the items (holes excluded) / (width x used length)")
@@ -162,10 +215,17 @@ def placement_record(entry, bin_index, job):
 
     s = entry.shape
     rec = {"item": entry.number, "id": entry.idef.id, "copy": entry.copy, "type": entry.idef.kind,
-           "bin": bin_index, "tx": s.tx, "ty": s.ty, "rotation": _rotation_out(s.rotation, job)}
+           "bin": bin_index, "tx": s.tx, "ty": s.ty, "rotation": _rotation_out(s.rotation, job), "mass": s.mass}
     if job.options.get("mirror") and entry.idef.kind == "polygon":
         rec["mirrored"] = s.mirrored
-    if entry.idef.kind == "circle":
+    if entry.idef.kind == "pipe":
+        (cx, cy), r = s.transformed()
+        rec.update(center=[cx, cy], radius=r, od=s.od, wall=s.wall)
+        if s.length is not None:
+            rec["length"] = s.length
+        rec["contour"] = _points(circle_to_polygon((cx, cy), r, 64))
+        rec["holes"] = [_points(h) for h in s.transformed_holes()]
+    elif entry.idef.kind == "circle":
         (cx, cy), r = s.transformed()
         rec["center"] = [cx, cy]
         rec["radius"] = r
@@ -176,20 +236,31 @@ def placement_record(entry, bin_index, job):
     return rec
 
 
+def bin_record(job):
+    rec = {"width": job.bin_w, "height": job.bin_h} if job.bin_h is not None else {"width": job.bin_w}
+    if job.margin:
+        rec["margin"] = job.margin
+    for key, value in (("max_load", job.max_load), ("length", job.bin_length), ("carrier", job.carrier)):
+        if value is not None:
+            rec[key] = value
+    return rec
+
+
 def result_document(result):
     job = result.job
     return {
         "job": job.name or job.source,
         **({"unit": job.unit} if job.unit else {}),
-        "bin": {**({"width": job.bin_w, "height": job.bin_h} if job.bin_h is not None else {"width": job.bin_w}),
-                **({"margin": job.margin} if job.margin else {})},
+        "bin": bin_record(job),
         "distance": job.distance,
         "strategy": job.strategy,
         "placement": job.placement,
         "rotation_unit": job.rotation_unit,
         "seconds": round(result.seconds, 4),
         **({"used_length": result.used_length} if job.bin_h is None else {}),
-        "bins": [{"bin": k, "items": len(b), "fill_ratio": fill(result, b)} for k, b in enumerate(result.bins)],
+        "bins": [{"bin": k, "items": len(b), "fill_ratio": fill(result, b), "mass": mass_of(b),
+                  **({"load_share": mass_of(b) / job.max_load} if job.max_load else {})}
+                 for k, b in enumerate(result.bins)],
         "placements": [placement_record(e, k, job) for k, b in enumerate(result.bins) for e in b],
         "unplaced": [{"item": e.number, "id": e.idef.id, "copy": e.copy, "reason": unplaced_reason(e, result)}
                      for e in result.unplaced],

@@ -13,7 +13,7 @@ import math
 import re
 
 from Quarvo.first_fit_algorithm import used_length
-from Quarvo.geometry import Circle
+from Quarvo.geometry import Circle, Pipe
 from Quarvo.geometry_handle import polygon_area, polygon_centroid
 
 STYLES = ("basic", "plan")
@@ -127,7 +127,12 @@ def bin_title_parts(index, items, max_load=None, length=None):
 
 
 def _contours(item):
-    """World outline and holes of a polygon item, each closed."""
+    """World outline and holes of a polygon item (or a pipe, its circles as 64-gons), each closed."""
+    if isinstance(item, Pipe):
+        from Quarvo.geometry_handle import circle_to_polygon
+
+        (cx, cy), r = item.transformed()
+        return list(circle_to_polygon((cx, cy), r, 64)), [list(h) for h in item.transformed_holes()]
     outer = list(item.transformed())
     holes = [list(h) for h in item.transformed_holes()] if item.is_container else []
     return outer, holes
@@ -543,6 +548,12 @@ def _draw_item(ax, item, look):
 
     common = dict(facecolor=look["face"], edgecolor=look["edge"], hatch=look["hatch"] or None,
                   linewidth=_ITEM_LINEWIDTH)
+    if isinstance(item, Pipe) and item.bore > 0:
+        from matplotlib.patches import Annulus
+
+        (cx, cy), r = item.transformed()
+        ax.add_patch(Annulus((cx, cy), r, r - item.bore, **common))
+        return
     if isinstance(item, Circle):
         (cx, cy), r = item.transformed()
         ax.add_patch(CirclePatch((cx, cy), r, **common))
@@ -570,7 +581,8 @@ def _label_items(ax, sheet, items, label, scale):
         text = _label_text(item, label)
         if text is None:
             continue
-        if isinstance(item, Circle):
+        ring = isinstance(item, Pipe) and item.bore > 0
+        if isinstance(item, Circle) and not ring:
             (cx, cy), r = item.transformed()
         else:
             outer, holes = _contours(item)
@@ -580,7 +592,7 @@ def _label_items(ax, sheet, items, label, scale):
                 pad = 2.0 * font * _LABEL_PAD / 72.0
                 sizes[text, font] = ((w + pad) / scale, (h + pad) / scale)
             w, h = sizes[text, font]
-            if isinstance(item, Circle):
+            if isinstance(item, Circle) and not ring:
                 spot = (cx, cy) if circle_label_fits(r, w, h) else None
             else:
                 spot = label_spot(outer, holes, w, h)

@@ -2,7 +2,8 @@
 // independently of how the placers reasoned about it.
 //
 // An item's true outline is its stored geometry (mirrored when the item is)
-// rotated and translated with no inflation; a circle stays an exact circle. A container's holes are empty
+// rotated and translated with no inflation; a circle stays an exact circle, a
+// pipe an exact ring. A container's holes (a pipe's bore) are empty
 // space. Distances are exact point/segment/circle distances; "inside" is an
 // even-odd ray test. Nothing here uses no-fit polygons or the placers'
 // intersection tests.
@@ -19,6 +20,10 @@ struct Outline {
     bool circle = false;
     Pt center{};                 // circle only
     double radius = 0.0;         // circle only
+    // A pipe: the radius of its bore (0: none). A pipe's walls are judged
+    // without the circles' tolerance.
+    double bore = 0.0;
+    bool pipe = false;
     std::vector<Contour> rings;  // polygon only: the outer contour, then the holes
     BBox box{0.0, 0.0, 0.0, 0.0};
     // False for outlines that cannot be judged: non-finite numbers, a negative
@@ -27,6 +32,8 @@ struct Outline {
 };
 
 Outline circle_outline(Pt center, double radius);
+// A pipe's ring: the disc of `radius` less the open disc of `bore` (0: none).
+Outline ring_outline(Pt center, double radius, double bore);
 Outline polygon_outline(const Contour& outer, const std::vector<Contour>& holes = {});
 // The outline of an item with its inflation ignored, whatever `infl` holds.
 Outline true_outline(const Shape& s);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "quarvo/options.hpp"
@@ -24,6 +25,10 @@ struct PackProgress {
 struct PackResult {
     std::vector<std::vector<Shape*>> bins;  // in opening order
     std::vector<Shape*> unplaced;            // in processing order
+    // Why each unplaced item is unplaced, in the same order: longer than the
+    // bin, heavier than its max_load (or what a strip has left of it), or no
+    // room in an empty bin.
+    std::vector<std::string> reasons;
     bool search_stopped = false;             // Ctrl-C ended the improvement early
 };
 
@@ -58,9 +63,13 @@ public:
     bool strip() const;
     // Offers an inflated item to the open bins in order, then to a new one
     // (a strip has one bin: an item it refuses that fits its width goes on
-    // top of everything), with the wishes of `request`. Returns the bin's
-    // index, or -1 when the item is unplaced.
+    // top of everything), with the wishes of `request`. A bin whose load
+    // (the mass of its items) would pass max_load is not offered the item; a
+    // pipe longer than the bin, or heavier than an empty bin's max_load, is
+    // offered to none. Returns the bin's index, or -1 when the item is unplaced.
     long offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item, const PlaceRequest& request = {}) const;
+    // Why an item the run left unplaced is unplaced; `bins` is the run's layout.
+    std::string unplaced_reason(const Shape& item, const std::vector<std::vector<Shape*>>& bins) const;
 
     std::vector<Shape*> items;
     Bin bin;
@@ -76,5 +85,7 @@ public:
 // The largest y of the items' world contours (0 for no items): the length of
 // a strip the items use.
 double used_length(const std::vector<Shape*>& items);
+// The items' mass in kg, summed in order.
+double load_of(const std::vector<Shape*>& items);
 
 }  // namespace quarvo

@@ -38,6 +38,11 @@ Contour compute_nfp(Shape& a, Shape& b);
 // One NFP per hole of a placed container, in world coordinates: the positions
 // of b's reference point inside the hole.
 std::vector<Contour> compute_hole_nfps(const Shape& a, const Shape& b);
+// The holes of an item in world coordinates, closed and counter-clockwise: a
+// polygon's holes, a pipe's bore as the inscribed kCircleSides-gon.
+std::vector<Contour> world_holes(const Shape& s);
+// Whether the item has a hole another item may go into.
+bool is_container(const Shape& s);
 
 // The positions of the item's reference point that keep it, at its rotation
 // and inflation, wholly inside `hole` (a closed contour of any shape): the

@@ -12,6 +12,8 @@ namespace quarvo {
 struct Signature {
     bool circle = false;
     double radius = 0.0;
+    bool pipe = false;  // a circle with a bore of radius `bore` (0: solid)
+    double bore = 0.0;
     Contour outer;
     std::vector<Contour> holes;
 };

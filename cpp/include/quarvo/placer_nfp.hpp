@@ -11,6 +11,8 @@
 
 namespace quarvo {
 
+class DiscBin;
+
 class NfpPlacer : public Placer {
 public:
     NfpPlacer(double bin_w, double bin_h, NfpOptions options = {});
@@ -56,8 +58,14 @@ public:
     struct StoredUnions;  // the incremental mode's unions, one per moving kind
 
 private:
+    // Places a circle exactly among the circles of a bin that holds pipes (or
+    // when the circle is a pipe): true when that search served the item, with
+    // `placed` its answer.
+    bool trypack_disc(Shape& item, const PlaceRequest& request, bool& placed);
+
     NfpOptions options_;
     std::unique_ptr<StoredUnions> stored_;
+    std::unique_ptr<DiscBin> discs_;
 };
 
 // Whether `item`, where it stands (rotation, inflation, translation), lies

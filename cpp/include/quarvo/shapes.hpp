@@ -29,7 +29,7 @@ struct CircleGeom {
 
 class Shape {
 public:
-    enum class Kind { Base, Polygon, Circle };
+    enum class Kind { Base, Polygon, Circle, Pipe };
 
     Shape() : Shape(Kind::Base) {}
     virtual ~Shape() = default;
@@ -38,7 +38,9 @@ public:
 
     Kind kind() const { return kind_; }
     bool is_polygon() const { return kind_ == Kind::Polygon; }
-    bool is_circle() const { return kind_ == Kind::Circle; }
+    // A pipe is a circle with a bore: wherever circles are handled, so are pipes.
+    bool is_circle() const { return kind_ == Kind::Circle || kind_ == Kind::Pipe; }
+    bool is_pipe() const { return kind_ == Kind::Pipe; }
 
     double tx() const { return tx_; }
     double ty() const { return ty_; }
@@ -75,6 +77,9 @@ public:
     std::string name;
     long long bin_id = -1;
     double weight = 0.0;
+    // Mass in kg that counts against a bin's payload: 0 unless the caller sets
+    // it; a pipe's own, from its size, length and density.
+    double mass = 0.0;
 
     // Interned geometry signature (NFP cache), -1 until first needed; a
     // mirrored polygon has one of its own.
@@ -193,18 +198,60 @@ public:
     std::unique_ptr<Shape> clone_geometry() const override;
 
     double radius;
+
+protected:
+    Circle(Kind k, double radius) : Shape(k), radius(radius) {}
 };
+
+// A steel pipe by its outer diameter and wall (mm): a circle of radius od / 2
+// with a round bore of radius od / 2 - wall (none where wall >= od / 2). Its
+// outline is exact wherever circles are; where a contour stands for it, the
+// outer circle is the circumscribed kCircleSides-gon and the bore the
+// inscribed one, whatever the placer's options, so that no clearance is lost.
+class Pipe : public Circle {
+public:
+    // ValueError naming the pipe and the value: od, wall, length (m; none:
+    // mass per metre) and density (kg/m3) positive and finite.
+    Pipe(double od, double wall, std::optional<double> length = std::nullopt, double density = 7850.0,
+         std::string name = {});
+
+    double od() const { return od_; }
+    double wall() const { return wall_; }
+    // In metres; none when the pipe has no length (its mass is then per metre).
+    std::optional<double> length() const { return length_; }
+    double density() const { return density_; }
+    // Radius of the bore; 0 for a solid bar.
+    double bore() const { return bore_; }
+    bool has_bore() const { return bore_ > 0.0; }
+    // The bore less `shrink` as a closed counter-clockwise contour in world
+    // coordinates: the inscribed kCircleSides-gon about the centre.
+    Contour world_bore(double shrink = 0.0) const;
+
+    std::unique_ptr<Shape> clone_geometry() const override;
+
+private:
+    double od_, wall_;
+    std::optional<double> length_;
+    double density_, bore_;
+};
+
+inline const Pipe& pipe_cast(const Shape& s) { return static_cast<const Pipe&>(s); }
 
 // Downcasts for code that has looked at kind() first.
 inline const Polygon& polygon_cast(const Shape& s) { return static_cast<const Polygon&>(s); }
 inline const Circle& circle_cast(const Shape& s) { return static_cast<const Circle&>(s); }
 
+// A bin's size, and the limits of what it carries: at most `max_load` kg of
+// the items' mass, and no pipe longer than `length` (mm; a pipe's length is in
+// m). Infinite: no limit.
 struct Bin {
     double width;
     double height;
     // Every item's outline keeps at least this much from the bin's edges
     // (see Placer::margin).
     double margin = 0.0;
+    double max_load = kInf;
+    double length = kInf;
 };
 
 }  // namespace quarvo

@@ -33,5 +33,7 @@ void require_distance(double distance, const char* name);
 // A finite option of a placer, e.g. its clearance.
 void require_finite_option(double v, const char* name);
 void require_threads(long long threads);
+// A bin's max_load (kg) and length (mm): positive, or +infinity for no limit.
+void require_limits(double max_load, double length);
 
 }  // namespace quarvo

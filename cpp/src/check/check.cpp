@@ -34,6 +34,14 @@ Outline circle_outline(Pt center, double radius) {
     return o;
 }
 
+Outline ring_outline(Pt center, double radius, double bore) {
+    Outline o = circle_outline(center, radius);
+    o.pipe = true;
+    o.bore = bore;
+    if (!(usable(bore) && bore >= 0.0 && bore < radius)) o.valid = false;
+    return o;
+}
+
 Outline polygon_outline(const Contour& outer, const std::vector<Contour>& holes) {
     Outline o;
     o.rings.reserve(holes.size() + 1);
@@ -51,6 +59,10 @@ Outline polygon_outline(const Contour& outer, const std::vector<Contour>& holes)
 }
 
 Outline true_outline(const Shape& s) {
+    if (s.is_pipe()) {
+        const Pipe& p = pipe_cast(s);
+        return ring_outline({p.tx(), p.ty()}, p.radius, p.bore());
+    }
     if (s.is_circle()) {
         const auto& c = static_cast<const Circle&>(s);
         return circle_outline({c.tx(), c.ty()}, c.radius);
@@ -135,7 +147,7 @@ std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, cons
 
     const double reach = std::max(opt.distance, 0.0);
     auto circle_slack = [&](const Outline& o) {
-        return o.circle ? opt.circle_rel_tol * (o.radius + reach / 2.0) : 0.0;
+        return o.circle && !o.pipe ? opt.circle_rel_tol * (o.radius + reach / 2.0) : 0.0;
     };
     std::vector<BBox> boxes;
     for (std::size_t i : live) boxes.push_back(outlines[i].box);

@@ -99,9 +99,23 @@ bool in_ring(const Item& it, std::size_t ring, Pt p) {
     return inside;
 }
 
+// The circles of a circle's or a pipe's outline: the outer one, then the bore.
+struct Curve {
+    Pt c;
+    double r;
+};
+std::vector<Curve> curves(const Outline& o) {
+    std::vector<Curve> out{{o.center, o.radius}};
+    if (o.bore > 0.0) out.push_back({o.center, o.bore});
+    return out;
+}
+
 // Strictly inside the item's material: in the outer contour, in no hole.
 bool in_region(const Item& it, Pt p) {
-    if (it.o->circle) return norm(vsub(p, it.o->center)) < it.o->radius;
+    if (it.o->circle) {
+        const double d = norm(vsub(p, it.o->center));
+        return d < it.o->radius && !(it.o->bore > 0.0 && d <= it.o->bore);
+    }
     if (it.ring_end.empty() || !in_ring(it, 0, p)) return false;
     for (std::size_t k = 1; k < it.ring_end.size(); ++k)
         if (in_ring(it, k, p)) return false;
@@ -109,7 +123,11 @@ bool in_region(const Item& it, Pt p) {
 }
 
 double boundary_dist(const Item& it, Pt p) {
-    if (it.o->circle) return std::fabs(it.o->radius - norm(vsub(p, it.o->center)));
+    if (it.o->circle) {
+        const double d = norm(vsub(p, it.o->center));
+        const double outer = std::fabs(it.o->radius - d);
+        return it.o->bore > 0.0 ? std::min(outer, std::fabs(d - it.o->bore)) : outer;
+    }
     double best = kInf;
     for (const Edge& e : it.edges) best = std::min(best, dist_pt_seg(p, e.a, e.b));
     return best;
@@ -133,14 +151,17 @@ double boundary_gap(const Item& A, const Item& B, double cutoff) {
     const Outline& b = *B.o;
     double best = kInf;
     if (a.circle && b.circle) {
-        best = circle_circle_gap(a.center, a.radius, b.center, b.radius);
+        for (const Curve& ca : curves(a))
+            for (const Curve& cb : curves(b)) best = std::min(best, circle_circle_gap(ca.c, ca.r, cb.c, cb.r));
     } else if (a.circle || b.circle) {
         const Item& C = a.circle ? A : B;
         const Item& P = a.circle ? B : A;
-        for (const Edge& e : P.edges) {
-            if (!boxes_meet(e.box, C.o->box, cutoff)) continue;
-            best = std::min(best, circle_seg_gap(C.o->center, C.o->radius, e.a, e.b));
-            if (best == 0.0) break;
+        for (const Curve& cc : curves(*C.o)) {
+            for (const Edge& e : P.edges) {
+                if (!boxes_meet(e.box, C.o->box, cutoff)) continue;
+                best = std::min(best, circle_seg_gap(cc.c, cc.r, e.a, e.b));
+                if (best == 0.0) break;
+            }
         }
     } else {
         std::vector<BBox> ba, bb;
@@ -173,6 +194,13 @@ struct DepthSearch {
 void find_witness(Item& it) {
     it.witness_done = true;
     const Outline& o = *it.o;
+    if (o.circle && o.bore > 0.0) {
+        // the middle of the wall
+        it.has_witness = true;
+        it.witness = {o.center.x + (o.radius + o.bore) / 2.0, o.center.y};
+        it.witness_depth = (o.radius - o.bore) / 2.0;
+        return;
+    }
     if (o.circle) {
         it.has_witness = o.radius > 0.0;
         it.witness = o.center;
@@ -314,17 +342,16 @@ void segment_into_polygon(Pt p0, Pt p1, const Item& B, DepthSearch& s) {
         if (stretch_inside(ts[k], ts[k + 1], at, B)) maximise(ts[k], ts[k + 1], at, bound, B, s);
 }
 
-// Deepest point of circle A's curve inside polygon B, measured to B's outline.
-void circle_into_polygon(const Item& A, const Item& B, DepthSearch& s) {
-    Pt c = A.o->center;
-    double r = A.o->radius;
+// Deepest point of the circle (c, r) inside polygon B, measured to B's
+// outline; `box` holds the circle.
+void circle_into_polygon(Pt c, double r, const BBox& box, const Item& B, DepthSearch& s) {
     if (r == 0.0) {
         s.found(signed_dist(B, c));
         return;
     }
     std::vector<double> angles;
     for (const Edge& f : B.edges) {
-        if (!boxes_meet(f.box, A.o->box, 0.0)) continue;
+        if (!boxes_meet(f.box, box, 0.0)) continue;
         Pt d = vsub(f.b, f.a);
         Pt w = vsub(f.a, c);
         double qa = dot(d, d), qb = 2.0 * dot(d, w), qc = dot(w, w) - r * r;
@@ -364,22 +391,42 @@ void circle_into_polygon(const Item& A, const Item& B, DepthSearch& s) {
     }
 }
 
+// Deepest point inside ring B of a curve whose points lie at distances
+// [near, far] from B's centre: the material's depth min(R - d, d - bore) is
+// largest where d is nearest the middle of the wall.
+double into_ring(const Outline& b, double near, double far) {
+    const double d = std::clamp((b.radius + b.bore) / 2.0, near, far);
+    return std::min(b.radius - d, d - b.bore);
+}
+
 // How far A's outline reaches into B.
 void outline_into(const Item& A, const Item& B, DepthSearch& s) {
     const Outline& a = *A.o;
     const Outline& b = *B.o;
+    if (b.circle && b.bore > 0.0) {
+        if (a.circle) {
+            const double D = norm(vsub(a.center, b.center));
+            for (const Curve& ca : curves(a)) s.found(into_ring(b, std::fabs(ca.r - D), ca.r + D));
+        } else {
+            for (const Edge& e : A.edges)
+                s.found(into_ring(b, dist_pt_seg(b.center, e.a, e.b),
+                                  std::max(norm(vsub(e.a, b.center)), norm(vsub(e.b, b.center)))));
+        }
+        return;
+    }
     if (b.circle) {
         // Inside a circle the distance to its curve is r - |p - c|, largest at
         // the point nearest the centre.
         if (a.circle) {
-            s.found(b.radius - std::fabs(a.radius - norm(vsub(a.center, b.center))));
+            const double D = norm(vsub(a.center, b.center));
+            for (const Curve& ca : curves(a)) s.found(b.radius - std::fabs(ca.r - D));
         } else {
             for (const Edge& e : A.edges) s.found(b.radius - dist_pt_seg(b.center, e.a, e.b));
         }
         return;
     }
     if (a.circle) {
-        circle_into_polygon(A, B, s);
+        for (const Curve& ca : curves(a)) circle_into_polygon(ca.c, ca.r, a.box, B, s);
         return;
     }
     for (const Edge& e : A.edges) {

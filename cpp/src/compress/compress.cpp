@@ -396,6 +396,9 @@ std::vector<double> angles_of(const FirstFit& ff, const Shape& s) {
 
 PackResult compress(const FirstFit& ff, PackResult start, const SteadyClock::time_point* deadline, long long moves,
                     std::uint64_t seed, SearchProgress* progress) {
+    // Moving items between bins knows nothing of their mass: bins with a
+    // payload stay as first fit filled them (a strip's one bin may shorten).
+    if (!ff.strip() && ff.bin.max_load < kInf) return start;
     // The placed items, by bin.
     std::vector<Shape*> items;
     std::vector<std::size_t> bin_of;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "quarvo/errors.hpp"
 
@@ -60,6 +61,11 @@ void require_distance(double distance, const char* name) {
 
 void require_finite_option(double v, const char* name) {
     if (!std::isfinite(v)) refuse("options", name, v, "not a finite number");
+}
+
+void require_limits(double max_load, double length) {
+    for (auto [v, name] : {std::pair<double, const char*>{max_load, "max_load"}, {length, "length"}})
+        if (!(v > 0.0)) refuse("bin", name, v, "not a positive number");
 }
 
 void require_threads(long long threads) {

@@ -111,6 +111,8 @@ void require_convex_outline(const Shape& s) {
 Contour compute_nfp0(const Shape& a, const Shape& b, bool exact) {
     require_item(a);
     require_item(b);
+    // a pipe's outer circle keeps the clearance around the true circle, whatever the options
+    exact = exact || a.is_pipe() || b.is_pipe();
     if (a.is_circle() && b.is_circle()) {
         double ra = circle_cast(a).radius + a.infl(), rb = circle_cast(b).radius + b.infl();
         return circle_outline({0.0, 0.0}, ra + rb, exact);
@@ -133,7 +135,7 @@ Contour compute_nfp0(const Shape& a, const Shape& b, bool exact) {
 }
 
 Contour item_contour(const Shape& s, bool exact) {
-    if (s.is_circle()) return circle_outline({0.0, 0.0}, circle_cast(s).radius + s.infl(), exact);
+    if (s.is_circle()) return circle_outline({0.0, 0.0}, circle_cast(s).radius + s.infl(), exact || s.is_pipe());
     require_item(s);
     return polygon_cast(s).rotated_contour();
 }
@@ -147,6 +149,7 @@ Pt item_reference(const Shape& s) {
 Region compute_nfp0_region(const Shape& a, const Shape& b, bool exact) {
     require_item(a);
     require_item(b);
+    exact = exact || a.is_pipe() || b.is_pipe();
     if (convex_outline(a) && convex_outline(b)) return {compute_nfp0(a, b, exact)};
     const Contour A = item_contour(a, exact), B = item_contour(b, exact);
     Region r = nfp_minkowski(A, B, item_reference(b), b.is_polygon());
@@ -173,10 +176,19 @@ Region hole_inner_fit(const Contour& hole, const Shape& item) {
     return hole_inner_fit(hole, item_contour(item), item_reference(item));
 }
 
+std::vector<Contour> world_holes(const Shape& s) {
+    if (s.is_polygon()) return polygon_cast(s).transformed_holes();
+    if (s.is_pipe() && pipe_cast(s).has_bore()) return {pipe_cast(s).world_bore()};
+    return {};
+}
+
+bool is_container(const Shape& s) {
+    return (s.is_polygon() && polygon_cast(s).is_container()) || (s.is_pipe() && pipe_cast(s).has_bore());
+}
+
 std::vector<Contour> compute_hole_nfps(const Shape& a, const Shape& b) {
     std::vector<Contour> out;
-    if (!a.is_polygon()) return out;
-    for (const Contour& hole : polygon_cast(a).transformed_holes())
+    for (const Contour& hole : world_holes(a))
         if (b.is_polygon() || b.is_circle()) out.push_back(hole_nfp(hole, b));
     return out;
 }

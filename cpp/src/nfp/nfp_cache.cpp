@@ -22,7 +22,8 @@ bool same_contour(const Contour& a, const Contour& b) {
 }
 
 bool same_signature(const Signature& a, const Signature& b) {
-    if (a.circle != b.circle) return false;
+    if (a.circle != b.circle || a.pipe != b.pipe) return false;
+    if (a.pipe) return same_key(a.radius, b.radius) && same_key(a.bore, b.bore);
     if (a.circle) return same_key(a.radius, b.radius);
     if (!same_contour(a.outer, b.outer) || a.holes.size() != b.holes.size()) return false;
     for (std::size_t i = 0; i < a.holes.size(); ++i)
@@ -31,7 +32,8 @@ bool same_signature(const Signature& a, const Signature& b) {
 }
 
 std::size_t hash_signature(const Signature& s) {
-    std::size_t h = s.circle ? 1 : 2;
+    std::size_t h = s.pipe ? 3 : s.circle ? 1 : 2;
+    if (s.pipe) { hash_double(h, s.radius); hash_double(h, s.bore); return h; }
     if (s.circle) { hash_double(h, s.radius); return h; }
     for (const Pt& p : s.outer) { hash_double(h, p.x); hash_double(h, p.y); }
     for (const Contour& c : s.holes) {
@@ -131,6 +133,10 @@ int geometry_signature(Shape& s) {
     if (s.is_circle()) {
         sig.circle = true;
         sig.radius = circle_cast(s).radius;
+        if (s.is_pipe()) {
+            sig.pipe = true;
+            sig.bore = pipe_cast(s).bore();
+        }
     } else if (s.is_polygon()) {
         sig.outer = polygon_cast(s).local_outer();
         sig.holes = polygon_cast(s).local_holes();
@@ -201,10 +207,13 @@ std::shared_ptr<const Region> local_nfp(Shape& a, Shape& b, bool exact, bool non
         require_convex_outline(b);
     }
     if ((!a.is_polygon() && !a.is_circle()) || (!b.is_polygon() && !b.is_circle())) throw NotImplementedError();
+    // a pipe's outer circle is always the circumscribed one
+    const bool circumscribed = exact || a.is_pipe() || b.is_pipe();
     // Exact angles and inflations: two that agree to six decimals only can
     // still put an outline far from its origin well off the other's NFP.
     NfpKey key{geometry_signature(a), a.rotation(), a.infl(),
-               geometry_signature(b), b.rotation(), b.infl(), exact && (a.is_circle() || b.is_circle())};
+               geometry_signature(b), b.rotation(), b.infl(),
+               circumscribed && (a.is_circle() || b.is_circle())};
     NfpCache& c = cache();
     NfpCache::Shard& sh = c.shard(key);
     {

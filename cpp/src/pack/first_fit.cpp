@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <optional>
 #include <string>
 
 #include "quarvo/cancel.hpp"
@@ -66,10 +68,37 @@ void stack_on_top(Placer& p, Shape& item) {
 
 }  // namespace
 
+namespace {
+
+// A number as a reason shows it: ten significant digits.
+std::string show(double v) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.10g", v);
+    return buf;
+}
+
+// Longer than any bin: a pipe's length is in m, the bin's in mm.
+bool too_long(const Shape& item, const Bin& bin) {
+    if (!item.is_pipe() || !(bin.length < kInf)) return false;
+    const std::optional<double> length = pipe_cast(item).length();
+    return length && *length * 1000.0 > bin.length;
+}
+
+}  // namespace
+
+double load_of(const std::vector<Shape*>& items) {
+    double load = 0.0;
+    for (const Shape* s : items) load += s->mass;
+    return load;
+}
+
 long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item, const PlaceRequest& request) const {
+    if (too_long(item, bin) || item.mass > bin.max_load) return -1;
+    const bool limited = bin.max_load < kInf && item.mass > 0.0;
     auto attempt = [&](Placer& p) {
         // a bin that has shown it has no place for the item is not asked again
         if (p.refuses(item)) return false;
+        if (limited && load_of(p.packed) + item.mass > bin.max_load) return false;
         return p.trypack(item, request);
     };
     for (std::size_t b = 0; b < open.size(); ++b) {
@@ -77,6 +106,8 @@ long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item, co
         if (attempt(*open[b])) return static_cast<long>(b);
     }
     check_cancel();
+    // the strip's one bin has no payload left for the item
+    if (strip() && !open.empty() && limited && load_of(open[0]->packed) + item.mass > bin.max_load) return -1;
     std::unique_ptr<Placer> fresh = make_bin();
     if (attempt(*fresh)) {
         if (strip() && !open.empty()) {
@@ -92,10 +123,34 @@ long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item, co
     return -1;
 }
 
+std::string FirstFit::unplaced_reason(const Shape& item, const std::vector<std::vector<Shape*>>& bins) const {
+    if (too_long(item, bin))
+        return "length " + show(*pipe_cast(item).length()) + " m is longer than the bin's length of " +
+               show(bin.length) + " mm";
+    if (item.mass > bin.max_load)
+        return "mass " + show(item.mass) + " kg is more than the bin's max_load of " + show(bin.max_load) + " kg";
+    const BBox b = item.bounding_box();
+    const bool wide = b.maxx - b.minx > bin.width;
+    if (strip() && !wide && bin.max_load < kInf && !bins.empty()) {
+        const double load = load_of(bins[0]);
+        if (load + item.mass > bin.max_load)
+            return "mass " + show(item.mass) + " kg is more than the strip's max_load has left (" +
+                   show(bin.max_load - load) + " of " + show(bin.max_load) + " kg)";
+    }
+    return strip() ? "does not fit in the strip's width" : "does not fit in an empty bin";
+}
+
 double used_length(const std::vector<Shape*>& items) {
     double top = 0.0;
-    for (const Shape* s : items)
+    for (const Shape* s : items) {
+        if (s->is_circle()) {
+            // the top vertex of a circle's contour: its centre plus its radius, exactly
+            const CircleGeom g = circle_cast(*s).transformed();
+            top = std::max(top, g.center.y + g.radius);
+            continue;
+        }
         for (const Pt& p : s->world_contour()) top = std::max(top, p.y);
+    }
     return top;
 }
 
@@ -116,10 +171,14 @@ PackResult FirstFit::do_pack(const Improver* improver) {
     require_distance(global_distance, "global_distance");
     check_options(nfp);
     require_distinct(items);
+    require_limits(bin.max_load, bin.length);
     for (std::size_t i = 0; i < items.size(); ++i) {
         Shape& s = *items[i];
         require_sound_item(s, "item " + std::to_string(i));
         if (std::isnan(s.weight)) throw ValueError(item_label(s, "item " + std::to_string(i)) + ": weight is nan, not a number");
+        if (!(s.mass >= 0.0 && s.mass < kInf))
+            throw ValueError(item_label(s, "item " + std::to_string(i)) + ": mass is " + format_number(s.mass) +
+                             ", not a finite number of kg at least 0");
         order.push_back({&s, s.weight, s.area()});
     }
     Deflate deflate{items};
@@ -160,11 +219,15 @@ PackResult FirstFit::do_pack(const Improver* improver) {
     }
     for (auto& p : open)
         if (!p->packed.empty()) result.bins.push_back(p->packed);
-    if (!improver) return result;
-    std::vector<Shape*> sequence;
-    sequence.reserve(order.size());
-    for (const Keyed& k : order) sequence.push_back(k.item);
-    return improver->improve(*this, sequence, std::move(result));
+    if (improver) {
+        std::vector<Shape*> sequence;
+        sequence.reserve(order.size());
+        for (const Keyed& k : order) sequence.push_back(k.item);
+        result = improver->improve(*this, sequence, std::move(result));
+    }
+    result.reasons.clear();
+    for (const Shape* s : result.unplaced) result.reasons.push_back(unplaced_reason(*s, result.bins));
+    return result;
 }
 
 }  // namespace quarvo

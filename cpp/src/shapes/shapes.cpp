@@ -1,6 +1,9 @@
 #include "quarvo/shapes.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -34,6 +37,7 @@ void Shape::copy_state_to(Shape& to) const {
     to.margin = margin;
     to.bin_id = bin_id;
     to.weight = weight;
+    to.mass = mass;
     to.name = name;
     to.sig_id = sig_id;
     to.sig_id_mirrored = sig_id_mirrored;
@@ -73,6 +77,54 @@ std::unique_ptr<Shape> Circle::clone_geometry() const {
     c->radius = radius;
     copy_state_to(*c);
     return c;
+}
+
+namespace {
+
+// The shortest text that reads back as v: a pipe's sizes are typed by people.
+std::string shortest(double v) {
+    char buf[40];
+    for (int digits = 15; digits <= 17; ++digits) {
+        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+        if (std::strtod(buf, nullptr) == v) break;
+    }
+    return buf;
+}
+
+// Finite, within MAX_COORDINATE and above zero.
+void require_positive(double v, const std::string& what, const char* name) {
+    if (!std::isfinite(v)) throw ValueError(what + ": " + name + " is " + shortest(v) + ", not a finite number");
+    require_value(v, what, name);
+    if (!(v > 0.0)) throw ValueError(what + ": " + name + " is " + shortest(v) + ", not positive");
+}
+
+}  // namespace
+
+Pipe::Pipe(double od, double wall, std::optional<double> length, double density, std::string name)
+    : Circle(Kind::Pipe, od / 2.0), od_(od), wall_(wall), length_(length), density_(density), bore_(0.0) {
+    this->name = std::move(name);
+    const std::string what = item_label(*this, "pipe");
+    require_positive(od, what, "od");
+    require_positive(wall, what, "wall");
+    if (length) require_positive(*length, what, "length");
+    require_positive(density, what, "density");
+    bore_ = std::max(0.0, od / 2.0 - wall);
+    const double inner = 2.0 * bore_;
+    // kg per piece: kg/m3 x mm2 x 1e-6 (m2 per mm2) x m; per metre without a length
+    mass = density * (kPi / 4.0) * (od * od - inner * inner) * 1e-6 * length.value_or(1.0);
+    weight = mass;
+}
+
+Contour Pipe::world_bore(double shrink) const {
+    Contour c = circle_to_polygon({tx_, ty_}, bore_ - shrink, kCircleSides);
+    std::reverse(c.begin(), c.end());
+    return c;
+}
+
+std::unique_ptr<Shape> Pipe::clone_geometry() const {
+    auto p = std::make_unique<Pipe>(od_, wall_, length_, density_);
+    copy_state_to(*p);
+    return p;
 }
 
 Polygon::Polygon(const Contour& outer, const std::vector<Contour>& holes, std::string name) : Shape(Kind::Polygon) {

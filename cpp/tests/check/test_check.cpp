@@ -186,6 +186,42 @@ TEST(CheckOutlines, RandomGarbageOutlinesNeverBreak) {
     }
 }
 
+// A pipe's ring: what lies in its bore is apart from it by the gap to the
+// bore's wall, what crosses the wall overlaps it as deep as it reaches into
+// the wall's material, and a ring is judged without the circles' tolerance.
+TEST(CheckRing, BoreIsEmptySpaceAndTheWallIsMaterial) {
+    struct Case {
+        Outline other;
+        double clearance;  // with the ring of radius 20, bore 15 at (50, 50)
+    };
+    const Outline ring = ring_outline({50, 50}, 20.0, 15.0);
+    const Case cases[] = {
+        {circle_outline({50, 50}, 10.0), 5.0},                   // in the bore, centred
+        {circle_outline({53, 50}, 10.0), 2.0},                   // in the bore, off centre
+        {circle_outline({80, 50}, 5.0), 5.0},                    // outside
+        {circle_outline({62, 50}, 5.0), -2.0},                   // across the bore's wall: 2 into it
+        {box(45, 45, 55, 55), 15.0 - std::hypot(5.0, 5.0)},      // a square in the bore
+        {ring_outline({50, 50}, 14.0, 10.0), 1.0},               // a ring in the ring
+        {ring_outline({50, 50}, 20.0, 15.0), -2.5},              // the same ring: its wall's half
+        {ring_outline({50, 50}, 30.0, 25.0), 5.0},               // the ring in another's bore
+    };
+    for (const Case& c : cases) {
+        const PairMeasure m = measure_pair(ring, c.other);
+        EXPECT_NEAR(m.clearance, c.clearance, 1e-9) << c.clearance;
+        const PairMeasure back = measure_pair(c.other, ring);
+        EXPECT_NEAR(back.clearance, c.clearance, 1e-9) << c.clearance;
+    }
+    // a ring 1e-3 short of the distance is too close whatever the circle tolerance
+    CheckOptions o;
+    o.bin_w = o.bin_h = 100;
+    o.distance = 1.001;
+    o.circle_rel_tol = 0.01;
+    const auto v = check_outlines({ring, ring_outline({50, 50}, 14.0, 10.0)}, o);
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_EQ(v[0].kind, ViolationKind::TooClose);
+    EXPECT_FALSE(ring_outline({0, 0}, 5.0, 6.0).valid);
+}
+
 TEST(CheckOutlines, EdgeMarginIsKeptOrReported) {
     CheckOptions o;
     o.bin_w = 100;

@@ -164,6 +164,36 @@ TEST(FirstFit, OfferTakesTheRequestsAnglesAndSite) {
     EXPECT_GE(std::hypot(best.tx() - other.tx(), best.ty() - other.ty()), 2.0);
 }
 
+// A bin carries at most its max_load of the items' mass and no pipe longer
+// than its length; each unplaced item comes with its reason.
+TEST(FirstFitLimits, PayloadAndLength) {
+    std::vector<std::unique_ptr<Shape>> items;
+    for (int i = 0; i < 5; ++i) items.push_back(std::make_unique<Pipe>(100.0, 10.0, 12.0));  // 266 kg each
+    items.push_back(std::make_unique<Pipe>(100.0, 10.0, 14.0));                            // too long
+    items.push_back(std::make_unique<Circle>(5.0));
+    items.back()->mass = 900.0;  // heavier than a bin takes
+    Bin bin{1000, 1000, 0.0, 600.0, 13000.0};
+    FirstFit ff(raw(items), bin, 2.0);
+    const PackResult r = ff.do_pack();
+    ASSERT_EQ(r.bins.size(), 3u);
+    for (const auto& b : r.bins) EXPECT_LE(load_of(b), 600.0);
+    ASSERT_EQ(r.unplaced.size(), 2u);
+    ASSERT_EQ(r.reasons.size(), 2u);
+    // the long pipe is the heaviest and is offered first
+    EXPECT_NE(r.reasons[0].find("longer than the bin"), std::string::npos) << r.reasons[0];
+    EXPECT_NE(r.reasons[1].find("max_load"), std::string::npos) << r.reasons[1];
+
+    // a strip has one bin: what its payload cannot take is left out
+    FirstFit strip(raw(items), Bin{1000, kInf, 0.0, 600.0}, 2.0);
+    const PackResult s = strip.do_pack();
+    ASSERT_EQ(s.bins.size(), 1u);
+    EXPECT_EQ(s.bins[0].size(), 2u);
+    EXPECT_NE(s.reasons.front().find("left"), std::string::npos) << s.reasons.front();
+
+    for (double bad : {0.0, -1.0, std::nan("")})
+        EXPECT_THROW(FirstFit(raw(items), Bin{10, 10, 0.0, bad}).do_pack(), ValueError);
+}
+
 TEST(FirstFit, EdgeGapIsTheLargerOfTheMarginAndHalfTheDistance) {
     for (Strategy strategy : {Strategy::Nfp, Strategy::BottomLeft})
         for (double margin : {0.0, 3.0, 10.0})

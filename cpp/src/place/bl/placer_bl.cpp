@@ -74,7 +74,8 @@ void state_key(const Shape& s, unsigned char out[48]) {
 Contour as_polygon(const Shape& shape, bool exact) {
     if (shape.is_circle()) {
         CircleGeom g = static_cast<const Circle&>(shape).transformed();
-        return circle_outline(g.center, g.radius, exact);
+        // a pipe's outer circle keeps its clearance whatever the option says
+        return circle_outline(g.center, g.radius, exact || shape.is_pipe());
     }
     if (shape.is_polygon()) return static_cast<const Polygon&>(shape).transformed();
     return shape.world_contour();  // the base shape has no geometry: NotImplementedError

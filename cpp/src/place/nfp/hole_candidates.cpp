@@ -50,6 +50,16 @@ void dense_room(const std::vector<Shape*>& packed, const LocalRegionOf& local_of
     }
 }
 
+// A circle's inner-fit region in a bore is the disc its centre may take:
+// the room's radius less the circle's, as its inscribed kCircleSides-gon.
+std::vector<Contour> disc_inner_fit(const HoleRoom& room, const Shape& mover) {
+    const double reach = room.radius - circle_cast(mover).rotated_shape().radius;
+    if (!(reach > 0.0)) return {};
+    Contour c = circle_to_polygon(room.center, reach, kCircleSides);
+    std::reverse(c.begin(), c.end());
+    return {c};
+}
+
 // Whether the mover's box is wider or taller than the room's: it cannot lie
 // in the room, so the room offers it no candidate (skipping it changes nothing).
 bool too_big_for(const Shape& mover, const Contour& room) {
@@ -69,8 +79,8 @@ HoleCandidates hole_candidates(const std::vector<Shape*>& packed, const Shape& m
     for (std::size_t j = 0; j < packed.size(); ++j) {
         if (j % 256 == 255) stop();
         const Shape& o = *packed[j];
-        if (!o.is_polygon() || !polygon_cast(o).is_container()) continue;
-        const std::vector<Contour> holes = polygon_cast(o).transformed_holes();
+        if (!is_container(o)) continue;
+        const std::vector<Contour> holes = world_holes(o);
         for (std::size_t k = 0; k < holes.size(); ++k, ++r) {
             const HoleRoom& room = rooms[r];
             if (how.nonconvex && room.usable && too_big_for(mover, room.room)) continue;
@@ -83,7 +93,8 @@ HoleCandidates hole_candidates(const std::vector<Shape*>& packed, const Shape& m
             if (how.dense && room.usable) {
                 stop();
                 bool handled = true;
-                const std::vector<Contour> fit = inner_fit_region(room.room, mover, &handled);
+                const std::vector<Contour> fit =
+                    room.disc && mover.is_circle() ? disc_inner_fit(room, mover) : inner_fit_region(room.room, mover, &handled);
                 if (handled) {
                     dense_room(packed, local_of, room, r, fit, stop, out);
                     continue;

@@ -34,8 +34,23 @@ bool keeps_its_edges(const Contour& hole, const Contour& room, double dist) {
 
 }  // namespace
 
-bool lies_in_room(const Shape& item, Pt t, const Contour& room, bool exact, const std::function<void()>& stop,
+namespace {
+
+// Every point of the item at translation t within `reach` of the centre.
+bool lies_in_disc(const Shape& item, Pt t, Pt center, double reach) {
+    if (item.is_circle())
+        return hypot_cr(t.x - center.x, t.y - center.y) + circle_cast(item).rotated_shape().radius <= reach;
+    for (const Pt& v : polygon_cast(item).rotated_contour())
+        if (!(hypot_cr((v.x + t.x) - center.x, (v.y + t.y) - center.y) <= reach)) return false;
+    return true;
+}
+
+}  // namespace
+
+bool lies_in_room(const Shape& item, Pt t, const HoleRoom& hole_room, bool exact, const std::function<void()>& stop,
                   double slack) {
+    if (hole_room.disc) return lies_in_disc(item, t, hole_room.center, hole_room.radius + slack);
+    const Contour& room = hole_room.room;
     // A convex room holds an outline whose vertices it holds; any other room is
     // judged on the outlines (as is a slack).
     const bool by_vertices = slack == 0.0 && is_convex(room) && turns_once(room);
@@ -76,6 +91,14 @@ std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting
     std::vector<HoleRoom> rooms;
     for (std::size_t ci = 0; ci < packed.size(); ++ci) {
         const Shape& c = *packed[ci];
+        if (c.is_pipe() && pipe_cast(c).has_bore()) {
+            const Pipe& p = pipe_cast(c);
+            HoleRoom r{ci, {}, false, {}, true, {p.tx(), p.ty()}, p.bore() - p.infl()};
+            r.usable = r.radius > 0.0;
+            if (r.usable) r.room = p.world_bore(p.infl());
+            rooms.push_back(std::move(r));
+            continue;
+        }
         if (!c.is_polygon() || !polygon_cast(c).is_container()) continue;
         for (const Contour& hole : polygon_cast(c).transformed_holes()) {
             Contour room;
@@ -89,7 +112,7 @@ std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting
                 room = offset_convex(hole, c.infl());
                 usable = room.size() >= 4 && polygon_area(room) > 0 && keeps_its_edges(hole, room, c.infl());
             }
-            rooms.push_back({ci, std::move(room), usable, {}});
+            rooms.push_back({ci, std::move(room), usable, {}, false, {}, 0.0});
         }
     }
     if (!nesting) return rooms;
@@ -99,7 +122,10 @@ std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting
             if (q.usable && q.container != r.container &&
                 (r.around.empty() || r.around.back() != q.container)) {
                 const Shape& c = *packed[r.container];
-                if (lies_in_room(c, {c.tx(), c.ty()}, q.room, false, none)) r.around.push_back(q.container);
+                // a container placed in a bore touches it up to rounding: allow for that
+                const bool in = q.disc ? lies_in_disc(c, {c.tx(), c.ty()}, q.center, q.radius * (1.0 + 1e-12) + 1e-9)
+                                       : lies_in_room(c, {c.tx(), c.ty()}, q, false, none);
+                if (in) r.around.push_back(q.container);
             }
     return rooms;
 }
@@ -109,7 +135,7 @@ bool RoomFilter::operator()(std::size_t h, Pt p, Pt t) const {
     // An inner-fit contour lies in its room up to rounding, but its union can
     // leave slivers where the item has no room at all: it is judged too, with
     // the grid as slack.
-    if (!room.usable || !lies_in_room(mover, t, room.room, exact, stop, h < fitted_from ? 0.0 : 1e-6)) return false;
+    if (!room.usable || !lies_in_room(mover, t, room, exact, stop, h < fitted_from ? 0.0 : 1e-6)) return false;
     for (std::size_t j = 0; j < packed.size(); ++j) {
         if (j == room.container) continue;
         const std::vector<Contour>& local = local_nfp_of(j);
@@ -137,7 +163,7 @@ bool RoomFilter::operator()(std::size_t h, Pt p, Pt t) const {
 
 bool RoomFilter::in_a_room_of(std::size_t j, Pt t) const {
     for (const HoleRoom& r : rooms)
-        if (r.container == j && r.usable && lies_in_room(mover, t, r.room, exact, stop)) return true;
+        if (r.container == j && r.usable && lies_in_room(mover, t, r, exact, stop)) return true;
     return false;
 }
 

@@ -19,6 +19,11 @@ struct HoleRoom {
     // With `nesting`: the containers in one of whose usable rooms this room's
     // container lies wholly; an item in this room lies in theirs as well.
     std::vector<std::size_t> around;
+    // A pipe's bore: the room is the disc of `radius` about `center` (the bore
+    // less the pipe's inflation), and `room` its inscribed kCircleSides-gon.
+    bool disc = false;
+    Pt center{};
+    double radius = 0.0;
 };
 // The rooms of every hole of every placed container, in placement and hole
 // order. With `nonconvex`, a non-convex hole moves inward with mitred corners
@@ -28,8 +33,9 @@ std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting
 
 // Whether `item` at translation t lies wholly in `room` (any simple contour),
 // but for parts reaching out of it by at most `slack`; a circle as its
-// inscribed 64-gon, or with `exact` as the true circle.
-bool lies_in_room(const Shape& item, Pt t, const Contour& room, bool exact, const std::function<void()>& stop,
+// inscribed 64-gon, or with `exact` as the true circle. In a disc room the
+// item is held to the true disc, and a circle is its true circle.
+bool lies_in_room(const Shape& item, Pt t, const HoleRoom& room, bool exact, const std::function<void()>& stop,
                   double slack = 0.0);
 
 // The sound hole filter: a candidate inside a hole NFP is taken only when the

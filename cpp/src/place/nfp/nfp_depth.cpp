@@ -58,7 +58,7 @@ bool deeper_than_tolerance(const std::vector<Shape*>& packed, const Shape& mover
         if (in_cavity || depth <= limit) continue;
         bool in_room = false;
         for (const HoleRoom& r : rooms)
-            if (r.container == j && r.usable && lies_in_room(mover, t, r.room, exact, stop, limit)) {
+            if (r.container == j && r.usable && lies_in_room(mover, t, r, exact, stop, limit)) {
                 in_room = true;
                 break;
             }

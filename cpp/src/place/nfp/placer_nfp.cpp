@@ -14,6 +14,7 @@
 #include "nfp/nfp_cache.hpp"
 #include "nfp/stored_union.hpp"
 #include "place/nfp/candidate_search.hpp"
+#include "place/nfp/disc_search.hpp"
 #include "place/nfp/free_space.hpp"
 #include "place/nfp/hole_candidates.hpp"
 #include "place/nfp/hole_rooms.hpp"
@@ -145,7 +146,7 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     const std::vector<HoleRegion> regions = holes.regions();
     const RoomFilter filter{packed, rooms, holes.room_of_hole(), mover,
                             [&](std::size_t j) -> const Region& { return job.local(packed, j); }, stop_fn,
-                            options.exact_clearance, holes.fitted_from()};
+                            options.exact_clearance || mover.is_pipe(), holes.fitted_from()};
     const HoleFilter hole_filter = std::cref(filter);
     RotationResult res;
     std::vector<Candidate>* passed = site > 0 ? &res.passed : nullptr;
@@ -268,12 +269,13 @@ public:
                 const std::vector<NfpPlacer::Orientation>& rots, int site, const std::vector<HoleRoom>& rooms)
         : pl_(pl), options_(pl.options()), stored_(stored), item_(item), rots_(rots), site_(site), rooms_(rooms),
           stop_{&abort_}, stop_fn_([this] { stop_(); }), jobs_(rots.size()),
-          containers_(std::any_of(pl.packed.begin(), pl.packed.end(), [](const Shape* o) {
-              return o->is_polygon() && polygon_cast(*o).is_container();
-          })),
+          containers_(std::any_of(pl.packed.begin(), pl.packed.end(), [](const Shape* o) { return is_container(*o); })),
+          pipes_(item.is_pipe() ||
+                 std::any_of(pl.packed.begin(), pl.packed.end(), [](const Shape* o) { return o->is_pipe(); })),
           parallel_(options_.threads > 1 && rots.size() > 1) {}
 
     bool containers() const { return containers_; }
+    bool pipes() const { return pipes_; }
 
     std::vector<RotationResult> evaluate() { return parallel_ ? side_by_side() : in_turn(); }
 
@@ -294,7 +296,7 @@ private:
         int& tries = stored_->tries[key];
         // (the probe's own NFPs take every placed outline as convex and circles
         // as inscribed, and the probe's windows span the whole bin)
-        const bool windowed = !containers_ && tries < 2 && stored_->tries.size() > 8 && site_ == 0 &&
+        const bool windowed = !containers_ && !pipes_ && tries < 2 && stored_->tries.size() > 8 && site_ == 0 &&
                               !options_.exact_clearance && !options_.nonconvex && pl_.margin == 0.0;
         const Probe probe = windowed ? probe_for(mover, pl_.bin_w, pl_.bin_h) : Probe{};
         if (probe.usable) {
@@ -381,6 +383,7 @@ private:
     std::vector<RotationJob> jobs_;
     std::vector<std::unique_ptr<Shape>> clones_;
     const bool containers_;
+    const bool pipes_;  // the mover or a placed item is a pipe, whose outline is exact
     const bool parallel_;
 };
 
@@ -400,11 +403,39 @@ std::unique_ptr<Placer> NfpPlacer::copy() const {
     c->packed_checked = packed_checked;
     c->margin = margin;
     if (stored_) c->stored_ = std::make_unique<StoredUnions>(*stored_);
+    if (discs_) c->discs_ = std::make_unique<DiscBin>(*discs_);
     return c;
 }
 
 bool NfpPlacer::refuses(const Shape& item) const {
-    return stored_ && item.is_circle() && stored_->refusals.refuses(packed, circle_cast(item).rotated_shape().radius);
+    if (!item.is_circle()) return false;
+    const double r = circle_cast(item).rotated_shape().radius;
+    if (discs_ && discs_->refuses(packed, r, packed_checked)) return true;
+    return stored_ && stored_->refusals.refuses(packed, r);
+}
+
+bool NfpPlacer::trypack_disc(Shape& item, const PlaceRequest& request, bool& placed) {
+    // The exact search answers for circles in corner placement; a bin with a
+    // polygon, without pipes or with an edge margin is left to the NFPs.
+    if (!item.is_circle() || options_.placement != Placement::Corner || margin != 0.0) return false;
+    if (!item.is_pipe() && !(discs_ && discs_->has_pipes()) &&
+        std::none_of(packed.begin(), packed.end(), [](const Shape* s) { return s->is_pipe(); }))
+        return false;
+    if (!discs_) discs_ = std::make_unique<DiscBin>();
+    if (!discs_->sync(packed, bin_w, bin_h, packed_checked) || !(item.is_pipe() || discs_->has_pipes())) return false;
+    item.set_rotation(0.0);
+    const double r = circle_cast(item).rotated_shape().radius;
+    const DiscBin::Found f =
+        discs_->search(r, options_.hole_fill == HoleFill::Dense, request.site, [] { check_cancel(); });
+    placed = f.found;
+    if (!f.found) {
+        discs_->refused(r);
+        return true;
+    }
+    item.set_position(f.pos.x, f.pos.y);
+    packed.push_back(&item);
+    discs_->placed(item, f);
+    return true;
 }
 
 std::vector<double> NfpPlacer::rotations_for(const Shape& item, const PlaceRequest& request) const {
@@ -502,6 +533,8 @@ bool NfpPlacer::trypack_empty(Shape& item, const PlaceRequest& request) {
 
 bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     if (!item.is_polygon() && !item.is_circle()) throw NotImplementedError();
+    bool placed = false;
+    if (trypack_disc(item, request, placed)) return placed;
     // Hole rooms do not depend on the moving item: build them once.
     const std::vector<HoleRoom> rooms = hole_rooms(packed, options_.hole_fill == HoleFill::Dense, options_.nonconvex);
     // NFPs of non-convex outlines run to hundreds of vertices: once the mover
@@ -517,7 +550,8 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     if (refuses(item)) return false;
     // Circles in bins of many kinds, as the probe windows take them.
     const bool many_circles = stored_ && item.is_circle() && stored_->tries.size() > 8 && !run.containers() &&
-                              request.site == 0 && !options_.exact_clearance && !options_.nonconvex && margin == 0.0;
+                              !run.pipes() && request.site == 0 && !options_.exact_clearance && !options_.nonconvex &&
+                              margin == 0.0;
     const double radius = item.is_circle() ? circle_cast(item).rotated_shape().radius : 0.0;
     const std::vector<RotationResult> results = run.evaluate();
 
