@@ -368,13 +368,16 @@ def pipe_depths(items):
 
 def true_rings(item):
     """An item's true outline in the world, without its inflation: the outer
-    contour and the holes, each as distinct vertices."""
+    contour and the holes, each as distinct vertices (mirrored x -> -x first
+    when the item is mirrored)."""
     th = float(item.rotation)
     ct, st = math.cos(th), math.sin(th)
     tx, ty = float(item.tx), float(item.ty)
+    sx = -1.0 if getattr(item, "mirrored", False) else 1.0
 
     def world(p):
-        return (p[0] * ct - p[1] * st + tx, p[0] * st + p[1] * ct + ty)
+        x, y = sx * p[0], p[1]
+        return (x * ct - y * st + tx, x * st + y * ct + ty)
 
     return [world(p) for p in distinct(item.outer)], [[world(p) for p in distinct(h)] for h in item.holes]
 
@@ -492,6 +495,31 @@ def simple_layout_violations(items, bin_w, bin_h, distance=0.0, tol=1e-5):
             if v:
                 faults.append("items %d and %d: %s" % (i, j, v))
     return faults
+
+
+def clear_gap(a, b):
+    """Least distance between the material of two outlines (``Outline``) of any
+    simple shape, holes as empty space, or disks: 0 when they touch or overlap.
+    An outline lying in the other's hole is apart by its distance to the hole's
+    edges."""
+    def rings(o):
+        return [distinct(o.poly)] + [distinct(h) for h in o.holes]
+
+    def in_material(p, o):
+        if o.is_circle:
+            return math.hypot(p[0] - o.center[0], p[1] - o.center[1]) < o.r
+        return _in_material(p, distinct(o.poly), [distinct(h) for h in o.holes])
+
+    if a.is_circle and b.is_circle:
+        return max(0.0, math.hypot(a.center[0] - b.center[0], a.center[1] - b.center[1]) - a.r - b.r)
+    if a.is_circle or b.is_circle:
+        disk, poly = (a, b) if a.is_circle else (b, a)
+        if in_material(disk.center, poly):
+            return 0.0
+        return max(0.0, min(point_segment_distance(disk.center, u, v) for u, v in _edges(rings(poly))) - disk.r)
+    if in_material(distinct(a.poly)[0], b) or in_material(distinct(b.poly)[0], a):
+        return 0.0
+    return rings_gap(rings(a), rings(b), math.inf)
 
 
 # ------------------------------------------- general outlines (any simple shape)

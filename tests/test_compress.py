@@ -14,7 +14,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from geometry_check import layout_violations
+from geometry_check import Outline, clear_gap, edge_gap, layout_violations
 from Quarvo import Bin, Circle, FirstFit, Polygon
 from Quarvo.check import CIRCLE_REL_TOL, check_layout
 
@@ -116,6 +116,25 @@ def test_bins_never_more_and_the_last_never_higher(strategy, nonconvex):
             assert rep.ok, rep.summary()
         else:
             assert_sound(bins, 45, 45, 1.0)
+
+
+@pytest.mark.parametrize("height", [None, 45.0], ids=["strip", "bins"])
+def test_the_edge_margin_and_mirrored_parts_hold(height):
+    for seed in range(3):
+        items = random_items(seed, 22)
+        b = Bin(45, height, margin=4.0)
+        ff = FirstFit(items, b, 1.0, iterations=300, seed=seed, compress=True, nonconvex=True, mirror=True,
+                      rotations=[0.0, math.pi / 2])
+        bins, unplaced = ff.do_pack()
+        assert check_layout((bins, unplaced), b, distance=1.0, circle_rel_tol=CIRCLE_REL_TOL).ok
+        for placed in bins:
+            outlines = [Outline(it) for it in placed]
+            # the margin at the sides and the floor (and a bin's top), by independent geometry
+            assert min(edge_gap(o, 45, height) for o in outlines) >= 4.0 - 1e-6
+            for i, a in enumerate(outlines):
+                for o in outlines[i + 1:]:
+                    short = 1e-6 + CIRCLE_REL_TOL * sum(x.r + 0.5 for x in (a, o) if x.is_circle)
+                    assert clear_gap(a, o) >= 1.0 - short, (a.item.shape_id, o.item.shape_id)
 
 
 @pytest.mark.parametrize("seed", [2, 6])

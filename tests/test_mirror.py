@@ -94,27 +94,42 @@ def asymmetric(draw):
     return Polygon([(x * k, y * k) for x, y in shape])
 
 
+@st.composite
+def frame(draw):
+    """A container: an L-shaped plate with a rectangular hole, room for small parts."""
+    w, h, t = draw(st.floats(24, 34)), draw(st.floats(18, 26)), draw(st.floats(2, 4))
+    outer = [(0, 0), (w, 0), (w, h), (w / 2, h), (w / 2, h + 8), (0, h + 8)]
+    return Polygon(outer, holes=[[(t, t), (w - t, t), (w - t, h - t), (t, h - t)]])
+
+
 part = st.composite(lambda draw: asymmetric(draw))()
-mixed = st.one_of(part, part, st.floats(2, 6).map(Circle))
+mixed = st.one_of(part, part, st.floats(2, 6).map(Circle), frame())
 
 
 @settings(max_examples=25, deadline=None)
 @given(items=st.lists(mixed, min_size=3, max_size=12), distance=st.sampled_from([0.0, 1.5]),
        rotations=st.sampled_from([None, [0.0], [0.0, math.pi / 2], [0.3, 2.0]]), margin=st.sampled_from([0.0, 4.0]),
-       strip=st.booleans())
-def test_random_mirrored_layouts_are_sound_and_recorded(items, distance, rotations, margin, strip):
+       strip=st.booleans(), hole_fill=st.sampled_from(["sampled", "dense"]))
+def test_random_mirrored_layouts_are_sound_and_recorded(items, distance, rotations, margin, strip, hole_fill):
     b = Bin(90.0, None if strip else 70.0, margin=margin)
     bins, unplaced = FirstFit(items, b, distance, rotations=rotations, nonconvex=True, mirror=True,
-                              threads=1).do_pack()
+                              hole_fill=hole_fill, threads=1).do_pack()
     report = check_layout((bins, unplaced), b, distance=distance, circle_rel_tol=CIRCLE_REL_TOL)
     assert report.ok, report.summary()
     for placed in bins:
-        for it in placed:
+        outlines = [gc.Outline(it) for it in placed]
+        for it, o in zip(placed, outlines):
             if isinstance(it, Circle):
                 assert not it.mirrored
             elif it.mirrored:
                 assert same_points(it.transformed(), mirror_image(it))
-            assert gc.edge_gap(gc.Outline(it), 90.0, None if strip else 70.0) >= max(margin, distance / 2) - 1e-6
+            assert gc.edge_gap(o, 90.0, None if strip else 70.0) >= max(margin, distance / 2) - 1e-6
+        # the distance kept between the true outlines, mirrored ones included
+        for i, a in enumerate(outlines):
+            for b in outlines[i + 1:]:
+                # a circle packs as the 64-gon inscribed in it grown by half the distance
+                short = 1e-6 + CIRCLE_REL_TOL * sum(o.r + distance / 2 for o in (a, b) if o.is_circle)
+                assert gc.clear_gap(a, b) >= distance - short, (a.item, b.item)
 
 
 def layout_of(items):

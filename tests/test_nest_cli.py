@@ -375,12 +375,15 @@ def test_mirrored_parts_are_inserted_mirrored(tmp_path, capsys):
 def test_strip_sheet_reports_its_used_length(drawings, tmp_path, capsys):
     folder, _ = drawings
     out = tmp_path / "coil.dxf"
-    status, text, _ = run(capsys, f"{folder / 'plate.dxf'}:5", "--sheet", "450", "--gap", 4, "--edge", 6, "-o", out)
-    assert status == 0 and "used length" in text
+    status, text, _ = run(capsys, f"{folder / 'plate.dxf'}:5", "--sheet", "450", "--gap", 4, "--edge", 6,
+                          "--time", 0.3, "-o", out)
+    assert status == 0 and "used length" in text and "compression" in text
     sheets, parts = assert_sound_nest(out, gap=4, edge=0)
     (x0, y0, x1, y1), = sheets.values()
     assert x1 - x0 == 450 and len(parts) == 5
+    # the edge margin at the sides and the floor; the open end is no edge
     assert min(p.box[0] for p in parts) >= 6 - 1e-6 and min(p.box[1] for p in parts) >= 6 - 1e-6
+    assert max(p.box[2] for p in parts) <= 450 - 6 + 1e-6
 
 
 def test_job_items_name_drawings_relative_to_the_job(drawings, tmp_path, capsys, monkeypatch):

@@ -32,7 +32,8 @@ examples:
   quarvo nest bracket.dxf:12 flange.dxf:4 plate.svg --sheet 3000x1500 --gap 8 --edge 10 -o nest.dxf
   quarvo nest parts/*.dxf --sheet 1250 --mirror --time 20 -o nest.svg --plot nest.png
 
---sheet WIDTH alone is a strip (coil) of that width: its used length is reported.
+--sheet WIDTH alone is a strip (coil) of that width: its used length is reported,
+and --time goes to the compression phase, which shortens it.
 exit status: 0 nested (even with unplaced parts), 1 packing or writing failed,
 2 bad arguments or a drawing without sound parts, 3 layout check failed (with --check).
 """
@@ -121,6 +122,9 @@ def build_job(args):
         options["mirror"] = True
     if args.time is not None:
         options["time_limit"] = _length(args.time, "--time")
+    if height is None:
+        # a coil: --time goes to the compression phase (parts from drawings weigh the same)
+        options["compress"] = True
     items = []
     for arg in args.parts:
         path, count = parse_part(arg)

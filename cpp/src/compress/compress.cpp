@@ -68,7 +68,8 @@ struct Solution {
 // What every chain shares, read only while they run.
 class Problem {
 public:
-    Problem(const Catalogue& cat, double width, double height) : cat(cat), width(width), height(height) {}
+    Problem(const Catalogue& cat, double width, double height, double margin)
+        : cat(cat), width(width), height(height), margin(margin) {}
 
     // The largest y of the true outlines of the items in `bin`.
     double used(const std::vector<Place>& places, std::size_t bin) const {
@@ -127,7 +128,7 @@ public:
     }
 
     const Catalogue& cat;
-    double width, height;
+    double width, height, margin;
     double floor = 0.0;  // no layout's last bin is shorter
 };
 
@@ -205,6 +206,7 @@ private:
         Sheet sheet;
         sheet.width = pb_.width;
         sheet.height = pb_.height;
+        sheet.margin = pb_.margin;
         if (bins_ > 1 && empty_tries_ < kEmptyTries && best_.sound) {
             // The last bin's items go to random places in the others.
             --bins_;
@@ -413,7 +415,7 @@ PackResult compress(const FirstFit& ff, PackResult start, const SteadyClock::tim
     const bool nonconvex = ff.nfp.nonconvex || ff.strategy == Strategy::BottomLeft;
     Catalogue cat(items, angles, ff.nfp.exact_clearance, nonconvex);
     const double height = ff.strip() ? kInf : ff.bin.height;
-    Problem pb(cat, ff.bin.width, height);
+    Problem pb(cat, ff.bin.width, height, ff.bin.margin);
 
     Solution first;
     first.bins = start.bins.size();
@@ -425,6 +427,7 @@ PackResult compress(const FirstFit& ff, PackResult start, const SteadyClock::tim
         Sheet sheet;
         sheet.width = pb.width;
         sheet.height = pb.height;
+        sheet.margin = pb.margin;
         sheet.cap.assign(first.bins, pb.height);
         sheet.cap.back() = first.length;
         std::vector<std::pair<std::size_t, std::size_t>> bad;

@@ -176,6 +176,7 @@ Catalogue::Catalogue(const std::vector<Shape*>& items, const std::vector<std::ve
                 v.rotation = a;
                 v.ref = item_reference(*m);
                 v.box = rotated_bbox(*m);
+                v.infl = m->infl();
                 v.outline = item_contour(*m, exact);
                 v.reach = polygon_bbox(v.outline);
                 if (exact && m->is_circle()) v.disc = circle_cast(*m).radius + m->infl();

@@ -76,6 +76,7 @@ struct Variant {
     double rotation = 0.0;
     Pt ref{};            // the reference point above the translation
     BBox box{};          // the inflated item's box above the translation, as the placers fit it in a bin
+    double infl = 0.0;   // the item's inflation, which counts towards the bin's edge margin
     BBox reach{};        // the box of `outline` (a circumscribed circle reaches a little beyond `box`)
     double top = 0.0;    // the true outline's largest y above the translation
     double area = 0.0;   // of the true outline

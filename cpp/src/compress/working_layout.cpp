@@ -29,6 +29,14 @@ bool sheet_range(const Variant& var, const Sheet& sheet, std::size_t bin, double
     xhi = sheet.width - var.box.maxx;
     ylo = -var.box.miny;
     yhi = std::min(sheet.height - var.box.maxy, sheet.cap[bin] - var.top);
+    // the inflated outline keeps its inflation from the edges already; the rest of the margin comes on top
+    const double in = sheet.margin > var.infl ? sheet.margin - var.infl : 0.0;
+    if (in > 0.0) {
+        xlo += in;
+        xhi -= in;
+        ylo += in;
+        yhi = std::min(yhi, sheet.height - var.box.maxy - in);
+    }
     return xlo <= xhi && ylo <= yhi;
 }
 

@@ -27,10 +27,12 @@ struct Place {
 };
 
 // Where items may lie: bins of one width, the inflated outlines within
-// [0, width] x [0, height], the true outlines' tops at most cap[bin].
+// [0, width] x [0, height] and at least `margin` from its edges, the true
+// outlines' tops at most cap[bin].
 struct Sheet {
     double width = 0.0;
     double height = std::numeric_limits<double>::infinity();  // a strip's is open
+    double margin = 0.0;                                      // the bin's edge margin
     std::vector<double> cap;                                  // per bin in use
 };
 
