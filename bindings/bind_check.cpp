@@ -6,6 +6,7 @@
 #include "bindings.hpp"
 #include "convert.hpp"
 #include "quarvo/check.hpp"
+#include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 
 using namespace nb::literals;
@@ -22,6 +23,7 @@ const char* kind_name(q::ViolationKind k) {
         case q::ViolationKind::Overlap: return "overlap";
         case q::ViolationKind::TooClose: return "too_close";
         case q::ViolationKind::NearEdge: return "near_edge";
+        case q::ViolationKind::Floating: return "floating";
     }
     return "invalid";
 }
@@ -42,6 +44,15 @@ std::vector<q::Outline> outlines_of(nb::handle items) {
     return out;
 }
 
+q::CheckOptions options_of(nb::handle bin_w, nb::handle bin_h, nb::handle distance, nb::handle contact_tol) {
+    q::CheckOptions opt;
+    opt.bin_w = to_double(bin_w, "bin_w");
+    opt.bin_h = to_double(bin_h, "bin_h");
+    opt.distance = to_double(distance, "distance");
+    opt.contact_tol = to_double(contact_tol, "contact_tol");
+    return opt;
+}
+
 q::Outline checked_outline(nb::handle item, const char* what) {
     q::Outline o = q::true_outline(*to_shape(item, what));
     if (!o.valid) throw q::ValueError(std::string(what) + " has no usable outline (non-finite or out-of-range values)");
@@ -54,16 +65,15 @@ void bind_check(nb::module_& m) {
     m.attr("CIRCLE_REL_TOL") = q::inscribed_polygon_rel_tol();
     m.attr("GRID_TOLERANCE") = q::GRID_TOLERANCE;
     m.attr("ROUNDING_TOLERANCE") = q::ROUNDING_TOLERANCE;
+    m.attr("REST_TOL") = q::kRestTol;
     m.def("check_items", [](nb::handle items, nb::handle bin_w, nb::handle bin_h, nb::handle distance, nb::handle tol,
-                            nb::handle circle_rel_tol, nb::handle margin) {
+                            nb::handle circle_rel_tol, nb::handle margin, bool gravity, nb::handle contact_tol) {
         std::vector<q::Outline> outlines = outlines_of(items);
-        q::CheckOptions opt;
-        opt.bin_w = to_double(bin_w, "bin_w");
-        opt.bin_h = to_double(bin_h, "bin_h");
-        opt.distance = to_double(distance, "distance");
+        q::CheckOptions opt = options_of(bin_w, bin_h, distance, contact_tol);
         opt.tol = to_double(tol, "tol");
         opt.circle_rel_tol = to_double(circle_rel_tol, "circle_rel_tol");
         opt.margin = to_double(margin, "margin");
+        opt.gravity = gravity;
         std::vector<q::Violation> found;
         {
             nb::gil_scoped_release release;
@@ -71,11 +81,33 @@ void bind_check(nb::module_& m) {
         }
         nb::list out;
         for (const q::Violation& v : found)
-            out.append(nb::make_tuple(kind_name(v.kind), v.first, v.second, v.amount, v.clearance));
+            out.append(nb::make_tuple(kind_name(v.kind), v.first, v.second, v.amount, v.clearance,
+                                      v.why ? nb::object(nb::str(v.why)) : nb::object(nb::none())));
         return out;
-    }, "items"_a, "bin_w"_a, "bin_h"_a, "distance"_a = 0.0, "tol"_a = q::GRID_TOLERANCE, "circle_rel_tol"_a = 0.0,
-       "margin"_a = 0.0,
-       "Violations among one bin's items: (kind, i, j, amount, clearance) tuples.");
+    }, "items"_a, "bin_w"_a, "bin_h"_a, "distance"_a = 0.0, "tol"_a = q::GRID_TOLERANCE, "circle_rel_tol"_a = 0.0, "margin"_a = 0.0,
+       "gravity"_a = false, "contact_tol"_a = q::kRestTol,
+       "Violations among one bin's items: (kind, i, j, amount, clearance, why) tuples.");
+
+    m.def("rest_states", [](nb::handle items, nb::handle bin_w, nb::handle distance, nb::handle contact_tol,
+                            nb::handle margin) {
+        std::vector<q::Outline> outlines = outlines_of(items);
+        q::CheckOptions opt = options_of(bin_w, nb::float_(0.0), distance, contact_tol);
+        opt.margin = to_double(margin, "margin");
+        std::vector<q::RestState> states;
+        {
+            nb::gil_scoped_release release;
+            states = q::rest_states(outlines, opt);
+        }
+        nb::list out;
+        for (const q::RestState& st : states) {
+            nb::list supports;
+            for (std::size_t j : st.supports) supports.append(j);
+            out.append(nb::make_tuple(st.rests, st.why ? nb::object(nb::str(st.why)) : nb::object(nb::none()),
+                                      supports));
+        }
+        return out;
+    }, "items"_a, "bin_w"_a, "distance"_a = 0.0, "contact_tol"_a = q::kRestTol, "margin"_a = 0.0,
+       "Per item of one bin: (rests, why, supports), supports being the indices of the items holding it up.");
 
     m.def("measure_pair", [](nb::handle a, nb::handle b) {
         q::Outline oa = checked_outline(a, "a"), ob = checked_outline(b, "b");

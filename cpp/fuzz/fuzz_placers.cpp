@@ -79,6 +79,16 @@ void check_layout(const std::vector<Shape*>& items, double bin_w, double bin_h, 
     }
 }
 
+void check_rest(const std::vector<Shape*>& items, double bin_w, double distance, double margin) {
+    std::vector<Outline> outlines;
+    for (const Shape* s : items) outlines.push_back(true_outline(*s));
+    CheckOptions opt;
+    opt.bin_w = bin_w;
+    opt.distance = distance;
+    opt.margin = margin;
+    for (const RestState& st : rest_states(outlines, opt)) FUZZ_CHECK(st.rests);
+}
+
 void driver(Input& in) {
     std::vector<std::unique_ptr<Shape>> owned;
     std::vector<Shape*> items;
@@ -100,8 +110,12 @@ void driver(Input& in) {
     if (strategy == Strategy::Nfp && in.flag()) nfp.placement = Placement::Center;
     nfp.incremental = in.flag();
     nfp.threads = in.flag() ? 2 : 1;
+    nfp.stable = in.flag();
     nfp.mirror = in.flag();
     FirstFit ff(items, bin, distance, strategy, nfp);
+    // At rest by the checker's own rule, whenever the spacers are sound.
+    bool at_rest = nfp.stable && distance >= 0.0;
+    for (const Shape* s : items) at_rest = at_rest && s->inflation >= 0.0 && s->margin >= 0.0;
 
     bool done = attempt([&] {
         PackResult r = ff.do_pack();
@@ -115,6 +129,7 @@ void driver(Input& in) {
         std::sort(want.begin(), want.end());
         FUZZ_CHECK(seen == want);
         for (const auto& b : r.bins) check_layout(b, bin.width, bin.height, bin.margin);
+        if (at_rest) for (const auto& b : r.bins) check_rest(b, bin.width, distance, bin.margin);
     });
     (void)done;
     for (Shape* s : items) FUZZ_CHECK(s->infl() == 0.0);
@@ -136,6 +151,7 @@ void placer(Input& in) {
         NfpOptions options;
         options.incremental = in.flag();
         options.threads = in.flag() ? 2 : 1;
+        options.stable = in.flag();
         options.mirror = in.flag();
         p = std::make_unique<NfpPlacer>(w, h, options);
     }

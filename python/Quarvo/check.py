@@ -25,6 +25,10 @@ where their edges cross to it (as much again), so a place can lie up to
 sqrt(2) x 1e-6 short of touching; the candidate search lets an item out of
 the bin by 1e-6. Every judgement also allows ``ROUNDING_TOLERANCE`` (1e-14) of
 the coordinates' magnitude for the rounding of doubles.
+
+With ``gravity=True`` the check also reports every item that is not at rest
+("floating", with the reason), and ``hosts`` tells which item's hole holds
+each item.
 """
 import math
 from dataclasses import dataclass, field
@@ -41,11 +45,14 @@ __all__ = [
     "CheckReport",
     "BinReport",
     "Violation",
+    "REST_TOL",
     "check_layout",
     "circle_tolerance",
+    "hosts",
     "measure_pair",
     "nesting_depths",
     "outside_amount",
+    "rest_states",
 ]
 
 # Gap between a circle and the inscribed polygon the placers see, relative to the radius.
@@ -54,11 +61,13 @@ CIRCLE_REL_TOL = _c.CIRCLE_REL_TOL
 TOLERANCE = _c.GRID_TOLERANCE
 # The rounding of doubles every judgement allows, relative to the coordinates' magnitude.
 ROUNDING_TOLERANCE = _c.ROUNDING_TOLERANCE
+# How far beyond its spacers a contact of an item at rest may stand off.
+REST_TOL = _c.REST_TOL
 
 measure_pair = _c.measure_pair
 outside_amount = _c.outside_amount
 
-KINDS = ("invalid", "duplicate", "outside", "overlap", "too_close", "near_edge")
+KINDS = ("invalid", "duplicate", "outside", "overlap", "too_close", "near_edge", "floating")
 
 
 def circle_tolerance(items: Sequence[Shape], distance: float = 0.0) -> float:
@@ -78,7 +87,9 @@ class Violation:
     distance falls short of the required one; near_edge, how much the
     distance to the bin's nearest edge falls short of the margin.
     ``clearance`` is the clear distance of a pair (negative for an overlap),
-    or for near_edge the distance to the nearest edge."""
+    or for near_edge the distance to the nearest edge. ``reason``: floating,
+    why the item does not rest ("no contact", "one contact, not below its
+    centre", ...)."""
 
     kind: str
     bin: int
@@ -86,6 +97,7 @@ class Violation:
     shape_ids: Tuple[Any, ...]
     amount: float
     clearance: Optional[float] = None
+    reason: Optional[str] = None
 
     def _who(self, k: int) -> str:
         return f"item {self.items[k]} (id {self.shape_ids[k]!r})"
@@ -102,6 +114,8 @@ class Violation:
         if self.kind == "near_edge":
             return (f"{where}: {self._who(0)} is {self.clearance:.6g} from the bin's edge, "
                     f"{self.amount:.6g} short of the margin")
+        if self.kind == "floating":
+            return f"{where}: {self._who(0)} is not at rest: {self.reason}"
         if self.kind == "duplicate":
             return f"{where}: {self._who(0)} appears more than once in the layout"
         return f"{where}: {self._who(0)} has no usable outline (non-finite values, negative radius or no points)"
@@ -130,6 +144,7 @@ class CheckReport:
     # Faults that belong to no bin: items listed twice among the unplaced.
     other: List[Violation] = field(default_factory=list)
     margin: float = 0.0
+    gravity: bool = False
 
     @property
     def violations(self) -> List[Violation]:
@@ -153,6 +168,8 @@ class CheckReport:
             setting += f", circle_rel_tol {self.circle_rel_tol:.3g}"
         if self.margin:
             setting += f", margin {self.margin:g}"
+        if self.gravity:
+            setting += ", every item at rest"
         scope = f"{len(self.bins)} bins, {placed} items placed, {self.n_unplaced} unplaced; {setting}"
         if self.ok:
             return f"layout check: ok ({scope})"
@@ -210,8 +227,18 @@ def _top(item):
         return 0.0
 
 
+def _bin_size(bin_w, bin_h):
+    """(bin_w, bin_h, strip) from a width and height or a Bin."""
+    if bin_h is None:
+        if not (hasattr(bin_w, "width") and hasattr(bin_w, "height")):
+            raise TypeError("give bin_w and bin_h, or a Bin as bin_w")
+        return bin_w.width, bin_w.height, bin_w.height is None
+    return bin_w, bin_h, False
+
+
 def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distance: float = 0.0,
-                 tol: float = TOLERANCE, circle_rel_tol: float = 0.0, margin: Optional[float] = None) -> CheckReport:
+                 tol: float = TOLERANCE, circle_rel_tol: float = 0.0, margin: Optional[float] = None,
+                 gravity: bool = False, contact_tol: float = REST_TOL) -> CheckReport:
     """Check a packing result against a bin size and a required clear distance.
 
     ``layout``: the ``(bins, unplaced)`` pair of ``do_pack``, a list of bins
@@ -233,22 +260,32 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
     outline (non-finite values, negative radius, no points, coordinates beyond
     1e100) is ``invalid``. Unplaced items are not checked.
 
+    With ``gravity=True``, every item that is not at rest is ``floating``,
+    with the reason. A circle rests when the upward direction lies in the cone
+    of its contact normals (each pointing from the contact towards its
+    centre), counting the floor, the walls, other items and the wall of the
+    hole it lies in; a single contact right below its centre holds it only on
+    a flat or hollow support (the floor, a straight edge, a bore's wall). A
+    polygon rests when it touches the floor, or when its supporting contacts
+    below its centroid lie on both sides of the centroid's vertical (a wall
+    counts for its side). Two items touch when their gap is at most their
+    spacings (``distance`` / 2 plus each item's own ``inflation`` and
+    ``margin``) plus ``contact_tol``, plus (radius + spacing) x (1 / cos(pi /
+    64) - 1) for each circle (drawn as a circumscribed 64-gon); an item
+    touches the floor or a wall at twice its spacing or the margin, whichever
+    is larger, plus ``contact_tol``.
+    Items lying in an item's holes are its load, not its supports.
+
     ValueError for non-finite bin sizes or distance and for negative or
     non-finite ``tol`` / ``circle_rel_tol`` / ``margin``; TypeError for a
     layout that is none of the forms above.
     """
-    if bin_h is None:
-        if not (hasattr(bin_w, "width") and hasattr(bin_w, "height")):
-            raise TypeError("give bin_w and bin_h, or a Bin as bin_w")
-        if margin is None:
-            margin = getattr(bin_w, "margin", 0.0)
-        bin_w, bin_h = bin_w.width, bin_w.height
-        strip = bin_h is None
-    else:
-        strip = False
-    margin = 0.0 if margin is None else margin
-    if isinstance(margin, bool) or not isinstance(margin, (int, float)) or not (math.isfinite(margin) and margin >= 0):
-        raise ValueError(f"margin must be a finite number >= 0, got {margin!r}")
+    if not isinstance(gravity, bool):
+        raise TypeError(f"gravity must be True or False, not {type(gravity).__name__}")
+    if bin_h is None and margin is None:
+        margin = getattr(bin_w, "margin", 0.0)
+    bin_w, bin_h, strip = _bin_size(bin_w, bin_h)
+    margin = _margin(margin)
     bins, unplaced = _split(layout)
     if strip:
         # A strip (a Bin without a height) is open upward: only its width and
@@ -260,12 +297,13 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
     other: List[Violation] = []
     for b, items in enumerate(bins):
         rep = BinReport(b, len(items))
-        for kind, i, j, amount, clearance in _c.check_items(items, bin_w, bin_h, distance, tol, circle_rel_tol,
-                                                             margin):
+        for kind, i, j, amount, clearance, why in _c.check_items(items, bin_w, bin_h, distance, tol, circle_rel_tol,
+                                                                 margin, gravity, contact_tol):
             ids = (items[i].shape_id,) if i == j else (items[i].shape_id, items[j].shape_id)
             pos = (i,) if i == j else (i, j)
             rep.violations.append(Violation(kind, b, pos, ids, amount,
-                                            clearance if kind in ("overlap", "too_close", "near_edge") else None))
+                                            clearance if kind in ("overlap", "too_close", "near_edge") else None,
+                                            why))
         for i, it in enumerate(items):
             if id(it) in seen:
                 rep.violations.append(Violation("duplicate", b, (i,), (it.shape_id,), 0.0))
@@ -276,16 +314,86 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
             other.append(Violation("duplicate", -1, (i,), (it.shape_id,), 0.0))
         seen[id(it)] = it
     return CheckReport(reports, len(unplaced), float(bin_w), float(bin_h), float(distance), float(tol),
-                       float(circle_rel_tol), other, float(margin))
+                       float(circle_rel_tol), other, float(margin), gravity)
+
+
+def rest_states(items: Sequence[Shape], bin_w: Any, distance: float = 0.0, contact_tol: float = REST_TOL,
+                margin: Optional[float] = None) -> List[Tuple[bool, Optional[str], List[int]]]:
+    """Per item of one bin, ``(rests, reason, supports)`` under the rule of
+    ``check_layout(..., gravity=True)``: whether it is at rest, why not, and
+    the positions of the items that hold it up (those touching it at a
+    contact that pushes upward). ``bin_w`` may be a ``Bin`` (its margin the
+    default of ``margin``: items stand that far off the floor and walls)."""
+    if hasattr(bin_w, "width"):
+        if margin is None:
+            margin = getattr(bin_w, "margin", 0.0)
+        bin_w = bin_w.width
+    return [(rests, why, list(sup))
+            for rests, why, sup in _c.rest_states(items, bin_w, distance, contact_tol, _margin(margin))]
+
+
+def _probe(item):
+    """A point of the item's material, off its outline: which holes hold it
+    tells which holes hold the item (the middle of its first edge, a hair
+    inside, since an item may touch a hole's wall anywhere on its outline;
+    a pipe's: the middle of its wall at the top, as its centre may lie in the
+    bore of a pipe it holds)."""
+    if isinstance(item, Pipe):
+        return item.tx, item.ty + (item.radius + item.bore) / 2.0
+    if isinstance(item, Circle):
+        return item.tx, item.ty
+    pts = item.transformed()
+    area2 = sum(x1 * y2 - x2 * y1 for (x1, y1), (x2, y2) in zip(pts, pts[1:] + pts[:1]))
+    hair = 1e-9 * (1.0 + max(abs(v) for p in pts for v in p))
+    for (x1, y1), (x2, y2) in zip(pts, pts[1:]):
+        length = math.hypot(x2 - x1, y2 - y1)
+        if length > 0.0:
+            # clockwise: the material lies to the right of each edge
+            side = 1.0 if area2 < 0 else -1.0
+            return ((x1 + x2) / 2.0 + side * hair * (y2 - y1) / length,
+                    (y1 + y2) / 2.0 - side * hair * (x2 - x1) / length)
+    return pts[0]
+
+
+def _hole_area(hole):
+    return abs(sum(x1 * y2 - x2 * y1 for (x1, y1), (x2, y2) in zip(hole, hole[1:] + hole[:1]))) / 2.0
+
+
+def hosts(items: Sequence[Shape]) -> List[Optional[Shape]]:
+    """Per item of one bin, the item whose hole or bore holds it directly
+    (the innermost of the containers around it), or None on the bin floor."""
+    holes, bores = [], []
+    for c in items:
+        if isinstance(c, Pipe):
+            if c.bore > 0:
+                bores.append((c, (c.tx, c.ty), c.bore))
+        elif getattr(c, "is_container", False):
+            holes.extend((c, h, _hole_area(h)) for h in c.transformed_holes())
+    out = []
+    for it in items:
+        probe = _probe(it)
+        around = [(area, c) for c, h, area in holes if c is not it and point_in_polygon(probe, h)]
+        around += [(math.pi * r * r, c) for c, (cx, cy), r in bores
+                   if c is not it and math.hypot(probe[0] - cx, probe[1] - cy) < r]
+        out.append(min(around, key=lambda a: a[0])[1] if around else None)
+    return out
+
+
+def _margin(margin):
+    margin = 0.0 if margin is None else margin
+    if isinstance(margin, bool) or not isinstance(margin, (int, float)) or not (math.isfinite(margin) and margin >= 0):
+        raise ValueError(f"margin must be a finite number >= 0, got {margin!r}")
+    return margin
 
 
 def nesting_depths(items: Sequence[Shape]) -> List[int]:
     """Per item of one bin, how many containers of that bin it lies in: 0 on
     the bin floor, 1 in a hole, 2 in a hole of a container in a hole, ...
-    An item counts as in a hole when a solid circle's centre, the top of a
-    pipe's outer circle or a polygon's first outline vertex is (a sound layout
-    has it wholly there then); a ring's own centre would lie in the holes of
-    the rings it holds. A pipe's bore is its true disc."""
+    An item counts as in a hole when a point of its material is (a solid
+    circle's centre, the middle of a pipe's wall at its top, a point just
+    inside a polygon's first edge: a sound layout has it wholly there then); a
+    ring's own centre would lie in the holes of the rings it holds. A pipe's
+    bore is its true disc."""
     holes, bores = [], []
     for c in items:
         if isinstance(c, Pipe):
@@ -295,10 +403,7 @@ def nesting_depths(items: Sequence[Shape]) -> List[int]:
             holes.extend((c, h) for h in c.transformed_holes())
     depths = []
     for it in items:
-        if isinstance(it, Pipe):
-            probe = (it.tx, it.ty + it.radius)
-        else:
-            probe = (it.tx, it.ty) if isinstance(it, Circle) else it.transformed()[0]
+        probe = _probe(it)
         depth = sum(1 for c, h in holes if c is not it and point_in_polygon(probe, h))
         depth += sum(1 for c, (cx, cy), r in bores if c is not it and math.hypot(probe[0] - cx, probe[1] - cy) < r)
         depths.append(depth)

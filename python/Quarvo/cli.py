@@ -1,7 +1,7 @@
 """The command-line job: arguments, progress and the exit status.
 
-    quarvo [JOB.json] [--output OUT.json|OUT.dxf|OUT.svg] [--plot FILE.png|FILE.svg] [--quiet] [--incremental]
-           [--check]
+    quarvo [JOB.json] [--output OUT.json|OUT.dxf|OUT.svg] [--plot FILE.png|FILE.svg] [--table FILE.csv]
+           [--quiet] [--incremental] [--check]
     quarvo nest PARTS... --sheet WxH ...      (parts from DXF and SVG drawings, see nest_cli)
     quarvo batch JOB.json... --output-dir DIR
 
@@ -180,12 +180,16 @@ def _parser():
                    help="write the placements as JSON, or the layout as a .dxf or .svg drawing in the job's unit")
     p.add_argument("-p", "--plot", metavar="FILE",
                    help="draw the layout into a PNG (needs matplotlib) or an SVG picture in job units")
+    p.add_argument("-t", "--table", metavar="FILE.csv",
+                   help="write the load table: one row per placed item (bin, lift, id, size, position, "
+                        "host, depth, mass), lift by lift, then each bin's totals")
     p.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors")
     p.add_argument("--incremental", action="store_true",
                    help='same as "incremental": true in the job (faster nfp packing of large jobs)')
     p.add_argument("--check", action="store_true",
                    help="exit with status 3 when the independent layout check (always run and shown in the "
-                        "summary) finds an item outside its bin, an overlap or a pair closer than the distance")
+                        "summary) finds an item outside its bin, an overlap, a pair closer than the distance "
+                        'or, with "stable", an item not at rest')
     p.add_argument("--version", action="version", version=f"quarvo {_version()}")
     return p
 
@@ -221,16 +225,19 @@ def check_writable(opt, path):
             os.remove(probe)
 
 
-def check_outputs(output, plot, inputs=()):
+def check_outputs(output, plot, inputs=(), table=None):
     """Refuse outputs that would overwrite an input or each other, or cannot be
     written; ``inputs`` are (what, path) pairs, say ("the job file", path)."""
-    outputs = [(opt, path) for opt, path in (("--output", output), ("--plot", plot)) if path is not None]
+    outputs = [(opt, path) for opt, path in (("--output", output), ("--plot", plot), ("--table", table))
+               if path is not None]
     for opt, path in outputs:
         for what, given in inputs:
             if path != "" and given is not None and _same_file(path, given):
                 raise JobError(f"{opt}: {path!r} is {what} itself")
-    if len(outputs) == 2 and _same_file(output, plot):
-        raise JobError("--output and --plot name the same file")
+    for k, (opt, path) in enumerate(outputs):
+        for other, path2 in outputs[k + 1:]:
+            if path != "" and path2 != "" and _same_file(path, path2):
+                raise JobError(f"{opt} and {other} name the same file")
     if plot is not None:
         check_plot_format(plot)
     check_drawing_output(output)
@@ -256,7 +263,7 @@ def main(argv=None):
         return exc.code if isinstance(exc.code, int) else EXIT_BAD_JOB
     err = sys.stderr
     try:
-        check_outputs(args.output, args.plot, [("the job file", args.job)])
+        check_outputs(args.output, args.plot, [("the job file", args.job)], table=args.table)
         job = load_job(args.job)
         check_drawing_output(args.output, job)
         if args.incremental:
@@ -265,10 +272,10 @@ def main(argv=None):
         print(f"quarvo: error: {exc}", file=err)
         return EXIT_BAD_JOB
 
-    return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check)
+    return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check, table=args.table)
 
 
-def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quarvo"):
+def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quarvo", table=None):
     """Pack a checked job with progress, check it, write its outputs together
     and print the summary; returns the exit status."""
     err = sys.stderr
@@ -288,7 +295,7 @@ def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quar
         print(f"{prog}: warning: the layout check could not run: {type(exc).__name__}: {exc}", file=err)
 
     try:
-        write_outputs(result, output, plot)
+        write_outputs(result, output, plot, table)
     except (OSError, ValueError, ImportError) as exc:
         print(f"{prog}: error: writing the results failed, nothing written: {exc}", file=err)
         return EXIT_FAILED
@@ -297,7 +304,7 @@ def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quar
         out = sys.stdout
         for line in summary_lines(result):
             print(line, file=out)
-        for path in (output, plot):
+        for path in (output, plot, table):
             if path is not None:
                 print(f"  wrote {path}", file=out)
     if check_layout and (result.check is None or not result.check.ok):

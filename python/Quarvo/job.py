@@ -115,6 +115,10 @@ OPTIONS = {
                                              "their true walls either way", default=True),
     "nonconvex": Option(_flag, "true", "nfp only: take non-convex outlines and holes of any\n"
                                        "shape (exact no-fit polygons by Minkowski sums)"),
+    "stable": Option(_flag, "true", "nfp only: place every item only where it rests on\n"
+                                    "the floor, the walls and the items below it (default\n"
+                                    "true when the job has pipe items or every item is a\n"
+                                    "circle or a ring; false otherwise)"),
     "time_limit": Option(_seconds, "10", "seconds of improvement search after the greedy\n"
                                          "pass (the best layout found is kept)"),
     "iterations": Option(_whole(0), "2000", "layouts the improvement search tries (the same\n"
@@ -171,6 +175,7 @@ class ItemDef:
     radius: float = 0.0
     outer: list = field(default_factory=list)
     holes: list = field(default_factory=list)
+    description: str = ""
     mass: float = 0.0  # kg per piece of a circle or polygon
     od: float = 0.0  # a pipe's, in mm, as are its wall
     wall: float = 0.0
@@ -355,6 +360,9 @@ def _common(raw, where, idef):
         idef.margin = _number(raw["margin"], f"{where}.margin", non_negative=True)
     if "inflation" in raw:
         idef.inflation = _number(raw["inflation"], f"{where}.inflation", non_negative=True)
+    if "description" in raw:  # free text: whatever it is, it is shown as written
+        d = raw["description"]
+        idef.description = d if isinstance(d, str) else json.dumps(d, ensure_ascii=False)
     if "mass" in raw:
         idef.mass = _number(raw["mass"], f"{where}.mass", non_negative=True)
     return idef
@@ -460,6 +468,25 @@ def _item(raw, i, first_index=None, base=".", unit="mm", pipe_length=None, bin_l
     return [idef]
 
 
+def _round(ring, rel=0.02):
+    """Whether the contour's corners lie on one circle round its mean, within rel of its radius."""
+    pts = ring[:-1] if len(ring) > 1 and ring[0] == ring[-1] else ring
+    if len(pts) < 8:
+        return False
+    cx = sum(p[0] for p in pts) / len(pts)
+    cy = sum(p[1] for p in pts) / len(pts)
+    radii = [math.hypot(p[0] - cx, p[1] - cy) for p in pts]
+    mean = sum(radii) / len(radii)
+    return mean > 0 and max(abs(r - mean) for r in radii) <= rel * mean
+
+
+def _pipe_like(idef):
+    """A pipe or its cross-section: a circle, or a round polygon with one round hole (a ring)."""
+    if idef.kind in ("circle", "pipe"):
+        return True
+    return len(idef.holes) == 1 and _round(idef.outer) and _round(idef.holes[0])
+
+
 def _refuse_lone_surrogates(raw):
     """Texts must be writable as UTF-8: JSON's \\ud800 escapes can decode to half a character."""
     stack = [(raw, "job")]
@@ -547,10 +574,21 @@ def parse_job(raw, source="job", base=None):
     items = []
     for i, it in enumerate(raw["items"]):
         items.extend(_item(it, i, len(items), base, unit or "mm", pipe_length, limits["length"]))
+    if options.get("stable") and strategy == "bl":
+        raise JobError('stable: needs strategy "nfp" (a bottom-left slide stops wherever it is blocked, '
+                       'often on a slope, where nothing holds the item)')
+    if "stable" not in raw and strategy == "nfp" and items and (
+            any(i.kind == "pipe" for i in items) or all(_pipe_like(i) for i in items)):
+        options["stable"] = True  # a load of pipes must stand
     # The compression phase moves items freely and can lift a heavy item above
     # lighter ones: on by default only for a strip whose items weigh the same
-    # (a pipe without a weight weighs its mass: the same for the same size).
-    if "compress" not in raw and bin_h is None and len({_weight_key(it) for it in items}) <= 1:
+    # (a pipe without a weight weighs its mass: the same for the same size),
+    # and never where items must rest.
+    if options.get("stable") and options.get("compress"):
+        raise JobError('compress: moves items freely, off what holds them up; it cannot keep "stable" '
+                       '(on by default for a load of pipes): set "stable": false to compress')
+    if "compress" not in raw and bin_h is None and len({_weight_key(it) for it in items}) <= 1 \
+            and not options.get("stable"):
         options["compress"] = True
     job = Job(source=source, name=name, bin_w=bin_w, bin_h=bin_h, distance=distance, strategy=strategy,
               placement=placement, rotations=rotations, rotation_unit=rotation_unit, rotations_given=given,

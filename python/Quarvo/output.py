@@ -1,12 +1,12 @@
 """Writing a job's results: the result document as JSON (or the layout as a
-DXF or SVG drawing), the picture, each through a temporary file beside it, so
-that no output is ever left half-written."""
+DXF or SVG drawing), the picture, the load table as CSV, each through a
+temporary file beside it, so that no output is ever left half-written."""
 import importlib.util
 import json
 import os
 
 from Quarvo.job import CAD_EXTRA, CAD_UNITS, JobError, cad_available
-from Quarvo.report import result_document, title
+from Quarvo.report import load_table_csv, result_document, title
 
 PLOT_FORMATS = (".png", ".svg")
 # An --output of these types is the layout as a drawing; any other is the result document.
@@ -96,9 +96,10 @@ def write_atomic(path, data):
             os.remove(tmp)
 
 
-def write_outputs(result, output=None, plot=None):
-    """Write the picture and the result document to temporary files, and move
-    them into place only when both are written: no output is left half-done."""
+def write_outputs(result, output=None, plot=None, table=None):
+    """Write the picture, the result document and the load table to temporary
+    files, and move them into place only when all are written: no output is
+    left half-done."""
     tmps = []
     try:
         if plot is not None:
@@ -111,6 +112,10 @@ def write_outputs(result, output=None, plot=None):
             else:
                 with open(tmps[-1][0], "w", encoding="utf-8") as f:
                     f.write(dump_document(result_document(result)))
+        if table is not None:
+            tmps.append((temp_name(table), table))
+            with open(tmps[-1][0], "w", encoding="utf-8", newline="") as f:
+                f.write(load_table_csv(result))
         for tmp, path in tmps:
             os.replace(tmp, path)
     finally:

@@ -65,11 +65,17 @@ def job_bin(job):
     return Bin(job.bin_w, job.bin_h, margin=job.margin, max_load=job.max_load, length=job.bin_length)
 
 
-def _first_fit(job, shapes):
+def _first_fit(job, shapes, **change):
     from Quarvo.first_fit_algorithm import FirstFit
 
     return FirstFit(shapes, job_bin(job), global_distance=job.distance, rotations=job.rotations,
-                    strategy=job.strategy, placement=job.placement, **job.options)
+                    strategy=job.strategy, placement=job.placement, **{**job.options, **change})
+
+
+def fits_alone(job, idef, number, stable):
+    """Whether the item, packed alone into an empty bin, finds a place (at rest or not)."""
+    bins, _ = _first_fit(job, [_shape(idef, number)], stable=stable).do_pack()
+    return bool(bins)
 
 
 def engine_refusal(job, idef, number):
@@ -135,10 +141,12 @@ def pack(job, progress=None):
 
 
 def check(result):
-    """Check the packed layout with the independent checker: in the bins, apart, the distance kept.
+    """Check the packed layout with the independent checker: in the bins, apart, the distance kept,
+    and with stable placement every item at rest.
 
     Circles take part in placement as inscribed 64-gons unless the job asks
     for exact clearance, so the checker is then given its circle tolerance.
+    Every unplaced item counts, those the engine refused included.
     """
     from Quarvo.check import CIRCLE_REL_TOL, check_layout
     from Quarvo.geometry import Bin
@@ -146,5 +154,7 @@ def check(result):
     job = result.job
     # pipes are held to their true walls whatever the tolerance of circles
     tol = 0.0 if job.options.get("exact_clearance") else CIRCLE_REL_TOL
-    return check_layout([[e.shape for e in b] for b in result.bins], Bin(job.bin_w, job.bin_h, margin=job.margin),
-                        distance=job.distance, circle_rel_tol=tol)
+    report = check_layout([[e.shape for e in b] for b in result.bins], Bin(job.bin_w, job.bin_h, margin=job.margin),
+                          distance=job.distance, circle_rel_tol=tol, gravity=bool(job.options.get("stable")))
+    report.n_unplaced = len(result.unplaced)
+    return report

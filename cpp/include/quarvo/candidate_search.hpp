@@ -27,6 +27,8 @@ struct SearchResult {
 // Accepts or refuses a candidate sampled inside hole NFP `hole_index`, with
 // reference point `p` and translation `t`.
 using HoleFilter = std::function<bool(std::size_t hole_index, Pt p, Pt t)>;
+// Accepts or refuses a candidate that would become the best, by its translation.
+using BestFilter = std::function<bool(Pt t)>;
 
 // A contour of the free part of a hole's inner-fit region, sampled on its
 // boundary like the bin's contours; `hole` is the index the filter is given.
@@ -63,6 +65,13 @@ struct PositionSearch {
     std::vector<Candidate>* passed = nullptr;
     // Only boundary samples of `contours` inside this box (closed) are candidates.
     const BBox* window = nullptr;
+    // A candidate that would become the best must pass it as well (asked
+    // last, and only then, as it costs most); it does not thin `passed`.
+    const BestFilter* best_filter = nullptr;
+    // Also the places where the item meets a support exactly: where each edge
+    // of `contours` crosses the lines that put the item's box on the floor or
+    // against a wall, and every vertex of each hole NFP.
+    bool support_points = false;
     // How far the item's box keeps from the bin's edges (the bin's edge
     // margin less the item's inflation); scores stay those of the whole bin.
     double inset = 0.0;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "quarvo/constants.hpp"
 #include "quarvo/shapes.hpp"
 #include "quarvo/tolerance.hpp"
 
@@ -29,13 +30,17 @@ struct Outline {
     // False for outlines that cannot be judged: non-finite numbers, a negative
     // radius, an empty outer contour, or an item without geometry.
     bool valid = true;
+    // The item's own inflation and margin: spacers of its own, beside half the
+    // distance, that its contacts may stand off by.
+    double extra = 0.0;
 };
 
 Outline circle_outline(Pt center, double radius);
 // A pipe's ring: the disc of `radius` less the open disc of `bore` (0: none).
 Outline ring_outline(Pt center, double radius, double bore);
 Outline polygon_outline(const Contour& outer, const std::vector<Contour>& holes = {});
-// The outline of an item with its inflation ignored, whatever `infl` holds.
+// The outline of an item with its inflation ignored, whatever `infl` holds,
+// and its own inflation and margin as `extra`.
 Outline true_outline(const Shape& s);
 
 // How two outlines relate. When their interiors are disjoint, `depth` is 0 and
@@ -57,7 +62,7 @@ double outside_amount(const Outline& o, double bin_w, double bin_h);
 // (negative when it reaches past one).
 double edge_distance(const Outline& o, double bin_w, double bin_h);
 
-enum class ViolationKind { Invalid, Outside, Overlap, TooClose, NearEdge };
+enum class ViolationKind { Invalid, Outside, Overlap, TooClose, NearEdge, Floating };
 
 struct Violation {
     ViolationKind kind;
@@ -70,6 +75,8 @@ struct Violation {
     // Pairs: the clear distance (-depth for overlaps). NearEdge: the distance
     // to the nearest edge. Otherwise 0.
     double clearance;
+    // Floating: why the item does not rest ("no contact", ...); null otherwise.
+    const char* why = nullptr;
 };
 
 // The gap between a circle and the inscribed kCircleSides-gon that both
@@ -92,10 +99,33 @@ struct CheckOptions {
     // The bin's edge margin: an outline inside the bin but closer than this
     // to an edge is NearEdge. 0: no margin.
     double margin = 0.0;
+    // Also report every item that is not at rest (Floating): a round item
+    // rests when the upward direction lies in the cone of its contact normals
+    // (floor, walls, other items, the wall of the hole it lies in), a single
+    // contact right below its centre only on a flat or hollow support; a
+    // polygon when it touches the floor or has supporting contacts below its
+    // centroid on both sides of its vertical. Two items touch when their gap
+    // is at most their spacings (half the distance plus their own inflation
+    // and margin each) plus contact_tol, plus (radius + spacing)(1/cos(pi/64)
+    // - 1) for each circle; the floor and a wall at twice the item's spacing
+    // plus contact_tol (and a circle's excess).
+    bool gravity = false;
+    double contact_tol = kRestTol;
 };
 
 // Every violation among the items of one bin, ordered by (first, second,
 // kind). ValueError for non-finite options or negative tolerances.
 std::vector<Violation> check_outlines(const std::vector<Outline>& items, const CheckOptions& opt);
+
+// How one item of a bin stands, under the rule of CheckOptions::gravity.
+struct RestState {
+    bool rests = false;
+    const char* why = nullptr;  // when it does not rest
+    // The items that hold it up: those touching it at a contact that pushes upward.
+    std::vector<std::size_t> supports;
+};
+// Per item of one bin (an invalid item neither rests nor supports).
+// ValueError as check_outlines.
+std::vector<RestState> rest_states(const std::vector<Outline>& items, const CheckOptions& opt);
 
 }  // namespace quarvo

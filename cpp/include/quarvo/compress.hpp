@@ -32,6 +32,7 @@ public:
         : options(options), progress(progress) {}
 
     void check() const override { check_options(options); }
+    bool moves_freely() const override { return true; }
     PackResult improve(const FirstFit& ff, const std::vector<Shape*>& sequence, PackResult greedy) const override;
 
     SearchOptions options;

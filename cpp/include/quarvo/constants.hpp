@@ -13,4 +13,10 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // checker's circle tolerance is the gap this many sides leave.
 constexpr int kCircleSides = 64;
 
+// Slack on every contact of an item at rest beyond its spacers: twice the
+// bottom-left placer's clearance (its slide stops 0.001 short of what blocks
+// it), far above the 1e-6 grid of the union and the three grid units by which
+// dense holes keep clear of their walls.
+constexpr double kRestTol = 2e-3;
+
 }  // namespace quarvo

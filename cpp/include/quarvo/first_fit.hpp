@@ -40,6 +40,9 @@ public:
     virtual ~Improver() = default;
     // Refuses its own options (ValueError), before anything is changed.
     virtual void check() const = 0;
+    // Whether it moves items to places no placer chose (so stable placement
+    // cannot hold there).
+    virtual bool moves_freely() const { return false; }
     // `sequence` holds the items in greedy order, inflated and placed as
     // `greedy` says. Leaves every item at its pose in the layout it returns.
     virtual PackResult improve(const FirstFit& ff, const std::vector<Shape*>& sequence, PackResult greedy) const = 0;
@@ -50,7 +53,8 @@ public:
     FirstFit(std::vector<Shape*> items, Bin bin, double global_distance = 0.0, Strategy strategy = Strategy::Nfp,
              NfpOptions nfp = {});
 
-    // Packs every item, then hands the layout to `improver` when given;
+    // Packs every item (at rest, an item with no place in a strip is offered
+    // again after the others), then hands the layout to `improver` when given;
     // every item's infl is 0.0 afterwards, also when an error (or a
     // cancellation) ends the run early. A strip (bin height +infinity) is one
     // bin whose height is open.
@@ -63,10 +67,11 @@ public:
     bool strip() const;
     // Offers an inflated item to the open bins in order, then to a new one
     // (a strip has one bin: an item it refuses that fits its width goes on
-    // top of everything), with the wishes of `request`. A bin whose load
-    // (the mass of its items) would pass max_load is not offered the item; a
-    // pipe longer than the bin, or heavier than an empty bin's max_load, is
-    // offered to none. Returns the bin's index, or -1 when the item is unplaced.
+    // top of everything, or with stable placement stays unplaced), with the
+    // wishes of `request`. A bin whose load (the mass of its items) would pass
+    // max_load is not offered the item; a pipe longer than the bin, or heavier
+    // than an empty bin's max_load, is offered to none. Returns the bin's
+    // index, or -1 when the item is unplaced.
     long offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item, const PlaceRequest& request = {}) const;
     // Why an item the run left unplaced is unplaced; `bins` is the run's layout.
     std::string unplaced_reason(const Shape& item, const std::vector<std::vector<Shape*>>& bins) const;

@@ -73,6 +73,14 @@ struct NfpOptions {
     // and circles are as without it. A Minkowski sum of more than 2,000,000
     // pairs of edges is refused.
     bool nonconvex = false;
+    // Default false. Place an item only where it rests on the floor, the walls
+    // and the items placed before it (check.hpp, CheckOptions::gravity): a
+    // candidate that would become the best is passed over unless it rests.
+    // The candidates then also include the places where the forbidden
+    // region's boundary meets the floor and the walls, and every vertex of a
+    // hole's NFP (its lowest point among them). The first-fit driver refuses
+    // it with bottom-left placement.
+    bool stable = false;
     // Default false. Try every polygon mirrored as well (about its local y
     // axis, before the rotation), after all its unmirrored rotations; on
     // equal scores the unmirrored place wins. A polygon whose mirror image is

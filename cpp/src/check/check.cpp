@@ -58,7 +58,9 @@ Outline polygon_outline(const Contour& outer, const std::vector<Contour>& holes)
     return o;
 }
 
-Outline true_outline(const Shape& s) {
+namespace {
+
+Outline placed_geometry(const Shape& s) {
     if (s.is_pipe()) {
         const Pipe& p = pipe_cast(s);
         return ring_outline({p.tx(), p.ty()}, p.radius, p.bore());
@@ -84,6 +86,14 @@ Outline true_outline(const Shape& s) {
     }
     Outline o;
     o.valid = false;
+    return o;
+}
+
+}  // namespace
+
+Outline true_outline(const Shape& s) {
+    Outline o = placed_geometry(s);
+    o.extra = s.inflation + s.margin;
     return o;
 }
 
@@ -117,13 +127,22 @@ double edge_distance(const Outline& o, double bin_w, double bin_h) {
     return std::min({b.minx, b.miny, bin_w - b.maxx, bin_h - b.maxy});
 }
 
-std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, const CheckOptions& opt) {
+namespace check_detail {
+
+void check_options_of(const CheckOptions& opt) {
     require(std::isfinite(opt.bin_w) && std::isfinite(opt.bin_h), "bin size must be finite");
     require(std::isfinite(opt.distance), "distance must be finite");
     require(std::isfinite(opt.tol) && opt.tol >= 0.0, "tol must be a finite number >= 0");
     require(std::isfinite(opt.circle_rel_tol) && opt.circle_rel_tol >= 0.0,
             "circle_rel_tol must be a finite number >= 0");
     require(std::isfinite(opt.margin) && opt.margin >= 0.0, "margin must be a finite number >= 0");
+    require(std::isfinite(opt.contact_tol) && opt.contact_tol >= 0.0, "contact_tol must be a finite number >= 0");
+}
+
+}  // namespace check_detail
+
+std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, const CheckOptions& opt) {
+    check_options_of(opt);
 
     std::vector<Violation> out;
     std::vector<Item> items(outlines.size());
@@ -172,6 +191,11 @@ std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, cons
         }
         double clear = pm.depth > 0.0 ? 0.0 : pm.clearance;
         if (clear < opt.distance - tol) out.push_back({ViolationKind::TooClose, i, j, opt.distance - clear, clear});
+    }
+    if (opt.gravity) {
+        const std::vector<RestState> states = rest_states(outlines, opt);
+        for (std::size_t i : live)
+            if (!states[i].rests) out.push_back({ViolationKind::Floating, i, i, 0.0, 0.0, states[i].why});
     }
     std::sort(out.begin(), out.end(), [](const Violation& a, const Violation& b) {
         if (a.first != b.first) return a.first < b.first;

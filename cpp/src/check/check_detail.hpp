@@ -54,6 +54,9 @@ struct Item {
     double witness_depth = 0.0;
 };
 
+// ValueError for non-finite options or negative tolerances.
+void check_options_of(const CheckOptions& opt);
+
 Item make_item(const Outline& o);
 // How two items relate. `cutoff`: clear distances beyond it are reported as
 // +inf. `allowed`: the overlap depth that needs no precise answer.

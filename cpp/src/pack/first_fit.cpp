@@ -113,7 +113,9 @@ long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item, co
         if (strip() && !open.empty()) {
             // The strip has room for the item, but its candidates missed it
             // (a gap narrower than their spacing): the item goes on top of
-            // everything, at the angle an empty strip gives it.
+            // everything, at the angle an empty strip gives it. On top of
+            // everything it would rest on nothing: at rest it is left out.
+            if (nfp.stable) return -1;
             stack_on_top(*open[0], item);
             return 0;
         }
@@ -167,7 +169,13 @@ PackResult FirstFit::do_pack(const Improver* improver) {
     require_margin(bin.margin);
     if (strip() && strategy == Strategy::Nfp && nfp.placement == Placement::Center)
         throw ValueError("placement='center' has no meaning on a strip (a bin without a height): use placement='corner'");
+    if (nfp.stable && strategy == Strategy::BottomLeft)
+        throw ValueError("stable=True needs strategy='nfp': a bottom-left slide stops wherever it is blocked, "
+                         "often on a slope or an overhang, where nothing holds the item");
     if (improver) improver->check();
+    if (improver && nfp.stable && improver->moves_freely())
+        throw ValueError("stable=True cannot go with compress=True: the compression phase moves items freely, "
+                         "off what holds them up");
     require_distance(global_distance, "global_distance");
     check_options(nfp);
     require_distinct(items);
@@ -207,13 +215,29 @@ PackResult FirstFit::do_pack(const Improver* improver) {
         progress->total = order.size();
     }
     if (strip()) open.push_back(make_bin());
+    // A strip takes every item that fits its width, but at rest an item may
+    // find nothing to lie on in the pile as it stands: it is offered again
+    // once the others are in.
+    std::vector<Shape*> later;
     for (const Keyed& k : order) {
         Shape& item = *k.item;
         const bool placed = offer(open, item) >= 0;
+        if (!placed && strip() && nfp.stable) {
+            later.push_back(&item);
+            continue;
+        }
         if (!placed) result.unplaced.push_back(&item);
         if (progress) {
             if (placed) ++progress->placed;
             progress->bins = open.size();
+            ++progress->processed;
+        }
+    }
+    for (Shape* item : later) {
+        const bool placed = offer(open, *item) >= 0;
+        if (!placed) result.unplaced.push_back(item);
+        if (progress) {
+            if (placed) ++progress->placed;
             ++progress->processed;
         }
     }

@@ -186,6 +186,38 @@ TEST(CheckOutlines, RandomGarbageOutlinesNeverBreak) {
     }
 }
 
+TEST(CheckGravity, FloatingItemsWithTheirReasonAndWhoHoldsWhom) {
+    const std::vector<Outline> items = {
+        circle_outline({10, 10}, 10),                           // on the floor
+        circle_outline({30, 10}, 10),                           // on the floor
+        circle_outline({20, 10 + 10 * std::sqrt(3.0)}, 10),     // in the valley of the two
+        circle_outline({70, 50}, 5),                            // in mid-air
+        circle_outline({30, 10 + 20 * std::sqrt(3.0)}, 10),   // on the shoulder of 2
+    };
+    CheckOptions opt;
+    opt.bin_w = 100;
+    opt.bin_h = 100;
+    EXPECT_TRUE(check_outlines(items, opt).empty());  // no gravity: sound
+    opt.gravity = true;
+    const std::vector<Violation> v = check_outlines(items, opt);
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(v[0].kind, ViolationKind::Floating);
+    EXPECT_EQ(v[0].first, 3u);
+    EXPECT_STREQ(v[0].why, "no contact");
+    EXPECT_EQ(v[1].first, 4u);
+    const std::vector<RestState> st = rest_states(items, opt);
+    EXPECT_EQ(st[2].supports, (std::vector<std::size_t>{0, 1}));
+    EXPECT_TRUE(st[0].supports.empty());
+    EXPECT_EQ(st[4].supports, (std::vector<std::size_t>{2}));
+    // The item's own spacers widen its contacts: the floating disc lifted 1 above the floor.
+    std::vector<Outline> lifted = {circle_outline({50, 11}, 10)};
+    EXPECT_FALSE(rest_states(lifted, opt)[0].rests);
+    lifted[0].extra = 0.5;
+    EXPECT_TRUE(rest_states(lifted, opt)[0].rests);
+    opt.contact_tol = -1.0;
+    EXPECT_THROW(check_outlines(items, opt), ValueError);
+}
+
 // A pipe's ring: what lies in its bore is apart from it by the gap to the
 // bore's wall, what crosses the wall overlaps it as deep as it reaches into
 // the wall's material, and a ring is judged without the circles' tolerance.

@@ -164,6 +164,47 @@ TEST(FirstFit, OfferTakesTheRequestsAnglesAndSite) {
     EXPECT_GE(std::hypot(best.tx() - other.tx(), best.ty() - other.ty()), 2.0);
 }
 
+// With stable placement every item the driver places rests, by the checker's
+// gravity check, in bins (corner and centre) and in a strip, with and without
+// a distance; without it the same items leave some off rest. Bottom-left
+// placement refuses it.
+TEST(FirstFit, StablePlacesEveryItemAtRest) {
+    int floating_free = 0;
+    for (int trial = 0; trial < 6; ++trial) {
+        const double distance = trial % 2 ? 1.0 : 0.0;
+        const Bin bin{30, trial < 4 ? 30.0 : kInf};
+        for (bool stable : {false, true}) {
+            std::mt19937 same(static_cast<unsigned>(trial));
+            auto owned = random_items(same, 25);
+            NfpOptions nfp;
+            nfp.stable = stable;
+            nfp.placement = trial == 2 || trial == 3 ? Placement::Center : Placement::Corner;
+            FirstFit ff(raw(owned), bin, distance, Strategy::Nfp, nfp);
+            const PackResult r = ff.do_pack();
+            CheckOptions opt;
+            opt.bin_w = bin.width;
+            opt.distance = distance;
+            for (const auto& b : r.bins) {
+                std::vector<Outline> o;
+                for (const Shape* s : b) o.push_back(true_outline(*s));
+                for (const RestState& st : rest_states(o, opt)) {
+                    if (stable) EXPECT_TRUE(st.rests) << st.why << " trial " << trial;
+                    else floating_free += !st.rests;
+                }
+            }
+            if (stable && bin.height == kInf) EXPECT_TRUE(r.unplaced.empty()) << trial;
+        }
+    }
+    EXPECT_GT(floating_free, 0);
+    std::mt19937 rng(3);
+    auto owned = random_items(rng, 5);
+    NfpOptions nfp;
+    nfp.stable = true;
+    FirstFit bl(raw(owned), Bin{30, 30}, 0.0, Strategy::BottomLeft, nfp);
+    EXPECT_THROW(bl.do_pack(), ValueError);
+    for (const auto& s : owned) EXPECT_EQ(s->infl(), 0.0);
+}
+
 // A bin carries at most its max_load of the items' mass and no pipe longer
 // than its length; each unplaced item comes with its reason.
 TEST(FirstFitLimits, PayloadAndLength) {

@@ -21,6 +21,7 @@
 #include "place/nfp/nfp_depth.hpp"
 #include "place/nfp/refusals.hpp"
 #include "place/nfp/windowed_search.hpp"
+#include "place/rest_filter.hpp"
 #include "quarvo/cancel.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
@@ -83,6 +84,8 @@ struct RotationJob {
     const FreeWindows* windows = nullptr;
     Probe probe;
     const CircleIndex* circles = nullptr;
+    // With stable placement: the best place must be one where the mover rests.
+    const RestFilter* rest = nullptr;
 
     const Region& local(const std::vector<Shape*>& packed, std::size_t j) const {
         if (locals.size() != packed.size()) locals.resize(packed.size());
@@ -99,9 +102,11 @@ struct RotationJob {
 };
 
 // The bin's search for one rotation over the probe windows.
-RotationResult search_windows(const NfpPlacer& pl, const RotationJob& job, const std::function<void()>& stop_fn) {
+RotationResult search_windows(const NfpPlacer& pl, const RotationJob& job, const std::function<void()>& stop_fn,
+                              const BestFilter* best_filter) {
     const std::vector<Shape*>& packed = pl.packed;
-    const WindowedBin bin{packed, pl.bin_w, pl.bin_h, pl.options().placement, *job.windows, job.probe, stop_fn, job.circles};
+    const WindowedBin bin{packed,    pl.bin_w, pl.bin_h,    pl.options().placement, *job.windows,
+                          job.probe, stop_fn,  job.circles, best_filter};
     const SearchResult r = windowed_search(
         bin, *job.mover, [&](std::size_t j) -> const Contour& { return job.local(packed, j).front(); });
     RotationResult res{r.found, r.pos, r.score, {}};
@@ -135,10 +140,12 @@ const std::vector<Contour>& bin_boundary(const NfpPlacer& pl, const RotationJob&
 RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, const std::vector<HoleRoom>& rooms,
                                  const Stop& stop, int site) {
     const std::function<void()> stop_fn = [&stop] { stop(); };
-    if (job.windows) return search_windows(pl, job, stop_fn);
+    Shape& mover = *job.mover;
+    const BestFilter at_rest = [&](Pt t) { return job.rest->rests(mover, t); };
+    const BestFilter* best_filter = job.rest ? &at_rest : nullptr;
+    if (job.windows) return search_windows(pl, job, stop_fn, best_filter);
     const std::vector<Shape*>& packed = pl.packed;
     const NfpOptions& options = pl.options();
-    Shape& mover = *job.mover;
     HoleCandidates holes = hole_candidates(
         packed, mover, rooms, {options.hole_fill == HoleFill::Dense, job.nonconvex, job.exact},
         [&](std::size_t j) -> const Region& { return job.local(packed, j); }, stop_fn);
@@ -163,6 +170,8 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
         q.hole_filter = &hole_filter;
         q.hole_regions = &regions;
         q.passed = passed;
+        q.best_filter = best_filter;
+        q.support_points = options.stable;
         const SearchResult r = search_best_position(q);
         res.found = r.found;
         res.pos = r.pos;
@@ -181,6 +190,8 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     q.hole_filter = any_hole && !holes_first ? &hole_filter : nullptr;
     q.hole_regions = holes_first ? &no_regions : &regions;
     q.passed = passed;
+    q.best_filter = best_filter;
+    q.support_points = options.stable;
     const SearchResult r = search_best_position(q);
     if (!res.in_hole) {
         res.found = r.found;
@@ -192,7 +203,9 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
 
 // The site `site` of the candidates of every rotation (see PlaceRequest::site):
 // its rotation index and translation; false when there is none.
-bool choose_site(const std::vector<RotationResult>& results, int site, double spacing, std::size_t& rot, Pt& pos) {
+// With `at_rest`, a candidate is taken only where the item rests at that rotation.
+bool choose_site(const std::vector<RotationResult>& results, int site, double spacing, std::size_t& rot, Pt& pos,
+                 const std::function<bool(std::size_t rot, Pt pos)>& at_rest) {
     struct Ranked {
         bool in_hole;
         double score;
@@ -212,6 +225,7 @@ bool choose_site(const std::vector<RotationResult>& results, int site, double sp
         for (const Pt& q : taken)
             if (std::hypot(r.pos.x - q.x, r.pos.y - q.y) < spacing) { apart = false; break; }
         if (!apart) continue;
+        if (at_rest && !at_rest(r.rot, r.pos)) continue;
         taken.push_back(r.pos);
         rot = r.rot;
         pos = r.pos;
@@ -266,8 +280,10 @@ namespace {
 class RotationRun {
 public:
     RotationRun(const NfpPlacer& pl, NfpPlacer::StoredUnions* stored, Shape& item,
-                const std::vector<NfpPlacer::Orientation>& rots, int site, const std::vector<HoleRoom>& rooms)
+                const std::vector<NfpPlacer::Orientation>& rots, int site, const std::vector<HoleRoom>& rooms,
+                const RestFilter* rest)
         : pl_(pl), options_(pl.options()), stored_(stored), item_(item), rots_(rots), site_(site), rooms_(rooms),
+          rest_(rest),
           stop_{&abort_}, stop_fn_([this] { stop_(); }), jobs_(rots.size()),
           containers_(std::any_of(pl.packed.begin(), pl.packed.end(), [](const Shape* o) { return is_container(*o); })),
           pipes_(item.is_pipe() ||
@@ -284,6 +300,7 @@ private:
         const std::vector<Shape*>& packed = pl_.packed;
         RotationJob& job = jobs_[i];
         job.mover = &mover;
+        job.rest = rest_;
         job.exact = options_.exact_clearance;
         job.nonconvex = options_.nonconvex;
         job.can_fit = box_can_fit(mover, pl_.bin_w, pl_.bin_h, 1e-6, pl_.inset(mover));
@@ -377,6 +394,7 @@ private:
     const std::vector<NfpPlacer::Orientation>& rots_;
     const int site_;
     const std::vector<HoleRoom>& rooms_;
+    const RestFilter* rest_;
     std::atomic<bool> abort_{false};
     const Stop stop_;
     const std::function<void()> stop_fn_;
@@ -416,8 +434,10 @@ bool NfpPlacer::refuses(const Shape& item) const {
 
 bool NfpPlacer::trypack_disc(Shape& item, const PlaceRequest& request, bool& placed) {
     // The exact search answers for circles in corner placement; a bin with a
-    // polygon, without pipes or with an edge margin is left to the NFPs.
-    if (!item.is_circle() || options_.placement != Placement::Corner || margin != 0.0) return false;
+    // polygon, without pipes or with an edge margin is left to the NFPs, and
+    // so is stable placement (the NFP search asks the rest filter).
+    if (!item.is_circle() || options_.placement != Placement::Corner || margin != 0.0 || options_.stable)
+        return false;
     if (!item.is_pipe() && !(discs_ && discs_->has_pipes()) &&
         std::none_of(packed.begin(), packed.end(), [](const Shape* s) { return s->is_pipe(); }))
         return false;
@@ -523,7 +543,11 @@ bool NfpPlacer::trypack_empty(Shape& item, const PlaceRequest& request) {
         o.apply(item);
         if (options_.placement == Placement::Center) place_at_center(item);
         else place_at_origin(item, inset(item));
-        if (fits(item)) {
+        // at rest, the middle of the floor
+        if (options_.stable && options_.placement == Placement::Center)
+            item.translate(0.0, inset(item) - item.bounding_box().miny);
+        // (a sharp corner grown by its mitre may keep the true outline off the floor)
+        if (fits(item) && (!options_.stable || RestFilter({}, bin_w, margin).rests(item, {item.tx(), item.ty()}))) {
             packed.push_back(&item);
             return true;
         }
@@ -546,7 +570,9 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
                                 })));
     if (keep_unions && !stored_) stored_ = std::make_unique<StoredUnions>();
     const std::vector<Orientation> rots = orientations_for(item, request);
-    RotationRun run(*this, keep_unions ? stored_.get() : nullptr, item, rots, request.site, rooms);
+    std::unique_ptr<RestFilter> rest;
+    if (options_.stable) rest = std::make_unique<RestFilter>(packed, bin_w, margin);
+    RotationRun run(*this, keep_unions ? stored_.get() : nullptr, item, rots, request.site, rooms, rest.get());
     if (refuses(item)) return false;
     // Circles in bins of many kinds, as the probe windows take them.
     const bool many_circles = stored_ && item.is_circle() && stored_->tries.size() > 8 && !run.containers() &&
@@ -570,7 +596,13 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     if (request.site > 0) {
         const BBox b = rotated_bbox(item);
         std::size_t r = 0;
-        if (choose_site(results, request.site, std::min(b.maxx - b.minx, b.maxy - b.miny) / 2.0, r, best_pos)) {
+        std::function<bool(std::size_t, Pt)> at_rest;
+        if (rest)
+            at_rest = [&](std::size_t k, Pt t) {
+                rots[k].apply(item);
+                return rest->rests(item, t);
+            };
+        if (choose_site(results, request.site, std::min(b.maxx - b.minx, b.maxy - b.miny) / 2.0, r, best_pos, at_rest)) {
             best_rot = rots[r];
             chosen = r;
         }

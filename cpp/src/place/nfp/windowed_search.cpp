@@ -215,6 +215,8 @@ public:
                 PositionSearch q{mover_, bin_.bin_w, bin_.bin_h, merged, no_holes};
                 q.placement = bin_.placement;
                 q.window = wp;
+                q.best_filter = bin_.best_filter;
+                q.support_points = bin_.best_filter != nullptr;
                 SearchResult r = search_best_position(q);
                 if (r.found && r.score < best.score) best = r;
             }

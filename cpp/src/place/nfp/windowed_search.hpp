@@ -22,6 +22,9 @@ struct WindowedBin {
     const Probe& probe;
     const std::function<void()>& stop;  // called between steps; may throw
     const CircleIndex* circles = nullptr;  // when the bin keeps one
+    // With stable placement: the best place must pass it (PositionSearch::best_filter),
+    // and the search offers the places on supports too (PositionSearch::support_points).
+    const BestFilter* best_filter = nullptr;
 };
 
 // The mover's NFP against placed item j, local to that item.

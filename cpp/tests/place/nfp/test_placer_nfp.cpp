@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "quarvo/candidate_search.hpp"
+#include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/placer_nfp.hpp"
 #include "quarvo/shapes.hpp"
@@ -94,6 +95,36 @@ TEST(Placer, CircleInRingHoleCentreMode) {
     // an equal circle may not take the same spot
     ASSERT_TRUE(p.trypack(c2));
     EXPECT_GE(std::hypot(c2.tx() - c.tx(), c2.ty() - c.ty()), 4 * std::cos(M_PI / 64) - 1e-6);
+}
+
+// At rest, an item goes where its true outline touches a support: a disc
+// beside a disc of another size touches the floor exactly (the crossing of the
+// NFP with the floor's line, which no sample hits), and a triangle standing on
+// its point, kept off the floor by its grown mitre, is refused in an empty bin.
+TEST(NfpPlacerStable, FloorCrossingsAndRefusedSpikes) {
+    NfpOptions options;
+    options.stable = true;
+    options.rotations = {0.0};
+    NfpPlacer p(100, 100, options);
+    Circle big(20), small(7);
+    big.set_infl(1.0);
+    small.set_infl(1.0);
+    ASSERT_TRUE(p.trypack(big));
+    ASSERT_TRUE(p.trypack(small));
+    EXPECT_NEAR(small.ty(), 8.0, 1e-9);  // on the floor, at its spacing
+    // against the big one's NFP, a 64-gon inscribed in the circle of radius 29
+    const double d = std::hypot(small.tx() - big.tx(), small.ty() - big.ty());
+    EXPECT_LE(d, 29.0 + 1e-6);
+    EXPECT_GE(d, 29.0 * std::cos(kPi / kCircleSides) - 1e-6);
+
+    Polygon spike({{0, 0}, {10, 0}, {5, -40}, {0, 0}});
+    spike.set_infl(2.0);
+    NfpPlacer empty(100, 100, options);
+    EXPECT_FALSE(empty.trypack(spike));
+    EXPECT_TRUE(empty.packed.empty());
+    options.stable = false;
+    NfpPlacer free(100, 100, options);
+    EXPECT_TRUE(free.trypack(spike));
 }
 
 namespace {
