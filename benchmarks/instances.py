@@ -14,7 +14,9 @@ so every run gets the same instance:
 - blobs: 10 kinds of curved non-convex outlines of 24 to 48 points, 48
   pieces, two orientations, a wide strip;
 - panels: 9 kinds of garment-like panels with curved sides, 20 pieces, four
-  orientations.
+  orientations;
+- puzzle: a 100 x 100 square cut along jittered lines into 4 x 4 pieces whose
+  inner edges carry pointed tabs, one orientation (density 1 is possible).
 
     python benchmarks/instances.py DIR     writes DIR/<name>.json for each
 """
@@ -182,9 +184,46 @@ def panels(seed=6):
     return _inst("panels", 2500, kinds)
 
 
+def puzzle(seed=8, n=4, size=100.0):
+    """A square cut along jittered lines, each inner edge with a pointed tab:
+    pieces that only fit one way (no rotation); density 1 is possible."""
+    rng = random.Random(seed)
+    c = size / n
+    corner = {(i, j): (i * c + (rng.uniform(-0.2, 0.2) * c if 0 < i < n else 0.0),
+                       j * c + (rng.uniform(-0.2, 0.2) * c if 0 < j < n else 0.0))
+              for i in range(n + 1) for j in range(n + 1)}
+    edges = {}
+
+    def edge(p, q):
+        """Points from corner p to corner q (without q): a tab on inner edges."""
+        key = (min(p, q), max(p, q))
+        if key not in edges:
+            a, b = corner[key[0]], corner[key[1]]
+            inner = not ((key[0][0] == key[1][0] in (0, n)) or (key[0][1] == key[1][1] in (0, n)))
+            pts = [a]
+            if inner:
+                dx, dy = b[0] - a[0], b[1] - a[1]
+                nx, ny = -dy, dx
+                t, h = rng.uniform(0.35, 0.65), rng.choice((-1, 1)) * rng.uniform(0.12, 0.22)
+                w = rng.uniform(0.12, 0.2)
+                pts += [(a[0] + dx * (t - w), a[1] + dy * (t - w)), (a[0] + dx * t + nx * h, a[1] + dy * t + ny * h),
+                        (a[0] + dx * (t + w), a[1] + dy * (t + w))]
+            edges[key] = pts
+        pts = edges[key]
+        return pts if key[0] == p else [corner[p]] + pts[1:][::-1]
+
+    kinds = []
+    for i in range(n):
+        for j in range(n):
+            ring = [(i, j), (i + 1, j), (i + 1, j + 1), (i, j + 1)]
+            pts = [pt for k in range(4) for pt in edge(ring[k], ring[(k + 1) % 4])]
+            kinds.append((_ccw(pts), 1, (0,)))
+    return _inst("puzzle", size, kinds)
+
+
 FAMILIES = {"jigsaw": jigsaw, "blocks": blocks, "convex": convex,
             "figures0": lambda: figures((0,), "figures0"), "figures1": lambda: figures((0, 180), "figures1"),
-            "blobs": blobs, "panels": panels}
+            "blobs": blobs, "panels": panels, "puzzle": puzzle}
 
 
 def build(name):

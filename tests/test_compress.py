@@ -14,8 +14,9 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from geometry_check import Outline, clear_gap, edge_gap, layout_violations
-from Quarvo import Bin, Circle, FirstFit, Polygon
+from geometry_check import Outline, clear_gap, edge_gap, layout_violations, pipe_layout_faults
+from Quarvo import Bin, Circle, FirstFit, Polygon, pipes
+from Quarvo.geometry import Pipe
 from Quarvo.check import CIRCLE_REL_TOL, check_layout
 
 TESTS = os.path.dirname(os.path.abspath(__file__))
@@ -116,6 +117,37 @@ def test_bins_never_more_and_the_last_never_higher(strategy, nonconvex):
             assert rep.ok, rep.summary()
         else:
             assert_sound(bins, 45, 45, 1.0)
+
+
+PIPE_SIZES = [e for e in pipes.catalogue() if 40 <= e.od <= 620][::7]
+
+
+def random_pipes(seed, n):
+    rng = random.Random(seed)
+    return [Pipe(e.od, e.wall, shape_id=f"{e.size}-{i}") for i, e in enumerate(rng.choice(PIPE_SIZES) for _ in range(n))]
+
+
+@pytest.mark.parametrize("seed, exact, fill, height, max_load", [
+    (1, True, "dense", None, None), (2, False, "sampled", None, None), (3, True, "dense", 900.0, 2500.0),
+    (4, False, "dense", 1200.0, 900.0)])
+def test_pipes_stay_sound_and_bins_keep_their_load(seed, exact, fill, height, max_load):
+    """Pipes with smaller ones in their bores, judged on their true circles;
+    with a load limit every item stays in the bin the greedy pass gave it."""
+    kw = dict(exact_clearance=exact, hole_fill=fill, incremental=True)
+    bin_ = Bin(900.0, height, max_load=max_load)
+    greedy_ff = FirstFit(random_pipes(seed, 30), bin_, 2.0, **kw)
+    greedy, _ = greedy_ff.do_pack()
+    ff = FirstFit(random_pipes(seed, 30), bin_, 2.0, iterations=300, seed=seed, compress=True, **kw)
+    bins, unplaced = ff.do_pack()
+    assert [sorted(str(s.shape_id) for s in b) for b in bins] == [sorted(str(s.shape_id) for s in b) for b in greedy] \
+        or max_load is None
+    assert placed_ids(bins) == placed_ids(greedy)
+    assert (len(bins), last_length(ff, bins)) <= (len(greedy), last_length(greedy_ff, greedy) + 1e-9)
+    if max_load is not None:
+        assert all(sum(s.mass for s in b) <= max_load for b in bins)
+    assert not pipe_layout_faults(bins, 900.0, height, 2.0, tol=1e-6)
+    rep = check_layout((bins, unplaced), bin_, distance=2.0, circle_rel_tol=0.0 if exact else CIRCLE_REL_TOL)
+    assert rep.ok, rep.summary()
 
 
 @pytest.mark.parametrize("height", [None, 45.0], ids=["strip", "bins"])

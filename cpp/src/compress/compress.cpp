@@ -47,8 +47,10 @@ constexpr std::size_t kPool = 4;
 // success grows it by kStepGrow (up to kExploreStep).
 constexpr int kRetries = 4;
 constexpr double kStepCut = 0.5, kStepGrow = 1.5;
-// An attempt gives up after kStrikes runs of kPatience sweeps that each
-// failed to lower the total overlap by at least kProgress of its best.
+// An attempt runs in strikes: a strike ends after kPatience sweeps without a
+// new least overlap and goes back to its least overlapping layout (weights
+// kept); a strike that lowered the overlap by less than kProgress counts
+// against the attempt, which gives up after kStrikes such strikes in a row.
 constexpr int kStrikes = 3, kPatience = 30;
 constexpr double kProgress = 0.01;
 // Tries at emptying the last of several bins before its height is lowered.
@@ -110,8 +112,11 @@ public:
                 };
                 std::vector<Contour> holes;
                 for (const Contour& r : var.rooms) holes.push_back(moved(r));
-                outlines.push_back(var.disc > 0.0 ? circle_outline(Pt{p.x, p.y}, var.disc)
-                                                  : polygon_outline(moved(var.outline), holes));
+                if (var.disc > 0.0)
+                    outlines.push_back(var.bore > 0.0 ? ring_outline(Pt{p.x, p.y}, var.disc, var.bore)
+                                                      : circle_outline(Pt{p.x, p.y}, var.disc));
+                else
+                    outlines.push_back(polygon_outline(moved(var.outline), holes));
                 index.push_back(i);
                 top = std::max(top, p.y + var.reach.maxy + 1.0);
             }
@@ -130,6 +135,7 @@ public:
     const Catalogue& cat;
     double width, height, margin;
     double floor = 0.0;  // no layout's last bin is shorter
+    bool keep_bins = false;  // a load limit per bin: items never change bins
 };
 
 // The part of the phase a chain has used, from 0 to 1: of its move budget, or
@@ -148,7 +154,9 @@ class Chain {
 public:
     Chain(const Problem& pb, const Solution& start, std::uint64_t seed, long long budget, Span span)
         : pb_(pb), rng_{seed}, probes_(pb.cat.probes()), best_(start), budget_(budget), span_(span) {
-        work_ = std::make_unique<WorkingLayout>(pb.cat, *probes_, start.places.size());
+        MoveSettings settings;
+        settings.keep_bins = pb.keep_bins;
+        work_ = std::make_unique<WorkingLayout>(pb.cat, *probes_, start.places.size(), settings);
         // The larger half of the items by area: those a disruption swaps.
         std::vector<std::size_t> order(start.places.size());
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -207,7 +215,7 @@ private:
         sheet.width = pb_.width;
         sheet.height = pb_.height;
         sheet.margin = pb_.margin;
-        if (bins_ > 1 && empty_tries_ < kEmptyTries && best_.sound) {
+        if (bins_ > 1 && empty_tries_ < kEmptyTries && best_.sound && !pb_.keep_bins) {
             // The last bin's items go to random places in the others.
             --bins_;
             sheet.cap.assign(bins_, pb_.height);
@@ -292,6 +300,7 @@ private:
         since_ = 0;
         strike_best_ = work_->overlap();
         low_ = {work_->places(), strike_best_};
+        strike_low_ = low_;
     }
 
     void step(const std::atomic<bool>& abort) {
@@ -314,13 +323,24 @@ private:
         work_->update_weights();
         const double ov = work_->overlap();
         if (ov < low_.overlap) low_ = {work_->places(), ov};
-        if (ov < strike_best_ * (1.0 - kProgress)) {
-            strike_best_ = ov;
+        if (ov < strike_low_.overlap) {
+            strike_low_ = {work_->places(), ov};
             since_ = 0;
-        } else if (++since_ >= kPatience) {
-            since_ = 0;
-            if (++strikes_ >= kStrikes) fail();
+            return;
         }
+        if (++since_ < kPatience) return;
+        since_ = 0;
+        if (strike_low_.overlap > strike_best_ * (1.0 - kProgress)) {
+            if (++strikes_ >= kStrikes) {
+                fail();
+                return;
+            }
+        } else {
+            strikes_ = 0;
+        }
+        // The next strike starts from this one's least overlap, not from where it wandered off to.
+        strike_best_ = strike_low_.overlap;
+        work_->assign(strike_low_.places, work_->sheet());
     }
 
     void succeed() {
@@ -372,7 +392,7 @@ private:
     Span span_;
     std::vector<std::size_t> large_;
     std::vector<Kept> pool_;
-    Kept low_;
+    Kept low_, strike_low_;  // the attempt's and the strike's least overlapping layouts
     std::size_t bins_ = 0;
     double strike_best_ = kInf;
     int strikes_ = 0, since_ = 0, empty_tries_ = 0, retries_ = 0;
@@ -416,6 +436,8 @@ PackResult compress(const FirstFit& ff, PackResult start, const SteadyClock::tim
     Catalogue cat(items, angles, ff.nfp.exact_clearance, nonconvex);
     const double height = ff.strip() ? kInf : ff.bin.height;
     Problem pb(cat, ff.bin.width, height, ff.bin.margin);
+    // The moves weigh nothing: with a load limit, each bin keeps the items (and load) the greedy pass gave it.
+    pb.keep_bins = ff.bin.max_load < kInf;
 
     Solution first;
     first.bins = start.bins.size();

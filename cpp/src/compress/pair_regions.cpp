@@ -180,6 +180,7 @@ Catalogue::Catalogue(const std::vector<Shape*>& items, const std::vector<std::ve
                 v.outline = item_contour(*m, exact);
                 v.reach = polygon_bbox(v.outline);
                 if (exact && m->is_circle()) v.disc = circle_cast(*m).radius + m->infl();
+                if (exact && m->is_pipe()) v.bore = std::max(0.0, pipe_cast(*m).bore() - m->infl());
                 for (const HoleRoom& r : hole_rooms({m.get()}, false, nonconvex))
                     if (r.usable) v.rooms.push_back(r.room);
                 std::unique_ptr<Shape> bare = m->clone_geometry();

@@ -82,6 +82,7 @@ struct Variant {
     double area = 0.0;   // of the true outline
     Contour outline;     // the inflated outline as the placers see it, above the translation
     double disc = 0.0;   // with exact clearance, a circle's inflated radius: the placers keep clear of the true circle
+    double bore = 0.0;   // with exact clearance, a pipe's bore less the inflation (0: none)
     std::vector<Contour> rooms;  // a container's holes moved inward by its inflation
 };
 

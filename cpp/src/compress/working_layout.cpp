@@ -286,7 +286,7 @@ void WorkingLayout::move(std::size_t i, Rng& rng) {
     for (int k = 0; k < set_.global && best_cost > 0.0; ++k) {
         Place p;
         p.v = choices[rng.below(choices.size())];
-        p.bin = bins > 1 ? rng.below(bins) : 0;
+        p.bin = set_.keep_bins ? cur.bin : bins > 1 ? rng.below(bins) : 0;
         double xlo, xhi, ylo, yhi;
         if (!range(p.v, p.bin, xlo, xhi, ylo, yhi)) continue;
         p.x = xlo + (xhi - xlo) * rng.unit();

@@ -56,6 +56,8 @@ struct MoveSettings {
     // grow_low (the shallowest) to grow_high (the deepest); the others fall
     // by `decay` towards 1.
     float grow_low = 1.2f, grow_high = 2.0f, decay = 0.95f;
+    // Items stay in their bins (the bins carry a load limit the moves do not know of).
+    bool keep_bins = false;
 };
 
 class WorkingLayout {
