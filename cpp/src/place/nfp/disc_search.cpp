@@ -291,14 +291,22 @@ struct DiscBin::Gather {
     double spacing = 0.0;
     std::vector<Found> holes, bin;
     double bound = kInf;
+    // With stable placement: a place is taken only where the item rests
+    // (asked only of a place that would be taken, as the test costs most).
+    const DiscBin::Accept* accept = nullptr;
 
     double limit() const { return sites ? bound : best.score; }
-    void offer(const Found& f) {
+    // False when the place is free but refused by `accept`: the next one of a
+    // list in score order is to be offered then.
+    bool offer(const Found& f) {
         if (sites) {
+            if (accept && !(*accept)(f.pos)) return false;
             (f.room >= 0 && rooms_first ? holes : bin).push_back(f);
         } else if (f.score < best.score || (f.score == best.score && f.room < 0 && best.room >= 0)) {
+            if (accept && !(*accept)(f.pos)) return false;
             best = f;  // on a tie the bin's place wins over a bore's
         }
+        return true;
     }
     // The sites taken in order, apart by `spacing`: the bores' first with
     // `rooms_first`; the limit is the wanted site's score once it is taken.
@@ -324,8 +332,10 @@ struct DiscBin::Gather {
     }
 };
 
-DiscBin::Found DiscBin::search(double r, bool rooms_first, int site, const std::function<void()>& stop) {
+DiscBin::Found DiscBin::search(double r, bool rooms_first, int site, const std::function<void()>& stop,
+                               const Accept* accept) {
     Gather g;
+    g.accept = accept;
     g.sites = site > 0;
     g.rooms_first = rooms_first;
     g.want = site + 1;
@@ -443,8 +453,7 @@ bool DiscBin::search_cell(double r, long row, long col, Gather& g) {
         }
         if (!free) continue;
         any = true;
-        g.offer({true, c.p, c.score, -1});
-        if (!g.sites) break;
+        if (g.offer({true, c.p, c.score, -1}) && !g.sites) break;
     }
     return any;
 }
@@ -490,7 +499,7 @@ void DiscBin::search_room_of(double r, int k, Gather& g, const std::function<voi
     if ((d.c.y - d.room) * (w_ + 1.0) - 1.0 > g.limit()) return;
     if (r > d.room || r >= d.room_bound) return;
     // a room unchanged since it was searched for this radius has the same best place
-    if (!g.sites && d.known_r == r) {
+    if (!g.sites && !g.accept && d.known_r == r) {
         g.offer(d.known);
         return;
     }
@@ -511,6 +520,8 @@ bool DiscBin::search_room(double r, int room, Gather& g) {
     // the lowest point of the room's circle, where the score falls fastest
     const double gx = 1.0, gy = w_ + 1.0, gl = dist(gx, gy);
     consider({d.c.x - reach * (gx / gl), d.c.y - reach * (gy / gl)});
+    // at rest: its very lowest point, where a lone disc stays
+    if (g.accept) consider({d.c.x, d.c.y - reach});
     const std::vector<int>& kids = d.children;
     Pt p[2];
     for (std::size_t a = 0; a < kids.size(); ++a) {
@@ -538,8 +549,10 @@ bool DiscBin::search_room(double r, int room, Gather& g) {
         }
         if (!free) continue;
         any = true;
-        g.offer({true, c.p, c.score, room});
-        if (!g.sites) {
+        const bool taken = g.offer({true, c.p, c.score, room});
+        if (!g.sites && g.accept) {
+            if (taken) break;  // (a place at rest is not remembered as the room's best)
+        } else if (!g.sites) {
             discs_[room].known = {true, c.p, c.score, room};
             discs_[room].known_r = r;
             break;

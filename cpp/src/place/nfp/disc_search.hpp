@@ -53,8 +53,11 @@ public:
     // otherwise the two compete on score, the bin's first on a tie. With
     // `site` k > 0, the k-th next place in that order at least r from every
     // better one taken before it (the last such when fewer exist), as the
-    // placer's site choice asks.
-    Found search(double r, bool rooms_first, int site, const std::function<void()>& stop);
+    // placer's site choice asks. With `accept`, only the places it accepts
+    // (the centres where the item rests) count.
+    using Accept = std::function<bool(Pt)>;
+    Found search(double r, bool rooms_first, int site, const std::function<void()>& stop,
+                 const Accept* accept = nullptr);
 
     // The mover just appended to the synced `packed`, where `search` put it.
     void placed(const Shape& item, const Found& where);

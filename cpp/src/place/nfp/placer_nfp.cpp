@@ -434,10 +434,8 @@ bool NfpPlacer::refuses(const Shape& item) const {
 
 bool NfpPlacer::trypack_disc(Shape& item, const PlaceRequest& request, bool& placed) {
     // The exact search answers for circles in corner placement; a bin with a
-    // polygon, without pipes or with an edge margin is left to the NFPs, and
-    // so is stable placement (the NFP search asks the rest filter).
-    if (!item.is_circle() || options_.placement != Placement::Corner || margin != 0.0 || options_.stable)
-        return false;
+    // polygon, without pipes or with an edge margin is left to the NFPs.
+    if (!item.is_circle() || options_.placement != Placement::Corner || margin != 0.0) return false;
     if (!item.is_pipe() && !(discs_ && discs_->has_pipes()) &&
         std::none_of(packed.begin(), packed.end(), [](const Shape* s) { return s->is_pipe(); }))
         return false;
@@ -445,11 +443,18 @@ bool NfpPlacer::trypack_disc(Shape& item, const PlaceRequest& request, bool& pla
     if (!discs_->sync(packed, bin_w, bin_h, packed_checked) || !(item.is_pipe() || discs_->has_pipes())) return false;
     item.set_rotation(0.0);
     const double r = circle_cast(item).rotated_shape().radius;
-    const DiscBin::Found f =
-        discs_->search(r, options_.hole_fill == HoleFill::Dense, request.site, [] { check_cancel(); });
+    // at rest: only centres where the item rests are taken
+    std::unique_ptr<RestFilter> rest;
+    DiscBin::Accept at_rest;
+    if (options_.stable) {
+        rest = std::make_unique<RestFilter>(packed, bin_w, margin);
+        at_rest = [&](Pt c) { return rest->rests(item, c); };
+    }
+    const DiscBin::Found f = discs_->search(r, options_.hole_fill == HoleFill::Dense, request.site,
+                                            [] { check_cancel(); }, rest ? &at_rest : nullptr);
     placed = f.found;
     if (!f.found) {
-        discs_->refused(r);
+        if (!rest) discs_->refused(r);  // (no place at rest is no proof of no room)
         return true;
     }
     item.set_position(f.pos.x, f.pos.y);
