@@ -63,6 +63,8 @@ q::Outline checked_outline(nb::handle item, const char* what) {
 
 void bind_check(nb::module_& m) {
     m.attr("CIRCLE_REL_TOL") = q::inscribed_polygon_rel_tol();
+    m.attr("GRID_TOLERANCE") = q::GRID_TOLERANCE;
+    m.attr("ROUNDING_TOLERANCE") = q::ROUNDING_TOLERANCE;
     m.attr("REST_TOL") = q::kRestTol;
     m.def("check_items", [](nb::handle items, nb::handle bin_w, nb::handle bin_h, nb::handle distance, nb::handle tol,
                             nb::handle circle_rel_tol, nb::handle margin, bool gravity, nb::handle contact_tol) {
@@ -82,7 +84,7 @@ void bind_check(nb::module_& m) {
             out.append(nb::make_tuple(kind_name(v.kind), v.first, v.second, v.amount, v.clearance,
                                       v.why ? nb::object(nb::str(v.why)) : nb::object(nb::none())));
         return out;
-    }, "items"_a, "bin_w"_a, "bin_h"_a, "distance"_a = 0.0, "tol"_a = 1e-6, "circle_rel_tol"_a = 0.0, "margin"_a = 0.0,
+    }, "items"_a, "bin_w"_a, "bin_h"_a, "distance"_a = 0.0, "tol"_a = q::GRID_TOLERANCE, "circle_rel_tol"_a = 0.0, "margin"_a = 0.0,
        "gravity"_a = false, "contact_tol"_a = q::kRestTol,
        "Violations among one bin's items: (kind, i, j, amount, clearance, why) tuples.");
 

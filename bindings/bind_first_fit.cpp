@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "bindings.hpp"
+#include "busy_items.hpp"
 #include "convert.hpp"
 #include "gc_slots.hpp"
 #include "options.hpp"
@@ -178,6 +179,10 @@ nb::tuple do_pack(PyFirstFit& ff) {
     const q::CompressionPhase compress(opt.search, keep_search.get());
     const q::Improver* improver = nullptr;
     if (opt.search.active()) improver = opt.search.compress ? static_cast<const q::Improver*>(&compress) : &search;
+    // The engine moves the items and rebuilds their caches without the GIL:
+    // the host may not touch them meanwhile.
+    BusyItems busy;
+    for (std::size_t i = 0; i < items.size(); ++i) busy.add(*items[i], "item " + std::to_string(i));
     q::PackResult r;
     {
         nb::gil_scoped_release release;

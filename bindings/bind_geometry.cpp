@@ -3,6 +3,7 @@
 #include <nanobind/stl/string.h>
 
 #include "bindings.hpp"
+#include "busy_items.hpp"
 #include "convert.hpp"
 #include "gc_slots.hpp"
 #include "placers.hpp"
@@ -27,15 +28,26 @@ nb::object polygon_rotated(q::Polygon& p) {
 nb::object circle_geom(const q::CircleGeom& g) { return nb::make_tuple(point_to_py(g.center), g.radius); }
 
 nb::object shape_transformed(q::Shape& s) {
+    require_idle(s);
     if (s.is_polygon()) return polygon_world(static_cast<q::Polygon&>(s));
     if (s.is_circle()) return circle_geom(static_cast<q::Circle&>(s).transformed());
     throw q::NotImplementedError();
 }
 
 nb::object shape_rotated(q::Shape& s) {
+    require_idle(s);
     if (s.is_polygon()) return polygon_rotated(static_cast<q::Polygon&>(s));
     if (s.is_circle()) return circle_geom(static_cast<q::Circle&>(s).rotated_shape());
     throw q::NotImplementedError();
+}
+
+// A getter of state the engine writes while it packs the item.
+template <class T>
+auto idle(T (q::Shape::*get)() const) {
+    return [get](q::Shape& s) {
+        require_idle(s);
+        return (s.*get)();
+    };
 }
 
 void init_host(q::Shape& s, nb::handle shape_id) {
@@ -76,27 +88,31 @@ void bind_geometry(nb::module_& m) {
             new (self) q::Shape();
             init_host(*self, shape_id);
         }, "shape_id"_a.none() = 0)
-        .def_prop_rw("tx", &q::Shape::tx, [](q::Shape& s, nb::handle v) { s.set_tx(to_double(v, "tx")); })
-        .def_prop_rw("ty", &q::Shape::ty, [](q::Shape& s, nb::handle v) { s.set_ty(to_double(v, "ty")); })
-        .def_prop_rw("rotation", &q::Shape::rotation, [](q::Shape& s, nb::handle v) { s.set_rotation(to_double(v, "rotation")); })
-        .def_prop_rw("infl", &q::Shape::infl, [](q::Shape& s, nb::handle v) { s.set_infl(to_double(v, "infl")); })
-        .def_prop_rw("mirrored", &q::Shape::mirrored, [](q::Shape& s, nb::handle v) {
+        .def_prop_rw("tx", idle(&q::Shape::tx), [](q::Shape& s, nb::handle v) { require_idle(s); s.set_tx(to_double(v, "tx")); })
+        .def_prop_rw("ty", idle(&q::Shape::ty), [](q::Shape& s, nb::handle v) { require_idle(s); s.set_ty(to_double(v, "ty")); })
+        .def_prop_rw("rotation", idle(&q::Shape::rotation),
+                     [](q::Shape& s, nb::handle v) { require_idle(s); s.set_rotation(to_double(v, "rotation")); })
+        .def_prop_rw("infl", idle(&q::Shape::infl), [](q::Shape& s, nb::handle v) { require_idle(s); s.set_infl(to_double(v, "infl")); })
+        .def_prop_rw("mirrored", idle(&q::Shape::mirrored), [](q::Shape& s, nb::handle v) {
+            require_idle(s);
             if (!PyBool_Check(v.ptr()))
                 throw q::TypeError(q::item_label(s, "item") + ": mirrored must be True or False, not " +
                                    Py_TYPE(v.ptr())->tp_name);
             s.set_mirrored(v.ptr() == Py_True);
         }, nb::for_setter(nb::arg("value").none()),
            nb::for_getter("Whether the item is mirrored about its local y axis (x -> -x) before it is rotated."))
-        .def_prop_ro("_tx", &q::Shape::tx)
-        .def_prop_ro("_ty", &q::Shape::ty)
-        .def_prop_ro("_rotation", &q::Shape::rotation)
-        .def_prop_ro("_infl", &q::Shape::infl)
-        .def_prop_ro("_dirty", &q::Shape::dirty)
+        .def_prop_ro("_tx", idle(&q::Shape::tx))
+        .def_prop_ro("_ty", idle(&q::Shape::ty))
+        .def_prop_ro("_rotation", idle(&q::Shape::rotation))
+        .def_prop_ro("_infl", idle(&q::Shape::infl))
+        .def_prop_ro("_dirty", idle(&q::Shape::dirty))
         .def_prop_ro("_cache_area", [](q::Shape& s) -> nb::object {
+            require_idle(s);
             if (auto a = s.cached_area()) return nb::float_(*a);
             return nb::none();
         })
         .def_prop_ro("_cache_transformed", [](q::Shape& s) -> nb::object {
+            require_idle(s);
             if (!s.is_polygon()) return nb::none();
             auto& p = static_cast<q::Polygon&>(s);
             if (!p.has_cache_transformed()) return nb::none();
@@ -104,6 +120,7 @@ void bind_geometry(nb::module_& m) {
             return host_copy(h.transformed, h.transformed_gen, p.cache_transformed(), p.transformed_gen());
         })
         .def_prop_ro("_cache_rotated", [](q::Shape& s) -> nb::object {
+            require_idle(s);
             if (!s.is_polygon()) return nb::none();
             auto& p = static_cast<q::Polygon&>(s);
             if (!p.has_cache_rotated()) return nb::none();
@@ -111,38 +128,57 @@ void bind_geometry(nb::module_& m) {
             return host_copy(h.rotated, h.rotated_gen, p.cache_rotated(), p.rotated_gen());
         })
         .def_prop_ro("_sig_cache", [](q::Shape& s) -> nb::object {
+            require_idle(s);
             const int id = s.is_polygon() && s.mirrored() ? s.sig_id_mirrored : s.sig_id;
             if (id < 0) throw nb::attribute_error("_sig_cache");
             return signature_to_py(id);
         })
         .def_prop_rw("inflation", [](q::Shape& s) { return s.inflation; },
-                     [](q::Shape& s, nb::handle v) { s.inflation = not_negative(s, v, "inflation"); })
+                     [](q::Shape& s, nb::handle v) { require_idle(s); s.inflation = not_negative(s, v, "inflation"); })
         .def_prop_rw("margin", [](q::Shape& s) { return s.margin; },
-                     [](q::Shape& s, nb::handle v) { s.margin = not_negative(s, v, "margin"); })
+                     [](q::Shape& s, nb::handle v) { require_idle(s); s.margin = not_negative(s, v, "margin"); })
         .def_prop_rw("weight", [](q::Shape& s) { return s.weight; },
-                     [](q::Shape& s, nb::handle v) { s.weight = to_double(v, "weight"); })
+                     [](q::Shape& s, nb::handle v) { require_idle(s); s.weight = to_double(v, "weight"); })
         .def_prop_rw("mass", [](q::Shape& s) { return s.mass; }, [](q::Shape& s, nb::handle v) {
+            require_idle(s);
             const double m = not_negative(s, v, "mass");
             q::require_value(m, q::item_label(s, "item"), "mass");
             s.mass = m;
         }, "Mass in kg that counts against a bin's max_load (0 unless set).")
-        .def_rw("bin_id", &q::Shape::bin_id)
+        .def_prop_rw("bin_id", [](q::Shape& s) { return s.bin_id; }, [](q::Shape& s, long long v) {
+            require_idle(s);
+            s.bin_id = v;
+        })
         .def_prop_rw("shape_id", [](q::Shape& s) -> nb::object { return host_of(s).shape_id; },
-                     [](q::Shape& s, nb::handle v) { init_host(s, v); },
+                     [](q::Shape& s, nb::handle v) {
+                         require_idle(s);  // the engine names the item by it
+                         init_host(s, v);
+                     },
                      nb::for_setter(nb::arg("value").none()))
         .def("translate", [](q::Shape& s, nb::handle dx, nb::handle dy) {
+            require_idle(s);
             s.translate(to_double(dx, "dx"), to_double(dy, "dy"));
         }, "dx"_a, "dy"_a)
         .def("set_position", [](q::Shape& s, nb::handle x, nb::handle y) {
+            require_idle(s);
             s.set_position(to_double(x, "x"), to_double(y, "y"));
         }, "x"_a, "y"_a)
         .def("total_inflation", [](q::Shape& s, nb::handle g) { return s.total_inflation(to_double(g, "global_infl")); },
              "global_infl"_a)
         .def("transformed", &shape_transformed)
         .def("rotated_shape", &shape_rotated)
-        .def("area", [](q::Shape& s) { return s.area(); })
-        .def("bounding_box", [](q::Shape& s) { return bbox_to_py(s.bounding_box()); })
-        .def("reference_point_local", [](q::Shape& s) { return point_to_py(s.reference_point_local()); });
+        .def("area", [](q::Shape& s) {
+            require_idle(s);  // the area is cached on first use
+            return s.area();
+        })
+        .def("bounding_box", [](q::Shape& s) {
+            require_idle(s);
+            return bbox_to_py(s.bounding_box());
+        })
+        .def("reference_point_local", [](q::Shape& s) {
+            require_idle(s);
+            return point_to_py(s.reference_point_local());
+        });
 
     nb::class_<q::Polygon, q::Shape>(m, "Polygon", nb::dynamic_attr(), nb::type_slots(gc_slots<q::Shape>),
                                      "A polygon item: a clockwise outer contour and counter-clockwise holes.")
@@ -155,8 +191,14 @@ void bind_geometry(nb::module_& m) {
         .def_prop_ro("outer", [](q::Polygon& p) { return contour_to_py(p.outer()); })
         .def_prop_ro("holes", [](q::Polygon& p) { return contours_to_py(p.holes()); })
         .def_prop_ro("is_container", &q::Polygon::is_container)
-        .def("_inflated_outer", [](q::Polygon& p) { return contour_to_py(p.inflated_outer()); })
-        .def("transformed_holes", [](q::Polygon& p) { return contours_to_py(p.transformed_holes()); });
+        .def("_inflated_outer", [](q::Polygon& p) {
+            require_idle(p);
+            return contour_to_py(p.inflated_outer());
+        })
+        .def("transformed_holes", [](q::Polygon& p) {
+            require_idle(p);
+            return contours_to_py(p.transformed_holes());
+        });
 
     nb::class_<q::Circle, q::Shape>(m, "Circle", nb::dynamic_attr(), nb::type_slots(gc_slots<q::Shape>),
                                     "A circle item centred on its local origin.")
@@ -166,7 +208,10 @@ void bind_geometry(nb::module_& m) {
             init_host(*self, shape_id);
         }, "radius"_a, "shape_id"_a.none() = 0)
         .def_prop_rw("radius", [](q::Circle& c) { return c.radius; },
-                     [](q::Circle& c, nb::handle v) { c.radius = not_negative(c, v, "radius"); });
+                     [](q::Circle& c, nb::handle v) {
+                         require_idle(c);
+                         c.radius = not_negative(c, v, "radius");
+                     });
 
     nb::class_<q::Pipe, q::Circle>(m, "Pipe", nb::dynamic_attr(), nb::type_slots(gc_slots<q::Shape>),
                                    "A steel pipe: outer diameter od and wall in mm, length in m (None: mass per\n"
@@ -200,6 +245,7 @@ void bind_geometry(nb::module_& m) {
         .def_prop_ro("bore", &q::Pipe::bore, "Radius of the bore (0 for a solid bar).")
         .def_prop_ro("is_container", &q::Pipe::has_bore, "Whether the pipe has a bore.")
         .def("transformed_holes", [](q::Pipe& p) {
+            require_idle(p);
             return contours_to_py(p.has_bore() ? std::vector<q::Contour>{p.world_bore()} : std::vector<q::Contour>{});
         }, "The bore as the inscribed 64-gon, counter-clockwise, in world coordinates (none for a solid bar).")
         .def("__repr__", [](q::Pipe& p) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "bindings.hpp"
+#include "busy_items.hpp"
 #include "convert.hpp"
 #include "placers.hpp"
 #include "quarvo/errors.hpp"
@@ -98,6 +99,9 @@ bool bl_trypack(PyBL& s, nb::handle item) {
     // another thread does to the `packed` list.
     nb::object hold = nb::steal(PySequence_Tuple(s.packed.ptr()));
     if (!hold.is_valid()) throw nb::python_error();
+    BusyItems items;
+    items.add(*it, "item");
+    for (std::size_t k = 0; k < s.eng.packed.size(); ++k) items.add(*s.eng.packed[k], "placed item " + std::to_string(k));
     bool ok;
     {
         s.busy = true;

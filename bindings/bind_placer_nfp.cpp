@@ -4,6 +4,7 @@
 #include <nanobind/stl/string.h>
 
 #include "bindings.hpp"
+#include "busy_items.hpp"
 #include "convert.hpp"
 #include "gc_slots.hpp"
 #include "options.hpp"
@@ -72,6 +73,9 @@ bool PyNfpPlacer::run(nb::handle item, bool (q::NfpPlacer::*step)(q::Shape&, con
     // another thread does to the `packed` list.
     nb::object hold = nb::steal(PySequence_Tuple(packed.ptr()));
     if (!hold.is_valid()) throw nb::python_error();
+    BusyItems items;
+    items.add(*s, "item");
+    for (std::size_t k = 0; k < eng.packed.size(); ++k) items.add(*eng.packed[k], "placed item " + std::to_string(k));
     bool ok;
     {
         busy = true;
@@ -119,6 +123,9 @@ void bind_placer_nfp(nb::module_& m) {
         q::require_sound_item(sb, "b");
         q::Region r;
         {
+            BusyItems busy;
+            busy.add(sa, "a");
+            busy.add(sb, "b");
             nb::gil_scoped_release release;
             r = q::compute_nfp0_region(sa, sb);
         }
@@ -132,6 +139,8 @@ void bind_placer_nfp(nb::module_& m) {
         q::Contour h = to_contour(hole);
         q::Region r;
         {
+            BusyItems busy;
+            busy.add(s, "item");
             nb::gil_scoped_release release;
             r = q::hole_inner_fit(h, s);
         }
@@ -139,6 +148,19 @@ void bind_placer_nfp(nb::module_& m) {
     }, "hole"_a, "item"_a,
           "Positions of the item's reference point (top-right vertex, or a circle's centre) that keep it, at its "
           "rotation and inflation, wholly inside the hole: the contours of its inner-fit region.");
+    m.def("_beyond_tolerance", [](nb::handle packed, nb::handle item, bool exact) {
+        // The incremental mode's guard on a place: the item as it stands against the placed items.
+        nb::object seq = as_sequence(packed, "packed must be a sequence of items");
+        std::vector<q::Shape*> placed;
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.ptr()); ++i)
+            placed.push_back(to_shape(PySequence_Fast_GET_ITEM(seq.ptr(), i), "placed item"));
+        q::Shape& s = *to_shape(item, "item");
+        q::require_sound_item(s, "item");
+        q::require_sound_items(placed, "placed item");
+        return q::beyond_tolerance(placed, s, exact);
+    }, "packed"_a, "item"_a, "exact"_a = false,
+          "Whether the item, where it stands, lies deeper than the engine's tolerance in the NFP of a placed item "
+          "(outside its cavities and rooms).");
     m.def("_minkowski_stats", [] {
         const q::MinkowskiStats st = q::minkowski_stats();
         return nb::make_tuple(st.nfps, st.seconds);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "busy_items.hpp"
 #include "quarvo/errors.hpp"
 
 namespace qb {
@@ -164,6 +165,7 @@ quarvo::Shape* to_shape(nb::handle h, const char* what) {
     quarvo::Shape* s = nullptr;
     if (!nb::try_cast<quarvo::Shape*>(h, s) || s == nullptr)
         throw quarvo::TypeError(std::string(what) + " must be a Shape (Polygon or Circle), not " + tname(h));
+    require_idle(*s);
     return s;
 }
 

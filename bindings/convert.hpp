@@ -37,6 +37,9 @@ struct PyHost : quarvo::HostData {
     std::uint64_t rotated_gen = ~0ULL;
     nb::object transformed;
     std::uint64_t transformed_gen = ~0ULL;
+    // Runs packing the item without the GIL, and how they name it (see busy_items.hpp).
+    int packing = 0;
+    std::string packing_as;
 };
 PyHost& host_of(quarvo::Shape& s);
 // The host copy of a cached contour, rebuilt only when the engine rebuilt it,

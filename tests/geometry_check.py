@@ -520,3 +520,205 @@ def clear_gap(a, b):
     if in_material(distinct(a.poly)[0], b) or in_material(distinct(b.poly)[0], a):
         return 0.0
     return rings_gap(rings(a), rings(b), math.inf)
+
+
+# ------------------------------------------- general outlines (any simple shape)
+#
+# For non-convex outlines and holes: the material of an item is its outer
+# contour less its holes; two items are judged by the clear distance between
+# their materials, which is what the distance asks of them. Only point,
+# segment and ray tests are used, so any simple contour is judged right.
+
+
+def world_rings(item):
+    """A polygon's true world outline (no inflation): (outer, holes), distinct points."""
+    th = float(item.rotation)
+    ct, st = math.cos(th), math.sin(th)
+    tx, ty = float(item.tx), float(item.ty)
+
+    def place(ring):
+        return [(x * ct - y * st + tx, x * st + y * ct + ty) for x, y in distinct(ring)]
+
+    return place(item.outer), [place(h) for h in item.holes]
+
+
+def _orient(a, b, c):
+    return (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0])
+
+
+def crossing_parameter(a, b, c, d):
+    """The parameter along a-b where it properly crosses c-d, or None."""
+    d1, d2 = _orient(c, d, a), _orient(c, d, b)
+    d3, d4 = _orient(a, b, c), _orient(a, b, d)
+    if ((d1 > 0) != (d2 > 0)) and d1 != 0 and d2 != 0 and ((d3 > 0) != (d4 > 0)) and d3 != 0 and d4 != 0:
+        return d1 / (d1 - d2)
+    return None
+
+
+def segments_distance(a, b, c, d):
+    if crossing_parameter(a, b, c, d) is not None:
+        return 0.0
+    return min(point_segment_distance(a, c, d), point_segment_distance(b, c, d),
+               point_segment_distance(c, a, b), point_segment_distance(d, a, b))
+
+
+def point_in_ring(p, ring):
+    """Even-odd ray test (points on the boundary may go either way)."""
+    x, y = p
+    inside = False
+    n = len(ring)
+    for i in range(n):
+        (x1, y1), (x2, y2) = ring[i], ring[(i + 1) % n]
+        if (y1 > y) != (y2 > y) and x < x1 + (y - y1) * (x2 - x1) / (y2 - y1):
+            inside = not inside
+    return inside
+
+
+class Material:
+    """An item's true outline in the world: a disk, or rings (outer first, then
+    the holes) whose even-odd interior is the material."""
+
+    def __init__(self, item):
+        self.item = item
+        if hasattr(item, "radius"):
+            self.circle = True
+            self.c = (float(item.tx), float(item.ty))
+            self.r = float(item.radius)
+            self.rings = []
+            cx, cy = self.c
+            self.box = (cx - self.r, cy - self.r, cx + self.r, cy + self.r)
+        else:
+            self.circle = False
+            outer, holes = world_rings(item)
+            self.rings = [outer] + holes
+            self.box = bbox(outer)
+        self.edges = [(ring[i], ring[(i + 1) % len(ring)]) for ring in self.rings for i in range(len(ring))]
+
+    def contains(self, p):
+        if self.circle:
+            return math.hypot(p[0] - self.c[0], p[1] - self.c[1]) < self.r
+        return sum(point_in_ring(p, ring) for ring in self.rings) % 2 == 1
+
+    def boundary_distance(self, p):
+        if self.circle:
+            return abs(self.r - math.hypot(p[0] - self.c[0], p[1] - self.c[1]))
+        return min(point_segment_distance(p, a, b) for a, b in self.edges)
+
+    def vertices(self):
+        return [p for ring in self.rings for p in ring]
+
+
+def _near(box, e, reach):
+    (ax, ay), (bx, by) = e
+    return not (max(ax, bx) < box[0] - reach or min(ax, bx) > box[2] + reach or
+                max(ay, by) < box[1] - reach or min(ay, by) > box[3] + reach)
+
+
+def _in_box(p, box):
+    return box[0] <= p[0] <= box[2] and box[1] <= p[1] <= box[3]
+
+
+def _depth_into(A, B):
+    """How deep points of A's outline lie in B's material: its vertices, and the
+    middles of the stretches of its edges between crossings with B's outline."""
+    depth = 0.0
+    for p in A.vertices():
+        if _in_box(p, B.box) and B.contains(p):
+            depth = max(depth, B.boundary_distance(p))
+    for a, b in A.edges:
+        if not _near(B.box, (a, b), 0.0):
+            continue
+        ts = sorted(t for c, d in B.edges for t in [crossing_parameter(a, b, c, d)] if t is not None)
+        for t0, t1 in zip(ts, ts[1:]):
+            m = (t0 + t1) / 2
+            p = (a[0] + m * (b[0] - a[0]), a[1] + m * (b[1] - a[1]))
+            if B.contains(p):
+                depth = max(depth, B.boundary_distance(p))
+    return depth
+
+
+def _nested_in(A, B):
+    """With outlines that do not cross: whether A's material lies in B's (judged
+    by a vertex of A clear of B's outline)."""
+    tiny = 1e-9 * (1.0 + max(map(abs, B.box)))
+    for p in A.vertices() if not A.circle else [A.c]:
+        if not _in_box(p, B.box):
+            return False
+        if B.boundary_distance(p) > tiny:
+            return B.contains(p)
+    return False
+
+
+def material_gap(A, B, reach):
+    """Clear distance between two materials when below ``reach`` (else ``reach``);
+    negative when they overlap: minus how deep one reaches into the other."""
+    if A.box[0] - reach > B.box[2] or B.box[0] - reach > A.box[2] or \
+            A.box[1] - reach > B.box[3] or B.box[1] - reach > A.box[3]:
+        return reach
+    if A.circle and B.circle:
+        return min(reach, math.hypot(A.c[0] - B.c[0], A.c[1] - B.c[1]) - A.r - B.r)
+    if A.circle or B.circle:
+        C, P = (A, B) if A.circle else (B, A)
+        if P.contains(C.c):
+            return -(C.r + P.boundary_distance(C.c))
+        return min(reach, P.boundary_distance(C.c) - C.r)
+    gap, crossing = reach, False
+    for a, b in A.edges:
+        if not _near(B.box, (a, b), gap):
+            continue
+        eb = (min(a[0], b[0]), min(a[1], b[1]), max(a[0], b[0]), max(a[1], b[1]))
+        for c, d in B.edges:
+            if _near(eb, (c, d), gap):
+                if crossing_parameter(a, b, c, d) is not None:
+                    crossing = True
+                    gap = 0.0
+                else:
+                    gap = min(gap, segments_distance(a, b, c, d))
+    if crossing:
+        return -max(_depth_into(A, B), _depth_into(B, A))
+    if _nested_in(A, B) or _nested_in(B, A):
+        return -max(_depth_into(A, B), _depth_into(B, A), 1e-300)
+    return gap
+
+
+def material_bin_excess(M, grow, bin_w, bin_h):
+    """How far the material grown by ``grow`` leaves the bin (<= 0 inside); a
+    bin height of None is a strip, open upward."""
+    minx, miny, maxx, maxy = M.box
+    ex = max(grow - minx, grow - miny, maxx + grow - bin_w)
+    return ex if bin_h is None else max(ex, maxy + grow - bin_h)
+
+
+def inflated_faults(bins, bin_w, bin_h, infl, tol, circle_gap=0.0, stats=None):
+    """Faults of a layout whose items must keep their inflations ``infl(item)``
+    (half the distance, their inflation and margin) from the bin's sides and
+    the sum of both from each other: (kind, shortfall, tolerance, text) with
+    kind "bin" or "pair", for shortfalls beyond ``tol`` plus ``circle_gap`` x
+    (radius + inflation) per circle (the gap of an inscribed 64-gon). A bin
+    height of None is a strip. ``stats`` gets the largest shortfalls beyond
+    the circles' gap ("bin", "pair")."""
+    faults = []
+    worst = {"bin": -math.inf, "pair": -math.inf}
+
+    def slack(it):
+        return circle_gap * (it.radius + infl(it)) if hasattr(it, "radius") else 0.0
+
+    for k, b in enumerate(bins):
+        mats = [Material(it) for it in b]
+        for it, m in zip(b, mats):
+            ex = material_bin_excess(m, infl(it), bin_w, bin_h)
+            worst["bin"] = max(worst["bin"], ex - slack(it))
+            if ex > tol + slack(it):
+                faults.append(("bin", ex, tol + slack(it), f"bin {k}: item {it.shape_id} leaves the bin by {ex:.6g}"))
+        for i in range(len(b)):
+            for j in range(i + 1, len(b)):
+                need = infl(b[i]) + infl(b[j])
+                allowed = tol + slack(b[i]) + slack(b[j])
+                gap = material_gap(mats[i], mats[j], need + 1.0)
+                worst["pair"] = max(worst["pair"], need - gap - slack(b[i]) - slack(b[j]))
+                if need - gap > allowed:
+                    faults.append(("pair", need - gap, allowed, f"bin {k}: items {b[i].shape_id} and {b[j].shape_id} "
+                                   f"are {gap:.9g} apart, {need - gap:.6g} short of {need:.9g}"))
+    if stats is not None:
+        stats.update(worst)
+    return faults

@@ -4,7 +4,7 @@ import pytest
 from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
 
-from Quarvo.check import CIRCLE_REL_TOL, check_layout, circle_tolerance, measure_pair, outside_amount
+from Quarvo.check import CIRCLE_REL_TOL, TOLERANCE, check_layout, circle_tolerance, measure_pair, outside_amount
 from Quarvo.first_fit_algorithm import FirstFit
 from Quarvo.geometry import Bin, Circle, Polygon
 from Quarvo.placer_nfp import NfpPlacer
@@ -254,8 +254,7 @@ def pack(items, distance, strategy, placement="corner"):
 def test_packed_layouts_pass_and_tampering_is_caught(strategy, placement, distance, seed, n):
     items = job(seed, n)
     bins, unplaced = pack(items, distance, strategy, placement)
-    # the union works on a 1e-6 grid, so a contact can come out a grid step deep
-    r = check_layout((bins, unplaced), Bin(80.0, 60.0), distance=distance, tol=1e-5, circle_rel_tol=CIRCLE_REL_TOL)
+    r = check_layout((bins, unplaced), Bin(80.0, 60.0), distance=distance, circle_rel_tol=CIRCLE_REL_TOL)
     assert r.ok, r.summary()
     assert sum(b.n_items for b in r.bins) + r.n_unplaced == n
     full = [b for b in bins if len(b) >= 2]
@@ -266,7 +265,7 @@ def test_packed_layouts_pass_and_tampering_is_caught(strategy, placement, distan
         a, b = full[0][0], full[0][-1]
         b.rotation = a.rotation
         b.set_position(a.tx, a.ty)
-        bad = check_layout((bins, unplaced), Bin(80.0, 60.0), distance=distance, tol=1e-5, circle_rel_tol=CIRCLE_REL_TOL)
+        bad = check_layout((bins, unplaced), Bin(80.0, 60.0), distance=distance, circle_rel_tol=CIRCLE_REL_TOL)
         assert (0, len(full[0]) - 1) in {v.items for v in bad.violations if v.kind == "overlap"}
 
 
@@ -306,3 +305,45 @@ def test_a_circle_inside_a_polygon_tangent_to_its_edge_overlaps(w, h, frac, alon
     cy = {"t": y + h - r, "b": y + r}.get(side, y + r + along * (h - 2 * r))
     clearance, depth = measure_pair(rect(w, h, x, y), circle(r, cx, cy))
     assert depth > 0 and clearance < 0, (clearance, depth)
+
+
+@settings(max_examples=12, deadline=None)
+@given(seed=st.integers(0, 10**6), scale=st.sampled_from([0.01, 1.0, 1e4]), distance=st.sampled_from([0.0, 0.5]),
+       beyond=st.sampled_from([0.99, 1.01]))
+def test_the_checker_draws_the_line_at_the_tolerance(seed, scale, distance, beyond):
+    # The engine keeps its layouts within TOLERANCE; moved by a little more
+    # than that toward a neighbour or out of the bin, a layout fails.
+    import random
+    rng = random.Random(seed)
+    items = [Circle(scale * rng.uniform(2, 9), shape_id=i) for i in range(12)]
+    b = Bin(60 * scale, 60 * scale)
+    bins, _ = FirstFit(items, b, distance * scale, exact_clearance=True).do_pack()
+    placed = bins[0]
+    assert check_layout(placed, b, distance=distance * scale).ok
+    # the closest pair: one circle moves toward the other along the line of centres
+    pairs = [(measure_pair(p, q)[0], p, q) for i, p in enumerate(placed) for q in placed[i + 1:]]
+    clear, p, q = min(pairs, key=lambda t: t[0])
+    dx, dy = q.tx - p.tx, q.ty - p.ty
+    step = (clear - distance * scale) + TOLERANCE * beyond
+    q.set_position(q.tx - dx / math.hypot(dx, dy) * step, q.ty - dy / math.hypot(dx, dy) * step)
+    assert check_layout([p, q], b, distance=distance * scale).ok == (beyond < 1)
+    # and the leftmost one out of the bin's left side
+    c = min(placed, key=lambda it: it.tx - it.radius)
+    c.set_position(c.radius - TOLERANCE * beyond, c.ty)
+    assert check_layout([c], b, distance=distance * scale).ok == (beyond < 1)
+
+
+def test_the_ring_job_passes_at_the_default_tolerance():
+    def ring(r_out, r_in, n=64, **kw):
+        pts = lambda r: [(r * math.cos(2 * math.pi * k / n), r * math.sin(2 * math.pi * k / n)) for k in range(n)]
+        return Polygon(pts(r_out), holes=[pts(r_in)], **kw)
+    items = []
+    for name, (od, t), q in (("NPS12", (323.8, 9.53), 12), ("NPS8", (219.1, 8.18), 20),
+                             ("NPS4", (114.3, 6.02), 25), ("NPS2", (60.3, 3.91), 30)):
+        for i in range(q):
+            it = ring(od / 2, od / 2 - t, shape_id=f"{name}-{i + 1}")
+            it.weight = math.pi * (od - t) * t * 7850e-6 * 12
+            items.append(it)
+    r = check_layout(FirstFit(items, Bin(2400, 2400), global_distance=5.0).do_pack(), Bin(2400, 2400), distance=5.0)
+    assert r.ok, r.summary()
+    assert r.tol == TOLERANCE == math.sqrt(2) * 1e-6

@@ -200,9 +200,7 @@ def test_random_jobs_give_sound_layouts(recipes, weights, distance, strategy, pl
     if strategy != "bl":
         assert not any(isinstance(it, Polygon) and it.shape_id is not None and not _convex(it) and it not in unplaced
                        for it in items)
-    # the incremental union re-snaps its vertices to the 1e-6 grid along another path
-    tol = 1e-4 if incremental and strategy != "bl" else 1e-5
-    report = check_layout(bins, w, h, distance=distance, tol=tol, circle_rel_tol=CIRCLE_REL_TOL)
+    report = check_layout(bins, w, h, distance=distance, circle_rel_tol=CIRCLE_REL_TOL)
     assert report.ok, report.summary()
 
 
@@ -213,7 +211,8 @@ def _convex(p):
 
 @pytest.mark.parametrize("seed", range(4))
 @pytest.mark.parametrize("kind", ["circles", "polygons"])
-def test_incremental_with_every_item_its_own_kind(seed, kind):
+@pytest.mark.parametrize("placement", ["corner", "center"])
+def test_incremental_with_every_item_its_own_kind(seed, kind, placement):
     # a kind new to the bin searches the probe's free space: sound, and as many bins as the exact mode
     import random
     def job():
@@ -228,8 +227,8 @@ def test_incremental_with_every_item_its_own_kind(seed, kind):
         return out
     layouts = {}
     for incremental in (False, True):
-        bins, unplaced = FirstFit(job(), Bin(150, 120), 2.0, incremental=incremental).do_pack()
-        report = check_layout(bins, 150, 120, distance=2.0, tol=1e-4, circle_rel_tol=CIRCLE_REL_TOL)
+        bins, unplaced = FirstFit(job(), Bin(150, 120), 2.0, placement=placement, incremental=incremental).do_pack()
+        report = check_layout(bins, 150, 120, distance=2.0, circle_rel_tol=CIRCLE_REL_TOL)
         assert report.ok, report.summary()
         layouts[incremental] = (len(bins), len(unplaced))
     assert layouts[True] == layouts[False]

@@ -128,12 +128,15 @@ def ring():
 
 GOOD = {
     "poly": lambda: UNIT, "pt": lambda: (0.5, 0.5), "item": lambda: Circle(0.25), "container": ring,
+    "items": lambda: [ring(), Polygon(UNIT)],
     "polys": lambda: [UNIT], "num": lambda: 10.0, "steps": lambda: 8, "text": lambda: "corner",
     "dir": lambda: "left", "seg": lambda: ((0.0, 0.0), (1.0, 1.0)),
 }
 GARBAGE = {
     "poly": lambda: BAD_CONTOURS + [TANGLED, STAR], "pt": lambda: BAD_POINTS,
     "item": lambda: ITEM_MAKERS, "container": lambda: ITEM_MAKERS,  # built afresh per call
+    "items": lambda: [named(lambda m=m: [ring(), m()], "with-" + m.__name__) for m in ITEM_MAKERS]
+    + [named(lambda: None, "None"), named(lambda: "x", "str"), named(lambda: iter([Circle(1.0)]), "iter")],
     "polys": lambda: BAD_POLY_LISTS, "num": lambda: BAD_NUMBERS, "steps": lambda: BAD_STEPS,
     "text": lambda: BAD_TEXT, "dir": lambda: BAD_DIRECTIONS, "seg": lambda: BAD_SEGMENTS,
 }
@@ -144,6 +147,7 @@ MODULE_FUNCTIONS = {
         "compute_hole_nfps": ["container", "item"], "merge_nfps": ["polys"], "_sample_boundary": ["poly", "steps"],
         "_sample_hole_interior": ["poly"], "_nfp_region": ["item", "item"], "hole_inner_fit": ["poly", "item"],
         "search_best_position": ["polys", "polys", "item", "num", "num", "steps", "num", "text"],
+        "_beyond_tolerance": ["items", "item"],
     },
     bl: {
         "_as_polygon": ["item"], "_to_wall_poly": ["poly", "dir"], "_horizontal_distance": ["pt", "seg"],
@@ -180,7 +184,7 @@ def test_module_function_garbage(module, name, pos, index):
     kinds = MODULE_FUNCTIONS[module][name]
     args = [GOOD[k]() for k in kinds]
     bad = GARBAGE[kinds[pos]]()[index]
-    args[pos] = bad() if kinds[pos] in ("item", "container") else bad
+    args[pos] = bad() if kinds[pos] in ("item", "container", "items") else bad
     call(getattr(module, name), *args)
 
 

@@ -43,6 +43,7 @@ PUBLIC_OWNER = {
     "errors.hpp": "core",
     "options.hpp": "core",
     "validate.hpp": "core",
+    "tolerance.hpp": "core",
     "kernel.hpp": "geometry",
     "shapes.hpp": "shapes",
     "item_checks.hpp": "shapes",

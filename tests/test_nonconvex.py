@@ -95,7 +95,8 @@ def cavity_layout(outline, nonconvex=True, **kw):
 
 
 @pytest.mark.parametrize("outline", [U, C], ids=["open", "narrow mouth"])
-@pytest.mark.parametrize("kw", [{}, {"incremental": True}, {"placement": "center", "threads": 2}])
+@pytest.mark.parametrize("kw", [{}, {"incremental": True}, {"placement": "center", "threads": 2},
+                                {"placement": "center", "incremental": True}])
 def test_item_fitting_the_cavity_is_placed_there(outline, kw):
     box, p = cavity_layout(outline, **kw)
     ox, oy = p.packed[0].bounding_box()[:2]

@@ -84,11 +84,13 @@ def test_bad_search_and_strip_arguments(kwargs, error, text):
     assert poses([items], []) == before and all(it.infl == 0.0 for it in items)
 
 
-@pytest.mark.parametrize("strategy, height, incremental", [
-    ("nfp", None, False), ("nfp", 60.0, True), ("bl", None, False), ("bl", 60.0, False)])
-def test_search_is_sound_no_worse_and_keeps_the_weight_rule(strategy, height, incremental):
+@pytest.mark.parametrize("strategy, height, incremental, placement", [
+    ("nfp", None, False, "corner"), ("nfp", 60.0, True, "corner"), ("nfp", 60.0, True, "center"),
+    ("bl", None, False, "corner"), ("bl", 60.0, False, "corner")])
+def test_search_is_sound_no_worse_and_keeps_the_weight_rule(strategy, height, incremental, placement):
     for seed in range(3):
-        kw = dict(strategy=strategy, incremental=incremental, rotations=[0.0, math.pi / 2, math.pi])
+        kw = dict(strategy=strategy, incremental=incremental, placement=placement,
+                  rotations=[0.0, math.pi / 2, math.pi])
         greedy = FirstFit(job(seed), Bin(70, height), 1.0, **kw).do_pack()
         items = job(seed)
         ff = FirstFit(items, Bin(70, height), 1.0, iterations=30, seed=seed, **kw)

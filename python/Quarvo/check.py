@@ -18,6 +18,14 @@ up to ``CIRCLE_REL_TOL`` of its radius (grown by half the distance) closer to
 a neighbour than the polygon they reasoned with; pass
 ``circle_rel_tol=CIRCLE_REL_TOL`` to allow for that.
 
+The default ``tol`` is ``TOLERANCE`` = sqrt(2) x 1e-6, the tolerance to which the
+engine keeps the distance and the bin: no-fit polygons are snapped to the
+union's 1e-6 grid (half a unit per coordinate) and the union rounds the points
+where their edges cross to it (as much again), so a place can lie up to
+sqrt(2) x 1e-6 short of touching; the candidate search lets an item out of
+the bin by 1e-6. Every judgement also allows ``ROUNDING_TOLERANCE`` (1e-14) of
+the coordinates' magnitude for the rounding of doubles.
+
 With ``gravity=True`` the check also reports every item that is not at rest
 ("floating", with the reason), and ``hosts`` tells which item's hole holds
 each item.
@@ -32,6 +40,8 @@ from Quarvo.geometry_handle import point_in_polygon
 
 __all__ = [
     "CIRCLE_REL_TOL",
+    "ROUNDING_TOLERANCE",
+    "TOLERANCE",
     "CheckReport",
     "BinReport",
     "Violation",
@@ -47,6 +57,10 @@ __all__ = [
 
 # Gap between a circle and the inscribed polygon the placers see, relative to the radius.
 CIRCLE_REL_TOL = _c.CIRCLE_REL_TOL
+# How far the engine may leave items short of the distance or past the bin.
+TOLERANCE = _c.GRID_TOLERANCE
+# The rounding of doubles every judgement allows, relative to the coordinates' magnitude.
+ROUNDING_TOLERANCE = _c.ROUNDING_TOLERANCE
 # How far beyond its spacers a contact of an item at rest may stand off.
 REST_TOL = _c.REST_TOL
 
@@ -223,7 +237,7 @@ def _bin_size(bin_w, bin_h):
 
 
 def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distance: float = 0.0,
-                 tol: float = 1e-6, circle_rel_tol: float = 0.0, margin: Optional[float] = None,
+                 tol: float = TOLERANCE, circle_rel_tol: float = 0.0, margin: Optional[float] = None,
                  gravity: bool = False, contact_tol: float = REST_TOL) -> CheckReport:
     """Check a packing result against a bin size and a required clear distance.
 
@@ -237,7 +251,9 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
     pairs whose clear distance is less than ``distance - tol``, and
     (``near_edge``) items inside the bin but closer than ``margin - tol`` to
     one of its edges (``margin`` defaults to the ``Bin``'s own margin when a
-    ``Bin`` is given, else 0; a strip's open top is no edge). Pairs with
+    ``Bin`` is given, else 0; a strip's open top is no edge); ``tol`` is the
+    engine's tolerance by default, and 1e-14 of the coordinates' magnitude is
+    allowed on top for the rounding of doubles. Pairs with
     circles get ``circle_rel_tol`` x (radius + distance / 2) more slack per
     circle. A negative ``distance`` lets pairs overlap by that much. An item
     listed twice in the layout is a ``duplicate``; an item without a usable

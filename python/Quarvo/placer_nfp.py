@@ -36,6 +36,7 @@ merge_nfps = _n.merge_nfps
 _nfp_region = _n._nfp_region
 hole_inner_fit = _n.hole_inner_fit
 _minkowski_stats = _n._minkowski_stats
+_beyond_tolerance = _n._beyond_tolerance
 search_best_position = _n.search_best_position
 _sample_boundary = _n._sample_boundary
 _sample_hole_interior = _n._sample_hole_interior

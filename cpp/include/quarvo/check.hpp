@@ -13,6 +13,7 @@
 
 #include "quarvo/constants.hpp"
 #include "quarvo/shapes.hpp"
+#include "quarvo/tolerance.hpp"
 
 namespace quarvo {
 
@@ -87,7 +88,10 @@ struct CheckOptions {
     double bin_w = 0.0;
     double bin_h = 0.0;
     double distance = 0.0;  // required clear distance; a negative value allows that much overlap
-    double tol = 1e-6;      // absolute slack on every judgement
+    // Absolute slack on every judgement; by default the engine's tolerance.
+    // The rounding of doubles is allowed on top: ROUNDING_TOLERANCE times
+    // the magnitude of the outlines' coordinates.
+    double tol = GRID_TOLERANCE;
     // Extra slack for pairs with circles, relative to each circle's radius
     // grown by half the distance: layouts made with circles seen as inscribed
     // polygons can leave true circles that much closer.

@@ -1,5 +1,5 @@
 // The process-wide cache of local no-fit polygons, keyed by the two items'
-// interned geometry signatures, rotations and inflations (to 6 decimals).
+// interned geometry signatures, rotations and inflations (exact values).
 #pragma once
 #include <cstddef>
 #include <vector>

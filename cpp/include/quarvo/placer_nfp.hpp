@@ -68,4 +68,9 @@ private:
     std::unique_ptr<DiscBin> discs_;
 };
 
+// Whether `item`, where it stands (rotation, inflation, translation), lies
+// deeper than the engine's tolerance in the NFP of one of `placed` (outside
+// its cavities and rooms): the incremental mode's guard on a place.
+bool beyond_tolerance(const std::vector<Shape*>& placed, Shape& item, bool exact);
+
 }  // namespace quarvo

@@ -14,6 +14,12 @@ void require(bool ok, const char* what) {
     if (!ok) throw ValueError(what);
 }
 
+// The rounding of doubles where the outline's coordinates are.
+double rounding(const Outline& o) {
+    const BBox& b = o.box;
+    return ROUNDING_TOLERANCE * std::max({std::fabs(b.minx), std::fabs(b.miny), std::fabs(b.maxx), std::fabs(b.maxy)});
+}
+
 }  // namespace
 
 double inscribed_polygon_rel_tol() { return 1.0 - std::cos(kPi / kCircleSides); }
@@ -150,11 +156,11 @@ std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, cons
         items[i] = make_item(o);
         live.push_back(i);
         double past = outside_amount(o, opt.bin_w, opt.bin_h);
-        if (past > opt.tol) {
+        if (past > opt.tol + rounding(o)) {
             out.push_back({ViolationKind::Outside, i, i, past, 0.0});
         } else if (opt.margin > 0.0) {
             const double gap = edge_distance(o, opt.bin_w, opt.bin_h);
-            if (opt.margin - gap > opt.tol) out.push_back({ViolationKind::NearEdge, i, i, opt.margin - gap, gap});
+            if (opt.margin - gap > opt.tol + rounding(o)) out.push_back({ViolationKind::NearEdge, i, i, opt.margin - gap, gap});
         }
     }
 
@@ -175,7 +181,8 @@ std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, cons
     std::size_t done = 0;
     for (auto [i, j] : pairs) {
         if (++done % 16 == 0) check_cancel();
-        const double tol = opt.tol + circle_slack(outlines[i]) + circle_slack(outlines[j]);
+        const double tol = opt.tol + std::max(rounding(outlines[i]), rounding(outlines[j])) +
+                           circle_slack(outlines[i]) + circle_slack(outlines[j]);
         const double allowed = tol + std::max(0.0, -opt.distance);
         PairMeasure pm = measure(items[i], items[j], reach, allowed);
         if (pm.depth > allowed) {

@@ -18,6 +18,14 @@ std::atomic<long long> g_ns{0};
 Region nfp_minkowski(const Contour& A, const Contour& B, Pt ref, bool box_rule) {
     const long long t0 = thread_cpu_ns();
     Region r = minkowski_difference(A, B, ref, "the stationary item's outline", "the moving item's outline");
+    // The sum is one part, but the grid can leave a sliver apart from it, which
+    // the tree may list first: the outer contour is the largest, and the box
+    // rule is its box's.
+    if (r.size() > 1) {
+        auto outer = std::min_element(r.begin(), r.end(),
+                                      [](const Contour& a, const Contour& b) { return polygon_area(a) < polygon_area(b); });
+        std::rotate(r.begin(), outer, outer + 1);
+    }
     if (box_rule && !r.empty()) {
         const Pt d = box_rule_shift(polygon_bbox(r.front()), A, B);
         if (d.x != 0.0 || d.y != 0.0)

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "geometry/minkowski.hpp"
+#include "geometry/outline_fit.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 
@@ -151,7 +152,10 @@ Region compute_nfp0_region(const Shape& a, const Shape& b, bool exact) {
     exact = exact || a.is_pipe() || b.is_pipe();
     if (convex_outline(a) && convex_outline(b)) return {compute_nfp0(a, b, exact)};
     const Contour A = item_contour(a, exact), B = item_contour(b, exact);
-    return nfp_minkowski(A, B, item_reference(b), b.is_polygon());
+    Region r = nfp_minkowski(A, B, item_reference(b), b.is_polygon());
+    for (Contour& c : r) remove_spikes(c);
+    keep_true_cavities(r, A, B, item_reference(b), 1e-6);
+    return r;
 }
 
 bool hole_needs_inner_fit(const Contour& hole, const Shape& b) {

@@ -209,8 +209,10 @@ std::shared_ptr<const Region> local_nfp(Shape& a, Shape& b, bool exact, bool non
     if ((!a.is_polygon() && !a.is_circle()) || (!b.is_polygon() && !b.is_circle())) throw NotImplementedError();
     // a pipe's outer circle is always the circumscribed one
     const bool circumscribed = exact || a.is_pipe() || b.is_pipe();
-    NfpKey key{geometry_signature(a), round6(a.rotation()), round6(a.infl()),
-               geometry_signature(b), round6(b.rotation()), round6(b.infl()),
+    // Exact angles and inflations: two that agree to six decimals only can
+    // still put an outline far from its origin well off the other's NFP.
+    NfpKey key{geometry_signature(a), a.rotation(), a.infl(),
+               geometry_signature(b), b.rotation(), b.infl(),
                circumscribed && (a.is_circle() || b.is_circle())};
     NfpCache& c = cache();
     NfpCache::Shard& sh = c.shard(key);

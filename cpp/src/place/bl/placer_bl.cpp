@@ -6,10 +6,12 @@
 #include <string>
 
 #include "geometry/clipper_bridge.hpp"
+#include "geometry/outline_fit.hpp"
 #include "place/bl/sweep.hpp"
 #include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/item_checks.hpp"
+#include "quarvo/tolerance.hpp"
 #include "quarvo/validate.hpp"
 
 namespace quarvo {
@@ -36,6 +38,10 @@ void require_finite(const Contour& c, const std::string& what) {
     if (i != static_cast<std::size_t>(-1))
         throw ValueError(what + " has a non-finite point (" + format_number(c[i].x) + ", " + format_number(c[i].y) + ") at index " +
                          std::to_string(i));
+}
+
+double magnitude(const BBox& b) {
+    return std::max({std::fabs(b.minx), std::fabs(b.miny), std::fabs(b.maxx), std::fabs(b.maxy)});
 }
 
 // Whether every coordinate fits the integer grid of the clipping library.
@@ -154,6 +160,10 @@ bool BottomLeftPlacer::overlaps_placed(const Contour& poly) const {
         // wider than the grid along the contact; only more than that overlaps.
         double sliver = 1e-6 * std::min(perimeter(poly), perimeter(p->poly));
         if (intersection_area(poly, p->poly) > sliver) return true;
+        // So does a corner reaching deeper than the tolerance into an item,
+        // whatever the area: a spike of a non-convex item can end so, in an
+        // item standing under its notch.
+        if (outlines_overlap(poly, p->poly, engine_tolerance(std::max(magnitude(b), magnitude(o))))) return true;
     }
     return false;
 }
@@ -223,10 +233,9 @@ bool BottomLeftPlacer::trypack(Shape& item, const PlaceRequest& /*request*/) {
     }
 
     if (can_be_packed) {
-        // The clearance lets a contour stand out of the bin by up to eps; in
-        // a bin not much larger than eps that is unsound, so no more than
-        // 1e-9 of the bin's size is allowed.
-        const double out = std::min(eps, 1e-9 * std::max(bin_w, bin_h));
+        // The clearance lets a contour stand out of the bin by up to eps; no
+        // more than the engine's tolerance is allowed.
+        const double out = std::min(eps, engine_tolerance(std::max(bin_w, bin_h)));
         // the edge margin moves the bin's edges in
         const double lo = wall > 0.0 ? wall - out : -out;
         const double hix = wall > 0.0 ? (bin_w - wall) + out : bin_w + out;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "geometry/mitred_offset.hpp"
+#include "geometry/outline_fit.hpp"
 #include "quarvo/constants.hpp"
 
 namespace quarvo {
@@ -46,13 +47,19 @@ bool lies_in_disc(const Shape& item, Pt t, Pt center, double reach) {
 
 }  // namespace
 
-bool lies_in_room(const Shape& item, Pt t, const HoleRoom& hole_room, bool exact, const std::function<void()>& stop) {
-    if (hole_room.disc) return lies_in_disc(item, t, hole_room.center, hole_room.radius);
+bool lies_in_room(const Shape& item, Pt t, const HoleRoom& hole_room, bool exact, const std::function<void()>& stop,
+                  double slack) {
+    if (hole_room.disc) return lies_in_disc(item, t, hole_room.center, hole_room.radius + slack);
     const Contour& room = hole_room.room;
+    // A convex room holds an outline whose vertices it holds; any other room is
+    // judged on the outlines (as is a slack).
+    const bool by_vertices = slack == 0.0 && is_convex(room) && turns_once(room);
     if (item.is_circle()) {
         double r = circle_cast(item).rotated_shape().radius;
         if (!exact) {
-            for (const Pt& v : circle_to_polygon({t.x, t.y}, r, kCircleSides))
+            const Contour gon = circle_to_polygon({t.x, t.y}, r, kCircleSides);
+            if (!by_vertices) return polygon_in_room(gon, room, slack, stop);
+            for (const Pt& v : gon)
                 if (!point_in_polygon(v, room)) return false;
             return true;
         }
@@ -62,11 +69,17 @@ bool lies_in_room(const Shape& item, Pt t, const HoleRoom& hole_room, bool exact
             const Pt a = room[i], d = vsub(room[i + 1], a), w = vsub(t, a);
             const double dd = d.x * d.x + d.y * d.y;
             const double u = dd > 0 ? std::min(1.0, std::max(0.0, (w.x * d.x + w.y * d.y) / dd)) : 0.0;
-            if (hypot_cr(w.x - u * d.x, w.y - u * d.y) < r) return false;
+            if (hypot_cr(w.x - u * d.x, w.y - u * d.y) < r - slack) return false;
         }
         return true;
     }
     const Contour& own = polygon_cast(item).rotated_contour();
+    if (!by_vertices) {
+        Contour world;
+        world.reserve(own.size());
+        for (const Pt& v : own) world.push_back({v.x + t.x, v.y + t.y});
+        return polygon_in_room(world, room, slack, stop);
+    }
     for (std::size_t i = 0; i < own.size(); ++i) {
         if (i % 256 == 255) stop();  // each test walks the whole room
         if (!point_in_polygon({own[i].x + t.x, own[i].y + t.y}, room)) return false;
@@ -119,7 +132,10 @@ std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting
 
 bool RoomFilter::operator()(std::size_t h, Pt p, Pt t) const {
     const HoleRoom& room = rooms[room_of_hole[h]];
-    if (!room.usable || (h < fitted_from && !lies_in_room(mover, t, room, exact, stop))) return false;
+    // An inner-fit contour lies in its room up to rounding, but its union can
+    // leave slivers where the item has no room at all: it is judged too, with
+    // the grid as slack.
+    if (!room.usable || !lies_in_room(mover, t, room, exact, stop, h < fitted_from ? 0.0 : 1e-6)) return false;
     for (std::size_t j = 0; j < packed.size(); ++j) {
         if (j == room.container) continue;
         const std::vector<Contour>& local = local_nfp_of(j);

@@ -31,17 +31,19 @@ struct HoleRoom {
 // With `nesting`, each room also lists the containers around it.
 std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting = false, bool nonconvex = false);
 
-// Whether `item` at translation t lies wholly in `room`; a circle as its
+// Whether `item` at translation t lies wholly in `room` (any simple contour),
+// but for parts reaching out of it by at most `slack`; a circle as its
 // inscribed 64-gon, or with `exact` as the true circle. In a disc room the
 // item is held to the true disc, and a circle is its true circle.
-bool lies_in_room(const Shape& item, Pt t, const HoleRoom& room, bool exact, const std::function<void()>& stop);
+bool lies_in_room(const Shape& item, Pt t, const HoleRoom& room, bool exact, const std::function<void()>& stop,
+                  double slack = 0.0);
 
 // The sound hole filter: a candidate inside a hole NFP is taken only when the
 // item really lies in the hole's room and overlaps no other placed item. A
 // placed container is no obstacle when the item lies wholly in one of its
 // rooms, so containers nest to any depth. Candidates on an inner-fit contour
-// of a non-convex room (hole index fitted_from and beyond) lie in the room by
-// construction: only the other placed items are tested.
+// of a non-convex room (hole index fitted_from and beyond) touch the room's
+// outline: they may reach out of it by the 1e-6 grid.
 struct RoomFilter {
     const std::vector<Shape*>& packed;
     const std::vector<HoleRoom>& rooms;

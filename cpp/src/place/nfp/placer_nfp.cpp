@@ -18,6 +18,7 @@
 #include "place/nfp/free_space.hpp"
 #include "place/nfp/hole_candidates.hpp"
 #include "place/nfp/hole_rooms.hpp"
+#include "place/nfp/nfp_depth.hpp"
 #include "place/nfp/refusals.hpp"
 #include "place/nfp/windowed_search.hpp"
 #include "place/rest_filter.hpp"
@@ -268,6 +269,7 @@ struct NfpPlacer::StoredUnions {
     std::unordered_map<KindKey, int, KindKeyHash> tries;
     FreeSpace free_space;
     Refusals refusals;
+    bool rebuilding = false;  // placing again on fresh unions: the place is not checked again
 };
 
 namespace {
@@ -307,7 +309,7 @@ private:
         // stored union (and the rest only for hole candidates): look them up lazily.
         if (lookup && (!stored_ || parallel_)) job.lookup_all(packed, stop_);
         if (!stored_) return;
-        KindKey key{geometry_signature(mover), round6(mover.rotation()), round6(mover.infl())};
+        KindKey key{geometry_signature(mover), mover.rotation(), mover.infl()};
         int& tries = stored_->tries[key];
         // (the probe's own NFPs take every placed outline as convex and circles
         // as inscribed, and the probe's windows span the whole bin)
@@ -342,12 +344,13 @@ private:
         const std::vector<Shape*>& packed = pl_.packed;
         const std::size_t n = rots_.size();
         warm_lazy_caches(packed, item_, rots_);
-        std::vector<double> keys;
-        for (const NfpPlacer::Orientation& o : rots_) keys.push_back(round6(o.rotation));
         bool distinct = true;
         for (std::size_t i = 0; i < n && distinct; ++i)
             for (std::size_t k = 0; k < i; ++k)
-                if (same_key(keys[i], keys[k]) && rots_[i].side == rots_[k].side) { distinct = false; break; }
+                if (same_key(rots_[i].rotation, rots_[k].rotation) && rots_[i].side == rots_[k].side) {
+                    distinct = false;
+                    break;
+                }
         for (std::size_t i = 0; i < n; ++i) {
             check_cancel();
             clones_.push_back(item_.clone_geometry());
@@ -371,6 +374,19 @@ private:
         return results;
     }
 
+public:
+    // Whether rotation i's mover at translation t lies deeper than the
+    // engine's tolerance in the NFP of a placed item (outside its cavities
+    // and rooms).
+    bool deeper_than_tolerance_at(std::size_t i, Pt t) {
+        const Shape& mover = parallel_ ? *jobs_[i].mover : item_;
+        const std::vector<Shape*>& packed = pl_.packed;
+        return deeper_than_tolerance(
+            packed, mover, t, rooms_, [&](std::size_t j) -> const Region& { return jobs_[i].local(packed, j); },
+            options_.exact_clearance, stop_fn_);
+    }
+
+private:
     const NfpPlacer& pl_;
     const NfpOptions& options_;
     NfpPlacer::StoredUnions* stored_;
@@ -576,6 +592,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     }
     Pt best_pos = results[best].pos;
     Orientation best_rot = rots[best];
+    std::size_t chosen = best;
     if (request.site > 0) {
         const BBox b = rotated_bbox(item);
         std::size_t r = 0;
@@ -585,10 +602,25 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
                 rots[k].apply(item);
                 return rest->rests(item, t);
             };
-        if (choose_site(results, request.site, std::min(b.maxx - b.minx, b.maxy - b.miny) / 2.0, r, best_pos, at_rest))
+        if (choose_site(results, request.site, std::min(b.maxx - b.minx, b.maxy - b.miny) / 2.0, r, best_pos, at_rest)) {
             best_rot = rots[r];
+            chosen = r;
+        }
     }
     best_rot.apply(item);
+    // The stored unions (kept by the incremental mode, and for non-convex
+    // outlines) round to the grid again at every update and can drift from
+    // the NFPs: a place they carried deeper than the tolerance into one sends
+    // the bin's stored unions back to a fresh union of every NFP.
+    if (keep_unions && stored_ && !stored_->rebuilding && run.deeper_than_tolerance_at(chosen, best_pos)) {
+        stored_->by_kind.clear();
+        stored_->rebuilding = true;
+        struct Done {
+            bool& b;
+            ~Done() { b = false; }
+        } done{stored_->rebuilding};
+        return trypack_nonempty(item, request);
+    }
     item.set_position(best_pos.x, best_pos.y);
     packed.push_back(&item);
     return true;

@@ -13,6 +13,39 @@ namespace quarvo {
 
 namespace {
 
+__extension__ typedef __int128 Int128;
+
+// Whether the closed path, snapped to the grid, turns one way at every vertex
+// (going straight on allowed, turning back not) and once around, exactly:
+// only then do the half-planes of its edges cut out what it encloses. A
+// convex NFP can lose that on the grid where vertices lie a few units apart.
+bool convex_on_grid(const ClipperLib::Path& path) {
+    ClipperLib::Path p;
+    p.reserve(path.size());
+    for (const ClipperLib::IntPoint& q : path)
+        if (p.empty() || !(p.back() == q)) p.push_back(q);
+    while (p.size() > 1 && p.front() == p.back()) p.pop_back();
+    const std::size_t n = p.size();
+    if (n < 3) return false;
+    int sign = 0;
+    std::size_t rounds = 0;  // edges turning past the +x direction
+    for (std::size_t i = 0; i < n; ++i) {
+        const ClipperLib::IntPoint a = p[i], b = p[(i + 1) % n], c = p[(i + 2) % n];
+        const Int128 ux = Int128(b.X) - a.X, uy = Int128(b.Y) - a.Y, vx = Int128(c.X) - b.X, vy = Int128(c.Y) - b.Y;
+        const Int128 cr = ux * vy - uy * vx;
+        if (cr == 0) {
+            if (ux * vx + uy * vy <= 0) return false;
+            continue;
+        }
+        const int s = cr > 0 ? 1 : -1;
+        if (sign != 0 && s != sign) return false;
+        sign = s;
+        // a turn of less than half a turn from below the x axis to above it passes +x
+        if (s > 0 ? (uy < 0 && vy >= 0) : (uy >= 0 && vy < 0)) ++rounds;
+    }
+    return sign != 0 && rounds == 1;
+}
+
 // The boundary of the union of convex polygons near a window, as its edges
 // (two-point contours): each polygon's edges less the parts inside another
 // polygon. Sampled edge by edge they give the union's boundary samples.
@@ -236,7 +269,6 @@ private:
     // span of the batch and its grid margin.
     void gather_near(std::size_t round) {
         near_.clear();
-        all_circles_ = circle_;
         span_ = *batch_[0];
         m_ = 0.0;
         for (const BBox* wp : batch_) {
@@ -256,7 +288,6 @@ private:
                     if (stamp_[j] == round || !meets(boxes_.box(j), w, m_)) return true;
                     stamp_[j] = round;
                     near_.push_back(j);
-                    all_circles_ = all_circles_ && packed_[j]->is_circle();
                     return true;
                 });
             }
@@ -271,14 +302,25 @@ private:
         for (std::size_t j : near_) {
             const Shape& o = *packed_[j];
             if (circle_ && o.is_circle()) {
-                paths_.push_back(world_path(regular_polygon_at_origin(circle_cast(o).rotated_shape().radius + rm_), o.tx(), o.ty()));
+                const double R = circle_cast(o).rotated_shape().radius + rm_;
+                paths_.push_back(world_path(regular_polygon_at_origin(R), o.tx(), o.ty()));
+                // Each vertex of a 64-gon stands R (1 - cos(pi/32)) off the chord of its
+                // neighbours: from 3e-4 on that outweighs the snapping of all three.
+                if (R >= 1e-3) continue;
             } else {
                 const Contour& local = local_of_(j);
                 convex = convex && is_convex(local);
                 paths_.push_back(world_path(local, o.tx(), o.ty()));
+                // The closing point repeats the first up to rounding, but can
+                // snap a unit away from it: the path would turn back there.
+                if (local.size() > 3 && std::fabs(local.back().x - local.front().x) <= 1e-9 * (1 + std::fabs(local.front().x)) &&
+                    std::fabs(local.back().y - local.front().y) <= 1e-9 * (1 + std::fabs(local.front().y)))
+                    paths_.back().pop_back();
             }
+            // the edges are clipped as snapped, so the snapped path must be convex
+            convex = convex && convex_on_grid(paths_.back());
         }
-        if (!all_circles_ && !convex) return unite_paths(paths_, UnionInput::Trusted);
+        if (!convex) return unite_paths(paths_, UnionInput::Trusted);
         // Convex NFPs: the union's boundary without a union.
         world_.clear();
         for (const ClipperLib::Path& p : paths_) world_.push_back(to_contour(p));
@@ -301,7 +343,6 @@ private:
     std::vector<std::size_t> stamp_;  // the round an item was last gathered in
     std::vector<const BBox*> batch_;
     std::vector<std::size_t> near_, found_;
-    bool all_circles_ = false;
     BBox span_{};
     double m_ = 0.0;
     std::vector<const Contour*> polys_;

@@ -1,0 +1,134 @@
+"""Jobs the random-job validator (benchmarks/random_jobs.py) found packed
+unsoundly, shrunk, one table per fault (unsound_jobs.json). Each must now pack
+soundly as judged by the plain geometry of geometry_check: every item keeps its
+inflation (half the distance, its own inflation and margin) from the bin's
+sides and the sum of both from every other item, to the engine's tolerance."""
+import json
+import math
+import os
+
+import pytest
+
+import geometry_check as gc
+from Quarvo import Bin, Circle, FirstFit, Polygon
+from Quarvo.check import CIRCLE_REL_TOL, ROUNDING_TOLERANCE, TOLERANCE, measure_pair
+from Quarvo.placer_nfp import _beyond_tolerance, _nfp_region
+
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "unsound_jobs.json")) as f:
+    JOBS = json.load(f)
+
+
+def build(spec):
+    items = []
+    for k, it in enumerate(spec):
+        if it[0] == "c":
+            item, extra = Circle(it[1], shape_id=k), it[2]
+        else:
+            item, extra = Polygon([tuple(p) for p in it[1]], holes=[[tuple(p) for p in h] for h in it[2]] or None,
+                                  shape_id=k), it[3]
+        for attr, v in extra.items():
+            setattr(item, attr, v)
+        items.append(item)
+    return items
+
+
+def faults(job):
+    (w, h), kw = job["bin"], job["kw"]
+    items = build(job["items"])
+    bins, _ = FirstFit(items, Bin(w, h), **kw).do_pack()
+    d = kw["global_distance"]
+    scale = max([w, h or 0.0] + [abs(it.tx) + abs(it.ty) for b in bins for it in b])
+    gap = 0.0 if kw.get("exact_clearance") else CIRCLE_REL_TOL
+    return gc.inflated_faults(bins, w, h, lambda it: d / 2 + it.inflation + it.margin,
+                              TOLERANCE + ROUNDING_TOLERANCE * scale, gap)
+
+
+def table(fault):
+    return pytest.mark.parametrize("job", JOBS[fault], ids=[j.get("name", f"job{k}") for k, j in enumerate(JOBS[fault])])
+
+
+@table("snapped NFP not convex")
+def test_windows_clip_only_against_nfps_convex_on_the_grid(job):
+    # A convex NFP snapped to the grid can turn back where its closing point
+    # lands a unit off its first: clipped against its edges' half-planes it
+    # held nothing, and the union's outline ran through it (centre placement;
+    # center_incremental is the reproduction the fault was reported with).
+    assert faults(job) == []
+
+
+@table("room not convex")
+def test_an_item_in_a_room_that_is_not_convex_lies_in_it_whole(job):
+    # All of an item's vertices in an L-shaped hole, an edge across its corner.
+    assert faults(job) == []
+
+
+@table("inner-fit sliver")
+def test_inner_fit_contours_are_judged_against_their_rooms(job):
+    # The inner-fit region of an item too large for a hole came back as a
+    # sliver, whose places were taken without a look at the room.
+    assert faults(job) == []
+
+
+@table("false cavity")
+def test_slivers_of_a_minkowski_nfp_are_no_cavities(job):
+    # The union of the sum's pieces left a sliver inside the NFP of two
+    # non-convex items, taken for a cavity the mover could sit in.
+    assert faults(job) == []
+
+
+def test_a_minkowski_nfp_is_anchored_on_its_outer_contour():
+    # Two U shapes, one small and far from its origin: the sum came with a
+    # sliver apart from it listed first, and the box rule anchored the NFP on
+    # the sliver's box, 0.1 off. Every vertex of the NFP is a touching place.
+    u = [(0.0, 0.0), (0.0, 0.16272123669641364), (0.050455722298519474, 0.16272123669641364),
+         (0.050455722298519474, 0.050455722298519474), (0.15918385408781274, 0.050455722298519474),
+         (0.15918385408781274, 0.16272123669641364), (0.2096395763863322, 0.16272123669641364), (0.2096395763863322, 0.0)]
+    small = [(-1.4282310183551552, -6.165174897381518), (-1.4282310183551552, -6.131079544761775),
+             (-1.4159881903779916, -6.131079544761775), (-1.4159881903779916, -6.152932069404354),
+             (-1.385664017392512, -6.152932069404354), (-1.385664017392512, -6.131079544761775),
+             (-1.3734211894153483, -6.131079544761775), (-1.3734211894153483, -6.165174897381518)]
+    a, b = Polygon(small), Polygon(u)
+    a.rotation = b.rotation = 2.8279353723998844
+    a.set_position(0.3, 0.2)
+    nfp = _nfp_region(a, b)
+    assert len(nfp) == 1
+    ref = b.reference_point_local()
+    for x, y in nfp[0][::3]:
+        b.set_position(x - ref[0], y - ref[1])
+        assert abs(measure_pair(a, b)[0]) < 1e-9
+
+
+@table("spike in a Minkowski NFP")
+def test_spikes_of_a_minkowski_nfp_are_no_places(job):
+    # The sum of two L shapes came with an edge running back along the one
+    # before it, its tip deep in the NFP of a U placed before.
+    assert faults(job) == []
+
+
+@table("alike to six decimals")
+def test_angles_and_inflations_alike_to_six_decimals_get_their_own_nfps(job):
+    # An NFP cached for one angle served another 2e-7 away, which turns an
+    # outline far from its origin well off it.
+    assert faults(job) == []
+
+
+@table("notch unswept")
+def test_a_slide_to_the_wall_meets_what_stands_under_a_notch(job):
+    # A star sliding left: its spike ran into an item under its lower notch,
+    # outside the region between its wall-facing side and the wall.
+    assert faults(job) == []
+
+
+@pytest.mark.parametrize("exact", [False, True])
+def test_the_incremental_guard_draws_the_line_at_the_tolerance(exact):
+    square = Polygon([(0, 0), (10, 0), (10, 10), (0, 10)])
+    ring = Polygon(gc.regular_ngon(0, 0, 20, 32)[:-1], holes=[gc.regular_ngon(0, 0, 15, 32)[:-1]])
+    ring.set_position(60, 60)
+    mover = Circle(3.0)
+    for depth, beyond in ((0.5, False), (2.0, True)):
+        mover.set_position(10 + 3.0 - depth * TOLERANCE, 5)  # against the square's right side
+        assert _beyond_tolerance([square, ring], mover, exact) is beyond
+    mover.set_position(60, 60)  # in the ring's hole
+    assert not _beyond_tolerance([square, ring], mover, exact)
+    mover.set_position(60 + 17.5, 60)  # across the ring's wall
+    assert _beyond_tolerance([square, ring], mover, exact)
