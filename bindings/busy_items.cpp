@@ -1,24 +1,23 @@
 #include "busy_items.hpp"
 
-#include <algorithm>
 #include <stdexcept>
 
 namespace qb {
 
 void require_idle(quarvo::Shape& s) {
     const PyHost& h = host_of(s);
-    if (h.packing > 0) throw std::runtime_error(h.packing_as + " (id " + s.name + ") is being packed");
+    if (h.packed_by != nullptr) throw std::runtime_error(h.packing_as + " (id " + s.name + ") is being packed");
 }
 
 BusyItems::~BusyItems() {
-    for (quarvo::Shape* s : items_) --host_of(*s).packing;
+    for (quarvo::Shape* s : items_) host_of(*s).packed_by = nullptr;
 }
 
 void BusyItems::add(quarvo::Shape& s, const std::string& label) {
-    if (std::find(items_.begin(), items_.end(), &s) != items_.end()) return;
-    require_idle(s);
     PyHost& h = host_of(s);
-    ++h.packing;
+    if (h.packed_by == this) return;  // one object offered twice
+    require_idle(s);
+    h.packed_by = this;
     h.packing_as = label;
     items_.push_back(&s);
 }

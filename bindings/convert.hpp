@@ -37,8 +37,8 @@ struct PyHost : quarvo::HostData {
     std::uint64_t rotated_gen = ~0ULL;
     nb::object transformed;
     std::uint64_t transformed_gen = ~0ULL;
-    // Runs packing the item without the GIL, and how they name it (see busy_items.hpp).
-    int packing = 0;
+    // The run packing the item without the GIL, and how it names the item (see busy_items.hpp).
+    const void* packed_by = nullptr;
     std::string packing_as;
 };
 PyHost& host_of(quarvo::Shape& s);

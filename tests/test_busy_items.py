@@ -119,3 +119,12 @@ def test_a_second_run_on_the_same_items_is_refused():
     holder.join()
     assert refusal is not None and refusal.startswith("item ") and BUSY.match(refusal), refusal
     assert all(it.infl == 0.0 for it in items)
+
+
+
+def test_a_refused_run_leaves_its_items_free():
+    c = Circle(1.0)
+    with pytest.raises(ValueError, match="same item object"):
+        FirstFit([c, c, Circle(1.0)], Bin(10, 10), 0.0).do_pack()
+    c.set_position(1.0, 1.0)  # not held by the refused run
+    assert FirstFit([c], Bin(10, 10), 0.0).do_pack()[0] == [[c]]
