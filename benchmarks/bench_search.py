@@ -111,22 +111,12 @@ def esicup(name, time_limit, threads, nonconvex):
 
 
 def pipes():
-    from Quarvo.geometry import Circle, Polygon
+    # Read through the job reader, so pipe items (od and wall, or size and schedule) load as the command line loads them.
+    from Quarvo.job import load_job
+    from Quarvo.packing import build_items
 
-    with open(os.path.join(ROOT, "examples", "pipes.json")) as f:
-        job = json.load(f)
-    items, n = [], 0
-    for it in job["items"]:
-        for _ in range(it.get("quantity", 1)):
-            n += 1
-            if it["type"] == "circle":
-                s = Circle(it["radius"], shape_id=n)
-            else:
-                s = Polygon(it["outer"], it.get("holes", []), shape_id=n)
-            s.weight = it.get("weight", 0.0)
-            items.append(s)
-    rots = [math.radians(a) for a in job.get("rotations", [0])]
-    return items, rots, job.get("distance", 0.0)
+    job = load_job(os.path.join(ROOT, "examples", "pipes.json"))
+    return [e.shape for e in build_items(job)], job.rotations or [0.0], job.distance
 
 
 def main():

@@ -36,7 +36,8 @@ double cells_in(long a0, long a1, long b0, long b1) {
 }
 
 std::int64_t hash_key(long ix, long iy) {
-    return (static_cast<std::int64_t>(ix) << 32) ^ static_cast<std::int64_t>(static_cast<std::uint32_t>(iy));
+    // Shifted unsigned: a negative index shifted left is undefined behaviour.
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(ix) << 32) ^ static_cast<std::uint32_t>(iy));
 }
 
 // The points where circles (a, ra) and (b, rb) meet; false when they do not.
