@@ -562,16 +562,7 @@ def segments_distance(a, b, c, d):
                point_segment_distance(c, a, b), point_segment_distance(d, a, b))
 
 
-def point_in_ring(p, ring):
-    """Even-odd ray test (points on the boundary may go either way)."""
-    x, y = p
-    inside = False
-    n = len(ring)
-    for i in range(n):
-        (x1, y1), (x2, y2) = ring[i], ring[(i + 1) % n]
-        if (y1 > y) != (y2 > y) and x < x1 + (y - y1) * (x2 - x1) / (y2 - y1):
-            inside = not inside
-    return inside
+point_in_ring = in_ring  # points on the boundary may go either way
 
 
 class Material:

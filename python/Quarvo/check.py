@@ -359,20 +359,27 @@ def _hole_area(hole):
     return abs(sum(x1 * y2 - x2 * y1 for (x1, y1), (x2, y2) in zip(hole, hole[1:] + hole[:1]))) / 2.0
 
 
-def hosts(items: Sequence[Shape]) -> List[Optional[Shape]]:
-    """Per item of one bin, the item whose hole or bore holds it directly
-    (the innermost of the containers around it), or None on the bin floor."""
+def _containers(items):
+    """The holes of one bin's containers as (item, world contour), and the
+    pipes' bores as (pipe, centre, radius)."""
     holes, bores = [], []
     for c in items:
         if isinstance(c, Pipe):
             if c.bore > 0:
                 bores.append((c, (c.tx, c.ty), c.bore))
         elif getattr(c, "is_container", False):
-            holes.extend((c, h, _hole_area(h)) for h in c.transformed_holes())
+            holes.extend((c, h) for h in c.transformed_holes())
+    return holes, bores
+
+
+def hosts(items: Sequence[Shape]) -> List[Optional[Shape]]:
+    """Per item of one bin, the item whose hole or bore holds it directly
+    (the innermost of the containers around it), or None on the bin floor."""
+    holes, bores = _containers(items)
     out = []
     for it in items:
         probe = _probe(it)
-        around = [(area, c) for c, h, area in holes if c is not it and point_in_polygon(probe, h)]
+        around = [(_hole_area(h), c) for c, h in holes if c is not it and point_in_polygon(probe, h)]
         around += [(math.pi * r * r, c) for c, (cx, cy), r in bores
                    if c is not it and math.hypot(probe[0] - cx, probe[1] - cy) < r]
         out.append(min(around, key=lambda a: a[0])[1] if around else None)
@@ -394,13 +401,7 @@ def nesting_depths(items: Sequence[Shape]) -> List[int]:
     inside a polygon's first edge: a sound layout has it wholly there then); a
     ring's own centre would lie in the holes of the rings it holds. A pipe's
     bore is its true disc."""
-    holes, bores = [], []
-    for c in items:
-        if isinstance(c, Pipe):
-            if c.bore > 0:
-                bores.append((c, (c.tx, c.ty), c.bore))
-        elif getattr(c, "is_container", False):
-            holes.extend((c, h) for h in c.transformed_holes())
+    holes, bores = _containers(items)
     depths = []
     for it in items:
         probe = _probe(it)
