@@ -18,9 +18,9 @@ with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "unsound_jobs
     JOBS = json.load(f)
 
 
-def build(spec):
+def build(rows):
     items = []
-    for k, it in enumerate(spec):
+    for k, it in enumerate(rows):
         if it[0] == "c":
             item, extra = Circle(it[1], shape_id=k), it[2]
         else:
