@@ -68,7 +68,12 @@ void check_layout(const std::vector<Shape*>& items, double bin_w, double bin_h, 
     opt.bin_w = bin_w;
     opt.bin_h = bin_h;
     opt.margin = margin;
-    opt.tol = 1e-6 + 1e-9 * std::max({std::fabs(bin_w), std::fabs(bin_h), 1.0});
+    // A pose far from the outline's own origin rounds the world outline at
+    // the magnitude of the pose (the engine's tolerance: 1e-14 of the
+    // coordinates' magnitude).
+    double pose = 0.0;
+    for (const Shape* s : items) pose = std::max({pose, std::fabs(s->tx()), std::fabs(s->ty())});
+    opt.tol = 1e-6 + 1e-9 * std::max({std::fabs(bin_w), std::fabs(bin_h), 1.0}) + 1e-14 * pose;
     opt.circle_rel_tol = inscribed_polygon_rel_tol();
     for (const Violation& v : check_outlines(outlines, opt)) {
         // An outline finer than the grid has no inflated form on it, so neither
