@@ -195,6 +195,21 @@ def disk_in_convex(c, r, region):
 # ------------------------------------------------------------------ items
 
 
+def pose_of(item):
+    """The map from an item's local frame to the world: mirrored x -> -x
+    first when the item is mirrored, then rotated, then moved."""
+    th = float(item.rotation)
+    ct, st = math.cos(th), math.sin(th)
+    tx, ty = float(item.tx), float(item.ty)
+    sx = -1.0 if getattr(item, "mirrored", False) else 1.0
+
+    def world(p):
+        x, y = sx * p[0], p[1]
+        return (x * ct - y * st + tx, x * st + y * ct + ty)
+
+    return world
+
+
 class Outline:
     """World outline of an item, computed from its stored data only."""
 
@@ -211,15 +226,7 @@ class Outline:
             self.box = (cx - self.r, cy - self.r, cx + self.r, cy + self.r)
         else:
             self.is_circle = False
-            th = float(item.rotation)
-            ct, st = math.cos(th), math.sin(th)
-            tx, ty = float(item.tx), float(item.ty)
-            sx = -1.0 if getattr(item, "mirrored", False) else 1.0
-
-            def world(p):
-                x, y = sx * p[0], p[1]
-                return (x * ct - y * st + tx, x * st + y * ct + ty)
-
+            world = pose_of(item)
             self.poly = [world(p) for p in offset(item.outer, self.infl)]
             # the room inside a hole: the hole moved inward by the inflation
             self.holes = [offset([world(p) for p in h], -self.infl) for h in item.holes]
@@ -370,15 +377,7 @@ def true_rings(item):
     """An item's true outline in the world, without its inflation: the outer
     contour and the holes, each as distinct vertices (mirrored x -> -x first
     when the item is mirrored)."""
-    th = float(item.rotation)
-    ct, st = math.cos(th), math.sin(th)
-    tx, ty = float(item.tx), float(item.ty)
-    sx = -1.0 if getattr(item, "mirrored", False) else 1.0
-
-    def world(p):
-        x, y = sx * p[0], p[1]
-        return (x * ct - y * st + tx, x * st + y * ct + ty)
-
+    world = pose_of(item)
     return [world(p) for p in distinct(item.outer)], [[world(p) for p in distinct(h)] for h in item.holes]
 
 
