@@ -188,11 +188,16 @@ TEST(FirstFit, StablePlacesEveryItemAtRest) {
                 std::vector<Outline> o;
                 for (const Shape* s : b) o.push_back(true_outline(*s));
                 for (const RestState& st : rest_states(o, opt)) {
-                    if (stable) EXPECT_TRUE(st.rests) << st.why << " trial " << trial;
-                    else floating_free += !st.rests;
+                    if (stable) {
+                        EXPECT_TRUE(st.rests) << st.why << " trial " << trial;
+                    } else {
+                        floating_free += !st.rests;
+                    }
                 }
             }
-            if (stable && bin.height == kInf) EXPECT_TRUE(r.unplaced.empty()) << trial;
+            if (stable && bin.height == kInf) {
+                EXPECT_TRUE(r.unplaced.empty()) << trial;
+            }
         }
     }
     EXPECT_GT(floating_free, 0);
@@ -250,7 +255,9 @@ TEST(FirstFit, EdgeGapIsTheLargerOfTheMarginAndHalfTheDistance) {
                         EXPECT_GE(box.minx, edge);
                         EXPECT_GE(box.miny, edge);
                         EXPECT_LE(box.maxx, 120 - edge);
-                        if (height != kInf) EXPECT_LE(box.maxy, height - edge);
+                        if (height != kInf) {
+                            EXPECT_LE(box.maxy, height - edge);
+                        }
                     }
                 if (height != kInf) expect_sound(r, Bin{120, height}, 8.0);
             }
