@@ -6,6 +6,16 @@ import subprocess
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
+def shared_data(name):
+    """The shared instances `name` ("esicup", "nesting"): ../shared/data/<name>
+    beside the repository, or beside the folder of worktrees it sits in."""
+    for up in ("..", os.path.join("..", "..")):
+        folder = os.path.normpath(os.path.join(ROOT, up, "shared", "data", name))
+        if os.path.isdir(folder):
+            return folder
+    return os.path.normpath(os.path.join(ROOT, "..", "shared", "data", name))
+
+
 def commit_and_machine():
     try:
         commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], capture_output=True, text=True,

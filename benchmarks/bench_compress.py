@@ -34,12 +34,9 @@ import math
 import os
 import time
 
-from _about import ROOT, commit_and_machine
+from _about import ROOT, commit_and_machine, shared_data
 from instances import FAMILIES, build
 
-SHARED = os.path.join(ROOT, "..", "..", "shared", "data")
-if not os.path.isdir(SHARED):
-    SHARED = "/work/shared/data"
 RECORDS = {"albano": 0.8982, "dagli": 0.9017, "shirts": 0.9092, "trousers": 0.9262,
            "gardeyn1": 0.9023, "gardeyn4": 0.7992, "gardeyn5": 0.7055, "gardeyn7": 0.8701}
 # The families made here: the best density our own runs reached (the phase at
@@ -54,7 +51,7 @@ def load(name):
     if name in FAMILIES:
         return build(name)
     for sub in ("esicup", "nesting"):
-        path = os.path.join(SHARED, sub, name + ".json")
+        path = os.path.join(shared_data(sub), name + ".json")
         if os.path.exists(path):
             with open(path) as f:
                 return json.load(f)

@@ -22,20 +22,11 @@ import re
 import time
 
 import detailed_instances
-from _about import ROOT, commit_and_machine
+from _about import commit_and_machine, shared_data
 from Quarvo import Bin, FirstFit, Polygon
 from Quarvo.check import check_layout
 from Quarvo.first_fit_algorithm import used_length
 from Quarvo.placer_nfp import _minkowski_stats, _union_seconds, nfp_cache_info
-
-
-def default_data():
-    """../shared/data/nesting from the repository's root (or from the folder of worktrees it sits in)."""
-    for up in ("..", os.path.join("..", "..")):
-        d = os.path.join(ROOT, up, "shared", "data", "nesting")
-        if os.path.isdir(d):
-            return os.path.normpath(d)
-    return os.path.join(ROOT, "..", "shared", "data", "nesting")
 
 
 def records(data):
@@ -96,7 +87,7 @@ def run(name, inst, threads, record):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--data", default=default_data())
+    ap.add_argument("--data", default=shared_data("nesting"))
     ap.add_argument("--threads", type=int, default=None)
     ap.add_argument("--only", nargs="*", default=None, help="instance names (default: every one in DIR)")
     ap.add_argument("--made-up", action="store_true", help="also the instances of detailed_instances.py")

@@ -20,7 +20,7 @@ import math
 import os
 import time
 
-from _about import ROOT, commit_and_machine
+from _about import commit_and_machine, shared_data
 from Quarvo import Bin, FirstFit, Polygon
 from Quarvo.check import check_layout
 from Quarvo.placer_nfp import _minkowski_stats, nfp_cache_info
@@ -81,7 +81,7 @@ def run(name, path, threads, incremental):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--data", default=os.path.join(ROOT, "..", "shared", "data", "esicup"))
+    ap.add_argument("--data", default=shared_data("esicup"))
     ap.add_argument("--threads", type=int, default=2)
     ap.add_argument("--incremental", action="store_true")
     args = ap.parse_args()

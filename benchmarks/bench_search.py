@@ -16,24 +16,12 @@ import argparse
 import json
 import math
 import os
-import platform
-import subprocess
-import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
-DATA = os.environ.get("QUARVO_ESICUP", os.path.join(ROOT, "..", "..", "shared", "data", "esicup"))
-if not os.path.isdir(DATA):
-    DATA = "/work/shared/data/esicup"
+from _about import ROOT, commit_and_machine, shared_data
+
+DATA = os.environ.get("QUARVO_ESICUP") or shared_data("esicup")
 RECORDS = {"albano": 0.8982, "dagli": 0.9017, "shirts": 0.9092, "trousers": 0.9262}
-
-
-def commit():
-    try:
-        return subprocess.check_output(["git", "rev-parse", "--short", "HEAD"], cwd=ROOT, text=True).strip()
-    except Exception:
-        return "?"
 
 
 def hull(points):
@@ -126,8 +114,7 @@ def main():
     ap.add_argument("--only", help="one instance (albano, dagli, shirts, trousers, pipes)")
     args = ap.parse_args()
     nonconvex = has_nonconvex()
-    print(f"commit {commit()}  machine {platform.machine()} {platform.processor() or ''} {os.cpu_count()} cores  "
-          f"python {platform.python_version()}")
+    print(commit_and_machine())
     print(f"time limit {args.time} s, {args.threads} threads; pieces: "
           + ("true outlines (nonconvex=True)" if nonconvex else "convex hulls (this engine has no nonconvex keyword)"))
     print("greedy/search: density = item area / (width x used length); ratio = search / record; "

@@ -19,7 +19,7 @@ import glob
 import os
 import time
 
-from _about import ROOT, commit_and_machine
+from _about import ROOT, commit_and_machine, shared_data
 from bench_esicup import load as load_esicup
 from Quarvo import Bin, FirstFit
 from Quarvo.check import CIRCLE_REL_TOL, check_layout
@@ -65,7 +65,7 @@ def row(name, width, runs):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--data", default=os.path.join(ROOT, "..", "shared", "data", "esicup"))
+    ap.add_argument("--data", default=shared_data("esicup"))
     ap.add_argument("--skip-esicup", action="store_true")
     args = ap.parse_args()
     print(commit_and_machine())

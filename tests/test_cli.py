@@ -568,6 +568,23 @@ def test_module_entry_point_runs_without_traceback(tmp_path):
     assert r.stderr == 'quarvo: error: strategy: unknown value "fast" (expected "nfp" or "bl")\n'
 
 
+@pytest.mark.parametrize("command, written", [(["{job}", "--output", "{out}/out.json", "--check"], "out.json"),
+                                              (["batch", "{job}", "--output-dir", "{out}/all"], "all/job.json")],
+                         ids=["job", "batch"])
+def test_a_reader_that_leaves_early_costs_neither_the_files_nor_the_status(tmp_path, command, written):
+    # `quarvo job.json | head -1`: the reader is gone before the summary is printed.
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    (tmp_path / "job.json").write_text(json.dumps(base_job()))
+    args = [a.format(job=tmp_path / "job.json", out=tmp_path) for a in command]
+    proc = subprocess.Popen([sys.executable, "-m", "Quarvo", *args], env=env, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+    proc.stdout.close()
+    err = proc.stderr.read()
+    assert proc.wait(timeout=120) == 0, err
+    assert "Error" not in err and "Exception" not in err
+    assert json.loads((tmp_path / written).read_text())["placements"]
+
+
 def test_incremental_field_and_flag(tmp_path):
     job = {"bin": {"width": 300, "height": 300}, "distance": 2, "incremental": True,
            "items": [{"id": "p", "type": "circle", "radius": 20, "quantity": 12}]}

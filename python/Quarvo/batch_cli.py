@@ -13,7 +13,7 @@ import sys
 import time
 
 from Quarvo.job import JobError
-from Quarvo.output import check_plot_format, dump_document, write_atomic
+from Quarvo.output import check_plot_format, dump_document, print_lines, write_atomic
 
 EXIT_OK = 0
 EXIT_BAD_ARGS = 2
@@ -126,9 +126,9 @@ def main(argv):
         err.write("\n")
     failed = sum(1 for r in results if r.get("status") != "ok")
     if not args.quiet:
-        print(f"  {'job':<24} {'bins':>5} {'fill':>7} {'unplaced':>9} {'time s':>8} {'check':>6}")
-        for name, res in zip(names, results):
-            print(_row(name, res))
-        print(f"  {len(results) - failed} of {len(results)} jobs packed, {failed} failed, "
-              f"{writer.placed} items placed, {time.perf_counter() - writer.start:.2f} s; files in {args.output_dir}")
+        print_lines([f"  {'job':<24} {'bins':>5} {'fill':>7} {'unplaced':>9} {'time s':>8} {'check':>6}"]
+                    + [_row(name, res) for name, res in zip(names, results)]
+                    + [f"  {len(results) - failed} of {len(results)} jobs packed, {failed} failed, "
+                       f"{writer.placed} items placed, {time.perf_counter() - writer.start:.2f} s; "
+                       f"files in {args.output_dir}"])
     return EXIT_SOME_FAILED if failed else EXIT_OK

@@ -17,7 +17,7 @@ import threading
 import time
 
 from Quarvo.job import OPTIONS, JobError, load_job
-from Quarvo.output import check_drawing_output, check_plot_format, temp_name, write_outputs
+from Quarvo.output import check_drawing_output, check_plot_format, print_lines, temp_name, write_outputs
 from Quarvo.packing import check, pack
 from Quarvo.report import summary_lines
 
@@ -301,12 +301,7 @@ def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quar
         return EXIT_FAILED
 
     if not quiet:
-        out = sys.stdout
-        for line in summary_lines(result):
-            print(line, file=out)
-        for path in (output, plot, table):
-            if path is not None:
-                print(f"  wrote {path}", file=out)
+        print_lines(summary_lines(result) + [f"  wrote {path}" for path in (output, plot, table) if path is not None])
     if check_layout and (result.check is None or not result.check.ok):
         return EXIT_CHECK_FAILED
     return EXIT_OK

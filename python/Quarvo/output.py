@@ -4,6 +4,7 @@ temporary file beside it, so that no output is ever left half-written."""
 import importlib.util
 import json
 import os
+import sys
 
 from Quarvo.job import CAD_EXTRA, CAD_UNITS, JobError, cad_available
 from Quarvo.report import load_table_csv, result_document, title
@@ -11,6 +12,24 @@ from Quarvo.report import load_table_csv, result_document, title
 PLOT_FORMATS = (".png", ".svg")
 # An --output of these types is the layout as a drawing; any other is the result document.
 DRAWING_FORMATS = (".dxf", ".svg")
+
+
+def print_lines(lines, out=None):
+    """Print the lines and flush. A reader that leaves early (``quarvo job.json
+    | head -1``) ends the printing, not the run: the files are already written
+    and the exit status still tells how the run went."""
+    out = sys.stdout if out is None else out
+    try:
+        for line in lines:
+            print(line, file=out)
+        out.flush()
+    except BrokenPipeError:
+        # Point stdout at nothing, so that Python's own flush at exit stays quiet.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        try:
+            os.dup2(devnull, out.fileno())
+        finally:
+            os.close(devnull)
 
 
 def is_drawing(path):
