@@ -53,13 +53,6 @@ def test_mass_bore_and_weight(od, wall, length, density, bore, per):
     assert p.weight == 3.0 and p.mass > 0
 
 
-@pytest.mark.parametrize("entry", pipes.catalogue()[::7], ids=lambda e: f"{e.size} {e.schedule}")
-def test_mass_against_the_catalogues_plain_end_mass(entry):
-    # the standards print 0.0246615 x (D - t) x t kg/m to 0.01
-    assert Pipe(entry.od, entry.wall, length=1.0).mass == pytest.approx(entry.mass, abs=0.005 + 1e-6 * entry.mass)
-    assert pipes.standard(entry.size, entry.schedule, length=12.0).mass == pytest.approx(12 * entry.mass, abs=0.07)
-
-
 BAD_PIPES = [
     ((0, 5), {}, ValueError, "od is 0, not positive"),
     ((-60.3, 5), {}, ValueError, "od is -60.3"),
@@ -99,11 +92,8 @@ def test_read_only_sizes_and_a_settable_mass_on_plain_items():
         c.mass = "heavy"
 
 
-def test_bin_limits_print_only_when_set_and_are_keywords():
-    assert repr(Bin(600, 600)) == "Bin(width=600, height=600)"
+def test_bin_limits_print_when_set_and_are_checked():
     assert repr(Bin(600, None, max_load=900)) == "Bin(width=600, height=None, max_load=900)"
-    with pytest.raises(TypeError):
-        Bin(600, 600, 900)
     for field in ("max_load", "length"):
         for bad in (0, -5, math.nan):
             with pytest.raises(ValueError, match=field):
