@@ -17,6 +17,7 @@ from hypothesis import strategies as st
 ezdxf = pytest.importorskip("ezdxf")
 pytest.importorskip("svgelements")
 
+import geometry_check as gc  # noqa: E402
 from Quarvo import Bin, Circle, FirstFit, Polygon  # noqa: E402
 from Quarvo import cad  # noqa: E402
 
@@ -24,34 +25,17 @@ from Quarvo import cad  # noqa: E402
 # ---------------------------------------------------------------- geometry
 
 
-def inside(p, poly):
-    """Crossing-number test on a closed contour."""
-    x, y = p
-    c = False
-    for (x0, y0), (x1, y1) in zip(poly, poly[1:]):
-        if (y0 > y) != (y1 > y) and x < x0 + (y - y0) * (x1 - x0) / (y1 - y0):
-            c = not c
-    return c
-
-
-def seg_dist(p, a, b):
-    dx, dy = b[0] - a[0], b[1] - a[1]
-    dd = dx * dx + dy * dy
-    t = 0.0 if dd == 0 else max(0.0, min(1.0, ((p[0] - a[0]) * dx + (p[1] - a[1]) * dy) / dd))
-    return math.hypot(p[0] - a[0] - t * dx, p[1] - a[1] - t * dy)
-
-
 def boundary_dist(p, poly):
-    return min(seg_dist(p, a, b) for a, b in zip(poly, poly[1:]))
+    return min(gc.point_segment_distance(p, a, b) for a, b in zip(poly, poly[1:]))
 
 
 def area(poly):
-    return abs(sum(x0 * y1 - x1 * y0 for (x0, y0), (x1, y1) in zip(poly, poly[1:]))) / 2
+    return abs(gc.signed_area(poly))
 
 
 def world(item, ring):
-    c, s = math.cos(item.rotation), math.sin(item.rotation)
-    return [(x * c - y * s + item.tx, x * s + y * c + item.ty) for x, y in ring]
+    w = gc.pose_of(item)
+    return [w(p) for p in ring]
 
 
 def arc_pts(cx, cy, r, a0, a1, n=720):
@@ -84,7 +68,7 @@ def check_side(poly, true_pts, tol, hole):
     every flattened vertex within tol of the true curve."""
     for p in true_pts:
         if boundary_dist(p, poly) > 1e-9:
-            assert inside(p, poly) != hole, f"true point {p} on the wrong side"
+            assert gc.in_ring(p, poly) != hole, f"true point {p} on the wrong side"
     for v in poly:
         assert min(math.dist(v, p) for p in true_pts) <= tol * 1.01 + 1e-9 or boundary_dist(v, true_pts) <= tol * 1.01
 
@@ -156,7 +140,7 @@ def _spline_edge(msp):
     msp.add_line((80, -50), (0, -50))
     msp.add_line((0, -50), (0, 0))
     true = bezier_pts(_CTRL) + [(80, -50), (0, -50), (0, 0)]
-    return {"outer": true, "holes": [], "area": area(true + [true[0]])}
+    return {"outer": true, "holes": [], "area": area(true)}
 
 
 def _spline_hole(msp):
@@ -212,7 +196,7 @@ def test_dxf_curves_flatten_on_the_material_side_within_tolerance(tmp_path, name
     assert len(holes) == len(want["holes"])
     for h, true in zip(holes, want["holes"]):
         check_side(h, true, TOL, hole=True)
-        assert area(h) <= area(true + [true[0]]) + 1e-9
+        assert area(h) <= area(true) + 1e-9
     # the outer area is at least the true one and exceeds it by less than perimeter x tolerance
     perim = sum(math.dist(p, q) for p, q in zip(want["outer"], want["outer"][1:]))
     assert want["area"] - 1e-6 <= item.area() <= want["area"] + perim * TOL
@@ -484,15 +468,14 @@ def layouts(draw):
     return bins
 
 
-def placed_world(item, ox):
-    """Expected world geometry, computed apart from the writer."""
-    m = -1.0 if getattr(item, "mirrored", False) else 1.0
-    c, s = math.cos(item.rotation), math.sin(item.rotation)
+def placed_at(item, ox):
+    """The map of the item's points to the page of bins, computed apart from the writer."""
+    w = gc.pose_of(item)
 
-    def w(p):
-        x, y = m * p[0], p[1]
-        return (x * c - y * s + item.tx + ox, x * s + y * c + item.ty)
-    return [w(p) for p in item.outer[:-1]], [[w(p) for p in h[:-1]] for h in item.holes]
+    def at(p):
+        x, y = w(p)
+        return (x + ox, y)
+    return at
 
 
 @pytest.mark.parametrize("ext", [".dxf", ".svg"])
@@ -513,7 +496,8 @@ def test_written_layouts_read_back_as_the_same_parts_at_their_places(tmp_path_fa
             assert len(match) == 1 and match[0].radius == pytest.approx(it.radius, rel=1e-9)
             unused.remove(match[0])
             continue
-        outer, holes = placed_world(it, ox)
+        at = placed_at(it, ox)
+        outer, holes = [at(p) for p in it.outer[:-1]], [[at(p) for p in h[:-1]] for h in it.holes]
         rounds = it.round_holes
         cands = [r for r in unused if isinstance(r, Polygon) and
                  all(min(math.dist(v, q) for q in world(r, r.outer)) < 1e-9 * scale for v in outer)]
@@ -528,9 +512,7 @@ def test_written_layouts_read_back_as_the_same_parts_at_their_places(tmp_path_fa
                 assert all(min(math.dist(v, q) for q in world(r, got)) < 1e-9 * scale for v in hole)
             else:
                 # a hole read as a circle goes out as a circle and comes back as one
-                centre = placed_world(type("P", (), {"outer": [(rnd[0], rnd[1]), (0, 0)], "holes": [],
-                                                     "rotation": it.rotation, "tx": it.tx, "ty": it.ty,
-                                                     "mirrored": getattr(it, "mirrored", False)})(), ox)[0][0]
+                centre = at(rnd[:2])
                 assert mark[2] == pytest.approx(rnd[2], rel=1e-9)
                 assert math.dist((mark[0] + r.tx, mark[1] + r.ty), centre) < 1e-9 * scale
     assert not unused

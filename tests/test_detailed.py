@@ -7,7 +7,8 @@ from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
 
 import Quarvo.placer_nfp as pn
-from geometry_check import bbox, depth_into, in_ring, point_segment_distance, simple_layout_violations, true_rings
+from geometry_check import (bbox, depth_into, in_ring, point_segment_distance, signed_area, simple_layout_violations,
+                            true_rings)
 from Quarvo import Bin, FirstFit, Polygon
 from Quarvo.check import check_layout
 
@@ -107,8 +108,7 @@ def nfp_inside(p, region):
     count = 0
     for c in region:
         if in_ring(p, c):
-            area = sum(a[0] * b[1] - b[0] * a[1] for a, b in zip(c, c[1:]))
-            count += 1 if area < 0 else -1
+            count += 1 if signed_area(c) < 0 else -1
     return count > 0
 
 

@@ -69,21 +69,26 @@ def test_random_layouts_keep_the_margin_and_the_distance(items, margin, distance
     assert report.ok, report.summary()
 
 
-@pytest.mark.parametrize("strategy", ["nfp", "bl"])
-def test_shop_rule_eight_between_ten_from_the_edge(strategy):
+@pytest.mark.parametrize("strategy, height", [("nfp", 150.0), ("bl", 150.0), ("nfp", None)])
+def test_shop_rule_eight_between_ten_from_the_edge(strategy, height):
     parts = [rect(40, 25, i) for i in range(12)]
-    bins, unplaced = FirstFit(parts, Bin(300, 150, margin=10), 8.0, strategy=strategy).do_pack()
+    ff = FirstFit(parts, Bin(300, height, margin=10), 8.0, strategy=strategy)
+    bins, unplaced = ff.do_pack()
     assert not unplaced
     boxes = [it.bounding_box() for b in bins for it in b]
     # the parts nearest the edges stand exactly 10 off (bottom-left adds its 0.001)
     assert min(bx[0] for bx in boxes) == pytest.approx(10.0, abs=0.002)
     assert min(bx[1] for bx in boxes) == pytest.approx(10.0, abs=0.002)
     assert max(bx[2] for bx in boxes) <= 290.0
-    assert max(bx[3] for bx in boxes) <= 140.0
+    if height is None:
+        # a strip's used length is the parts' top: its open end keeps no margin
+        assert len(bins) == 1 and ff.used_length == pytest.approx(max(bx[3] for bx in boxes))
+    else:
+        assert max(bx[3] for bx in boxes) <= 140.0
     # and 8 apart, not more, along the bottom row
     row = sorted(bx[0] for bx in boxes if bx[1] < 11)
     assert row[1] - row[0] == pytest.approx(48.0, abs=0.01)
-    report = check_layout(bins, Bin(300, 150, margin=10), distance=8.0)
+    report = check_layout(bins, Bin(300, height, margin=10), distance=8.0)
     assert report.ok and report.margin == 10
 
 
@@ -94,19 +99,6 @@ def test_a_margin_below_half_the_distance_changes_nothing():
         return [(k, it.shape_id, it.tx, it.ty, it.rotation) for k, b in enumerate(bins) for it in b]
     assert layout(3.0) == layout(0.0) == layout(2.0)
     assert layout(3.5) != layout(0.0)
-
-
-def test_strip_keeps_the_margin_at_its_sides_and_floor_only():
-    items = [rect(30, 12, i) for i in range(10)]
-    ff = FirstFit(items, Bin(100, None, margin=5), 2.0)
-    bins, _ = ff.do_pack()
-    assert len(bins) == 1
-    boxes = [it.bounding_box() for it in bins[0]]
-    assert min(b[0] for b in boxes) == pytest.approx(5.0) and min(b[1] for b in boxes) == pytest.approx(5.0)
-    assert max(b[2] for b in boxes) <= 95.0 + 1e-9
-    # the used length is the items' top: the open end keeps no margin
-    assert ff.used_length == pytest.approx(max(b[3] for b in boxes))
-    assert check_layout(bins, Bin(100, None, margin=5), distance=2.0).ok
 
 
 def test_placers_take_the_margin_themselves():

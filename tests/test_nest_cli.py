@@ -14,6 +14,7 @@ ezdxf = pytest.importorskip("ezdxf")
 pytest.importorskip("svgelements")
 np = pytest.importorskip("numpy")
 
+import geometry_check as gc  # noqa: E402
 from Quarvo.cli import main  # noqa: E402
 from test_cad import _dxf, new_doc  # noqa: E402
 
@@ -130,27 +131,12 @@ def drawings(tmp_path_factory):
 # ---------------------------------------------------------------- reading a nest back, independently
 
 
-def _bulge_points(a, b, bulge, n=64):
-    """Points of an arc segment given by its bulge (for the reader's own areas)."""
-    if abs(bulge) < 1e-12:
-        return [a]
-    theta = 4 * math.atan(bulge)
-    chord = math.dist(a, b)
-    r = chord / (2 * math.sin(theta / 2))
-    mx, my = (a[0] + b[0]) / 2, (a[1] + b[1]) / 2
-    d = r * math.cos(theta / 2)
-    nx, ny = -(b[1] - a[1]) / chord, (b[0] - a[0]) / chord
-    cx, cy = mx + nx * d, my + ny * d
-    a0 = math.atan2(a[1] - cy, a[0] - cx)
-    return [(cx + abs(r) * math.cos(a0 + theta * k / n), cy + abs(r) * math.sin(a0 + theta * k / n)) for k in range(n)]
-
-
 class Part:
     """One inserted block in world coordinates: rings (closed polygons) and circles."""
 
     def __init__(self, rings, circles, name, mirrored):
         self.rings, self.circles, self.name, self.mirrored = rings, circles, name, mirrored
-        areas = sorted([(abs(_area(r)), "ring", k) for k, r in enumerate(rings)] +
+        areas = sorted([(abs(gc.signed_area(r)), "ring", k) for k, r in enumerate(rings)] +
                        [(math.pi * c[2] ** 2, "circle", k) for k, c in enumerate(circles)], reverse=True)
         # the largest contour is the outline, the others its holes
         self.outline = areas[0]
@@ -183,19 +169,10 @@ class Part:
         return (c[0] + c[2], c[1])
 
 
-def _area(ring):
-    return sum(x0 * y1 - x1 * y0 for (x0, y0), (x1, y1) in zip(ring, ring[1:] + ring[:1])) / 2
-
-
 def _inside(p, ring, circle):
     if circle is not None:
         return math.hypot(p[0] - circle[0], p[1] - circle[1]) < circle[2]
-    x, y = p
-    c = False
-    for (x0, y0), (x1, y1) in zip(ring, ring[1:] + ring[:1]):
-        if (y0 > y) != (y1 > y) and x < x0 + (y - y0) * (x1 - x0) / (y1 - y0):
-            c = not c
-    return c
+    return gc.in_ring(p, ring)
 
 
 def _seg_seg(a, b):

@@ -11,7 +11,7 @@ import pytest
 
 pytest.importorskip("numpy")
 
-from Quarvo.geometry import Circle, Polygon  # noqa: E402
+from Quarvo.geometry import Circle, Pipe, Polygon  # noqa: E402
 from Quarvo.visualize_plan import write_plan_svg  # noqa: E402
 
 NS = {"s": "http://www.w3.org/2000/svg"}
@@ -191,3 +191,24 @@ def test_plot_layout_plan_svg_is_the_job_units_picture(tmp_path):
     root, view = parse(tmp_path / "p.svg")
     assert root.find(".//s:rect[@class='quarvo-sheet']", NS).get("width") == "10.0"
     assert math.isclose(view[2] * 1.0, float(root.get("width")[:-2]))
+
+
+@pytest.mark.parametrize("length, unit", [(None, "kg/m"), (6.0, "kg")])
+def test_masses_in_their_unit_and_the_payload_of_the_bin_list_itself(tmp_path, length, unit):
+    # a pipe without a length carries its mass per metre; a bin list may carry its own payload
+    class Load(list):
+        pass
+
+    pipes = Load()
+    for k in range(2):
+        p = Pipe(219.1, 8.18, length=length, shape_id=f"P-{k + 1}")
+        p.set_position(120 + 240 * k, 120)
+        pipes.append(p)
+    pipes.max_load = 5000.0
+    write_plan_svg([pipes], 600, 300, tmp_path / "p.svg", max_load=100000.0)
+    root, _ = parse(tmp_path / "p.svg")
+    mass = sum(p.mass for p in pipes)
+    shown = f"{mass:.3g} {unit}" if mass < 100 else f"{mass:,.0f}".replace(",", "\u2009") + f" {unit}"
+    assert [t for t, *_ in texts(root, "titles")] == \
+        [f"bin 0: 2 items, {shown} ({100 * mass / 5000:.0f}% of 5\u2009000 kg)"]
+    assert [t for t, *_ in texts(root, "legend")][0].endswith(f", {shown}")

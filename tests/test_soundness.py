@@ -43,36 +43,27 @@ def faults(job):
                               TOLERANCE + ROUNDING_TOLERANCE * scale, gap)
 
 
-def table(fault):
-    return pytest.mark.parametrize("job", JOBS[fault], ids=[j.get("name", f"job{k}") for k, j in enumerate(JOBS[fault])])
-
-
-@table("snapped NFP not convex")
-def test_windows_clip_only_against_nfps_convex_on_the_grid(job):
-    # A convex NFP snapped to the grid can turn back where its closing point
-    # lands a unit off its first: clipped against its edges' half-planes it
-    # held nothing, and the union's outline ran through it (centre placement;
-    # center_incremental is the reproduction the fault was reported with).
-    assert faults(job) == []
-
-
-@table("room not convex")
-def test_an_item_in_a_room_that_is_not_convex_lies_in_it_whole(job):
-    # All of an item's vertices in an L-shaped hole, an edge across its corner.
-    assert faults(job) == []
-
-
-@table("inner-fit sliver")
-def test_inner_fit_contours_are_judged_against_their_rooms(job):
-    # The inner-fit region of an item too large for a hole came back as a
-    # sliver, whose places were taken without a look at the room.
-    assert faults(job) == []
-
-
-@table("false cavity")
-def test_slivers_of_a_minkowski_nfp_are_no_cavities(job):
-    # The union of the sum's pieces left a sliver inside the NFP of two
-    # non-convex items, taken for a cavity the mover could sit in.
+# The faults of the tables, as they were found:
+# - snapped NFP not convex: a convex NFP snapped to the grid can turn back
+#   where its closing point lands a unit off its first: clipped against its
+#   edges' half-planes it held nothing, and the union's outline ran through it
+#   (centre placement; center_incremental is the reproduction the fault was
+#   reported with).
+# - room not convex: all of an item's vertices in an L-shaped hole, an edge
+#   across its corner.
+# - inner-fit sliver: the inner-fit region of an item too large for a hole
+#   came back as a sliver, whose places were taken without a look at the room.
+# - false cavity: the union of the sum's pieces left a sliver inside the NFP of
+#   two non-convex items, taken for a cavity the mover could sit in.
+# - spike in a Minkowski NFP: the sum of two L shapes came with an edge running
+#   back along the one before it, its tip deep in the NFP of a U placed before.
+# - alike to six decimals: an NFP cached for one angle served another 2e-7
+#   away, which turns an outline far from its origin well off it.
+# - notch unswept: a star sliding left: its spike ran into an item under its
+#   lower notch, outside the region between its wall-facing side and the wall.
+@pytest.mark.parametrize("job", [pytest.param(job, id=f"{fault}: {job.get('name', f'job{k}')}")
+                                 for fault, jobs in JOBS.items() for k, job in enumerate(jobs)])
+def test_jobs_once_packed_unsoundly_pack_soundly(job):
     assert faults(job) == []
 
 
@@ -96,27 +87,6 @@ def test_a_minkowski_nfp_is_anchored_on_its_outer_contour():
     for x, y in nfp[0][::3]:
         b.set_position(x - ref[0], y - ref[1])
         assert abs(measure_pair(a, b)[0]) < 1e-9
-
-
-@table("spike in a Minkowski NFP")
-def test_spikes_of_a_minkowski_nfp_are_no_places(job):
-    # The sum of two L shapes came with an edge running back along the one
-    # before it, its tip deep in the NFP of a U placed before.
-    assert faults(job) == []
-
-
-@table("alike to six decimals")
-def test_angles_and_inflations_alike_to_six_decimals_get_their_own_nfps(job):
-    # An NFP cached for one angle served another 2e-7 away, which turns an
-    # outline far from its origin well off it.
-    assert faults(job) == []
-
-
-@table("notch unswept")
-def test_a_slide_to_the_wall_meets_what_stands_under_a_notch(job):
-    # A star sliding left: its spike ran into an item under its lower notch,
-    # outside the region between its wall-facing side and the wall.
-    assert faults(job) == []
 
 
 @pytest.mark.parametrize("exact", [False, True])

@@ -1,25 +1,19 @@
-import os
-
-os.environ.setdefault("MPLBACKEND", "Agg")
-
 import numpy as np
 import pytest
 
+# test_visualize sets matplotlib's Agg backend, and skips without matplotlib
+from test_visualize import circle as plain_circle, pixel, plt, ring, square as plain_square
+
 pytestmark = pytest.mark.matplotlib
-pytest.importorskip("matplotlib")
-import matplotlib
 
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt
-from matplotlib.patches import Circle as CirclePatch, PathPatch
-from matplotlib.path import Path
-from hypothesis import given, settings, strategies as st
+from matplotlib.patches import Circle as CirclePatch, PathPatch  # noqa: E402
+from matplotlib.path import Path  # noqa: E402
+from hypothesis import given, settings, strategies as st  # noqa: E402
 
-from Quarvo.geometry import Circle, Polygon
-from Quarvo.geometry_handle import circle_to_polygon
-from Quarvo.visualize import plot_layout
-from Quarvo.visualize_plan import MAX_SIZE, MIN_SIZE, item_kind, label_spot
-from test_visualize import circle as plain_circle, pixel, ring, square as plain_square
+from Quarvo.geometry import Circle, Polygon  # noqa: E402
+from Quarvo.geometry_handle import circle_to_polygon  # noqa: E402
+from Quarvo.visualize import plot_layout  # noqa: E402
+from Quarvo.visualize_plan import MAX_SIZE, MIN_SIZE, item_kind, label_spot  # noqa: E402
 
 THIN = "\u2009"  # thousands separator of masses
 

@@ -97,24 +97,32 @@ def kind_rows(bins):
     return [(kind, count, mass if known else None) for kind, (count, mass, known) in rows.items()]
 
 
-def mass_text(mass):
+def mass_unit(bins):
+    """"kg/m" where every item with a mass is a pipe without a length (its
+    mass is per metre), else "kg"."""
+    massed = [it for items in bins for it in items if item_mass(it) > 0]
+    per_metre = massed and all(isinstance(it, Pipe) and it.length is None for it in massed)
+    return f"{MASS_UNIT}/m" if per_metre else MASS_UNIT
+
+
+def mass_text(mass, unit=MASS_UNIT):
     if mass >= 100:
-        return f"{mass:,.0f}".replace(",", "\u2009") + f" {MASS_UNIT}"
-    return f"{mass:.3g} {MASS_UNIT}"
+        return f"{mass:,.0f}".replace(",", "\u2009") + f" {unit}"
+    return f"{mass:.3g} {unit}"
 
 
-def legend_text(kind, count, mass):
+def legend_text(kind, count, mass, unit=MASS_UNIT):
     text = f"{kind}  \u00d7 {count}"
-    return text if mass is None else f"{text}, {mass_text(mass)}"
+    return text if mass is None else f"{text}, {mass_text(mass, unit)}"
 
 
-def bin_title_parts(index, items, max_load=None, length=None):
+def bin_title_parts(index, items, max_load=None, length=None, unit=MASS_UNIT):
     """The pieces of a bin's title: number, items, mass and payload share,
     used length of a strip."""
     parts = [f"bin {index}: {len(items)} item{'' if len(items) == 1 else 's'}"]
     mass = sum(item_mass(it) for it in items)
     if mass > 0:
-        load = f"{mass_text(mass)}"
+        load = f"{mass_text(mass, unit)}"
         if max_load:
             load += f" ({100.0 * mass / max_load:.0f}% of {mass_text(max_load)})"
         parts.append(load)
@@ -331,6 +339,7 @@ class _Sheet:
         self.cut = self.strip or self.height < float(bin_h)
         self.title = title if title else None
         self.titles = []
+        self.mass_unit = mass_unit(bins)
         self.over = []  # bins loaded beyond their payload
         for k, items in enumerate(bins):
             load = _payload(getattr(items, "max_load", None)) or max_load
@@ -340,7 +349,7 @@ class _Sheet:
                 self.titles.append([str(given)])
                 continue
             length = used_length(items) if self.cut and items else (0.0 if self.cut else None)
-            self.titles.append(bin_title_parts(k, items, load, length))
+            self.titles.append(bin_title_parts(k, items, load, length, self.mass_unit))
 
     def text_size(self, text, size):
         """Width and height of a text in inches."""
@@ -450,10 +459,11 @@ def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titl
                            hatch=_HATCHES[(k // len(palette)) % len(_HATCHES)])
     handles = [Patch(facecolor=style[k]["face"], edgecolor=style[k]["edge"], hatch=style[k]["hatch"],
                      linewidth=_ITEM_LINEWIDTH) for k, _, _ in rows]
-    labels = [legend_text(*r) for r in rows]
+    labels = [legend_text(*r, sheet.mass_unit) for r in rows]
     total = sum(c for _, c, _ in rows)
     masses = [m for _, _, m in rows if m is not None]
-    legend_title = f"{total} item{'' if total == 1 else 's'}" + (f", {mass_text(sum(masses))}" if masses else "")
+    legend_title = f"{total} item{'' if total == 1 else 's'}" + \
+        (f", {mass_text(sum(masses), sheet.mass_unit)}" if masses else "")
 
     sup_h = 0.5 if sheet.title else 0.0
     legend_sizes = {}
@@ -626,11 +636,12 @@ class _SvgStyle:
         for k, (kind, _, _) in enumerate(rows):
             base = palette[k % len(palette)]
             self.colors[kind] = (_hex(_mix(base, (1, 1, 1), _TINT)), _hex(_mix(base, (0, 0, 0), _SHADE)))
-        self.legend = [(*self.colors[kind], legend_text(kind, count, mass)) for kind, count, mass in rows]
+        unit = mass_unit(bins)
+        self.legend = [(*self.colors[kind], legend_text(kind, count, mass, unit)) for kind, count, mass in rows]
         total = sum(c for _, c, _ in rows)
         masses = [m for _, _, m in rows if m is not None]
         self.legend_title = f"{total} item{'' if total == 1 else 's'}" + \
-            (f", {mass_text(sum(masses))}" if masses else "")
+            (f", {mass_text(sum(masses), unit)}" if masses else "")
         self.title = title or None
         self.titles = titles
         self.label = label
@@ -673,8 +684,10 @@ def write_plan_svg(bins, bin_w, bin_h, path, title=None, label=True, bin_titles=
             raise ValueError(f"plot_layout: {name} must be a positive number, got {value!r}")
     if unit not in cad_svg._SIZE_UNIT:
         raise ValueError(f"unit must be one of {', '.join(cad_svg._SIZE_UNIT)}, got {unit!r}")
+    loads = [_payload(getattr(b, "max_load", None)) or max_load for b in bins]
     bins = [list(b) for b in bins]
     gap = max(_SVG_GAP_FRACTION * bin_w, _SVG_GAP_MIN)
+    per = mass_unit(bins)
     sheets, titles = [], []
     for k, items in enumerate(bins):
         ox = k * (bin_w + gap)
@@ -682,11 +695,11 @@ def write_plan_svg(bins, bin_w, bin_h, path, title=None, label=True, bin_titles=
         height = float(bin_h) if bin_h is not None else (length if length > 0 else 0.25 * bin_w)
         sheets.append((f"bin-{k + 1}", ox, float(bin_w), height,
                        [(it, *cad_svg.world_geometry(it, ox)) for it in items]))
-        load = _payload(getattr(items, "max_load", None)) or max_load
+        load = loads[k]
         over = bool(load) and sum(item_mass(it) for it in items) > load
         given = bin_titles[k] if bin_titles is not None and k < len(bin_titles) else None
         text = str(given) if given is not None else \
-            ", ".join(bin_title_parts(k, items, load, length if bin_h is None else None))
+            ", ".join(bin_title_parts(k, items, load, length if bin_h is None else None, per))
         titles.append((text, over))
     total_w = len(bins) * bin_w + max(len(bins) - 1, 0) * gap if bins else float(bin_w)
     total_h = max([h for *_, h, _ in sheets] + [0.0]) or (float(bin_h) if bin_h else 0.25 * bin_w)

@@ -447,12 +447,7 @@ bool DiscBin::search_cell(double r, long row, long col, Gather& g) {
     sort_candidates(cands);
     bool any = false;
     for (const Candidate& c : cands) {
-        bool free = true;
-        for (int i : used) {
-            const Disc& d = discs_[i];
-            if (dist(c.p.x - d.c.x, c.p.y - d.c.y) < d.R + r) { free = false; break; }
-        }
-        if (!free) continue;
+        if (!clear_of(c.p, r, used)) continue;
         any = true;
         if (g.offer({true, c.p, c.score, -1}) && !g.sites) break;
     }
@@ -510,6 +505,14 @@ void DiscBin::search_room_of(double r, int k, Gather& g, const std::function<voi
     if (!search_room(r, k, g)) d.room_bound = std::min(d.room_bound, r);
 }
 
+bool DiscBin::clear_of(Pt p, double r, const std::vector<int>& discs) const {
+    for (int i : discs) {
+        const Disc& d = discs_[i];
+        if (dist(p.x - d.c.x, p.y - d.c.y) < d.R + r) return false;
+    }
+    return true;
+}
+
 bool DiscBin::search_room(double r, int room, Gather& g) {
     const Disc& d = discs_[room];
     const double m = margin();
@@ -543,12 +546,7 @@ bool DiscBin::search_room(double r, int room, Gather& g) {
     bool any = false;
     for (const Candidate& c : cands) {
         if (!(dist(c.p.x - d.c.x, c.p.y - d.c.y) <= d.room - r)) continue;
-        bool free = true;
-        for (int k : kids) {
-            const Disc& dk = discs_[k];
-            if (dist(c.p.x - dk.c.x, c.p.y - dk.c.y) < dk.R + r) { free = false; break; }
-        }
-        if (!free) continue;
+        if (!clear_of(c.p, r, kids)) continue;
         any = true;
         const bool taken = g.offer({true, c.p, c.score, room});
         if (!g.sites && g.accept) {

@@ -105,6 +105,8 @@ private:
     bool search_room(double r, int room, Gather& g);
     double score(Pt p, double r) const;
     double margin() const;
+    // whether a disc of radius r at p keeps clear of every one of the discs
+    bool clear_of(Pt p, double r, const std::vector<int>& discs) const;
 
     std::vector<const Shape*> basis_;
     bool blocked_ = false;  // an item of basis_ is not a circle
