@@ -15,12 +15,25 @@ constexpr double kMaxRows = 512.0;
 // The box kept for one move's nearby samples reaches this share of the
 // sample's size beyond it on every side.
 constexpr double kLocalMargin = 0.75;
+// No item's share of an overlap weighs less than this (items of no area still collide).
+constexpr double kLeastSize = 1e-3;
 
 }  // namespace
 
 WorkingLayout::WorkingLayout(const Catalogue& cat, Probes& probes, std::size_t n, MoveSettings settings)
     : cat_(cat), probes_(probes), set_(settings), place_(n), x0_(n), y0_(n), x1_(n), y1_(n), ov_(n), w_(n),
-      row_(n, 1.0f), mark_(n, 0), near_(n + 1) {}
+      row_(n, 1.0f), mark_(n, 0), near_(n + 1) {
+    // An overlap counts as its depth times the pair's mean size, about the
+    // area they share: a small item sunk into a large one weighs less than two
+    // large ones overlapping as deep. Sizes are relative to the items' mean.
+    double mean = 0.0;
+    for (std::size_t i = 0; i < n; ++i) mean += std::sqrt(cat_.variant(cat_.choices(i).front()).area);
+    mean /= static_cast<double>(n);
+    size_.assign(cat_.size(), 1.0);
+    if (mean > 0.0 && std::isfinite(mean))
+        for (std::size_t v = 0; v < cat_.size(); ++v)
+            size_[v] = std::max(kLeastSize, std::sqrt(std::sqrt(cat_.variant(v).area) / mean));
+}
 
 bool carries(const Catalogue& cat, Probes& probes, const Place& c, const Place& j) {
     const Variant &vc = cat.variant(c.v), &vj = cat.variant(j.v);
@@ -130,8 +143,9 @@ void WorkingLayout::measure(std::size_t i, std::size_t end) {
     for (std::size_t k = 0; k < found; ++k) {
         const std::size_t j = near_[k];
         if (j == i || place_[j].bin != p.bin) continue;
-        const double d = cat_.pair(place_[j].v, p.v, probes_).depth({q.x - place_[j].x, q.y - place_[j].y});
+        double d = cat_.pair(place_[j].v, p.v, probes_).depth({q.x - place_[j].x, q.y - place_[j].y});
         if (d <= 0.0) continue;
+        d *= scale(place_[j].v, p.v);
         ov_[i].push_back({static_cast<std::uint32_t>(j), d});
         ov_[j].push_back({static_cast<std::uint32_t>(i), d});
         if (d > kOverlapTol) ++pairs_;
@@ -208,10 +222,11 @@ double WorkingLayout::cost(std::size_t i, const Place& p, double bound) {
         const Place& o = place_[j];
         // A depth beyond what is left of the bound cannot make a better place:
         // the search for the nearest boundary stops there.
-        const double limit = (bound - sum) / row_[j];
+        const double sc = scale(o.v, p.v);
+        const double limit = (bound - sum) / (row_[j] * sc);
         const double d = cat_.pair(o.v, p.v, probes_).depth({q.x - o.x, q.y - o.y}, limit);
         if (d >= limit) return bound;
-        if (d > 0.0) sum += row_[j] * d;
+        if (d > 0.0) sum += row_[j] * sc * d;
     }
     return sum;
 }
@@ -276,7 +291,7 @@ double WorkingLayout::group_cost(const std::vector<std::size_t>& group, double d
             if (bx0 >= x1_[j] || bx1 <= x0_[j] || by0 >= y1_[j] || by1 <= y0_[j] || mark_[j] || place_[j].bin != p.bin)
                 continue;
             const Place& o = place_[j];
-            const float w = weight(m, j);
+            const double w = weight(m, j) * scale(o.v, p.v);
             const double limit = (bound - sum) / w;
             const double d = cat_.pair(o.v, p.v, probes_).depth({q.x - o.x, q.y - o.y}, limit);
             if (d >= limit) return bound;
