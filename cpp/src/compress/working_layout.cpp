@@ -17,6 +17,8 @@ constexpr double kMaxRows = 512.0;
 constexpr double kLocalMargin = 0.75;
 // No item's share of an overlap weighs less than this (items of no area still collide).
 constexpr double kLeastSize = 1e-3;
+// Random picks for a swap partner before the swap is given up.
+constexpr int kSwapTries = 8;
 
 }  // namespace
 
@@ -347,8 +349,48 @@ void WorkingLayout::move_group(std::size_t i, const std::vector<std::size_t>& ri
     }
 }
 
-void WorkingLayout::move(std::size_t i, Rng& rng) {
-    if (!cat_.variant(place_[i].v).rooms.empty()) {
+double WorkingLayout::item_cost(std::size_t i) const {
+    double c = 0.0;
+    for (const auto& [j, d] : ov_[i]) c += weight(i, j) * d;
+    return c;
+}
+
+bool WorkingLayout::try_swap(std::size_t i, Rng& rng) {
+    const std::size_t n = place_.size();
+    if (!cat_.variant(place_[i].v).rooms.empty()) return false;
+    // A partner of another kind in the same bin (containers move with their riders: not swapped).
+    std::size_t j = n;
+    for (int t = 0; t < kSwapTries && j == n; ++t) {
+        const std::size_t c = rng.below(n);
+        if (c != i && cat_.kind_of(c) != cat_.kind_of(i) && place_[c].bin == place_[i].bin &&
+            cat_.variant(place_[c].v).rooms.empty())
+            j = c;
+    }
+    if (j == n) return false;
+    const double before = item_cost(i) + item_cost(j);
+    const Place pa = place_[i], pb = place_[j];
+    const Variant &va = cat_.variant(pa.v), &vb = cat_.variant(pb.v);
+    // Each takes the other's box centre, then settles nearby.
+    const double cax = pa.x + 0.5 * (va.box.minx + va.box.maxx), cay = pa.y + 0.5 * (va.box.miny + va.box.maxy);
+    const double cbx = pb.x + 0.5 * (vb.box.minx + vb.box.maxx), cby = pb.y + 0.5 * (vb.box.miny + vb.box.maxy);
+    Place na = pa, nb = pb;
+    na.x += cbx - cax;
+    na.y += cby - cay;
+    nb.x += cax - cbx;
+    nb.y += cay - cby;
+    if (!clamp(na) || !clamp(nb)) return false;
+    put(i, na);
+    put(j, nb);
+    move(i, rng, false);
+    move(j, rng, false);
+    if (item_cost(i) + item_cost(j) < before) return true;
+    put(i, pa);
+    put(j, pb);
+    return false;
+}
+
+void WorkingLayout::move(std::size_t i, Rng& rng, bool global) {
+    if (global && !cat_.variant(place_[i].v).rooms.empty()) {
         std::vector<std::size_t> riders;
         for (std::size_t j = 0; j < place_.size(); ++j)
             if (j != i && x0_[j] >= x0_[i] && x1_[j] <= x1_[i] && y0_[j] >= y0_[i] && y1_[j] <= y1_[i] &&
@@ -373,7 +415,7 @@ void WorkingLayout::move(std::size_t i, Rng& rng) {
     };
     const std::vector<std::size_t>& choices = cat_.choices(i);
     const std::size_t bins = sheet_.cap.size();
-    for (int k = 0; k < set_.global && best_cost > 0.0; ++k) {
+    for (int k = 0; global && k < set_.global && best_cost > 0.0; ++k) {
         Place p;
         p.v = choices[rng.below(choices.size())];
         p.bin = set_.keep_bins ? cur.bin : bins > 1 ? rng.below(bins) : 0;
@@ -408,8 +450,9 @@ long long WorkingLayout::sweep(Rng& rng, const std::atomic<bool>* abort) {
     for (std::size_t i : order) {
         if (abort && abort->load(std::memory_order_relaxed)) break;
         if (!colliding(i)) continue;
-        move(i, rng);
         ++moves;
+        if (set_.swap > 0.0 && rng.unit() < set_.swap && try_swap(i, rng)) continue;
+        move(i, rng);
     }
     return moves;
 }

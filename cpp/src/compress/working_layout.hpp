@@ -58,6 +58,8 @@ struct MoveSettings {
     float grow_low = 1.2f, grow_high = 2.0f, decay = 0.95f;
     // Items stay in their bins (the bins carry a load limit the moves do not know of).
     bool keep_bins = false;
+    // The share of a sweep's moves that first try a swap with an item of another kind.
+    double swap = 0.3;
 };
 
 class WorkingLayout {
@@ -75,7 +77,8 @@ public:
     // The sum of the overlap of every colliding pair.
     double overlap() const;
     // Moves every colliding item once, in random order, to the best place its
-    // search finds; stops early when `abort` is raised. Returns the moves made.
+    // search finds (some try a swap first); stops early when `abort` is
+    // raised. Returns the moves made.
     long long sweep(Rng& rng, const std::atomic<bool>* abort);
     // Colliding pairs weigh more (the deeper, the more), the others decay towards 1.
     void update_weights();
@@ -93,7 +96,13 @@ private:
     void put(std::size_t i, const Place& p);
     // Records the overlaps of item i with the items before `end` (itself apart).
     void measure(std::size_t i, std::size_t end);
-    void move(std::size_t i, Rng& rng);
+    // Without `global`, only places near the present one are searched.
+    void move(std::size_t i, Rng& rng, bool global = true);
+    // Swaps item i with a random item of another kind, each settling near the
+    // other's place; kept when the two collide less, else undone.
+    bool try_swap(std::size_t i, Rng& rng);
+    // The weighted overlap of item i.
+    double item_cost(std::size_t i) const;
     // A container with items in its rooms moves with them, by one translation.
     void move_group(std::size_t i, const std::vector<std::size_t>& riders, Rng& rng);
     double group_cost(const std::vector<std::size_t>& group, double dx, double dy, double bound);
