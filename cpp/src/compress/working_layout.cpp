@@ -10,6 +10,11 @@ namespace {
 
 // Far beyond any weight a run reaches; keeps products finite.
 constexpr float kWeightCap = 1e15f;
+// Rows of the item index at most.
+constexpr double kMaxRows = 512.0;
+// The box kept for one move's nearby samples reaches this share of the
+// sample's size beyond it on every side.
+constexpr double kLocalMargin = 0.75;
 
 }  // namespace
 
@@ -59,17 +64,72 @@ void WorkingLayout::assign(const std::vector<Place>& places, const Sheet& sheet)
         place_[i] = p;
         set_box(i);
     }
+    index_rows();
     for (std::size_t i = 0; i < place_.size(); ++i) measure(i, i);
+}
+
+int WorkingLayout::row_of(double y) const {
+    const double r = std::floor((y - row_y0_) * row_inv_h_);
+    return static_cast<int>(std::min<double>(nrows_ - 1, std::max(0.0, r)));
+}
+
+void WorkingLayout::index_rows() {
+    const std::size_t n = place_.size();
+    double lo = 0.0, hi = 0.0, tall = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        lo = std::min(lo, y0_[i]);
+        hi = std::max(hi, y1_[i]);
+        tall += y1_[i] - y0_[i];
+    }
+    // Rows of half an item's mean height: a box meets the items of about three.
+    const double h = 0.5 * tall / static_cast<double>(n);
+    const double rows = h > 0.0 ? std::ceil((hi - lo) / h) : 1.0;
+    nrows_ = static_cast<int>(std::min(kMaxRows, std::max(1.0, rows)));
+    row_y0_ = lo;
+    row_inv_h_ = hi > lo ? static_cast<double>(nrows_) / (hi - lo) : 0.0;
+    words_ = (n + 63) / 64;
+    rows_.assign(static_cast<std::size_t>(nrows_) * words_, 0);
+    span_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        span_[i] = {row_of(y0_[i]), row_of(y1_[i])};
+        file(i, true);
+    }
+}
+
+void WorkingLayout::file(std::size_t i, bool in) {
+    const std::uint64_t bit = std::uint64_t{1} << (i % 64);
+    for (int r = span_[i].first; r <= span_[i].second; ++r) {
+        std::uint64_t& w = rows_[static_cast<std::size_t>(r) * words_ + i / 64];
+        w = in ? (w | bit) : (w & ~bit);
+    }
+}
+
+std::size_t WorkingLayout::gather(double x0, double y0, double x1, double y1, std::size_t end) {
+    const int r0 = row_of(y0), r1 = row_of(y1);
+    const std::size_t last = (end + 63) / 64;
+    std::size_t found = 0;
+    for (std::size_t w = 0; w < last; ++w) {
+        std::uint64_t bits = 0;
+        for (int r = r0; r <= r1; ++r) bits |= rows_[static_cast<std::size_t>(r) * words_ + w];
+        if (w + 1 == last && end % 64 != 0) bits &= (std::uint64_t{1} << (end % 64)) - 1;
+        while (bits != 0) {
+            const std::size_t j = w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
+            bits &= bits - 1;
+            near_[found] = static_cast<std::uint32_t>(j);
+            found += static_cast<std::size_t>((x0 < x1_[j]) & (x1 > x0_[j]) & (y0 < y1_[j]) & (y1 > y0_[j]));
+        }
+    }
+    return found;
 }
 
 void WorkingLayout::measure(std::size_t i, std::size_t end) {
     const Place& p = place_[i];
     const Variant& var = cat_.variant(p.v);
     const Pt q{p.x + var.ref.x, p.y + var.ref.y};
-    for (std::size_t j = 0; j < end; ++j) {
-        if (x0_[i] >= x1_[j] || x1_[i] <= x0_[j] || y0_[i] >= y1_[j] || y1_[i] <= y0_[j] || j == i ||
-            place_[j].bin != p.bin)
-            continue;
+    const std::size_t found = gather(x0_[i], y0_[i], x1_[i], y1_[i], end);
+    for (std::size_t k = 0; k < found; ++k) {
+        const std::size_t j = near_[k];
+        if (j == i || place_[j].bin != p.bin) continue;
         const double d = cat_.pair(place_[j].v, p.v, probes_).depth({q.x - place_[j].x, q.y - place_[j].y});
         if (d <= 0.0) continue;
         ov_[i].push_back({static_cast<std::uint32_t>(j), d});
@@ -121,13 +181,25 @@ double WorkingLayout::cost(std::size_t i, const Place& p, double bound) {
     const double bx0 = p.x + var.reach.minx, by0 = p.y + var.reach.miny;
     const double bx1 = p.x + var.reach.maxx, by1 = p.y + var.reach.maxy;
     const Pt q{p.x + var.ref.x, p.y + var.ref.y};
-    // The items whose boxes overlap the mover's first, in one branch-free pass
-    // (boxes that at most touch hold outlines that at most touch).
-    const std::size_t n = place_.size();
     std::size_t found = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-        near_[found] = static_cast<std::uint32_t>(j);
-        found += static_cast<std::size_t>((bx0 < x1_[j]) & (bx1 > x0_[j]) & (by0 < y1_[j]) & (by1 > y0_[j]));
+    if (local_on_) {
+        if (!local_ok_ || bx0 < lx0_ || bx1 > lx1_ || by0 < ly0_ || by1 > ly1_) {
+            // Room for the samples near this one and the steps of the descent.
+            const double m = kLocalMargin * std::max(bx1 - bx0, by1 - by0);
+            lx0_ = bx0 - m;
+            ly0_ = by0 - m;
+            lx1_ = bx1 + m;
+            ly1_ = by1 + m;
+            local_.assign(near_.begin(), near_.begin() + static_cast<long>(gather(lx0_, ly0_, lx1_, ly1_, place_.size())));
+            local_ok_ = true;
+        }
+        // Every box that overlaps this one overlaps the kept one: the same items in the same order.
+        for (const std::uint32_t j : local_) {
+            near_[found] = j;
+            found += static_cast<std::size_t>((bx0 < x1_[j]) & (bx1 > x0_[j]) & (by0 < y1_[j]) & (by1 > y0_[j]));
+        }
+    } else {
+        found = gather(bx0, by0, bx1, by1, place_.size());
     }
     double sum = 0.0;
     for (std::size_t k = 0; k < found; ++k) {
@@ -157,7 +229,10 @@ void WorkingLayout::put(std::size_t i, const Place& p) {
     }
     ov_[i].clear();
     place_[i] = p;
+    file(i, false);
     set_box(i);
+    span_[i] = {row_of(y0_[i]), row_of(y1_[i])};
+    file(i, true);
     measure(i, place_.size());
 }
 
@@ -293,6 +368,8 @@ void WorkingLayout::move(std::size_t i, Rng& rng) {
         p.y = ylo + (yhi - ylo) * rng.unit();
         consider(p);
     }
+    local_on_ = true;
+    local_ok_ = false;
     for (int k = 0; k < set_.focus && best_cost > 0.0; ++k) {
         Place p = cur;
         if (choices.size() > 1 && rng.below(4) == 0) p.v = choices[rng.below(choices.size())];
@@ -302,6 +379,7 @@ void WorkingLayout::move(std::size_t i, Rng& rng) {
         if (clamp(p)) consider(p);
     }
     if (best_cost > 0.0) descend(i, best, best_cost);
+    local_on_ = false;
     put(i, best);
     for (const auto& [j, w] : w_[i]) row_[j] = 1.0f;
 }

@@ -101,6 +101,13 @@ private:
     void descend(std::size_t i, Place& best, double& best_cost);
     bool colliding(std::size_t i) const;
     void set_box(std::size_t i);
+    // The items whose boxes overlap the box (x0, y0, x1, y1) into near_, by
+    // index, up to `end`; returns how many. Boxes that at most touch hold
+    // outlines that at most touch.
+    std::size_t gather(double x0, double y0, double x1, double y1, std::size_t end);
+    int row_of(double y) const;
+    void index_rows();
+    void file(std::size_t i, bool in);
 
     const Catalogue& cat_;
     Probes& probes_;
@@ -116,6 +123,18 @@ private:
     std::vector<float> row_;  // the moving item's weights, all items (1 where none is kept)
     std::vector<char> mark_;  // the items of a group being moved
     std::vector<std::uint32_t> near_;  // scratch: the items near a place being evaluated
+    // Horizontal rows of the sheet, each with the set of items whose boxes
+    // reach into it (a bit per item): a query reads only the items of its rows.
+    std::vector<std::uint64_t> rows_;
+    std::vector<std::pair<int, int>> span_;  // per item: its first and last row
+    std::size_t words_ = 0;
+    int nrows_ = 1;
+    double row_y0_ = 0.0, row_inv_h_ = 0.0;
+    // Within one move: the items whose boxes overlap the box around the
+    // mover's present place, kept for the samples near it and the descent.
+    std::vector<std::uint32_t> local_;
+    double lx0_ = 0.0, ly0_ = 0.0, lx1_ = 0.0, ly1_ = 0.0;
+    bool local_on_ = false, local_ok_ = false;
     std::size_t pairs_ = 0;
 };
 
