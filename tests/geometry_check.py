@@ -301,6 +301,19 @@ def layout_violations(items, bin_w, bin_h, bin_tol=1e-6 + 1e-9, **kw):
     return faults
 
 
+def spaced_violations(items, bin_w, bin_h, spacing):
+    """layout_violations of the items each grown by ``spacing(item)`` (half the
+    clear distance and its own share), as the placers space them; a strip,
+    ``bin_h`` None, has no top. The items are given back ungrown."""
+    for it in items:
+        it.infl = spacing(it)
+    try:
+        return layout_violations(items, bin_w, math.inf if bin_h is None else bin_h)
+    finally:
+        for it in items:
+            it.infl = 0.0
+
+
 def assert_checked(placer, bin_w, bin_h):
     """The package's layout checker on the placer's items, run after every
     successful trypack: no overlap, nothing outside the bin."""

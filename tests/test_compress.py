@@ -14,7 +14,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from geometry_check import Outline, clear_gap, edge_gap, layout_violations, pipe_layout_faults
+from geometry_check import Outline, clear_gap, edge_gap, pipe_layout_faults, spaced_violations
 from Quarvo import Bin, Circle, FirstFit, Polygon, pipes
 from Quarvo.geometry import Pipe
 from Quarvo.check import CIRCLE_REL_TOL, check_layout
@@ -68,12 +68,7 @@ def assert_sound(bins, width, height, distance):
     """Independent geometry (convex outlines and rooms only): every item in
     its bin, no overlap, the distance kept."""
     for b in bins:
-        for it in b:
-            it.infl = distance / 2.0
-        top = height if height is not None else max(it.bounding_box()[3] for it in b) + 1.0
-        faults = layout_violations(b, width, top)
-        for it in b:
-            it.infl = 0.0
+        faults = spaced_violations(b, width, height, lambda it: distance / 2.0)
         assert not faults, faults
 
 

@@ -58,13 +58,7 @@ def test_random_layouts_keep_the_margin_and_the_distance(items, margin, distance
             want = max(margin, spacing(it, distance))
             assert gc.edge_gap(gc.Outline(it), w, h) >= want - 1e-6, (it, want)
         # apart by the distance: each grown by half of it, then no overlap
-        for it in placed:
-            it.infl = distance / 2 + it.inflation
-        try:
-            assert gc.layout_violations(placed, w, h if h else 1e300) == []
-        finally:
-            for it in placed:
-                it.infl = 0.0
+        assert gc.spaced_violations(placed, w, h, lambda it: distance / 2 + it.inflation) == []
     report = check_layout((bins, unplaced), b, distance=distance, circle_rel_tol=CIRCLE_REL_TOL)
     assert report.ok, report.summary()
 

@@ -203,14 +203,10 @@ def test_stable_layouts_rest_by_the_independent_check(seed):
     report = check_layout((bins, unplaced), b, distance=distance, gravity=True,
                           circle_rel_tol=0.0 if options["exact_clearance"] else 0.0013)
     assert report.ok, report.summary()
-    height = b.height if b.height is not None else math.inf
     for items_of_bin in bins:
         assert rest_check.floating(items_of_bin, b.width, distance, margin=b.margin) == []
-        for it in items_of_bin:  # the independent geometry sees the placers' inflated outlines
-            it.infl = distance / 2 + it.margin
-        assert geometry_check.layout_violations(items_of_bin, b.width, height) == []
-        for it in items_of_bin:
-            it.infl = 0.0
+        assert geometry_check.spaced_violations(items_of_bin, b.width, b.height,
+                                                lambda it: distance / 2 + it.margin) == []
 
 
 def test_without_stable_the_same_jobs_leave_items_off_rest():

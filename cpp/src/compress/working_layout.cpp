@@ -20,6 +20,14 @@ constexpr double kLeastSize = 1e-3;
 // Random picks for a swap partner before the swap is given up.
 constexpr int kSwapTries = 8;
 
+// 1 where the open boxes a and b meet, else 0: no branches, so that the scans
+// over many boxes run straight through.
+inline std::size_t open_boxes_meet(double ax0, double ay0, double ax1, double ay1, double bx0, double by0, double bx1,
+                                   double by1) {
+    return static_cast<std::size_t>(static_cast<int>(ax0 < bx1) & static_cast<int>(ax1 > bx0) &
+                                    static_cast<int>(ay0 < by1) & static_cast<int>(ay1 > by0));
+}
+
 }  // namespace
 
 WorkingLayout::WorkingLayout(const Catalogue& cat, Probes& probes, std::size_t n, MoveSettings settings)
@@ -131,7 +139,7 @@ std::size_t WorkingLayout::gather(double x0, double y0, double x1, double y1, st
             const std::size_t j = w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
             bits &= bits - 1;
             near_[found] = static_cast<std::uint32_t>(j);
-            found += static_cast<std::size_t>((x0 < x1_[j]) & (x1 > x0_[j]) & (y0 < y1_[j]) & (y1 > y0_[j]));
+            found += open_boxes_meet(x0, y0, x1, y1, x0_[j], y0_[j], x1_[j], y1_[j]);
         }
     }
     return found;
@@ -212,7 +220,7 @@ double WorkingLayout::cost(std::size_t i, const Place& p, double bound) {
         // Every box that overlaps this one overlaps the kept one: the same items in the same order.
         for (const std::uint32_t j : local_) {
             near_[found] = j;
-            found += static_cast<std::size_t>((bx0 < x1_[j]) & (bx1 > x0_[j]) & (by0 < y1_[j]) & (by1 > y0_[j]));
+            found += open_boxes_meet(bx0, by0, bx1, by1, x0_[j], y0_[j], x1_[j], y1_[j]);
         }
     } else {
         found = gather(bx0, by0, bx1, by1, place_.size());
