@@ -15,6 +15,10 @@ constexpr double kMaxRows = 512.0;
 // The box kept for one move's nearby samples reaches this share of the
 // sample's size beyond it on every side.
 constexpr double kLocalMargin = 0.75;
+// No item's share of an overlap weighs less than this (items of no area still collide).
+constexpr double kLeastSize = 1e-3;
+// Random picks for a swap partner before the swap is given up.
+constexpr int kSwapTries = 8;
 
 // 1 where the open boxes a and b meet, else 0: no branches, so that the scans
 // over many boxes run straight through.
@@ -28,7 +32,18 @@ inline std::size_t open_boxes_meet(double ax0, double ay0, double ax1, double ay
 
 WorkingLayout::WorkingLayout(const Catalogue& cat, Probes& probes, std::size_t n, MoveSettings settings)
     : cat_(cat), probes_(probes), set_(settings), place_(n), x0_(n), y0_(n), x1_(n), y1_(n), ov_(n), w_(n),
-      row_(n, 1.0f), mark_(n, 0), near_(n + 1) {}
+      row_(n, 1.0f), mark_(n, 0), near_(n + 1) {
+    // An overlap counts as its depth times the pair's mean size, about the
+    // area they share: a small item sunk into a large one weighs less than two
+    // large ones overlapping as deep. Sizes are relative to the items' mean.
+    double mean = 0.0;
+    for (std::size_t i = 0; i < n; ++i) mean += std::sqrt(cat_.variant(cat_.choices(i).front()).area);
+    mean /= static_cast<double>(n);
+    size_.assign(cat_.size(), 1.0);
+    if (mean > 0.0 && std::isfinite(mean))
+        for (std::size_t v = 0; v < cat_.size(); ++v)
+            size_[v] = std::max(kLeastSize, std::sqrt(std::sqrt(cat_.variant(v).area) / mean));
+}
 
 bool carries(const Catalogue& cat, Probes& probes, const Place& c, const Place& j) {
     const Variant &vc = cat.variant(c.v), &vj = cat.variant(j.v);
@@ -138,8 +153,9 @@ void WorkingLayout::measure(std::size_t i, std::size_t end) {
     for (std::size_t k = 0; k < found; ++k) {
         const std::size_t j = near_[k];
         if (j == i || place_[j].bin != p.bin) continue;
-        const double d = cat_.pair(place_[j].v, p.v, probes_).depth({q.x - place_[j].x, q.y - place_[j].y});
+        double d = cat_.pair(place_[j].v, p.v, probes_).depth({q.x - place_[j].x, q.y - place_[j].y});
         if (d <= 0.0) continue;
+        d *= scale(place_[j].v, p.v);
         ov_[i].push_back({static_cast<std::uint32_t>(j), d});
         ov_[j].push_back({static_cast<std::uint32_t>(i), d});
         if (d > kOverlapTol) ++pairs_;
@@ -216,10 +232,11 @@ double WorkingLayout::cost(std::size_t i, const Place& p, double bound) {
         const Place& o = place_[j];
         // A depth beyond what is left of the bound cannot make a better place:
         // the search for the nearest boundary stops there.
-        const double limit = (bound - sum) / row_[j];
+        const double sc = scale(o.v, p.v);
+        const double limit = (bound - sum) / (row_[j] * sc);
         const double d = cat_.pair(o.v, p.v, probes_).depth({q.x - o.x, q.y - o.y}, limit);
         if (d >= limit) return bound;
-        if (d > 0.0) sum += row_[j] * d;
+        if (d > 0.0) sum += row_[j] * sc * d;
     }
     return sum;
 }
@@ -284,7 +301,7 @@ double WorkingLayout::group_cost(const std::vector<std::size_t>& group, double d
             if (bx0 >= x1_[j] || bx1 <= x0_[j] || by0 >= y1_[j] || by1 <= y0_[j] || mark_[j] || place_[j].bin != p.bin)
                 continue;
             const Place& o = place_[j];
-            const float w = weight(m, j);
+            const double w = weight(m, j) * scale(o.v, p.v);
             const double limit = (bound - sum) / w;
             const double d = cat_.pair(o.v, p.v, probes_).depth({q.x - o.x, q.y - o.y}, limit);
             if (d >= limit) return bound;
@@ -340,8 +357,48 @@ void WorkingLayout::move_group(std::size_t i, const std::vector<std::size_t>& ri
     }
 }
 
-void WorkingLayout::move(std::size_t i, Rng& rng) {
-    if (!cat_.variant(place_[i].v).rooms.empty()) {
+double WorkingLayout::item_cost(std::size_t i) const {
+    double c = 0.0;
+    for (const auto& [j, d] : ov_[i]) c += weight(i, j) * d;
+    return c;
+}
+
+bool WorkingLayout::try_swap(std::size_t i, Rng& rng) {
+    const std::size_t n = place_.size();
+    if (!cat_.variant(place_[i].v).rooms.empty()) return false;
+    // A partner of another kind in the same bin (containers move with their riders: not swapped).
+    std::size_t j = n;
+    for (int t = 0; t < kSwapTries && j == n; ++t) {
+        const std::size_t c = rng.below(n);
+        if (c != i && cat_.kind_of(c) != cat_.kind_of(i) && place_[c].bin == place_[i].bin &&
+            cat_.variant(place_[c].v).rooms.empty())
+            j = c;
+    }
+    if (j == n) return false;
+    const double before = item_cost(i) + item_cost(j);
+    const Place pa = place_[i], pb = place_[j];
+    const Variant &va = cat_.variant(pa.v), &vb = cat_.variant(pb.v);
+    // Each takes the other's box centre, then settles nearby.
+    const double cax = pa.x + 0.5 * (va.box.minx + va.box.maxx), cay = pa.y + 0.5 * (va.box.miny + va.box.maxy);
+    const double cbx = pb.x + 0.5 * (vb.box.minx + vb.box.maxx), cby = pb.y + 0.5 * (vb.box.miny + vb.box.maxy);
+    Place na = pa, nb = pb;
+    na.x += cbx - cax;
+    na.y += cby - cay;
+    nb.x += cax - cbx;
+    nb.y += cay - cby;
+    if (!clamp(na) || !clamp(nb)) return false;
+    put(i, na);
+    put(j, nb);
+    move(i, rng, false);
+    move(j, rng, false);
+    if (item_cost(i) + item_cost(j) < before) return true;
+    put(i, pa);
+    put(j, pb);
+    return false;
+}
+
+void WorkingLayout::move(std::size_t i, Rng& rng, bool global) {
+    if (global && !cat_.variant(place_[i].v).rooms.empty()) {
         std::vector<std::size_t> riders;
         for (std::size_t j = 0; j < place_.size(); ++j)
             if (j != i && x0_[j] >= x0_[i] && x1_[j] <= x1_[i] && y0_[j] >= y0_[i] && y1_[j] <= y1_[i] &&
@@ -366,7 +423,7 @@ void WorkingLayout::move(std::size_t i, Rng& rng) {
     };
     const std::vector<std::size_t>& choices = cat_.choices(i);
     const std::size_t bins = sheet_.cap.size();
-    for (int k = 0; k < set_.global && best_cost > 0.0; ++k) {
+    for (int k = 0; global && k < set_.global && best_cost > 0.0; ++k) {
         Place p;
         p.v = choices[rng.below(choices.size())];
         p.bin = set_.keep_bins ? cur.bin : bins > 1 ? rng.below(bins) : 0;
@@ -401,8 +458,9 @@ long long WorkingLayout::sweep(Rng& rng, const std::atomic<bool>* abort) {
     for (std::size_t i : order) {
         if (abort && abort->load(std::memory_order_relaxed)) break;
         if (!colliding(i)) continue;
-        move(i, rng);
         ++moves;
+        if (set_.swap > 0.0 && rng.unit() < set_.swap && try_swap(i, rng)) continue;
+        move(i, rng);
     }
     return moves;
 }

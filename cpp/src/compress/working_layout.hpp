@@ -1,7 +1,7 @@
 // The layout the compression phase works on: items that may overlap, the
-// depth of every overlapping pair, the guided local search's pair weights,
-// and the move that takes one item to the place of least weighted overlap
-// (internal to the compression phase).
+// overlap of every pair (its depth times the pair's size), the guided local
+// search's pair weights, and the move that takes one item to the place of
+// least weighted overlap (internal to the compression phase).
 #pragma once
 #include <atomic>
 #include <cstddef>
@@ -16,7 +16,7 @@
 namespace quarvo {
 namespace compress_detail {
 
-// A pair whose overlap depth is at most this counts as touching: the depth of
+// A pair whose overlap is at most this counts as touching: the depth of
 // outlines that only touch comes out of rounding at about 1e-12.
 constexpr double kOverlapTol = 1e-8;
 
@@ -58,6 +58,8 @@ struct MoveSettings {
     float grow_low = 1.2f, grow_high = 2.0f, decay = 0.95f;
     // Items stay in their bins (the bins carry a load limit the moves do not know of).
     bool keep_bins = false;
+    // The share of a sweep's moves that first try a swap with an item of another kind.
+    double swap = 0.3;
 };
 
 class WorkingLayout {
@@ -75,7 +77,8 @@ public:
     // The sum of the overlap of every colliding pair.
     double overlap() const;
     // Moves every colliding item once, in random order, to the best place its
-    // search finds; stops early when `abort` is raised. Returns the moves made.
+    // search finds (some try a swap first); stops early when `abort` is
+    // raised. Returns the moves made.
     long long sweep(Rng& rng, const std::atomic<bool>* abort);
     // Colliding pairs weigh more (the deeper, the more), the others decay towards 1.
     void update_weights();
@@ -93,11 +96,19 @@ private:
     void put(std::size_t i, const Place& p);
     // Records the overlaps of item i with the items before `end` (itself apart).
     void measure(std::size_t i, std::size_t end);
-    void move(std::size_t i, Rng& rng);
+    // Without `global`, only places near the present one are searched.
+    void move(std::size_t i, Rng& rng, bool global = true);
+    // Swaps item i with a random item of another kind, each settling near the
+    // other's place; kept when the two collide less, else undone.
+    bool try_swap(std::size_t i, Rng& rng);
+    // The weighted overlap of item i.
+    double item_cost(std::size_t i) const;
     // A container with items in its rooms moves with them, by one translation.
     void move_group(std::size_t i, const std::vector<std::size_t>& riders, Rng& rng);
     double group_cost(const std::vector<std::size_t>& group, double dx, double dy, double bound);
     float weight(std::size_t i, std::size_t j) const;
+    // What the depth of an overlap of variants a and b is multiplied by.
+    double scale(std::size_t a, std::size_t b) const { return size_[a] * size_[b]; }
     void descend(std::size_t i, Place& best, double& best_cost);
     bool colliding(std::size_t i) const;
     void set_box(std::size_t i);
@@ -120,6 +131,7 @@ private:
     std::vector<std::vector<std::pair<std::uint32_t, double>>> ov_;
     // Per item: (other item, weight) of every pair whose weight is above 1, by item.
     std::vector<std::vector<std::pair<std::uint32_t, float>>> w_;
+    std::vector<double> size_;  // per variant: the square root of its size against the items' mean
     std::vector<float> row_;  // the moving item's weights, all items (1 where none is kept)
     std::vector<char> mark_;  // the items of a group being moved
     std::vector<std::uint32_t> near_;  // scratch: the items near a place being evaluated

@@ -7,6 +7,7 @@
 
 #include "quarvo/quarvo.hpp"
 #include "compress/pair_regions.hpp"
+#include "compress/working_layout.hpp"
 
 using namespace quarvo;
 using namespace quarvo::compress_detail;
@@ -131,6 +132,65 @@ TEST(CompressCatalogue, KindsAndVariants) {
     const Variant& tall = cat.variant(cat.present(1));
     EXPECT_NEAR(tall.box.maxy - tall.box.miny, 4.0, 1e-12);
     EXPECT_NEAR(tall.area, 4.0, 1e-12);
+}
+
+// After many sweeps (with and without swaps) the layout's kept overlaps are
+// those measured afresh, and between the pairs a scan over every pair finds
+// overlapping clearly and at all; every item stays on the sheet.
+TEST(CompressWorkingLayout, KeptOverlapsMatchEveryPair) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> size(0.6, 3.0);
+    std::vector<std::unique_ptr<Shape>> owned;
+    std::vector<Shape*> items;
+    for (int i = 0; i < 40; ++i) {
+        const double r = size(rng);
+        owned.push_back(std::make_unique<Polygon>(star(rng, 0, 0, 0.6 * r, r, 5 + i % 4, false)));
+        items.push_back(owned.back().get());
+    }
+    const std::vector<std::vector<double>> angles(items.size(), {0.0, kPi / 2});
+    const Catalogue cat(items, angles, false, true);
+    std::unique_ptr<Probes> probes = cat.probes();
+    Sheet sheet;
+    sheet.width = 16.0;
+    sheet.cap = {14.0};  // too short for them all: overlaps stay
+    for (const double swap : {0.0, 1.0}) {
+        MoveSettings settings;
+        settings.swap = swap;
+        WorkingLayout work(cat, *probes, items.size(), settings);
+        std::vector<Place> places(items.size());
+        Rng walk{17};
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            places[i].v = cat.choices(i)[walk.below(2)];
+            places[i].x = sheet.width * walk.unit();
+            places[i].y = sheet.cap[0] * walk.unit();
+        }
+        work.assign(places, sheet);
+        for (int k = 0; k < 25; ++k) {
+            work.sweep(walk, nullptr);
+            work.update_weights();
+        }
+        WorkingLayout fresh(cat, *probes, items.size(), settings);
+        fresh.assign(work.places(), sheet);
+        EXPECT_EQ(work.colliding_pairs(), fresh.colliding_pairs());
+        EXPECT_NEAR(work.overlap(), fresh.overlap(), 1e-9 * (1.0 + fresh.overlap()));
+        std::size_t clear = 0, any = 0;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            const Place& p = work.places()[i];
+            double xlo, xhi, ylo, yhi;
+            ASSERT_TRUE(work.range(p.v, p.bin, xlo, xhi, ylo, yhi));
+            EXPECT_TRUE(p.x >= xlo && p.x <= xhi && p.y >= ylo && p.y <= yhi) << i;
+            for (std::size_t j = 0; j < i; ++j) {
+                const Place& o = work.places()[j];
+                const Pt ref = cat.variant(p.v).ref;
+                const double d = cat.pair(o.v, p.v, *probes).depth({p.x + ref.x - o.x, p.y + ref.y - o.y});
+                clear += d > 1e-6;
+                any += d > 0.0;
+            }
+        }
+        EXPECT_GT(clear, 0u);
+        EXPECT_LE(clear, work.colliding_pairs());
+        EXPECT_GE(any, work.colliding_pairs());
+    }
 }
 
 // The whole phase through the driver, strip and bins, both threads: every
