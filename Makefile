@@ -95,12 +95,13 @@ sanitize: debs venv
 # libFuzzer harnesses of cpp/fuzz (kernel, no-fit polygons and union,
 # placers and driver) under ASan and UBSan, each for a fixed number of runs
 # from a fixed seed; the corpus grows in build/fuzz/corpus from one call to
-# the next, a failing input is left in build/fuzz.
+# the next, a failing input is left in build/fuzz. Inputs that once failed are
+# kept in cpp/fuzz/seeds/<harness> and run first, every time.
 FUZZ_RUNS_kernel ?= 1000000
 FUZZ_RUNS_nfp ?= 1000000
 FUZZ_RUNS_placers ?= 250000
 FUZZ_RUN = mkdir -p build/fuzz/corpus/$(1) && \
-  ASAN_OPTIONS=detect_leaks=1 $(SAN_UBSAN) build/fuzz/fuzz_$(1) build/fuzz/corpus/$(1) -seed=1 -runs=$(FUZZ_RUNS_$(1)) \
+  ASAN_OPTIONS=detect_leaks=1 $(SAN_UBSAN) build/fuzz/fuzz_$(1) build/fuzz/corpus/$(1) $(wildcard cpp/fuzz/seeds/$(1)) -seed=1 -runs=$(FUZZ_RUNS_$(1)) \
     -max_total_time=150 -timeout=20 -rss_limit_mb=3072 -artifact_prefix=build/fuzz/ -print_final_stats=1 \
     > build/fuzz/$(1).log 2>&1 || { tail -n 60 build/fuzz/$(1).log; exit 1; }; \
   echo "fuzz_$(1): $$(grep -E '^Done' build/fuzz/$(1).log)"

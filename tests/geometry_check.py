@@ -542,18 +542,6 @@ def clear_gap(a, b):
 # segment and ray tests are used, so any simple contour is judged right.
 
 
-def world_rings(item):
-    """A polygon's true world outline (no inflation): (outer, holes), distinct points."""
-    th = float(item.rotation)
-    ct, st = math.cos(th), math.sin(th)
-    tx, ty = float(item.tx), float(item.ty)
-
-    def place(ring):
-        return [(x * ct - y * st + tx, x * st + y * ct + ty) for x, y in distinct(ring)]
-
-    return place(item.outer), [place(h) for h in item.holes]
-
-
 def _orient(a, b, c):
     return (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0])
 
@@ -592,7 +580,7 @@ class Material:
             self.box = (cx - self.r, cy - self.r, cx + self.r, cy + self.r)
         else:
             self.circle = False
-            outer, holes = world_rings(item)
+            outer, holes = true_rings(item)
             self.rings = [outer] + holes
             self.box = bbox(outer)
         self.edges = [(ring[i], ring[(i + 1) % len(ring)]) for ring in self.rings for i in range(len(ring))]

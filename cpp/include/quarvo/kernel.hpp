@@ -49,6 +49,13 @@ bool is_convex(const Contour& poly);
 // Whether the contour's edges turn exactly once around in total (a star whose
 // turns all have one sign passes is_convex but turns more).
 bool turns_once(const Contour& c);
+// Whether is_convex passed over a reflex corner: it skips turns too small to
+// judge, and at a repeated (or nearly repeated) point a real corner's turn is
+// split between two such turns. The contour then falls short of its convex hull.
+bool hides_reflex_corner(const Contour& poly);
+// The closed contour is convex for placing: is_convex, no corner hidden from
+// it, and it turns once around.
+bool convex_ring(const Contour& c);
 Contour circle_to_polygon(Pt center, double radius, long long n = kCircleSides);  // IndexError when n <= 0
 // The kCircleSides-gon a placer takes for a circle: inscribed in it, or with
 // `exact` circumscribed about it (radius r / cos(pi/64)), so that it holds the circle.

@@ -304,6 +304,51 @@ bool point_in_convex_polygon(Pt pt, const Contour& poly) {
     return true;
 }
 
+namespace {
+// Area of the convex hull of the points (monotone chain).
+double convex_hull_area(Contour pts) {
+    std::sort(pts.begin(), pts.end(), [](const Pt& a, const Pt& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
+    Contour hull(2 * pts.size() + 1);
+    std::size_t k = 0;
+    auto turns_left = [&](const Pt& p) {
+        return (hull[k - 1].x - hull[k - 2].x) * (p.y - hull[k - 2].y) -
+                   (hull[k - 1].y - hull[k - 2].y) * (p.x - hull[k - 2].x) > 0;
+    };
+    for (const Pt& p : pts) {
+        while (k >= 2 && !turns_left(p)) --k;
+        hull[k++] = p;
+    }
+    for (std::size_t i = pts.size() - 1, lower = k + 1; i-- > 0;) {
+        while (k >= lower && !turns_left(pts[i])) --k;
+        hull[k++] = pts[i];
+    }
+    hull.resize(k);
+    return std::fabs(polygon_area(hull));
+}
+}  // namespace
+
+bool hides_reflex_corner(const Contour& poly) {
+    if (poly.size() < 4) return false;
+    const std::size_t n = poly.size() - 1;
+    bool skipped = false;
+    for (std::size_t i = 0; i < n && !skipped; ++i) {
+        const Pt& a = poly[i];
+        const Pt& b = poly[(i + 1) % n];
+        const Pt& c = poly[(i + 2) % n];
+        skipped = std::fabs((b.x - a.x) * (c.y - b.y) - (b.y - a.y) * (c.x - b.x)) < 1e-12;
+    }
+    if (!skipped) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (!std::isfinite(poly[i].x) || !std::isfinite(poly[i].y)) return false;
+    Contour ring(poly.begin(), poly.begin() + static_cast<long>(n));
+    ring.push_back(ring.front());
+    const double hull = convex_hull_area(Contour(poly.begin(), poly.begin() + static_cast<long>(n)));
+    // rounding of the two sums aside, a convex contour fills its hull
+    return std::fabs(polygon_area(ring)) < hull * (1.0 - 1e-9);
+}
+
+bool convex_ring(const Contour& c) { return is_convex(c) && !hides_reflex_corner(c) && turns_once(c); }
+
 bool turns_once(const Contour& c) {
     double total = 0.0;
     Pt first{}, prev{};

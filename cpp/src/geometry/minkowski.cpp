@@ -86,8 +86,6 @@ void require_buildable(const Contour& a, const Contour& b, const char* what_a, c
             throw ValueError(std::string(what) + " crosses itself; a simple polygon is needed");
 }
 
-bool convex(const Contour& c) { return is_convex(c) && turns_once(c); }
-
 __extension__ typedef __int128 Int128;
 
 Int128 turn(const IntPoint& o, const IntPoint& a, const IntPoint& b) {
@@ -160,13 +158,13 @@ Region sum_on(const FineGrid& g, const Path& a, bool a_convex, const Path& b, bo
 Region minkowski_sum(const Contour& A, const Contour& B) {
     require_buildable(A, B, "the first contour", "the second contour");
     const FineGrid g = FineGrid::for_contours({&A, &B});
-    return sum_on(g, g.path(A), convex(A), g.path(B), convex(B), {0.0, 0.0});
+    return sum_on(g, g.path(A), convex_ring(A), g.path(B), convex_ring(B), {0.0, 0.0});
 }
 
 Region minkowski_difference(const Contour& A, const Contour& B, Pt shift, const char* what_a, const char* what_b) {
     require_buildable(A, B, what_a, what_b);
     const FineGrid g = FineGrid::for_contours({&A, &B});
-    return sum_on(g, g.path(A), convex(A), g.path(B, true), convex(B), shift);
+    return sum_on(g, g.path(A), convex_ring(A), g.path(B, true), convex_ring(B), shift);
 }
 
 Region hole_inner_fit(const Contour& H, const Contour& B, Pt ref) {
@@ -180,7 +178,7 @@ Region hole_inner_fit(const Contour& H, const Contour& B, Pt ref) {
     c.AddPath(moved(h, nb[0]), ClipperLib::ptSubject, true);
     // ... less those where B's outline meets H's, or B covers H.
     // (with B convex the edge sums cover B's inside too: those positions meet H's outline as well)
-    c.AddPaths(boundary_sweep(h, false, nb, convex(B)), ClipperLib::ptClip, true);
+    c.AddPaths(boundary_sweep(h, false, nb, convex_ring(B)), ClipperLib::ptClip, true);
     c.AddPath(moved(nb, h[0]), ClipperLib::ptClip, true);
     return run(c, ClipperLib::ctDifference, g, ref);
 }

@@ -33,7 +33,7 @@ Contour clip_half_plane(const Contour& poly, Pt n, double c) {
 std::vector<Contour> inner_fit_region(const Contour& room, const Shape& item, bool* handled) {
     if (handled) *handled = true;
     if (room.size() < 4 || !(polygon_area(room) > 0)) return {};
-    if (!is_convex(room)) {
+    if (!is_convex(room) || hides_reflex_corner(room)) {
         if (handled) *handled = false;
         return {};
     }

@@ -94,9 +94,10 @@ Contour anchor_outer_nfp(Contour nfp, const Contour& A, const Contour& B) {
     return nfp;
 }
 
-// is_convex, and the outline turns once. is_convex also passes stars, whose
-// edge-merged NFPs and offsets are meaningless; a large star's offset would
-// cross itself millions of times in the union.
+// is_convex with no reflex corner hidden from it, and the outline turns once.
+// is_convex also passes stars, whose edge-merged NFPs and offsets are
+// meaningless; a large star's offset would cross itself millions of times in
+// the union.
 bool convex_outline(const Shape& s) {
     if (!s.is_polygon()) return true;
     const Polygon& p = polygon_cast(s);
@@ -159,7 +160,7 @@ Region compute_nfp0_region(const Shape& a, const Shape& b, bool exact) {
 }
 
 bool hole_needs_inner_fit(const Contour& hole, const Shape& b) {
-    return !convex_outline(b) || !(is_convex(hole) && turns_once(hole));
+    return !convex_outline(b) || !convex_ring(hole);
 }
 
 Contour hole_nfp(const Contour& hole, const Shape& b) {

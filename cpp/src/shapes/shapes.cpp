@@ -289,7 +289,7 @@ BBox Polygon::bounding_box() const { return polygon_bbox(transformed()); }
 Pt Polygon::reference_point_local() const { return top_right(rotated_shape()); }
 
 bool Polygon::outer_convex() const {
-    if (convex_ < 0) convex_ = is_convex(outer_) ? 1 : 0;
+    if (convex_ < 0) convex_ = is_convex(outer_) && !hides_reflex_corner(outer_) ? 1 : 0;
     return convex_ == 1;
 }
 

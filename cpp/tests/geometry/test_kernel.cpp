@@ -56,6 +56,26 @@ TEST(IsConvex, Cases) {
     EXPECT_TRUE(is_convex(star));
 }
 
+TEST(ConvexRing, ReflexCornersAtRepeatedPointsAreFound) {
+    // A dart whose reflex corner is at (0, 0): is_convex judges it at its
+    // corners only where the turn is large enough to judge.
+    const Contour dart{{0.5, 0.75}, {0, 0}, {0.5, 0}, {-0.25, -0.25}, {0.5, 0.75}};
+    const Contour repeated{{0.5, 0.75}, {0, 0}, {0, 0}, {0.5, 0}, {-0.25, -0.25}, {0.5, 0.75}};
+    const Contour near{{0.5, 0.75}, {0, 0}, {1e-300, 0}, {0.5, 0}, {-0.25, -0.25}, {0.5, 0.75}};
+    Contour tiny = dart;
+    for (Pt& p : tiny) p = {p.x * 1e-7, p.y * 1e-7};
+    const Contour square_repeated{{0, 0}, {1, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}};
+    const Contour collinear{{0, 0}, {0, 0.5}, {0, 1}, {1, 1}, {1, 0}, {0, 0}};
+    struct Case { const char* name; const Contour& c; bool is_convex, convex; };
+    for (const Case& k : {Case{"dart", dart, false, false}, Case{"repeated reflex point", repeated, true, false},
+                          Case{"nearly repeated", near, true, false}, Case{"dart 1e-7 across", tiny, true, false},
+                          Case{"square, a corner repeated", square_repeated, true, true},
+                          Case{"points along a side", collinear, true, true}}) {
+        EXPECT_EQ(is_convex(k.c), k.is_convex) << k.name;  // the written test, as it stands
+        EXPECT_EQ(convex_ring(k.c), k.convex) << k.name;
+    }
+}
+
 TEST(CircleToPolygon, ExactVertices) {
     Contour c = circle_to_polygon({0, 0}, 1.0, 4);
     expect_contour(c, {{6.123233995736766e-17, 1.0}, {1.0, 0.0}, {6.123233995736766e-17, -1.0},

@@ -53,7 +53,7 @@ bool lies_in_room(const Shape& item, Pt t, const HoleRoom& hole_room, bool exact
     const Contour& room = hole_room.room;
     // A convex room holds an outline whose vertices it holds; any other room is
     // judged on the outlines (as is a slack).
-    const bool by_vertices = slack == 0.0 && is_convex(room) && turns_once(room);
+    const bool by_vertices = slack == 0.0 && convex_ring(room);
     if (item.is_circle()) {
         double r = circle_cast(item).rotated_shape().radius;
         if (!exact) {
@@ -103,7 +103,7 @@ std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting
         for (const Contour& hole : polygon_cast(c).transformed_holes()) {
             Contour room;
             bool usable;
-            if (nonconvex && !(is_convex(hole) && turns_once(hole))) {
+            if (nonconvex && !convex_ring(hole)) {
                 // a mitred offset never turns inside out: what is left of the hole is its parts
                 Region parts = std::fabs(c.infl()) < 1e-12 ? Region{hole} : mitred_offset(hole, -c.infl());
                 if (!parts.empty()) room = ensure_winding(parts.front(), false);
