@@ -3,11 +3,12 @@ every layout with its own geometry (tests/geometry_check.py: plain Python, no
 engine call, not Quarvo.check).
 
 A job is a list of items (circles, convex and non-convex polygons, rings and
-other containers, tiny and huge ones, outlines far from their origin, copies
-of one geometry, with weights, margins and inflations) in a bin from 0.01 to 1e7 wide or a strip,
-packed by one family of options (strategy, placement, incremental) with the
-other options drawn at random (rotations, hole_fill, exact_clearance,
-nonconvex, threads, distance). A layout is unsound when an item leaves its
+other containers, tiny and huge ones, outlines far from their origin, outlines
+with a vertex given twice or nearly twice, mirrored parts, copies of one
+geometry, with weights, margins and inflations) in a bin from 0.01 to 1e7 wide
+or a strip, packed by one family of options (strategy, placement, incremental)
+with the other options drawn at random (rotations, hole_fill, exact_clearance,
+nonconvex, mirror, threads, distance). A layout is unsound when an item leaves its
 bin, or two items come closer than their inflations ask (half the distance
 plus each item's inflation and margin), by more than the engine's tolerance,
 sqrt(2) x 1e-6 (and 1e-14 of the coordinates' magnitude), and for circles
@@ -113,6 +114,9 @@ def make_job(seed, family, widths=WIDTHS):
     name, options), its bin width 10^u for u uniform in ``widths``."""
     name, fixed = family
     rng = random.Random(f"{name}/{seed}" if widths == WIDTHS else f"{name}/{seed}/{widths}")
+    # the kinds added later draw from a generator of their own, so that the
+    # jobs of a seed keep the rest of what they were
+    later = random.Random(f"{name}/{seed}/later" if widths == WIDTHS else f"{name}/{seed}/{widths}/later")
     bw = 10 ** rng.uniform(*widths)
     strip = fixed["placement"] == "corner" and rng.random() < 0.12
     bh = None if strip else bw * rng.uniform(0.5, 1.5)
@@ -123,7 +127,14 @@ def make_job(seed, family, widths=WIDTHS):
         v = rng.random()
         s = bw * (rng.uniform(0.001, 0.01) if v < 0.08 else rng.uniform(1.05, 1.6) if v < 0.11
                   else 10 ** rng.uniform(-2, -0.4))
-        shape = _shape(rng, s)
+        shape = plain = _shape(rng, s)
+        if shape[0] != "circle" and later.random() < 0.08:
+            # a vertex given twice, or a twin closer than any turn can be judged
+            pts = list(shape[1])
+            k = later.randrange(len(pts))
+            x, y = pts[k]
+            pts.insert(k + 1, (x, y) if later.random() < 0.5 else (x + s * 1e-14, y))
+            shape = (shape[0], pts, shape[2])
         if shape[0] != "circle" and rng.random() < 0.2:  # an outline far from its local origin
             dx, dy = bw * rng.uniform(-5, 5), bw * rng.uniform(-5, 5)
             shape = (shape[0], [(x + dx, y + dy) for x, y in shape[1]],
@@ -136,9 +147,15 @@ def make_job(seed, family, widths=WIDTHS):
         # of their own, some with one that differs by less than 1e-6
         for c in range(1 if rng.random() < 0.6 else rng.randint(2, 8)):
             i = len(items)
-            it = Circle(shape[1], shape_id=i) if shape[0] == "circle" else \
-                Polygon(shape[1], holes=shape[2] or None, shape_id=i)
+            try:
+                it = Circle(shape[1], shape_id=i) if shape[0] == "circle" else \
+                    Polygon(shape[1], holes=shape[2] or None, shape_id=i)
+            except ValueError:  # the twin made the outline touch itself: valid jobs only
+                shape = plain
+                it = Polygon(shape[1], holes=shape[2] or None, shape_id=i)
             it.weight, it.margin, it.inflation = weight, margin, inflation
+            if shape[0] != "circle" and later.random() < 0.15:
+                it.mirrored = True
             u = rng.random()
             if c and u < 0.15:
                 it.margin = s * rng.uniform(0, 0.05)
@@ -155,6 +172,7 @@ def make_job(seed, family, widths=WIDTHS):
                                       [a, a + rng.uniform(1e-9, 4e-7)]])  # angles 1e-6 cannot tell apart
         kw["hole_fill"] = rng.choice(["sampled", "sampled", "dense"])
         kw["nonconvex"] = rng.random() < 0.3
+        kw["mirror"] = later.random() < 0.2
     kw["exact_clearance"] = rng.random() < 0.25
     return items, Bin(bw, bh), kw
 
@@ -246,10 +264,10 @@ def _item_source(it):
     if isinstance(it, Circle):
         lines = [f"it = Circle({it.radius!r}, shape_id={it.shape_id!r})"]
     else:
-        holes = [list(map(tuple, gc.distinct(h))) for h in it.holes]
-        lines = [f"it = Polygon({list(map(tuple, gc.distinct(it.outer)))!r}, holes={holes or None!r}, "
+        holes = [list(map(tuple, h)) for h in it.holes]
+        lines = [f"it = Polygon({list(map(tuple, it.outer))!r}, holes={holes or None!r}, "
                  f"shape_id={it.shape_id!r})"]
-    for attr in ("weight", "margin", "inflation"):
+    for attr in ("weight", "margin", "inflation", "mirrored"):
         if getattr(it, attr):
             lines.append(f"it.{attr} = {getattr(it, attr)!r}")
     return lines + ["items.append(it)"]
