@@ -19,6 +19,9 @@ constexpr double kLocalMargin = 0.75;
 constexpr double kLeastSize = 1e-3;
 // Random picks for a swap partner before the swap is given up.
 constexpr int kSwapTries = 8;
+// A swap whose two items overlap more than this many times as much as before
+// is undone before they settle.
+constexpr double kSwapCeiling = 2.0;
 
 // 1 where the open boxes a and b meet, else 0: no branches, so that the scans
 // over many boxes run straight through.
@@ -389,6 +392,12 @@ bool WorkingLayout::try_swap(std::size_t i, Rng& rng) {
     if (!clamp(na) || !clamp(nb)) return false;
     put(i, na);
     put(j, nb);
+    // Settling from a much deeper overlap costs many deep measurements and rarely pays.
+    if (item_cost(i) + item_cost(j) > kSwapCeiling * before) {
+        put(i, pa);
+        put(j, pb);
+        return false;
+    }
     move(i, rng, false);
     move(j, rng, false);
     if (item_cost(i) + item_cost(j) < before) return true;
