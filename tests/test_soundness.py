@@ -65,9 +65,6 @@ def faults(job):
 #   twice (or as two points 1e-300 apart) passed the convexity test, which
 #   skips turns too small to judge, and was placed on convex NFPs (found by
 #   fuzzing; mirrored, it sat 0.32 deep in a circle).
-# - edge too short to offset: a star's inner corner given again 1.5e-12 away
-#   (more than offset_convex passes over): that edge's shifted line crossed
-#   its neighbours' far off, and the inflated outline lost a point of the star.
 @pytest.mark.parametrize("job", [pytest.param(job, id=f"{fault}: {job.get('name', f'job{k}')}")
                                  for fault, jobs in JOBS.items() for k, job in enumerate(jobs)])
 def test_jobs_once_packed_unsoundly_pack_soundly(job):

@@ -75,10 +75,6 @@ std::size_t bottom_left_index(const Contour& pts);
 
 Pt line_intersection(Pt p1, Pt p2, Pt p3, Pt p4);
 Contour offset_convex(const Contour& poly, double dist);
-// offset_convex for the engine's outlines: an edge too short to give a
-// direction (under 1e-9 of the contour's extent) is merged into its
-// neighbours first, since its shifted line would cross theirs far off.
-Contour offset_outline(const Contour& poly, double dist);
 
 bool segments_intersect(Pt a, Pt b, Pt c, Pt d);
 // (min, max) of the projections of the points on the axis (ax, ay), in list

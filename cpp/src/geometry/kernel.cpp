@@ -230,30 +230,6 @@ Contour offset_convex(const Contour& poly, double dist) {
     return out;
 }
 
-Contour offset_outline(const Contour& poly, double dist) {
-    if (poly.size() < 4 || std::fabs(dist) < 1e-12) return offset_convex(poly, dist);
-    const std::size_t n = poly.size() - 1;
-    BBox b{poly[0].x, poly[0].y, poly[0].x, poly[0].y};
-    for (std::size_t i = 1; i < n; ++i) {
-        b.minx = std::min(b.minx, poly[i].x);
-        b.miny = std::min(b.miny, poly[i].y);
-        b.maxx = std::max(b.maxx, poly[i].x);
-        b.maxy = std::max(b.maxy, poly[i].y);
-    }
-    const double shortest = 1e-9 * std::max(b.maxx - b.minx, b.maxy - b.miny);
-    auto short_edge = [&](const Pt& p, const Pt& q) { return hypot_cr(q.x - p.x, q.y - p.y) < shortest; };
-    bool any = false;
-    for (std::size_t i = 0; i < n && !any; ++i) any = short_edge(poly[i], poly[i + 1]);
-    if (!any) return offset_convex(poly, dist);
-    Contour merged;
-    for (std::size_t i = 0; i < n; ++i)
-        if (merged.empty() || !short_edge(merged.back(), poly[i])) merged.push_back(poly[i]);
-    while (merged.size() > 1 && short_edge(merged.back(), merged.front())) merged.pop_back();
-    if (merged.size() < 3) return offset_convex(poly, dist);
-    merged.push_back(merged.front());
-    return offset_convex(merged, dist);
-}
-
 namespace {
 inline double orient(Pt p, Pt q, Pt r) { return (q.x - p.x) * (r.y - p.y) - (q.y - p.y) * (r.x - p.x); }
 }  // namespace

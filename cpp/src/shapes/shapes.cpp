@@ -211,7 +211,7 @@ Contour Polygon::inflated_outer() const {
         Region grown = mitred_offset(outer, infl_);
         if (!grown.empty()) return grown.front();
     }
-    return offset_outline(outer, infl_);
+    return offset_convex(outer, infl_);
 }
 
 Contour Polygon::build_rotated() const {

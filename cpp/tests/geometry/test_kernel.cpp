@@ -76,26 +76,6 @@ TEST(ConvexRing, ReflexCornersAtRepeatedPointsAreFound) {
     }
 }
 
-TEST(OffsetOutline, AnEdgeTooShortForADirectionIsMergedFirst) {
-    // A five-pointed star, and the same star with one inner corner given
-    // again 1.5e-12 to its right: that edge's shifted line crossed its
-    // neighbours' far off and cut a point of the star off its offset.
-    Contour star;
-    for (int k = 0; k < 10; ++k) {
-        const double a = M_PI * k / 5, r = k % 2 ? 38.8 : 72.9;
-        star.push_back({r * std::cos(a), r * std::sin(a)});
-    }
-    Contour twin = star;
-    twin.insert(twin.begin() + 4, Pt{star[3].x + 1.5e-12, star[3].y});
-    star.push_back(star.front());
-    twin.push_back(twin.front());
-    for (double d : {39.2, -3.0}) {
-        EXPECT_EQ(offset_outline(star, d), offset_convex(star, d)) << d;  // nothing to merge: the same
-        EXPECT_EQ(offset_outline(twin, d), offset_convex(star, d)) << d;
-        EXPECT_NE(offset_convex(twin, d), offset_convex(star, d)) << d;
-    }
-}
-
 TEST(CircleToPolygon, ExactVertices) {
     Contour c = circle_to_polygon({0, 0}, 1.0, 4);
     expect_contour(c, {{6.123233995736766e-17, 1.0}, {1.0, 0.0}, {6.123233995736766e-17, -1.0},
