@@ -124,7 +124,7 @@ OPTIONS = {
     "iterations": Option(_whole(0), "2000", "layouts the improvement search tries (the same\n"
                                          "result on every run and any thread count)"),
     "seed": Option(_whole(0), "0", "seed of the improvement search"),
-    "compress": Option(_flag, "true", "after a share of the search, let items overlap on a\n"
+    "compress": Option(_flag, "true", "after the greedy pass, let items overlap on a\n"
                                       "shorter strip (or in fewer bins) and move them apart,\n"
                                       "within time_limit or iterations (20 item moves each;\n"
                                       "default: on for a strip whose items all weigh the same)"),
