@@ -72,8 +72,9 @@ std::unique_ptr<Shape> make_item(Input& in) {
 }
 
 // The layout checker on the true outlines of one bin's items: no overlap and
-// nothing outside the bin (or nearer its edges than the margin) beyond
-// rounding (circles are placed as inscribed polygons, hence the circle allowance).
+// nothing outside the bin (or nearer its edges than the margin) beyond the
+// engine's stated tolerance (circles are placed as inscribed polygons, hence
+// the circle allowance).
 void check_layout(const std::vector<Shape*>& items, double bin_w, double bin_h, double margin = 0.0) {
     std::vector<Outline> outlines;
     for (const Shape* s : items) outlines.push_back(true_outline(*s));
@@ -86,7 +87,7 @@ void check_layout(const std::vector<Shape*>& items, double bin_w, double bin_h, 
     // coordinates' magnitude).
     double pose = 0.0;
     for (const Shape* s : items) pose = std::max({pose, std::fabs(s->tx()), std::fabs(s->ty())});
-    opt.tol = 1e-6 + 1e-9 * std::max({std::fabs(bin_w), std::fabs(bin_h), 1.0}) + 1e-14 * pose;
+    opt.tol = GRID_TOLERANCE + 1e-9 * std::max({std::fabs(bin_w), std::fabs(bin_h), 1.0}) + 1e-14 * pose;
     opt.circle_rel_tol = inscribed_polygon_rel_tol();
     for (const Violation& v : check_outlines(outlines, opt)) {
         // An outline finer than the grid has no inflated form on it, so neither
