@@ -16,7 +16,10 @@ so every run gets the same instance:
 - panels: 9 kinds of garment-like panels with curved sides, 20 pieces, four
   orientations;
 - puzzle: a 100 x 100 square cut along jittered lines into 4 x 4 pieces whose
-  inner edges carry pointed tabs, one orientation (density 1 is possible).
+  inner edges carry pointed tabs, one orientation (density 1 is possible);
+- cuts16, cuts10: a 100 x 100 square cut along jittered lines, each inner
+  edge bent once, into 4 x 4 and 5 x 2 pieces, one orientation (density 1 is
+  possible).
 
     python benchmarks/instances.py DIR     writes DIR/<name>.json for each
 """
@@ -221,9 +224,41 @@ def puzzle(seed=8, n=4, size=100.0):
     return _inst("puzzle", size, kinds)
 
 
+def cuts(name, seed, cols, rows, size=100.0):
+    """A square cut along jittered lines, each inner edge bent at one point:
+    plain pieces that fit together one way only; density 1 is possible."""
+    rng = random.Random(seed)
+    cw, ch = size / cols, size / rows
+    corner = {(i, j): (i * cw + (rng.uniform(-0.2, 0.2) * cw if 0 < i < cols else 0.0),
+                       j * ch + (rng.uniform(-0.2, 0.2) * ch if 0 < j < rows else 0.0))
+              for i in range(cols + 1) for j in range(rows + 1)}
+    bend = {}
+
+    def edge(p, q):
+        key = (min(p, q), max(p, q))
+        a, b = corner[key[0]], corner[key[1]]
+        inner = not ((key[0][0] == key[1][0] in (0, cols)) or (key[0][1] == key[1][1] in (0, rows)))
+        if not inner:
+            return [corner[p]]
+        if key not in bend:
+            t, h = rng.uniform(0.3, 0.7), rng.uniform(-0.12, 0.12)
+            dx, dy = b[0] - a[0], b[1] - a[1]
+            bend[key] = (a[0] + dx * t - dy * h, a[1] + dy * t + dx * h)
+        return [corner[p], bend[key]]
+
+    kinds = []
+    for i in range(cols):
+        for j in range(rows):
+            ring = [(i, j), (i + 1, j), (i + 1, j + 1), (i, j + 1)]
+            pts = [pt for k in range(4) for pt in edge(ring[k], ring[(k + 1) % 4])]
+            kinds.append((_ccw(pts), 1, (0,)))
+    return _inst(name, size, kinds)
+
+
 FAMILIES = {"jigsaw": jigsaw, "blocks": blocks, "convex": convex,
             "figures0": lambda: figures((0,), "figures0"), "figures1": lambda: figures((0, 180), "figures1"),
-            "blobs": blobs, "panels": panels, "puzzle": puzzle}
+            "blobs": blobs, "panels": panels, "puzzle": puzzle,
+            "cuts16": lambda: cuts("cuts16", 9, 4, 4), "cuts10": lambda: cuts("cuts10", 10, 5, 2)}
 
 
 def build(name):

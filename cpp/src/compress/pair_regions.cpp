@@ -93,16 +93,12 @@ bool RegionIndex::contains(Pt q) const {
     return in;
 }
 
-double RegionIndex::distance(Pt q, double limit) const {
-    if (seg_.empty()) return limit;
+template <class Visit>
+double RegionIndex::scan_near(Pt q, double best, Visit visit) const {
     const double s = std::floor((q.y - y0_) * inv_h_);
     const int k0 = static_cast<int>(std::min<double>(slabs_ - 1, std::max(0.0, s)));
-    double best = limit * limit;  // squared
     auto scan = [&](int k) {
-        for (std::uint32_t e = start_[k]; e < start_[k + 1]; ++e) {
-            const Seg& g = seg_[list_[e]];
-            best = std::min(best, seg_dist2(q.x, q.y, g.ax, g.ay, g.bx - g.ax, g.by - g.ay, g.inv_len2));
-        }
+        for (std::uint32_t e = start_[k]; e < start_[k + 1]; ++e) best = visit(seg_[list_[e]], best);
     };
     scan(k0);
     // Outward slab by slab while a slab can still hold a nearer edge.
@@ -128,6 +124,26 @@ double RegionIndex::distance(Pt q, double limit) const {
         }
         if (!any) break;
     }
+    return best;
+}
+
+double RegionIndex::distance(Pt q, double limit) const {
+    if (seg_.empty()) return limit;
+    return std::sqrt(scan_near(q, limit * limit, [&](const Seg& g, double best) {
+        return std::min(best, seg_dist2(q.x, q.y, g.ax, g.ay, g.bx - g.ax, g.by - g.ay, g.inv_len2));
+    }));
+}
+
+double RegionIndex::nearest(Pt q, Pt& at, double limit) const {
+    if (seg_.empty()) return limit;
+    const double best = scan_near(q, limit * limit, [&](const Seg& g, double best2) {
+        const double dx = g.bx - g.ax, dy = g.by - g.ay;
+        const double d2 = seg_dist2(q.x, q.y, g.ax, g.ay, dx, dy, g.inv_len2);
+        if (!(d2 < best2)) return best2;
+        const double t = std::min(1.0, std::max(0.0, ((q.x - g.ax) * dx + (q.y - g.ay) * dy) * g.inv_len2));
+        at = {g.ax + t * dx, g.ay + t * dy};
+        return d2;
+    });
     return std::sqrt(best);
 }
 
@@ -147,6 +163,14 @@ double PairShape::depth(Pt q, double limit) const {
     double d = nfp_.distance(q, limit);
     for (const RegionIndex& f : fits_) d = f.distance(q, d);
     return d;
+}
+
+Pt PairShape::escape(Pt q) const {
+    if (depth(q) <= 0.0) return q;
+    Pt at = q;
+    double d = nfp_.nearest(q, at);
+    for (const RegionIndex& f : fits_) d = f.nearest(q, at, d);
+    return at;
 }
 
 Catalogue::Catalogue(const std::vector<Shape*>& items, const std::vector<std::vector<double>>& angles, bool exact,

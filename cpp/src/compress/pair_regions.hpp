@@ -32,12 +32,19 @@ public:
     bool contains(Pt q) const;
     // Distance from q to the nearest boundary point, or `limit` when that is nearer.
     double distance(Pt q, double limit = std::numeric_limits<double>::infinity()) const;
+    // The nearest boundary point to q when it is nearer than `limit` (into
+    // `at`, with its distance returned); otherwise `limit`, `at` untouched.
+    double nearest(Pt q, Pt& at, double limit = std::numeric_limits<double>::infinity()) const;
 
 private:
     struct Seg {
         double ax, ay, bx, by;
         double inv_len2;  // 1 / squared length (the edges are not points)
     };
+    // Visits the edges of the slabs that can hold an edge nearer to q than the
+    // best squared distance so far; `visit(seg)` returns the new best.
+    template <class Visit>
+    double scan_near(Pt q, double best2, Visit visit) const;
     std::vector<Seg> seg_;
     std::vector<std::uint32_t> start_, list_;  // slab k: list_[start_[k] .. start_[k + 1])
     BBox box_{0.0, 0.0, 0.0, 0.0};
@@ -57,6 +64,8 @@ public:
     // the region (to the NFP's boundary or into a room's inner-fit region),
     // or `limit` when that is less.
     double depth(Pt q, double limit = std::numeric_limits<double>::infinity()) const;
+    // Where q leaves the region by the shortest way (q itself when it is not in it).
+    Pt escape(Pt q) const;
     // Whether b lies wholly in one of a's rooms.
     bool in_room(Pt q) const {
         for (const RegionIndex& f : fits_)

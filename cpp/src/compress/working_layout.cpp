@@ -286,6 +286,45 @@ void WorkingLayout::descend(std::size_t i, Place& best, double& best_cost) {
     }
 }
 
+void WorkingLayout::step_out(std::size_t i, Place& best, double& best_cost) {
+    for (int k = 0; k < set_.step_outs && best_cost > 0.0; ++k) {
+        const Variant& var = cat_.variant(best.v);
+        const Pt q{best.x + var.ref.x, best.y + var.ref.y};
+        const std::size_t found =
+            gather(best.x + var.reach.minx, best.y + var.reach.miny, best.x + var.reach.maxx, best.y + var.reach.maxy,
+                   place_.size());
+        // The partner of the deepest weighted overlap.
+        double deepest = 0.0;
+        std::size_t from = place_.size();
+        for (std::size_t f = 0; f < found; ++f) {
+            const std::size_t j = near_[f];
+            if (j == i || place_[j].bin != best.bin) continue;
+            const Place& o = place_[j];
+            const double d = row_[j] * scale(o.v, best.v) * cat_.pair(o.v, best.v, probes_).depth({q.x - o.x, q.y - o.y});
+            if (d > deepest) {
+                deepest = d;
+                from = j;
+            }
+        }
+        if (from == place_.size()) return;
+        const Place& o = place_[from];
+        const Pt in{q.x - o.x, q.y - o.y};
+        const Pt out = cat_.pair(o.v, best.v, probes_).escape(in);
+        // Onto the edge itself, no further: a gap would keep exact fits
+        // (items on a unit grid, pieces of a cut sheet) from closing. Where the
+        // exact test finds the two still too close, the pair is flagged.
+        if (out.x == in.x && out.y == in.y) return;
+        Place p = best;
+        p.x += out.x - in.x;
+        p.y += out.y - in.y;
+        if (!clamp(p)) return;
+        const double c = cost(i, p, best_cost);
+        if (!(c < best_cost)) return;
+        best_cost = c;
+        best = p;
+    }
+}
+
 float WorkingLayout::weight(std::size_t i, std::size_t j) const {
     const auto& l = w_[i];
     auto it = std::lower_bound(l.begin(), l.end(), std::make_pair(static_cast<std::uint32_t>(j), 0.0f),
@@ -453,6 +492,7 @@ void WorkingLayout::move(std::size_t i, Rng& rng, bool global) {
         if (clamp(p)) consider(p);
     }
     if (best_cost > 0.0) descend(i, best, best_cost);
+    if (best_cost > 0.0) step_out(i, best, best_cost);
     local_on_ = false;
     put(i, best);
     for (const auto& [j, w] : w_[i]) row_[j] = 1.0f;

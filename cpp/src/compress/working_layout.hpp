@@ -60,6 +60,10 @@ struct MoveSettings {
     bool keep_bins = false;
     // The share of a sweep's moves that first try a swap with an item of another kind.
     double swap = 0.3;
+    // After the descent, at most this many steps out of the deepest overlap
+    // left, each onto the pair region's nearest edge (the descent's grid
+    // seldom meets an exact contact).
+    int step_outs = 6;
 };
 
 class WorkingLayout {
@@ -110,6 +114,7 @@ private:
     // What the depth of an overlap of variants a and b is multiplied by.
     double scale(std::size_t a, std::size_t b) const { return size_[a] * size_[b]; }
     void descend(std::size_t i, Place& best, double& best_cost);
+    void step_out(std::size_t i, Place& best, double& best_cost);
     bool colliding(std::size_t i) const;
     void set_box(std::size_t i);
     // The items whose boxes overlap the box (x0, y0, x1, y1) into near_, by

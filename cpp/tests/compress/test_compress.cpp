@@ -66,6 +66,11 @@ TEST(CompressRegionIndex, MatchesTheScanOverEveryEdge) {
             EXPECT_NEAR(index.distance(q), d, 1e-12 * (1 + d));
             // A limit nearer than the boundary comes back as it is.
             EXPECT_EQ(index.distance(q, 0.5 * d), 0.5 * d);
+            // The nearest point lies on the boundary, as far from q as the distance says.
+            Pt at{kInf, kInf};
+            EXPECT_NEAR(index.nearest(q, at), d, 1e-12 * (1 + d));
+            EXPECT_NEAR(std::hypot(at.x - q.x, at.y - q.y), d, 1e-9 * (1 + d));
+            EXPECT_LT(nearest(r, at), 1e-9);
         }
     }
     EXPECT_FALSE(RegionIndex(Region{}).contains({0, 0}));
@@ -112,6 +117,18 @@ TEST(CompressPairShape, DepthAgreesWithTheChecker) {
                 if (m.depth > 1e-6) {
                     EXPECT_GT(depth, 0.0) << a << " " << b << " at " << q.x << " " << q.y;
                 }
+                if (depth <= 0.0) continue;
+                // Stepping out: as far as the depth, and a hair beyond leaves the two clear.
+                const Pt e = pair.escape(q);
+                const double len = std::hypot(e.x - q.x, e.y - q.y);
+                EXPECT_NEAR(len, depth, 1e-9 * (1 + depth));
+                const Pt out{e.x + (e.x - q.x) / len * 4e-6, e.y + (e.y - q.y) / len * 4e-6};
+                EXPECT_EQ(pair.depth(out), 0.0) << a << " " << b << " at " << q.x << " " << q.y;
+                Contour moved;
+                for (const Pt& p : vb.outline) moved.push_back({p.x + out.x - vb.ref.x, p.y + out.y - vb.ref.y});
+                const Outline mo = vb.disc > 0 ? circle_outline({out.x - vb.ref.x, out.y - vb.ref.y}, vb.disc)
+                                               : polygon_outline(moved);
+                EXPECT_LE(measure_pair(oa, mo).depth, 1e-6) << a << " " << b << " at " << q.x << " " << q.y;
             }
         }
 }
