@@ -21,6 +21,8 @@ namespace {
 
 // Up to this many variants the pairs live in a table of pointers (8 bytes per pair).
 constexpr std::size_t kDenseVariants = 2048;
+// An edge whose squared distance across exceeds the best by this factor is passed over.
+constexpr double kFarther = 1.0 + 1e-9;
 
 // Squared distance from p to the segment from a to a + (dx, dy).
 double seg_dist2(double px, double py, double ax, double ay, double dx, double dy, double inv_len2) {
@@ -40,7 +42,7 @@ RegionIndex::RegionIndex(const Region& region) {
             const Pt a = c[i], b = c[i + 1];
             if (a == b) continue;
             const double dx = b.x - a.x, dy = b.y - a.y;
-            seg_.push_back({a.x, a.y, b.x, b.y, 1.0 / (dx * dx + dy * dy)});
+            seg_.push_back({a.x, a.y, b.x, b.y, 1.0 / (dx * dx + dy * dy), std::min(a.x, b.x), std::max(a.x, b.x)});
         }
         for (const Pt& p : c) {
             box_.minx = std::min(box_.minx, p.x);
@@ -130,6 +132,10 @@ double RegionIndex::scan_near(Pt q, double best, Visit visit) const {
 double RegionIndex::distance(Pt q, double limit) const {
     if (seg_.empty()) return limit;
     return std::sqrt(scan_near(q, limit * limit, [&](const Seg& g, double best) {
+        // An edge farther across than the best so far cannot be nearer (the
+        // factor keeps the rounding of its exact distance from mattering).
+        const double across = std::max(g.minx - q.x, q.x - g.maxx);
+        if (across > 0.0 && across * across > best * kFarther) return best;
         return std::min(best, seg_dist2(q.x, q.y, g.ax, g.ay, g.bx - g.ax, g.by - g.ay, g.inv_len2));
     }));
 }

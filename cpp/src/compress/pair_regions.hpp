@@ -40,6 +40,7 @@ private:
     struct Seg {
         double ax, ay, bx, by;
         double inv_len2;  // 1 / squared length (the edges are not points)
+        double minx, maxx;
     };
     // Visits the edges of the slabs that can hold an edge nearer to q than the
     // best squared distance so far; `visit(seg)` returns the new best.
