@@ -4,15 +4,16 @@ engine call, not Quarvo.check).
 
 A job is a list of items (circles, convex and non-convex polygons, rings and
 other containers, tiny and huge ones, outlines far from their origin, outlines
-with a vertex given twice, mirrored parts, copies of one
-geometry, with weights, margins and inflations) in a bin from 0.01 to 1e7 wide
-or a strip, packed by one family of options (strategy, placement, incremental)
-with the other options drawn at random (rotations, hole_fill, exact_clearance,
-nonconvex, mirror, threads, distance). A layout is unsound when an item leaves its
-bin, or two items come closer than their inflations ask (half the distance
-plus each item's inflation and margin), by more than the engine's tolerance,
-sqrt(2) x 1e-6 (and 1e-14 of the coordinates' magnitude), and for circles
-seen as inscribed 64-gons that gap. Lost items, refused valid input, errors and hangs are counted too.
+with a vertex given twice, mirrored parts, copies of one geometry, with
+weights, margins and inflations) in a bin from 0.01 to 1e7 wide or a strip,
+packed by one family of options (strategy, placement, incremental, the
+compression phase) with the other options drawn at random (rotations,
+hole_fill, exact_clearance, nonconvex, mirror, threads, distance). A layout
+is unsound when an item leaves its bin, or two items come closer than their
+inflations ask (half the distance plus each item's inflation and margin), by
+more than the engine's tolerance, sqrt(2) x 1e-6 (and 1e-14 of the
+coordinates' magnitude), and for circles seen as inscribed 64-gons that gap.
+Lost items, refused valid input, errors and hangs are counted too.
 
 Each unsound job is shrunk (items removed while it stays unsound) and written
 as a runnable reproduction into --repro (default /tmp/quarvo_repro).
@@ -46,6 +47,9 @@ FAMILIES = [
     ("nfp corner incremental", dict(strategy="nfp", placement="corner", incremental=True)),
     ("nfp center incremental", dict(strategy="nfp", placement="center", incremental=True)),
     ("bl", dict(strategy="bl", placement="corner")),
+    # the compression phase after the greedy pass (600 item moves)
+    ("nfp corner compress", dict(strategy="nfp", placement="corner", compress=True, iterations=30)),
+    ("bl compress", dict(strategy="bl", placement="corner", compress=True, iterations=30)),
 ]
 
 
