@@ -96,6 +96,34 @@ def test_strip_is_sound_keeps_every_item_and_is_never_longer(seed, n, distance, 
     assert rep.ok, rep.summary()
 
 
+def cut_square(seed, cols, rows, size=30.0):
+    """A square cut along jittered lines into convex pieces that fit together
+    one way only: layouts of many exact contacts."""
+    rng = random.Random(seed)
+    cw, ch = size / cols, size / rows
+    corner = {(i, j): (i * cw + (rng.uniform(-0.2, 0.2) * cw if 0 < i < cols else 0.0),
+                       j * ch + (rng.uniform(-0.2, 0.2) * ch if 0 < j < rows else 0.0))
+              for i in range(cols + 1) for j in range(rows + 1)}
+    return [Polygon([corner[(i, j)], corner[(i + 1, j)], corner[(i + 1, j + 1)], corner[(i, j + 1)]],
+                    shape_id=f"{i}.{j}") for i in range(cols) for j in range(rows)]
+
+
+@settings(max_examples=10, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(seed=st.integers(0, 10_000), cols=st.integers(2, 4), rows=st.integers(1, 4),
+       distance=st.sampled_from([0.0, 0.0, 0.3]))
+def test_pieces_of_a_cut_square_close_up_soundly(seed, cols, rows, distance):
+    greedy_ff = FirstFit(cut_square(seed, cols, rows), Bin(30, None), distance, incremental=True)
+    greedy_ff.do_pack()
+    items = cut_square(seed, cols, rows)
+    ff = FirstFit(items, Bin(30, None), distance, incremental=True, iterations=400, seed=seed, compress=True)
+    bins, unplaced = ff.do_pack()
+    assert not unplaced and sorted(str(it.shape_id) for it in bins[0]) == sorted(str(it.shape_id) for it in items)
+    assert ff.used_length <= greedy_ff.used_length + 1e-9
+    # the pieces cover the square: no layout is shorter than it
+    assert ff.used_length >= 30.0 - 1e-6
+    assert_sound(bins, 30, None, distance)
+
+
 @pytest.mark.parametrize("strategy, nonconvex", [("nfp", True), ("nfp", False), ("bl", False), ("bl", True)])
 def test_bins_never_more_and_the_last_never_higher(strategy, nonconvex):
     for seed in range(3):
