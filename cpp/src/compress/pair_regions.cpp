@@ -23,6 +23,10 @@ namespace {
 constexpr std::size_t kDenseVariants = 2048;
 // An edge whose squared distance across exceeds the best by this factor is passed over.
 constexpr double kFarther = 1.0 + 1e-9;
+// The containment grid: cells a side, and how far beyond its box an edge
+// marks cells (of the region's size), so that rounding never hides an edge.
+constexpr int kCells = 16;
+constexpr double kCellPad = 1e-9;
 
 // Squared distance from p to the segment from a to a + (dx, dy).
 double seg_dist2(double px, double py, double ax, double ay, double dx, double dy, double inv_len2) {
@@ -77,10 +81,42 @@ RegionIndex::RegionIndex(const Region& region) {
         const Seg& s = seg_[i];
         for (int k = slab_of(std::min(s.ay, s.by)), e = slab_of(std::max(s.ay, s.by)); k <= e; ++k) list_[fill[k]++] = i;
     }
+    const double w = box_.maxx - box_.minx;
+    if (!(w > 0.0) || !(h > 0.0)) return;  // no grid: every query scans
+    cell_inv_w_ = kCells / w;
+    cell_inv_h_ = kCells / h;
+    cell_.assign(kCells * kCells, 0);
+    const double pad = kCellPad * std::max(w, h);
+    for (const Seg& g : seg_) {
+        const int x0 = cell_of(g.minx - pad, box_.minx, cell_inv_w_), x1 = cell_of(g.maxx + pad, box_.minx, cell_inv_w_);
+        const int y0 = cell_of(std::min(g.ay, g.by) - pad, box_.miny, cell_inv_h_);
+        const int y1 = cell_of(std::max(g.ay, g.by) + pad, box_.miny, cell_inv_h_);
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x) cell_[y * kCells + x] = 2;
+    }
+    // A cell no edge comes near lies wholly on one side: its centre tells which.
+    for (int y = 0; y < kCells; ++y)
+        for (int x = 0; x < kCells; ++x)
+            if (cell_[y * kCells + x] != 2)
+                cell_[y * kCells + x] = scan_contains({box_.minx + (x + 0.5) / cell_inv_w_, box_.miny + (y + 0.5) / cell_inv_h_});
+}
+
+int RegionIndex::cell_of(double v, double lo, double inv) const {
+    const double c = std::floor((v - lo) * inv);
+    return static_cast<int>(std::min<double>(kCells - 1, std::max(0.0, c)));
 }
 
 bool RegionIndex::contains(Pt q) const {
     if (seg_.empty() || q.x < box_.minx || q.x > box_.maxx || q.y < box_.miny || q.y > box_.maxy) return false;
+    if (!cell_.empty()) {
+        const std::uint8_t c =
+            cell_[cell_of(q.y, box_.miny, cell_inv_h_) * kCells + cell_of(q.x, box_.minx, cell_inv_w_)];
+        if (c != 2) return c == 1;
+    }
+    return scan_contains(q);
+}
+
+bool RegionIndex::scan_contains(Pt q) const {
     const double s = std::floor((q.y - y0_) * inv_h_);
     const int k = static_cast<int>(std::min<double>(slabs_ - 1, std::max(0.0, s)));
     bool in = false;

@@ -48,6 +48,12 @@ private:
     double scan_near(Pt q, double best2, Visit visit) const;
     std::vector<Seg> seg_;
     std::vector<std::uint32_t> start_, list_;  // slab k: list_[start_[k] .. start_[k + 1])
+    // A coarse grid over the box: per cell 0 (outside), 1 (inside) or 2 (an
+    // edge comes near it: the slab decides).
+    bool scan_contains(Pt q) const;
+    int cell_of(double v, double lo, double inv) const;
+    std::vector<std::uint8_t> cell_;
+    double cell_inv_w_ = 0.0, cell_inv_h_ = 0.0;
     BBox box_{0.0, 0.0, 0.0, 0.0};
     double y0_ = 0.0, slab_h_ = 1.0, inv_h_ = 1.0;
     int slabs_ = 0;
