@@ -187,24 +187,46 @@ def panels(seed=6):
     return _inst("panels", 2500, kinds)
 
 
+def _corners(rng, cols, rows, size):
+    """The corners of a size x size square's cut into cols x rows pieces, the
+    inner ones jittered by up to a fifth of a piece."""
+    cw, ch = size / cols, size / rows
+    return {(i, j): (i * cw + (rng.uniform(-0.2, 0.2) * cw if 0 < i < cols else 0.0),
+                     j * ch + (rng.uniform(-0.2, 0.2) * ch if 0 < j < rows else 0.0))
+            for i in range(cols + 1) for j in range(rows + 1)}
+
+
+def _pieces(name, cols, rows, size, edge):
+    """The pieces of the cut, one orientation each; edge(p, q) gives the points
+    from corner p towards corner q (without q)."""
+    kinds = []
+    for i in range(cols):
+        for j in range(rows):
+            ring = [(i, j), (i + 1, j), (i + 1, j + 1), (i, j + 1)]
+            pts = [pt for k in range(4) for pt in edge(ring[k], ring[(k + 1) % 4])]
+            kinds.append((_ccw(pts), 1, (0,)))
+    return _inst(name, size, kinds)
+
+
+def _inner(key, cols, rows):
+    """Whether the edge between the two corners of ``key`` lies inside the square."""
+    (i0, j0), (i1, j1) = key
+    return not ((i0 == i1 in (0, cols)) or (j0 == j1 in (0, rows)))
+
+
 def puzzle(seed=8, n=4, size=100.0):
     """A square cut along jittered lines, each inner edge with a pointed tab:
     pieces that only fit one way (no rotation); density 1 is possible."""
     rng = random.Random(seed)
-    c = size / n
-    corner = {(i, j): (i * c + (rng.uniform(-0.2, 0.2) * c if 0 < i < n else 0.0),
-                       j * c + (rng.uniform(-0.2, 0.2) * c if 0 < j < n else 0.0))
-              for i in range(n + 1) for j in range(n + 1)}
+    corner = _corners(rng, n, n, size)
     edges = {}
 
     def edge(p, q):
-        """Points from corner p to corner q (without q): a tab on inner edges."""
         key = (min(p, q), max(p, q))
         if key not in edges:
             a, b = corner[key[0]], corner[key[1]]
-            inner = not ((key[0][0] == key[1][0] in (0, n)) or (key[0][1] == key[1][1] in (0, n)))
             pts = [a]
-            if inner:
+            if _inner(key, n, n):
                 dx, dy = b[0] - a[0], b[1] - a[1]
                 nx, ny = -dy, dx
                 t, h = rng.uniform(0.35, 0.65), rng.choice((-1, 1)) * rng.uniform(0.12, 0.22)
@@ -215,44 +237,27 @@ def puzzle(seed=8, n=4, size=100.0):
         pts = edges[key]
         return pts if key[0] == p else [corner[p]] + pts[1:][::-1]
 
-    kinds = []
-    for i in range(n):
-        for j in range(n):
-            ring = [(i, j), (i + 1, j), (i + 1, j + 1), (i, j + 1)]
-            pts = [pt for k in range(4) for pt in edge(ring[k], ring[(k + 1) % 4])]
-            kinds.append((_ccw(pts), 1, (0,)))
-    return _inst("puzzle", size, kinds)
+    return _pieces("puzzle", n, n, size, edge)
 
 
 def cuts(name, seed, cols, rows, size=100.0):
     """A square cut along jittered lines, each inner edge bent at one point:
     plain pieces that fit together one way only; density 1 is possible."""
     rng = random.Random(seed)
-    cw, ch = size / cols, size / rows
-    corner = {(i, j): (i * cw + (rng.uniform(-0.2, 0.2) * cw if 0 < i < cols else 0.0),
-                       j * ch + (rng.uniform(-0.2, 0.2) * ch if 0 < j < rows else 0.0))
-              for i in range(cols + 1) for j in range(rows + 1)}
+    corner = _corners(rng, cols, rows, size)
     bend = {}
 
     def edge(p, q):
         key = (min(p, q), max(p, q))
-        a, b = corner[key[0]], corner[key[1]]
-        inner = not ((key[0][0] == key[1][0] in (0, cols)) or (key[0][1] == key[1][1] in (0, rows)))
-        if not inner:
+        if not _inner(key, cols, rows):
             return [corner[p]]
         if key not in bend:
+            (ax, ay), (bx, by) = corner[key[0]], corner[key[1]]
             t, h = rng.uniform(0.3, 0.7), rng.uniform(-0.12, 0.12)
-            dx, dy = b[0] - a[0], b[1] - a[1]
-            bend[key] = (a[0] + dx * t - dy * h, a[1] + dy * t + dx * h)
+            bend[key] = (ax + (bx - ax) * t - (by - ay) * h, ay + (by - ay) * t + (bx - ax) * h)
         return [corner[p], bend[key]]
 
-    kinds = []
-    for i in range(cols):
-        for j in range(rows):
-            ring = [(i, j), (i + 1, j), (i + 1, j + 1), (i, j + 1)]
-            pts = [pt for k in range(4) for pt in edge(ring[k], ring[(k + 1) % 4])]
-            kinds.append((_ccw(pts), 1, (0,)))
-    return _inst(name, size, kinds)
+    return _pieces(name, cols, rows, size, edge)
 
 
 FAMILIES = {"jigsaw": jigsaw, "blocks": blocks, "convex": convex,
