@@ -28,10 +28,13 @@ constexpr double kFarther = 1.0 + 1e-9;
 constexpr int kCells = 16;
 constexpr double kCellPad = 1e-9;
 
-// Squared distance from p to the segment from a to a + (dx, dy).
-double seg_dist2(double px, double py, double ax, double ay, double dx, double dy, double inv_len2) {
+// Squared distance from p to the segment from a to a + (dx, dy); with `at`,
+// the segment's nearest point goes there.
+double seg_dist2(double px, double py, double ax, double ay, double dx, double dy, double inv_len2,
+                 Pt* at = nullptr) {
     double ex = px - ax, ey = py - ay;
     const double t = std::min(1.0, std::max(0.0, (ex * dx + ey * dy) * inv_len2));
+    if (at) *at = {ax + t * dx, ay + t * dy};
     ex -= t * dx;
     ey -= t * dy;
     return ex * ex + ey * ey;
@@ -179,11 +182,10 @@ double RegionIndex::distance(Pt q, double limit) const {
 double RegionIndex::nearest(Pt q, Pt& at, double limit) const {
     if (seg_.empty()) return limit;
     const double best = scan_near(q, limit * limit, [&](const Seg& g, double best2) {
-        const double dx = g.bx - g.ax, dy = g.by - g.ay;
-        const double d2 = seg_dist2(q.x, q.y, g.ax, g.ay, dx, dy, g.inv_len2);
+        Pt on;
+        const double d2 = seg_dist2(q.x, q.y, g.ax, g.ay, g.bx - g.ax, g.by - g.ay, g.inv_len2, &on);
         if (!(d2 < best2)) return best2;
-        const double t = std::min(1.0, std::max(0.0, ((q.x - g.ax) * dx + (q.y - g.ay) * dy) * g.inv_len2));
-        at = {g.ax + t * dx, g.ay + t * dy};
+        at = on;
         return d2;
     });
     return std::sqrt(best);
@@ -195,20 +197,25 @@ PairShape::PairShape(std::shared_ptr<const Region> nfp, const std::vector<Region
         if (!f.empty()) fits_.emplace_back(f);
 }
 
-double PairShape::depth(Pt q, double limit) const {
+bool PairShape::inside(Pt q) const {
     const BBox& b = nfp_.box();
     // On the box's edge the mover at most touches.
-    if (!(q.x > b.minx && q.x < b.maxx && q.y > b.miny && q.y < b.maxy)) return 0.0;
-    if (!nfp_.contains(q)) return 0.0;
+    if (!(q.x > b.minx && q.x < b.maxx && q.y > b.miny && q.y < b.maxy)) return false;
+    if (!nfp_.contains(q)) return false;
     for (const RegionIndex& f : fits_)
-        if (f.contains(q)) return 0.0;
+        if (f.contains(q)) return false;
+    return true;
+}
+
+double PairShape::depth(Pt q, double limit) const {
+    if (!inside(q)) return 0.0;
     double d = nfp_.distance(q, limit);
     for (const RegionIndex& f : fits_) d = f.distance(q, d);
     return d;
 }
 
 Pt PairShape::escape(Pt q) const {
-    if (depth(q) <= 0.0) return q;
+    if (!inside(q)) return q;
     Pt at = q;
     double d = nfp_.nearest(q, at);
     for (const RegionIndex& f : fits_) d = f.nearest(q, at, d);

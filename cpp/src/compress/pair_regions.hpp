@@ -81,6 +81,8 @@ public:
     }
 
 private:
+    // In the NFP and in no room's inner-fit region (the box's edge counts as out).
+    bool inside(Pt q) const;
     std::shared_ptr<const Region> keep_;
     RegionIndex nfp_;
     std::vector<RegionIndex> fits_;
