@@ -10,8 +10,8 @@ namespace {
 
 // Far beyond any weight a run reaches; keeps products finite.
 constexpr float kWeightCap = 1e15f;
-// Rows of the item index at most.
-constexpr double kMaxRows = 512.0;
+// Bands of the item index along each axis at most.
+constexpr double kMaxBands = 512.0;
 // The box kept for one move's nearby samples reaches this share of the
 // sample's size beyond it on every side.
 constexpr double kLocalMargin = 0.75;
@@ -90,53 +90,66 @@ void WorkingLayout::assign(const std::vector<Place>& places, const Sheet& sheet)
         place_[i] = p;
         set_box(i);
     }
-    index_rows();
+    index_bands();
     for (std::size_t i = 0; i < place_.size(); ++i) measure(i, i);
 }
 
-int WorkingLayout::row_of(double y) const {
-    const double r = std::floor((y - row_y0_) * row_inv_h_);
-    return static_cast<int>(std::min<double>(nrows_ - 1, std::max(0.0, r)));
+void WorkingLayout::Bands::reset(double lo, double hi, double size, std::size_t items) {
+    const double count = size > 0.0 ? std::ceil((hi - lo) / size) : 1.0;
+    count_ = static_cast<int>(std::min(kMaxBands, std::max(1.0, count)));
+    lo_ = lo;
+    inv_ = hi > lo ? static_cast<double>(count_) / (hi - lo) : 0.0;
+    words_ = (items + 63) / 64;
+    sets_.assign(static_cast<std::size_t>(count_) * words_, 0);
+    span_.assign(items, {0, -1});
 }
 
-void WorkingLayout::index_rows() {
-    const std::size_t n = place_.size();
-    double lo = 0.0, hi = 0.0, tall = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        lo = std::min(lo, y0_[i]);
-        hi = std::max(hi, y1_[i]);
-        tall += y1_[i] - y0_[i];
-    }
-    // Rows of half an item's mean height: a box meets the items of about three.
-    const double h = 0.5 * tall / static_cast<double>(n);
-    const double rows = h > 0.0 ? std::ceil((hi - lo) / h) : 1.0;
-    nrows_ = static_cast<int>(std::min(kMaxRows, std::max(1.0, rows)));
-    row_y0_ = lo;
-    row_inv_h_ = hi > lo ? static_cast<double>(nrows_) / (hi - lo) : 0.0;
-    words_ = (n + 63) / 64;
-    rows_.assign(static_cast<std::size_t>(nrows_) * words_, 0);
-    span_.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        span_[i] = {row_of(y0_[i]), row_of(y1_[i])};
-        file(i, true);
-    }
+int WorkingLayout::Bands::band_of(double v) const {
+    const double b = std::floor((v - lo_) * inv_);
+    return static_cast<int>(std::min<double>(count_ - 1, std::max(0.0, b)));
 }
 
-void WorkingLayout::file(std::size_t i, bool in) {
+void WorkingLayout::Bands::file(std::size_t i, double lo, double hi) {
+    mark(i, false);
+    span_[i] = {band_of(lo), band_of(hi)};
+    mark(i, true);
+}
+
+void WorkingLayout::Bands::mark(std::size_t i, bool in) {
     const std::uint64_t bit = std::uint64_t{1} << (i % 64);
-    for (int r = span_[i].first; r <= span_[i].second; ++r) {
-        std::uint64_t& w = rows_[static_cast<std::size_t>(r) * words_ + i / 64];
+    for (int b = span_[i].first; b <= span_[i].second; ++b) {
+        std::uint64_t& w = sets_[static_cast<std::size_t>(b) * words_ + i / 64];
         w = in ? (w | bit) : (w & ~bit);
     }
 }
 
+void WorkingLayout::index_bands() {
+    const std::size_t n = place_.size();
+    double ylo = 0.0, yhi = 0.0, xlo = 0.0, xhi = sheet_.width, tall = 0.0, wide = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        ylo = std::min(ylo, y0_[i]);
+        yhi = std::max(yhi, y1_[i]);
+        xlo = std::min(xlo, x0_[i]);
+        xhi = std::max(xhi, x1_[i]);
+        tall += y1_[i] - y0_[i];
+        wide += x1_[i] - x0_[i];
+    }
+    // Bands of half an item's mean size: a box meets the items of about three of each.
+    rows_.reset(ylo, yhi, 0.5 * tall / static_cast<double>(n), n);
+    cols_.reset(xlo, xhi, 0.5 * wide / static_cast<double>(n), n);
+    for (std::size_t i = 0; i < n; ++i) {
+        rows_.file(i, y0_[i], y1_[i]);
+        cols_.file(i, x0_[i], x1_[i]);
+    }
+}
+
 std::size_t WorkingLayout::gather(double x0, double y0, double x1, double y1, std::size_t end) {
-    const int r0 = row_of(y0), r1 = row_of(y1);
+    const int r0 = rows_.band_of(y0), r1 = rows_.band_of(y1);
+    const int c0 = cols_.band_of(x0), c1 = cols_.band_of(x1);
     const std::size_t last = (end + 63) / 64;
     std::size_t found = 0;
     for (std::size_t w = 0; w < last; ++w) {
-        std::uint64_t bits = 0;
-        for (int r = r0; r <= r1; ++r) bits |= rows_[static_cast<std::size_t>(r) * words_ + w];
+        std::uint64_t bits = rows_.word(r0, r1, w) & cols_.word(c0, c1, w);
         if (w + 1 == last && end % 64 != 0) bits &= (std::uint64_t{1} << (end % 64)) - 1;
         while (bits != 0) {
             const std::size_t j = w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
@@ -257,10 +270,9 @@ void WorkingLayout::put(std::size_t i, const Place& p) {
     }
     ov_[i].clear();
     place_[i] = p;
-    file(i, false);
     set_box(i);
-    span_[i] = {row_of(y0_[i]), row_of(y1_[i])};
-    file(i, true);
+    rows_.file(i, y0_[i], y1_[i]);
+    cols_.file(i, x0_[i], x1_[i]);
     measure(i, place_.size());
 }
 

@@ -121,9 +121,33 @@ private:
     // index, up to `end`; returns how many. Boxes that at most touch hold
     // outlines that at most touch.
     std::size_t gather(double x0, double y0, double x1, double y1, std::size_t end);
-    int row_of(double y) const;
-    void index_rows();
-    void file(std::size_t i, bool in);
+    void index_bands();
+
+    // Bands of the sheet along one axis, each with the set of items whose
+    // boxes reach into it (a bit per item). A query ANDs the sets of the rows
+    // and of the columns it reaches, and reads only the items left.
+    class Bands {
+    public:
+        // Bands of about `size` over [lo, hi] (values beyond go to the end bands).
+        void reset(double lo, double hi, double size, std::size_t items);
+        int band_of(double v) const;
+        // Item i now reaches from lo to hi.
+        void file(std::size_t i, double lo, double hi);
+        // Word w of the set of the items of bands b0 to b1.
+        std::uint64_t word(int b0, int b1, std::size_t w) const {
+            std::uint64_t bits = 0;
+            for (int b = b0; b <= b1; ++b) bits |= sets_[static_cast<std::size_t>(b) * words_ + w];
+            return bits;
+        }
+
+    private:
+        void mark(std::size_t i, bool in);
+        std::vector<std::uint64_t> sets_;
+        std::vector<std::pair<int, int>> span_;  // per item: its first and last band
+        std::size_t words_ = 0;
+        int count_ = 1;
+        double lo_ = 0.0, inv_ = 0.0;
+    };
 
     const Catalogue& cat_;
     Probes& probes_;
@@ -140,13 +164,7 @@ private:
     std::vector<float> row_;  // the moving item's weights, all items (1 where none is kept)
     std::vector<char> mark_;  // the items of a group being moved
     std::vector<std::uint32_t> near_;  // scratch: the items near a place being evaluated
-    // Horizontal rows of the sheet, each with the set of items whose boxes
-    // reach into it (a bit per item): a query reads only the items of its rows.
-    std::vector<std::uint64_t> rows_;
-    std::vector<std::pair<int, int>> span_;  // per item: its first and last row
-    std::size_t words_ = 0;
-    int nrows_ = 1;
-    double row_y0_ = 0.0, row_inv_h_ = 0.0;
+    Bands rows_, cols_;
     // Within one move: the items whose boxes overlap the box around the
     // mover's present place, kept for the samples near it and the descent.
     std::vector<std::uint32_t> local_;
