@@ -9,6 +9,7 @@
 // intersection tests.
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "quarvo/constants.hpp"
@@ -111,6 +112,10 @@ struct CheckOptions {
     // plus contact_tol (and a circle's excess).
     bool gravity = false;
     double contact_tol = kRestTol;
+    // When set, only the pairs (i < j) it accepts are judged: for a caller
+    // that knows the others sound (the compression phase, for pairs that
+    // have not moved against each other since it checked them).
+    std::function<bool(std::size_t, std::size_t)> judge{};
 };
 
 // Every violation among the items of one bin, ordered by (first, second,

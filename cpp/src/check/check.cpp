@@ -173,7 +173,7 @@ std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, cons
     std::vector<std::pair<std::size_t, std::size_t>> pairs;
     // The same box list on both sides yields each pair twice; keep i < j.
     sweep_two(boxes, boxes, reach, [&](std::size_t x, std::size_t y) {
-        if (x < y) pairs.push_back({live[x], live[y]});
+        if (x < y && (!opt.judge || opt.judge(live[x], live[y]))) pairs.push_back({live[x], live[y]});
         return true;
     });
     std::sort(pairs.begin(), pairs.end());

@@ -4,10 +4,12 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <thread>
 
+#include "quarvo/cancel.hpp"
 #include "quarvo/check.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/kernel.hpp"
@@ -53,6 +55,9 @@ constexpr double kStepCut = 0.5, kStepGrow = 1.5;
 // against the attempt, which gives up after kStrikes such strikes in a row.
 constexpr int kStrikes = 3, kPatience = 30;
 constexpr double kProgress = 0.01;
+// Every this many exact tests of a chain, every pair is judged (the others
+// judge only the pairs that moved against each other).
+constexpr long long kWholeTest = 64;
 // Tries at emptying the last of several bins before its height is lowered.
 constexpr int kEmptyTries = 3;
 
@@ -84,9 +89,11 @@ public:
     // The exact test of a layout without NFPs: every item on the sheet, and
     // the inflated outlines of the items of each bin, rooms as holes, at most
     // kVerifyTol into each other. Fills `bad` with the pairs that are not
-    // (an item off the sheet as the pair (i, i)).
+    // (an item off the sheet as the pair (i, i)). With `judge`, only the
+    // pairs it accepts are judged: the caller knows the others sound.
     bool verify(const std::vector<Place>& places, const Sheet& sheet,
-                std::vector<std::pair<std::size_t, std::size_t>>& bad, double tol = kVerifyTol) const {
+                std::vector<std::pair<std::size_t, std::size_t>>& bad, double tol = kVerifyTol,
+                const std::function<bool(std::size_t, std::size_t)>& judge = {}) const {
         bad.clear();
         const std::size_t bins = sheet.cap.size();
         for (std::size_t i = 0; i < places.size(); ++i) {
@@ -122,6 +129,7 @@ public:
             }
             // The bounds hold by construction; only the pairs are judged here.
             CheckOptions opt;
+            if (judge) opt.judge = [&](std::size_t x, std::size_t y) { return judge(index[x], index[y]); };
             opt.bin_w = 2.0 * (width + 1.0);
             opt.bin_h = std::min(top, 1e99);
             opt.tol = tol;
@@ -307,7 +315,7 @@ private:
         moves_ += std::max<long long>(1, work_->sweep(rng_, &abort));
         if (abort.load(std::memory_order_relaxed)) return;
         if (work_->colliding_pairs() == 0) {
-            if (pb_.verify(work_->places(), work_->sheet(), bad_)) {
+            if (exact_test()) {
                 succeed();
                 return;
             }
@@ -341,6 +349,30 @@ private:
         // The next strike starts from this one's least overlap, not from where it wandered off to.
         strike_best_ = strike_low_.overlap;
         work_->assign(strike_low_.places, work_->sheet());
+    }
+
+    // The exact test, of the pairs that may have changed since the last one:
+    // a pair that passed it and has not moved against itself since (the
+    // difference of the two translations the same double) is sound. The
+    // rounding of those differences may drift by an ulp a test, so every
+    // kWholeTest-th test judges every pair.
+    bool exact_test() {
+        const std::vector<Place>& now = work_->places();
+        const std::size_t n = now.size();
+        std::function<bool(std::size_t, std::size_t)> judge;
+        if (tested_.size() == n && ++tests_ % kWholeTest != 0) {
+            changed_.assign(n, 0);
+            for (std::size_t i = 0; i < n; ++i)
+                changed_[i] = now[i].v != tested_[i].v || now[i].bin != tested_[i].bin;
+            for (const auto& [i, j] : bad_) changed_[i] = changed_[j] = 1;
+            judge = [&](std::size_t i, std::size_t j) {
+                return changed_[i] || changed_[j] || now[i].x - now[j].x != tested_[i].x - tested_[j].x ||
+                       now[i].y - now[j].y != tested_[i].y - tested_[j].y;
+            };
+        }
+        const bool ok = pb_.verify(now, work_->sheet(), bad_, kVerifyTol, judge);
+        tested_ = now;
+        return ok;
     }
 
     void succeed() {
@@ -398,7 +430,10 @@ private:
     int strikes_ = 0, since_ = 0, empty_tries_ = 0, retries_ = 0;
     double step_ = kExploreStep;
     bool emptying_ = false, compressing_ = false, idle_ = false;
-    std::vector<std::pair<std::size_t, std::size_t>> bad_;
+    std::vector<std::pair<std::size_t, std::size_t>> bad_;  // what the last exact test found
+    std::vector<Place> tested_;  // the layout of the last exact test
+    std::vector<char> changed_;  // per item: another angle or bin since then, or in a pair that failed it
+    long long tests_ = 0;
 };
 
 // The angles item s may take: the placers' for a polygon the NFP strategy
@@ -507,6 +542,20 @@ PackResult compress(const FirstFit& ff, PackResult start, const SteadyClock::tim
     const Solution* best = &first;
     for (const auto& ch : chains)
         if (ch->best().better_than(*best)) best = &ch->best();
+    if (best != &first) {
+        // The chains' exact tests passed over pairs that moved together since
+        // they passed: the layout returned is judged whole, once.
+        Sheet sheet;
+        sheet.width = pb.width;
+        sheet.height = pb.height;
+        sheet.margin = pb.margin;
+        sheet.cap.assign(best->bins, pb.height);  // (its tops were kept under the caps of their sheets)
+        std::vector<std::pair<std::size_t, std::size_t>> bad;
+        // (after Ctrl-C too: it is what the interrupted run returns)
+        const std::atomic<bool> never{false};
+        CancelScope uninterrupted(&never);
+        if (!pb.verify(best->places, sheet, bad)) best = &first;
+    }
     if (progress) {
         progress->best_bins = best->bins;
         progress->best_length = best->length;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <tuple>
 
 #include "quarvo/check.hpp"
 #include "quarvo/errors.hpp"
@@ -135,6 +136,26 @@ TEST(CheckOutlines, ToleranceAndNegativeDistance) {
     EXPECT_EQ(check_outlines(circles, o).size(), 1u);
     o.circle_rel_tol = 0.0009;
     EXPECT_TRUE(check_outlines(circles, o).empty());
+}
+
+// A caller that knows some pairs sound judges only the others; the items
+// outside the bin are still reported, whatever the filter says.
+TEST(CheckOutlines, OnlyThePairsTheFilterAcceptsAreJudged) {
+    // 0 overlaps 1, 1 overlaps 2, 3 lies partly outside the bin.
+    std::vector<Outline> row{box(0, 0, 10, 10), box(9, 0, 20, 10), box(19, 0, 30, 10), box(95, 0, 105, 10)};
+    CheckOptions o{100, 100, 0.0, 1e-6};
+    auto kinds = [&](const std::vector<Violation>& v) {
+        std::vector<std::tuple<std::size_t, std::size_t, ViolationKind>> out;
+        for (const Violation& x : v) out.emplace_back(x.first, x.second, x.kind);
+        return out;
+    };
+    using K = ViolationKind;
+    EXPECT_EQ(kinds(check_outlines(row, o)),
+              (decltype(kinds({})){{0, 1, K::Overlap}, {1, 2, K::Overlap}, {3, 3, K::Outside}}));
+    o.judge = [](std::size_t i, std::size_t j) { return i == 2 || j == 2; };
+    EXPECT_EQ(kinds(check_outlines(row, o)), (decltype(kinds({})){{1, 2, K::Overlap}, {3, 3, K::Outside}}));
+    o.judge = [](std::size_t, std::size_t) { return false; };
+    EXPECT_EQ(kinds(check_outlines(row, o)), (decltype(kinds({})){{3, 3, K::Outside}}));
 }
 
 TEST(CheckOutlines, RejectsBadOptions) {
