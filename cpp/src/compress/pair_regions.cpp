@@ -21,6 +21,9 @@ namespace {
 
 // Up to this many variants the pairs live in a table of pointers (8 bytes per pair).
 constexpr std::size_t kDenseVariants = 2048;
+// Horizontal slabs of a region at most (on the detailed real-world outlines,
+// 96 took 3-4 % less CPU than 256, and 1,024 took 10-15 % more).
+constexpr std::size_t kMaxSlabs = 96;
 // An edge whose squared distance across exceeds the best by this factor is passed over.
 constexpr double kFarther = 1.0 + 1e-9;
 // The containment grid: cells a side, and how far beyond its box an edge
@@ -62,9 +65,10 @@ RegionIndex::RegionIndex(const Region& region) {
         box_ = {0.0, 0.0, 0.0, 0.0};
         return;
     }
-    // About two edges per slab: a slab's edges are few, and a long edge is
-    // listed in every slab it crosses.
-    slabs_ = static_cast<int>(std::min<std::size_t>(256, std::max<std::size_t>(1, seg_.size() / 2)));
+    // About two edges per slab, at most kMaxSlabs: a slab's edges are few, a
+    // long edge is listed in every slab it crosses, and a query far inside a
+    // detailed region walks fewer slabs outward.
+    slabs_ = static_cast<int>(std::min<std::size_t>(kMaxSlabs, std::max<std::size_t>(1, seg_.size() / 2)));
     y0_ = box_.miny;
     const double h = box_.maxy - box_.miny;
     slab_h_ = h > 0.0 ? h / slabs_ : 1.0;
