@@ -78,6 +78,17 @@ public:
     Problem(const Catalogue& cat, double width, double height, double margin)
         : cat(cat), width(width), height(height), margin(margin) {}
 
+    // The sheet of `bins` bins, the last one's tops at most `last`.
+    Sheet sheet(std::size_t bins, double last) const {
+        Sheet s;
+        s.width = width;
+        s.height = height;
+        s.margin = margin;
+        s.cap.assign(bins, height);
+        s.cap.back() = last;
+        return s;
+    }
+
     // The largest y of the true outlines of the items in `bin`.
     double used(const std::vector<Place>& places, std::size_t bin) const {
         double top = 0.0;
@@ -220,13 +231,10 @@ private:
         std::vector<Place> places = best_.places;
         bins_ = best_.bins;
         Sheet sheet;
-        sheet.width = pb_.width;
-        sheet.height = pb_.height;
-        sheet.margin = pb_.margin;
         if (bins_ > 1 && empty_tries_ < kEmptyTries && best_.sound && !pb_.keep_bins) {
             // The last bin's items go to random places in the others.
             --bins_;
-            sheet.cap.assign(bins_, pb_.height);
+            sheet = pb_.sheet(bins_, pb_.height);
             for (Place& p : places) {
                 if (p.bin < bins_) continue;
                 p.bin = rng_.below(bins_);
@@ -246,8 +254,7 @@ private:
                 idle_ = true;
                 return;
             }
-            sheet.cap.assign(bins_, pb_.height);
-            sheet.cap.back() = target;
+            sheet = pb_.sheet(bins_, target);
             // Items above a random height move down by the cut, the rest
             // stay; an item in a container's room goes with the outermost one.
             const std::size_t last = bins_ - 1;
@@ -481,14 +488,8 @@ PackResult compress(const FirstFit& ff, PackResult start, const SteadyClock::tim
     first.length = pb.used(first.places, first.bins - 1);
     {
         // The layout handed in counts as sound when the layout checker would pass it.
-        Sheet sheet;
-        sheet.width = pb.width;
-        sheet.height = pb.height;
-        sheet.margin = pb.margin;
-        sheet.cap.assign(first.bins, pb.height);
-        sheet.cap.back() = first.length;
         std::vector<std::pair<std::size_t, std::size_t>> bad;
-        first.sound = pb.verify(first.places, sheet, bad, kStartTol);
+        first.sound = pb.verify(first.places, pb.sheet(first.bins, first.length), bad, kStartTol);
     }
     // No layout is shorter than its tallest item standing as low as it can.
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -545,16 +546,12 @@ PackResult compress(const FirstFit& ff, PackResult start, const SteadyClock::tim
     if (best != &first) {
         // The chains' exact tests passed over pairs that moved together since
         // they passed: the layout returned is judged whole, once.
-        Sheet sheet;
-        sheet.width = pb.width;
-        sheet.height = pb.height;
-        sheet.margin = pb.margin;
-        sheet.cap.assign(best->bins, pb.height);  // (its tops were kept under the caps of their sheets)
         std::vector<std::pair<std::size_t, std::size_t>> bad;
         // (after Ctrl-C too: it is what the interrupted run returns)
         const std::atomic<bool> never{false};
         CancelScope uninterrupted(&never);
-        if (!pb.verify(best->places, sheet, bad)) best = &first;
+        // (its tops were kept under the caps of their sheets: only the pairs can fail)
+        if (!pb.verify(best->places, pb.sheet(best->bins, pb.height), bad)) best = &first;
     }
     if (progress) {
         progress->best_bins = best->bins;
