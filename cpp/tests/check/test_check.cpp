@@ -158,6 +158,35 @@ TEST(CheckOutlines, OnlyThePairsTheFilterAcceptsAreJudged) {
     EXPECT_EQ(kinds(check_outlines(row, o)), (decltype(kinds({})){{3, 3, K::Outside}}));
 }
 
+// Over random rows of boxes and random filters: the violations judged with a
+// filter are those judged without it, less the pairs it refuses.
+TEST(CheckOutlines, AFilterOnlyLeavesOutThePairsItRefuses) {
+    std::mt19937 gen(23);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<Outline> items;
+        for (int k = 0; k < 12; ++k) {
+            const double x = 95 * u(gen), y = 95 * u(gen);
+            items.push_back(box(x, y, x + 2 + 8 * u(gen), y + 2 + 8 * u(gen)));
+        }
+        std::vector<char> accept(items.size() * items.size());
+        for (char& a : accept) a = u(gen) < 0.5;
+        CheckOptions o{100, 100, u(gen) < 0.5 ? 0.0 : 1.0, 1e-6};
+        std::vector<Violation> want;
+        for (const Violation& v : check_outlines(items, o))
+            if (v.first == v.second || accept[v.first * items.size() + v.second]) want.push_back(v);
+        o.judge = [&](std::size_t i, std::size_t j) { return accept[i * items.size() + j] != 0; };
+        const std::vector<Violation> got = check_outlines(items, o);
+        ASSERT_EQ(got.size(), want.size()) << round;
+        for (std::size_t k = 0; k < got.size(); ++k) {
+            EXPECT_EQ(got[k].first, want[k].first);
+            EXPECT_EQ(got[k].second, want[k].second);
+            EXPECT_EQ(got[k].kind, want[k].kind);
+            EXPECT_EQ(got[k].amount, want[k].amount);
+        }
+    }
+}
+
 TEST(CheckOutlines, RejectsBadOptions) {
     const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
     for (CheckOptions o : {CheckOptions{nan, 1, 0, 0, 0}, CheckOptions{1, inf, 0, 0, 0}, CheckOptions{1, 1, nan, 0, 0},
