@@ -134,12 +134,12 @@ def main():
     ap.add_argument("--record", nargs="+", default=[], metavar="NAME=DENSITY",
                     help="the best known density of an instance given by name or as a JSON file")
     args = ap.parse_args()
-    for spec in args.record:
-        key, _, value = spec.partition("=")
+    for given in args.record:
+        key, _, value = given.partition("=")
         try:
             RECORDS[key] = float(value)
         except ValueError:
-            ap.error(f"--record {spec}: not NAME=DENSITY")
+            ap.error(f"--record {given}: not NAME=DENSITY")
     limits = [("it", n) for n in args.iterations] if args.iterations else [("s", t) for t in args.time]
     names = list(RECORDS)[:4] + (list(RECORDS)[4:] if args.nesting else []) + list(FAMILIES)
     if args.only:
