@@ -9,15 +9,15 @@
 #include "bindings.hpp"
 #include "busy_items.hpp"
 #include "convert.hpp"
+#include "core/validate.hpp"
 #include "gc_slots.hpp"
 #include "options.hpp"
 #include "quarvo/compress.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
-#include "quarvo/item_checks.hpp"
 #include "quarvo/search.hpp"
-#include "quarvo/validate.hpp"
+#include "shapes/item_checks.hpp"
 
 using namespace nb::literals;
 namespace q = quarvo;

@@ -5,12 +5,12 @@
 #include "bindings.hpp"
 #include "busy_items.hpp"
 #include "convert.hpp"
+#include "core/validate.hpp"
 #include "gc_slots.hpp"
 #include "placers.hpp"
 #include "quarvo/errors.hpp"
-#include "quarvo/item_checks.hpp"
 #include "quarvo/shapes.hpp"
-#include "quarvo/validate.hpp"
+#include "shapes/item_checks.hpp"
 
 using namespace nb::literals;
 namespace q = quarvo;

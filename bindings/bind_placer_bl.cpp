@@ -8,6 +8,7 @@
 #include "convert.hpp"
 #include "placers.hpp"
 #include "quarvo/errors.hpp"
+#include "place/bl/sweep.hpp"
 #include "quarvo/placer_bl.hpp"
 
 using namespace nb::literals;

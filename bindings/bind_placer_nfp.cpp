@@ -7,16 +7,16 @@
 #include "busy_items.hpp"
 #include "convert.hpp"
 #include "gc_slots.hpp"
+#include "nfp/nfp.hpp"
+#include "nfp/nfp_cache.hpp"
+#include "nfp/nfp_union.hpp"
 #include "options.hpp"
+#include "place/nfp/candidate_search.hpp"
 #include "placers.hpp"
-#include "quarvo/candidate_search.hpp"
 #include "quarvo/errors.hpp"
-#include "quarvo/item_checks.hpp"
 #include "quarvo/kernel.hpp"
-#include "quarvo/nfp.hpp"
-#include "quarvo/nfp_cache.hpp"
-#include "quarvo/nfp_union.hpp"
 #include "quarvo/placer_nfp.hpp"
+#include "shapes/item_checks.hpp"
 
 using namespace nb::literals;
 namespace q = quarvo;

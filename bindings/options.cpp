@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "convert.hpp"
+#include "core/validate.hpp"
 #include "quarvo/errors.hpp"
-#include "quarvo/validate.hpp"
 
 namespace qb {
 

@@ -6,9 +6,12 @@
 #include <memory>
 
 #include "fuzz_input.hpp"
+#include "nfp/nfp.hpp"
+#include "nfp/nfp_union.hpp"
+#include "place/nfp/candidate_search.hpp"
 #include "quarvo/errors.hpp"
-#include "quarvo/shapes.hpp"
 #include "quarvo/quarvo.hpp"
+#include "quarvo/shapes.hpp"
 
 using namespace quarvo;
 using namespace quarvo_fuzz;

@@ -14,7 +14,6 @@
 
 #include "quarvo/constants.hpp"
 #include "quarvo/shapes.hpp"
-#include "quarvo/tolerance.hpp"
 
 namespace quarvo {
 

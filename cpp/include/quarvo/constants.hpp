@@ -19,4 +19,21 @@ constexpr int kCircleSides = 64;
 // dense holes keep clear of their walls.
 constexpr double kRestTol = 2e-3;
 
+// The tolerance to which the engine keeps the distance and the bin.
+//
+// No-fit polygons are snapped to the union's 1e-6 grid, each coordinate by at
+// most half a unit, so a vertex moves by at most sqrt(2)/2 x 1e-6; the union
+// rounds the points where edges cross to the grid as well, by as much again.
+// A place on the union's boundary therefore lies at most sqrt(2) x 1e-6 deep
+// in a no-fit polygon, which is how far the two items can overlap there (a
+// move of that length parts them), and the candidate search's bin test lets
+// an item's box out of the bin by 1e-6, less than that. The arithmetic on
+// doubles adds its rounding, a few units in the last place of the
+// coordinates: 1e-14 of their magnitude covers it.
+constexpr double GRID_TOLERANCE = 1.4142135623730951e-6;
+constexpr double ROUNDING_TOLERANCE = 1e-14;
+
+// The tolerance where coordinates reach `magnitude`.
+inline double engine_tolerance(double magnitude) { return GRID_TOLERANCE + ROUNDING_TOLERANCE * magnitude; }
+
 }  // namespace quarvo

@@ -8,9 +8,16 @@
 
 #include "quarvo/placer.hpp"
 #include "quarvo/shapes.hpp"
-#include "quarvo/sweep.hpp"
 
 namespace quarvo {
+
+// Default clearance of the bottom-left placer (how far short of what blocks it
+// an item stops), and the default tolerance of a contact behind the item in
+// the free-distance search.
+constexpr double kBottomLeftClearance = 0.001;
+
+// Toward the wall or toward the floor (the sweep of the slide).
+enum class Direction { Left, Down };
 
 // Shortest move the placer makes.
 constexpr double MIN_PROGRESS = 1e-6;

@@ -6,13 +6,12 @@
 #include <map>
 #include <tuple>
 
-#include "quarvo/constants.hpp"
-#include "quarvo/nfp_cache.hpp"
 #include "geometry/minkowski.hpp"
 #include "nfp/nfp.hpp"
 #include "nfp/nfp_cache.hpp"
 #include "place/nfp/candidate_search.hpp"
 #include "place/nfp/hole_rooms.hpp"
+#include "quarvo/constants.hpp"
 
 namespace quarvo {
 namespace compress_detail {

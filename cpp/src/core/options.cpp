@@ -1,8 +1,8 @@
 #include "quarvo/options.hpp"
 
+#include "core/validate.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
-#include "quarvo/validate.hpp"
 
 namespace quarvo {
 

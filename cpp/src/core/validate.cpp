@@ -1,4 +1,4 @@
-#include "quarvo/validate.hpp"
+#include "core/validate.hpp"
 
 #include <cmath>
 #include <cstdio>

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <string>
 
+#include "core/validate.hpp"
 #include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
-#include "quarvo/validate.hpp"
 
 namespace quarvo {
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "quarvo/tolerance.hpp"
+#include "quarvo/constants.hpp"
 
 namespace quarvo {
 

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <set>
 
+#include "core/validate.hpp"
 #include "geometry/exact_sum.hpp"
 #include "quarvo/cancel.hpp"
 #include "quarvo/constants.hpp"
-#include "quarvo/validate.hpp"
 
 namespace quarvo {
 

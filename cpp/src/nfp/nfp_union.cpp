@@ -1,4 +1,4 @@
-#include "nfp/nfp_union.hpp"
+#include "nfp/union_paths.hpp"
 
 #include <algorithm>
 #include <atomic>

@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "nfp/nfp_union.hpp"
+#include "nfp/union_paths.hpp"
 #include "quarvo/shapes.hpp"
 
 namespace quarvo {

@@ -7,13 +7,13 @@
 #include <optional>
 #include <string>
 
+#include "core/validate.hpp"
 #include "quarvo/cancel.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
-#include "quarvo/item_checks.hpp"
 #include "quarvo/placer_bl.hpp"
 #include "quarvo/placer_nfp.hpp"
-#include "quarvo/validate.hpp"
+#include "shapes/item_checks.hpp"
 
 namespace quarvo {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "quarvo/nfp_cache.hpp"
+#include "nfp/nfp_cache.hpp"
 
 namespace quarvo {
 namespace search_detail {

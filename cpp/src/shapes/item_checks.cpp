@@ -1,12 +1,12 @@
-#include "quarvo/item_checks.hpp"
+#include "shapes/item_checks.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
+#include "core/validate.hpp"
 #include "geometry/rings.hpp"
 #include "quarvo/errors.hpp"
-#include "quarvo/validate.hpp"
 
 namespace quarvo {
 

@@ -8,11 +8,11 @@
 #include <string>
 #include <utility>
 
+#include "core/validate.hpp"
 #include "geometry/mitred_offset.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
-#include "quarvo/item_checks.hpp"
-#include "quarvo/validate.hpp"
+#include "shapes/item_checks.hpp"
 
 namespace quarvo {
 

@@ -10,10 +10,9 @@
 
 #include "geometry/clipper_bridge.hpp"
 #include "nfp/nfp.hpp"
+#include "nfp/nfp_cache.hpp"
+#include "nfp/nfp_union.hpp"
 #include "quarvo/errors.hpp"
-#include "quarvo/nfp.hpp"
-#include "quarvo/nfp_cache.hpp"
-#include "quarvo/nfp_union.hpp"
 #include "quarvo/shapes.hpp"
 
 using namespace quarvo;

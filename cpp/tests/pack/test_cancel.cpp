@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "nfp/nfp_union.hpp"
+#include "place/nfp/candidate_search.hpp"
 #include "quarvo/cancel.hpp"
-#include "quarvo/candidate_search.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/first_fit.hpp"
-#include "quarvo/nfp_union.hpp"
 #include "quarvo/placer_bl.hpp"
 #include "quarvo/placer_nfp.hpp"
 #include "quarvo/shapes.hpp"

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "expect_contour.hpp"
-#include "quarvo/nfp_cache.hpp"
+#include "nfp/nfp_cache.hpp"
 #include "quarvo/shapes.hpp"
 
 using namespace quarvo;

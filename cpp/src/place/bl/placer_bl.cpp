@@ -5,14 +5,14 @@
 #include <cstring>
 #include <string>
 
+#include "core/validate.hpp"
 #include "geometry/clipper_bridge.hpp"
 #include "geometry/outline_fit.hpp"
 #include "place/bl/sweep.hpp"
 #include "quarvo/cancel.hpp"
+#include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
-#include "quarvo/item_checks.hpp"
-#include "quarvo/tolerance.hpp"
-#include "quarvo/validate.hpp"
+#include "shapes/item_checks.hpp"
 
 namespace quarvo {
 

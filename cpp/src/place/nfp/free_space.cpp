@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "nfp/nfp.hpp"
-#include "nfp/nfp_union.hpp"
+#include "nfp/union_paths.hpp"
 #include "place/nfp/window_geometry.hpp"
 
 namespace quarvo {

@@ -6,7 +6,7 @@
 #include "geometry/minkowski.hpp"
 #include "nfp/inner_fit.hpp"
 #include "nfp/nfp.hpp"
-#include "nfp/nfp_union.hpp"
+#include "nfp/union_paths.hpp"
 #include "place/nfp/candidate_search.hpp"
 
 namespace quarvo {

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "place/nfp/candidate_search.hpp"
 #include "place/nfp/hole_rooms.hpp"
-#include "quarvo/candidate_search.hpp"
 #include "quarvo/shapes.hpp"
 
 namespace quarvo {

@@ -7,8 +7,8 @@
 
 #include "nfp/nfp_cache.hpp"
 #include "place/nfp/candidate_search.hpp"
+#include "quarvo/constants.hpp"
 #include "quarvo/placer_nfp.hpp"
-#include "quarvo/tolerance.hpp"
 
 namespace quarvo {
 

@@ -10,6 +10,7 @@
 
 #include "core/hash_key.hpp"
 #include "core/thread_runner.hpp"
+#include "core/validate.hpp"
 #include "nfp/nfp.hpp"
 #include "nfp/nfp_cache.hpp"
 #include "nfp/stored_union.hpp"
@@ -25,8 +26,7 @@
 #include "quarvo/cancel.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
-#include "quarvo/item_checks.hpp"
-#include "quarvo/validate.hpp"
+#include "shapes/item_checks.hpp"
 
 namespace quarvo {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "geometry/clipper_bridge.hpp"
-#include "nfp/nfp_union.hpp"
+#include "nfp/union_paths.hpp"
 #include "place/nfp/candidate_search.hpp"
 #include "place/nfp/window_geometry.hpp"
 #include "quarvo/constants.hpp"

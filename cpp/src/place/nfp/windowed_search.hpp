@@ -5,8 +5,8 @@
 #include <functional>
 #include <vector>
 
+#include "place/nfp/candidate_search.hpp"
 #include "place/nfp/free_space.hpp"
-#include "quarvo/candidate_search.hpp"
 #include "quarvo/options.hpp"
 #include "quarvo/shapes.hpp"
 

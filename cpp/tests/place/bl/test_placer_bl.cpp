@@ -10,6 +10,7 @@
 
 #include "geometry/clipper_bridge.hpp"
 #include "quarvo/errors.hpp"
+#include "place/bl/sweep.hpp"
 #include "quarvo/placer_bl.hpp"
 
 using namespace quarvo;

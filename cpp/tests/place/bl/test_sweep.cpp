@@ -8,10 +8,10 @@
 #include <random>
 
 #include "geometry/clipper_bridge.hpp"
+#include "place/bl/sweep.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/kernel.hpp"
-#include "quarvo/sweep.hpp"
 
 using namespace quarvo;
 

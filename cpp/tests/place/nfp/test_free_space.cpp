@@ -6,12 +6,11 @@
 
 #include "geometry/clipper_bridge.hpp"
 #include "nfp/nfp_cache.hpp"
-#include "nfp/nfp_union.hpp"
+#include "nfp/union_paths.hpp"
 #include "place/nfp/candidate_search.hpp"
 #include "place/nfp/free_space.hpp"
 #include "place/nfp/refusals.hpp"
 #include "place/nfp/windowed_search.hpp"
-#include "quarvo/candidate_search.hpp"
 #include "quarvo/placer_nfp.hpp"
 
 using namespace quarvo;

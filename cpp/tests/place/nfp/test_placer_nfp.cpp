@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "quarvo/candidate_search.hpp"
+#include "place/nfp/candidate_search.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/placer_nfp.hpp"
