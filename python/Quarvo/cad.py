@@ -26,7 +26,8 @@ except ImportError as exc:  # pragma: no cover - depends on the environment
     raise ImportError('Quarvo.cad needs ezdxf and svgelements: pip install "Quarvo[cad]"') from exc
 
 from Quarvo import cad_dxf, cad_svg
-from Quarvo.cad_contours import MAX_COORDINATE, ContourError, assemble, num
+from Quarvo.cad_contours import DEFAULT_BUDGET, MAX_COORDINATE, ContourError, ReadBudget, assemble, num
+from Quarvo.files import OutputSet
 from Quarvo.first_fit_algorithm import used_length
 from Quarvo.geometry import Circle, Polygon, Shape
 
@@ -39,7 +40,7 @@ SNAP_FRACTION = 1e-5
 GAP_FRACTION = 0.05
 GAP_MIN = 10.0
 
-__all__ = ["read_parts", "write_layout", "parts_for_job_item", "TOLERANCE_FRACTION", "SNAP_FRACTION"]
+__all__ = ["read_parts", "write_layout", "parts_for_job_item", "ReadBudget", "TOLERANCE_FRACTION", "SNAP_FRACTION"]
 
 
 def _positive(value, name):
@@ -95,15 +96,21 @@ def _piece_extent(piece):
     return max(max(p[0] for p in pts) - min(p[0] for p in pts), max(p[1] for p in pts) - min(p[1] for p in pts))
 
 
-def _read(path, tolerance, unit, snap):
+def _read(path, tolerance, unit, snap, budget):
+    size = os.path.getsize(path)
+    if size > budget.max_bytes:
+        raise ContourError(f"{size / 2**20:.1f} MB, more than the reading budget of {budget.max_bytes / 2**20:g} MB "
+                           "(read_parts(..., budget=ReadBudget(...)) raises it)")
     kind = _kind(path)
     check = _point_check(unit)
     if kind == "dxf":
         doc = cad_dxf.open_drawing(path)
+        cad_dxf.check_budget(doc, budget)
         mm = cad_dxf.read_units(doc)
         reader = cad_dxf.DxfReader((mm if mm is not None else UNITS_MM[unit]) / UNITS_MM[unit], check)
         reader.read(doc.modelspace())
     else:
+        cad_svg.check_budget(path, budget)
         reader = cad_svg.SvgReader(UNITS_MM[unit], unit, check)
         reader.read(path)
     pieces = reader.pieces
@@ -142,7 +149,7 @@ def _item(part, shape_id):
     return item
 
 
-def read_parts(path, tolerance=None, unit="mm", *, snap=None):
+def read_parts(path, tolerance=None, unit="mm", *, snap=None, budget=DEFAULT_BUDGET):
     """Parts of a DXF or SVG drawing as ``Polygon`` and ``Circle`` items, placed
     where the drawing has them (``transformed()`` gives the drawing's
     coordinates in ``unit``, y up), with ``shape_id`` the file's stem, plus
@@ -152,7 +159,9 @@ def read_parts(path, tolerance=None, unit="mm", *, snap=None):
     local frame for each contour drawn as one whole circle, else None.
     Raises ValueError, one line naming the file, the entity and its place,
     for an open or crossing contour, a drawing without closed contours, an
-    unreadable file or a coordinate beyond 1e12.
+    unreadable file, a coordinate beyond 1e12, or a drawing beyond the
+    reading ``budget`` (``ReadBudget``: the file's size, its entities and
+    vertices once blocks and ``<use>`` are expanded; refused before the work).
     """
     path = os.fspath(path)
     name = os.path.basename(path)
@@ -160,7 +169,9 @@ def read_parts(path, tolerance=None, unit="mm", *, snap=None):
     tolerance = _positive(tolerance, "tolerance")
     snap = _positive(snap, "snap")
     try:
-        parts = _read(path, tolerance, unit, snap)
+        if not isinstance(budget, ReadBudget):
+            raise TypeError(f"budget must be a ReadBudget, got {type(budget).__name__}")
+        parts = _read(path, tolerance, unit, snap, budget)
     except ContourError as exc:
         raise ValueError(f"{name}: {exc}") from None
     stem = os.path.splitext(name)[0]
@@ -278,9 +289,8 @@ def write_layout(bins, bin_w, bin_h, path, *, unit="mm", gap=None, names=None):
         ox = b * (bin_w + gap)
         height = bin_h if bin_h is not None else max(used_length(items), 0.0)
         sheets.append((f"bin-{b + 1}", ox, height, items))
-    folder, name = os.path.split(os.path.abspath(path))
-    tmp = os.path.join(folder, f".{name}.{os.getpid()}.tmp{ext}")
-    try:
+    with OutputSet() as outputs:
+        tmp = outputs.temp(path)
         if ext == ".dxf":
             cad_dxf.write(tmp, [(layer, ox, bin_w, h, [(it, *_block_key(it)) for it in items])
                                 for layer, ox, h, items in sheets], unit, _block_namer(name_of))
@@ -289,7 +299,4 @@ def write_layout(bins, bin_w, bin_h, path, *, unit="mm", gap=None, names=None):
             total_h = max([h for _, _, h, _ in sheets] + [bin_h or 0.0]) or 1.0
             cad_svg.write(tmp, [(layer, ox, bin_w, h, [(it, *_world(it, ox)) for it in items])
                                 for layer, ox, h, items in sheets], total_w, total_h, unit, name_of=name_of)
-        os.replace(tmp, path)
-    finally:
-        if os.path.exists(tmp):
-            os.remove(tmp)
+        outputs.commit()

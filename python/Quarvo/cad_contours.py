@@ -11,11 +11,13 @@ one and a flattened hole lies within the true hole.
 Errors are ``ContourError`` with one line; the caller adds the file name.
 """
 import math
+from dataclasses import dataclass
 
 # Full turns of an arc get at least this many chords, however coarse the tolerance.
 MIN_STEPS_PER_TURN = 8
-# A loop flattened to more chords than this means a tolerance far too fine for the drawing.
-MAX_CHORDS = 2_000_000
+# A curve (an arc, a circle, a spline) cut into more chords than this means a
+# tolerance far too fine for the drawing: refused before the chords are made.
+MAX_CHORDS = 100_000
 # Bezier subdivision depth: 2**-30 of a curve is far below any useful tolerance.
 MAX_DEPTH = 30
 # Largest coordinate magnitude the engine takes.
@@ -26,6 +28,35 @@ CIRCLE_REL = 1e-9
 
 class ContourError(ValueError):
     """A drawing that gives no sound parts; the message is one line."""
+
+
+@dataclass(frozen=True)
+class ReadBudget:
+    """What reading one drawing may cost, checked before the work is done:
+    a file of more than ``max_bytes`` is not read; one whose entities (DXF)
+    or shapes (SVG), counted after expanding blocks, MINSERT arrays and
+    ``<use>``, pass ``max_entities``, or whose vertices pass ``max_vertices``,
+    is refused before anything is expanded. Curves are cut into at most
+    MAX_CHORDS chords each. Within these the reading takes seconds and a few
+    hundred MB at most; pass a larger budget to ``read_parts`` for drawings
+    beyond them."""
+
+    max_bytes: int = 32 << 20
+    max_entities: int = 200_000
+    max_vertices: int = 2_000_000
+
+
+DEFAULT_BUDGET = ReadBudget()
+
+
+def over_budget(what, count, limit, src):
+    return ContourError(f"{src}: {count:.3g} {what} once expanded, more than the reading budget of {limit} "
+                        "(read_parts(..., budget=ReadBudget(...)) raises it)")
+
+
+def _too_many_chords(src, tol, n):
+    return ContourError(f"{src}: a tolerance of {num(tol)} would cut it into {n:.3g} chords (at most "
+                        f"{MAX_CHORDS} a curve): use a coarser tolerance")
 
 
 def num(v):
@@ -120,8 +151,10 @@ class EllArc:
         n = math.ceil(turn / (2 * math.pi) * MIN_STEPS_PER_TURN)
         if r > 0.0 and tol > 0.0:
             # circumscribed chords stand off by r (sec(h/2) - 1), inscribed ones
-            # sag by r (1 - cos(h/2)), which is less: one step h serves both
-            h = 2.0 * math.acos(min(1.0, r / (r + tol)))
+            # sag by r (1 - cos(h/2)), which is less: one step h serves both.
+            # sec(h/2) = (r + tol) / r, solved without the cancellation of
+            # acos near 1 (a tolerance far below r must still give its chords)
+            h = 2.0 * math.atan(math.sqrt(tol * (2.0 * r + tol)) / r)
             if h > 0.0:
                 n = max(n, math.ceil(turn / h))
         return max(1, n)
@@ -148,7 +181,7 @@ class EllArc:
         # outside the curve, away from the centre they must cut inside it
         n = self.steps(tol)
         if n > MAX_CHORDS:
-            raise ContourError(f"{self.src}: tolerance {num(tol)} asks for {n} chords on one arc")
+            raise _too_many_chords(self.src, tol, n)
         return self.circumscribed(n) if self.centre_left() else self.inscribed(n)
 
     def hull(self):
@@ -195,7 +228,7 @@ class Bezier(_Curve):
             if depth >= MAX_DEPTH or all(_seg_dist(p, a, b) <= d for p in ctrl[1:-1]):
                 out.append(b)
                 if len(out) > MAX_CHORDS:
-                    raise ContourError(f"{self.src}: tolerance {num(d)} asks for more than {MAX_CHORDS} chords")
+                    raise _too_many_chords(self.src, d, len(out))
                 continue
             left, right = _split(ctrl)
             stack.append((right, depth + 1))
@@ -334,6 +367,8 @@ def flatten_loop(segs, tol):
     if len(segs) == 1 and isinstance(segs[0], EllArc) and segs[0].full:
         arc = segs[0]
         n = max(arc.steps(tol), 3)
+        if n > MAX_CHORDS:
+            raise _too_many_chords(arc.src, tol, n)
         pts = arc.circumscribed(n)[:-1] if arc.centre_left() else [arc.a] + arc.inscribed(n)[:-1]
         return pts + [pts[0]]
     # Bezier chords are at most d off the curve; the push by d and its mitre
@@ -375,8 +410,6 @@ def flatten_loop(segs, tol):
         if bi + 1 == len(blocks) and emitted[-1] != pts[-1]:
             out[0] = emitted[-1]  # the run's cut end is the loop's first point
         out.extend(emitted)
-    if len(out) > MAX_CHORDS:
-        raise ContourError(f"{segs[0].src}: tolerance {num(tol)} asks for more than {MAX_CHORDS} chords")
     return out[:-1] + [out[0]]
 
 
@@ -495,18 +528,35 @@ def _locate(pt, poly, eps):
     return 1 if inside else -1
 
 
-def _proper_cross(p, q, r, s):
-    """The open segments p-q and r-s cross at one point (touching does not count)."""
+def _proper_cross(p, q, r, s, eps=0.0):
+    """The open segments p-q and r-s cross at one point, each reaching more
+    than eps beyond the other's line (touching does not count, nor a crossing
+    that rounding makes of a touch: parts written side by side with no gap)."""
     d1 = _cross(_sub(q, p), _sub(r, p))
     d2 = _cross(_sub(q, p), _sub(s, p))
     d3 = _cross(_sub(s, r), _sub(p, r))
     d4 = _cross(_sub(s, r), _sub(q, r))
-    return ((d1 > 0 and d2 < 0) or (d1 < 0 and d2 > 0)) and ((d3 > 0 and d4 < 0) or (d3 < 0 and d4 > 0))
+    if not (((d1 > 0 and d2 < 0) or (d1 < 0 and d2 > 0)) and ((d3 > 0 and d4 < 0) or (d3 < 0 and d4 > 0))):
+        return False
+    if eps > 0.0:
+        # |d| / length is how far an end lies off the other segment's line
+        lpq, lrs = _dist(p, q), _dist(r, s)
+        if min(abs(d1), abs(d2)) <= eps * lpq or min(abs(d3), abs(d4)) <= eps * lrs:
+            return False
+    return True
+
+
+# Crossings shallower than this share of the drawing's size, or than the
+# engine's tolerance (parts it placed touching may reach that far into each
+# other), are touches, not crossings: a nest written with no gap reads back.
+CROSS_REL = 1e-10
+TOUCH_DEPTH = 2e-6
 
 
 def find_crossing(rings):
     """The first proper crossing between edges of closed contours (edges of one
-    contour that share a vertex excepted): (ring a, edge i, ring b, edge j, point) or None."""
+    contour that share a vertex excepted, and crossings within CROSS_REL of the
+    drawing's size): (ring a, edge i, ring b, edge j, point) or None."""
     edges = []
     for r, pts in enumerate(rings):
         n = len(pts) - 1
@@ -517,6 +567,7 @@ def find_crossing(rings):
     xs = [e[3][0] for e in edges] + [e[4][0] for e in edges]
     ys = [e[3][1] for e in edges] + [e[4][1] for e in edges]
     span = max(max(xs) - min(xs), max(ys) - min(ys)) or 1.0
+    eps = max(CROSS_REL * span, TOUCH_DEPTH)
     size = span / max(1.0, math.sqrt(len(edges)))
     x0, y0 = min(xs), min(ys)
     grid = {}
@@ -538,7 +589,7 @@ def find_crossing(rings):
                 if (ka, kb) in seen:
                     continue
                 seen.add((ka, kb))
-                if _proper_cross(p, q, r, s):
+                if _proper_cross(p, q, r, s, eps):
                     d = _sub(q, p)
                     den = _cross(d, _sub(s, r))
                     t = _cross(_sub(r, p), _sub(s, r)) / den
@@ -581,6 +632,48 @@ def _inside(a, b, eps, where):
     return 1 in verdicts and -1 not in verdicts
 
 
+# A loop whose box covers more cells of the nesting grid than this is kept
+# apart and tried against every loop (frames, sheets: a few).
+_BIG_LOOP_CELLS = 64
+
+
+def _nest(loops, eps, where):
+    """Even-odd nesting: the innermost loop around a loop is its parent.
+
+    Only a loop whose box holds the other's can hold it, and such a box holds
+    the other's centre: a grid of the boxes gives each loop the few candidates
+    around its centre, so a drawing of many parts nests in linear time."""
+    by_area = sorted(range(len(loops)), key=lambda k: abs(loops[k].area))
+    rank = {k: r for r, k in enumerate(by_area)}
+    x0 = min(l.bbox[0] for l in loops)
+    y0 = min(l.bbox[1] for l in loops)
+    span = max(max(l.bbox[2] for l in loops) - x0, max(l.bbox[3] for l in loops) - y0) or 1.0
+    size = span / max(1.0, math.ceil(math.sqrt(len(loops))))
+
+    def cell(v, lo):
+        return int((v - lo) / size)
+
+    grid, big = {}, []
+    for k, l in enumerate(loops):
+        cx0, cx1 = cell(l.bbox[0], x0), cell(l.bbox[2], x0)
+        cy0, cy1 = cell(l.bbox[1], y0), cell(l.bbox[3], y0)
+        if (cx1 - cx0 + 1) * (cy1 - cy0 + 1) > _BIG_LOOP_CELLS:
+            big.append(k)
+            continue
+        for gx in range(cx0, cx1 + 1):
+            for gy in range(cy0, cy1 + 1):
+                grid.setdefault((gx, gy), []).append(k)
+    for ka in by_area:
+        a = loops[ka]
+        centre = (cell((a.bbox[0] + a.bbox[2]) / 2, x0), cell((a.bbox[1] + a.bbox[3]) / 2, y0))
+        # ties keep the order of the areas: a loop is held only by one after it
+        candidates = sorted((kb for kb in grid.get(centre, []) + big if rank[kb] > rank[ka]), key=rank.get)
+        for kb in candidates:
+            if _inside(a, loops[kb], eps, where):
+                a.parent = loops[kb]
+                break
+
+
 class Part:
     """An outer loop with its holes, flattened; ``circle`` is (centre, radius)
     for a lone whole circle, ``round_outer`` / ``round_holes`` mark loops that
@@ -608,14 +701,7 @@ def assemble(pieces, snap, tolerance, where):
     for l in loops:
         if abs(l.area) <= (l.size() ** 2) * 1e-12 or l.size() <= eps:
             raise ContourError(f"contour ({l.segs[0].src}) at {where(l.poly[0])} encloses no area")
-    # even-odd nesting: the innermost loop around a loop is its parent
-    by_area = sorted(range(len(loops)), key=lambda k: abs(loops[k].area))
-    for a_i, ka in enumerate(by_area):
-        a = loops[ka]
-        for kb in by_area[a_i + 1:]:
-            if _inside(a, loops[kb], eps, where):
-                a.parent = loops[kb]
-                break
+    _nest(loops, eps, where)
     for l in sorted(loops, key=lambda l: -abs(l.area)):
         if l.parent is not None:
             l.depth = l.parent.depth + 1
@@ -633,7 +719,9 @@ def assemble(pieces, snap, tolerance, where):
         part.outer = flatten_loop(_oriented(l, ccw=True), tol)
         part.holes = [flatten_loop(_oriented(h, ccw=False), tol) for h in holes]
         part.round_holes = [loop_circle(h.segs) for h in holes]
-        if holes or circle is None:
+        # chords of curves may cross where the curves did not; straight edges were judged above
+        curved = any(not isinstance(s, Line) for r in [l] + holes for s in r.segs)
+        if curved and (holes or circle is None):
             hit = find_crossing([part.outer] + part.holes)
             if hit is not None:
                 ra, _, rb, _, pt = hit

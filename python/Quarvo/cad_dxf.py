@@ -5,7 +5,7 @@ import math
 import ezdxf
 from ezdxf.math import Vec3
 
-from Quarvo.cad_contours import Bezier, ContourError, EllArc, Line, Piece, Sampled, num
+from Quarvo.cad_contours import Bezier, ContourError, EllArc, Line, Piece, Sampled, num, over_budget
 
 # $INSUNITS codes and their length in millimetres (0, unitless, is the job's unit).
 INSUNITS_MM = {
@@ -16,6 +16,8 @@ UNIT_INSUNITS = {"mm": 4, "cm": 5, "m": 6, "in": 1}
 # Entities that carry no outline: text, dimensions, hatches, points, images ...
 _OUTLINES = {"LINE", "ARC", "CIRCLE", "ELLIPSE", "LWPOLYLINE", "POLYLINE", "SPLINE", "INSERT"}
 APPID = "QUARVO"
+# Blocks inside blocks: deeper than this is no drawing anyone made by hand.
+MAX_BLOCK_DEPTH = 32
 SHEET_MARK = "sheet"
 
 
@@ -27,6 +29,69 @@ def read_units(doc):
     if code not in INSUNITS_MM:
         raise ContourError(f"$INSUNITS {code} is not a length unit this reader knows")
     return INSUNITS_MM[code]
+
+
+def _named(name, limit=40):
+    """A block's name as messages show it, cut short when long."""
+    return repr(name if len(name) <= limit else name[: limit - 3] + "...")
+
+
+def _vertices(e):
+    """Vertices an outline entity gives (a circle or an arc counts as two)."""
+    kind = e.dxftype()
+    if kind == "LWPOLYLINE":
+        return len(e)
+    if kind == "POLYLINE":
+        return len(e.vertices)
+    if kind == "SPLINE":
+        return e.control_point_count() + e.fit_point_count()
+    return 2
+
+
+def _insert_copies(e):
+    """How many copies of its block an INSERT draws (a MINSERT: rows x columns)."""
+    rows, cols = e.dxf.get("row_count", 1), e.dxf.get("column_count", 1)
+    return max(1, int(rows)) * max(1, int(cols))
+
+
+def check_budget(doc, budget):
+    """Refuse, before anything is expanded, a model space whose outline
+    entities and vertices, counted through nested blocks and MINSERT arrays,
+    pass the budget; or a block that holds itself. Each block is counted once."""
+    sizes = {}
+
+    def block_size(name, within, src):
+        if name in sizes:
+            return sizes[name]
+        if name in within:
+            raise ContourError(f"{src}: block {_named(name)} holds itself")
+        if len(within) >= MAX_BLOCK_DEPTH:
+            raise ContourError(f"{src}: blocks nested more than {MAX_BLOCK_DEPTH} deep")
+        block = doc.blocks.get(name)
+        entities = vertices = 0
+        for e in block if block is not None else ():
+            n, v = entity_size(e, within | {name}, src)
+            entities, vertices = entities + n, vertices + v
+        sizes[name] = (entities, vertices)
+        return sizes[name]
+
+    def entity_size(e, within, src):
+        kind = e.dxftype()
+        if kind == "INSERT":
+            copies = _insert_copies(e)
+            n, v = block_size(e.dxf.name, within, src)
+            return 1 + copies * n, copies * v
+        return (1, _vertices(e)) if kind in _OUTLINES else (0, 0)
+
+    entities = vertices = 0
+    for e in doc.modelspace():
+        src = f"{e.dxftype()} handle {e.dxf.handle}"
+        n, v = entity_size(e, frozenset(), src)
+        entities, vertices = entities + n, vertices + v
+        if entities > budget.max_entities:
+            raise over_budget("entities", entities, budget.max_entities, src)
+        if vertices > budget.max_vertices:
+            raise over_budget("vertices", vertices, budget.max_vertices, src)
 
 
 class DxfReader:
@@ -55,17 +120,19 @@ class DxfReader:
             self.entity(e, None)
 
     def entity(self, e, context):
+        """``context``: None in model space, else (the model-space INSERT it
+        comes from, the block it lies in, how deep)."""
         kind = e.dxftype()
         if kind not in _OUTLINES:
             return
         if e.has_xdata(APPID):
             return  # a sheet outline of a written layout
         self.count += 1
-        layer = e.dxf.get("layer", "0")
         if context is None:
-            src = f"{kind} handle {e.dxf.handle} on layer {layer}"
+            src = f"{kind} handle {e.dxf.handle} on layer {e.dxf.get('layer', '0')}"
         else:
-            src = f"{kind} in {context}"
+            top, block, _ = context
+            src = f"{kind} in block {_named(block)} ({top})"
         if kind == "INSERT":
             self.insert(e, src, context)
             return
@@ -73,18 +140,16 @@ class DxfReader:
 
     def insert(self, e, src, context):
         name = e.dxf.name
-        if context is None:
-            inner = f"block {name} (INSERT handle {e.dxf.handle} on layer {e.dxf.get('layer', '0')})"
-        else:
-            inner = f"block {name} within {context}"
-        if context is not None and context.count("within") > 32:
-            raise ContourError(f"{src}: blocks nested too deep")
+        top = f"INSERT handle {e.dxf.handle} on layer {e.dxf.get('layer', '0')}" if context is None else context[0]
+        depth = 1 if context is None else context[2] + 1
+        if depth > MAX_BLOCK_DEPTH:
+            raise ContourError(f"{src}: blocks nested more than {MAX_BLOCK_DEPTH} deep")
         try:
             virtual = [v for ins in e.multi_insert() for v in ins.virtual_entities()]
         except Exception as exc:  # ezdxf refuses transforms it cannot express
             raise ContourError(f"{src}: cannot expand ({_one_line(exc)})") from None
         for v in virtual:
-            self.entity(v, inner)
+            self.entity(v, (top, name, depth))
 
     # -- entities --------------------------------------------------------
 
@@ -140,7 +205,10 @@ class DxfReader:
     def _bulged(self, ocs, verts, closed, src):
         """Segments of a polyline: (OCS point, bulge) pairs; a bulge is the
         tangent of a quarter of the included angle, anticlockwise positive."""
-        pts = [self.pt(ocs.to_wcs(Vec3(v)), src) for v, _ in verts]
+        if getattr(ocs, "transform", True):
+            pts = [self.pt(ocs.to_wcs(Vec3(v)), src) for v, _ in verts]
+        else:  # drawn in the world's own plane: no transform to apply
+            pts = [self.pt(v, src) for v, _ in verts]
         n = len(verts)
         segs = []
         for i in range(n if closed else n - 1):
@@ -206,7 +274,16 @@ class DxfReader:
             pts = [self.pt(p, src) for p in bs.flattening(max(size, 1e-12) * 1e-6, segments=8)]
             segs = [Sampled(pts, src)]
         start, end = segs[0].a, segs[-1].b
-        self.add(segs, start == end)
+        if start != end and (e.closed or math.dist(start, end) <= 1e-9 * max(_span(segs), 1e-300)):
+            # a closed spline through fit points ends where it starts up to rounding: close it exactly
+            last = segs[-1]
+            segs[-1] = type(last)(last.pts[:-1] + [start], last.src)
+        self.add(segs, segs[0].a == segs[-1].b)
+
+
+def _span(segs):
+    pts = [p for s in segs for p in s.pts]
+    return max(max(p[0] for p in pts) - min(p[0] for p in pts), max(p[1] for p in pts) - min(p[1] for p in pts))
 
 
 class _Identity:

@@ -5,7 +5,7 @@ import math
 import re
 from xml.sax.saxutils import escape, quoteattr
 
-from Quarvo.cad_contours import Bezier, ContourError, EllArc, Line, Piece, num
+from Quarvo.cad_contours import Bezier, ContourError, EllArc, Line, Piece, num, over_budget
 
 PX_MM = 25.4 / 96.0
 # Millimetres per unit of the page's size; svgelements rounds some of its own
@@ -19,6 +19,89 @@ _SIZE_UNIT = {"mm": ("mm", 1.0), "cm": ("cm", 1.0), "in": ("in", 1.0), "m": ("cm
 def _one_line(exc):
     text = str(exc).strip().splitlines()
     return f"{type(exc).__name__}: {text[0]}" if text else type(exc).__name__
+
+
+_SHAPES = {"path", "rect", "circle", "ellipse", "line", "polyline", "polygon"}
+_NUMBER = re.compile(r"[-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?")
+# Elements inside elements: deeper than this is no drawing anyone made.
+MAX_NESTING = 256
+_XLINK_HREF = "{http://www.w3.org/1999/xlink}href"
+
+
+def _local(tag):
+    return tag.rsplit("}", 1)[-1] if isinstance(tag, str) else ""
+
+
+def _shape_vertices(tag, attrib):
+    if tag == "path":
+        return sum(1 for _ in _NUMBER.finditer(attrib.get("d", ""))) // 2 + 1
+    if tag in ("polyline", "polygon"):
+        return sum(1 for _ in _NUMBER.finditer(attrib.get("points", ""))) // 2
+    return 4
+
+
+def check_budget(path, budget):
+    """Refuse, before the SVG parser expands anything, a drawing whose shapes
+    and vertices, counted through every ``<use>`` (each referenced element
+    counted once), pass the budget; or a ``<use>`` that holds itself."""
+    import xml.etree.ElementTree as ET
+
+    nodes = []  # [shapes of its own, vertices of its own, children, referenced id]
+    ids, stack = {}, []
+    try:
+        for event, el in ET.iterparse(path, events=("start", "end")):
+            if event == "start":
+                if len(stack) >= MAX_NESTING:
+                    raise ContourError(f"elements nested more than {MAX_NESTING} deep")
+                tag = _local(el.tag)
+                own = (1, _shape_vertices(tag, el.attrib)) if tag in _SHAPES else (0, 0)
+                href = el.attrib.get("href", el.attrib.get(_XLINK_HREF)) if tag == "use" else None
+                node = [own[0], own[1], [], href[1:] if href and href.startswith("#") else None]
+                if el.attrib.get("id"):
+                    ids.setdefault(el.attrib["id"], len(nodes))
+                if stack:
+                    nodes[stack[-1]][2].append(len(nodes))
+                stack.append(len(nodes))
+                nodes.append(node)
+            else:
+                stack.pop()
+                el.clear()  # the parser keeps no text or attributes of what is counted
+    except ET.ParseError as exc:
+        raise ContourError(f"not a readable SVG file (ParseError: {exc})") from None
+    if not nodes:
+        return
+    # sizes through the references, without recursion; a reference back into
+    # the elements being counted is a cycle
+    size = [None] * len(nodes)
+    busy = set()
+    todo = [(0, False)]
+    while todo:
+        k, done = todo.pop()
+        if size[k] is not None:
+            continue
+        node = nodes[k]
+        deps = list(node[2])
+        if node[3] is not None and node[3] in ids:
+            deps.append(ids[node[3]])
+        if not done:
+            busy.add(k)
+            todo.append((k, True))
+            for d in deps:
+                if d in busy:
+                    raise ContourError(f"<use> of #{node[3]} holds itself")
+                if size[d] is None:
+                    todo.append((d, False))
+            continue
+        busy.discard(k)
+        shapes, vertices = node[0], node[1]
+        for d in deps:
+            shapes, vertices = shapes + size[d][0], vertices + size[d][1]
+        size[k] = (shapes, vertices)
+    shapes, vertices = size[0]
+    if shapes > budget.max_entities:
+        raise over_budget("shapes", shapes, budget.max_entities, "the drawing")
+    if vertices > budget.max_vertices:
+        raise over_budget("vertices", vertices, budget.max_vertices, "the drawing")
 
 
 class SvgReader:
