@@ -34,6 +34,7 @@ struct PyFirstFit {
     nb::object items, bin, global_distance;
     OptionValues options;  // as kOptionFields, kept as checked
     double used_length = 0.0;  // of the last bin of the last do_pack
+    bool search_stopped = false;  // Ctrl-C cut the last do_pack's search or compression short
     nb::object unplaced_reasons = nb::list();  // of the last do_pack, one per unplaced item
     std::shared_ptr<q::PackProgress> progress = std::make_shared<q::PackProgress>();
     std::shared_ptr<q::SearchProgress> search_progress = std::make_shared<q::SearchProgress>();
@@ -190,6 +191,7 @@ nb::tuple do_pack(PyFirstFit& ff) {
     }
     // Ctrl-C ended the search, which keeps the best layout: not an error.
     if (r.search_stopped) PyErr_Clear();
+    ff.search_stopped = r.search_stopped;
     ff.used_length = r.bins.empty() ? 0.0 : q::used_length(r.bins.back());
     nb::list bins, unplaced;
     for (const auto& b : r.bins) {
@@ -238,6 +240,9 @@ void bind_first_fit(nb::module_& m) {
         }, nb::for_setter(nb::arg("value").none()))
         .def_ro("used_length", &PyFirstFit::used_length,
                 "Largest y of the items of the last bin of the last do_pack (a strip's used length).")
+        .def_ro("search_stopped", &PyFirstFit::search_stopped,
+                "Whether Ctrl-C cut the last do_pack's improvement search or compression phase short (its best\n"
+                "layout so far is the result).")
         .def_prop_ro("unplaced_reasons", [](PyFirstFit& ff) { return ff.unplaced_reasons; },
                      "Why each unplaced item of the last do_pack is unplaced, a text per item in the order of\n"
                      "the unplaced list: a pipe longer than the bin's length, an item heavier than the bin's\n"

@@ -2,6 +2,9 @@
 // of Quarvo.
 #include <nanobind/nanobind.h>
 
+#include <chrono>
+#include <cmath>
+
 #include "bindings.hpp"
 #include "quarvo/cancel.hpp"
 #include "quarvo/errors.hpp"
@@ -30,10 +33,37 @@ void register_errors() {
     });
 }
 
-// Ctrl-C reaches a running computation through this hook, called without the GIL.
+namespace {
+using Clock = std::chrono::steady_clock;
+// A deadline of the calling thread (a job of a batch): when it passes, the
+// computation stops as on Ctrl-C, with TimeoutError. Threads other than the
+// main one see no signals, so a batch on Dask needs this to stop a job.
+thread_local bool t_has_deadline = false;
+thread_local Clock::time_point t_deadline;
+}  // namespace
+
+// Ctrl-C (and the calling thread's deadline) reach a running computation
+// through this hook, called without the GIL.
 bool python_cancel_hook() {
+    if (t_has_deadline && Clock::now() >= t_deadline) {
+        nb::gil_scoped_acquire gil;
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TimeoutError, "the run passed its deadline");
+        return true;
+    }
     nb::gil_scoped_acquire gil;
     return PyErr_CheckSignals() != 0;
+}
+
+// Sets (seconds from now) or clears (None) the calling thread's deadline.
+void set_deadline(nb::handle seconds) {
+    if (seconds.is_none()) {
+        t_has_deadline = false;
+        return;
+    }
+    double s = nb::cast<double>(seconds);
+    if (!(s >= 0.0) || !std::isfinite(s)) throw nb::value_error("deadline: seconds must be a finite number >= 0");
+    t_has_deadline = true;
+    t_deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
 }
 
 }  // namespace qb
@@ -43,6 +73,8 @@ namespace nb = nanobind;
 NB_MODULE(_quarvo, m) {
     qb::register_errors();
     quarvo::set_cancel_hook(&qb::python_cancel_hook);
+    m.def("_set_deadline", &qb::set_deadline, nb::arg("seconds").none(),
+          "Stop any computation of the calling thread after this many seconds (TimeoutError), or never (None).");
     nb::module_ gh = m.def_submodule("geometry_handle", "Geometry kernel");
     qb::bind_geometry_handle(gh);
     nb::module_ g = m.def_submodule("geometry", "Shape model");

@@ -158,3 +158,26 @@ def test_batch_plot_draws_each_layout(tmp_path, capsys):
     assert main(["batch", str(tmp_path / "a.json"), "--output-dir", str(tmp_path / "out"), "--plot", "-q"]) == 0
     assert capsys.readouterr() == ("", "")
     assert (tmp_path / "out" / "a.png").read_bytes()[:4] == b"\x89PNG" and (tmp_path / "out" / "a.json").exists()
+
+
+def endless(k=0):
+    """A job whose search would run for hours: only its timeout ends it."""
+    return {"name": f"endless {k}", "bin": {"width": 300, "height": 300}, "iterations": 10**9, "compress": False,
+            "items": [{"type": "polygon", "outer": [[0, 0], [30, 0], [30, 20], [0, 20]], "quantity": 12}]}
+
+
+@pytest.mark.parametrize("where", ["local", "dask"])
+def test_a_job_past_its_timeout_fails_and_frees_its_worker(request, where):
+    kw = {"scheduler": request.getfixturevalue("cluster").scheduler_address} if where == "dask" else {"workers": 1}
+    results = pack_jobs([endless(), small(1), endless(2), small(2)], job_timeout=2, **kw)
+    assert [r["status"] for r in results] == ["failed", "ok", "failed", "ok"]
+    assert all("job timeout of 2 s" in r["error"] for r in results[::2])
+    assert all(r["seconds"] < 30 for r in results[::2])  # the jobs were stopped, not left to run on
+
+
+def test_batch_command_takes_a_job_timeout(tmp_path, capsys):
+    (tmp_path / "e.json").write_text(json.dumps(endless()))
+    out = tmp_path / "out"
+    assert main(["batch", str(tmp_path / "e.json"), "-d", str(out), "--job-timeout", "1", "-q", "--workers", "1"]) == 4
+    assert "job timeout of 1 s" in json.loads((out / "e.error.json").read_text())["error"]
+    assert main(["batch", str(tmp_path / "e.json"), "-d", str(out), "--job-timeout", "0"]) == 2

@@ -4,8 +4,10 @@ import io
 import json
 import math
 import os
+import signal
 import subprocess
 import sys
+import time
 
 os.environ.setdefault("MPLBACKEND", "Agg")
 
@@ -56,8 +58,8 @@ def test_bad_output_arguments(tmp_path, capsys, args, words):
 
 
 @pytest.mark.parametrize("args, words", [
-    (["--output", "{job}"], ["--output", "job file itself"]),
-    (["--plot", "{tmp}/../{tmpname}/job.json"], ["--plot", "job file itself"]),
+    (["--output", "{job}"], ["--output", "would replace the job file"]),
+    (["--plot", "{tmp}/../{tmpname}/job.json"], ["--plot", "would replace the job file"]),
     (["--output", "{tmp}/a.svg", "--plot", "{tmp}/./a.svg"], ["same file"]),
     pytest.param(["--plot", "{tmp}/p.png", "--output", "/proc/x.json"], ["--output", "cannot write"],
                  marks=pytest.mark.matplotlib),
@@ -206,9 +208,9 @@ def test_an_item_the_engine_refuses_is_set_aside_with_its_message(tmp_path, caps
             def do_pack(self):
                 raise refuse(self.number)
 
-        def first_fit(job, shapes):
+        def first_fit(job, shapes, **change):
             bad = [s.shape_id for s in shapes if isinstance(s, Polygon)]
-            return Refusing(bad[0]) if bad else real_ff(job, shapes)
+            return Refusing(bad[0]) if bad else real_ff(job, shapes, **change)
         monkeypatch.setattr(packing, "_first_fit", first_fit)
     out = tmp_path / "o.json"
     status, text, _ = run(tmp_path, base_job(), "--output", str(out), capsys=capsys)
@@ -602,7 +604,7 @@ def test_incremental_field_and_flag(tmp_path):
 
 
 def test_a_fault_of_the_settings_is_not_blamed_on_the_items(tmp_path, capsys, monkeypatch):
-    def first_fit(job, shapes):
+    def first_fit(job, shapes, **change):
         raise ValueError("global_distance is 1e300, not a finite number of at most 1e12 in magnitude")
 
     monkeypatch.setattr(packing, "_first_fit", first_fit)
@@ -629,3 +631,39 @@ def test_edge_margin_and_mirror_reach_the_summary_and_the_document(tmp_path, cap
     # a square 90 wide fits the bin but not within its margins: the reason names them
     (u,) = doc["unplaced"]
     assert "with its spacing and the edge margin" in u["reason"]
+
+
+def test_reasons_for_unplaced_items_never_rerun_the_search(tmp_path, capsys, monkeypatch):
+    """Each unplaced kind's reason comes from the greedy pass of the item alone."""
+    job = base_job(time_limit=30, compress=False)
+    job["items"].append({"id": "huge", "type": "circle", "radius": 500, "quantity": 4})
+    job["items"].append({"id": "wide", "type": "polygon", "outer": [[0, 0], [900, 0], [900, 1], [0, 1]]})
+    calls = []
+    real = packing._first_fit
+
+    def spy(job, shapes, **change):
+        calls.append({**job.options, **change})
+        return real(job, shapes, **change)
+
+    monkeypatch.setattr(packing, "_first_fit", spy)
+    job["iterations"] = 50  # the job's own search is short; the reasons must not repeat it
+    del job["time_limit"]
+    status, out, _ = run(tmp_path, job, capsys=capsys)
+    assert status == 0 and out.count("does not fit") == 5
+    assert calls[0].get("iterations") == 50
+    assert len(calls) > 1 and all(c.get("iterations") is None and c.get("time_limit") is None for c in calls[1:])
+
+
+def test_ctrl_c_in_the_search_says_it_cut_the_search_short(tmp_path):
+    job = {"bin": {"width": 300, "height": 300}, "time_limit": 120, "compress": False,
+           "items": [{"type": "polygon", "outer": [[0, 0], [30, 0], [30, 20], [0, 20]], "quantity": 12}]}
+    (tmp_path / "job.json").write_text(json.dumps(job))
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    proc = subprocess.Popen([sys.executable, "-m", "Quarvo", str(tmp_path / "job.json"), "-o", str(tmp_path / "o.json")],
+                            env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    time.sleep(4)
+    proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=60)
+    assert proc.returncode == 0, err
+    assert "the search was cut short" in err and "the search was cut short" in out
+    assert json.loads((tmp_path / "o.json").read_text())["placements"]

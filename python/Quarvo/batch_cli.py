@@ -1,10 +1,15 @@
 """``quarvo batch``: many job files at once, one result file per job.
 
     quarvo batch JOB.json... --output-dir DIR [--workers N] [--scheduler ADDRESS] [--plot] [--quiet]
+                 [--parts-root DIR] [--job-timeout S]
 
 Each job writes DIR/<name>.json (and <name>.png with --plot), or
-DIR/<name>.error.json with the reason when it fails; every file is written
-atomically. Names that repeat are made unique (<name>-2, ...).
+DIR/<name>.error.json with the reason when it fails; in a folder that holds
+jobs of the batch they are <name>.result.json and <name>.result.png, so that
+no result can replace a job. Every file is written atomically, and writing a
+job's result removes what an earlier run left under its other names (a stale
+error beside a new result). Names never repeat and never name an input: a
+name whose files another job's would take gets -2, -3, ...
 """
 import argparse
 import json
@@ -13,7 +18,9 @@ import sys
 import time
 
 from Quarvo.job import JobError
-from Quarvo.output import check_plot_format, dump_document, print_lines, write_atomic
+from Quarvo.files import OutputSet, Terminated, UnsafeOutput, file_identity, refuse_replacing_inputs, same_file, \
+    terminate_cleanly
+from Quarvo.output import check_plot_format, dump_document, print_error, print_lines
 
 EXIT_OK = 0
 EXIT_BAD_ARGS = 2
@@ -37,20 +44,53 @@ def _parser():
                    help="run on this Dask scheduler (tcp://HOST:PORT; needs pip install Quarvo[dask])")
     p.add_argument("-p", "--plot", action="store_true", help="also draw each layout into DIR/<name>.png")
     p.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors")
+    p.add_argument("--parts-root", metavar="DIR",
+                   help="the folder the jobs' drawings may be read from (default: each job's own folder)")
+    p.add_argument("--job-timeout", type=float, metavar="S",
+                   help="stop a job that runs longer than S seconds and report it as failed")
     return p
 
 
 def _check_args(args):
     if args.workers is not None and args.workers < 1:
         raise JobError(f"--workers: must be at least 1, got {args.workers}")
+    if args.job_timeout is not None and not args.job_timeout > 0:  # nan included
+        raise JobError(f"--job-timeout: must be a positive number of seconds, got {args.job_timeout}")
     out = os.path.abspath(args.output_dir)
     if os.path.exists(out) and not os.path.isdir(out):
         raise JobError(f"--output-dir: {args.output_dir!r} is not a folder")
     parent = out if os.path.isdir(out) else os.path.dirname(out)
     if not os.path.isdir(parent) or not os.access(parent, os.W_OK):
         raise JobError(f"--output-dir: cannot write into {parent!r}")
+    refuse_replacing_inputs([("--output-dir", os.path.join(out, "x"))], [])
     if args.plot:
         check_plot_format("x.png")
+
+
+def result_files(name, in_jobs_folder):
+    """The files a job of this name may write: result, picture, error."""
+    lead = f"{name}.result" if in_jobs_folder else name
+    return {"result": f"{lead}.json", "picture": f"{lead}.png", "error": f"{name}.error.json"}
+
+
+def output_names(jobs, out_dir):
+    """One name per job whose files are no other job's and no input of the batch;
+    and whether the folder holds jobs of the batch (results are then
+    <name>.result.json)."""
+    from Quarvo.batch import unique_names
+
+    out = os.path.abspath(out_dir)
+    paths = [os.fspath(j) for j in jobs if isinstance(j, (str, os.PathLike))]
+    in_jobs_folder = os.path.isdir(out) and any(same_file(os.path.dirname(os.path.abspath(p)), out) for p in paths)
+    real = {os.path.realpath(p) for p in paths}
+    nodes = {i for i in map(file_identity, paths) if i is not None}
+
+    def is_input(f):
+        path = os.path.join(out, f)
+        return os.path.realpath(path) in real or file_identity(path) in nodes
+
+    names = unique_names(jobs, files=lambda name: result_files(name, in_jobs_folder).values(), forbidden=is_input)
+    return names, in_jobs_folder
 
 
 def _row(name, res):
@@ -66,8 +106,8 @@ def _row(name, res):
 class _Writer:
     """Writes each job's files as it finishes and keeps the progress line."""
 
-    def __init__(self, args, names, show):
-        self.args, self.names, self.show = args, names, show
+    def __init__(self, args, names, in_jobs_folder, show):
+        self.args, self.names, self.in_jobs_folder, self.show = args, names, in_jobs_folder, show
         self.placed = 0
         self.written = 0
         self.start = time.perf_counter()
@@ -75,17 +115,27 @@ class _Writer:
     def __call__(self, done, total, k, res):
         out = self.args.output_dir
         os.makedirs(out, exist_ok=True)
-        name = self.names[k]
+        files = {key: os.path.join(out, f) for key, f in result_files(self.names[k], self.in_jobs_folder).items()}
         picture = res.pop("picture", None)
         try:
+            with OutputSet() as outputs:
+                if res.get("status") == "ok":
+                    if picture is not None:
+                        with open(outputs.temp(files["picture"]), "wb") as f:
+                            f.write(picture)
+                    with open(outputs.temp(files["result"]), "w", encoding="utf-8") as f:
+                        f.write(dump_document(res))
+                    stale = [files["error"]] + ([] if picture is not None else [files["picture"]])
+                else:
+                    with open(outputs.temp(files["error"]), "w", encoding="utf-8") as f:
+                        f.write(json.dumps(res, ensure_ascii=False, indent=2) + "\n")
+                    stale = [files["result"], files["picture"]]
+                outputs.commit()
+            for path in stale:  # an earlier run's files of this job that this run's outcome makes wrong
+                if os.path.lexists(path):
+                    os.remove(path)
             if res.get("status") == "ok":
-                if picture is not None:
-                    write_atomic(os.path.join(out, f"{name}.png"), picture)
-                write_atomic(os.path.join(out, f"{name}.json"), dump_document(res).encode("utf-8"))
                 self.placed += len(res["placements"])
-            else:
-                write_atomic(os.path.join(out, f"{name}.error.json"),
-                              (json.dumps(res, ensure_ascii=False, indent=2) + "\n").encode("utf-8"))
             self.written += 1
         except OSError as exc:  # this job's output failed; the others carry on
             res.clear()
@@ -98,7 +148,12 @@ class _Writer:
 
 def main(argv):
     """``quarvo batch ...``; returns the exit status."""
-    from Quarvo.batch import SchedulerError, pack_jobs, unique_names
+    with terminate_cleanly():
+        return _main(argv)
+
+
+def _main(argv):
+    from Quarvo.batch import SchedulerError, pack_jobs
 
     try:
         args = _parser().parse_args(argv)
@@ -107,21 +162,22 @@ def main(argv):
     err = sys.stderr
     try:
         _check_args(args)
-    except JobError as exc:
-        print(f"quarvo batch: error: {exc}", file=err)
+    except (JobError, UnsafeOutput) as exc:
+        print_error("quarvo batch", exc)
         return EXIT_BAD_ARGS
-    names = unique_names(args.jobs)
-    writer = _Writer(args, names, not args.quiet and hasattr(err, "isatty") and err.isatty())
+    names, in_jobs_folder = output_names(args.jobs, args.output_dir)
+    writer = _Writer(args, names, in_jobs_folder, not args.quiet and hasattr(err, "isatty") and err.isatty())
     try:
         results = pack_jobs(args.jobs, workers=args.workers, scheduler=args.scheduler, progress=writer,
-                            plot=args.plot)
+                            plot=args.plot, parts_root=args.parts_root, job_timeout=args.job_timeout)
     except SchedulerError as exc:
-        print(f"quarvo batch: error: {exc}", file=err)
+        print_error("quarvo batch", exc)
         return EXIT_BAD_ARGS
-    except KeyboardInterrupt:
-        print(f"\nquarvo batch: interrupted; {writer.written} of {len(names)} jobs finished, their files kept",
+    except (KeyboardInterrupt, Terminated) as exc:
+        what = "interrupted" if isinstance(exc, KeyboardInterrupt) else "terminated"
+        print(f"\nquarvo batch: {what}; {writer.written} of {len(names)} jobs finished, their files kept",
               file=err)
-        return EXIT_INTERRUPTED
+        return EXIT_INTERRUPTED if isinstance(exc, KeyboardInterrupt) else 143
     if writer.show:
         err.write("\n")
     failed = sum(1 for r in results if r.get("status") != "ok")

@@ -17,7 +17,9 @@ import threading
 import time
 
 from Quarvo.job import OPTIONS, JobError, load_job
-from Quarvo.output import check_drawing_output, check_plot_format, print_lines, temp_name, write_outputs
+from Quarvo.files import PartlyWritten, Terminated, UnsafeOutput, private_temp, refuse_replacing_inputs, same_file, \
+    terminate_cleanly
+from Quarvo.output import check_drawing_output, check_plot_format, one_line, print_error, print_lines, write_outputs
 from Quarvo.packing import check, pack
 from Quarvo.report import summary_lines
 
@@ -26,6 +28,7 @@ EXIT_FAILED = 1
 EXIT_BAD_JOB = 2
 EXIT_CHECK_FAILED = 3
 EXIT_INTERRUPTED = 130
+EXIT_TERMINATED = 143
 
 
 def _options_help():
@@ -190,6 +193,9 @@ def _parser():
                    help="exit with status 3 when the independent layout check (always run and shown in the "
                         "summary) finds an item outside its bin, an overlap, a pair closer than the distance "
                         'or, with "stable", an item not at rest')
+    p.add_argument("--parts-root", metavar="DIR",
+                   help='the folder the job\'s drawings ("file") may be read from (default: the job file\'s folder; '
+                        "a drawing outside it is refused)")
     p.add_argument("--version", action="version", version=f"quarvo {_version()}")
     return p
 
@@ -198,11 +204,6 @@ def _version():
     from Quarvo import __version__
 
     return __version__
-
-
-def _same_file(a, b):
-    return os.path.realpath(a) == os.path.realpath(b) or \
-        (os.path.exists(a) and os.path.exists(b) and os.path.samefile(a, b))
 
 
 def check_writable(opt, path):
@@ -214,35 +215,41 @@ def check_writable(opt, path):
         raise JobError(f"{opt}: folder {folder!r} does not exist")
     if os.path.isdir(path):
         raise JobError(f"{opt}: {path!r} is a folder")
-    probe = temp_name(path)
     try:
-        with open(probe, "w"):
-            pass
+        os.remove(private_temp(path))
     except OSError as exc:
         raise JobError(f"{opt}: cannot write into {folder!r}: {exc.strerror or exc}") from None
-    finally:
-        if os.path.exists(probe):
-            os.remove(probe)
+
+
+def named_outputs(output, plot, table=None):
+    return [(opt, path) for opt, path in (("--output", output), ("--plot", plot), ("--table", table))
+            if path is not None]
 
 
 def check_outputs(output, plot, inputs=(), table=None):
-    """Refuse outputs that would overwrite an input or each other, or cannot be
-    written; ``inputs`` are (what, path) pairs, say ("the job file", path)."""
-    outputs = [(opt, path) for opt, path in (("--output", output), ("--plot", plot), ("--table", table))
-               if path is not None]
-    for opt, path in outputs:
-        for what, given in inputs:
-            if path != "" and given is not None and _same_file(path, given):
-                raise JobError(f"{opt}: {path!r} is {what} itself")
+    """Refuse outputs that would replace an input (``inputs``: (what, path)
+    pairs, say ("the job file", path)) or a file of the package, or each
+    other, or cannot be written."""
+    outputs = named_outputs(output, plot, table)
+    refuse_replacing_inputs(outputs, inputs)
     for k, (opt, path) in enumerate(outputs):
         for other, path2 in outputs[k + 1:]:
-            if path != "" and path2 != "" and _same_file(path, path2):
+            if path != "" and path2 != "" and same_file(path, path2):
                 raise JobError(f"{opt} and {other} name the same file")
     if plot is not None:
         check_plot_format(plot)
     check_drawing_output(output)
     for opt, path in outputs:
         check_writable(opt, path)
+
+
+def drawings_read(job):
+    """(what, path) of every drawing the job's items were read from."""
+    seen = {}
+    for idef in job.items:
+        if idef.file is not None and idef.path not in seen:
+            seen[idef.path] = (f"the drawing {idef.file!r} the job reads", idef.path)
+    return list(seen.values())
 
 
 def main(argv=None):
@@ -261,18 +268,23 @@ def main(argv=None):
         args = parser.parse_args(argv)
     except SystemExit as exc:  # --help, --version and argument errors
         return exc.code if isinstance(exc.code, int) else EXIT_BAD_JOB
-    err = sys.stderr
     try:
-        check_outputs(args.output, args.plot, [("the job file", args.job)], table=args.table)
-        job = load_job(args.job)
-        check_drawing_output(args.output, job)
-        if args.incremental:
-            job.options["incremental"] = True
-    except JobError as exc:
-        print(f"quarvo: error: {exc}", file=err)
-        return EXIT_BAD_JOB
-
-    return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check, table=args.table)
+        with terminate_cleanly():
+            try:
+                outputs = named_outputs(args.output, args.plot, args.table)
+                refuse_replacing_inputs(outputs, [("the job file", args.job)])
+                job = load_job(args.job, parts_root=args.parts_root)
+                check_outputs(args.output, args.plot, drawings_read(job), table=args.table)
+                check_drawing_output(args.output, job)
+                if args.incremental:
+                    job.options["incremental"] = True
+            except (JobError, UnsafeOutput) as exc:
+                print_error("quarvo", exc)
+                return EXIT_BAD_JOB
+            return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check, table=args.table)
+    except Terminated:
+        print("\nquarvo: terminated, nothing written", file=sys.stderr)
+        return EXIT_TERMINATED
 
 
 def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quarvo", table=None):
@@ -287,17 +299,24 @@ def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quar
         print(f"\n{prog}: interrupted, nothing written", file=err)
         return EXIT_INTERRUPTED
     except Exception as exc:  # an engine error: report it in one line, write nothing
-        print(f"{prog}: error: packing failed: {type(exc).__name__}: {exc}", file=err)
+        print_error(prog, f"packing failed: {type(exc).__name__}: {exc}", err)
         return EXIT_FAILED
+    if terminate_cleanly.requested:  # SIGTERM in a search, which kept its best layout: still no outputs
+        raise Terminated()
+    if result.search_stopped:
+        print(f"{prog}: interrupted: the search was cut short; its best layout so far is the result", file=err)
     try:
         result.check = check(result)
     except Exception as exc:  # a checker fault must not cost the user the layout
-        print(f"{prog}: warning: the layout check could not run: {type(exc).__name__}: {exc}", file=err)
+        print(one_line(f"{prog}: warning: the layout check could not run: {type(exc).__name__}: {exc}"), file=err)
 
     try:
         write_outputs(result, output, plot, table)
+    except PartlyWritten as exc:
+        print_error(prog, f"writing the results failed: {exc}", err)
+        return EXIT_FAILED
     except (OSError, ValueError, ImportError) as exc:
-        print(f"{prog}: error: writing the results failed, nothing written: {exc}", file=err)
+        print_error(prog, f"writing the results failed, nothing written: {exc}", err)
         return EXIT_FAILED
 
     if not quiet:

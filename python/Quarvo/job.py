@@ -19,6 +19,12 @@ MAX_ITEMS = 100_000
 # on a 1e-6 integer grid that must fit in 62 bits.
 MAX_VALUE = 1e12
 
+# Deepest nesting of arrays and objects a job may have: the deepest field, a
+# point of a defect of a bin, lies six levels down.
+MAX_JSON_DEPTH = 16
+# Finest chord tolerance of curves read from drawings: the engine's grid.
+MIN_TOLERANCE = 1e-6
+
 BUNDLED_NAME = "pipes.json"
 DEFAULT_ROTATIONS_DEG = (0.0, 90.0, 180.0, 270.0)
 
@@ -183,9 +189,11 @@ class ItemDef:
     density: float = DEFAULT_DENSITY
     size: str = None  # a pipe's catalogue size and schedule, when given so
     schedule: str = None
-    # A part read from a drawing: the file, and its contours drawn as whole
-    # circles ((cx, cy, r) in the local frame, or None), written back as circles.
+    # A part read from a drawing: the file as the job names it and the path it
+    # was read from, and its contours drawn as whole circles ((cx, cy, r) in
+    # the local frame, or None), written back as circles.
     file: str = None
+    path: str = None
     round_outer: tuple = None
     round_holes: list = field(default_factory=list)
 
@@ -414,7 +422,29 @@ def part_defs(parts, first_index, item_id=None):
     return defs
 
 
-def _file_items(raw, i, first_index, base, unit):
+def confined_path(name, base, root, where):
+    """The path of a drawing the job names, relative to ``base`` (the job's
+    folder); it must lie inside ``root`` once links are resolved, else the
+    same refusal whether or not it exists, so that a job cannot probe the host."""
+    path = os.path.join(base, name)
+    real, top = os.path.realpath(path), os.path.realpath(root)
+    if real != top and not real.startswith(top.rstrip(os.sep) + os.sep):
+        raise JobError(f"{where}: {_show(name)} is outside the folder drawings are read from; "
+                       "widen it with --parts-root DIR (parts_root=) if you mean it")
+    return path
+
+
+def _tolerance(raw, where):
+    if "tolerance" not in raw:
+        return None
+    tolerance = _number(raw["tolerance"], where, positive=True)
+    if tolerance < MIN_TOLERANCE:
+        raise JobError(f"{where}: {_show(raw['tolerance'])} is finer than the engine's grid "
+                       f"(at least {MIN_TOLERANCE:g})")
+    return tolerance
+
+
+def _file_items(raw, i, first_index, base, unit, root):
     where = f"items[{i}]"
     _check_fields(raw, where, _ITEM_FIELDS["file"])
     name = _text(raw["file"], f"{where}.file")
@@ -423,25 +453,25 @@ def _file_items(raw, i, first_index, base, unit):
     if unit not in CAD_UNITS:
         raise JobError(f'{where}.file: a drawing is converted to the job\'s unit, and "unit" {_show(unit)} '
                        f'is none of {", ".join(CAD_UNITS)}')
-    tolerance = _number(raw["tolerance"], f"{where}.tolerance", positive=True) if "tolerance" in raw else None
-    path = name if os.path.isabs(name) else os.path.join(base, name)
+    tolerance = _tolerance(raw, f"{where}.tolerance")
+    path = confined_path(name, base, root, f"{where}.file")
     parts = read_drawing(path, f"{where}.file", unit, tolerance)
     item_id = _item_id(raw, where, None) if "id" in raw else None
     defs = part_defs(parts, first_index, item_id)
     for idef in defs:
-        idef.file = name
+        idef.file, idef.path = name, path
         _common(raw, where, idef)
     return defs
 
 
-def _item(raw, i, first_index=None, base=".", unit="mm", pipe_length=None, bin_length=None):
+def _item(raw, i, first_index=None, base=".", unit="mm", pipe_length=None, bin_length=None, root=None):
     """The ItemDefs of job item i: one, or one per part of the drawing it names."""
     where = f"items[{i}]"
     index = i if first_index is None else first_index
     if not isinstance(raw, dict):
         raise JobError(f"{where}: must be an object, got {_show(raw)}")
     if "file" in raw and "type" not in raw:
-        return _file_items(raw, i, index, base, unit)
+        return _file_items(raw, i, index, base, unit, base if root is None else root)
     if "type" not in raw:
         raise JobError(f'{where}.type: missing (expected "circle", "polygon" or "pipe", or a "file" to read parts from)')
     kind = _choice(raw, "type", f"{where}.type", _TYPES, None)
@@ -487,6 +517,19 @@ def _pipe_like(idef):
     return len(idef.holes) == 1 and _round(idef.outer) and _round(idef.holes[0])
 
 
+def _refuse_deep_nesting(raw):
+    """No job nests deeper than MAX_JSON_DEPTH (checked without recursion)."""
+    stack = [(raw, 1, "job")]
+    while stack:
+        value, depth, where = stack.pop()
+        if depth > MAX_JSON_DEPTH:
+            raise JobError(f"{where}: nested more than {MAX_JSON_DEPTH} levels deep")
+        if isinstance(value, dict):
+            stack.extend((v, depth + 1, f"{where}.{k}" if where != "job" else str(k)) for k, v in value.items())
+        elif isinstance(value, list):
+            stack.extend((v, depth + 1, f"{where}[{k}]") for k, v in enumerate(value))
+
+
 def _refuse_lone_surrogates(raw):
     """Texts must be writable as UTF-8: JSON's \\ud800 escapes can decode to half a character."""
     stack = [(raw, "job")]
@@ -505,14 +548,16 @@ def _refuse_lone_surrogates(raw):
                 raise JobError(f"{where}: text holds a lone surrogate {value[exc.start]!r}") from None
 
 
-def parse_job(raw, source="job", base=None):
+def parse_job(raw, source="job", base=None, parts_root=None):
     """Check a decoded job document and return a ``Job``; raises ``JobError``.
 
     Items that name a drawing (``{"file": "part.dxf"}``) are read from
     ``base``, by default the folder of the job file ``source`` (the working
-    folder when ``source`` names no file)."""
+    folder when ``source`` names no file), and must lie inside ``parts_root``
+    (default: ``base``) once links are resolved."""
     if not isinstance(raw, dict):
         raise JobError(f"job: must be a JSON object, got {_show(raw)}")
+    _refuse_deep_nesting(raw)
     _refuse_lone_surrogates(raw)
     _check_fields(raw, "job", _TOP_FIELDS)
     if "bin" not in raw:
@@ -573,7 +618,7 @@ def parse_job(raw, source="job", base=None):
         base = os.path.dirname(os.path.abspath(source)) if os.path.isfile(str(source)) else os.getcwd()
     items = []
     for i, it in enumerate(raw["items"]):
-        items.extend(_item(it, i, len(items), base, unit or "mm", pipe_length, limits["length"]))
+        items.extend(_item(it, i, len(items), base, unit or "mm", pipe_length, limits["length"], parts_root))
     if options.get("stable") and strategy == "bl":
         raise JobError('stable: needs strategy "nfp" (a bottom-left slide stops wherever it is blocked, '
                        'often on a slope, where nothing holds the item)')
@@ -606,10 +651,26 @@ def bundled_job_text():
     return resources.files("Quarvo").joinpath("data", BUNDLED_NAME).read_text(encoding="utf-8")
 
 
-def decode_job(text, source):
-    """Decode a job's JSON text and check it; raises ``JobError``."""
+class _DuplicateKey(ValueError):
+    pass
+
+
+def _no_duplicates(pairs):
+    obj = {}
+    for key, value in pairs:
+        if key in obj:
+            raise _DuplicateKey(key)
+        obj[key] = value
+    return obj
+
+
+def decode_json(text, source):
+    """The JSON document of a job's text; raises ``JobError`` for text that is no
+    JSON, a key given twice in one object, or nesting too deep."""
     try:
-        raw = json.loads(text)
+        return json.loads(text, object_pairs_hook=_no_duplicates)
+    except _DuplicateKey as exc:
+        raise JobError(f"{source}: the key {_show(exc.args[0])} is given twice in one object") from None
     except json.JSONDecodeError as exc:
         if looks_like_drawing(text):
             raise JobError(drawing_not_a_job(source)) from None
@@ -618,7 +679,11 @@ def decode_job(text, source):
         raise JobError(f"{source}: not valid JSON: nested too deeply") from None
     except ValueError:  # an integer of more digits than Python converts
         raise JobError(f"{source}: not valid JSON: a number with too many digits") from None
-    return parse_job(raw, source)
+
+
+def decode_job(text, source, parts_root=None):
+    """Decode a job's JSON text and check it; raises ``JobError``."""
+    return parse_job(decode_json(text, source), source, parts_root=parts_root)
 
 
 def drawing_not_a_job(path):
@@ -635,7 +700,11 @@ def looks_like_drawing(text):
     return len(lines) == 2 and (lines == ["0", "section"] or lines[0] == "999")
 
 
-def load_job(path):
+# A job file larger than this is no job anyone wrote: refused before it is read.
+MAX_JOB_BYTES = 64 << 20
+
+
+def load_job(path, parts_root=None):
     """Read and check a job file (or the bundled example when path is None)."""
     if path is None:
         return decode_job(bundled_job_text(), f"bundled example {BUNDLED_NAME}")
@@ -643,13 +712,15 @@ def load_job(path):
         raise JobError(drawing_not_a_job(path))
     try:
         with open(path, "rb") as f:
-            data = f.read()
+            data = f.read(MAX_JOB_BYTES + 1)
     except OSError as exc:
         raise JobError(f"{path}: cannot read the job file: {exc.strerror or exc}") from None
+    if len(data) > MAX_JOB_BYTES:
+        raise JobError(f"{path}: more than {MAX_JOB_BYTES >> 20} MB: not a job file")
     if data.startswith(b"AutoCAD Binary DXF"):
         raise JobError(drawing_not_a_job(path))
     try:
         text = data.decode("utf-8-sig")
     except UnicodeDecodeError:
         raise JobError(f"{path}: not a JSON file (not UTF-8 text)") from None
-    return decode_job(text, path)
+    return decode_job(text, path, parts_root)

@@ -15,8 +15,8 @@ import os
 import re
 import sys
 
-from Quarvo.job import CAD_EXTRA, CAD_UNITS, DEFAULT_ROTATIONS_DEG, MAX_ITEMS, MAX_VALUE, Job, JobError, \
-    cad_available, part_defs, read_drawing
+from Quarvo.job import CAD_EXTRA, CAD_UNITS, DEFAULT_ROTATIONS_DEG, MAX_ITEMS, MAX_VALUE, MIN_TOLERANCE, Job, \
+    JobError, cad_available, part_defs, read_drawing
 
 # The command line's settings for shops; the job file's own defaults stay as they are.
 NEST_OPTIONS = {"hole_fill": "dense", "exact_clearance": True, "nonconvex": True}
@@ -117,6 +117,8 @@ def build_job(args):
     edge = _length(args.edge, "--edge")
     degrees = parse_rotations(args.rotations)
     tolerance = None if args.tolerance is None else _length(args.tolerance, "--tolerance", positive=True)
+    if tolerance is not None and tolerance < MIN_TOLERANCE:
+        raise JobError(f"--tolerance: {args.tolerance!r} is finer than the engine's grid (at least {MIN_TOLERANCE:g})")
     options = dict(NEST_OPTIONS)
     if args.mirror:
         options["mirror"] = True
@@ -130,7 +132,7 @@ def build_job(args):
         path, count = parse_part(arg)
         for idef in part_defs(read_drawing(path, None, args.unit, tolerance), len(items)):
             idef.quantity = count
-            idef.file = path
+            idef.file = idef.path = path
             items.append(idef)
     job = Job(source="quarvo nest", name=f"nest of {len(args.parts)} drawing{'s' if len(args.parts) > 1 else ''}",
               bin_w=width, bin_h=height, distance=gap, strategy="nfp", placement="corner",
@@ -143,21 +145,29 @@ def build_job(args):
 
 def main(argv):
     """Run quarvo nest; returns the exit status."""
-    from Quarvo.cli import EXIT_BAD_JOB, check_outputs, run
-    from Quarvo.output import check_drawing_output
+    from Quarvo.cli import EXIT_BAD_JOB, EXIT_TERMINATED, check_outputs, run
+    from Quarvo.files import Terminated, UnsafeOutput, terminate_cleanly
+    from Quarvo.output import check_drawing_output, print_error
 
     try:
         args = _parser().parse_intermixed_args(argv)  # parts may come after the options too
     except SystemExit as exc:  # --help and argument errors
         return exc.code if isinstance(exc.code, int) else EXIT_BAD_JOB
     try:
-        if args.output is not None and os.path.splitext(args.output)[1].lower() not in (".dxf", ".svg", ".json"):
-            raise JobError(f"--output: unsupported type {os.path.splitext(args.output)[1] or '(none)'!r} "
-                           "(use .dxf or .svg for the nest as a drawing, .json for the placements)")
-        check_outputs(args.output, args.plot, inputs=[("a part drawing", parse_part(a)[0]) for a in args.parts])
-        job = build_job(args)
-        check_drawing_output(args.output, job)
-    except JobError as exc:
-        print(f"quarvo nest: error: {exc}", file=sys.stderr)
-        return EXIT_BAD_JOB
-    return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check, prog="quarvo nest")
+        with terminate_cleanly():
+            try:
+                if args.output is not None and \
+                        os.path.splitext(args.output)[1].lower() not in (".dxf", ".svg", ".json"):
+                    raise JobError(f"--output: unsupported type {os.path.splitext(args.output)[1] or '(none)'!r} "
+                                   "(use .dxf or .svg for the nest as a drawing, .json for the placements)")
+                check_outputs(args.output, args.plot,
+                              inputs=[("the part drawing", parse_part(a)[0]) for a in args.parts])
+                job = build_job(args)
+                check_drawing_output(args.output, job)
+            except (JobError, UnsafeOutput) as exc:
+                print_error("quarvo nest", exc)
+                return EXIT_BAD_JOB
+            return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check, prog="quarvo nest")
+    except Terminated:
+        print("\nquarvo nest: terminated, nothing written", file=sys.stderr)
+        return EXIT_TERMINATED

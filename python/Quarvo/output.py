@@ -1,12 +1,13 @@
 """Writing a job's results: the result document as JSON (or the layout as a
-DXF or SVG drawing), the picture, the load table as CSV, each through a
-temporary file beside it, so that no output is ever left half-written."""
+DXF or SVG drawing), the picture, the load table as CSV, all moved into
+place together (``Quarvo.files``)."""
 import importlib.util
 import json
 import os
 import sys
 
 from Quarvo.job import CAD_EXTRA, CAD_UNITS, JobError, cad_available
+from Quarvo.files import OutputSet
 from Quarvo.report import load_table_csv, result_document, title
 
 PLOT_FORMATS = (".png", ".svg")
@@ -14,14 +15,40 @@ PLOT_FORMATS = (".png", ".svg")
 DRAWING_FORMATS = (".dxf", ".svg")
 
 
+# Control characters (C0, DEL and C1) other than the tab: a name or an id that
+# holds an escape sequence must not drive the user's terminal.
+_CONTROL = {c: f"\\x{c:02x}" for c in list(range(0x00, 0x09)) + list(range(0x0a, 0x20)) + list(range(0x7f, 0xa0))}
+
+
+def terminal_text(text):
+    """The text with its control characters written out (``\\x1b``), safe to print."""
+    return str(text).translate(_CONTROL)
+
+
+# A refusal is one line a person reads: longer ones are cut here.
+MAX_MESSAGE = 200
+
+
+def one_line(text, limit=MAX_MESSAGE):
+    """A message as printed: control characters written out, at most ``limit`` characters."""
+    text = terminal_text(text)
+    return text if len(text) <= limit else text[: limit - 3] + "..."
+
+
+def print_error(prog, message, err=None):
+    """``prog: error: message`` on stderr, as one safe line."""
+    print(f"{prog}: error: {one_line(message)}", file=sys.stderr if err is None else err)
+
+
 def print_lines(lines, out=None):
-    """Print the lines and flush. A reader that leaves early (``quarvo job.json
-    | head -1``) ends the printing, not the run: the files are already written
-    and the exit status still tells how the run went."""
+    """Print the lines (control characters written out) and flush. A reader
+    that leaves early (``quarvo job.json | head -1``) ends the printing, not
+    the run: the files are already written and the exit status still tells
+    how the run went."""
     out = sys.stdout if out is None else out
     try:
         for line in lines:
-            print(line, file=out)
+            print(terminal_text(line), file=out)
         out.flush()
     except BrokenPipeError:
         # Point stdout at nothing, so that Python's own flush at exit stays quiet.
@@ -97,50 +124,24 @@ def write_drawing(result, path):
                  unit=drawing_unit(job), names=lambda item: names.get(id(item), item.shape_id))
 
 
-def temp_name(path):
-    """A file beside path, hidden, with path's extension (the picture's format follows it)."""
-    folder, name = os.path.split(os.path.abspath(path))
-    return os.path.join(folder, f".{name}.{os.getpid()}.tmp{os.path.splitext(name)[1]}")
-
-
-def write_atomic(path, data):
-    """Write bytes to path through a temporary file beside it: never half a file."""
-    tmp = temp_name(path)
-    try:
-        with open(tmp, "wb") as f:
-            f.write(data)
-        os.replace(tmp, path)
-    finally:
-        if os.path.exists(tmp):
-            os.remove(tmp)
-
-
 def write_outputs(result, output=None, plot=None, table=None):
     """Write the picture, the result document and the load table to temporary
     files, and move them into place only when all are written: no output is
-    left half-done."""
-    tmps = []
-    try:
+    left half-done, and either every output is in place or none is."""
+    with OutputSet() as outputs:
         if plot is not None:
-            tmps.append((temp_name(plot), plot))
-            write_plot(result, tmps[-1][0])
+            write_plot(result, outputs.temp(plot))
         if output is not None:
-            tmps.append((temp_name(output), output))
+            tmp = outputs.temp(output)
             if is_drawing(output):
-                write_drawing(result, tmps[-1][0])
+                write_drawing(result, tmp)
             else:
-                with open(tmps[-1][0], "w", encoding="utf-8") as f:
+                with open(tmp, "w", encoding="utf-8") as f:
                     f.write(dump_document(result_document(result)))
         if table is not None:
-            tmps.append((temp_name(table), table))
-            with open(tmps[-1][0], "w", encoding="utf-8", newline="") as f:
+            with open(outputs.temp(table), "w", encoding="utf-8", newline="") as f:
                 f.write(load_table_csv(result))
-        for tmp, path in tmps:
-            os.replace(tmp, path)
-    finally:
-        for tmp, _ in tmps:
-            if os.path.exists(tmp):
-                os.remove(tmp)
+        outputs.commit()
 
 
 def check_plot_format(path, opt="--plot"):

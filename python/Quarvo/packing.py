@@ -72,9 +72,14 @@ def _first_fit(job, shapes, **change):
                     strategy=job.strategy, placement=job.placement, **{**job.options, **change})
 
 
+# The quick tests of one item alone in an empty bin run the greedy pass only:
+# a time-limited search per unplaced kind would multiply the job's time.
+_GREEDY_ONLY = {"time_limit": None, "iterations": None, "compress": False}
+
+
 def fits_alone(job, idef, number, stable):
     """Whether the item, packed alone into an empty bin, finds a place (at rest or not)."""
-    bins, _ = _first_fit(job, [_shape(idef, number)], stable=stable).do_pack()
+    bins, _ = _first_fit(job, [_shape(idef, number)], stable=stable, **_GREEDY_ONLY).do_pack()
     return bool(bins)
 
 
@@ -83,7 +88,7 @@ def engine_refusal(job, idef, number):
     packed alone into an empty bin, or None when it takes it (or merely finds
     no room)."""
     try:
-        _first_fit(job, [_shape(idef, number)]).do_pack()
+        _first_fit(job, [_shape(idef, number)], **_GREEDY_ONLY).do_pack()
     except ValueError as exc:
         return str(exc)
     return None
@@ -96,6 +101,7 @@ class Result:
     bins: list  # lists of Entry, in placement order
     unplaced: list  # Entry: the refused ones first, then in processing order
     seconds: float
+    search_stopped: bool = False  # Ctrl-C cut the search or the compression phase short
     used_length: float = 0.0  # a strip's: the largest y of any placed item's outline
     check: object = None  # the layout checker's report
     reasons: dict = field(default_factory=dict)  # item index -> reason, filled on demand
@@ -122,7 +128,7 @@ def pack(job, progress=None):
         except ValueError:
             # A fault of the job's settings shows without items; else find the items the
             # engine refuses on their own (without one, the fault is still the job's).
-            _first_fit(job, []).do_pack()
+            _first_fit(job, [], **_GREEDY_ONLY).do_pack()
             first = {e.idef.index: e.number for e in reversed(entries)}
             found = {i.index: m for i in job.items if i.index not in refused
                      for m in [engine_refusal(job, i, first[i.index])] if m is not None}
@@ -133,6 +139,7 @@ def pack(job, progress=None):
     by_shape = {id(e.shape): e for e in live}
     result = Result(job, entries, [[by_shape[id(s)] for s in b] for b in bins],
                     [e for e in entries if e.shape is None] + [by_shape[id(s)] for s in unplaced], seconds,
+                    search_stopped=ff.search_stopped,
                     used_length=ff.used_length if job.bin_h is None else 0.0,
                     engine_reasons={by_shape[id(s)].number: why for s, why in zip(unplaced, ff.unplaced_reasons)})
     if progress is not None:

@@ -223,6 +223,8 @@ def summary_lines(result):
     lines.append("")
     lines.append(f"  placed {result.placed} of {total} items in {len(result.bins)} bin(s), "
                  f"{len(result.unplaced)} unplaced, {result.seconds:.2f} s")
+    if result.search_stopped:
+        lines.append("  the search was cut short (Ctrl-C): this is the best layout it had found")
     if masses:
         placed_mass = sum(mass_of(b) for b in result.bins)
         left = mass_of(result.unplaced)
@@ -478,18 +480,31 @@ def load_table(result):
     return rows
 
 
+# A spreadsheet takes a cell that starts with one of these for a formula.
+_FORMULA_LEAD = ("=", "+", "-", "@", "\t", "\r")
+
+
+def spreadsheet_text(text):
+    """A text cell a spreadsheet shows as the text it is: a leading quote keeps
+    "=HYPERLINK(...)" or "-2+3" from being evaluated."""
+    return "'" + text if text.startswith(_FORMULA_LEAD) else text
+
+
 def _cell(v):
     if v is None:
         return ""
     if isinstance(v, float):
         return f"{v:.10g}"
-    return str(v)
+    if isinstance(v, int) and not isinstance(v, bool):
+        return str(v)
+    return spreadsheet_text(str(v))
 
 
 def load_table_csv(result):
     """The load table as CSV text with a header row (numbers to ten significant digits)."""
     out = io.StringIO()
-    w = csv.writer(out, lineterminator="\n")
+    # CRLF rows (RFC 4180): a text holding a lone CR or LF is then quoted, never a row break
+    w = csv.writer(out, lineterminator="\r\n")
     w.writerow(TABLE_COLUMNS)
     for row in load_table(result):
         w.writerow([_cell(row[c]) for c in TABLE_COLUMNS])
