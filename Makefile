@@ -33,13 +33,16 @@ fuzz-debs: debs
 $(PY):
 	python3 -m venv $(VENV)
 	$(PIP) install -q --upgrade pip
-	$(PIP) install -q nanobind scikit-build-core cmake ninja pytest hypothesis matplotlib dask distributed ezdxf svgelements
+	$(PIP) install -q nanobind scikit-build-core cmake ninja $(TEST_DEPS)
 
-# The batch tests run on a local Dask cluster, the CAD tests read and write
-# files with ezdxf and svgelements: an older .venv gets them too.
+# What the tests need beyond the build: the batch tests run on a local Dask
+# cluster, the CAD tests read and write files with ezdxf and svgelements, the
+# job schema is checked with jsonschema, the documents' examples with mypy,
+# the printed plans read back with pypdf. An older .venv gets them too.
+TEST_DEPS := pytest hypothesis matplotlib dask distributed ezdxf svgelements jsonschema mypy pypdf
 venv: $(PY)
-	@$(PY) -c "import dask, distributed" 2>/dev/null || $(PIP) install -q dask distributed
-	@$(PY) -c "import ezdxf, svgelements" 2>/dev/null || $(PIP) install -q ezdxf svgelements
+	@$(PY) -c "import dask, distributed, ezdxf, svgelements, jsonschema, mypy, pypdf" 2>/dev/null || \
+	  $(PIP) install -q $(TEST_DEPS)
 
 install: debs venv
 	$(PIP) install -q --no-build-isolation .

@@ -105,7 +105,7 @@ def run_pipes(limit, threads, seed):
     from Quarvo import Bin, FirstFit
     from Quarvo.check import CIRCLE_REL_TOL, check_layout
     from Quarvo.job import load_job
-    from Quarvo.packing import build_items
+    from Quarvo.job.packing import build_items
 
     job = load_job(os.path.join(ROOT, "examples", "pipes.json"))
     items = [e.shape for e in build_items(job)]

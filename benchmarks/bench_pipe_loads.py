@@ -45,7 +45,7 @@ def load_job(name, times=1, **over):
 
 
 def pipe_items(job):
-    from Quarvo.packing import build_items
+    from Quarvo.job.packing import build_items
 
     return [e.shape for e in build_items(job)]
 
@@ -68,7 +68,7 @@ def ring_items(job):
 
 
 def first_fit(job, items):
-    from Quarvo.packing import _first_fit
+    from Quarvo.job.packing import _first_fit
 
     return _first_fit(job, items)
 

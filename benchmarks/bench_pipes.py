@@ -26,7 +26,7 @@ from Quarvo.check import CIRCLE_REL_TOL, check_layout, nesting_depths
 from Quarvo.first_fit_algorithm import FirstFit
 from Quarvo.geometry import Bin
 from Quarvo.job import parse_job
-from Quarvo.packing import _shape, build_items
+from Quarvo.job.packing import _shape, build_items
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 MODES = [("sampled", False), ("dense", False), ("sampled", True), ("dense", True)]

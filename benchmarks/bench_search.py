@@ -101,7 +101,7 @@ def esicup(name, time_limit, threads, nonconvex):
 def pipes():
     # Read through the job reader, so pipe items (od and wall, or size and schedule) load as the command line loads them.
     from Quarvo.job import load_job
-    from Quarvo.packing import build_items
+    from Quarvo.job.packing import build_items
 
     job = load_job(os.path.join(ROOT, "examples", "pipes.json"))
     return [e.shape for e in build_items(job)], job.rotations or [0.0], job.distance

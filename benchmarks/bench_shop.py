@@ -24,8 +24,9 @@ import time
 import ezdxf
 
 from _about import commit_and_machine
-from Quarvo.cli import main, run as run_job
-from Quarvo.nest_cli import _parser as nest_parser, build_job
+from Quarvo.cli import main
+from Quarvo.cli.running import run as run_job
+from Quarvo.cli.nest import _parser as nest_parser, build_job
 
 BRACKETS = {"L": [(0, 0), (260, 0), (260, 60), (60, 60), (60, 180), (0, 180)],
             "U": [(0, 0), (300, 0), (300, 200), (240, 200), (240, 60), (60, 60), (60, 200), (0, 200)]}

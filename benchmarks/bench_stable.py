@@ -24,7 +24,7 @@ from bench_esicup import load as load_esicup
 from Quarvo import Bin, FirstFit
 from Quarvo.check import CIRCLE_REL_TOL, check_layout
 from Quarvo.job import load_job
-from Quarvo.packing import build_items
+from Quarvo.job.packing import build_items
 from Quarvo.placer_nfp import clear_nfp_cache
 
 

@@ -13,7 +13,7 @@ import pytest
 from Quarvo.batch import pack_jobs, unique_names
 from Quarvo.cli import main
 from Quarvo.job import parse_job
-from Quarvo.packing import check, pack
+from Quarvo.job.packing import check, pack
 from Quarvo.report import result_document
 
 distributed = pytest.importorskip("distributed")

@@ -7,7 +7,7 @@ import pathlib
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from Quarvo import job as jobmod
+from Quarvo.job import reading as jobmod
 from Quarvo.cli import main
 from job_helpers import base_job, edit, ngon, run, square
 

@@ -10,10 +10,11 @@ import pytest
 
 import rest_check
 from job_helpers import base_job, ngon, run, square
-from Quarvo import output
+from Quarvo.report import outputs as output
 from Quarvo.job import JobError, parse_job
-from Quarvo.packing import check, pack
-from Quarvo.report import TABLE_COLUMNS, load_table, load_table_csv, modes_line, result_document
+from Quarvo.job.packing import check, pack
+from Quarvo.report import TABLE_COLUMNS, load_table, load_table_csv, result_document
+from Quarvo.report.summary import modes_line
 
 
 def pipe_job(**over):

@@ -17,7 +17,7 @@ import Quarvo
 from Quarvo import files
 from Quarvo.cli import main
 from Quarvo.job import JobError, parse_job
-from Quarvo.packing import pack
+from Quarvo.job.packing import pack
 from Quarvo.report import load_table_csv
 
 from job_helpers import base_job, square

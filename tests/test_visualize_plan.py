@@ -13,7 +13,7 @@ from hypothesis import given, settings, strategies as st  # noqa: E402
 from Quarvo.geometry import Circle, Polygon  # noqa: E402
 from Quarvo.geometry_handle import circle_to_polygon  # noqa: E402
 from Quarvo.visualize import plot_layout  # noqa: E402
-from Quarvo.visualize_plan import MAX_SIZE, MIN_SIZE, item_kind, label_spot  # noqa: E402
+from Quarvo.pictures.plan import MAX_SIZE, MIN_SIZE, item_kind, label_spot  # noqa: E402
 
 THIN = "\u2009"  # thousands separator of masses
 

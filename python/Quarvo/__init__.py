@@ -6,6 +6,12 @@ result. The engine is C++; every name here is a thin front of it.
 
 ``Pipe`` is reached from the root as well (``Quarvo.Pipe``) but is not one of
 the names ``__all__`` lists: that list is the package's fixed surface.
+
+The subpackages by concern are reached from the root too, each loaded when
+first used: ``Quarvo.pipes`` (pipe sizes and carriers), ``Quarvo.cad``
+(drawings; the extra ``Quarvo[cad]``), ``Quarvo.check`` (the layout
+checker), ``Quarvo.job`` (the job format), ``Quarvo.report``,
+``Quarvo.batch``, ``Quarvo.cli``.
 """
 from Quarvo.geometry import Bin, Circle, Pipe, Polygon, Shape  # noqa: F401  (Pipe: an attribute beside __all__)
 from Quarvo.first_fit_algorithm import FirstFit
@@ -13,7 +19,18 @@ from Quarvo.placer_nfp import NfpPlacer
 from Quarvo.placer_bl import BottomLeftPlacer
 from Quarvo.visualize import plot_layout
 
-__version__ = "0.1.1"
+from Quarvo._version import __version__
+
+_SUBPACKAGES = ("pipes", "cad", "check", "job", "report", "batch", "cli", "files", "pictures")
+
+
+def __getattr__(name):
+    # loaded on first use: `import Quarvo` stays light, and Quarvo.cad needs its extra only when used
+    if name in _SUBPACKAGES:
+        import importlib
+
+        return importlib.import_module(f"Quarvo.{name}")
+    raise AttributeError(f"module 'Quarvo' has no attribute {name!r}")
 __all__ = [
     "Shape",
     "Polygon",

@@ -104,9 +104,9 @@ def run_job(source, job, plot=False, parts_root=None, timeout=None):
     """
     from Quarvo._quarvo import _set_deadline
     from Quarvo.job import JobError, decode_json, parse_job
-    from Quarvo.output import write_plot
-    from Quarvo.packing import check, pack
+    from Quarvo.job.packing import check, pack
     from Quarvo.report import result_document
+    from Quarvo.report.outputs import write_plot
 
     start = time.perf_counter()
 

@@ -156,9 +156,7 @@ def write_atomic(path, data):
 
 def package_folder():
     """The folder of the installed package (its data, the bundled example, its code)."""
-    import Quarvo
-
-    return os.path.realpath(os.path.dirname(os.path.abspath(Quarvo.__file__)))
+    return os.path.realpath(os.path.dirname(os.path.abspath(__file__)))
 
 
 def same_file(a, b):

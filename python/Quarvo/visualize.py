@@ -74,7 +74,7 @@ def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=Fal
     is geometry in job units (``Quarvo.visualize_plan.write_plan_svg``: one
     user unit per job unit, y up, the page sized in ``unit``, default "mm").
     """
-    from Quarvo.visualize_plan import STYLES
+    from Quarvo.pictures import STYLES
 
     if style not in STYLES:
         raise ValueError(f"plot_layout: unknown style {style!r} (expected 'basic' or 'plan')")
@@ -84,14 +84,14 @@ def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=Fal
         raise ImportError(_MISSING_MATPLOTLIB) from exc
 
     if style == "plan":
-        from Quarvo.visualize_plan import draw_plan
+        from Quarvo.pictures import draw_plan
 
         if isinstance(bins, list) and len(bins) > 0 and isinstance(bins[0], Shape):
             bins = [bins]
         fig = draw_plan(plt, list(bins), bin_w, bin_h, title=title, dpi=dpi, label=label,
                         bin_titles=bin_titles, max_load=max_load)
         if out_path and str(out_path).lower().endswith(".svg"):
-            from Quarvo.visualize_plan import write_plan_svg
+            from Quarvo.pictures import write_plan_svg
 
             write_plan_svg(list(bins), bin_w, bin_h, out_path, title=title, label=label, bin_titles=bin_titles,
                            max_load=max_load, unit=unit or "mm")

@@ -4,59 +4,16 @@ place together (``Quarvo.files``)."""
 import importlib.util
 import json
 import os
-import sys
 
-from Quarvo.job import CAD_EXTRA, CAD_UNITS, JobError, cad_available
+from Quarvo.job.reading import CAD_EXTRA, CAD_UNITS, JobError, cad_available
 from Quarvo.files import OutputSet
-from Quarvo.report import load_table_csv, result_document, title
+from Quarvo.report.document import result_document
+from Quarvo.report.summary import title
+from Quarvo.report.table import load_table_csv
 
 PLOT_FORMATS = (".png", ".svg")
 # An --output of these types is the layout as a drawing; any other is the result document.
 DRAWING_FORMATS = (".dxf", ".svg")
-
-
-# Control characters (C0, DEL and C1) other than the tab: a name or an id that
-# holds an escape sequence must not drive the user's terminal.
-_CONTROL = {c: f"\\x{c:02x}" for c in list(range(0x00, 0x09)) + list(range(0x0a, 0x20)) + list(range(0x7f, 0xa0))}
-
-
-def terminal_text(text):
-    """The text with its control characters written out (``\\x1b``), safe to print."""
-    return str(text).translate(_CONTROL)
-
-
-# A refusal is one line a person reads: longer ones are cut here.
-MAX_MESSAGE = 200
-
-
-def one_line(text, limit=MAX_MESSAGE):
-    """A message as printed: control characters written out, at most ``limit`` characters."""
-    text = terminal_text(text)
-    return text if len(text) <= limit else text[: limit - 3] + "..."
-
-
-def print_error(prog, message, err=None):
-    """``prog: error: message`` on stderr, as one safe line."""
-    print(f"{prog}: error: {one_line(message)}", file=sys.stderr if err is None else err)
-
-
-def print_lines(lines, out=None):
-    """Print the lines (control characters written out) and flush. A reader
-    that leaves early (``quarvo job.json | head -1``) ends the printing, not
-    the run: the files are already written and the exit status still tells
-    how the run went."""
-    out = sys.stdout if out is None else out
-    try:
-        for line in lines:
-            print(terminal_text(line), file=out)
-        out.flush()
-    except BrokenPipeError:
-        # Point stdout at nothing, so that Python's own flush at exit stays quiet.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        try:
-            os.dup2(devnull, out.fileno())
-        finally:
-            os.close(devnull)
 
 
 def is_drawing(path):
@@ -101,7 +58,7 @@ def write_plot(result, path):
     heading = f"{title(job)}: {result.placed} items in {len(result.bins)} bin(s)"
     if os.path.splitext(path)[1].lower() == ".svg":
         # geometry in job units, drawn by the package's own SVG writer
-        from Quarvo.visualize_plan import write_plan_svg
+        from Quarvo.pictures import write_plan_svg
 
         unit = job.unit if job.unit in CAD_UNITS else "mm"
         write_plan_svg(bins, job.bin_w, job.bin_h, path, title=heading, max_load=job.max_load, unit=unit)
@@ -157,3 +114,8 @@ def check_plot_format(path, opt="--plot"):
         from Quarvo.visualize import _MISSING_MATPLOTLIB
 
         raise JobError(f"{opt}: {_MISSING_MATPLOTLIB}")
+
+
+def write_load_table(result, path):
+    """Write the load table as a CSV file (UTF-8), whole or not at all."""
+    write_outputs(result, table=path)

@@ -15,8 +15,12 @@ import os
 import re
 import sys
 
+from Quarvo.cli.running import EXIT_BAD_JOB, EXIT_TERMINATED, check_outputs, run
+from Quarvo.cli.terminal import print_error
+from Quarvo.files import Terminated, UnsafeOutput, terminate_cleanly
 from Quarvo.job import CAD_EXTRA, CAD_UNITS, DEFAULT_ROTATIONS_DEG, MAX_ITEMS, MAX_VALUE, MIN_TOLERANCE, Job, \
     JobError, cad_available, part_defs, read_drawing
+from Quarvo.report.outputs import check_drawing_output
 
 # The command line's settings for shops; the job file's own defaults stay as they are.
 NEST_OPTIONS = {"hole_fill": "dense", "exact_clearance": True, "nonconvex": True}
@@ -145,9 +149,6 @@ def build_job(args):
 
 def main(argv):
     """Run quarvo nest; returns the exit status."""
-    from Quarvo.cli import EXIT_BAD_JOB, EXIT_TERMINATED, check_outputs, run
-    from Quarvo.files import Terminated, UnsafeOutput, terminate_cleanly
-    from Quarvo.output import check_drawing_output, print_error
 
     try:
         args = _parser().parse_intermixed_args(argv)  # parts may come after the options too

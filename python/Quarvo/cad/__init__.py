@@ -25,8 +25,8 @@ try:
 except ImportError as exc:  # pragma: no cover - depends on the environment
     raise ImportError('Quarvo.cad needs ezdxf and svgelements: pip install "Quarvo[cad]"') from exc
 
-from Quarvo import cad_dxf, cad_svg
-from Quarvo.cad_contours import DEFAULT_BUDGET, MAX_COORDINATE, ContourError, ReadBudget, assemble, num
+from Quarvo.cad import dxf as cad_dxf, svg as cad_svg
+from Quarvo.cad.contours import DEFAULT_BUDGET, MAX_COORDINATE, ContourError, ReadBudget, assemble, num
 from Quarvo.files import OutputSet
 from Quarvo.first_fit_algorithm import used_length
 from Quarvo.geometry import Circle, Polygon, Shape

@@ -5,7 +5,7 @@ import math
 import re
 from xml.sax.saxutils import escape, quoteattr
 
-from Quarvo.cad_contours import Bezier, ContourError, EllArc, Line, Piece, num, over_budget
+from Quarvo.cad.contours import Bezier, ContourError, EllArc, Line, Piece, num, over_budget
 
 PX_MM = 25.4 / 96.0
 # Millimetres per unit of the page's size; svgelements rounds some of its own

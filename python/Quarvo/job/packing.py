@@ -7,7 +7,7 @@ it is set aside with the engine's own message and listed as unplaced.
 import time
 from dataclasses import dataclass, field
 
-from Quarvo.job import Job
+from Quarvo.job.reading import Job
 
 
 @dataclass

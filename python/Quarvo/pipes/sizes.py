@@ -1,22 +1,8 @@
-"""Steel pipe sizes as pipe people name them, and the carriers they travel in.
-
-``catalogue()`` lists every size of the bundled tables (ASME B36.10M welded
-and seamless steel pipe, API 5CT casing and tubing); ``lookup(size,
-schedule)`` finds one entry and ``standard(size, schedule, **pipe_kw)``
-makes a ``Quarvo.Pipe`` of it:
-
-    standard("NPS 12", "STD")              # or "DN 300", "nps12", "Sch 40", "SCH40", 40
-    standard("casing 9-5/8", "47")         # nominal weight in lb/ft
-    standard("tubing 2-7/8", "6.5")        # non-upset, upset or integral-joint weight
-    standard("casing 9-5/8", wall=11.99)   # or by wall thickness in mm
-
-``carrier(name, **overrides)`` gives the bin of a named container or trailer,
-``carriers()`` lists them.
-"""
+"""Pipe sizes, the catalogue: ASME B36.10M and API 5CT sizes, read from the tables in ``data/``."""
 import csv
 import math
 import re
-from dataclasses import dataclass, replace
+from dataclasses import dataclass
 from decimal import ROUND_HALF_UP, Decimal
 from fractions import Fraction
 from functools import lru_cache
@@ -71,7 +57,7 @@ def plain_end_mass(od, wall):
 
 
 def _rows(name):
-    text = resources.files("Quarvo").joinpath("data", name).read_text(encoding="utf-8")
+    text = resources.files("Quarvo.pipes").joinpath("data", name).read_text(encoding="utf-8")
     return list(csv.DictReader(line for line in text.splitlines() if not line.startswith("#")))
 
 
@@ -330,75 +316,6 @@ def standard(size, schedule=None, *, wall=None, **pipe_kw):
     ``pipe_kw`` go to the pipe: ``length`` (m), ``density`` (kg/m3), ``shape_id``.
     """
     entry = lookup(size, schedule, wall=wall)
-    import Quarvo
+    from Quarvo.geometry import Pipe
 
-    return Quarvo.Pipe(entry.od, entry.wall, **pipe_kw)
-
-
-# ---------------------------------------------------------------- carriers
-
-
-@dataclass(frozen=True)
-class Carrier:
-    """A named carrier: cross-section ``width`` x ``height`` and ``length`` in mm, ``max_load`` in kg."""
-
-    name: str
-    width: float
-    height: float
-    length: Optional[float]
-    max_load: Optional[float]
-    source: str
-
-
-# Pipes are loaded lengthwise through the door of a container, so the door opening, not the
-# inside, is the cross-section they can fill.
-_CARRIERS = (
-    Carrier("20ft", 2343.0, 2280.0, 5898.0, 28200.0,
-            "ISO 668 1CC general-purpose container: door opening 2,343 x 2,280 mm, inside length "
-            "5,898 mm, payload about 28,200 kg (30,480 kg gross less its tare)"),
-    Carrier("40ft", 2343.0, 2280.0, 12032.0, 26700.0,
-            "ISO 668 1AA general-purpose container: door opening 2,343 x 2,280 mm, inside length "
-            "12,032 mm, payload about 26,700 kg (30,480 kg gross less a tare of about 3,750 kg)"),
-    Carrier("40ft-hc", 2343.0, 2585.0, 12032.0, 26500.0,
-            "ISO 668 1AAA high-cube container: door opening 2,343 x 2,585 mm, inside length 12,032 mm, "
-            "payload about 26,500 kg (assumed: 30,480 kg gross less a tare of about 3,950 kg)"),
-    Carrier("trailer-13.6", 2480.0, 2700.0, 13600.0, 24000.0,
-            "European curtain-sider semi-trailer: loading space 13,600 x 2,480 x 2,700 mm, payload "
-            "24,000 kg (a 40 t road train under Directive 96/53/EC less tractor and trailer)"),
-)
-
-_OVERRIDABLE = ("width", "height", "length", "max_load")
-
-
-def carriers():
-    """The named carriers, as ``Carrier`` records."""
-    return list(_CARRIERS)
-
-
-def lookup_carrier(name, **overrides):
-    """The ``Carrier`` record of ``name`` with ``overrides`` (width, height, length, max_load) applied.
-
-    ``length`` and ``max_load`` may be overridden with None to drop that limit.
-    """
-    if not isinstance(name, str):
-        raise TypeError(f"carrier name must be a text such as '20ft', got {name!r} ({type(name).__name__})")
-    key = " ".join(name.strip().lower().split())
-    found = [c for c in _CARRIERS if c.name == key]
-    if not found:
-        known = ", ".join(c.name for c in _CARRIERS)
-        raise ValueError(f"carrier {name!r} is unknown; known: {known}")
-    for field, value in overrides.items():
-        if field not in _OVERRIDABLE:
-            raise TypeError(f"carrier {key!r}: {field!r} cannot be overridden (only {', '.join(_OVERRIDABLE)})")
-        if value is None and field in ("length", "max_load"):
-            continue
-        _check_number(value, f"carrier {key!r}: {field}")
-    return replace(found[0], **{k: (None if v is None else float(v)) for k, v in overrides.items()})
-
-
-def carrier(name, **overrides):
-    """The ``Quarvo.Bin`` of a named carrier: see ``carriers()``; ``overrides`` as in ``lookup_carrier``."""
-    c = lookup_carrier(name, **overrides)
-    import Quarvo
-
-    return Quarvo.Bin(c.width, c.height, max_load=c.max_load, length=c.length)
+    return Pipe(entry.od, entry.wall, **pipe_kw)

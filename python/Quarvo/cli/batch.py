@@ -20,7 +20,8 @@ import time
 from Quarvo.job import JobError
 from Quarvo.files import OutputSet, Terminated, UnsafeOutput, file_identity, refuse_replacing_inputs, same_file, \
     terminate_cleanly
-from Quarvo.output import check_plot_format, dump_document, print_error, print_lines
+from Quarvo.cli.terminal import print_error, print_lines
+from Quarvo.report.outputs import check_plot_format, dump_document
 
 EXIT_OK = 0
 EXIT_BAD_ARGS = 2

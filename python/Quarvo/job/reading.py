@@ -8,138 +8,39 @@ import json
 import math
 import os
 from dataclasses import dataclass, field
-from typing import Callable, NamedTuple
 
 from Quarvo.geometry_handle import point_in_polygon, polygon_area, segments_intersect
-
-# More copies than this is almost surely a typo in a quantity, and would only
-# keep the packer busy for hours.
-MAX_ITEMS = 100_000
-# Largest length or angle magnitude the engine takes: the polygon union works
-# on a 1e-6 integer grid that must fit in 62 bits.
-MAX_VALUE = 1e12
+from Quarvo.job.fields import (  # noqa: F401  (names the package passes on)
+    CAD_UNITS,
+    DEFAULT_ROTATIONS_DEG,
+    ITEM_TYPES,
+    MAX_ITEMS,
+    MAX_VALUE,
+    MIN_TOLERANCE,
+    JobError,
+    check_names,
+    fields_of,
+    fmt,
+    number as _number,
+    points,
+    one_of as _one_of,
+    options,
+    read_field,
+    show as _show,
+    text as _text,
+    whole as _whole,
+)
 
 # Deepest nesting of arrays and objects a job may have: the deepest field, a
 # point of a defect of a bin, lies six levels down.
 MAX_JSON_DEPTH = 16
-# Finest chord tolerance of curves read from drawings: the engine's grid.
-MIN_TOLERANCE = 1e-6
 
 BUNDLED_NAME = "pipes.json"
-DEFAULT_ROTATIONS_DEG = (0.0, 90.0, 180.0, 270.0)
-
-
-class JobError(Exception):
-    """A job that cannot be packed as written; the message is one line."""
-
-
-def fmt(x):
-    """A length or ratio for people: ten significant digits, three below 0.01."""
-    return f"{x:.10g}" if abs(x) >= 0.01 or x == 0 else f"{x:.3g}"
-
-
-def _show(v, limit=40):
-    text = json.dumps(v, ensure_ascii=False) if not isinstance(v, float) or math.isfinite(v) else repr(v)
-    return text if len(text) <= limit else text[: limit - 3] + "..."
-
-
-def _number(v, where, *, positive=False, non_negative=False, bounded=True):
-    if not isinstance(v, (int, float)) or isinstance(v, bool):
-        raise JobError(f"{where}: must be a number, got {_show(v)}")
-    try:
-        x = float(v)
-    except OverflowError:
-        raise JobError(f"{where}: number too large: {_show(v)}") from None
-    if not math.isfinite(x):
-        raise JobError(f"{where}: must be a finite number, got {_show(v)}")
-    if positive and not x > 0.0:
-        raise JobError(f"{where}: must be a positive number, got {_show(v)}")
-    if non_negative and x < 0.0:
-        raise JobError(f"{where}: must not be negative, got {_show(v)}")
-    if bounded and abs(x) > MAX_VALUE:
-        raise JobError(f"{where}: {_show(v)} is beyond the engine's range (at most 1e12 in magnitude)")
-    return x
-
-
-def _flag(v, where):
-    if not isinstance(v, bool):
-        raise JobError(f"{where}: must be true or false, got {_show(v)}")
-    return v
-
-
-def _whole(minimum):
-    def read(v, where):
-        if not isinstance(v, int) or isinstance(v, bool) or v < minimum:
-            raise JobError(f"{where}: must be a whole number of at least {minimum}, got {_show(v)}")
-        return v
-    return read
-
-
-def _one_of(*choices):
-    def read(v, where):
-        if not isinstance(v, str) or v not in choices:
-            listed = " or ".join(f'"{c}"' for c in choices)
-            raise JobError(f"{where}: unknown value {_show(v)} (expected {listed})")
-        return v
-    return read
-
-
-def _text(v, where):
-    if not isinstance(v, str):
-        raise JobError(f"{where}: must be a text, got {_show(v)}")
-    return v
-
-
-def _seconds(v, where):
-    return _number(v, where, non_negative=True)
-
-
-class Option(NamedTuple):
-    read: Callable  # (value, field name) -> the checked value
-    example: str  # a value as --help shows it
-    help: str
-    default: object = None  # the command line's default; None leaves the engine's own
-
 
 # Engine options: each is passed to ``FirstFit`` as the keyword of its name
-# when the job gives it or the option has a default here. A new engine option
-# is one line in this table.
-OPTIONS = {
-    "incremental": Option(_flag, "false", "nfp only: extend one union per item kind instead\n"
-                                          "of uniting every no-fit polygon afresh (much faster\n"
-                                          "on large jobs; positions may differ by about 1e-6)"),
-    "threads": Option(_whole(1), "2", "nfp only: threads trying the rotations side by side\n"
-                                   "(default one per core; same layout for any count)"),
-    "hole_fill": Option(_one_of("dense", "sampled"), '"dense"',
-                        'nfp only: "dense" searches every hole of a placed\n'
-                        'container like a small bin and fills holes before the\n'
-                        'bin; "sampled" tries 17 points per hole (the library\'s\n'
-                        "default)", default="dense"),
-    "exact_clearance": Option(_flag, "true", "circles as circumscribed 64-gons, so the distance\n"
-                                             "holds around true circles (false: inscribed,\n"
-                                             "the library's default); pipes keep it around\n"
-                                             "their true walls either way", default=True),
-    "nonconvex": Option(_flag, "true", "nfp only: take non-convex outlines and holes of any\n"
-                                       "shape (exact no-fit polygons by Minkowski sums)"),
-    "stable": Option(_flag, "true", "nfp only: place every item only where it rests on\n"
-                                    "the floor, the walls and the items below it (default\n"
-                                    "true when the job has pipe items or every item is a\n"
-                                    "circle or a ring; false otherwise)"),
-    "time_limit": Option(_seconds, "10", "seconds of improvement search after the greedy\n"
-                                         "pass (the best layout found is kept)"),
-    "iterations": Option(_whole(0), "2000", "layouts the improvement search tries (the same\n"
-                                         "result on every run and any thread count)"),
-    "seed": Option(_whole(0), "0", "seed of the improvement search"),
-    "compress": Option(_flag, "true", "after the greedy pass, let items overlap on a\n"
-                                      "shorter strip (or in fewer bins) and move them apart,\n"
-                                      "within time_limit or iterations (20 item moves each;\n"
-                                      "default: on for a strip whose items all weigh the same)"),
-    "mirror": Option(_flag, "true", "nfp only: polygons may also be placed mirrored\n"
-                                    "(about their vertical axis, then rotated)"),
-}
+# when the job gives it or the command line has a default for it.
+OPTIONS = options()
 
-# Units a drawing's lengths can be converted to (a job without "unit" takes millimetres).
-CAD_UNITS = ("mm", "cm", "m", "in")
 CAD_EXTRA = 'pip install "Quarvo[cad]"'
 CAD_SUFFIXES = (".dxf", ".svg")
 
@@ -153,16 +54,6 @@ def cad_available():
         return False
     return True
 
-_TOP_FIELDS = ("name", "description", "unit", "bin", "distance", "strategy", "placement", "rotations",
-               "rotation_unit", "pipe_length", "items") + tuple(OPTIONS)
-_BIN_FIELDS = ("width", "height", "margin", "max_load", "length", "carrier")
-_COMMON_ITEM_FIELDS = ("id", "type", "quantity", "weight", "margin", "inflation", "description")
-_ITEM_FIELDS = {"circle": _COMMON_ITEM_FIELDS + ("radius", "mass"),
-                "polygon": _COMMON_ITEM_FIELDS + ("outer", "holes", "mass"),
-                "pipe": _COMMON_ITEM_FIELDS + ("od", "wall", "size", "schedule", "length", "density"),
-                "file": ("id", "file", "quantity", "weight", "margin", "inflation", "description", "tolerance",
-                         "mass")}
-_TYPES = ("circle", "polygon", "pipe")
 DEFAULT_DENSITY = 7850.0
 
 
@@ -223,24 +114,13 @@ class Job:
         return sum(s.quantity for s in self.items)
 
 
-def _choice(obj, key, where, choices, default):
-    return _one_of(*choices)(obj[key], where) if key in obj else default
-
-
-def _check_fields(obj, where, allowed):
-    for key in obj:
-        if key not in allowed:
-            raise JobError(f"{where}: unknown field {_show(key)}")
+def _get(obj, key, scope, where, default=None):
+    """obj[key] checked by the table's reader, or ``default`` when absent."""
+    return read_field(obj, key, scope, where) if key in obj else default
 
 
 def _contour(v, where):
-    if not isinstance(v, list):
-        raise JobError(f"{where}: must be a list of [x, y] points")
-    pts = []
-    for k, p in enumerate(v):
-        if not isinstance(p, list) or len(p) != 2:
-            raise JobError(f"{where}[{k}]: a point must be [x, y], got {_show(p)}")
-        pts.append((_number(p[0], f"{where}[{k}][0]"), _number(p[1], f"{where}[{k}][1]")))
+    pts = points(v, where)
     distinct = pts[:-1] if len(pts) > 1 and pts[0] == pts[-1] else pts
     if len(set(distinct)) < 3:
         raise JobError(f"{where}: a polygon needs at least three distinct points, got {len(set(distinct))}")
@@ -302,18 +182,15 @@ def _longest_carrier():
 
 def _pipe(raw, idef, where, pipe_length, bin_length):
     """A pipe item's size (od and wall, or size and schedule), length and density."""
-    from Quarvo import pipes
+    from Quarvo.pipes import sizes as pipes
 
     by_size = "size" in raw
     if by_size and "od" in raw:
         raise JobError(f'{where}: give "od" and "wall", or "size" with "schedule" (or "wall"), not both')
     if by_size:
-        if not isinstance(raw["size"], str):
-            raise JobError(f"{where}.size: must be a text such as \"NPS 12\", got {_show(raw['size'])}")
-        schedule = raw.get("schedule")
-        if schedule is not None and (isinstance(schedule, bool) or not isinstance(schedule, (str, int, float))):
-            raise JobError(f"{where}.schedule: must be a text or a number such as \"STD\" or 40, got {_show(schedule)}")
-        wall = _number(raw["wall"], f"{where}.wall", positive=True) if "wall" in raw else None
+        _get(raw, "size", "pipe", f"{where}.size")
+        schedule = _get(raw, "schedule", "pipe", f"{where}.schedule")
+        wall = _get(raw, "wall", "pipe", f"{where}.wall")
         try:
             pipes._resolve_size(raw["size"])
         except ValueError as exc:
@@ -330,13 +207,13 @@ def _pipe(raw, idef, where, pipe_length, bin_length):
         for key in ("od", "wall"):
             if key not in raw:
                 raise JobError(f'{where}.{key}: missing (a pipe takes "od" and "wall" in mm, or "size" and "schedule")')
-        idef.od = _number(raw["od"], f"{where}.od", positive=True)
-        idef.wall = _number(raw["wall"], f"{where}.wall", positive=True)
+        idef.od = read_field(raw, "od", "pipe", f"{where}.od")
+        idef.wall = read_field(raw, "wall", "pipe", f"{where}.wall")
         if idef.wall > idef.od / 2:
             raise JobError(f"{where}.wall: {_show(raw['wall'])} is larger than the radius "
                            f"({fmt(idef.od / 2)}, half the od)")
     if "length" in raw:
-        idef.length = _number(raw["length"], f"{where}.length", positive=True)
+        idef.length = read_field(raw, "length", "pipe", f"{where}.length")
         length_where = f"{where}.length"
     else:
         idef.length = pipe_length
@@ -347,8 +224,7 @@ def _pipe(raw, idef, where, pipe_length, bin_length):
             raise JobError(f"{length_where}: a pipe of {fmt(idef.length)} m is longer than every carrier "
                            f"(the longest, {longest.name}, is {fmt(longest.length / 1000.0)} m)"
                            + ("" if bin_length is None else f" and than the bin ({fmt(bin_length)} mm)"))
-    if "density" in raw:
-        idef.density = _number(raw["density"], f"{where}.density", positive=True)
+    idef.density = _get(raw, "density", "pipe", f"{where}.density", DEFAULT_DENSITY)
 
 
 def _weight_key(idef):
@@ -359,28 +235,16 @@ def _weight_key(idef):
     return (idef.od, idef.wall, idef.length, idef.density) if idef.kind == "pipe" else 0.0
 
 
-def _common(raw, where, idef):
-    if "quantity" in raw:
-        idef.quantity = _whole(1)(raw["quantity"], f"{where}.quantity")
-    if "weight" in raw:
-        idef.weight = _number(raw["weight"], f"{where}.weight", bounded=False)
-    if "margin" in raw:
-        idef.margin = _number(raw["margin"], f"{where}.margin", non_negative=True)
-    if "inflation" in raw:
-        idef.inflation = _number(raw["inflation"], f"{where}.inflation", non_negative=True)
-    if "description" in raw:  # free text: whatever it is, it is shown as written
-        d = raw["description"]
-        idef.description = d if isinstance(d, str) else json.dumps(d, ensure_ascii=False)
-    if "mass" in raw:
-        idef.mass = _number(raw["mass"], f"{where}.mass", non_negative=True)
+def _common(raw, where, idef, scope):
+    allowed = fields_of(scope)
+    for key in ("quantity", "weight", "margin", "inflation", "description", "mass"):
+        if key in allowed and key in raw:
+            setattr(idef, key, read_field(raw, key, scope, f"{where}.{key}"))
     return idef
 
 
-def _item_id(raw, where, default):
-    item_id = raw.get("id", default)
-    if not (isinstance(item_id, str) or (isinstance(item_id, int) and not isinstance(item_id, bool))):
-        raise JobError(f"{where}.id: must be a text or an integer, got {_show(item_id)}")
-    return item_id
+def _item_id(raw, where, default, scope):
+    return _get(raw, "id", scope, f"{where}.id", default)
 
 
 def read_drawing(path, where, unit, tolerance=None):
@@ -434,33 +298,23 @@ def confined_path(name, base, root, where):
     return path
 
 
-def _tolerance(raw, where):
-    if "tolerance" not in raw:
-        return None
-    tolerance = _number(raw["tolerance"], where, positive=True)
-    if tolerance < MIN_TOLERANCE:
-        raise JobError(f"{where}: {_show(raw['tolerance'])} is finer than the engine's grid "
-                       f"(at least {MIN_TOLERANCE:g})")
-    return tolerance
-
-
 def _file_items(raw, i, first_index, base, unit, root):
     where = f"items[{i}]"
-    _check_fields(raw, where, _ITEM_FIELDS["file"])
-    name = _text(raw["file"], f"{where}.file")
+    check_names(raw, "file", where)
+    name = read_field(raw, "file", "file", f"{where}.file")
     if name == "":
         raise JobError(f"{where}.file: empty file name")
     if unit not in CAD_UNITS:
         raise JobError(f'{where}.file: a drawing is converted to the job\'s unit, and "unit" {_show(unit)} '
                        f'is none of {", ".join(CAD_UNITS)}')
-    tolerance = _tolerance(raw, f"{where}.tolerance")
+    tolerance = _get(raw, "tolerance", "file", f"{where}.tolerance")
     path = confined_path(name, base, root, f"{where}.file")
     parts = read_drawing(path, f"{where}.file", unit, tolerance)
-    item_id = _item_id(raw, where, None) if "id" in raw else None
+    item_id = _item_id(raw, where, None, "file")
     defs = part_defs(parts, first_index, item_id)
     for idef in defs:
         idef.file, idef.path = name, path
-        _common(raw, where, idef)
+        _common(raw, where, idef, "file")
     return defs
 
 
@@ -474,23 +328,21 @@ def _item(raw, i, first_index=None, base=".", unit="mm", pipe_length=None, bin_l
         return _file_items(raw, i, index, base, unit, base if root is None else root)
     if "type" not in raw:
         raise JobError(f'{where}.type: missing (expected "circle", "polygon" or "pipe", or a "file" to read parts from)')
-    kind = _choice(raw, "type", f"{where}.type", _TYPES, None)
-    _check_fields(raw, where, _ITEM_FIELDS[kind])
-    item_id = _item_id(raw, where, i)
-    idef = _common(raw, where, ItemDef(index=index, id=item_id, kind=kind))
+    kind = _one_of(*ITEM_TYPES)(raw["type"], f"{where}.type")
+    check_names(raw, kind, where)
+    item_id = _item_id(raw, where, i, kind)
+    idef = _common(raw, where, ItemDef(index=index, id=item_id, kind=kind), kind)
     if kind == "pipe":
         _pipe(raw, idef, where, pipe_length, bin_length)
     elif kind == "circle":
         if "radius" not in raw:
             raise JobError(f"{where}.radius: missing")
-        idef.radius = _number(raw["radius"], f"{where}.radius", positive=True)
+        idef.radius = read_field(raw, "radius", "circle", f"{where}.radius")
     else:
         if "outer" not in raw:
             raise JobError(f"{where}.outer: missing")
         idef.outer = _contour(raw["outer"], f"{where}.outer")
-        holes = raw.get("holes", [])
-        if not isinstance(holes, list):
-            raise JobError(f"{where}.holes: must be a list of contours")
+        holes = _get(raw, "holes", "polygon", f"{where}.holes", [])
         for k, h in enumerate(holes):
             hole = _contour(h, f"{where}.holes[{k}]")
             _check_hole(hole, idef.outer, f"{where}.holes[{k}]")
@@ -559,23 +411,21 @@ def parse_job(raw, source="job", base=None, parts_root=None):
         raise JobError(f"job: must be a JSON object, got {_show(raw)}")
     _refuse_deep_nesting(raw)
     _refuse_lone_surrogates(raw)
-    _check_fields(raw, "job", _TOP_FIELDS)
+    check_names(raw, "job", "job")
     if "bin" not in raw:
         raise JobError('bin: missing (expected {"width": ..., "height": ...}, {"width": ...} for a strip, '
                        'or {"carrier": ...})')
     b = raw["bin"]
     if not isinstance(b, dict):
         raise JobError(f'bin: must be an object {{"width": ..., "height": ...}}, got {_show(b)}')
-    _check_fields(b, "bin", _BIN_FIELDS)
+    check_names(b, "bin", "bin")
     limits = {"width": None, "height": None, "max_load": None, "length": None}
     carrier = None
     if "carrier" in b:
         from Quarvo.pipes import lookup_carrier
 
-        if not isinstance(b["carrier"], str):
-            raise JobError(f"bin.carrier: must be a text such as \"40ft\", got {_show(b['carrier'])}")
         try:
-            c = lookup_carrier(b["carrier"])
+            c = lookup_carrier(read_field(b, "carrier", "bin", "bin.carrier"))
         except ValueError as exc:
             raise JobError(f"bin.carrier: {exc}") from None
         carrier = c.name
@@ -583,33 +433,29 @@ def parse_job(raw, source="job", base=None, parts_root=None):
     elif "width" not in b:
         raise JobError('bin.width: missing (or name a "carrier")')
     for key in limits:
-        if key in b:
-            limits[key] = _number(b[key], f"bin.{key}", positive=True)
+        limits[key] = _get(b, key, "bin", f"bin.{key}", limits[key])
     bin_w = limits["width"]
-    margin = _number(b["margin"], "bin.margin", non_negative=True) if "margin" in b else 0.0
+    margin = _get(b, "margin", "bin", "bin.margin", 0.0)
     # without a height the bin is a strip: one bin, open upward
     bin_h = limits["height"]
-    pipe_length = _number(raw["pipe_length"], "pipe_length", positive=True) if "pipe_length" in raw else None
-    distance = _number(raw.get("distance", 0.0), "distance", non_negative=True)
-    strategy = _choice(raw, "strategy", "strategy", ("nfp", "bl"), "nfp")
-    placement = _choice(raw, "placement", "placement", ("corner", "center"), "corner")
+    pipe_length = _get(raw, "pipe_length", "job", "pipe_length")
+    distance = _get(raw, "distance", "job", "distance", 0.0)
+    strategy = _get(raw, "strategy", "job", "strategy", "nfp")
+    placement = _get(raw, "placement", "job", "placement", "corner")
     if bin_h is None and placement == "center":
         raise JobError('placement: "center" needs a bin with a height (a strip is open upward)')
     if strategy == "bl" and placement == "center":
         raise JobError('placement: "center" needs strategy "nfp" (bottom-left always packs from the corner)')
-    rotation_unit = _choice(raw, "rotation_unit", "rotation_unit", ("degrees", "radians"), "degrees")
+    rotation_unit = _get(raw, "rotation_unit", "job", "rotation_unit", "degrees")
     rotations = None
-    given = None
-    if "rotations" in raw:
-        r = raw["rotations"]
-        if not isinstance(r, list) or not r:
-            raise JobError(f"rotations: must be a non-empty list of angles, got {_show(r)}")
-        given = [_number(a, f"rotations[{k}]") for k, a in enumerate(r)]
+    given = _get(raw, "rotations", "job", "rotations")
+    if given is not None:
         rotations = [math.radians(a) for a in given] if rotation_unit == "degrees" else list(given)
-    options = {key: opt.read(raw[key], key) if key in raw else opt.default for key, opt in OPTIONS.items()
-               if key in raw or opt.default is not None}
-    name = _text(raw.get("name", ""), "name")
-    unit = _text(raw.get("unit", ""), "unit")
+    options = {key: opt.read(raw[key], key) if key in raw else opt.cli_default for key, opt in OPTIONS.items()
+               if key in raw or opt.cli_default is not None}
+    _get(raw, "$schema", "job", "$schema")  # for editors only: checked, not used
+    name = _get(raw, "name", "job", "name", "")
+    unit = _get(raw, "unit", "job", "unit", "")
     if "items" not in raw:
         raise JobError("items: missing (expected a list of items)")
     if not isinstance(raw["items"], list):

@@ -5,7 +5,7 @@ import math
 import ezdxf
 from ezdxf.math import Vec3
 
-from Quarvo.cad_contours import Bezier, ContourError, EllArc, Line, Piece, Sampled, num, over_budget
+from Quarvo.cad.contours import Bezier, ContourError, EllArc, Line, Piece, Sampled, num, over_budget
 
 # $INSUNITS codes and their length in millimetres (0, unitless, is the job's unit).
 INSUNITS_MM = {

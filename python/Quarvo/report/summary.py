@@ -1,0 +1,243 @@
+"""The summary of a packed job, and the reasons for its unplaced items."""
+import math
+import os
+
+from Quarvo.job.packing import engine_refusal, fits_alone
+from Quarvo.job.reading import DEFAULT_ROTATIONS_DEG, _show, fmt
+
+
+def net_area(entry):
+    """Area of the item's material: a ring's hole is not part of it."""
+    from Quarvo.geometry_handle import polygon_area
+
+    idef = entry.idef
+    if idef.kind == "circle":
+        return math.pi * idef.radius * idef.radius
+    if idef.kind == "pipe":
+        bore = max(0.0, idef.od / 2 - idef.wall)
+        return math.pi * ((idef.od / 2) ** 2 - bore * bore)
+    return abs(polygon_area(idef.outer)) - sum(abs(polygon_area(h)) for h in idef.holes)
+
+
+def spacing(entry, job):
+    return job.distance / 2.0 + entry.idef.inflation + entry.idef.margin
+
+
+# The engine's reasons that say no more than that the item found no room.
+_NO_ROOM = ("does not fit in an empty bin", "does not fit in the strip's width")
+
+
+def unplaced_reason(entry, result):
+    """Why the item is unplaced: the engine's refusal when it refuses the item,
+    else the bin's length or payload when the engine left it out for that,
+    else that it finds no place at rest, else that it does not fit an empty bin."""
+    if entry.refusal is not None:
+        return entry.refusal
+    why = result.engine_reasons.get(entry.number)
+    if why is not None and why not in _NO_ROOM:
+        return why
+    job, idef = result.job, entry.idef
+    if idef.index not in result.reasons:
+        result.reasons[idef.index] = engine_refusal(job, idef, entry.number) or _no_rest(entry, result) or \
+            _no_room(entry, job)
+    return result.reasons[idef.index]
+
+
+def _no_rest(entry, result):
+    job, idef = result.job, entry.idef
+    if not job.options.get("stable") or not fits_alone(job, idef, entry.number, stable=False):
+        return None
+    if fits_alone(job, idef, entry.number, stable=True):
+        return "no place at rest on the pile: nothing to lie on at the allowed rotations"
+    return ("no place at rest even alone on the floor at the allowed rotations "
+            "(a sharp corner below, grown by the spacing, keeps it off the floor)")
+
+
+def _no_room(entry, job):
+    from Quarvo.geometry_handle import is_convex
+
+    idef = entry.idef
+    # The engine refused the item in an empty bin without a message: the nfp
+    # placer takes convex polygons only.
+    if job.strategy == "nfp" and idef.kind == "polygon" and not job.options.get("nonconvex") \
+            and not is_convex(idef.outer):
+        return ('non-convex polygon: the nfp placer takes non-convex outlines only with "nonconvex": true '
+                '(or use strategy "bl")')
+    # its room: grown by its spacing, and kept from the edges by the larger of that and the margin
+    s = max(spacing(entry, job), job.margin)
+    if idef.kind == "circle":
+        w = h = 2.0 * (idef.radius + s)
+    elif idef.kind == "pipe":
+        w = h = idef.od + 2.0 * s
+    else:
+        xs = [p[0] for p in idef.outer]
+        ys = [p[1] for p in idef.outer]
+        w, h = max(xs) - min(xs) + 2.0 * s, max(ys) - min(ys) + 2.0 * s
+    turns = "" if idef.kind in ("circle", "pipe") or job.strategy == "bl" else " at any allowed rotation"
+    room = f"a strip {fmt(job.bin_w)} wide" if job.bin_h is None else \
+        f"an empty {fmt(job.bin_w)} x {fmt(job.bin_h)} bin"
+    spaced = "its spacing and the edge margin" if job.margin > spacing(entry, job) else "its spacing"
+    return (f"does not fit in {room}{turns} "
+            f"(about {fmt(w)} x {fmt(h)} with {spaced})")
+
+
+def holes_by_depth(bin_entries):
+    """{depth: number of items} for the items of a bin that lie in holes."""
+    from Quarvo.check import nesting_depths
+
+    counts = {}
+    for d in nesting_depths([e.shape for e in bin_entries]):
+        if d:
+            counts[d] = counts.get(d, 0) + 1
+    return dict(sorted(counts.items()))
+
+
+def _depths_text(counts):
+    total = sum(counts.values())
+    return f"{total} ({' '.join(f'{d}:{n}' for d, n in counts.items())})" if total else "0"
+
+
+def _search_text(options):
+    """The improvement search with its limits, or None when it does not run."""
+    limits = []
+    if options.get("time_limit") is not None:
+        limits.append(f"{fmt(options['time_limit'])} s")
+    if options.get("iterations") is not None:
+        limits.append(f"{options['iterations']} iterations")
+    if not limits:
+        return None
+    return f"search {' or '.join(limits)}, seed {options.get('seed') or 0}"
+
+
+def modes_line(job):
+    """Every mode in effect: holes, clearance, then each opt-in mode that is on."""
+    options = job.options
+    if job.strategy != "nfp":
+        holes = "none (bottom-left)"
+    else:
+        holes = options.get("hole_fill", "sampled")
+    clearance = "exact (circles as circumscribed 64-gons)" if options.get("exact_clearance") \
+        else "inscribed (circles as inscribed 64-gons)"
+    modes = [f"holes {holes}", f"clearance {clearance}"]
+    if job.margin:
+        modes.append(f"edge margin {fmt(job.margin)}{' ' + job.unit if job.unit else ''}")
+    if options.get("mirror"):
+        modes.append("parts may be mirrored")
+    if options.get("nonconvex"):
+        modes.append("non-convex outlines")
+    if options.get("stable"):
+        modes.append("stable (every item at rest)")
+    if options.get("compress") and ("time_limit" in options or "iterations" in options):
+        modes.append("compression (weights order the greedy pass only)")
+    if options.get("incremental"):
+        modes.append("incremental unions")
+    search = _search_text(options)
+    if search:
+        modes.append(search)
+    return "  " + ", ".join(modes)
+
+
+def _rotation_out(angle, job):
+    """The rotation in the job's unit, as written in the job when it came from there."""
+    given = job.rotations_given
+    radians = job.rotations
+    if given is None:
+        given = list(DEFAULT_ROTATIONS_DEG)
+        radians = [0.0, math.pi / 2, math.pi, 3 * math.pi / 2]
+        if job.rotation_unit == "radians":
+            given = list(radians)
+    for g, r in zip(given, radians):
+        if r == angle:
+            return g
+    return math.degrees(angle) if job.rotation_unit == "degrees" else angle
+
+
+def fill(result, bin_entries):
+    job = result.job
+    height = job.bin_h if job.bin_h is not None else result.used_length
+    return sum(net_area(e) for e in bin_entries) / (job.bin_w * height) if height > 0 else 0.0
+
+
+def bin_text(job, unit=""):
+    text = f"strip {fmt(job.bin_w)}{unit} wide" if job.bin_h is None else \
+        f"bin {fmt(job.bin_w)} x {fmt(job.bin_h)}{unit}"
+    if job.carrier:
+        text = f"carrier {job.carrier}: {text}"
+    if job.bin_length is not None:
+        text += f", length {fmt(job.bin_length)}{unit}"
+    if job.max_load is not None:
+        text += f", max_load {kg(job.max_load)}"
+    return text
+
+
+def kg(mass):
+    """A mass for people: whole kg with thousands separated, below 100 kg to 0.1."""
+    return f"{mass:,.0f} kg" if abs(mass) >= 100 else f"{mass:.1f} kg"
+
+
+def mass_of(entries):
+    return sum(e.shape.mass for e in entries if e.shape is not None)
+
+
+def _pipe_per_metre(result):
+    return any(e.idef.kind == "pipe" and e.idef.length is None for e in result.entries)
+
+
+def shows_mass(result):
+    """Whether masses mean anything here: some item has one, or the bin a payload."""
+    return result.job.max_load is not None or any(e.shape is not None and e.shape.mass > 0 for e in result.entries)
+
+
+def title(job):
+    return job.name or os.path.basename(job.source)
+
+
+def summary_lines(result):
+    job = result.job
+    total = len(result.entries)
+    unit = f" {job.unit}" if job.unit else ""
+    masses = shows_mass(result)
+    load_head = f"  {'mass':>11}  {'of max_load':>11}" if masses else ""
+    lines = [
+        f"job: {title(job)}",
+        f"  {total} items, {bin_text(job, unit)}, distance {fmt(job.distance)}{unit}, "
+        f"strategy {job.strategy}, placement {job.placement}",
+        modes_line(job),
+        "",
+        f"  {'bin':>4}  {'items':>6}  {'fill':>7}{load_head}  in holes (by depth)",
+    ]
+    for k, b in enumerate(result.bins):
+        load = ""
+        if masses:
+            m = mass_of(b)
+            share = f"{100.0 * m / job.max_load:.1f}%" if job.max_load else "-"
+            load = f"  {kg(m):>11}  {share:>11}"
+        lines.append(f"  {k:>4}  {len(b):>6}  {100.0 * fill(result, b):>6.1f}%{load}  "
+                     f"{_depths_text(holes_by_depth(b))}")
+    if not result.bins:
+        lines.append("  (no bin used)")
+    lines.append("")
+    lines.append(f"  placed {result.placed} of {total} items in {len(result.bins)} bin(s), "
+                 f"{len(result.unplaced)} unplaced, {result.seconds:.2f} s")
+    if result.search_stopped:
+        lines.append("  the search was cut short (Ctrl-C): this is the best layout it had found")
+    if masses:
+        placed_mass = sum(mass_of(b) for b in result.bins)
+        left = mass_of(result.unplaced)
+        lines.append(f"  mass placed {kg(placed_mass)}" + (f", unplaced {kg(left)}" if left else "")
+                     + " (mass = the items' steel: a pipe's from its size, length and density"
+                 + ("; a pipe without a length counts its mass per metre)" if _pipe_per_metre(result) else ")"))
+    if job.bin_h is None:
+        lines.append(f"  used length {fmt(result.used_length)}{unit} (the highest point of any item)")
+        lines.append("  fill = material area of the items (holes excluded) / (width x used length)")
+    else:
+        lines.append("  fill = material area of the bin's items (holes excluded) / bin area")
+    if result.unplaced:
+        lines.append("  unplaced:")
+        for e in result.unplaced:
+            lines.append(f"    item {e.number} (id {_show(e.idef.id)}, copy {e.copy}): {unplaced_reason(e, result)}")
+    if result.check is not None:
+        lines.extend("  " + line for line in result.check.summary(max_lines=10).splitlines())
+    return lines
+
+
