@@ -181,3 +181,20 @@ def test_batch_command_takes_a_job_timeout(tmp_path, capsys):
     assert main(["batch", str(tmp_path / "e.json"), "-d", str(out), "--job-timeout", "1", "-q", "--workers", "1"]) == 4
     assert "job timeout of 1 s" in json.loads((out / "e.error.json").read_text())["error"]
     assert main(["batch", str(tmp_path / "e.json"), "-d", str(out), "--job-timeout", "0"]) == 2
+
+
+def test_a_hostile_drawing_on_the_cluster_is_its_job_s_failure_not_a_worker_s_death(tmp_path, cluster):
+    pytest.importorskip("ezdxf")
+    from test_hostile_drawings import minsert, use_fan_out
+
+    minsert(str(tmp_path / "m.dxf"))
+    use_fan_out(str(tmp_path / "f.svg"))
+    jobs = []
+    for name in ("m.dxf", "f.svg"):
+        path = tmp_path / f"{name}.json"
+        path.write_text(json.dumps({"bin": {"width": 100, "height": 100}, "items": [{"file": name}]}))
+        jobs.append(str(path))
+    results = pack_jobs(jobs + [small(3)], scheduler=cluster.scheduler_address)
+    assert [r["status"] for r in results] == ["failed", "failed", "ok"]
+    assert all("reading budget" in r["error"] for r in results[:2])
+    assert len(cluster.scheduler_info["workers"]) == 2  # none died

@@ -7,6 +7,8 @@ from pathlib import Path
 
 import pytest
 
+from test_include_rules import cycles as engine_cycles
+
 PACKAGE = Path(__file__).resolve().parent.parent / "python" / "Quarvo"
 
 # concern -> its modules (a subpackage, or modules of one concern)
@@ -106,21 +108,7 @@ def test_every_import_follows_the_rules():
 
 
 def cycles(edges):
-    found, seen = [], set()
-
-    def walk(node, path):
-        if node in path:
-            cycle = path[path.index(node):] + [node]
-            if frozenset(cycle) not in seen:
-                seen.add(frozenset(cycle))
-                found.append(" -> ".join(cycle))
-            return
-        for nxt in sorted(edges.get(node, ())):
-            walk(nxt, path + [node])
-
-    for start in sorted(edges):
-        walk(start, [])
-    return found
+    return [" -> ".join(c) for c in engine_cycles(edges)]
 
 
 def test_no_module_imports_itself_round_a_circle():

@@ -133,16 +133,17 @@ def schedule(v, where):
     return v
 
 
-def size(v, where):
-    if not isinstance(v, str):
-        raise JobError(f"{where}: must be a text such as \"NPS 12\", got {show(v)}")
-    return v
+def text_such_as(example):
+    """A text, refused with an example of one."""
+    def read(v, where):
+        if not isinstance(v, str):
+            raise JobError(f"{where}: must be a text such as {example}, got {show(v)}")
+        return v
+    return read
 
 
-def carrier(v, where):
-    if not isinstance(v, str):
-        raise JobError(f"{where}: must be a text such as \"40ft\", got {show(v)}")
-    return v
+size = text_such_as('"NPS 12"')
+carrier = text_such_as('"40ft"')
 
 
 def tolerance(v, where):
