@@ -186,7 +186,7 @@ def test_table_is_written_with_the_other_outputs(tmp_path, capsys, monkeypatch):
     table.unlink()
     out.unlink()
 
-    def fail(result):
+    def fail(result, precision=None):
         raise OSError("disk full")
 
     monkeypatch.setattr(output, "load_table_csv", fail)

@@ -94,9 +94,9 @@ def test_colours_by_kind_and_a_legend_of_kinds(two_bins):
     assert fills["plate-1"] == fills["plate-2"] == fills["plate-3"]
     assert len({fills["plate-1"], fills["pin-1"], fills["chip-1"]}) == 3
     legend = [t for t, *_ in texts(root, "legend")]
-    assert legend == ["5 items", "plate  \u00d7 3", "pin  \u00d7 1", "chip  \u00d7 1"]
+    assert legend == ["5 items", "chip  \u00d7 1", "pin  \u00d7 1", "plate  \u00d7 3"]
     swatches = [r.get("fill") for r in root.findall(".//s:g[@id='legend']/s:rect", NS)]
-    assert swatches == [fills["plate-1"], fills["pin-1"], fills["chip-1"]]
+    assert swatches == [fills["chip-1"], fills["pin-1"], fills["plate-1"]]
 
 
 def test_labels_only_where_they_fit_and_inside_their_item(two_bins):

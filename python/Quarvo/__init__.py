@@ -11,7 +11,8 @@ The subpackages by concern are reached from the root too, each loaded when
 first used: ``Quarvo.pipes`` (pipe sizes and carriers), ``Quarvo.cad``
 (drawings; the extra ``Quarvo[cad]``), ``Quarvo.check`` (the layout
 checker), ``Quarvo.job`` (the job format), ``Quarvo.report``,
-``Quarvo.batch``, ``Quarvo.cli``.
+``Quarvo.batch``, ``Quarvo.cli``; and ``Quarvo.pack_job(job)`` packs a job
+document or file as the command line does (``Quarvo.report.packed``).
 """
 from Quarvo.geometry import Bin, Circle, Pipe, Polygon, Shape  # noqa: F401  (Pipe: an attribute beside __all__)
 from Quarvo.first_fit_algorithm import FirstFit
@@ -26,10 +27,12 @@ _SUBPACKAGES = ("pipes", "cad", "check", "job", "report", "batch", "cli", "files
 
 def __getattr__(name):
     # loaded on first use: `import Quarvo` stays light, and Quarvo.cad needs its extra only when used
-    if name in _SUBPACKAGES:
-        import importlib
+    import importlib
 
+    if name in _SUBPACKAGES:
         return importlib.import_module(f"Quarvo.{name}")
+    if name == "pack_job":  # a job packed as the command line packs it
+        return importlib.import_module("Quarvo.report.packed").pack_job
     raise AttributeError(f"module 'Quarvo' has no attribute {name!r}")
 __all__ = [
     "Shape",

@@ -23,12 +23,14 @@ local pool a worker that does not stop is ended and its other jobs rerun).
 """
 import multiprocessing
 import os
+import shutil
 import signal
 import socket
 import tempfile
 import time
 import uuid
 from concurrent.futures import FIRST_COMPLETED, ProcessPoolExecutor, wait
+from concurrent.futures.process import BrokenProcessPool
 
 CONNECT_TIMEOUT = 5.0  # seconds to reach a scheduler
 TASK_RETRIES = 2  # reruns of a task whose worker died or failed
@@ -173,6 +175,8 @@ def _local(tasks, workers, job_args, done):
     plot, parts_root, timeout = job_args
     queue = list(tasks)
     running = {}  # future -> (k, source, job, started)
+    unguarded = os.path.join(tempfile.mkdtemp(prefix="quarvo-batch-"), "unguarded")
+    os.environ[_UNGUARDED] = unguarded
     pool = _new_pool(workers)
 
     def submit(task):
@@ -193,7 +197,11 @@ def _local(tasks, workers, job_args, done):
                 k, source, _, _ = running.pop(fut)
                 try:
                     res = fut.result()
-                except Exception as exc:  # the worker process died
+                except BrokenProcessPool as exc:  # a worker died, or never started
+                    if os.path.exists(unguarded):
+                        raise MissingMainGuard(MAIN_GUARD) from exc
+                    res = _failed(source, f"worker failed: {type(exc).__name__}: {exc}")
+                except Exception as exc:
                     res = _failed(source, f"worker failed: {type(exc).__name__}: {exc}")
                 done(k, res)
             if not finished and timeout is not None:
@@ -215,6 +223,9 @@ def _local(tasks, workers, job_args, done):
             fut.cancel()
         _end_pool(pool)
         raise
+    finally:
+        os.environ.pop(_UNGUARDED, None)
+        shutil.rmtree(os.path.dirname(unguarded), ignore_errors=True)
     pool.shutdown()
 
 
@@ -272,6 +283,29 @@ def _dask(client, tasks, job_args, done):
         raise
 
 
+MAIN_GUARD = ('Quarvo.batch.pack_jobs runs its jobs in worker processes, which import the calling script again '
+              'as they start: keep the script\'s own work under `if __name__ == "__main__":`')
+
+
+class MissingMainGuard(RuntimeError):
+    """pack_jobs called again by a worker process importing the calling script."""
+
+
+# Where a worker that starts a batch while it starts leaves word of it for
+# the batch that spawned it.
+_UNGUARDED = "QUARVO_BATCH_UNGUARDED"
+
+
+def _refuse_in_a_starting_worker():
+    # A spawned worker imports the parent's script as __mp_main__: unguarded
+    # code there would start a batch of its own, and fail obscurely.
+    if getattr(multiprocessing.current_process(), "_inheriting", False):
+        marker = os.environ.get(_UNGUARDED)
+        if marker:
+            open(marker, "w").close()
+        raise MissingMainGuard(MAIN_GUARD)
+
+
 def pack_jobs(jobs, *, workers=None, scheduler=None, progress=None, plot=False, parts_root=None,
               job_timeout=None):
     """Pack many jobs; returns one result per job, in input order.
@@ -288,6 +322,7 @@ def pack_jobs(jobs, *, workers=None, scheduler=None, progress=None, plot=False, 
     guard its own work with ``if __name__ == "__main__":`` (a spawned worker
     imports the script again).
     """
+    _refuse_in_a_starting_worker()
     if job_timeout is not None and (isinstance(job_timeout, bool) or not isinstance(job_timeout, (int, float))
                                     or not job_timeout > 0 or job_timeout != job_timeout):
         raise ValueError(f"job_timeout must be a positive number of seconds, got {job_timeout!r}")

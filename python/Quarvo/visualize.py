@@ -50,7 +50,8 @@ def _ring_path(contours, offset_x):
 
 
 def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=False, label=True,
-                style="basic", bin_titles=None, max_load=None, unit=None):
+                style="basic", bin_titles=None, max_load=None, unit=None, kinds=None, leaders=False, kind_notes=None,
+                crop=False):
     """Draw bins side by side, every item filled at its final position.
 
     ``bins`` is the first element of ``FirstFit.do_pack()`` or one flat list
@@ -73,6 +74,13 @@ def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=Fal
     to its used length with a dashed top. Saved as ``.svg``, the plan picture
     is geometry in job units (``Quarvo.visualize_plan.write_plan_svg``: one
     user unit per job unit, y up, the page sized in ``unit``, default "mm").
+    The plan's colours depend only on the kinds (sorted by name; ``kinds``
+    names every kind of the job, so that a kind left unplaced changes no
+    colour); with ``leaders`` a label that does not fit inside its item goes
+    beside it on a leader line, never over another label; ``kind_notes``
+    maps a kind to what the legend says of it (its size); ``unit`` also
+    names the axes' unit; with ``crop`` a bin its load fills less is drawn
+    to the load's height, the free height stated.
     """
     from Quarvo.pictures import STYLES
 
@@ -89,7 +97,8 @@ def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=Fal
         if isinstance(bins, list) and len(bins) > 0 and isinstance(bins[0], Shape):
             bins = [bins]
         fig = draw_plan(plt, list(bins), bin_w, bin_h, title=title, dpi=dpi, label=label,
-                        bin_titles=bin_titles, max_load=max_load)
+                        bin_titles=bin_titles, max_load=max_load, kinds=kinds, leaders=leaders, unit=unit,
+                        kind_notes=kind_notes, crop=crop)
         if out_path and str(out_path).lower().endswith(".svg"):
             from Quarvo.pictures import write_plan_svg
 

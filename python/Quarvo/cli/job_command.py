@@ -6,7 +6,8 @@
 import argparse
 import sys
 
-from Quarvo.cli.running import EXIT_BAD_JOB, EXIT_TERMINATED, check_outputs, drawings_read, named_outputs, run
+from Quarvo.cli.running import EXIT_BAD_JOB, EXIT_TERMINATED, add_report_options, check_outputs, drawings_read, \
+    named_outputs, run
 from Quarvo.cli.terminal import print_error
 from Quarvo.files import Terminated, UnsafeOutput, refuse_replacing_inputs, terminate_cleanly
 from Quarvo.job import JobError, load_job
@@ -60,6 +61,7 @@ def _parser():
                    help="exit with status 3 when the independent layout check (always run and shown in the "
                         "summary) finds an item outside its bin, an overlap, a pair closer than the distance "
                         'or, with "stable", an item not at rest')
+    add_report_options(p)
     p.add_argument("--parts-root", metavar="DIR",
                    help='the folder the job\'s drawings ("file") may be read from (default: the job file\'s folder; '
                         "a drawing outside it is refused)")
@@ -83,17 +85,18 @@ def main(argv):
     try:
         with terminate_cleanly():
             try:
-                outputs = named_outputs(args.output, args.plot, args.table)
+                outputs = named_outputs(args.output, args.plot, args.table, args.report)
                 refuse_replacing_inputs(outputs, [("the job file", args.job)])
                 job = load_job(args.job, parts_root=args.parts_root)
-                check_outputs(args.output, args.plot, drawings_read(job), table=args.table)
+                check_outputs(args.output, args.plot, drawings_read(job), table=args.table, report=args.report)
                 check_drawing_output(args.output, job)
                 if args.incremental:
                     job.options["incremental"] = True
             except (JobError, UnsafeOutput) as exc:
                 print_error("quarvo", exc)
                 return EXIT_BAD_JOB
-            return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check, table=args.table)
+            return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check, table=args.table,
+                       report=args.report, precision=args.precision, paper=args.paper)
     except Terminated:
         print("\nquarvo: terminated, nothing written", file=sys.stderr)
         return EXIT_TERMINATED

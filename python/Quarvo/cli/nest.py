@@ -15,7 +15,7 @@ import os
 import re
 import sys
 
-from Quarvo.cli.running import EXIT_BAD_JOB, EXIT_TERMINATED, check_outputs, run
+from Quarvo.cli.running import EXIT_BAD_JOB, EXIT_TERMINATED, add_report_options, check_outputs, run
 from Quarvo.cli.terminal import print_error
 from Quarvo.files import Terminated, UnsafeOutput, terminate_cleanly
 from Quarvo.job import CAD_EXTRA, CAD_UNITS, DEFAULT_ROTATIONS_DEG, MAX_ITEMS, MAX_VALUE, MIN_TOLERANCE, Job, \
@@ -63,6 +63,7 @@ def _parser():
     p.add_argument("-p", "--plot", metavar="FILE", help="draw the nest into a PNG or SVG picture")
     p.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors")
     p.add_argument("--check", action="store_true", help="exit with status 3 when the layout check fails")
+    add_report_options(p)
     return p
 
 
@@ -162,13 +163,14 @@ def main(argv):
                     raise JobError(f"--output: unsupported type {os.path.splitext(args.output)[1] or '(none)'!r} "
                                    "(use .dxf or .svg for the nest as a drawing, .json for the placements)")
                 check_outputs(args.output, args.plot,
-                              inputs=[("the part drawing", parse_part(a)[0]) for a in args.parts])
+                              inputs=[("the part drawing", parse_part(a)[0]) for a in args.parts], report=args.report)
                 job = build_job(args)
                 check_drawing_output(args.output, job)
             except (JobError, UnsafeOutput) as exc:
                 print_error("quarvo nest", exc)
                 return EXIT_BAD_JOB
-            return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check, prog="quarvo nest")
+            return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check, prog="quarvo nest",
+                       report=args.report, precision=args.precision, paper=args.paper)
     except Terminated:
         print("\nquarvo nest: terminated, nothing written", file=sys.stderr)
         return EXIT_TERMINATED

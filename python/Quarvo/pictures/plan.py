@@ -14,7 +14,8 @@ import re
 
 from Quarvo.first_fit_algorithm import used_length
 from Quarvo.geometry import Circle, Pipe
-from Quarvo.geometry_handle import polygon_area, polygon_centroid
+from Quarvo.geometry_handle import polygon_area
+from Quarvo.pictures.geometry import circle_label_fits, item_contours as _contours, label_spot  # noqa: F401
 
 STYLES = ("basic", "plan")
 
@@ -44,6 +45,11 @@ _BIN_LINEWIDTH = 1.6
 _ITEM_LINEWIDTH = 0.8
 _TINT = 0.3  # how far a kind's colour is lightened for filled areas
 _SHADE = 0.3  # how far it is darkened for outlines
+
+# A cropped bin is drawn to its load's height and this share more, when that
+# is less than this share of its height.
+_CROP_ROOM = 0.12
+_CROP_BELOW = 0.8
 
 # Scale a second row of bins must gain over one row to be chosen.
 _WRAP_GAIN = 1.5
@@ -131,165 +137,31 @@ def bin_title_parts(index, items, max_load=None, length=None, unit=MASS_UNIT):
     return parts
 
 
-# ----------------------------------------------------------- label fitting
-
-
-def _contours(item):
-    """World outline and holes of a polygon item (or a pipe, its circles as 64-gons), each closed."""
-    if isinstance(item, Pipe):
-        from Quarvo.geometry_handle import circle_to_polygon
-
-        (cx, cy), r = item.transformed()
-        return list(circle_to_polygon((cx, cy), r, 64)), [list(h) for h in item.transformed_holes()]
-    outer = list(item.transformed())
-    holes = [list(h) for h in item.transformed_holes()] if item.is_container else []
-    return outer, holes
-
-
-def _segments(contours):
-    import numpy as np
-
-    segs = []
-    for ring in contours:
-        pts = np.asarray(ring, dtype=float)
-        if len(pts) > 1 and not np.array_equal(pts[0], pts[-1]):
-            pts = np.vstack([pts, pts[:1]])
-        segs.append(np.hstack([pts[:-1], pts[1:]]))
-    return np.vstack(segs) if segs else np.zeros((0, 4))
-
-
-def _in_material(points, segs):
-    """Even-odd test of many points against every contour at once: inside the
-    outline and outside its holes."""
-    import numpy as np
-
-    px, py = points[:, :1], points[:, 1:]
-    x0, y0, x1, y1 = segs[:, 0], segs[:, 1], segs[:, 2], segs[:, 3]
-    spans = (y0 > py) != (y1 > py)
-    with np.errstate(divide="ignore", invalid="ignore"):
-        xcross = x0 + (py - y0) * (x1 - x0) / (y1 - y0)
-    return (np.count_nonzero(spans & (px < xcross), axis=1) % 2) == 1
-
-
-def _clearance(points, segs):
-    """Distance of each point to the nearest boundary segment."""
-    import numpy as np
-
-    px, py = points[:, :1], points[:, 1:]
-    x0, y0 = segs[:, 0], segs[:, 1]
-    dx, dy = segs[:, 2] - x0, segs[:, 3] - y0
-    length2 = dx * dx + dy * dy
-    with np.errstate(divide="ignore", invalid="ignore"):
-        t = np.where(length2 > 0, ((px - x0) * dx + (py - y0) * dy) / length2, 0.0)
-    t = np.clip(t, 0.0, 1.0)
-    return np.sqrt(((x0 + t * dx - px) ** 2 + (y0 + t * dy - py) ** 2).min(axis=1))
-
-
-def _boxes_meet(segs, centers, w, h):
-    """For each centre, whether any segment touches the closed w x h box
-    around it (Liang-Barsky clipping, all boxes against all segments)."""
-    import numpy as np
-
-    out = np.zeros(len(centers), dtype=bool)
-    if len(segs) == 0:
-        return out
-    sx, sy = segs[:, 0], segs[:, 1]
-    dx, dy = segs[:, 2] - sx, segs[:, 3] - sy
-    step = max(1, 200_000 // len(segs))  # bounds the temporaries of a long outline
-    for start in range(0, len(centers), step):
-        cx = centers[start:start + step, :1]
-        cy = centers[start:start + step, 1:]
-        lo = np.zeros((len(cx), len(segs)))
-        hi = np.ones((len(cx), len(segs)))
-        ok = np.ones((len(cx), len(segs)), dtype=bool)
-        for p, q in ((-dx, sx - (cx - w / 2)), (dx, (cx + w / 2) - sx),
-                     (-dy, sy - (cy - h / 2)), (dy, (cy + h / 2) - sy)):
-            p = np.broadcast_to(p, q.shape)
-            parallel = p == 0
-            ok &= ~(parallel & (q < 0))
-            with np.errstate(divide="ignore", invalid="ignore"):
-                t = q / np.where(parallel, 1.0, p)
-            lo = np.where(~parallel & (p < 0), np.maximum(lo, t), lo)
-            hi = np.where(~parallel & (p > 0), np.minimum(hi, t), hi)
-        out[start:start + step] = np.any(ok & (lo <= hi), axis=1)
-    return out
-
-
-def label_spot(outer, holes, w, h, grid=16, line=64):
-    """Centre of a w x h label box wholly inside the material of a polygon
-    (the outline without its holes), or None when no such place is found.
-
-    Places are tried on the vertical line through the centroid, then on the
-    horizontal one, then on a grid over the outline. Of the places that hold
-    the box and lie nearly as far from the boundary as the best of them, the
-    earliest group wins and in it the place nearest the centroid (then the
-    lowest): a convex part is labelled at its centroid, a holed one square
-    below its hole, a bent one along the middle of an arm.
-    """
-    import numpy as np
-
-    xs = [p[0] for p in outer]
-    ys = [p[1] for p in outer]
-    if max(xs) - min(xs) <= w or max(ys) - min(ys) <= h:
-        return None
-    segs = _segments([outer] + list(holes))
-    cx, cy = polygon_centroid(outer)
-    gx = np.linspace(min(xs) + w / 2, max(xs) - w / 2, grid)
-    gy = np.linspace(min(ys) + h / 2, max(ys) - h / 2, grid)
-    lx = np.linspace(min(xs) + w / 2, max(xs) - w / 2, line)
-    ly = np.linspace(min(ys) + h / 2, max(ys) - h / 2, line)
-    groups = [[(cx, cy)] + [(cx, y) for y in ly], [(x, cy) for x in lx],
-              [(x, y) for y in gy for x in gx]]
-    points = np.array([p for g in groups for p in g], dtype=float)
-    group = np.repeat(np.arange(len(groups)), [len(g) for g in groups])
-    inside = _in_material(points, segs)
-    points, group = points[inside], group[inside]
-    if len(points) == 0:
-        return None
-    room = _clearance(points, segs)
-    # A box holds the disc of half its height: places with less room fail anyway.
-    keep = room > h / 2
-    points, group, room = points[keep], group[keep], room[keep]
-    fits = ~_boxes_meet(segs, points, w, h)
-    points, group, room = points[fits], group[fits], room[fits]
-    if len(points) == 0:
-        return None
-    # Well clear of the edges (a label squeezed against an edge reads as the neighbour's).
-    clear = room >= 0.75 * room.max()
-    best = min(zip(group[clear].tolist(), points[clear].tolist()),
-               key=lambda gp: (gp[0], round(math.hypot(gp[1][0] - cx, gp[1][1] - cy) / h, 3), gp[1][1], gp[1][0]))
-    return (float(best[1][0]), float(best[1][1]))
-
-
-def circle_label_fits(radius, w, h):
-    """A box centred on a circle fits when its corners are within the radius."""
-    return math.hypot(w / 2, h / 2) < radius
-
-
-# --------------------------------------------------------------- drawing
-
-
-# matplotlib's "tab10" and "tab20" colour maps, written out so that the SVG
-# picture needs no matplotlib.
-_TAB10 = ("1f77b4", "ff7f0e", "2ca02c", "d62728", "9467bd", "8c564b", "e377c2", "7f7f7f", "bcbd22", "17becf")
-_TAB20 = ("1f77b4", "aec7e8", "ff7f0e", "ffbb78", "2ca02c", "98df8a", "d62728", "ff9896", "9467bd", "c5b0d5",
-          "8c564b", "c49c94", "e377c2", "f7b6d2", "7f7f7f", "c7c7c7", "bcbd22", "dbdb8d", "17becf", "9edae5")
+# Okabe and Ito's eight colours, then four of Paul Tol's muted ones: a dozen
+# kinds stay apart, to colour-blind eyes too. Kinds beyond them repeat the
+# colours with a hatching of their own.
+KIND_COLOURS = ("0072B2", "E69F00", "009E73", "D55E00", "56B4E9", "CC79A7", "F0E442", "999999",
+                "882255", "44AA99", "999933", "332288")
+_HATCHES = ("", "//", "..", "xx", "\\\\", "oo")
 
 
 def _rgb(hexa):
     return tuple(int(hexa[i:i + 2], 16) / 255 for i in (0, 2, 4))
 
 
-def _palette(n):
-    if n <= 10:
-        return [_rgb(h) for h in _TAB10][:max(n, 1)]
-    tab20 = [_rgb(h) for h in _TAB20]
-    # The strong colours of tab20 first, so neighbouring kinds differ in hue.
-    return tab20[0::2] + tab20[1::2]
+def natural_key(text):
+    """"NPS 10" after "NPS 8": digits compare as numbers."""
+    return [(0, int(part), "") if part.isdigit() else (1, 0, part.lower())
+            for part in re.split(r"(\d+)", str(text)) if part]
 
 
-# Kinds beyond the palette repeat its colours with a hatching of their own.
-_HATCHES = ("", "//", "..", "xx", "\\\\", "oo")
+def kind_styles(kinds):
+    """Each kind's (base colour, hatching): by the kind's place among the
+    kinds sorted by name, so that a kind's colour depends on the kinds there
+    are, never on the run or the order of the job."""
+    order = sorted({str(k) for k in kinds}, key=natural_key)
+    n = len(KIND_COLOURS)
+    return {kind: (_rgb(KIND_COLOURS[k % n]), _HATCHES[(k // n) % len(_HATCHES)]) for k, kind in enumerate(order)}
 
 
 def _mix(color, other, share):
@@ -324,9 +196,10 @@ def _holed_path(outer, holes):
 class _Sheet:
     """The measured pieces of the figure, and where they go."""
 
-    def __init__(self, fig, bins, bin_w, bin_h, title, bin_titles, max_load):
+    def __init__(self, fig, bins, bin_w, bin_h, title, bin_titles, max_load, crop=False):
         self.fig = fig
         self.renderer = fig.canvas.get_renderer()
+        self.free = None  # a cropped bin's full height
         self.bin_w = float(bin_w)
         self.strip = bin_h is None
         longest = max((used_length(b) for b in bins if b), default=0.0)
@@ -334,6 +207,10 @@ class _Sheet:
             self.height = longest if longest > 0 else self.bin_w * 0.25
         elif bin_h > _TALL_RATIO * self.bin_w and bin_h > _TALL * longest and longest > 0:
             self.height = longest * 1.05
+        elif crop and 0 < longest * (1.0 + _CROP_ROOM) < float(bin_h) * _CROP_BELOW:
+            # the load, with room above it for labels; the free height is stated, not drawn
+            self.height = longest * (1.0 + _CROP_ROOM)
+            self.free = float(bin_h)
         else:
             self.height = float(bin_h)
         self.cut = self.strip or self.height < float(bin_h)
@@ -349,7 +226,11 @@ class _Sheet:
                 self.titles.append([str(given)])
                 continue
             length = used_length(items) if self.cut and items else (0.0 if self.cut else None)
-            self.titles.append(bin_title_parts(k, items, load, length, self.mass_unit))
+            parts = bin_title_parts(k, items, load, length if self.free is None else None, self.mass_unit)
+            if self.free is not None:
+                top = used_length(items) if items else 0.0
+                parts.append(f"load height {top:.6g}, {self.free - top:.6g} free above")
+            self.titles.append(parts)
 
     def text_size(self, text, size):
         """Width and height of a text in inches."""
@@ -440,26 +321,33 @@ def _payload(value):
     return float(value) if _positive(value) else None
 
 
-def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titles=None, max_load=None):
-    """Draw the plan picture and return its figure (see ``plot_layout``)."""
+def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titles=None, max_load=None,
+              kinds=None, leaders=False, unit=None, kind_notes=None, crop=False):
+    """Draw the plan picture and return its figure (see ``plot_layout``).
+
+    ``kinds``: every kind of the job (colours then do not change with which
+    kinds were placed); ``leaders``: a label that does not fit inside its item
+    goes beside it with a leader line, never over another label; ``unit``
+    names the axes' unit; ``kind_notes[kind]`` is said of the kind in the
+    legend (its size); ``crop``: a bin whose load fills less of it is drawn
+    to the load's height, its free height stated in its title."""
     from matplotlib.patches import Patch
 
     for name, value in (("bin_w", bin_w), ("bin_h", bin_h), ("max_load", max_load)):
         if not (value is None and name != "bin_w") and not _positive(value):
             raise ValueError(f"plot_layout: {name} must be a positive number, got {value!r}")
     fig = plt.figure(dpi=dpi)
-    sheet = _Sheet(fig, bins, bin_w, bin_h, title, bin_titles, max_load)
+    sheet = _Sheet(fig, bins, bin_w, bin_h, title, bin_titles, max_load, crop)
 
-    rows = kind_rows(bins)
-    palette = _palette(len(rows))
+    rows = sorted(kind_rows(bins), key=lambda r: natural_key(r[0]))
     style = {}
-    for k, (kind, _, _) in enumerate(rows):
-        base = palette[k % len(palette)]
-        style[kind] = dict(face=_mix(base, (1, 1, 1), _TINT), edge=_mix(base, (0, 0, 0), _SHADE),
-                           hatch=_HATCHES[(k // len(palette)) % len(_HATCHES)])
+    for kind, (base, hatch) in kind_styles([r[0] for r in rows] + list(kinds or ())).items():
+        style[kind] = dict(face=_mix(base, (1, 1, 1), _TINT), edge=_mix(base, (0, 0, 0), _SHADE), hatch=hatch)
     handles = [Patch(facecolor=style[k]["face"], edgecolor=style[k]["edge"], hatch=style[k]["hatch"],
                      linewidth=_ITEM_LINEWIDTH) for k, _, _ in rows]
-    labels = [legend_text(*r, sheet.mass_unit) for r in rows]
+    notes = kind_notes or {}
+    labels = [legend_text(kind if kind not in notes else f"{kind} ({notes[kind]})", count, mass, sheet.mass_unit)
+              for kind, count, mass in rows]
     total = sum(c for _, c, _ in rows)
     masses = [m for _, _, m in rows if m is not None]
     legend_title = f"{total} item{'' if total == 1 else 's'}" + \
@@ -530,8 +418,12 @@ def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titl
                          color=_OVERLOAD if sheet.over[k] else "black")
         for item in items:
             _draw_item(ax, item, style[item_kind(item)])
-        if label:
+        if label and leaders:
+            _label_with_leaders(ax, sheet, items, label, scale)
+        elif label:
             _label_items(ax, sheet, items, label, scale)
+        if unit:
+            ax.set_xlabel(unit, fontsize=_TICK_SIZE, labelpad=1)
 
     if rows:
         if plan["side"] == "right":
@@ -543,6 +435,47 @@ def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titl
                    title_fontsize=_LEGEND_SIZE, frameon=False, loc="upper left", bbox_to_anchor=anchor,
                    borderaxespad=0.0, alignment="left")
     return fig
+
+
+def draw_bin(fig, rect, items, bin_w, bin_h, *, kinds=(), label=None, unit=None, crop=True, font=7.0,
+             hatched=False):
+    """One bin drawn into ``rect`` (left, bottom, width, height in figure
+    fractions) of ``fig``, as large as fits at its true aspect: its items
+    coloured by kind (``kinds``: every kind of the job), each labelled by
+    ``label(item)`` inside it or on a leader line, the axes in ``unit``, a
+    bin its load fills less drawn to the load's height. With ``hatched``
+    every kind gets a hatching of its own as well, for print in black and
+    white. Returns (axes, the drawing's height in job units)."""
+    sheet = _Sheet(fig, [items], bin_w, bin_h, None, None, None, crop)
+    styles = kind_styles([item_kind(it) for it in items] + list(kinds))
+    order = sorted(styles, key=natural_key)
+    look = {}
+    for k, (kind, (base, hatch)) in enumerate(styles.items()):
+        if hatched:
+            hatch = _HATCHES[1:][order.index(kind) % (len(_HATCHES) - 1)] if order.index(kind) else ""
+        look[kind] = dict(face=_mix(base, (1, 1, 1), _TINT), edge=_mix(base, (0, 0, 0), _SHADE), hatch=hatch)
+    fw, fh = fig.get_size_inches()
+    w_in, h_in = rect[2] * fw, rect[3] * fh
+    scale = min(w_in / sheet.bin_w, h_in / sheet.height)
+    aw, ah = sheet.bin_w * scale, sheet.height * scale
+    x0 = rect[0] * fw + (w_in - aw) / 2
+    y0 = rect[1] * fh + (h_in - ah)
+    ax = fig.add_axes((x0 / fw, y0 / fh, aw / fw, ah / fh))
+    ax.set_xlim(0.0, sheet.bin_w)
+    ax.set_ylim(0.0, sheet.height)
+    ax.set_aspect("equal", adjustable="box")
+    ax.tick_params(labelsize=font, length=2)
+    for spine in ax.spines.values():
+        spine.set_linewidth(_BIN_LINEWIDTH)
+    if sheet.cut:
+        ax.spines["top"].set_linestyle((0, (5, 4)))
+    for item in items:
+        _draw_item(ax, item, look[item_kind(item)])
+    if label:
+        _label_with_leaders(ax, sheet, items, label, scale, font=font, spaced=True)
+    if unit:
+        ax.set_xlabel(unit, fontsize=font, labelpad=1)
+    return ax, sheet.height
 
 
 def _row_major(entries, ncol):
@@ -611,6 +544,30 @@ def _label_items(ax, sheet, items, label, scale):
                 break
 
 
+def _label_with_leaders(ax, sheet, items, label, scale, font=LABEL_SIZES[0], spaced=False):
+    """Every item's label, inside it where it fits, else beside it on a
+    leader line; no label over another (``Quarvo.pictures.labels``). With
+    ``spaced`` each label is drawn between two spaces, so that a PDF's text
+    reads neighbouring labels as separate words."""
+    from Quarvo.pictures.labels import place_labels
+
+    pad = 2.0 * font * _LABEL_PAD / 72.0
+
+    def size(text):
+        w, h = sheet.text_size(text, font)
+        return (w + pad) / scale, (h + pad) / scale
+
+    texts = [_label_text(it, label) for it in items]
+    for lab in place_labels(items, texts, size, (0.0, 0.0, sheet.bin_w, sheet.height)):
+        if lab.anchor is not None:
+            ax.annotate("", xy=lab.anchor, xytext=(lab.x, lab.y), annotation_clip=False,
+                        arrowprops=dict(arrowstyle="-", linewidth=0.5, color="0.2", shrinkA=0, shrinkB=0))
+        ax.text(lab.x, lab.y, f" {lab.text} " if spaced else lab.text, ha="center", va="center", fontsize=font,
+                gid="item-label",
+                bbox=dict(boxstyle="square,pad=0.1", facecolor="white", edgecolor="none", alpha=0.8)
+                if lab.anchor is not None else None)
+
+
 # --------------------------------------------------------------- SVG in job units
 
 # Gap between sheets: a share of the width, at least this many units (as in a written layout).
@@ -631,10 +588,9 @@ class _SvgStyle:
 
     def __init__(self, bins, title, label, titles, font):
         rows = kind_rows(bins)
-        palette = _palette(len(rows))
+        rows.sort(key=lambda r: natural_key(r[0]))
         self.colors = {}
-        for k, (kind, _, _) in enumerate(rows):
-            base = palette[k % len(palette)]
+        for kind, (base, _) in kind_styles([r[0] for r in rows]).items():
             self.colors[kind] = (_hex(_mix(base, (1, 1, 1), _TINT)), _hex(_mix(base, (0, 0, 0), _SHADE)))
         unit = mass_unit(bins)
         self.legend = [(*self.colors[kind], legend_text(kind, count, mass, unit)) for kind, count, mass in rows]

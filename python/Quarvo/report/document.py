@@ -3,6 +3,7 @@ bin's totals and the unplaced items with their reasons; and the plan of a
 bin's loading (lifts bottom up, each nest innermost first)."""
 from dataclasses import dataclass
 
+from Quarvo.job.reading import fmt
 from Quarvo.report.summary import _rotation_out, fill, mass_of, unplaced_reason
 
 
@@ -125,17 +126,35 @@ def lift_record(lift):
             "order": [{"item": e.number, "into": h.number} for e, h in lift.order]}
 
 
+def item_size(idef):
+    """What the item is, for people: its description, else its size."""
+    if idef.description:
+        return idef.description
+    if idef.kind == "circle":
+        return f"circle D {fmt(2.0 * idef.radius)}"
+    if idef.kind == "pipe":
+        size = f"OD {fmt(idef.od)} x {fmt(idef.wall)}"
+        if idef.size:
+            size = f"{idef.size} {idef.schedule}" if idef.schedule else f"{idef.size}, wall {fmt(idef.wall)}"
+        return f"pipe {size}" + (f", {fmt(idef.length)} m" if idef.length is not None else "")
+    xs = [p[0] for p in idef.outer]
+    ys = [p[1] for p in idef.outer]
+    holes = f", {len(idef.holes)} hole{'s' if len(idef.holes) != 1 else ''}" if idef.holes else ""
+    return f"polygon {fmt(max(xs) - min(xs))} x {fmt(max(ys) - min(ys))}{holes}"
+
+
 def placement_record(entry, bin_index, job, plan=None):
     from Quarvo.geometry_handle import circle_to_polygon
 
     s = entry.shape
     rec = {"item": entry.number, "id": entry.idef.id, "copy": entry.copy, "type": entry.idef.kind,
-           "bin": bin_index, "tx": s.tx, "ty": s.ty, "rotation": _rotation_out(s.rotation, job), "mass": s.mass}
+           "size": item_size(entry.idef), "bin": bin_index, "tx": s.tx, "ty": s.ty,
+           "rotation": _rotation_out(s.rotation, job), "mass": s.mass}
     if job.options.get("mirror") and entry.idef.kind == "polygon":
         rec["mirrored"] = s.mirrored
     if plan is not None:
         host = plan.host[id(entry)]
-        rec["host"] = None if host is None else {"id": host.idef.id, "copy": host.copy}
+        rec["host"] = None if host is None else {"item": host.number, "id": host.idef.id, "copy": host.copy}
         rec["depth"] = plan.depth[id(entry)]
         rec["lift"] = plan.lift[id(entry)].number
     if entry.idef.kind == "pipe":

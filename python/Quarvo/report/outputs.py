@@ -9,6 +9,7 @@ from Quarvo.job.reading import CAD_EXTRA, CAD_UNITS, JobError, cad_available
 from Quarvo.files import OutputSet
 from Quarvo.report.document import result_document
 from Quarvo.report.summary import title
+from Quarvo.report.document import item_size
 from Quarvo.report.table import load_table_csv
 
 PLOT_FORMATS = (".png", ".svg")
@@ -68,7 +69,14 @@ def write_plot(result, path):
     matplotlib.use("Agg")
     from Quarvo.visualize import plot_layout
 
-    plot_layout(bins, job.bin_w, job.bin_h, out_path=path, title=heading, style="plan", max_load=job.max_load)
+    # every item carries its number, the same as in the table, the CSV and the result document
+    numbers = {id(e.shape): str(e.number) for b in result.bins for e in b}
+    notes = {}
+    for idef in job.items:
+        notes.setdefault(idef.id, item_size(idef))
+    plot_layout(bins, job.bin_w, job.bin_h, out_path=path, title=heading, style="plan", max_load=job.max_load,
+                label=lambda item: numbers.get(id(item)), kinds=[i.id for i in job.items], leaders=True,
+                unit=job.unit or "mm", kind_notes={k: v for k, v in notes.items() if v != str(k)}, crop=True)
 
 
 def write_drawing(result, path):
@@ -81,10 +89,31 @@ def write_drawing(result, path):
                  unit=drawing_unit(job), names=lambda item: names.get(id(item), item.shape_id))
 
 
-def write_outputs(result, output=None, plot=None, table=None):
-    """Write the picture, the result document and the load table to temporary
-    files, and move them into place only when all are written: no output is
-    left half-done, and either every output is in place or none is."""
+REPORT_FORMATS = (".pdf",)
+
+
+def check_report_format(path, opt="--report"):
+    ext = os.path.splitext(path)[1].lower()
+    if ext not in REPORT_FORMATS:
+        raise JobError(f"{opt}: unsupported report type {ext or '(none)'!r} (use .pdf for the printable plan)")
+    if ext == ".pdf" and importlib.util.find_spec("matplotlib") is None:
+        from Quarvo.visualize import _MISSING_MATPLOTLIB
+
+        raise JobError(f"{opt}: {_MISSING_MATPLOTLIB}")
+
+
+def write_report(result, path, paper="a4"):
+    """The report a run writes, by its extension: .pdf the printable plan."""
+    from Quarvo.report.pdf import write_pdf
+
+    write_pdf(result, path, paper)
+
+
+def write_outputs(result, output=None, plot=None, table=None, report=None, precision=None, paper="a4"):
+    """Write the picture, the result document, the load table and the report
+    to temporary files, and move them into place only when all are written:
+    no output is left half-done, and either every output is in place or none
+    is. ``precision``: decimals of the table's lengths and masses."""
     with OutputSet() as outputs:
         if plot is not None:
             write_plot(result, outputs.temp(plot))
@@ -97,7 +126,9 @@ def write_outputs(result, output=None, plot=None, table=None):
                     f.write(dump_document(result_document(result)))
         if table is not None:
             with open(outputs.temp(table), "w", encoding="utf-8", newline="") as f:
-                f.write(load_table_csv(result))
+                f.write(load_table_csv(result, precision))
+        if report is not None:
+            write_report(result, outputs.temp(report), paper)
         outputs.commit()
 
 

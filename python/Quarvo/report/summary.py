@@ -192,6 +192,35 @@ def title(job):
     return job.name or os.path.basename(job.source)
 
 
+def unplaced_lines(result):
+    """One line per group of unplaced pieces of one job item that share their
+    reason ("130 x TBG 2-7/8: longer than ..."), in the order they come."""
+    groups = {}
+    for e in result.unplaced:
+        groups.setdefault((e.idef.index, unplaced_reason(e, result)), []).append(e)
+    out = []
+    for (_, reason), entries in groups.items():
+        e = entries[0]
+        if len(entries) == 1:
+            out.append(f"item {e.number} (id {_show(e.idef.id)}, copy {e.copy}): {reason}")
+        else:
+            numbers = f"items {entries[0].number}-{entries[-1].number}" \
+                if [x.number for x in entries] == list(range(entries[0].number, entries[-1].number + 1)) \
+                else f"{len(entries)} items"
+            out.append(f"{len(entries)} x {e.idef.id} ({numbers}): {reason}")
+    return out
+
+
+# Decimals that keep a length to 0.1 mm in a job's unit (mm when it names none).
+_LENGTH_DECIMALS = {"": 1, "mm": 1, "cm": 2, "m": 4, "in": 3}
+
+
+def length_text(x, unit="", decimals=None):
+    """A computed length for people: to 0.1 mm in the job's unit (``decimals`` for more)."""
+    d = _LENGTH_DECIMALS.get(unit, 4) if decimals is None else decimals
+    return f"{x:.{d}f}"
+
+
 def summary_lines(result):
     job = result.job
     total = len(result.entries)
@@ -228,14 +257,13 @@ def summary_lines(result):
                      + " (mass = the items' steel: a pipe's from its size, length and density"
                  + ("; a pipe without a length counts its mass per metre)" if _pipe_per_metre(result) else ")"))
     if job.bin_h is None:
-        lines.append(f"  used length {fmt(result.used_length)}{unit} (the highest point of any item)")
+        lines.append(f"  used length {length_text(result.used_length, job.unit)}{unit} (the highest point of any item)")
         lines.append("  fill = material area of the items (holes excluded) / (width x used length)")
     else:
         lines.append("  fill = material area of the bin's items (holes excluded) / bin area")
     if result.unplaced:
         lines.append("  unplaced:")
-        for e in result.unplaced:
-            lines.append(f"    item {e.number} (id {_show(e.idef.id)}, copy {e.copy}): {unplaced_reason(e, result)}")
+        lines.extend(f"    {line}" for line in unplaced_lines(result))
     if result.check is not None:
         lines.extend("  " + line for line in result.check.summary(max_lines=10).splitlines())
     return lines
