@@ -572,8 +572,10 @@ def find_crossing(rings):
     x0, y0 = min(xs), min(ys)
     grid = {}
     for k, (_, _, _, p, q) in enumerate(edges):
-        gx0, gx1 = sorted((int((p[0] - x0) / size), int((q[0] - x0) / size)))
-        gy0, gy1 = sorted((int((p[1] - y0) / size), int((q[1] - y0) / size)))
+        ax, bx = int((p[0] - x0) / size), int((q[0] - x0) / size)
+        ay, by = int((p[1] - y0) / size), int((q[1] - y0) / size)
+        gx0, gx1 = (ax, bx) if ax <= bx else (bx, ax)
+        gy0, gy1 = (ay, by) if ay <= by else (by, ay)
         for gx in range(gx0, gx1 + 1):
             for gy in range(gy0, gy1 + 1):
                 grid.setdefault((gx, gy), []).append(k)
@@ -667,7 +669,10 @@ def _nest(loops, eps, where):
         a = loops[ka]
         centre = (cell((a.bbox[0] + a.bbox[2]) / 2, x0), cell((a.bbox[1] + a.bbox[3]) / 2, y0))
         # ties keep the order of the areas: a loop is held only by one after it
-        candidates = sorted((kb for kb in grid.get(centre, []) + big if rank[kb] > rank[ka]), key=rank.get)
+        near = grid.get(centre, ())
+        candidates = [kb for kb in (list(near) + big if big else near) if rank[kb] > rank[ka]]
+        if len(candidates) > 1:
+            candidates.sort(key=rank.get)
         for kb in candidates:
             if _inside(a, loops[kb], eps, where):
                 a.parent = loops[kb]
