@@ -14,10 +14,12 @@ struct Pose {
 };
 
 struct Cost {
-    std::size_t unplaced = 0, bins = 0;
+    std::size_t unplaced = 0;
+    double price = 0.0;  // with several kinds of bin: what the bins cost (else 0)
+    std::size_t bins = 0;
     double length = 0.0;  // used length of the last bin
     bool operator<(const Cost& o) const {
-        return std::tie(unplaced, bins, length) < std::tie(o.unplaced, o.bins, o.length);
+        return std::tie(unplaced, price, bins, length) < std::tie(o.unplaced, o.price, o.bins, o.length);
     }
 };
 
@@ -29,6 +31,9 @@ struct Layout {
     std::vector<int> site;           // per item: PlaceRequest::site
     std::vector<long> bin;           // per item: its bin, -1 unplaced
     std::vector<Pose> pose;          // per item
+    // With several kinds of bin: the kind of each bin (FirstFit::offer's
+    // plan, as the layout used it); empty otherwise.
+    std::vector<int> kinds;
     Cost cost;
 };
 

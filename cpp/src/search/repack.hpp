@@ -39,12 +39,15 @@ private:
 // top of each bin. The cost only grows with it.
 class RunningCost {
 public:
-    void add(long bin, double top);
-    Cost cost() const { return {unplaced_, tops_.size(), tops_.empty() ? 0.0 : tops_.back()}; }
+    // `price`: what the bin costs, counted when it is first seen.
+    void add(long bin, double top, double price = 0.0);
+    Cost cost() const { return {unplaced_, price_, tops_.size(), tops_.empty() ? 0.0 : tops_.back()}; }
+    std::size_t bins() const { return tops_.size(); }
 
 private:
     std::vector<double> tops_;
     std::size_t unplaced_ = 0;
+    double price_ = 0.0;
 };
 
 class Repacker {
@@ -65,6 +68,9 @@ public:
 private:
     // Whether cand's items at positions [k, end) lie where they lie in cur.
     static bool same_poses(const Layout& cur, const Layout& cand, std::size_t k, std::size_t end);
+    // The kind of bin b of layout l, and what the search counts it to cost.
+    int kind_of(const Layout& l, long b) const { return l.kinds.empty() ? 0 : l.kinds[static_cast<std::size_t>(b)]; }
+    double price_of(const Layout& l, long b) const { return l.kinds.empty() ? 0.0 : prices_[kind_of(l, b)]; }
 
     FirstFit ff_;  // one thread per evaluation: the threads go to the chains
     const std::vector<Shape*>& items_;
@@ -72,6 +78,7 @@ private:
     std::vector<std::vector<double>> single_;  // each angle alone
     std::vector<int> single_side_;             // and the side it is tried on (PlaceRequest::mirror)
     std::size_t stride_ = 1;  // positions between snapshots
+    std::vector<double> prices_;  // per kind of bin, with several
 };
 
 }  // namespace search_detail

@@ -38,7 +38,7 @@ class Walk {
 public:
     Walk(const Neighbourhood& moves, const Repacker& repack, const SearchOptions& opt, const Layout& start,
          SearchProgress* progress)
-        : moves_(moves), repack_(repack), progress_(progress), chains_(kChains) {
+        : moves_(moves), repack_(repack), progress_(progress), chains_(kChains), shown_price_(start.cost.price) {
         for (std::size_t c = 0; c < kChains; ++c) {
             Chain& ch = chains_[c];
             ch.cur = ch.best = start;
@@ -76,9 +76,10 @@ public:
                 if (ch.cur.cost < ch.best.cost) {
                     ch.best = ch.cur;
                     std::lock_guard<std::mutex> lock(mu_);
-                    if (progress_ && ch.best.cost < Cost{0, progress_->best_bins, progress_->best_length}) {
+                    if (progress_ && ch.best.cost < Cost{0, shown_price_, progress_->best_bins, progress_->best_length}) {
                         progress_->best_bins = ch.best.cost.bins;
                         progress_->best_length = ch.best.cost.length;
+                        shown_price_ = ch.best.cost.price;
                     }
                 }
             }
@@ -111,6 +112,7 @@ private:
     SearchProgress* progress_;
     std::vector<Chain> chains_;
     std::mutex mu_;
+    double shown_price_ = 0.0;  // what the bins of the layout the progress shows cost
     std::atomic<std::size_t> evaluated_{0};
 };
 
@@ -131,6 +133,8 @@ PackResult place_as_in(const Layout& best, const std::vector<Shape*>& sequence) 
         if (out.bins.size() <= static_cast<std::size_t>(b)) out.bins.resize(b + 1);
         out.bins[b].push_back(&s);
     }
+    out.bin_kinds = best.kinds;
+    out.bin_kinds.resize(out.bins.size(), 0);
     return out;
 }
 
@@ -140,7 +144,13 @@ PackResult ImprovementSearch::improve(const FirstFit& ff, const std::vector<Shap
     const Clock::time_point start = Clock::now();
     const Repacker repack(ff, sequence);
     // with the mirror option every angle may be held mirrored as well
-    const Neighbourhood moves(sequence, ff.strategy, ff.nfp.rotations.size() * (ff.nfp.mirror ? 2 : 1));
+    std::vector<long long> stock;
+    if (ff.several_kinds())
+        for (std::size_t k = 0; k < ff.kind_count(); ++k) {
+            const Bin& kb = ff.kind(static_cast<int>(k));
+            stock.push_back(kb.count ? *kb.count : -1);
+        }
+    const Neighbourhood moves(sequence, ff.strategy, ff.nfp.rotations.size() * (ff.nfp.mirror ? 2 : 1), stock);
     Layout best = repack.initial(greedy);
     if (progress) {
         progress->searching = true;
