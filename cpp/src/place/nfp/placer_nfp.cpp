@@ -72,6 +72,13 @@ struct RotationResult {
     double refused_from = kInf;     // found nothing, and no circle from this radius up has a place
 };
 
+// A shaped bin's free part for one moving kind and how many placed items it
+// left out (a bin's items only grow, so that number tells whether it holds).
+struct FreePart {
+    std::size_t basis = static_cast<std::size_t>(-1);
+    std::vector<Contour> contours;
+};
+
 // One rotation of the moving item and what its evaluation needs.
 struct RotationJob {
     Shape* mover = nullptr;  // the item itself, or a private copy at this rotation
@@ -92,6 +99,7 @@ struct RotationJob {
     // fixed free region there.
     const BinRooms* bin_rooms = nullptr;
     std::shared_ptr<const Region> fixed;
+    FreePart* free = nullptr;  // its free part as last sampled
 
     const Region& local(const std::vector<Shape*>& packed, std::size_t j) const {
         if (locals.size() != packed.size()) locals.resize(packed.size());
@@ -150,6 +158,7 @@ const std::vector<Contour>& shaped_free_part(const NfpPlacer& pl, const Rotation
     auto path_of = [&](std::size_t j, ClipperLib::Paths& paths) {
         add_world_paths(job.local(packed, j), packed[j]->tx(), packed[j]->ty(), paths);
     };
+    if (job.free && job.free->basis == packed.size()) return job.free->contours;
     ClipperLib::Paths taken;
     if (job.stored) {
         // the union's contours turned round: its inside is then negative, as the NFPs' is
@@ -167,7 +176,10 @@ const std::vector<Contour>& shaped_free_part(const NfpPlacer& pl, const Rotation
     stop();
     out = free_part(*job.fixed, taken, 3.0);
     stop();
-    return out;
+    if (!job.free) return out;
+    job.free->contours = std::move(out);
+    job.free->basis = packed.size();
+    return job.free->contours;
 }
 
 // The best place (or, with a site choice, every place) of one rotation: in
@@ -316,6 +328,8 @@ struct NfpPlacer::StoredUnions {
     FreeSpace free_space;
     Refusals refusals;
     bool rebuilding = false;  // placing again on fresh unions: the place is not checked again
+    // In a shaped bin, per kind: its free part as last sampled.
+    std::unordered_map<KindKey, FreePart, KindKeyHash> free_by_kind;
 };
 
 namespace {
@@ -376,6 +390,7 @@ private:
             job.circles = &stored_->free_space.circle_index(packed);
         } else {
             job.stored = &stored_->by_kind[key];
+            if (bin_rooms_) job.free = &stored_->free_by_kind[key];
         }
     }
 
@@ -642,8 +657,9 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     const std::vector<HoleRoom> rooms = hole_rooms(packed, options_.hole_fill == HoleFill::Dense, options_.nonconvex);
     // NFPs of non-convex outlines run to hundreds of vertices: once the mover
     // or a placed item has one, the union is kept per moving kind and extended.
+    // (a shaped bin keeps its free parts with them)
     const bool keep_unions =
-        options_.incremental ||
+        options_.incremental || shape ||
         (options_.nonconvex && (!convex_outline(item) || std::any_of(packed.begin(), packed.end(), [](const Shape* o) {
                                     return !convex_outline(*o);
                                 })));
@@ -705,6 +721,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     // the bin's stored unions back to a fresh union of every NFP.
     if (keep_unions && stored_ && !stored_->rebuilding && run.deeper_than_tolerance_at(chosen, best_pos)) {
         stored_->by_kind.clear();
+        stored_->free_by_kind.clear();
         stored_->rebuilding = true;
         struct Done {
             bool& b;
