@@ -92,7 +92,7 @@ public:
     // are opened than its count. With several kinds, `bin_kinds` holds the
     // kind of each open bin and may plan those of the bins to open next: a new
     // bin is of its planned kind, or else (no plan, no stock left, or no room
-    // for the item there) of the first kind in stock, cheapest per usable area
+    // for the item there) of the first kind in stock, the cheapest bin
     // first, that takes the item; it is recorded there. Returns the bin's
     // index, or -1 when the item is unplaced.
     long offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item, const PlaceRequest& request = {},
@@ -114,9 +114,10 @@ public:
     // The height a strip's placer works with during do_pack: room for every
     // item stacked on top of each other.
     double working_height = 0.0;
-    // The kinds by cost per usable area, the cheapest first (ties: the first
-    // given), as do_pack found them: the order in which a new bin tries them.
-    std::vector<int> kinds_by_price;
+    // The kinds by cost per usable area and by what one bin costs, the
+    // cheapest first (ties: the first given), as do_pack found them. A bin
+    // opened beyond the plan tries them by cost: it takes what is left over.
+    std::vector<int> kinds_by_price, kinds_by_cost;
 
 private:
     // The greedy pass with several kinds: bin after bin, each filled with the

@@ -140,7 +140,7 @@ long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item, co
         const std::size_t b = open.size();
         std::vector<int> tries;
         if (b < of.size()) tries.push_back(of[b]);
-        for (int k : kinds_by_price)
+        for (int k : kinds_by_cost)
             if (tries.empty() || k != tries.front()) tries.push_back(k);
         for (int k : tries) {
             const Bin& kb = kind(k);
@@ -478,6 +478,9 @@ PackResult FirstFit::do_pack(const Improver* improver) {
         price[k] = usable > 0.0 ? bin_cost(kb) / usable : kInf;
     }
     std::stable_sort(kinds_by_price.begin(), kinds_by_price.end(), [&](int a, int b) { return price[a] < price[b]; });
+    kinds_by_cost = kinds_by_price;
+    std::stable_sort(kinds_by_cost.begin(), kinds_by_cost.end(),
+                     [&](int a, int b) { return bin_cost(kind(a)) < bin_cost(kind(b)); });
 
     std::vector<std::unique_ptr<Placer>> open;
     PackResult result;

@@ -42,31 +42,55 @@ bool Neighbourhood::same_kind(std::size_t i, std::size_t j) const {
 std::size_t Neighbourhood::other_kinds(const Layout& cur, Layout& out, Rng& rng) const {
     const std::size_t bins = cur.kinds.size(), n = items_.size();
     if (bins == 0) return n;
-    auto in_stock = [&](int k, std::size_t except) {
+    // Bins of kind k in the plan once bin `drop` is gone and bin `change` changed.
+    auto in_stock = [&](int k, std::size_t change, std::size_t drop) {
         if (stock_[k] < 0) return true;
         long long used = 0;
-        for (std::size_t b = 0; b < bins; ++b) used += b != except && cur.kinds[b] == k;
+        for (std::size_t b = 0; b < bins; ++b) used += b != change && b != drop && cur.kinds[b] == k;
         return used < stock_[k];
+    };
+    auto other_kind = [&](std::size_t b) {
+        int k = static_cast<int>(rng.below(stock_.size() - 1));
+        return k >= cur.kinds[b] ? k + 1 : k;
     };
     // the last bin most often: a smaller or cheaper one may hold what it holds
     const std::size_t j = rng.below(2) ? bins - 1 : rng.below(bins);
-    std::size_t j2 = j;
-    if (bins > 1 && rng.below(3) == 0) {
-        j2 = rng.below(bins - 1);
+    std::size_t first = j;  // the first bin the plan changes: every later one may change too
+    const std::size_t move = rng.below(5);
+    if (move < 2) {
+        // bin j of another kind
+        const int k = other_kind(j);
+        if (!in_stock(k, j, bins)) return n;
+        out.kinds[j] = k;
+    } else if (move == 2) {
+        // two bins' kinds swapped
+        if (bins < 2) return n;
+        std::size_t j2 = rng.below(bins - 1);
         if (j2 >= j) ++j2;
         if (cur.kinds[j] == cur.kinds[j2]) return n;
         std::swap(out.kinds[j], out.kinds[j2]);
+        first = std::min(j, j2);
     } else {
-        int k = static_cast<int>(rng.below(stock_.size() - 1));
-        if (k >= cur.kinds[j]) ++k;
-        if (!in_stock(k, j)) return n;
-        out.kinds[j] = k;
+        // a bin left out, its items taken by the others (or a bin opened
+        // for the rest); and, half the time, another bin made of another
+        // kind to take them
+        if (bins < 2) return n;
+        std::size_t drop = rng.below(bins);
+        if (move == 4) {
+            std::size_t grow = rng.below(bins - 1);
+            if (grow >= drop) ++grow;
+            const int k = other_kind(grow);
+            if (!in_stock(k, grow, drop)) return n;
+            out.kinds[grow] = k;
+            first = std::min(grow, drop);
+        } else {
+            first = drop;
+        }
+        out.kinds.erase(out.kinds.begin() + static_cast<long>(drop));
     }
     // (the greedy pass fills bin after bin: a later bin may hold an earlier item)
-    for (std::size_t pos = 0; pos < n; ++pos) {
-        const long b = cur.bin[cur.order[pos]];
-        if (b == static_cast<long>(j) || b == static_cast<long>(j2)) return pos;
-    }
+    for (std::size_t pos = 0; pos < n; ++pos)
+        if (cur.bin[cur.order[pos]] >= static_cast<long>(first)) return pos;
     return n;
 }
 

@@ -1,7 +1,8 @@
 // The moves of the improvement search: an item moved or swapped within its
 // run of equal weight, an item held to one angle or freed again, an item sent
 // to another site; with several kinds of bin, a bin of another kind (the
-// last bin most often) or two bins of other kinds swapped.
+// last bin most often), two bins' kinds swapped, or a bin left out of the
+// plan (and another made of another kind to take its items).
 #pragma once
 #include <cstddef>
 #include <vector>
@@ -33,9 +34,9 @@ public:
 
 private:
     bool same_kind(std::size_t i, std::size_t j) const;
-    // Another kind for one of cur's bins, or two of its bins' kinds swapped:
-    // the first position of the order whose item lies in the first bin
-    // changed, or none (the order's size) when no such change is in stock.
+    // Another plan of kinds for cur's bins: the first position of the order
+    // whose item lies in the first bin changed or after it, or none (the
+    // order's size) when the change is not in stock.
     std::size_t other_kinds(const Layout& cur, Layout& out, Rng& rng) const;
 
     const std::vector<Shape*>& items_;
