@@ -54,9 +54,14 @@ q::Bin to_bin(nb::handle bin, const std::string& what) {
     if (!cost.is_none()) out.cost = to_double(cost, (what + ".cost").c_str());
     nb::object outer = field_of(bin, "outer"), holes = field_of(bin, "holes"), defects = field_of(bin, "defects");
     auto shape = std::make_shared<q::BinShape>();
-    if (!outer.is_none()) shape->outer = to_contour(outer);
-    shape->holes = to_contours(holes);
-    shape->defects = to_contours(defects);
+    // the engine's rings are closed
+    auto closed = [](Contour c) {
+        if (!c.empty() && c.front() != c.back()) c.push_back(c.front());
+        return c;
+    };
+    if (!outer.is_none()) shape->outer = closed(to_contour(outer));
+    for (Contour& h : to_contours(holes)) shape->holes.push_back(closed(std::move(h)));
+    for (Contour& d : to_contours(defects)) shape->defects.push_back(closed(std::move(d)));
     if (!outer.is_none() || !shape->holes.empty() || !shape->defects.empty()) out.shape = std::move(shape);
     return out;
 }
@@ -94,6 +99,8 @@ void bind_stock(nb::module_& m) {
     }, "bin"_a,
           "(area, usable_area, cost) of a bin record: its outline's area less its holes', that less the\n"
           "defects, and its cost (its area unless it gives one). A strip's are infinite.");
+    m.def("material_area", [](nb::handle item) { return q::material_area(*to_shape(item)); }, "item"_a,
+          "An item's material: its outline's area less its holes' (a pipe's ring).");
     m.def("check_stock", [](nb::handle items, nb::handle bin, nb::handle margin, nb::handle tol) {
         const q::Bin b = to_bin(bin, "bin");
         nb::list out;

@@ -314,7 +314,10 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
                                             clearance if kind in ("overlap", "too_close", "near_edge") else None,
                                             why))
         if stock is not None:
-            rep.violations += _stock_violations(b, items, stock, margin, tol)
+            # an item past the outline is past the bin's box too, as a rule: named once
+            boxed = {(v.kind, v.items[0]) for v in rep.violations}
+            rep.violations += [v for v in _stock_violations(b, items, stock, margin, tol)
+                               if not (v.reason == "the outline" and (v.kind, v.items[0]) in boxed)]
         for i, it in enumerate(items):
             if id(it) in seen:
                 rep.violations.append(Violation("duplicate", b, (i,), (it.shape_id,), 0.0))

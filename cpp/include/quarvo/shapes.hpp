@@ -243,9 +243,9 @@ inline const Circle& circle_cast(const Shape& s) { return static_cast<const Circ
 
 // The outline of a bin that is no plain rectangle (a remnant, a hide) and the
 // flaws of its material, in the bin's frame: every point of `outer` and its
-// holes within [0, width] x [0, height]. Items lie inside `outer`, outside its
-// holes and clear of every defect, and keep the bin's edge margin from all of
-// them.
+// holes within [0, width] x [0, height], each ring closed. Items lie inside
+// `outer`, outside its holes and clear of every defect, and keep the bin's
+// edge margin from all of them.
 struct BinShape {
     // The outline; empty: the rectangle [0, width] x [0, height].
     Contour outer;

@@ -321,8 +321,12 @@ Contour bin_outline(const Bin& bin) {
 
 double bin_area(const Bin& bin) {
     if (!bin.shape) return bin.width * bin.height;
-    double area = std::fabs(polygon_area(bin_outline(bin)));
-    for (const Contour& h : bin.shape->holes) area -= std::fabs(polygon_area(h));
+    auto area_of = [](Contour c) {
+        if (!c.empty() && c.front() != c.back()) c.push_back(c.front());
+        return std::fabs(polygon_area(c));
+    };
+    double area = area_of(bin_outline(bin));
+    for (const Contour& h : bin.shape->holes) area -= area_of(h);
     return area;
 }
 
