@@ -94,9 +94,10 @@ public:
     // bin is of its planned kind, or else (no plan, no stock left, or no room
     // for the item there) of the first kind in stock, the cheapest bin
     // first, that takes the item; it is recorded there. Returns the bin's
-    // index, or -1 when the item is unplaced.
+    // index, or -1 when the item is unplaced. No bin is opened beyond
+    // `max_bins` (with several kinds).
     long offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item, const PlaceRequest& request = {},
-               std::vector<int>* bin_kinds = nullptr) const;
+               std::vector<int>* bin_kinds = nullptr, std::size_t max_bins = static_cast<std::size_t>(-1)) const;
     // Why an item the run left unplaced is unplaced; `result` is the run's
     // layout. Its items are still inflated (an item may be tried in an empty
     // bin of each kind to tell "no bin left" from no room).

@@ -128,7 +128,7 @@ long long opened_of(const std::vector<int>& bin_kinds, std::size_t open, int k) 
 }  // namespace
 
 long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item, const PlaceRequest& request,
-                     std::vector<int>* bin_kinds) const {
+                     std::vector<int>* bin_kinds, std::size_t max_bins) const {
     if (several_kinds()) {
         std::vector<int>& of = *bin_kinds;
         for (std::size_t b = 0; b < open.size(); ++b) {
@@ -138,6 +138,7 @@ long FirstFit::offer(std::vector<std::unique_ptr<Placer>>& open, Shape& item, co
             if (attempt_in(*open[b], k, item, request)) return static_cast<long>(b);
         }
         const std::size_t b = open.size();
+        if (b >= max_bins) return -1;
         std::vector<int> tries;
         if (b < of.size()) tries.push_back(of[b]);
         for (int k : kinds_by_cost)

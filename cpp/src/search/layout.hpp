@@ -15,11 +15,14 @@ struct Pose {
 
 struct Cost {
     std::size_t unplaced = 0;
+    // In a layout held to fewer bins: the area of the items it leaves out (else 0).
+    double overflow = 0.0;
     double price = 0.0;  // with several kinds of bin: what the bins cost (else 0)
     std::size_t bins = 0;
     double length = 0.0;  // used length of the last bin
     bool operator<(const Cost& o) const {
-        return std::tie(unplaced, price, bins, length) < std::tie(o.unplaced, o.price, o.bins, o.length);
+        return std::tie(unplaced, overflow, price, bins, length) <
+               std::tie(o.unplaced, o.overflow, o.price, o.bins, o.length);
     }
 };
 
@@ -34,6 +37,9 @@ struct Layout {
     // With several kinds of bin: the kind of each bin (FirstFit::offer's
     // plan, as the layout used it); empty otherwise.
     std::vector<int> kinds;
+    // Held to this many bins (0: any number), while the search tries to do
+    // without one of the best layout's bins: what the bins cannot take is unplaced.
+    std::size_t cap = 0;
     Cost cost;
 };
 

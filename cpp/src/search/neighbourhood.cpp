@@ -99,6 +99,7 @@ std::size_t Neighbourhood::neighbour(const Layout& cur, Layout& out, Rng& rng) c
     out.angle = cur.angle;
     out.site = cur.site;
     out.kinds = cur.kinds;
+    out.cap = cur.cap;
     const std::size_t n = items_.size();
     auto position_of = [&](std::size_t i) {
         return static_cast<std::size_t>(std::find(cur.order.begin(), cur.order.end(), i) - cur.order.begin());

@@ -37,9 +37,10 @@ double ItemTops::top(std::size_t i, const Shape& s) const {
     return s.bounding_box().maxy;  // an angle no placer gives; not reached
 }
 
-void RunningCost::add(long bin, double top, double price) {
+void RunningCost::add(long bin, double top, double price, double overflow) {
     if (bin < 0) {
         ++unplaced_;
+        overflow_ += overflow;
         return;
     }
     if (static_cast<std::size_t>(bin) >= tops_.size()) {
@@ -61,9 +62,10 @@ Repacker::Repacker(const FirstFit& ff, const std::vector<Shape*>& items)
     stride_ = std::max<std::size_t>(1, items_.size() / kSnapshots);
     if (ff.several_kinds())
         for (std::size_t k = 0; k < ff.kind_count(); ++k) prices_.push_back(bin_cost(ff.kind(static_cast<int>(k))));
+    for (const Shape* s : items_) areas_.push_back(material_area(*s));
 }
 
-Layout Repacker::initial(const PackResult& greedy) const {
+Layout Repacker::initial(const PackResult& greedy) {
     Layout l;
     const std::size_t n = items_.size();
     l.order.resize(n);
@@ -81,6 +83,7 @@ Layout Repacker::initial(const PackResult& greedy) const {
         const Shape& s = *items_[i];
         auto it = where.find(&s);
         l.bin[i] = it == where.end() ? -1 : it->second;
+        if (l.bin[i] < 0) areas_[i] = 0.0;
         l.pose[i] = {s.tx(), s.ty(), s.rotation(), s.mirrored()};
         t.add(l.bin[i], tops_.top(i, s), l.bin[i] < 0 ? 0.0 : price_of(l, l.bin[i]));
     }
@@ -117,14 +120,15 @@ bool Repacker::evaluate(const Layout& cur, const std::vector<std::uint64_t>& pre
                 open.push_back(ff_.make_bin(kind_of(cand, static_cast<long>(open.size()))));
             open[cur.bin[i]]->packed.push_back(&s);
         }
-        t.add(cur.bin[i], tops_.top(i, s), cur.bin[i] < 0 ? 0.0 : price_of(cand, cur.bin[i]));
+        t.add(cur.bin[i], tops_.top(i, s), cur.bin[i] < 0 ? 0.0 : price_of(cand, cur.bin[i]), overflow_of(cand, i));
     }
     // From position `tail` on, cand offers the same items with the same
     // choices as cur: once the items placed so far are cur's own at cur's
     // poses, the rest falls as in cur, so cur's poses are taken for it.
     std::size_t tail = n;
     // (bins of other kinds take what follows otherwise)
-    for (std::size_t i; cand.kinds == cur.kinds && tail > k && (i = cand.order[tail - 1]) == cur.order[tail - 1] &&
+    for (std::size_t i; cand.kinds == cur.kinds && cand.cap == cur.cap && tail > k &&
+                        (i = cand.order[tail - 1]) == cur.order[tail - 1] &&
                         cand.angle[i] == cur.angle[i] && cand.site[i] == cur.site[i];)
         --tail;
     std::vector<std::uint64_t> cur_set(n + 1, 0);  // order-free sums over cur's prefixes
@@ -140,11 +144,12 @@ bool Repacker::evaluate(const Layout& cur, const std::vector<std::uint64_t>& pre
         Shape& s = *ws.clones[i];
         const int a = cand.angle[i];
         const PlaceRequest request{a < 0 ? nullptr : &single_[a], cand.site[i], a < 0 ? -1 : single_side_[a]};
-        const long b = ff_.offer(open, s, request, cand.kinds.empty() ? nullptr : &cand.kinds);
+        const long b = ff_.offer(open, s, request, cand.kinds.empty() ? nullptr : &cand.kinds,
+                                 cand.cap ? cand.cap : static_cast<std::size_t>(-1));
         cand.bin[i] = b;
         cand.pose[i] = {s.tx(), s.ty(), s.rotation(), s.mirrored()};
         h = extend_print(h, i, b, cand.pose[i]);
-        t.add(b, tops_.top(i, s), b < 0 ? 0.0 : price_of(cand, b));
+        t.add(b, tops_.top(i, s), b < 0 ? 0.0 : price_of(cand, b), overflow_of(cand, i));
         if (limit < t.cost()) return false;
         set += extend_print(0, i, b, cand.pose[i]);
         if (pos + 1 >= tail && set == cur_set[pos + 1] && same_poses(cur, cand, k, pos + 1)) {
@@ -156,7 +161,8 @@ bool Repacker::evaluate(const Layout& cur, const std::vector<std::uint64_t>& pre
                 c.set_position(cur.pose[j].tx, cur.pose[j].ty);
                 cand.bin[j] = cur.bin[j];
                 cand.pose[j] = cur.pose[j];
-                t.add(cur.bin[j], tops_.top(j, c), cur.bin[j] < 0 ? 0.0 : price_of(cand, cur.bin[j]));
+                t.add(cur.bin[j], tops_.top(j, c), cur.bin[j] < 0 ? 0.0 : price_of(cand, cur.bin[j]),
+                      overflow_of(cand, j));
             }
             if (limit < t.cost()) return false;
             break;
