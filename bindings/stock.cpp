@@ -48,7 +48,10 @@ q::Bin to_bin(nb::handle bin, const std::string& what) {
         if (!PyLong_Check(count.ptr()) || PyBool_Check(count.ptr()))
             throw q::TypeError(what + ".count must be a whole number of bins or None, not " +
                                std::string(Py_TYPE(count.ptr())->tp_name));
-        out.count = nb::cast<long long>(count);
+        int overflow = 0;
+        const long long n = PyLong_AsLongLongAndOverflow(count.ptr(), &overflow);
+        if (overflow != 0) throw q::ValueError(what + ".count is beyond any number of bins the engine counts");
+        out.count = n;
     }
     nb::object cost = field_of(bin, "cost");
     if (!cost.is_none()) out.cost = to_double(cost, (what + ".cost").c_str());
@@ -59,7 +62,10 @@ q::Bin to_bin(nb::handle bin, const std::string& what) {
         if (!c.empty() && c.front() != c.back()) c.push_back(c.front());
         return c;
     };
-    if (!outer.is_none()) shape->outer = closed(to_contour(outer));
+    if (!outer.is_none()) {
+        shape->outer = closed(to_contour(outer));
+        if (shape->outer.empty()) throw q::ValueError(what + ": the outline has no points (None: the rectangle)");
+    }
     for (Contour& h : to_contours(holes)) shape->holes.push_back(closed(std::move(h)));
     for (Contour& d : to_contours(defects)) shape->defects.push_back(closed(std::move(d)));
     if (!outer.is_none() || !shape->holes.empty() || !shape->defects.empty()) out.shape = std::move(shape);

@@ -63,6 +63,8 @@ def test_areas_and_costs(bin_record, area, usable, cost):
 @pytest.mark.parametrize("bad, error, words", [
     (Bin(10, 10, count=-1), ValueError, "count is -1"),
     (Bin(10, 10, count=1.5), TypeError, "count must be a whole number"),
+    (Bin(10, 10, count=10 ** 30), ValueError, "count is beyond"),
+    (Bin(10, 10, outer=[]), ValueError, "the outline has no points"),
     (Bin(10, 10, cost=float("nan")), ValueError, "cost is nan"),
     (Bin(10, 10, cost=-3), ValueError, "cost is -3"),
     (Bin(10, 10, outer=[(0, 0), (20, 0), (20, 10), (0, 10)]), ValueError, "lies outside [0, width]"),
