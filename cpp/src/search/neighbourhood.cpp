@@ -108,7 +108,8 @@ std::size_t Neighbourhood::neighbour(const Layout& cur, Layout& out, Rng& rng) c
     // there are; sites only where neither exists (on the real instances
     // they cost more evaluations than they gained).
     const unsigned w_order = reorderable_ ? 2 : 0, w_turn = turnable_.empty() ? 0 : 1;
-    const unsigned w_kind = stock_.size() > 1 ? 1 : 0;
+    // (held to fewer bins, the layout most often needs bins of other kinds to take what is left over)
+    const unsigned w_kind = stock_.size() > 1 ? (cur.cap ? 3 : 1) : 0;
     const unsigned w_site = sited_ && w_order + w_turn + w_kind == 0 ? 1 : 0;
     const std::size_t pick = rng.below(w_order + w_turn + w_kind + w_site);
     if (pick >= w_order + w_turn + w_kind) {
