@@ -58,10 +58,11 @@ public:
     // Bins of several kinds, each with its count and cost (Bin::count,
     // bin_cost): the greedy pass fills one bin after another, and for each
     // tries every kind still in stock on the items left and keeps the one
-    // for which the bin's cost and an estimate of the rest's are least: the
+    // for which the bin's cost and an estimate of the rest's are least (the
     // area left over, at the best fill a kind reached, in bins of the kind
-    // that takes it cheapest. An item no bin left in stock can take is
-    // unplaced.
+    // that takes it cheapest); a second plan keeps the kind that takes the
+    // most area per cost, and the cheaper plan is the pass's. An item no bin
+    // left in stock can take is unplaced.
     FirstFit(std::vector<Shape*> items, std::vector<Bin> kinds, double global_distance = 0.0,
              Strategy strategy = Strategy::Nfp, NfpOptions nfp = {});
 
@@ -122,8 +123,11 @@ public:
 
 private:
     // The greedy pass with several kinds: bin after bin, each filled with the
-    // items left in order, of the kind choose_kind keeps.
+    // items left in order, of the kind one of two rules keeps (the least
+    // cost of the bin and the estimated rest, or the most area per cost);
+    // the cheaper of the two plans.
     void fill_bin_by_bin(const std::vector<Shape*>& order, PackResult& result);
+    void fill_bins_by_rule(const std::vector<Shape*>& order, PackResult& result, bool by_yield);
 };
 
 // The largest y of the items' world contours (0 for no items): the length of

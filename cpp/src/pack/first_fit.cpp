@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <unordered_set>
 
 #include "core/validate.hpp"
@@ -301,11 +302,11 @@ double rest_cost(double area, double fill, const std::vector<long long>& stock, 
 }
 
 // The trial to keep: the least cost of its bin and of the rest (rest_cost at
-// the best fill any trial reached); on equal costs the most area per cost,
-// then the first.
+// the best fill any trial reached), on equal costs the most area per cost;
+// or `by_yield`, the most area per cost alone. Then the first.
 std::size_t choose_kind(const std::vector<Trial>& trials, const std::vector<double>& rest_area,
                         std::vector<long long>& stock, const std::vector<double>& cost,
-                        const std::vector<double>& usable, const std::vector<int>& by_price) {
+                        const std::vector<double>& usable, const std::vector<int>& by_price, bool by_yield) {
     double fill = 0.05;
     for (const Trial& t : trials)
         if (usable[t.kind] > 0.0) fill = std::max(fill, std::min(1.0, t.area / usable[t.kind]));
@@ -315,7 +316,7 @@ std::size_t choose_kind(const std::vector<Trial>& trials, const std::vector<doub
         const int k = trials[i].kind;
         const long long had = stock[k];
         if (had > 0) --stock[k];
-        const double total = cost[k] + rest_cost(rest_area[i], fill, stock, cost, usable, by_price);
+        const double total = by_yield ? 0.0 : cost[k] + rest_cost(rest_area[i], fill, stock, cost, usable, by_price);
         stock[k] = had;
         const double yield = cost[k] > 0.0 ? trials[i].area / cost[k] : kInf;
         if (total < best_total || (total == best_total && yield > best_yield)) {
@@ -329,7 +330,58 @@ std::size_t choose_kind(const std::vector<Trial>& trials, const std::vector<doub
 
 }  // namespace
 
+namespace {
+
+// What a plan comes to: unplaced items, then its cost, its bins and its last
+// bin's used length, the least first.
+struct PlanCost {
+    std::size_t unplaced;
+    double cost;
+    std::size_t bins;
+    double length;
+    bool operator<(const PlanCost& o) const {
+        return std::tie(unplaced, cost, bins, length) < std::tie(o.unplaced, o.cost, o.bins, o.length);
+    }
+};
+
+}  // namespace
+
 void FirstFit::fill_bin_by_bin(const std::vector<Shape*>& order, PackResult& result) {
+    // Two rules choose the kinds: each wins where the other errs, so both
+    // plans are made and the cheaper kept.
+    struct Pose {
+        double tx, ty, rotation;
+        bool mirrored;
+    };
+    auto plan_cost = [&](const PackResult& r) {
+        double cost = 0.0;
+        for (int k : r.bin_kinds) cost += bin_cost(kind(k));
+        return PlanCost{r.unplaced.size(), cost, r.bins.size(), r.bins.empty() ? 0.0 : used_length(r.bins.back())};
+    };
+    PackResult first;
+    fill_bins_by_rule(order, first, false);
+    std::vector<Pose> poses;
+    for (const Shape* s : order) poses.push_back({s->tx(), s->ty(), s->rotation(), s->mirrored()});
+    PackResult second;
+    fill_bins_by_rule(order, second, true);
+    if (plan_cost(second) < plan_cost(first)) {
+        result.bins = std::move(second.bins);
+        result.bin_kinds = std::move(second.bin_kinds);
+        result.unplaced = std::move(second.unplaced);
+        return;
+    }
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        Shape& s = *order[i];
+        s.set_rotation(poses[i].rotation);
+        s.set_mirrored(poses[i].mirrored);
+        s.set_position(poses[i].tx, poses[i].ty);
+    }
+    result.bins = std::move(first.bins);
+    result.bin_kinds = std::move(first.bin_kinds);
+    result.unplaced = std::move(first.unplaced);
+}
+
+void FirstFit::fill_bins_by_rule(const std::vector<Shape*>& order, PackResult& result, bool by_yield) {
     const std::size_t nk = kind_count();
     std::vector<long long> stock(nk);
     std::vector<double> cost(nk), usable(nk);
@@ -374,7 +426,7 @@ void FirstFit::fill_bin_by_bin(const std::vector<Shape*>& order, PackResult& res
             rest_area.push_back(rest);
         }
         if (trials.empty()) break;
-        Trial& t = trials[choose_kind(trials, rest_area, stock, cost, usable, kinds_by_price)];
+        Trial& t = trials[choose_kind(trials, rest_area, stock, cost, usable, kinds_by_price, by_yield)];
         // The other trials moved the items too: back to where this one put them.
         for (std::size_t i = 0; i < t.placer->packed.size(); ++i) {
             Shape& s = *t.placer->packed[i];
@@ -395,7 +447,7 @@ void FirstFit::fill_bin_by_bin(const std::vector<Shape*>& order, PackResult& res
         placeable.swap(still_placeable);
         result.bins.push_back(t.placer->packed);
         result.bin_kinds.push_back(t.kind);
-        if (progress) {
+        if (progress && !by_yield) {
             progress->placed += t.placer->packed.size();
             progress->processed += t.placer->packed.size();
             progress->bins = result.bins.size();
