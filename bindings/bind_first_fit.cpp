@@ -18,6 +18,7 @@
 #include "quarvo/first_fit.hpp"
 #include "quarvo/search.hpp"
 #include "shapes/item_checks.hpp"
+#include "stock.hpp"
 
 using namespace nb::literals;
 namespace q = quarvo;
@@ -36,6 +37,8 @@ struct PyFirstFit {
     double used_length = 0.0;  // of the last bin of the last do_pack
     bool search_stopped = false;  // Ctrl-C cut the last do_pack's search or compression short
     nb::object unplaced_reasons = nb::list();  // of the last do_pack, one per unplaced item
+    nb::object bin_types = nb::list();  // of the last do_pack, per bin: its index in `bins`
+    nb::object bin_costs = nb::list();  // of the last do_pack, per bin: what it costs
     std::shared_ptr<q::PackProgress> progress = std::make_shared<q::PackProgress>();
     std::shared_ptr<q::SearchProgress> search_progress = std::make_shared<q::SearchProgress>();
 
@@ -47,6 +50,8 @@ int gc_visit(PyFirstFit& ff, visitproc visit, void* arg) {
     Py_VISIT(ff.bin.ptr());
     Py_VISIT(ff.global_distance.ptr());
     Py_VISIT(ff.unplaced_reasons.ptr());
+    Py_VISIT(ff.bin_types.ptr());
+    Py_VISIT(ff.bin_costs.ptr());
     for (const nb::object& o : ff.options) Py_VISIT(o.ptr());
     return 0;
 }
@@ -56,6 +61,8 @@ void gc_clear(PyFirstFit& ff) {
     ff.bin = nb::none();
     ff.global_distance = nb::none();
     ff.unplaced_reasons = nb::none();
+    ff.bin_types = nb::none();
+    ff.bin_costs = nb::none();
     for (nb::object& o : ff.options) o = nb::none();
 }
 
@@ -75,16 +82,6 @@ std::optional<double> given_field(nb::handle obj, const char* name) {
     return given_number(v);
 }
 
-// A bin's optional limit: +infinity when the bin has no such field or None.
-double bin_limit(nb::handle bin, const char* name) {
-    nb::object v = nb::steal(PyObject_GetAttrString(bin.ptr(), name));
-    if (!v.is_valid()) {
-        PyErr_Clear();
-        return q::kInf;
-    }
-    return v.is_none() ? q::kInf : to_double(v, (std::string("bin.") + name).c_str());
-}
-
 // The constructor's and the setters' checks of the values given there; what
 // is of the wrong kind altogether is left to do_pack, which names it.
 void check_bin(nb::handle bin) {
@@ -93,7 +90,16 @@ void check_bin(nb::handle bin) {
     std::optional<double> load = given_field(bin, "max_load"), length = given_field(bin, "length");
     q::require_limits(load.value_or(q::kInf), length.value_or(q::kInf));
     if (std::optional<double> m = given_field(bin, "margin")) q::require_margin(*m);
+    check_bin_record(bin, "bin");
 }
+
+void check_bins(nb::handle bins) {
+    if (bins.is_none()) return;
+    std::vector<nb::object> records = bin_records(bins);
+    for (std::size_t k = 0; k < records.size(); ++k) check_bin_record(records[k], "bins[" + std::to_string(k) + "]");
+}
+
+const char* const kBinOrBins = "give the bin or bins=[...], not both";
 
 // A bin's edge margin: its `margin` field, 0 for a bin record without one.
 double bin_margin(nb::handle bin) {
@@ -134,13 +140,23 @@ void PyFirstFit::set_option(std::size_t i, nb::handle v) {
     OptionValues next = options;
     next[i] = kOptionFields[i].check(v);
     check_strategy(next);
+    if (i == option_named("bins")) {
+        if (!v.is_none() && !bin.is_none()) throw q::ValueError(kBinOrBins);
+        check_bins(v);
+    }
     options = std::move(next);
 }
 
 void construct_first_fit(PyFirstFit* self, const nb::handle* args) {
     OptionValues options = check_options(kFirstFit, args + 3);
     check_strategy(options);
-    check_bin(args[1]);
+    const nb::handle bins = options[option_named("bins")];
+    if (!bins.is_none()) {
+        if (!args[1].is_none()) throw q::ValueError(kBinOrBins);
+        check_bins(bins);
+    } else {
+        check_bin(args[1]);
+    }
     check_distance(args[2]);
     check_items(args[0]);
     new (self) PyFirstFit{nb::borrow(args[0]), nb::borrow(args[1]), nb::borrow(args[2]), std::move(options)};
@@ -164,12 +180,20 @@ nb::tuple do_pack(PyFirstFit& ff) {
         host.emplace(s, o);
     }
     // A bin without a height is a strip.
-    nb::object height = nb::getattr(ff.bin, "height");
-    q::Bin bin{to_double(nb::getattr(ff.bin, "width"), "bin.width"),
-               height.is_none() ? q::kInf : to_double(height, "bin.height"), bin_margin(ff.bin),
-               bin_limit(ff.bin, "max_load"), bin_limit(ff.bin, "length")};
+    const nb::handle given = ff.options[option_named("bins")];
+    std::vector<q::Bin> kinds;
+    if (given.is_none()) {
+        if (ff.bin.is_none()) throw q::TypeError("FirstFit needs a bin, or bins=[...]");
+        kinds.push_back(to_bin(ff.bin, "bin"));
+    } else {
+        std::vector<nb::object> records = bin_records(given);
+        for (std::size_t k = 0; k < records.size(); ++k) kinds.push_back(to_bin(records[k], "bins[" + std::to_string(k) + "]"));
+    }
     EngineOptions opt = engine_options(ff.options, kFirstFit);
-    q::FirstFit engine(items, bin, to_double(ff.global_distance, "global_distance"), opt.strategy, std::move(opt.nfp));
+    const double distance = to_double(ff.global_distance, "global_distance");
+    q::FirstFit engine = kinds.size() == 1
+                             ? q::FirstFit(items, kinds.front(), distance, opt.strategy, std::move(opt.nfp))
+                             : q::FirstFit(items, kinds, distance, opt.strategy, std::move(opt.nfp));
     engine.progress = ff.progress.get();
     std::shared_ptr<q::PackProgress> keep = ff.progress;
     std::shared_ptr<q::SearchProgress> keep_search = ff.search_progress;
@@ -179,7 +203,11 @@ nb::tuple do_pack(PyFirstFit& ff) {
     const q::ImprovementSearch search(opt.search, keep_search.get());
     const q::CompressionPhase compress(opt.search, keep_search.get());
     const q::Improver* improver = nullptr;
-    if (opt.search.active()) improver = opt.search.compress ? static_cast<const q::Improver*>(&compress) : &search;
+    // The compression phase knows rectangular bins of one kind only: other
+    // stock gets the improvement search alone, for the whole of the limits.
+    const bool compressible = !engine.several_kinds() && !engine.shaped();
+    if (opt.search.active())
+        improver = opt.search.compress && compressible ? static_cast<const q::Improver*>(&compress) : &search;
     // The engine moves the items and rebuilds their caches without the GIL:
     // the host may not touch them meanwhile.
     BusyItems busy;
@@ -203,6 +231,16 @@ nb::tuple do_pack(PyFirstFit& ff) {
     nb::list reasons;
     for (const std::string& why : r.reasons) reasons.append(nb::str(why.c_str()));
     ff.unplaced_reasons = reasons;
+    nb::list types, costs;
+    for (std::size_t b = 0; b < r.bins.size(); ++b) {
+        const q::Bin& kind = engine.kind(r.bin_kinds[b]);
+        types.append(r.bin_kinds[b]);
+        // a strip costs what it uses, unless it says what it costs
+        const double cost = kind.height == q::kInf && !kind.cost ? kind.width * q::used_length(r.bins[b]) : q::bin_cost(kind);
+        costs.append(cost);
+    }
+    ff.bin_types = types;
+    ff.bin_costs = costs;
     return nb::make_tuple(bins, unplaced);
 }
 
@@ -223,7 +261,7 @@ void bind_first_fit(nb::module_& m) {
                                       "local search over\nthe order (within equal weights only) and the angles, and "
                                       "returns the best layout\nfound; seed fixes its random choices. used_length: the "
                                       "last bin's used length.");
-    def_init<PyFirstFit, kFirstFit, construct_first_fit>(cls, "items"_a.none(), "bin"_a.none(),
+    def_init<PyFirstFit, kFirstFit, construct_first_fit>(cls, "items"_a.none(), "bin"_a.none() = nb::none(),
                                                          "global_distance"_a.none() = 0.0);
     def_option_properties<PyFirstFit, kFirstFit>(cls);
     cls.def_prop_rw("items", [](PyFirstFit& ff) { return ff.items; }, [](PyFirstFit& ff, nb::handle v) {
@@ -231,6 +269,7 @@ void bind_first_fit(nb::module_& m) {
             ff.items = nb::borrow(v);
         }, nb::for_setter(nb::arg("value").none()))
         .def_prop_rw("bin", [](PyFirstFit& ff) { return ff.bin; }, [](PyFirstFit& ff, nb::handle v) {
+            if (!v.is_none() && !ff.options[option_named("bins")].is_none()) throw q::ValueError(kBinOrBins);
             check_bin(v);
             ff.bin = nb::borrow(v);
         }, nb::for_setter(nb::arg("value").none()))
@@ -247,6 +286,11 @@ void bind_first_fit(nb::module_& m) {
                      "Why each unplaced item of the last do_pack is unplaced, a text per item in the order of\n"
                      "the unplaced list: a pipe longer than the bin's length, an item heavier than the bin's\n"
                      "max_load (or than what a strip has left of it), or no room in an empty bin.")
+        .def_prop_ro("bin_types", [](PyFirstFit& ff) { return ff.bin_types; },
+                     "Per bin of the last do_pack, its kind: its index in `bins` (0 with `bin`).")
+        .def_prop_ro("bin_costs", [](PyFirstFit& ff) { return ff.bin_costs; },
+                     "Per bin of the last do_pack, what it costs: its kind's cost, or the kind's area when the\n"
+                     "Bin gives none (a strip's: its width times its used length).")
         .def("do_pack", &do_pack)
         .def_prop_ro("_progress", [](PyFirstFit& ff) {
             // (items processed, items placed, bins open, items in the run) of the
@@ -263,13 +307,15 @@ void bind_first_fit(nb::module_& m) {
                                   p.compressing.load());
         })
         .def("_make_placer", [](PyFirstFit& ff) -> nb::object {
-            nb::object width = nb::getattr(ff.bin, "width"), height = nb::getattr(ff.bin, "height");
+            const nb::handle bins = ff.options[option_named("bins")];
+            nb::object bin = bins.is_none() ? ff.bin : bin_records(bins).front();
+            nb::object width = nb::getattr(bin, "width"), height = nb::getattr(bin, "height");
             if (is_text(ff.options[option_named("strategy")], "bl"))
                 return nb::module_::import_("Quarvo.placer_bl").attr("BottomLeftPlacer")(
                     width, height, "exact_clearance"_a = ff.options[option_named("exact_clearance")],
-                    "margin"_a = bin_margin(ff.bin));
+                    "margin"_a = bin_margin(bin));
             nb::dict kw = option_keywords(ff.options, kNfpPlacer);
-            kw["margin"] = bin_margin(ff.bin);
+            kw["margin"] = bin_margin(bin);
             return nb::module_::import_("Quarvo.placer_nfp").attr("NfpPlacer")(width, height, **kw);
         });
 }

@@ -10,4 +10,5 @@ void bind_placer_bl(nb::module_& m);
 void bind_placer_nfp(nb::module_& m);
 void bind_first_fit(nb::module_& m);
 void bind_check(nb::module_& m);
+void bind_stock(nb::module_& m);
 }  // namespace qb

@@ -87,4 +87,6 @@ NB_MODULE(_quarvo, m) {
     qb::bind_first_fit(ff);
     nb::module_ chk = m.def_submodule("check", "Layout checker");
     qb::bind_check(chk);
+    nb::module_ st = m.def_submodule("stock", "Kinds of bin: areas and costs");
+    qb::bind_stock(st);
 }

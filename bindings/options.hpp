@@ -119,6 +119,10 @@ inline constexpr OptionField kOptionFields[] = {
     {"margin", kNfpPlacer, false, [] { return nb::object(nb::float_(0.0)); },
      [](nb::handle v) { return nb::object(nb::float_(margin_value(v))); },
      [](nb::handle v, unsigned, EngineOptions& out) { out.margin = nb::cast<double>(v); }},
+    // Kinds of bin in place of `bin`, each with its count and cost; the driver
+    // reads them itself (and checks them with the bin).
+    {"bins", kFirstFit, false, [] { return nb::object(nb::none()); }, as_given,
+     [](nb::handle, unsigned, EngineOptions&) {}},
 };
 inline constexpr std::size_t kOptionCount = std::size(kOptionFields);
 

@@ -713,3 +713,46 @@ def inflated_faults(bins, bin_w, bin_h, infl, tol, circle_gap=0.0, stats=None):
     if stats is not None:
         stats.update(worst)
     return faults
+
+
+# ------------------------------------------- bins of any outline, with defects
+
+
+class _Rings:
+    """A fixed region of a bin (a hole or a defect, or the outside of the
+    outline within a frame around it) judged like an item's material."""
+
+    def __init__(self, rings):
+        self.circle = False
+        self.rings = [distinct(r) for r in rings]
+        self.box = bbox(self.rings[0])
+        self.edges = [(ring[i], ring[(i + 1) % len(ring)]) for ring in self.rings for i in range(len(ring))]
+
+    contains = Material.contains
+    boundary_distance = Material.boundary_distance
+    vertices = Material.vertices
+
+
+def stock_faults(items, bin_record, gap, tol=1e-6):
+    """Faults of one bin's items against a shaped bin (``outer``, ``holes``,
+    ``defects`` of a ``Bin``), each judged on its true outline: an item must
+    lie in the outline, out of the holes and off the defects, at least
+    ``gap(item)`` from each (the larger of the margin and its own spacing),
+    less ``tol``. Returns (item index, what, clear distance) per fault."""
+    w, h = bin_record.width, bin_record.height
+    fixed = []
+    if bin_record.outer is not None:
+        pad = max(w, h) + 10.0
+        frame = [(-pad, -pad), (w + pad, -pad), (w + pad, h + pad), (-pad, h + pad)]
+        fixed.append(("the outline", _Rings([frame, bin_record.outer])))
+    fixed += [(f"hole {k}", _Rings([r])) for k, r in enumerate(bin_record.holes)]
+    fixed += [(f"defect {k}", _Rings([r])) for k, r in enumerate(bin_record.defects)]
+    faults = []
+    for i, it in enumerate(items):
+        m = Material(it)
+        need = gap(it)
+        for what, region in fixed:
+            clear = material_gap(m, region, need + 1.0)
+            if clear < need - tol:
+                faults.append((i, what, clear))
+    return faults

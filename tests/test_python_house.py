@@ -15,6 +15,7 @@ PACKAGE = Path(__file__).resolve().parent.parent / "python" / "Quarvo"
 CONCERNS = {
     "engine": ("_quarvo", "_version", "geometry_handle", "geometry", "placer_bl", "placer_nfp", "first_fit_algorithm"),
     "check": ("check",),
+    "stock": ("stock",),
     "files": ("files",),
     "cad": ("cad",),
     "pictures": ("pictures", "visualize_plan"),
@@ -31,13 +32,14 @@ CONCERNS = {
 ALLOWED = {
     "engine": (),
     "check": ("engine",),
+    "stock": ("engine",),
     "files": (),
     "cad": ("engine", "files"),
     "pictures": ("engine", "cad"),
     "visualize": ("engine", "pictures"),
     "pipes": ("engine",),
-    "job": ("engine", "check", "pipes", "cad"),
-    "report": ("engine", "check", "files", "cad", "pictures", "visualize", "job"),
+    "job": ("engine", "check", "stock", "pipes", "cad"),
+    "report": ("engine", "check", "stock", "files", "cad", "pictures", "visualize", "job"),
     "batch": ("engine", "job", "report"),
     "cli": ("engine", "files", "cad", "job", "report", "batch"),
     # the root gathers the engine's names and reaches every concern lazily

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "check/check_stock.hpp"
 #include "fuzz_input.hpp"
 #include "quarvo/errors.hpp"
 #include "quarvo/check.hpp"
@@ -134,6 +135,25 @@ void driver(Input& in) {
     nfp.stable = in.flag();
     nfp.mirror = in.flag();
     FirstFit ff(items, bin, distance, strategy, nfp);
+    // A second kind of bin beside it: a star-shaped outline about the box's
+    // middle and a triangular defect, a few of them in stock.
+    if (in.flag()) {
+        Bin other = bin;
+        auto shape = std::make_shared<BinShape>();
+        const double cx = bin.width / 2.0, cy = bin.height / 2.0, r = std::min(cx, cy);
+        const std::size_t n = 3 + in.count(9);
+        for (std::size_t k = 0; k < n; ++k) {
+            const double t = 2.0 * 3.141592653589793 * static_cast<double>(k) / static_cast<double>(n);
+            const double f = 0.3 + 0.7 * in.byte() / 255.0;
+            shape->outer.push_back({cx + r * f * std::cos(t), cy + r * f * std::sin(t)});
+        }
+        shape->outer.push_back(shape->outer.front());
+        const double dx = cx + r * (in.byte() / 255.0 - 0.5), dy = cy + r * (in.byte() / 255.0 - 0.5), d = r * 0.2;
+        shape->defects.push_back({{dx, dy}, {dx + d, dy}, {dx, dy + d}, {dx, dy}});
+        other.shape = shape;
+        other.count = static_cast<long long>(in.count(3));
+        ff.kinds = {bin, other};
+    }
     // At rest by the checker's own rule, whenever the spacers are sound.
     bool at_rest = nfp.stable && distance >= 0.0;
     for (const Shape* s : items) at_rest = at_rest && s->inflation >= 0.0 && s->margin >= 0.0;
@@ -149,7 +169,17 @@ void driver(Input& in) {
         std::sort(seen.begin(), seen.end());
         std::sort(want.begin(), want.end());
         FUZZ_CHECK(seen == want);
-        for (const auto& b : r.bins) check_layout(b, bin.width, bin.height, bin.margin);
+        FUZZ_CHECK(r.bin_kinds.size() == r.bins.size());
+        for (std::size_t k = 0; k < r.bins.size(); ++k) {
+            const Bin& kb = ff.kind(r.bin_kinds[k]);
+            check_layout(r.bins[k], kb.width, kb.height, kb.margin);
+            if (!kb.shape) continue;
+            std::vector<Outline> outlines;
+            for (const Shape* s : r.bins[k]) outlines.push_back(true_outline(*s));
+            // (circles meet the outline as circumscribed polygons: no allowance)
+            FUZZ_CHECK(check_stock(outlines, *kb.shape, kb.width, kb.height, kb.margin,
+                                   GRID_TOLERANCE + 1e-9 * std::max({kb.width, kb.height, 1.0})).empty());
+        }
         if (at_rest) for (const auto& b : r.bins) check_rest(b, bin.width, distance, bin.margin);
     });
     (void)done;

@@ -31,10 +31,11 @@ With ``gravity=True`` the check also reports every item that is not at rest
 each item.
 """
 import math
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from typing import Any, List, Optional, Sequence, Tuple
 
 from Quarvo._quarvo import check as _c
+from Quarvo._quarvo import stock as _stock
 from Quarvo.geometry import Circle, Pipe, Shape
 from Quarvo.geometry_handle import point_in_polygon
 
@@ -47,6 +48,7 @@ __all__ = [
     "Violation",
     "REST_TOL",
     "check_layout",
+    "check_plan",
     "circle_tolerance",
     "hosts",
     "measure_pair",
@@ -67,7 +69,8 @@ REST_TOL = _c.REST_TOL
 measure_pair = _c.measure_pair
 outside_amount = _c.outside_amount
 
-KINDS = ("invalid", "duplicate", "outside", "overlap", "too_close", "near_edge", "floating")
+KINDS = ("invalid", "duplicate", "outside", "overlap", "too_close", "near_edge", "floating", "on_defect",
+         "near_defect")
 
 
 def circle_tolerance(items: Sequence[Shape], distance: float = 0.0) -> float:
@@ -116,6 +119,11 @@ class Violation:
                     f"{self.amount:.6g} short of the margin")
         if self.kind == "floating":
             return f"{where}: {self._who(0)} is not at rest: {self.reason}"
+        if self.kind == "on_defect":
+            return f"{where}: {self._who(0)} lies on {self.reason}, depth {self.amount:.6g}"
+        if self.kind == "near_defect":
+            return (f"{where}: {self._who(0)} is {self.clearance:.6g} from {self.reason}, "
+                    f"{self.amount:.6g} short of the margin")
         if self.kind == "duplicate":
             return f"{where}: {self._who(0)} appears more than once in the layout"
         return f"{where}: {self._who(0)} has no usable outline (non-finite values, negative radius or no points)"
@@ -284,6 +292,7 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
         raise TypeError(f"gravity must be True or False, not {type(gravity).__name__}")
     if bin_h is None and margin is None:
         margin = getattr(bin_w, "margin", 0.0)
+    stock = bin_w if bin_h is None and _shaped(bin_w) else None
     bin_w, bin_h, strip = _bin_size(bin_w, bin_h)
     margin = _margin(margin)
     bins, unplaced = _split(layout)
@@ -304,6 +313,11 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
             rep.violations.append(Violation(kind, b, pos, ids, amount,
                                             clearance if kind in ("overlap", "too_close", "near_edge") else None,
                                             why))
+        if stock is not None:
+            # an item past the outline is past the bin's box too, as a rule: named once
+            boxed = {(v.kind, v.items[0]) for v in rep.violations}
+            rep.violations += [v for v in _stock_violations(b, items, stock, margin, tol)
+                               if not (v.reason == "the outline" and (v.kind, v.items[0]) in boxed)]
         for i, it in enumerate(items):
             if id(it) in seen:
                 rep.violations.append(Violation("duplicate", b, (i,), (it.shape_id,), 0.0))
@@ -409,3 +423,62 @@ def nesting_depths(items: Sequence[Shape]) -> List[int]:
         depth += sum(1 for c, (cx, cy), r in bores if c is not it and math.hypot(probe[0] - cx, probe[1] - cy) < r)
         depths.append(depth)
     return depths
+
+
+# ------------------------------------------------ bins of any outline, several kinds
+
+
+def _shaped(bin_record) -> bool:
+    return (getattr(bin_record, "outer", None) is not None or bool(getattr(bin_record, "holes", None))
+            or bool(getattr(bin_record, "defects", None)))
+
+
+def _stock_violations(b, items, bin_record, margin, tol) -> List[Violation]:
+    """The faults of one bin's items against its outline, holes and defects
+    (the checker's own geometry on the true outlines): ``outside`` for an
+    item out of the outline or in a hole, ``on_defect`` for one overlapping a
+    defect, ``near_edge`` / ``near_defect`` for one nearer than the margin."""
+    out = []
+    for kind, i, amount, clearance, ring in _stock.check_stock(items, bin_record, margin, tol):
+        if kind in ("on_defect", "near_defect"):
+            what = f"defect {ring}"
+        else:
+            what = "the outline" if ring == 0 else f"hole {ring - 1}"
+        out.append(Violation(kind, b, (i,), (items[i].shape_id,), amount,
+                             clearance if kind in ("near_edge", "near_defect") else None, what))
+    return out
+
+
+def check_plan(layout: Any, bins: Sequence[Any], distance: float = 0.0, tol: float = TOLERANCE,
+               circle_rel_tol: float = 0.0, gravity: bool = False, contact_tol: float = REST_TOL) -> CheckReport:
+    """``check_layout`` for a layout whose bins are of several kinds:
+    ``bins`` gives each bin of the layout its own ``Bin`` (with
+    ``FirstFit(items, bins=kinds)``: ``[kinds[t] for t in ff.bin_types]``),
+    whose size, margin, outline, holes and defects it is judged by. An item
+    listed in two bins, or in a bin and among the unplaced, is a
+    ``duplicate``. The report's ``bin_w``, ``bin_h`` and ``margin`` are the
+    first bin's."""
+    per_bin, unplaced = _split(layout)
+    bins = list(bins)
+    if len(bins) != len(per_bin):
+        raise ValueError(f"bins gives {len(bins)} bins, the layout has {len(per_bin)}")
+    reports, seen, other = [], {}, []
+    for k, (items, bin_record) in enumerate(zip(per_bin, bins)):
+        rep = check_layout([items], bin_record, distance=distance, tol=tol, circle_rel_tol=circle_rel_tol,
+                           gravity=gravity, contact_tol=contact_tol).bins[0]
+        rep.index = k
+        rep.violations = [replace(v, bin=k) for v in rep.violations]
+        for i, it in enumerate(items):
+            if id(it) in seen and seen[id(it)] != k:
+                rep.violations.append(Violation("duplicate", k, (i,), (it.shape_id,), 0.0))
+            seen[id(it)] = k
+        reports.append(rep)
+    for i, it in enumerate(unplaced):
+        if id(it) in seen:
+            other.append(Violation("duplicate", -1, (i,), (it.shape_id,), 0.0))
+        seen[id(it)] = -1
+    first = bins[0] if bins else None
+    width = float(first.width) if first is not None else 0.0
+    height = float(first.height) if first is not None and first.height is not None else 0.0
+    return CheckReport(reports, len(unplaced), width, height, float(distance), float(tol), float(circle_rel_tol),
+                       other, float(getattr(first, "margin", 0.0) or 0.0), gravity)

@@ -47,6 +47,11 @@ public:
     // items already keeps infl, so its grown outline keeps inset(item).
     double margin = 0.0;
     double inset(const Shape& item) const { return margin > item.infl() ? margin - item.infl() : 0.0; }
+    // The bin's outline, holes and defects where it is no plain rectangle
+    // (null: the rectangle); its box is the placer's bin. Every item then
+    // lies in the outline, out of its holes and clear of its defects, keeping
+    // the margin from all of them.
+    std::shared_ptr<const BinShape> shape;
     // Set by a driver that alone fills `packed`, with items it checked before
     // packing began: the placed items then need no check on every call.
     bool packed_checked = false;

@@ -50,17 +50,25 @@ public:
     bool exact_clearance = false;
 
     struct Placed;  // cached geometry of one placed item
+    struct Fixed;   // a shaped bin's outline, holes and defects for one inset, with the start regions found there
 
 private:
+    // In a shaped bin the item starts inside, not above it: at the highest,
+    // then rightmost place of its free region (keeping twice the clearance
+    // from the outline, the holes and the defects) that overlaps no placed
+    // item. False when there is none.
+    bool start_in_bin(Shape& item, Fixed& fixed);
+    Fixed& fixed_for(double inset);
     // Placed items never move, so their contours and derived data are kept
     // from one call to the next and rebuilt only for an item whose
     // transformation differs from the one they were built from.
     void refresh_placed();
-    double free_distance(const Contour& item_poly, Direction dir, double wall) const;
+    double free_distance(const Contour& item_poly, Direction dir, double wall, Fixed* fixed) const;
     bool overlaps_placed(const Contour& poly) const;
 
     std::vector<std::unique_ptr<Placed>> placed_;
     bool placed_exact_ = false;  // the circle contours placed_ holds
+    std::vector<std::unique_ptr<Fixed>> fixed_;
 };
 
 }  // namespace quarvo

@@ -56,6 +56,7 @@ public:
     double bin_w, bin_h;
 
     struct StoredUnions;  // the incremental mode's unions, one per moving kind
+    struct ShapedRooms;   // a shaped bin's outline, holes and defects, per inset
 
 private:
     // Places a circle exactly among the circles of a bin that holds pipes (or
@@ -66,6 +67,7 @@ private:
     NfpOptions options_;
     std::unique_ptr<StoredUnions> stored_;
     std::unique_ptr<DiscBin> discs_;
+    std::shared_ptr<ShapedRooms> shaped_;  // shared by copies: the shape does not change
 };
 
 // Whether `item`, where it stands (rotation, inflation, translation), lies

@@ -241,6 +241,20 @@ inline const Pipe& pipe_cast(const Shape& s) { return static_cast<const Pipe&>(s
 inline const Polygon& polygon_cast(const Shape& s) { return static_cast<const Polygon&>(s); }
 inline const Circle& circle_cast(const Shape& s) { return static_cast<const Circle&>(s); }
 
+// The outline of a bin that is no plain rectangle (a remnant, a hide) and the
+// flaws of its material, in the bin's frame: every point of `outer` and its
+// holes within [0, width] x [0, height], each ring closed. Items lie inside
+// `outer`, outside its holes and clear of every defect, and keep the bin's
+// edge margin from all of them.
+struct BinShape {
+    // The outline; empty: the rectangle [0, width] x [0, height].
+    Contour outer;
+    // Cut-outs of the outline.
+    std::vector<Contour> holes;
+    // Areas no item may overlap; they may cross the outline and each other.
+    std::vector<Contour> defects;
+};
+
 // A bin's size, and the limits of what it carries: at most `max_load` kg of
 // the items' mass, and no pipe longer than `length` (mm; a pipe's length is in
 // m). Infinite: no limit.
@@ -252,6 +266,23 @@ struct Bin {
     double margin = 0.0;
     double max_load = kInf;
     double length = kInf;
+    // Null: the rectangle, without defects. Shared by every bin of its kind.
+    std::shared_ptr<const BinShape> shape = nullptr;
+    // How many bins of this kind there are (none: any number) and what one
+    // costs (none: its area, see bin_cost).
+    std::optional<long long> count = std::nullopt;
+    std::optional<double> cost = std::nullopt;
 };
+
+// The bin's area: its outline's less its holes' (a rectangle's width x height).
+double bin_area(const Bin& bin);
+// Its area less the defects: the material items can use.
+double usable_area(const Bin& bin);
+// What one bin costs: its `cost`, or its area when none is given.
+double bin_cost(const Bin& bin);
+// The outline items lie in: `outer`, or the bin's rectangle (clockwise, closed).
+Contour bin_outline(const Bin& bin);
+// The area of an item's material: its outline's less its holes' (a pipe's ring).
+double material_area(const Shape& s);
 
 }  // namespace quarvo

@@ -14,10 +14,15 @@ struct Pose {
 };
 
 struct Cost {
-    std::size_t unplaced = 0, bins = 0;
+    std::size_t unplaced = 0;
+    // In a layout held to fewer bins: the area of the items it leaves out (else 0).
+    double overflow = 0.0;
+    double price = 0.0;  // with several kinds of bin: what the bins cost (else 0)
+    std::size_t bins = 0;
     double length = 0.0;  // used length of the last bin
     bool operator<(const Cost& o) const {
-        return std::tie(unplaced, bins, length) < std::tie(o.unplaced, o.bins, o.length);
+        return std::tie(unplaced, overflow, price, bins, length) <
+               std::tie(o.unplaced, o.overflow, o.price, o.bins, o.length);
     }
 };
 
@@ -29,6 +34,12 @@ struct Layout {
     std::vector<int> site;           // per item: PlaceRequest::site
     std::vector<long> bin;           // per item: its bin, -1 unplaced
     std::vector<Pose> pose;          // per item
+    // With several kinds of bin: the kind of each bin (FirstFit::offer's
+    // plan, as the layout used it); empty otherwise.
+    std::vector<int> kinds;
+    // Held to this many bins (0: any number), while the search tries to do
+    // without one of the best layout's bins: what the bins cannot take is unplaced.
+    std::size_t cap = 0;
     Cost cost;
 };
 

@@ -37,12 +37,16 @@ double ItemTops::top(std::size_t i, const Shape& s) const {
     return s.bounding_box().maxy;  // an angle no placer gives; not reached
 }
 
-void RunningCost::add(long bin, double top) {
+void RunningCost::add(long bin, double top, double price, double overflow) {
     if (bin < 0) {
         ++unplaced_;
+        overflow_ += overflow;
         return;
     }
-    if (static_cast<std::size_t>(bin) >= tops_.size()) tops_.resize(bin + 1, 0.0);
+    if (static_cast<std::size_t>(bin) >= tops_.size()) {
+        tops_.resize(bin + 1, 0.0);
+        price_ += price;
+    }
     tops_[bin] = std::max(tops_[bin], top);
 }
 
@@ -56,9 +60,12 @@ Repacker::Repacker(const FirstFit& ff, const std::vector<Shape*>& items)
             single_side_.push_back(side);
         }
     stride_ = std::max<std::size_t>(1, items_.size() / kSnapshots);
+    if (ff.several_kinds())
+        for (std::size_t k = 0; k < ff.kind_count(); ++k) prices_.push_back(bin_cost(ff.kind(static_cast<int>(k))));
+    for (const Shape* s : items_) areas_.push_back(material_area(*s));
 }
 
-Layout Repacker::initial(const PackResult& greedy) const {
+Layout Repacker::initial(const PackResult& greedy) {
     Layout l;
     const std::size_t n = items_.size();
     l.order.resize(n);
@@ -67,6 +74,7 @@ Layout Repacker::initial(const PackResult& greedy) const {
     l.site.assign(n, 0);
     l.bin.assign(n, -1);
     l.pose.resize(n);
+    if (ff_.several_kinds()) l.kinds = greedy.bin_kinds;
     std::unordered_map<const Shape*, long> where;
     for (std::size_t b = 0; b < greedy.bins.size(); ++b)
         for (const Shape* s : greedy.bins[b]) where[s] = static_cast<long>(b);
@@ -75,8 +83,9 @@ Layout Repacker::initial(const PackResult& greedy) const {
         const Shape& s = *items_[i];
         auto it = where.find(&s);
         l.bin[i] = it == where.end() ? -1 : it->second;
+        if (l.bin[i] < 0) areas_[i] = 0.0;
         l.pose[i] = {s.tx(), s.ty(), s.rotation(), s.mirrored()};
-        t.add(l.bin[i], tops_.top(i, s));
+        t.add(l.bin[i], tops_.top(i, s), l.bin[i] < 0 ? 0.0 : price_of(l, l.bin[i]));
     }
     l.cost = t.cost();
     return l;
@@ -107,16 +116,19 @@ bool Repacker::evaluate(const Layout& cur, const std::vector<std::uint64_t>& pre
         cand.bin[i] = cur.bin[i];
         cand.pose[i] = p;
         if (cur.bin[i] >= 0 && pos >= start) {
-            while (open.size() <= static_cast<std::size_t>(cur.bin[i])) open.push_back(ff_.make_bin());
+            while (open.size() <= static_cast<std::size_t>(cur.bin[i]))
+                open.push_back(ff_.make_bin(kind_of(cand, static_cast<long>(open.size()))));
             open[cur.bin[i]]->packed.push_back(&s);
         }
-        t.add(cur.bin[i], tops_.top(i, s));
+        t.add(cur.bin[i], tops_.top(i, s), cur.bin[i] < 0 ? 0.0 : price_of(cand, cur.bin[i]), overflow_of(cand, i));
     }
     // From position `tail` on, cand offers the same items with the same
     // choices as cur: once the items placed so far are cur's own at cur's
     // poses, the rest falls as in cur, so cur's poses are taken for it.
     std::size_t tail = n;
-    for (std::size_t i; tail > k && (i = cand.order[tail - 1]) == cur.order[tail - 1] &&
+    // (bins of other kinds take what follows otherwise)
+    for (std::size_t i; cand.kinds == cur.kinds && cand.cap == cur.cap && tail > k &&
+                        (i = cand.order[tail - 1]) == cur.order[tail - 1] &&
                         cand.angle[i] == cur.angle[i] && cand.site[i] == cur.site[i];)
         --tail;
     std::vector<std::uint64_t> cur_set(n + 1, 0);  // order-free sums over cur's prefixes
@@ -132,11 +144,12 @@ bool Repacker::evaluate(const Layout& cur, const std::vector<std::uint64_t>& pre
         Shape& s = *ws.clones[i];
         const int a = cand.angle[i];
         const PlaceRequest request{a < 0 ? nullptr : &single_[a], cand.site[i], a < 0 ? -1 : single_side_[a]};
-        const long b = ff_.offer(open, s, request);
+        const long b = ff_.offer(open, s, request, cand.kinds.empty() ? nullptr : &cand.kinds,
+                                 cand.cap ? cand.cap : static_cast<std::size_t>(-1));
         cand.bin[i] = b;
         cand.pose[i] = {s.tx(), s.ty(), s.rotation(), s.mirrored()};
         h = extend_print(h, i, b, cand.pose[i]);
-        t.add(b, tops_.top(i, s));
+        t.add(b, tops_.top(i, s), b < 0 ? 0.0 : price_of(cand, b), overflow_of(cand, i));
         if (limit < t.cost()) return false;
         set += extend_print(0, i, b, cand.pose[i]);
         if (pos + 1 >= tail && set == cur_set[pos + 1] && same_poses(cur, cand, k, pos + 1)) {
@@ -148,13 +161,16 @@ bool Repacker::evaluate(const Layout& cur, const std::vector<std::uint64_t>& pre
                 c.set_position(cur.pose[j].tx, cur.pose[j].ty);
                 cand.bin[j] = cur.bin[j];
                 cand.pose[j] = cur.pose[j];
-                t.add(cur.bin[j], tops_.top(j, c));
+                t.add(cur.bin[j], tops_.top(j, c), cur.bin[j] < 0 ? 0.0 : price_of(cand, cur.bin[j]),
+                      overflow_of(cand, j));
             }
             if (limit < t.cost()) return false;
             break;
         }
     }
     cand.cost = t.cost();
+    // the plan beyond the bins used is no part of the layout
+    if (cand.kinds.size() > t.bins()) cand.kinds.resize(t.bins());
     return true;
 }
 

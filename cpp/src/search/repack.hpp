@@ -39,12 +39,16 @@ private:
 // top of each bin. The cost only grows with it.
 class RunningCost {
 public:
-    void add(long bin, double top);
-    Cost cost() const { return {unplaced_, tops_.size(), tops_.empty() ? 0.0 : tops_.back()}; }
+    // `price`: what the bin costs, counted when it is first seen; `overflow`:
+    // the area an unplaced item leaves over.
+    void add(long bin, double top, double price = 0.0, double overflow = 0.0);
+    Cost cost() const { return {unplaced_, overflow_, price_, tops_.size(), tops_.empty() ? 0.0 : tops_.back()}; }
+    std::size_t bins() const { return tops_.size(); }
 
 private:
     std::vector<double> tops_;
     std::size_t unplaced_ = 0;
+    double price_ = 0.0, overflow_ = 0.0;
 };
 
 class Repacker {
@@ -52,8 +56,9 @@ public:
     // `items` in greedy order, inflated; the driver's settings come from `ff`.
     Repacker(const FirstFit& ff, const std::vector<Shape*>& items);
 
-    // The greedy layout as the search's first.
-    Layout initial(const PackResult& greedy) const;
+    // The greedy layout as the search's first (an item it leaves unplaced
+    // fits nowhere: it is no overflow of a layout held to fewer bins).
+    Layout initial(const PackResult& greedy);
     // Re-packs `cand` from position k on, the part before k as in `cur`
     // (`prefix` holds cur's prefix fingerprints). False as soon as its cost
     // exceeds `limit`.
@@ -65,6 +70,11 @@ public:
 private:
     // Whether cand's items at positions [k, end) lie where they lie in cur.
     static bool same_poses(const Layout& cur, const Layout& cand, std::size_t k, std::size_t end);
+    // The kind of bin b of layout l, and what the search counts it to cost.
+    int kind_of(const Layout& l, long b) const { return l.kinds.empty() ? 0 : l.kinds[static_cast<std::size_t>(b)]; }
+    double price_of(const Layout& l, long b) const { return l.kinds.empty() ? 0.0 : prices_[kind_of(l, b)]; }
+    // What item i left unplaced adds to the cost's overflow in layout l.
+    double overflow_of(const Layout& l, std::size_t i) const { return l.cap ? areas_[i] : 0.0; }
 
     FirstFit ff_;  // one thread per evaluation: the threads go to the chains
     const std::vector<Shape*>& items_;
@@ -72,6 +82,8 @@ private:
     std::vector<std::vector<double>> single_;  // each angle alone
     std::vector<int> single_side_;             // and the side it is tried on (PlaceRequest::mirror)
     std::size_t stride_ = 1;  // positions between snapshots
+    std::vector<double> prices_;  // per kind of bin, with several
+    std::vector<double> areas_;   // per item, its material (0 for one the greedy pass left unplaced)
 };
 
 }  // namespace search_detail

@@ -24,6 +24,12 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kChains = 2;
 constexpr long long kRound = 100;
 constexpr std::size_t kHistory = 5;
+// With several kinds of bin the last chain tries to do without a bin of its
+// best layout (the layout held to one bin fewer, what the bins cannot take
+// left out and its area the cost), until no item is left out, a layout that
+// costs less; after this many rounds that find no better layout it walks as
+// the others do for as many again.
+constexpr int kEliminationRounds = 3;
 
 struct Chain {
     Layout cur, best;
@@ -31,14 +37,18 @@ struct Chain {
     Rng rng;
     std::unique_ptr<Workspace> workspace;
     long long evaluated = 0, budget = -1;  // budget: its share of `iterations`
+    bool eliminating = false;  // cur is held to fewer bins than best
+    bool improved = false;     // a better layout this round
+    int stale = 0;             // rounds in its present mode without one
 };
 
 // The chains and what their rounds share.
 class Walk {
 public:
     Walk(const Neighbourhood& moves, const Repacker& repack, const SearchOptions& opt, const Layout& start,
-         SearchProgress* progress)
-        : moves_(moves), repack_(repack), progress_(progress), chains_(kChains) {
+         SearchProgress* progress, bool eliminate)
+        : moves_(moves), repack_(repack), progress_(progress), chains_(kChains), shown_price_(start.cost.price),
+          eliminate_(eliminate) {
         for (std::size_t c = 0; c < kChains; ++c) {
             Chain& ch = chains_[c];
             ch.cur = ch.best = start;
@@ -63,7 +73,12 @@ public:
         Chain& ch = chains_[c];
         long long end = ch.evaluated + kRound;
         if (ch.budget >= 0) end = std::min(end, ch.budget);
+        if (eliminate_ && c + 1 == kChains && !ch.eliminating && ch.stale == 0 && ch.evaluated < end) start_elimination(ch);
         while (ch.evaluated < end && !abort.load()) {
+            // a layout with one bin fewer was found: on to the next bin
+            if (ch.eliminating && ch.improved && ch.cur.cost.unplaced == ch.best.cost.unplaced &&
+                !(ch.best.cost < ch.cur.cost))
+                start_elimination(ch);
             Layout cand;
             const std::size_t k = moves_.neighbour(ch.cur, cand, ch.rng);
             Cost& late = ch.history[static_cast<std::size_t>(ch.evaluated) % kHistory];
@@ -75,25 +90,45 @@ public:
                 ch.cur = std::move(cand);
                 if (ch.cur.cost < ch.best.cost) {
                     ch.best = ch.cur;
+                    ch.improved = true;
                     std::lock_guard<std::mutex> lock(mu_);
-                    if (progress_ && ch.best.cost < Cost{0, progress_->best_bins, progress_->best_length}) {
+                    if (progress_ && ch.best.cost < Cost{0, 0.0, shown_price_, progress_->best_bins, progress_->best_length}) {
                         progress_->best_bins = ch.best.cost.bins;
                         progress_->best_length = ch.best.cost.length;
+                        shown_price_ = ch.best.cost.price;
                     }
                 }
             }
             late = ch.cur.cost;
         }
+        if (!eliminate_) return;
+        ch.stale = ch.improved ? 0 : ch.stale + 1;
+        ch.improved = false;
+        if (ch.stale < kEliminationRounds) return;
+        ch.stale = 0;
+        if (ch.eliminating) {
+            // no bin fewer found: back to the best layout for a while
+            ch.cur = ch.best;
+            ch.cur.cap = 0;
+            ch.history.assign(kHistory, ch.cur.cost);
+            ch.eliminating = false;
+            ch.stale = 1;
+        }
     }
 
-    // The chains behind the one ahead take its layout (ties keep the earlier chain).
+    // The chains behind the one ahead take its layout (ties keep the earlier
+    // chain); a chain doing without a bin goes on, and lends its best.
     void follow_the_lead() {
+        auto lead_of = [&](std::size_t c) -> const Layout& {
+            return chains_[c].eliminating ? chains_[c].best : chains_[c].cur;
+        };
         std::size_t lead = 0;
         for (std::size_t c = 1; c < kChains; ++c)
-            if (chains_[c].cur.cost < chains_[lead].cur.cost) lead = c;
+            if (lead_of(c).cost < lead_of(lead).cost) lead = c;
         for (std::size_t c = 0; c < kChains; ++c)
-            if (chains_[lead].cur.cost < chains_[c].cur.cost) {
-                chains_[c].cur = chains_[lead].cur;
+            if (!chains_[c].eliminating && lead_of(lead).cost < chains_[c].cur.cost) {
+                chains_[c].cur = lead_of(lead);
+                chains_[c].cur.cap = 0;
                 chains_[c].history.assign(kHistory, chains_[c].cur.cost);
             }
     }
@@ -106,11 +141,36 @@ public:
     }
 
 private:
+    // The chain's best layout held to one bin fewer (the last one half the
+    // time, else any), the bins after it planned as before.
+    void start_elimination(Chain& ch) {
+        const Layout& from = ch.best;
+        const std::size_t bins = from.kinds.size();
+        if (bins < 2) return;
+        Layout cand = from;
+        const std::size_t drop = ch.rng.below(2) ? bins - 1 : ch.rng.below(bins);
+        cand.kinds.erase(cand.kinds.begin() + static_cast<long>(drop));
+        cand.cap = bins - 1;
+        std::size_t k = 0;
+        while (k < from.order.size() && from.bin[from.order[k]] < static_cast<long>(drop)) ++k;
+        const Cost any{static_cast<std::size_t>(-1)};
+        repack_.evaluate(from, prefix_prints(from), cand, k, any, *ch.workspace);
+        ++ch.evaluated;
+        if (progress_) progress_->evaluated = ++evaluated_;
+        ch.cur = std::move(cand);
+        ch.history.assign(kHistory, ch.cur.cost);
+        ch.eliminating = true;
+        ch.improved = false;
+        ch.stale = 0;
+    }
+
     const Neighbourhood& moves_;
     const Repacker& repack_;
     SearchProgress* progress_;
     std::vector<Chain> chains_;
     std::mutex mu_;
+    double shown_price_ = 0.0;  // what the bins of the layout the progress shows cost
+    const bool eliminate_;       // several kinds of bin: the last chain tries to do without bins
     std::atomic<std::size_t> evaluated_{0};
 };
 
@@ -131,6 +191,8 @@ PackResult place_as_in(const Layout& best, const std::vector<Shape*>& sequence) 
         if (out.bins.size() <= static_cast<std::size_t>(b)) out.bins.resize(b + 1);
         out.bins[b].push_back(&s);
     }
+    out.bin_kinds = best.kinds;
+    out.bin_kinds.resize(out.bins.size(), 0);
     return out;
 }
 
@@ -138,9 +200,15 @@ PackResult place_as_in(const Layout& best, const std::vector<Shape*>& sequence) 
 
 PackResult ImprovementSearch::improve(const FirstFit& ff, const std::vector<Shape*>& sequence, PackResult greedy) const {
     const Clock::time_point start = Clock::now();
-    const Repacker repack(ff, sequence);
+    Repacker repack(ff, sequence);
     // with the mirror option every angle may be held mirrored as well
-    const Neighbourhood moves(sequence, ff.strategy, ff.nfp.rotations.size() * (ff.nfp.mirror ? 2 : 1));
+    std::vector<long long> stock;
+    if (ff.several_kinds())
+        for (std::size_t k = 0; k < ff.kind_count(); ++k) {
+            const Bin& kb = ff.kind(static_cast<int>(k));
+            stock.push_back(kb.count ? *kb.count : -1);
+        }
+    const Neighbourhood moves(sequence, ff.strategy, ff.nfp.rotations.size() * (ff.nfp.mirror ? 2 : 1), stock);
     Layout best = repack.initial(greedy);
     if (progress) {
         progress->searching = true;
@@ -154,7 +222,7 @@ PackResult ImprovementSearch::improve(const FirstFit& ff, const std::vector<Shap
         deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(opt.time_limit));
     const std::size_t hw = std::max(1u, std::thread::hardware_concurrency());
     const std::size_t threads = std::min<std::size_t>({static_cast<std::size_t>(std::max(1, ff.nfp.threads)), hw, kChains});
-    Walk walk(moves, repack, opt, best, progress);
+    Walk walk(moves, repack, opt, best, progress, ff.several_kinds());
     std::atomic<bool> abort{false};
     RunWatch watch;
     watch.deadline = opt.time_limit >= 0.0 ? &deadline : nullptr;

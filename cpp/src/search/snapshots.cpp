@@ -1,5 +1,6 @@
 #include "search/snapshots.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace quarvo {
@@ -36,6 +37,7 @@ static bool same_pose(const Pose& a, const Pose& b) {
 
 bool Snapshot::matches(const Layout& l, const std::vector<std::uint64_t>& prefix) const {
     if (prefix[pos] != print) return false;
+    if (l.kinds.size() < kinds.size() || !std::equal(kinds.begin(), kinds.end(), l.kinds.begin())) return false;
     for (std::size_t q = 0; q < pos; ++q) {
         const std::size_t i = l.order[q];
         if (items[q] != i || bins[q] != l.bin[i] || !same_pose(poses[q], l.pose[i])) return false;
@@ -71,6 +73,7 @@ void Workspace::keep(const Layout& cand, std::size_t pos, std::uint64_t print, c
         s.bins[q] = cand.bin[s.items[q]];
         s.poses[q] = cand.pose[s.items[q]];
     }
+    s.kinds.assign(cand.kinds.begin(), cand.kinds.begin() + static_cast<long>(std::min(cand.kinds.size(), open.size())));
     s.placers.clear();
     for (const auto& p : open) s.placers.push_back(p->copy());
 }

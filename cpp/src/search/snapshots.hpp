@@ -28,6 +28,7 @@ struct Snapshot {
     std::vector<std::size_t> items;
     std::vector<long> bins;
     std::vector<Pose> poses;
+    std::vector<int> kinds;  // of the placers' bins, with several kinds
     std::vector<std::unique_ptr<Placer>> placers;
 
     // Whether layout l (with prefix fingerprints `prefix`) starts as this snapshot did.

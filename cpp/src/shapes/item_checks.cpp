@@ -88,6 +88,38 @@ void require_sound_outline(const Contour& outer, const std::vector<Contour>& hol
     if (f.kind != RingFault::None) throw ValueError(what + ": " + describe(f));
 }
 
+void require_sound_bin_kind(const Bin& bin, const std::string& what) {
+    if (bin.count && *bin.count < 0)
+        throw ValueError(what + ": count is " + std::to_string(*bin.count) + ", not a number of bins (at least 0)");
+    if (bin.cost && !(*bin.cost >= 0.0 && *bin.cost < kInf))
+        throw ValueError(what + ": cost is " + format_number(*bin.cost) + ", not a finite number at least 0");
+    if (!bin.shape) return;
+    const BinShape& shape = *bin.shape;
+    if (!(bin.height < kInf))
+        throw ValueError(what + ": a strip (a bin without a height) takes no outline, holes or defects");
+    auto require_rings = [&](const Contour& outer, const std::vector<Contour>& holes, const std::string& role) {
+        std::vector<const Contour*> rings{&outer};
+        for (const Contour& h : holes) rings.push_back(&h);
+        for (const Contour* r : rings)
+            for (const Pt& p : *r)
+                if (!(in_range(p.x) && in_range(p.y)))
+                    throw ValueError(what + ": " + role + " has the point (" + format_number(p.x) + ", " +
+                                     format_number(p.y) + "), not finite or beyond " + format_number(MAX_COORDINATE));
+        require_sound_outline(outer, holes, what + ": " + role);
+    };
+    const Contour outline = bin_outline(bin);
+    require_rings(outline, shape.holes, "the outline");
+    // the frame the placers work in is the bin's box
+    const double slack = 1e-9 * (1.0 + std::max(bin.width, bin.height));
+    for (const Pt& p : outline)
+        if (p.x < -slack || p.y < -slack || p.x > bin.width + slack || p.y > bin.height + slack)
+            throw ValueError(what + ": the outline's point (" + format_number(p.x) + ", " + format_number(p.y) +
+                             ") lies outside [0, width] x [0, height] = [0, " + format_number(bin.width) + "] x [0, " +
+                             format_number(bin.height) + "]");
+    for (std::size_t k = 0; k < shape.defects.size(); ++k)
+        require_rings(shape.defects[k], {}, "defect " + std::to_string(k));
+}
+
 void require_distinct(const std::vector<Shape*>& items, const char* role) {
     std::vector<std::pair<const Shape*, std::size_t>> seen;
     seen.reserve(items.size());

@@ -27,6 +27,11 @@ void require_sound_items(const std::vector<Shape*>& items, const char* role);
 // require_sound_item.
 void require_sound_outline(const Contour& outer, const std::vector<Contour>& holes, const std::string& what);
 
+// A bin's kind beyond its size: its outline and holes sound rings (as a
+// polygon's) within [0, width] x [0, height], each defect a sound ring; no
+// outline or defects on a strip; a count and a cost, when given, finite and
+// not negative. `what` names the bin ("bins[2]").
+void require_sound_bin_kind(const Bin& bin, const std::string& what);
 // No item object twice in one list (`role` names the list's entries).
 void require_distinct(const std::vector<Shape*>& items, const char* role = "item");
 // The item is not one of the placed items already.

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/validate.hpp"
+#include "geometry/clipper_bridge.hpp"
 #include "geometry/mitred_offset.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
@@ -311,6 +312,58 @@ BBox Circle::bounding_box() const {
 Contour Circle::world_contour() const {
     CircleGeom g = transformed();
     return circle_to_polygon(g.center, g.radius, kCircleSides);
+}
+
+Contour bin_outline(const Bin& bin) {
+    if (bin.shape && !bin.shape->outer.empty()) return bin.shape->outer;
+    return {{0.0, 0.0}, {0.0, bin.height}, {bin.width, bin.height}, {bin.width, 0.0}, {0.0, 0.0}};
+}
+
+double bin_area(const Bin& bin) {
+    if (!bin.shape) return bin.width * bin.height;
+    auto area_of = [](Contour c) {
+        if (!c.empty() && c.front() != c.back()) c.push_back(c.front());
+        return std::fabs(polygon_area(c));
+    };
+    double area = area_of(bin_outline(bin));
+    for (const Contour& h : bin.shape->holes) area -= area_of(h);
+    return area;
+}
+
+double usable_area(const Bin& bin) {
+    if (!bin.shape || bin.shape->defects.empty()) return bin_area(bin);
+    // Defects may overlap each other and stand out of the outline: only what
+    // they take of the material counts.
+    ClipperLib::Clipper c;
+    c.AddPath(to_path(bin_outline(bin)), ClipperLib::ptSubject, true);
+    // (one winding for all, so that a hole and a defect over it do not cancel out)
+    auto cut = [&c](const Contour& ring) {
+        ClipperLib::Path p = to_path(ring);
+        if (!ClipperLib::Orientation(p)) ClipperLib::ReversePath(p);
+        c.AddPath(p, ClipperLib::ptClip, true);
+    };
+    for (const Contour& h : bin.shape->holes) cut(h);
+    for (const Contour& d : bin.shape->defects) cut(d);
+    ClipperLib::Paths left;
+    c.Execute(ClipperLib::ctDifference, left, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+    double area = 0.0;
+    for (const ClipperLib::Path& p : left) area += ClipperLib::Area(p);
+    return std::fabs(area) / (1e6 * 1e6);
+}
+
+double bin_cost(const Bin& bin) { return bin.cost ? *bin.cost : bin_area(bin); }
+
+double material_area(const Shape& s) {
+    if (s.is_pipe()) {
+        const Pipe& p = pipe_cast(s);
+        return kPi * (p.radius * p.radius - p.bore() * p.bore());
+    }
+    if (s.is_polygon()) {
+        double area = s.area();
+        for (const Contour& h : polygon_cast(s).holes()) area -= std::fabs(polygon_area(h));
+        return area;
+    }
+    return s.area();
 }
 
 }  // namespace quarvo

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "core/validate.hpp"
 #include "geometry/clipper_bridge.hpp"
 #include "geometry/outline_fit.hpp"
+#include "place/bin_region.hpp"
 #include "place/bl/sweep.hpp"
 #include "quarvo/cancel.hpp"
 #include "quarvo/constants.hpp"
@@ -57,6 +59,29 @@ bool contour_on_grid(const Contour& c) {
 struct BottomLeftPlacer::Placed : PreparedContour {
     const Shape* item = nullptr;
     unsigned char key[48];
+};
+
+namespace {
+
+struct ContourLess {
+    bool operator()(const Contour& a, const Contour& b) const {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](const Pt& p, const Pt& q) {
+            return p.x < q.x || (p.x == q.x && p.y < q.y);
+        });
+    }
+};
+
+}  // namespace
+
+struct BottomLeftPlacer::Fixed {
+    const BinShape* shape = nullptr;
+    double inset = 0.0;
+    BinRooms rooms;
+    std::vector<PreparedContour> room_rings, obstacle_rings;
+    std::vector<PreparedContour*> room_ptrs, obstacle_ptrs;
+    // Per grown outline about its translation: the translations to start
+    // from, highest first, then rightmost.
+    std::map<Contour, std::vector<Pt>, ContourLess> starts;
 };
 
 namespace {
@@ -134,12 +159,62 @@ void BottomLeftPlacer::refresh_placed() {
     }
 }
 
-double BottomLeftPlacer::free_distance(const Contour& item_poly, Direction dir, double wall) const {
+double BottomLeftPlacer::free_distance(const Contour& item_poly, Direction dir, double wall, Fixed* fixed) const {
     std::vector<PreparedContour*> obstacles;
     obstacles.reserve(placed_.size());
     for (const std::unique_ptr<Placed>& p : placed_) obstacles.push_back(p.get());
+    if (fixed) obstacles.insert(obstacles.end(), fixed->obstacle_ptrs.begin(), fixed->obstacle_ptrs.end());
     // The contact tolerance is the placer's own clearance.
-    return quarvo::free_distance(item_poly, obstacles, dir, epsilon, wall);
+    return quarvo::free_distance(item_poly, obstacles, dir, epsilon, wall, fixed ? &fixed->room_ptrs : nullptr);
+}
+
+BottomLeftPlacer::Fixed& BottomLeftPlacer::fixed_for(double inset) {
+    for (std::unique_ptr<Fixed>& f : fixed_)
+        if (f->shape == shape.get() && f->inset == inset) return *f;
+    auto f = std::make_unique<Fixed>();
+    f->shape = shape.get();
+    f->inset = inset;
+    Bin bin{bin_w, bin_h};
+    bin.shape = shape;
+    f->rooms = bin_rooms(bin, inset);
+    for (const Contour& r : f->rooms.rooms) f->room_rings.emplace_back().assign(r);
+    for (const Contour& o : f->rooms.obstacles) f->obstacle_rings.emplace_back().assign(o);
+    for (PreparedContour& r : f->room_rings) f->room_ptrs.push_back(&r);
+    for (PreparedContour& o : f->obstacle_rings) f->obstacle_ptrs.push_back(&o);
+    fixed_.push_back(std::move(f));
+    return *fixed_.back();
+}
+
+bool BottomLeftPlacer::start_in_bin(Shape& item, Fixed& fixed) {
+    // the grown outline about the item's translation, as the slide sees it
+    const Contour local = item.is_polygon() ? polygon_cast(item).rotated_shape()
+                                            : circle_outline({0.0, 0.0}, circle_cast(item).rotated_shape().radius, true);
+    auto it = fixed.starts.find(local);
+    if (it == fixed.starts.end()) {
+        const Region region = fixed_free_region(fixed.rooms, local, {0.0, 0.0}, [] { check_cancel(); });
+        // Twice the clearance inside, so that the outline, the holes and the
+        // defects lie ahead of the item, never behind it within the slide's tolerance.
+        ClipperLib::ClipperOffset off;
+        for (const Contour& c : region) {
+            ClipperLib::Path p = to_path(c);
+            ClipperLib::ReversePath(p);  // outer contours counter-clockwise, as the offset takes them
+            off.AddPath(p, ClipperLib::jtMiter, ClipperLib::etClosedPolygon);
+        }
+        ClipperLib::Paths inner;
+        off.Execute(inner, -2.0 * epsilon * 1e6);
+        std::vector<Pt> starts;
+        for (const ClipperLib::Path& p : inner)
+            for (const ClipperLib::IntPoint& q : p) starts.push_back({from_grid(q.X), from_grid(q.Y)});
+        std::sort(starts.begin(), starts.end(), [](Pt a, Pt b) { return a.y > b.y || (a.y == b.y && a.x > b.x); });
+        it = fixed.starts.emplace(local, std::move(starts)).first;
+    }
+    std::size_t tried = 0;
+    for (const Pt& t : it->second) {
+        if (++tried % 64 == 0) check_cancel();
+        item.set_position(t.x, t.y);
+        if (!overlaps_placed(as_polygon(item, true))) return true;
+    }
+    return false;
 }
 
 bool BottomLeftPlacer::overlaps_placed(const Contour& poly) const {
@@ -179,25 +254,30 @@ bool BottomLeftPlacer::trypack(Shape& item, const PlaceRequest& /*request*/) {
     }
     require_finite(as_polygon(item, exact_clearance), item_label(item, "item") + ": contour");
     const double tx0 = item.tx(), ty0 = item.ty();
+    const double wall = inset(item);
+    // A shaped bin's outline and defects hold circles as circumscribed polygons.
+    const bool exact = exact_clearance || shape;
+    Fixed* fixed = shape ? &fixed_for(wall) : nullptr;
 
-    set_initial_position(item);
-    Contour item_poly = as_polygon(item, exact_clearance);
-    if (first_non_finite(item_poly) != static_cast<std::size_t>(-1)) {
-        item.set_position(tx0, ty0);
-        require_finite(item_poly, "the item's contour at its start position above the bin");
-    }
     try {
         refresh_placed();
     } catch (...) {
         item.set_position(tx0, ty0);
         throw;
     }
+    if (fixed && !start_in_bin(item, *fixed)) return false;
+    if (!fixed) set_initial_position(item);
+    Contour item_poly = as_polygon(item, exact);
+    if (first_non_finite(item_poly) != static_cast<std::size_t>(-1)) {
+        item.set_position(tx0, ty0);
+        require_finite(item_poly, "the item's contour at its start position above the bin");
+    }
 
-    const double wall = inset(item);
-    double d = free_distance(item_poly, Direction::Down, wall);
+    double d = free_distance(item_poly, Direction::Down, wall, fixed);
     const double eps = epsilon;
     bool can_move = d > eps;
-    bool can_be_packed = can_move;
+    // a start inside a shaped bin is a place already
+    bool can_be_packed = can_move || fixed;
     bool moving_down = true;  // the next move is down; then left, in turn
     // Two moves in a row that leave the contour as it was put the loop back in
     // a state it has been in (coordinates only ever decrease): it would never
@@ -212,16 +292,16 @@ bool BottomLeftPlacer::trypack(Shape& item, const PlaceRequest& /*request*/) {
         prev.swap(item_poly);
         if (moving_down) {
             item.translate(0.0, -mv);
-            item_poly = as_polygon(item, exact_clearance);
+            item_poly = as_polygon(item, exact);
             require_finite(item_poly, "the item's contour after a move");
-            d = free_distance(item_poly, Direction::Left, wall);
+            d = free_distance(item_poly, Direction::Left, wall, fixed);
             can_move = d > eps;
             moving_down = false;
         } else {
             item.translate(-mv, 0.0);
-            item_poly = as_polygon(item, exact_clearance);
+            item_poly = as_polygon(item, exact);
             require_finite(item_poly, "the item's contour after a move");
-            d = free_distance(item_poly, Direction::Down, wall);
+            d = free_distance(item_poly, Direction::Down, wall, fixed);
             can_move = d > eps;
             moving_down = true;
         }
@@ -251,6 +331,9 @@ bool BottomLeftPlacer::trypack(Shape& item, const PlaceRequest& /*request*/) {
     // wall: a placed item inside the cavity of a non-convex item goes unseen
     // and the slide can end overlapping it. Such a place is refused.
     if (can_be_packed && overlaps_placed(item_poly)) can_be_packed = false;
+    if (can_be_packed && fixed &&
+        !clear_of_bin(fixed->rooms, item_poly, engine_tolerance(std::max(bin_w, bin_h)), [] { check_cancel(); }))
+        can_be_packed = false;
     if (can_be_packed) {
         packed.push_back(&item);
         placed_.emplace_back();  // built from the item on the next call

@@ -187,12 +187,13 @@ double vertical_distance(Pt v, Pt a, Pt b) {
 }
 
 double free_distance(const Contour& item_poly, const std::vector<PreparedContour*>& obstacles, Direction dir, double tol,
-                     double wall) {
+                     double wall, const std::vector<PreparedContour*>* rooms) {
     PreparedContour scan;
     scan.assign(to_wall_poly(item_poly, dir));
     std::vector<PreparedContour*> in_the_way;
     for (PreparedContour* p : obstacles)
         if (prepared_intersect(*p, scan)) in_the_way.push_back(p);
+    if (rooms) in_the_way.insert(in_the_way.end(), rooms->begin(), rooms->end());
     double m = least_along(item_poly, dir);
     if (wall > 0.0) m -= wall;
     if (in_the_way.empty()) return m;

@@ -41,7 +41,9 @@ double available_space(const Contour& item_poly, const std::vector<Contour>& pac
 // before it meets one of the obstacles or the wall. A contact up to `tol`
 // behind the item still blocks it. The wall and the floor stand at `wall`
 // (a bin's edge margin moves them in from 0).
+// `rooms`: rings the item lies in (a shaped bin's outline shrunk by the
+// margin), whose edges hold it wherever the sweep goes.
 double free_distance(const Contour& item_poly, const std::vector<PreparedContour*>& obstacles, Direction dir,
-                     double tol, double wall = 0.0);
+                     double tol, double wall = 0.0, const std::vector<PreparedContour*>* rooms = nullptr);
 
 }  // namespace quarvo

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -21,6 +22,7 @@
 #include "place/nfp/hole_rooms.hpp"
 #include "place/nfp/nfp_depth.hpp"
 #include "place/nfp/refusals.hpp"
+#include "place/nfp/shaped_bin.hpp"
 #include "place/nfp/windowed_search.hpp"
 #include "place/rest_filter.hpp"
 #include "quarvo/cancel.hpp"
@@ -70,6 +72,13 @@ struct RotationResult {
     double refused_from = kInf;     // found nothing, and no circle from this radius up has a place
 };
 
+// A shaped bin's free part for one moving kind and how many placed items it
+// left out (a bin's items only grow, so that number tells whether it holds).
+struct FreePart {
+    std::size_t basis = static_cast<std::size_t>(-1);
+    std::vector<Contour> contours;
+};
+
 // One rotation of the moving item and what its evaluation needs.
 struct RotationJob {
     Shape* mover = nullptr;  // the item itself, or a private copy at this rotation
@@ -86,6 +95,11 @@ struct RotationJob {
     const CircleIndex* circles = nullptr;
     // With stable placement: the best place must be one where the mover rests.
     const RestFilter* rest = nullptr;
+    // In a shaped bin: the bin's rooms for the mover's inset and the mover's
+    // fixed free region there.
+    const BinRooms* bin_rooms = nullptr;
+    std::shared_ptr<const Region> fixed;
+    FreePart* free = nullptr;  // its free part as last sampled
 
     const Region& local(const std::vector<Shape*>& packed, std::size_t j) const {
         if (locals.size() != packed.size()) locals.resize(packed.size());
@@ -133,6 +147,39 @@ const std::vector<Contour>& bin_boundary(const NfpPlacer& pl, const RotationJob&
     fresh = unite_paths(paths, UnionInput::Trusted);
     stop();
     return fresh;
+}
+
+// The part of a shaped bin's fixed free region for the mover that the NFPs
+// of the placed items leave, kept three grid units clear of both: the
+// contours the bin's candidates are sampled on.
+const std::vector<Contour>& shaped_free_part(const NfpPlacer& pl, const RotationJob& job, const Stop& stop,
+                                             const std::function<void()>& stop_fn, std::vector<Contour>& out) {
+    const std::vector<Shape*>& packed = pl.packed;
+    auto path_of = [&](std::size_t j, ClipperLib::Paths& paths) {
+        add_world_paths(job.local(packed, j), packed[j]->tx(), packed[j]->ty(), paths);
+    };
+    if (job.free && job.free->basis == packed.size()) return job.free->contours;
+    ClipperLib::Paths taken;
+    if (job.stored) {
+        // the union's contours turned round: its inside is then negative, as the NFPs' is
+        for (const Contour& c : job.stored->update(packed, path_of, stop_fn)) {
+            taken.push_back(world_path(c, 0.0, 0.0));
+            std::reverse(taken.back().begin(), taken.back().end());
+        }
+    } else {
+        taken.reserve(packed.size());
+        for (std::size_t j = 0; j < packed.size(); ++j) {
+            if (j % 256 == 255) stop();
+            path_of(j, taken);
+        }
+    }
+    stop();
+    out = free_part(*job.fixed, taken, 3.0);
+    stop();
+    if (!job.free) return out;
+    job.free->contours = std::move(out);
+    job.free->basis = packed.size();
+    return job.free->contours;
 }
 
 // The best place (or, with a site choice, every place) of one rotation: in
@@ -183,14 +230,25 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     }
 
     std::vector<Contour> fresh;
-    const std::vector<Contour>& merged = bin_boundary(pl, job, stop, stop_fn, fresh);
+    const std::vector<Contour>& merged =
+        job.fixed ? shaped_free_part(pl, job, stop, stop_fn, fresh) : bin_boundary(pl, job, stop, stop_fn, fresh);
+    // A place in a shaped bin is taken only once the item is seen to lie in
+    // the outline, clear of the holes and defects, on the polygons themselves.
+    const Contour outline = job.fixed ? item_contour(mover, true) : Contour{};
+    const double slack = engine_tolerance(std::max(pl.bin_w, pl.bin_h));
+    const BestFilter in_bin = [&](Pt t) {
+        if (job.rest && !job.rest->rests(mover, t)) return false;
+        Contour world = outline;
+        for (Pt& p : world) p = {p.x + t.x, p.y + t.y};
+        return clear_of_bin(*job.bin_rooms, world, slack, stop_fn);
+    };
     PositionSearch q{mover, pl.bin_w, pl.bin_h, merged, holes_first ? none : holes.nfps};
     q.placement = options.placement;
     q.inset = pl.inset(mover);
     q.hole_filter = any_hole && !holes_first ? &hole_filter : nullptr;
     q.hole_regions = holes_first ? &no_regions : &regions;
     q.passed = passed;
-    q.best_filter = best_filter;
+    q.best_filter = job.fixed ? &in_bin : best_filter;
     q.support_points = options.stable;
     const SearchResult r = search_best_position(q);
     if (!res.in_hole) {
@@ -270,6 +328,8 @@ struct NfpPlacer::StoredUnions {
     FreeSpace free_space;
     Refusals refusals;
     bool rebuilding = false;  // placing again on fresh unions: the place is not checked again
+    // In a shaped bin, per kind: its free part as last sampled.
+    std::unordered_map<KindKey, FreePart, KindKeyHash> free_by_kind;
 };
 
 namespace {
@@ -281,9 +341,9 @@ class RotationRun {
 public:
     RotationRun(const NfpPlacer& pl, NfpPlacer::StoredUnions* stored, Shape& item,
                 const std::vector<NfpPlacer::Orientation>& rots, int site, const std::vector<HoleRoom>& rooms,
-                const RestFilter* rest)
+                const RestFilter* rest, const BinRooms* bin_rooms)
         : pl_(pl), options_(pl.options()), stored_(stored), item_(item), rots_(rots), site_(site), rooms_(rooms),
-          rest_(rest),
+          rest_(rest), bin_rooms_(bin_rooms),
           stop_{&abort_}, stop_fn_([this] { stop_(); }), jobs_(rots.size()),
           containers_(std::any_of(pl.packed.begin(), pl.packed.end(), [](const Shape* o) { return is_container(*o); })),
           pipes_(item.is_pipe() ||
@@ -305,6 +365,13 @@ private:
         job.nonconvex = options_.nonconvex;
         job.can_fit = box_can_fit(mover, pl_.bin_w, pl_.bin_h, 1e-6, pl_.inset(mover));
         if (!job.can_fit) return;
+        if (bin_rooms_) {
+            job.bin_rooms = bin_rooms_;
+            job.fixed = shaped_free_region(pl_.shape, pl_.bin_w, pl_.bin_h, pl_.inset(mover), *bin_rooms_, mover,
+                                           stop_fn_);
+            job.can_fit = !job.fixed->empty();
+            if (!job.can_fit) return;
+        }
         // The incremental mode needs only the NFPs of items placed since its
         // stored union (and the rest only for hole candidates): look them up lazily.
         if (lookup && (!stored_ || parallel_)) job.lookup_all(packed, stop_);
@@ -314,7 +381,7 @@ private:
         // (the probe's own NFPs take every placed outline as convex and circles
         // as inscribed, and the probe's windows span the whole bin)
         const bool windowed = !containers_ && !pipes_ && tries < 2 && stored_->tries.size() > 8 && site_ == 0 &&
-                              !options_.exact_clearance && !options_.nonconvex && pl_.margin == 0.0;
+                              !options_.exact_clearance && !options_.nonconvex && pl_.margin == 0.0 && !bin_rooms_;
         const Probe probe = windowed ? probe_for(mover, pl_.bin_w, pl_.bin_h) : Probe{};
         if (probe.usable) {
             ++tries;
@@ -323,6 +390,7 @@ private:
             job.circles = &stored_->free_space.circle_index(packed);
         } else {
             job.stored = &stored_->by_kind[key];
+            if (bin_rooms_) job.free = &stored_->free_by_kind[key];
         }
     }
 
@@ -395,6 +463,7 @@ private:
     const int site_;
     const std::vector<HoleRoom>& rooms_;
     const RestFilter* rest_;
+    const BinRooms* bin_rooms_;  // in a shaped bin, for the item's inset
     std::atomic<bool> abort_{false};
     const Stop stop_;
     const std::function<void()> stop_fn_;
@@ -406,6 +475,23 @@ private:
 };
 
 }  // namespace
+
+struct NfpPlacer::ShapedRooms {
+    explicit ShapedRooms(std::shared_ptr<const BinShape> s) : shape(std::move(s)) {}
+    // Copies of a placer in other threads ask at once.
+    const BinRooms& at(double bin_w, double bin_h, double inset) {
+        std::lock_guard<std::mutex> lock(mu);
+        for (const auto& [in, rooms] : by_inset)
+            if (in == inset) return *rooms;
+        Bin bin{bin_w, bin_h};
+        bin.shape = shape;
+        by_inset.emplace_back(inset, std::make_unique<const BinRooms>(bin_rooms(bin, inset)));
+        return *by_inset.back().second;
+    }
+    const std::shared_ptr<const BinShape> shape;
+    std::mutex mu;
+    std::vector<std::pair<double, std::unique_ptr<const BinRooms>>> by_inset;
+};
 
 NfpPlacer::NfpPlacer(double bin_w, double bin_h, NfpOptions options)
     : bin_w(bin_w), bin_h(bin_h), options_(std::move(options)) {}
@@ -422,6 +508,8 @@ std::unique_ptr<Placer> NfpPlacer::copy() const {
     c->margin = margin;
     if (stored_) c->stored_ = std::make_unique<StoredUnions>(*stored_);
     if (discs_) c->discs_ = std::make_unique<DiscBin>(*discs_);
+    c->shape = shape;
+    c->shaped_ = shaped_;
     return c;
 }
 
@@ -435,7 +523,7 @@ bool NfpPlacer::refuses(const Shape& item) const {
 bool NfpPlacer::trypack_disc(Shape& item, const PlaceRequest& request, bool& placed) {
     // The exact search answers for circles in corner placement; a bin with a
     // polygon, without pipes or with an edge margin is left to the NFPs.
-    if (!item.is_circle() || options_.placement != Placement::Corner || margin != 0.0) return false;
+    if (!item.is_circle() || options_.placement != Placement::Corner || margin != 0.0 || shape) return false;
     if (!item.is_pipe() && !(discs_ && discs_->has_pipes()) &&
         std::none_of(packed.begin(), packed.end(), [](const Shape* s) { return s->is_pipe(); }))
         return false;
@@ -540,7 +628,8 @@ bool NfpPlacer::trypack(Shape& item, const PlaceRequest& request) {
     } else if (item.is_polygon() && !convex_outline(item)) {
         return false;
     }
-    return packed.empty() ? trypack_empty(item, request) : trypack_nonempty(item, request);
+    // a shaped bin has no corner to start from: its first item is searched for as well
+    return packed.empty() && !shape ? trypack_empty(item, request) : trypack_nonempty(item, request);
 }
 
 bool NfpPlacer::trypack_empty(Shape& item, const PlaceRequest& request) {
@@ -568,8 +657,9 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     const std::vector<HoleRoom> rooms = hole_rooms(packed, options_.hole_fill == HoleFill::Dense, options_.nonconvex);
     // NFPs of non-convex outlines run to hundreds of vertices: once the mover
     // or a placed item has one, the union is kept per moving kind and extended.
+    // (a shaped bin keeps its free parts with them)
     const bool keep_unions =
-        options_.incremental ||
+        options_.incremental || shape ||
         (options_.nonconvex && (!convex_outline(item) || std::any_of(packed.begin(), packed.end(), [](const Shape* o) {
                                     return !convex_outline(*o);
                                 })));
@@ -577,12 +667,15 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     const std::vector<Orientation> rots = orientations_for(item, request);
     std::unique_ptr<RestFilter> rest;
     if (options_.stable) rest = std::make_unique<RestFilter>(packed, bin_w, margin);
-    RotationRun run(*this, keep_unions ? stored_.get() : nullptr, item, rots, request.site, rooms, rest.get());
+    if (shape && (!shaped_ || shaped_->shape != shape)) shaped_ = std::make_shared<ShapedRooms>(shape);
+    const BinRooms* bin_rooms = shape ? &shaped_->at(bin_w, bin_h, inset(item)) : nullptr;
+    RotationRun run(*this, keep_unions ? stored_.get() : nullptr, item, rots, request.site, rooms, rest.get(),
+                    bin_rooms);
     if (refuses(item)) return false;
     // Circles in bins of many kinds, as the probe windows take them.
     const bool many_circles = stored_ && item.is_circle() && stored_->tries.size() > 8 && !run.containers() &&
                               !run.pipes() && request.site == 0 && !options_.exact_clearance && !options_.nonconvex &&
-                              margin == 0.0;
+                              margin == 0.0 && !shape;
     const double radius = item.is_circle() ? circle_cast(item).rotated_shape().radius : 0.0;
     const std::vector<RotationResult> results = run.evaluate();
 
@@ -607,6 +700,15 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
                 rots[k].apply(item);
                 return rest->rests(item, t);
             };
+        // the sites of a shaped bin are judged as its best place is
+        if (bin_rooms)
+            at_rest = [&, slack = engine_tolerance(std::max(bin_w, bin_h))](std::size_t k, Pt t) {
+                rots[k].apply(item);
+                if (rest && !rest->rests(item, t)) return false;
+                Contour world = item_contour(item, true);
+                for (Pt& p : world) p = {p.x + t.x, p.y + t.y};
+                return clear_of_bin(*bin_rooms, world, slack, [] { check_cancel(); });
+            };
         if (choose_site(results, request.site, std::min(b.maxx - b.minx, b.maxy - b.miny) / 2.0, r, best_pos, at_rest)) {
             best_rot = rots[r];
             chosen = r;
@@ -619,6 +721,7 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     // the bin's stored unions back to a fresh union of every NFP.
     if (keep_unions && stored_ && !stored_->rebuilding && run.deeper_than_tolerance_at(chosen, best_pos)) {
         stored_->by_kind.clear();
+        stored_->free_by_kind.clear();
         stored_->rebuilding = true;
         struct Done {
             bool& b;
