@@ -135,9 +135,10 @@ def drawings_read(job):
     return list(seen.values())
 
 
-def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quarvo", table=None):
+def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quarvo", table=None, explode=True):
     """Pack a checked job with progress, check it, write its outputs together
-    and print the summary; returns the exit status."""
+    (a DXF drawing's parts exploded, or as blocks) and print the summary;
+    returns the exit status."""
     err = sys.stderr
     show_progress = not quiet and hasattr(err, "isatty") and err.isatty()
     try:
@@ -159,7 +160,7 @@ def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quar
         print(one_line(f"{prog}: warning: the layout check could not run: {type(exc).__name__}: {exc}"), file=err)
 
     try:
-        write_outputs(result, output, plot, table)
+        write_outputs(result, output, plot, table, explode)
     except PartlyWritten as exc:
         print_error(prog, f"writing the results failed: {exc}", err)
         return EXIT_FAILED

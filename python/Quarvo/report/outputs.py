@@ -71,27 +71,30 @@ def write_plot(result, path):
     plot_layout(bins, job.bin_w, job.bin_h, out_path=path, title=heading, style="plan", max_load=job.max_load)
 
 
-def write_drawing(result, path):
-    """The placed parts as a DXF or SVG drawing in the job's unit (``Quarvo.cad.write_layout``)."""
+def write_drawing(result, path, explode=True):
+    """The placed parts as a DXF or SVG drawing in the job's unit, each as
+    drawn (``Quarvo.cad.write_layout``; ``explode``: a DXF's parts as their
+    own entities, else as blocks)."""
     from Quarvo.cad import write_layout
 
     job = result.job
     names = {id(e.shape): e.idef.id for b in result.bins for e in b}
     write_layout([[e.shape for e in b] for b in result.bins], job.bin_w, job.bin_h, path,
-                 unit=drawing_unit(job), names=lambda item: names.get(id(item), item.shape_id))
+                 unit=drawing_unit(job), names=lambda item: names.get(id(item), item.shape_id), explode=explode)
 
 
-def write_outputs(result, output=None, plot=None, table=None):
-    """Write the picture, the result document and the load table to temporary
-    files, and move them into place only when all are written: no output is
-    left half-done, and either every output is in place or none is."""
+def write_outputs(result, output=None, plot=None, table=None, explode=True):
+    """Write the picture, the result document (or the drawing) and the load
+    table to temporary files, and move them into place only when all are
+    written: no output is left half-done, and either every output is in
+    place or none is."""
     with OutputSet() as outputs:
         if plot is not None:
             write_plot(result, outputs.temp(plot))
         if output is not None:
             tmp = outputs.temp(output)
             if is_drawing(output):
-                write_drawing(result, tmp)
+                write_drawing(result, tmp, explode)
             else:
                 with open(tmp, "w", encoding="utf-8") as f:
                     f.write(dump_document(result_document(result)))
