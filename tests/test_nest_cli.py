@@ -276,6 +276,81 @@ def test_strip_sheet_reports_its_used_length(drawings, tmp_path, capsys):
     assert max(p.box[2] for p in parts) <= 450 - 6 + 1e-6
 
 
+def largest_rectangle_at_the_top(boxes, width, height):
+    """By brute force: the largest w x h of a rectangle clear of the boxes whose top is the sheet's."""
+    xs = sorted({0.0, width, *(min(max(v, 0.0), width) for b in boxes for v in (b[0], b[2]))})
+    best = 0.0
+    for i, x0 in enumerate(xs):
+        for x1 in xs[i + 1:]:
+            floor = max([b[3] for b in boxes if b[0] < x1 and b[2] > x0], default=0.0)
+            best = max(best, (x1 - x0) * (height - floor))
+    return best
+
+
+def test_the_report_per_sheet_is_what_the_nest_gives(tmp_path, capsys):
+    import csv
+
+    framed_bracket(tmp_path / "bracket.dxf", "Border")
+    flange(tmp_path / "flange.dxf")
+    out, doc, report, pic = tmp_path / "nest.dxf", tmp_path / "nest.json", tmp_path / "sheets.csv", tmp_path / "p.svg"
+    args = [f"{tmp_path / 'bracket.dxf'}:14", f"{tmp_path / 'flange.dxf'}:3", "--sheet", "600x400", "--gap", 6,
+            "--edge", 8, "--mirror", "--rotations", "0,90"]
+    status, text, err = run(capsys, *args, "-o", out, "--report", report, "--plot", pic)
+    assert status == 0, err
+    assert nest(*args, "-o", doc, "-q") == 0
+    result = json.loads(doc.read_text())
+    sheets, parts = assert_sound_nest(out, gap=6, edge=8)
+    rows = list(csv.DictReader(report.read_text(encoding="utf-8").splitlines()))
+    placements = result["placements"]
+    assert [p["sheet"] for p in placements] == [p["bin"] + 1 for p in placements]
+    # the frame's layer is named in the summary as left out
+    assert "layers left out" in text and "bracket.dxf: Border" in text
+    for rec in result["bins"]:
+        n = rec["sheet"]
+        assert n == rec["bin"] + 1
+        on = [p for p in parts if p.sheet == n]
+        x0, y0, x1, y1 = sheets[n]
+        # the true areas, the highest point and the leftover of the curves read back
+        area = sum(p.area for p in on)
+        used = max(p.box[3] for p in on) - y0
+        boxes = [(p.box[0] - x0, p.box[1] - y0, p.box[2] - x0, p.box[3] - y0) for p in on]
+        assert rec["utilisation"] == pytest.approx(area / (600 * 400), rel=1e-9)
+        assert rec["used_length"] == pytest.approx(used, abs=1e-9)
+        left = rec["leftover"]
+        assert left["y"] + left["height"] == pytest.approx(400) and 0 <= left["x"] <= left["x"] + left["width"] <= 600
+        assert all(b[2] <= left["x"] + 1e-9 or b[0] >= left["x"] + left["width"] - 1e-9 or b[3] <= left["y"] + 1e-9
+                   for b in boxes)
+        assert left["width"] * left["height"] == pytest.approx(largest_rectangle_at_the_top(boxes, 600, 400))
+        mirrored = sum(p["mirrored"] for p in placements if p["sheet"] == n)
+        assert rec["mirrored"] == mirrored
+        assert sum(c["count"] for c in rec["parts"]) == len(on) == rec["items"]
+        # the summary, the report file and the picture say the same
+        line = f"sheet {n}: {len(on)} parts" + (f" ({mirrored} mirrored)" if mirrored else "")
+        assert f"{line}, utilisation {100 * rec['utilisation']:.1f}%, used length {rec['used_length']:.6g} mm" in text
+        total = next(r for r in rows if r["sheet"] == str(n) and r["part"] == "total")
+        assert float(total["utilisation"]) == pytest.approx(rec["utilisation"], rel=1e-9)
+        assert float(total["used_length"]) == pytest.approx(used, abs=1e-6)
+        assert float(total["leftover_width"]) * float(total["leftover_height"]) == \
+            pytest.approx(left["width"] * left["height"], rel=1e-9)
+        assert {(r["part"], int(r["count"]), int(r["mirrored"])) for r in rows if r["sheet"] == str(n)} - \
+            {("total", len(on), mirrored)} == {(c["id"], c["count"], c["mirrored"]) for c in rec["parts"]}
+        assert f"sheet {n}: {len(on)} parts, {100 * rec['utilisation']:.1f}% used, used length " \
+               f"{rec['used_length']:.6g} mm" in pic.read_text()
+    # mirrored parts are marked in the picture: dashed, and named in its legend
+    flipped = sum(p["mirrored"] for p in placements)
+    assert flipped and pic.read_text().count("stroke-dasharray") == flipped + 1
+    assert f"dashed outline: mirrored ({flipped})" in pic.read_text()
+
+
+@pytest.mark.parametrize("name", ["sheets.pdf", "sheets"])
+def test_a_report_of_an_unknown_type_is_refused_before_packing(drawings, tmp_path, capsys, name):
+    folder, _ = drawings
+    status, text, err = run(capsys, folder / "disc.dxf", "--sheet", "100x100", "--report", tmp_path / name,
+                            "-o", tmp_path / "n.dxf")
+    assert status == 2 and text == "" and "--report: unsupported report type" in err and "(use .csv)" in err
+    assert list(tmp_path.iterdir()) == []
+
+
 def test_job_items_name_drawings_relative_to_the_job(drawings, tmp_path, capsys, monkeypatch):
     folder, areas = drawings
     (tmp_path / "jobs" / "parts").mkdir(parents=True)

@@ -1,7 +1,7 @@
 """``quarvo [JOB.json]``: pack one job file (by default the bundled example).
 
     quarvo [JOB.json] [--output OUT.json|OUT.dxf|OUT.svg] [--blocks] [--plot FILE.png|FILE.svg]
-           [--table FILE.csv] [--quiet] [--incremental] [--check] [--parts-root DIR]
+           [--table FILE.csv] [--report FILE.csv] [--quiet] [--incremental] [--check] [--parts-root DIR]
 """
 import argparse
 import sys
@@ -53,6 +53,9 @@ def _parser():
     p.add_argument("-t", "--table", metavar="FILE.csv",
                    help="write the load table: one row per placed item (bin, lift, id, size, position, "
                         "host, depth, mass), lift by lift, then each bin's totals")
+    p.add_argument("--report", metavar="FILE.csv",
+                   help="write the report per sheet: parts by name and count, mirrored ones, utilisation, used "
+                        "length, leftover")
     p.add_argument("--blocks", action="store_true",
                    help="write a DXF drawing's parts as blocks inserted at their places (default: each part's own "
                         "entities)")
@@ -86,10 +89,10 @@ def main(argv):
     try:
         with terminate_cleanly():
             try:
-                outputs = named_outputs(args.output, args.plot, args.table)
+                outputs = named_outputs(args.output, args.plot, args.table, args.report)
                 refuse_replacing_inputs(outputs, [("the job file", args.job)])
                 job = load_job(args.job, parts_root=args.parts_root)
-                check_outputs(args.output, args.plot, drawings_read(job), table=args.table)
+                check_outputs(args.output, args.plot, drawings_read(job), table=args.table, report=args.report)
                 check_drawing_output(args.output, job)
                 if args.incremental:
                     job.options["incremental"] = True
@@ -97,7 +100,7 @@ def main(argv):
                 print_error("quarvo", exc)
                 return EXIT_BAD_JOB
             return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check, table=args.table,
-                       explode=not args.blocks)
+                       report=args.report, explode=not args.blocks)
     except Terminated:
         print("\nquarvo: terminated, nothing written", file=sys.stderr)
         return EXIT_TERMINATED

@@ -2,7 +2,7 @@
 
     quarvo nest PARTS... --sheet 3000x1500 [--gap 8] [--edge 10] [--rotations 0,90,180,270]
                 [--mirror] [--time 10] [--layers CUT,HOLES] [-o nest.dxf|nest.svg|nest.json]
-                [--explode|--blocks] [--plot nest.png|nest.svg]
+                [--explode|--blocks] [--plot nest.png|nest.svg] [--report sheets.csv]
 
 Every part of every drawing is nested once, or COUNT times for FILE:COUNT.
 The command packs as a shop wants it: non-convex parts, parts in the holes
@@ -45,7 +45,7 @@ sheet a layer sheet-N (its outline, not cut) and parts-N (its parts).
 examples:
   quarvo nest bracket.dxf:12 flange.dxf:4 plate.svg --sheet 3000x1500 --gap 8 --edge 10 -o nest.dxf
   quarvo nest parts/*.dxf --sheet 1250 --mirror --time 20 -o nest.svg --plot nest.png
-  quarvo nest cover.dxf:6 --layers CUT,HOLES --sheet 3000x1500 -o nest.dxf
+  quarvo nest cover.dxf:6 --layers CUT,HOLES --sheet 3000x1500 -o nest.dxf --report sheets.csv
 
 --sheet WIDTH alone is a strip (coil) of that width: its used length is reported,
 and --time goes to the compression phase, which shortens it.
@@ -81,6 +81,8 @@ def _parser():
     parts.add_argument("--blocks", dest="explode", action="store_false",
                        help="a DXF's parts as blocks inserted at their places (mirrored ones with x scale -1)")
     p.add_argument("-p", "--plot", metavar="FILE", help="draw the nest into a PNG or SVG picture")
+    p.add_argument("--report", metavar="FILE.csv",
+                   help="write the report per sheet: parts, mirrored ones, utilisation, used length, leftover")
     p.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors")
     p.add_argument("--check", action="store_true", help="exit with status 3 when the layout check fails")
     return p
@@ -193,14 +195,14 @@ def main(argv):
                     raise JobError(f"--output: unsupported type {os.path.splitext(args.output)[1] or '(none)'!r} "
                                    "(use .dxf or .svg for the nest as a drawing, .json for the placements)")
                 check_outputs(args.output, args.plot,
-                              inputs=[("the part drawing", parse_part(a)[0]) for a in args.parts])
+                              inputs=[("the part drawing", parse_part(a)[0]) for a in args.parts], report=args.report)
                 job = build_job(args)
                 check_drawing_output(args.output, job)
             except (JobError, UnsafeOutput) as exc:
                 print_error("quarvo nest", exc)
                 return EXIT_BAD_JOB
             return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check, prog="quarvo nest",
-                       explode=args.explode)
+                       report=args.report, explode=args.explode)
     except Terminated:
         print("\nquarvo nest: terminated, nothing written", file=sys.stderr)
         return EXIT_TERMINATED

@@ -16,7 +16,7 @@ from Quarvo.files import PartlyWritten, Terminated, private_temp, refuse_replaci
     terminate_cleanly
 from Quarvo.job import JobError
 from Quarvo.job.packing import check, pack
-from Quarvo.report.outputs import check_drawing_output, check_plot_format, write_outputs
+from Quarvo.report.outputs import check_drawing_output, check_plot_format, check_report_format, write_outputs
 from Quarvo.report.summary import summary_lines
 
 EXIT_OK = 0
@@ -104,16 +104,17 @@ def check_writable(opt, path):
         raise JobError(f"{opt}: cannot write into {folder!r}: {exc.strerror or exc}") from None
 
 
-def named_outputs(output, plot, table=None):
-    return [(opt, path) for opt, path in (("--output", output), ("--plot", plot), ("--table", table))
+def named_outputs(output, plot, table=None, report=None):
+    return [(opt, path) for opt, path in (("--output", output), ("--plot", plot), ("--table", table),
+                                          ("--report", report))
             if path is not None]
 
 
-def check_outputs(output, plot, inputs=(), table=None):
+def check_outputs(output, plot, inputs=(), table=None, report=None):
     """Refuse outputs that would replace an input (``inputs``: (what, path)
     pairs, say ("the job file", path)) or a file of the package, or each
     other, or cannot be written."""
-    outputs = named_outputs(output, plot, table)
+    outputs = named_outputs(output, plot, table, report)
     refuse_replacing_inputs(outputs, inputs)
     for k, (opt, path) in enumerate(outputs):
         for other, path2 in outputs[k + 1:]:
@@ -121,6 +122,8 @@ def check_outputs(output, plot, inputs=(), table=None):
                 raise JobError(f"{opt} and {other} name the same file")
     if plot is not None:
         check_plot_format(plot)
+    if report is not None:
+        check_report_format(report)
     check_drawing_output(output)
     for opt, path in outputs:
         check_writable(opt, path)
@@ -135,7 +138,8 @@ def drawings_read(job):
     return list(seen.values())
 
 
-def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quarvo", table=None, explode=True):
+def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quarvo", table=None, report=None,
+        explode=True):
     """Pack a checked job with progress, check it, write its outputs together
     (a DXF drawing's parts exploded, or as blocks) and print the summary;
     returns the exit status."""
@@ -160,7 +164,7 @@ def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quar
         print(one_line(f"{prog}: warning: the layout check could not run: {type(exc).__name__}: {exc}"), file=err)
 
     try:
-        write_outputs(result, output, plot, table, explode)
+        write_outputs(result, output, plot, table, report, explode)
     except PartlyWritten as exc:
         print_error(prog, f"writing the results failed: {exc}", err)
         return EXIT_FAILED
@@ -169,7 +173,8 @@ def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quar
         return EXIT_FAILED
 
     if not quiet:
-        print_lines(summary_lines(result) + [f"  wrote {path}" for path in (output, plot, table) if path is not None])
+        print_lines(summary_lines(result) + [f"  wrote {path}" for path in (output, plot, table, report)
+                                             if path is not None])
     if check_layout and (result.check is None or not result.check.ok):
         return EXIT_CHECK_FAILED
     return EXIT_OK

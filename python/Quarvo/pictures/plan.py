@@ -118,9 +118,9 @@ def legend_text(kind, count, mass, unit=MASS_UNIT):
 
 
 def bin_title_parts(index, items, max_load=None, length=None, unit=MASS_UNIT):
-    """The pieces of a bin's title: number, items, mass and payload share,
-    used length of a strip."""
-    parts = [f"bin {index}: {len(items)} item{'' if len(items) == 1 else 's'}"]
+    """The pieces of the title of bin ``index`` (0-based; people read it from
+    1): number, items, mass and payload share, used length of a strip."""
+    parts = [f"bin {index + 1}: {len(items)} item{'' if len(items) == 1 else 's'}"]
     mass = sum(item_mass(it) for it in items)
     if mass > 0:
         load = f"{mass_text(mass, unit)}"

@@ -1,15 +1,18 @@
 """Writing a job's results: the result document as JSON (or the layout as a
-DXF or SVG drawing), the picture, the load table as CSV, all moved into
-place together (``Quarvo.files``)."""
+DXF or SVG drawing), the picture, the load table as CSV, the report per
+sheet, all moved into place together (``Quarvo.files``)."""
+import csv
 import importlib.util
+import io
 import json
 import os
 
 from Quarvo.job.reading import CAD_EXTRA, CAD_UNITS, JobError, cad_available
 from Quarvo.files import OutputSet
 from Quarvo.report.document import result_document
+from Quarvo.report.sheets import REPORT_COLUMNS, from_drawings, report_rows, sheet_reports, sheet_title
 from Quarvo.report.summary import title
-from Quarvo.report.table import load_table_csv
+from Quarvo.report.table import _cell as table_cell, load_table_csv
 
 PLOT_FORMATS = (".png", ".svg")
 # An --output of these types is the layout as a drawing; any other is the result document.
@@ -56,19 +59,26 @@ def write_plot(result, path):
             e.shape.kind = e.idef.id  # the picture colours and counts by the job's item id
     bins = [[e.shape for e in b] for b in result.bins]
     heading = f"{title(job)}: {result.placed} items in {len(result.bins)} bin(s)"
+    titles = None
+    if from_drawings(job):
+        # each sheet titled with its utilisation and used length
+        titles = [sheet_title(r, f" {job.unit}" if job.unit else "") for r in sheet_reports(result)]
+        heading = f"{title(job)}: {result.placed} parts on {len(result.bins)} sheet(s)"
     if os.path.splitext(path)[1].lower() == ".svg":
         # geometry in job units, drawn by the package's own SVG writer
         from Quarvo.pictures import write_plan_svg
 
         unit = job.unit if job.unit in CAD_UNITS else "mm"
-        write_plan_svg(bins, job.bin_w, job.bin_h, path, title=heading, max_load=job.max_load, unit=unit)
+        write_plan_svg(bins, job.bin_w, job.bin_h, path, title=heading, max_load=job.max_load, unit=unit,
+                       bin_titles=titles)
         return
     import matplotlib
 
     matplotlib.use("Agg")
     from Quarvo.visualize import plot_layout
 
-    plot_layout(bins, job.bin_w, job.bin_h, out_path=path, title=heading, style="plan", max_load=job.max_load)
+    plot_layout(bins, job.bin_w, job.bin_h, out_path=path, title=heading, style="plan", max_load=job.max_load,
+                bin_titles=titles)
 
 
 def write_drawing(result, path, explode=True):
@@ -83,11 +93,11 @@ def write_drawing(result, path, explode=True):
                  unit=drawing_unit(job), names=lambda item: names.get(id(item), item.shape_id), explode=explode)
 
 
-def write_outputs(result, output=None, plot=None, table=None, explode=True):
-    """Write the picture, the result document (or the drawing) and the load
-    table to temporary files, and move them into place only when all are
-    written: no output is left half-done, and either every output is in
-    place or none is."""
+def write_outputs(result, output=None, plot=None, table=None, report=None, explode=True):
+    """Write the picture, the result document (or the drawing), the load table
+    and the report per sheet to temporary files, and move them into place
+    only when all are written: no output is left half-done, and either every
+    output is in place or none is."""
     with OutputSet() as outputs:
         if plot is not None:
             write_plot(result, outputs.temp(plot))
@@ -101,6 +111,8 @@ def write_outputs(result, output=None, plot=None, table=None, explode=True):
         if table is not None:
             with open(outputs.temp(table), "w", encoding="utf-8", newline="") as f:
                 f.write(load_table_csv(result))
+        if report is not None:
+            write_report(result, outputs.temp(report))
         outputs.commit()
 
 
@@ -122,3 +134,36 @@ def check_plot_format(path, opt="--plot"):
 def write_load_table(result, path):
     """Write the load table as a CSV file (UTF-8), whole or not at all."""
     write_outputs(result, table=path)
+
+
+# ---------------------------------------------------------------- the report per sheet
+
+
+def report_csv(result):
+    """The report per sheet as CSV text (CRLF rows, numbers to ten significant digits)."""
+    out = io.StringIO()
+    w = csv.writer(out, lineterminator="\r\n")
+    w.writerow(REPORT_COLUMNS)
+    for row in report_rows(result):
+        w.writerow([table_cell(row.get(c)) for c in REPORT_COLUMNS])
+    return out.getvalue()
+
+
+def _write_report_csv(result, path):
+    with open(path, "w", encoding="utf-8", newline="") as f:
+        f.write(report_csv(result))
+
+
+# The report's writers by the file's extension: (writer(result, path), what it is).
+REPORT_WRITERS = {".csv": (_write_report_csv, "the report per sheet as CSV")}
+
+
+def check_report_format(path, opt="--report"):
+    ext = os.path.splitext(path)[1].lower()
+    if ext not in REPORT_WRITERS:
+        raise JobError(f"{opt}: unsupported report type {ext or '(none)'!r} (use {', '.join(REPORT_WRITERS)})")
+
+
+def write_report(result, path):
+    """Write the report per sheet to ``path`` by the writer of its extension."""
+    REPORT_WRITERS[os.path.splitext(path)[1].lower()][0](result, path)
