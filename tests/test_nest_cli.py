@@ -251,7 +251,7 @@ def test_a_frame_is_left_out_by_its_layer_or_refused_as_a_border(tmp_path, capsy
     _, parts = assert_sound_nest(out, gap=5, edge=2.5)
     assert len(parts) == 6 and all(p.area == pytest.approx(area, rel=1e-9) for p in parts)
     # a job names them in its drawing item
-    job = {"bin": {"width": 500, "height": 400}, "distance": 5, "nonconvex": True,
+    job = {"bin": {"width": 500, "height": 400}, "distance": 5,
            "items": [{"file": "own.dxf", "quantity": 2, "layers": ["CUT", "HOLES"]}]}
     (tmp_path / "job.json").write_text(json.dumps(job))
     assert main([str(tmp_path / "job.json"), "-o", str(tmp_path / "job.dxf"), "-q"]) == 0
@@ -355,7 +355,7 @@ def test_job_items_name_drawings_relative_to_the_job(drawings, tmp_path, capsys,
     folder, areas = drawings
     (tmp_path / "jobs" / "parts").mkdir(parents=True)
     (tmp_path / "jobs" / "parts" / "b.dxf").write_bytes((folder / "bracket.dxf").read_bytes())
-    job = {"unit": "mm", "bin": {"width": 500, "height": 300, "margin": 10}, "distance": 6, "nonconvex": True,
+    job = {"unit": "mm", "bin": {"width": 500, "height": 300, "margin": 10}, "distance": 6,
            "items": [{"file": "parts/b.dxf", "quantity": 4, "weight": 2},
                      {"id": "pin", "type": "circle", "radius": 8, "quantity": 2}]}
     (tmp_path / "jobs" / "cut.json").write_text(json.dumps(job))
@@ -365,8 +365,33 @@ def test_job_items_name_drawings_relative_to_the_job(drawings, tmp_path, capsys,
     text = capsys.readouterr().out
     assert "placed 6 of 6" in text and "edge margin 10 mm" in text
     _, parts = assert_sound_nest(out, gap=6, edge=10)
-    assert sorted(round(p.area) for p in parts)[-4:] == [round(areas["bracket"])] * 4 or \
-        sum(abs(p.area - areas["bracket"]) < 0.01 * areas["bracket"] for p in parts) == 4
+    assert sum(abs(p.area - areas["bracket"]) < 1e-9 * areas["bracket"] for p in parts) == 4
+
+
+def test_a_job_of_drawings_packs_as_quarvo_nest_unless_it_says_otherwise(drawings, tmp_path, capsys):
+    folder, _ = drawings
+    for name in ("bracket", "washer_in_frame", "flange"):
+        (tmp_path / f"{name}.dxf").write_bytes((folder / f"{name}.dxf").read_bytes())
+    items = [{"file": "bracket.dxf", "quantity": 5}, {"file": "washer_in_frame.dxf", "layers": ["CUT"]},
+             {"file": "flange.dxf", "quantity": 2}]
+    job = {"unit": "mm", "bin": {"width": 600, "height": 400, "margin": 10}, "distance": 8, "items": items}
+    (tmp_path / "job.json").write_text(json.dumps(job))
+    assert main([str(tmp_path / "job.json"), "-o", str(tmp_path / "job.json.out.json"), "-q"]) == 0
+    assert nest(*[f"{tmp_path / n}.dxf:{q}" for n, q in (("bracket", 5),)], f"{tmp_path / 'washer_in_frame.dxf'}",
+                f"{tmp_path / 'flange.dxf'}:2", "--layers", "CUT,0", "--sheet", "600x400", "--gap", 8, "--edge", 10,
+                "-o", tmp_path / "nest.json", "-q") == 0
+    by_job = json.loads((tmp_path / "job.json.out.json").read_text())
+    by_nest = json.loads((tmp_path / "nest.json").read_text())
+    # non-convex brackets, the washer in the frame's window, the flanges' bores: the same nest, part for part
+    assert by_job["unplaced"] == [] and len(by_job["placements"]) == 9
+    assert [(p["tx"], p["ty"], p["rotation"]) for p in by_job["placements"]] == \
+        [(p["tx"], p["ty"], p["rotation"]) for p in by_nest["placements"]]
+    # a job that says otherwise is taken at its word: convex outlines only leave the brackets out
+    (tmp_path / "job.json").write_text(json.dumps({**job, "nonconvex": False}))
+    assert main([str(tmp_path / "job.json"), "-o", str(tmp_path / "convex.json"), "-q"]) == 0
+    unplaced = json.loads((tmp_path / "convex.json").read_text())["unplaced"]
+    assert [u["id"] for u in unplaced] == ["bracket"] * 5 and "non-convex" in unplaced[0]["reason"]
+    capsys.readouterr()
 
 
 # ---------------------------------------------------------------- refusals

@@ -19,13 +19,10 @@ import sys
 from Quarvo.cli.running import EXIT_BAD_JOB, EXIT_TERMINATED, check_outputs, run
 from Quarvo.cli.terminal import print_error
 from Quarvo.files import Terminated, UnsafeOutput, terminate_cleanly
-from Quarvo.job import CAD_EXTRA, CAD_UNITS, DEFAULT_ROTATIONS_DEG, MAX_ITEMS, MAX_VALUE, MIN_TOLERANCE, Job, \
-    JobError, cad_available, part_defs, read_drawing
+from Quarvo.job import CAD_EXTRA, CAD_UNITS, DEFAULT_ROTATIONS_DEG, MAX_ITEMS, MAX_VALUE, MIN_TOLERANCE, \
+    SHOP_OPTIONS, Job, JobError, cad_available, part_defs, read_drawing
 from Quarvo.job.fields import CAD_TOLERANCE_TEXT
 from Quarvo.report.outputs import check_drawing_output
-
-# The command line's settings for shops; the job file's own defaults stay as they are.
-NEST_OPTIONS = {"hole_fill": "dense", "exact_clearance": True, "nonconvex": True}
 
 EXIT_BAD = 2
 
@@ -155,7 +152,7 @@ def build_job(args):
     tolerance = None if args.tolerance is None else _length(args.tolerance, "--tolerance", positive=True)
     if tolerance is not None and tolerance < MIN_TOLERANCE:
         raise JobError(f"--tolerance: {args.tolerance!r} is finer than the engine's grid (at least {MIN_TOLERANCE:g})")
-    options = dict(NEST_OPTIONS)
+    options = dict(SHOP_OPTIONS)
     if args.mirror:
         options["mirror"] = True
     if args.time is not None:

@@ -270,10 +270,12 @@ FIELDS = (
           "around true circles (false: inscribed, the library's default); pipes keep it around their true "
           "walls either way", flag, default="true", example=True, option=True, cli_default=True),
     Field("nonconvex", ("job",), "boolean", "nfp only: take non-convex outlines and holes of any shape "
-          "(exact no-fit polygons by Minkowski sums)", flag, default="false", example=True, option=True),
+          "(exact no-fit polygons by Minkowski sums)", flag,
+          default="false; true when an item names a drawing (as quarvo nest packs)", example=True, option=True),
     Field("stable", ("job",), "boolean", "nfp only: place every item only where it rests on the floor, the "
           "walls and the items below it", flag,
-          default="true when the job has pipe items or every item is a circle or a ring, else false",
+          default="true when the job has pipe items or every item is a circle or a ring (none from a drawing), "
+          "else false",
           example=True, option=True),
     Field("time_limit", ("job",), "number", "seconds of improvement search after the greedy pass (the best "
           "layout found is kept)", non_negative, unit="s", default="none", minimum=0, example=10, option=True,

@@ -44,6 +44,11 @@ OPTIONS = options()
 CAD_EXTRA = 'pip install "Quarvo[cad]"'
 CAD_SUFFIXES = (".dxf", ".svg")
 
+# How parts from drawings are packed, by quarvo nest and by a job that reads
+# drawings unless it says otherwise: non-convex outlines, parts in the holes of
+# others, circles with their exact clearance.
+SHOP_OPTIONS = {"hole_fill": "dense", "exact_clearance": True, "nonconvex": True}
+
 
 def cad_available():
     """Whether the extra Quarvo[cad] (ezdxf and svgelements) is installed."""
@@ -477,8 +482,12 @@ def parse_job(raw, source="job", base=None, parts_root=None):
     if options.get("stable") and strategy == "bl":
         raise JobError('stable: needs strategy "nfp" (a bottom-left slide stops wherever it is blocked, '
                        'often on a slope, where nothing holds the item)')
+    drawn = any(i.file is not None for i in items)
+    if strategy == "nfp" and drawn:
+        # parts from drawings pack as quarvo nest packs them, unless the job says otherwise
+        options.update({key: value for key, value in SHOP_OPTIONS.items() if key not in raw})
     if "stable" not in raw and strategy == "nfp" and items and (
-            any(i.kind == "pipe" for i in items) or all(_pipe_like(i) for i in items)):
+            any(i.kind == "pipe" for i in items) or (all(_pipe_like(i) for i in items) and not drawn)):
         options["stable"] = True  # a load of pipes must stand
     # The compression phase moves items freely and can lift a heavy item above
     # lighter ones: on by default only for a strip whose items weigh the same
