@@ -32,7 +32,7 @@ MAX_ITEMS = 100_000
 CAD_UNITS = ("mm", "cm", "m", "in")
 DEFAULT_ROTATIONS_DEG = (0.0, 90.0, 180.0, 270.0)
 # The default chord tolerance of drawings' curves, as people read it (Quarvo.cad.TOLERANCE_FRACTION).
-CAD_TOLERANCE_TEXT = "1/1000"
+CAD_TOLERANCE_TEXT = "1/500"
 ITEM_TYPES = ("circle", "polygon", "pipe")
 
 
