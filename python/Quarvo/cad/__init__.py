@@ -30,8 +30,8 @@ except ImportError as exc:  # pragma: no cover - depends on the environment
     raise ImportError('Quarvo.cad needs ezdxf and svgelements: pip install "Quarvo[cad]"') from exc
 
 from Quarvo.cad import dxf as cad_dxf, svg as cad_svg
-from Quarvo.cad.contours import DEFAULT_BUDGET, MAX_COORDINATE, SKIPPED_LAYERS, TOLERANCE_FRACTION, Affine, \
-    ContourError, LayerChoice, ReadBudget, assemble, num
+from Quarvo.cad.contours import DEFAULT_BUDGET, MAX_COORDINATE, SKIPPED_LAYERS, TOLERANCE_FRACTION, ContourError, \
+    LayerChoice, ReadBudget, assemble, num
 from Quarvo.cad.drawn import TrueShape
 from Quarvo.files import OutputSet
 from Quarvo.first_fit_algorithm import used_length
@@ -173,7 +173,7 @@ def _item(part, shape_id):
 
     item = Polygon(local(part.outer), [local(h) for h in part.holes], shape_id)
     item.set_position(ox, oy)
-    item.true_shape = TrueShape(part.true_outer, part.true_holes).mapped(Affine.shift(-ox, -oy))
+    item.true_shape = TrueShape(part.true_outer, part.true_holes, offset=(ox, oy))
     # whole circles of the drawing: a written layout gives them back as circles
     item.round_outer = marker(part.round_outer)
     item.round_holes = [marker(c) for c in part.round_holes]

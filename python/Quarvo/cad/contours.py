@@ -99,17 +99,21 @@ class LayerChoice:
     def __init__(self, names=None):
         self.names = None if names is None else {str(n).upper() for n in names}
         self.skipped, self.seen = {}, {}
+        self._taken = {}  # layer name as drawn -> taken
 
     @property
     def default(self):
         return self.names is None
 
     def takes(self, layer):
-        layer = str(layer)
-        self.seen.setdefault(layer.upper(), layer)
-        taken = layer_key(layer) not in _SKIPPED_KEYS if self.names is None else layer.upper() in self.names
+        taken = self._taken.get(layer)
+        if taken is None:
+            name = str(layer)
+            self.seen.setdefault(name.upper(), name)
+            taken = layer_key(name) not in _SKIPPED_KEYS if self.names is None else name.upper() in self.names
+            self._taken[layer] = taken
         if not taken:
-            self.skipped.setdefault(layer.upper(), layer)
+            self.skipped.setdefault(str(layer).upper(), str(layer))
         return taken
 
     def skipped_layers(self):
@@ -149,10 +153,6 @@ class Affine:
     def linear(self, v):
         x, y = v
         return (self.a * x + self.b * y, self.c * x + self.d * y)
-
-    @property
-    def flips(self):
-        return self.a * self.d - self.b * self.c < 0.0
 
 
 class Spline:

@@ -12,12 +12,14 @@ from Quarvo.cad.contours import Affine, Bezier, Drawn, EllArc, Line, Sampled, lo
 
 class TrueShape:
     """``outer``: the outer loop, anticlockwise; ``holes``: the holes,
-    clockwise; each a list of segments end to end."""
+    clockwise; each a list of segments end to end, drawn in a frame that lies
+    at ``offset`` in the part's own (a part read from a drawing keeps the
+    drawing's segments: its frame is the drawing's less the offset)."""
 
-    __slots__ = ("outer", "holes")
+    __slots__ = ("outer", "holes", "offset")
 
-    def __init__(self, outer, holes=()):
-        self.outer, self.holes = list(outer), [list(h) for h in holes]
+    def __init__(self, outer, holes=(), offset=(0.0, 0.0)):
+        self.outer, self.holes, self.offset = outer, holes, offset
 
     @classmethod
     def of_polygon(cls, outer, holes=(), round_outer=None, round_holes=()):
@@ -44,8 +46,10 @@ class TrueShape:
         return [self.outer] + self.holes
 
     def mapped(self, m):
-        """The shape under the map ``m`` (an ``Affine``); a spline's own
-        definition is mapped once for all its segments."""
+        """The shape under the map ``m`` (an ``Affine``) of the part's frame; a
+        spline's own definition is mapped once for all its segments."""
+        if self.offset != (0.0, 0.0):
+            m = _Shifted(m, self.offset)
         drawn = {}
 
         def seg(s):
@@ -59,19 +63,40 @@ class TrueShape:
     def placed(self, rotation, mirrored, tx, ty):
         return self.mapped(Affine.placement(rotation, mirrored, tx, ty))
 
+    def local(self):
+        """The shape's segments in the part's own frame."""
+        return self if self.offset == (0.0, 0.0) else self.mapped(Affine.shift(0.0, 0.0))
+
     def area(self):
         """The material's area: inside the outer loop, outside the holes."""
         return abs(loop_area(self.outer)) - sum(abs(loop_area(h)) for h in self.holes)
 
     def box(self):
-        """(x0, y0, x1, y1) of the outer loop's curves."""
+        """(x0, y0, x1, y1) of the outer loop's curves, in the part's frame."""
         boxes = [segment_box(s) for s in self.outer]
-        return (min(b[0] for b in boxes), min(b[1] for b in boxes), max(b[2] for b in boxes),
-                max(b[3] for b in boxes))
+        ox, oy = self.offset
+        return (min(b[0] for b in boxes) - ox, min(b[1] for b in boxes) - oy, max(b[2] for b in boxes) - ox,
+                max(b[3] for b in boxes) - oy)
 
     def circles(self):
         """(centre, radius) of each loop that is one whole circle, else None."""
         return [loop_circle(loop) for loop in self.loops()]
+
+
+class _Shifted:
+    """A map after the shift by -offset: each point shifted first, as the
+    part's own frame has it, then mapped."""
+
+    __slots__ = ("m", "ox", "oy")
+
+    def __init__(self, m, offset):
+        self.m, (self.ox, self.oy) = m, offset
+
+    def __call__(self, p):
+        return self.m((p[0] - self.ox, p[1] - self.oy))
+
+    def linear(self, v):
+        return self.m.linear(v)
 
 
 def _shoelace(pts):

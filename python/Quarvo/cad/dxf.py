@@ -373,7 +373,7 @@ def write(path, sheets, unit, block_name, explode=True):
             if block is None:
                 block = block_name(item, name, len(names) + 1)
                 names[key] = block
-                _add_shape(doc.blocks.new(block), shape, {})
+                _add_shape(doc.blocks.new(block), shape if isinstance(shape, tuple) else shape.local(), {})
             attribs = {"layer": parts, "rotation": math.degrees(item.rotation)}
             if getattr(item, "mirrored", False):
                 attribs["xscale"] = -1.0

@@ -273,8 +273,8 @@ def placement(item, ox=0.0):
 
 
 def local_shape(item):
-    """("circle", (0, 0), r) of a circle, else the item's ``TrueShape`` in its
-    own frame: the drawing's when it came from one, else its rings."""
+    """("circle", (0, 0), r) of a circle, else the item's ``TrueShape``: the
+    drawing's when it came from one, else its rings."""
     if not hasattr(item, "outer"):
         return ("circle", (0.0, 0.0), item.radius)
     shape = getattr(item, "true_shape", None)
