@@ -774,7 +774,8 @@ def test_frames_on_their_usual_layers_are_left_out_and_named(tmp_path, frame_lay
     _bracket_in_a_frame(msp, frame_layer)
     doc.saveas(tmp_path / "b.dxf")
     parts = cad.read_parts(tmp_path / "b.dxf")
-    assert len(parts) == 1 and len(parts[0].holes) == 1 and parts[0].true_shape.area() == pytest.approx(7200 - 25 * math.pi)
+    assert len(parts) == 1 and len(parts[0].holes) == 1
+    assert parts[0].true_shape.area() == pytest.approx(7200 - 25 * math.pi)
     assert parts.skipped_layers == (frame_layer,)
 
 
@@ -811,8 +812,8 @@ def test_a_block_s_entities_on_layer_0_take_the_layer_of_its_insert(tmp_path):
     assert cad.read_parts(tmp_path / "blocks.dxf").skipped_layers == ("BORDER",)
 
 
-INKSCAPE_LAYERS = """<svg xmlns="http://www.w3.org/2000/svg" xmlns:inkscape="http://www.inkscape.org/namespaces/inkscape"
-     width="300mm" height="200mm" viewBox="0 0 300 200">
+INKSCAPE_LAYERS = """<svg xmlns="http://www.w3.org/2000/svg"
+     xmlns:inkscape="http://www.inkscape.org/namespaces/inkscape" width="300mm" height="200mm" viewBox="0 0 300 200">
   <g inkscape:groupmode="layer" inkscape:label="Frame" id="layer1"><rect x="1" y="1" width="298" height="198"/></g>
   <g inkscape:groupmode="layer" inkscape:label="CUT" id="layer2">
     <g id="g7"><rect id="plate" x="20" y="20" width="100" height="60"/></g>

@@ -336,6 +336,16 @@ def test_the_report_per_sheet_is_what_the_nest_gives(tmp_path, capsys):
             {("total", len(on), mirrored)} == {(c["id"], c["count"], c["mirrored"]) for c in rec["parts"]}
         assert f"sheet {n}: {len(on)} parts, {100 * rec['utilisation']:.1f}% used, used length " \
                f"{rec['used_length']:.6g} mm" in pic.read_text()
+    # each drawn part's map from its drawing to its sheet: the flanges' bolt holes land on their written circles
+    circles = [(c[1], c[2]) for p in parts for c in p.circles]
+    for p in placements:
+        if p["id"] == "flange":
+            a, b, c, d, e, f = p["drawing_to_sheet"]
+            ox = sheets[p["sheet"]][0]
+            for k in range(6):
+                x, y = 3 * 25.4 * math.cos(2 * math.pi * k / 6), 3 * 25.4 * math.sin(2 * math.pi * k / 6)
+                at = (a * x + b * y + e + ox, c * x + d * y + f)
+                assert any(math.dist(at, q) < 1e-9 and r == pytest.approx(6.35) for q, r in circles)
     # mirrored parts are marked in the picture: dashed, and named in its legend
     flipped = sum(p["mirrored"] for p in placements)
     assert flipped and pic.read_text().count("stroke-dasharray") == flipped + 1

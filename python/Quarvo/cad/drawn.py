@@ -178,8 +178,8 @@ def segment_box(s):
                 if 0.0 < t < 1.0:
                     pts.append((sum(c * t ** k for k, c in enumerate(xs)), sum(c * t ** k for k, c in enumerate(ys))))
     elif isinstance(s, Bezier):
-        size = max(max(p[0] for p in s.pts) - min(p[0] for p in s.pts), max(p[1] for p in s.pts) - min(p[1] for p in s.pts))
-        pts = [s.a] + s.chords(size * 1e-6)
+        xs, ys = [p[0] for p in s.pts], [p[1] for p in s.pts]
+        pts = [s.a] + s.chords(max(max(xs) - min(xs), max(ys) - min(ys)) * 1e-6)
     elif isinstance(s, Sampled):
         pts = s.pts
     else:

@@ -3,7 +3,7 @@ bin's totals and the unplaced items with their reasons; and the plan of a
 bin's loading (lifts bottom up, each nest innermost first)."""
 from dataclasses import dataclass
 
-from Quarvo.report.sheets import from_drawings, sheet_record
+from Quarvo.report.sheets import drawing_to_sheet, from_drawings, sheet_record
 from Quarvo.report.summary import _rotation_out, fill, mass_of, unplaced_reason
 
 
@@ -131,9 +131,12 @@ def placement_record(entry, bin_index, job, plan=None):
 
     s = entry.shape
     rec = {"item": entry.number, "id": entry.idef.id, "copy": entry.copy, "type": entry.idef.kind,
-           "bin": bin_index, "sheet": bin_index + 1, "tx": s.tx, "ty": s.ty, "rotation": _rotation_out(s.rotation, job), "mass": s.mass}
+           "bin": bin_index, "sheet": bin_index + 1, "tx": s.tx, "ty": s.ty,
+           "rotation": _rotation_out(s.rotation, job), "mass": s.mass}
     if job.options.get("mirror") and entry.idef.kind == "polygon":
         rec["mirrored"] = s.mirrored
+    if entry.idef.true_shape is not None:
+        rec["drawing_to_sheet"] = drawing_to_sheet(entry)
     if plan is not None:
         host = plan.host[id(entry)]
         rec["host"] = None if host is None else {"id": host.idef.id, "copy": host.copy}

@@ -60,10 +60,21 @@ def placed_box(entry):
     return (min(p[0] for p in pts), min(p[1] for p in pts), max(p[0] for p in pts), max(p[1] for p in pts))
 
 
+def drawing_to_sheet(entry):
+    """(a, b, c, d, e, f): the drawing's point (x, y) of a drawn part lies at
+    (a x + b y + e, c x + d y + f) on its sheet."""
+    s = entry.shape
+    ox, oy = entry.idef.true_shape.offset
+    c, si = math.cos(s.rotation), math.sin(s.rotation)
+    m = -1.0 if getattr(s, "mirrored", False) else 1.0
+    a, b, c_, d = m * c, -si, m * si, c
+    return [a, b, c_, d, s.tx - a * ox - b * oy, s.ty - c_ * ox - d * oy]
+
+
 def leftover(boxes, width, height):
     """The largest rectangle (x, y, w, h) of the sheet clear of every box that
     reaches its top edge (y + h = height); wider first among equals."""
-    xs = sorted({0.0, width, *(min(max(b[0], 0.0), width) for b in boxes), *(min(max(b[2], 0.0), width) for b in boxes)})
+    xs = sorted({0.0, width, *(min(max(x, 0.0), width) for b in boxes for x in (b[0], b[2]))})
     floor = [0.0] * (len(xs) - 1)  # per stretch between neighbouring xs, the highest box over it
     for x0, _, x1, y1 in boxes:
         for i in range(max(bisect.bisect_right(xs, x0) - 1, 0), len(floor)):
