@@ -14,7 +14,7 @@ import math
 import re
 from xml.sax.saxutils import escape, quoteattr
 
-from Quarvo.cad.contours import Affine, Bezier, ContourError, Drawn, EllArc, Line, Piece, Sampled, loop_circle, num, \
+from Quarvo.cad.contours import Affine, Bezier, ContourError, Drawn, EllArc, Line, Piece, loop_circle, num, \
     over_budget
 from Quarvo.cad.drawn import TrueShape, ellipse_axes
 
