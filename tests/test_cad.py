@@ -838,3 +838,20 @@ def test_svg_layers_are_inkscape_layers_or_top_level_groups(tmp_path, text):
                                                                                       else "FRAME"]
     (plain,) = cad.read_parts(tmp_path / "p.svg", layers=["cut"])
     assert plain.holes == [] if "HOLES" in text else len(plain.holes) == 1
+
+
+@pytest.mark.parametrize("ext, explode", [(".dxf", True), (".dxf", False), (".svg", True)])
+def test_parts_drawn_line_by_line_written_touching_read_back_part_by_part(tmp_path, ext, explode):
+    doc, msp = new_doc()
+    for a, b in (((0, 0), (10, 0)), ((10, 0), (10, 10)), ((10, 10), (0, 10)), ((0, 10), (0, 0))):
+        msp.add_line(a, b)
+    doc.saveas(tmp_path / "sq.dxf")
+    squares = cad.parts_for_job_item(tmp_path / "sq.dxf", quantity=4)
+    # side by side and corner to corner: the ends of their lines meet
+    for item, (x, y) in zip(squares, [(0, 0), (10, 0), (20, 10), (0, 10)]):
+        item.set_position(x, y)
+    cad.write_layout([squares], 40, 40, tmp_path / f"nest{ext}", explode=explode)
+    back = cad.read_parts(tmp_path / f"nest{ext}")
+    assert [v for p in sorted(back, key=lambda p: (round(p.tx), round(p.ty))) for v in (p.tx, p.ty)] == \
+        pytest.approx([0, 0, 0, 10, 10, 0, 20, 10], abs=1e-9)
+    assert all(p.true_shape.area() == pytest.approx(100) for p in back)
