@@ -837,23 +837,34 @@ def curve_box(cv):
     return (min(p[0] for p in pts), min(p[1] for p in pts), max(p[0] for p in pts), max(p[1] for p in pts))
 
 
-def curves_crossings(p, curves):
-    """How often the ray from p to +x crosses the curves (even-odd: odd inside the material)."""
+def curves_crossings(p, curves, turn=0.3):
+    """How often a ray from p crosses the curves (even-odd: odd inside the
+    material). The ray leaves at ``turn`` radians from +x, a direction no
+    drawing's vertices line up on, so it meets no end point of a curve."""
+    u = (math.cos(turn), math.sin(turn))
     n = 0
-    px, py = p
     for cv in curves:
         if cv[0] == "seg":
-            (x1, y1), (x2, y2) = cv[1], cv[2]
-            if (y1 > py) != (y2 > py) and px < x1 + (py - y1) * (x2 - x1) / (y2 - y1):
+            a, b = cv[1], cv[2]
+            d = (b[0] - a[0], b[1] - a[1])
+            den = u[0] * d[1] - u[1] * d[0]
+            if den == 0.0:
+                continue
+            w = (a[0] - p[0], a[1] - p[1])
+            t = (w[0] * d[1] - w[1] * d[0]) / den  # along the ray
+            s = (w[0] * u[1] - w[1] * u[0]) / den  # along the segment
+            if t > 0.0 and 0.0 <= s < 1.0:
                 n += 1
             continue
-        _, (cx, cy), r, _, _ = cv
-        dy = py - cy
-        if abs(dy) >= r:
+        _, c, r, _, _ = cv
+        w = (p[0] - c[0], p[1] - c[1])
+        half = u[0] * w[0] + u[1] * w[1]
+        disc = half * half - (w[0] * w[0] + w[1] * w[1] - r * r)
+        if disc <= 0.0:
             continue
-        dx = math.sqrt(r * r - dy * dy)
-        for x in (cx - dx, cx + dx):
-            if x > px and _in_sweep(cv, math.atan2(dy, x - cx)):
+        for t in (-half - math.sqrt(disc), -half + math.sqrt(disc)):
+            x = (p[0] + t * u[0], p[1] + t * u[1])
+            if t > 0.0 and _in_sweep(cv, math.atan2(x[1] - c[1], x[0] - c[0])):
                 n += 1
     return n
 
