@@ -756,3 +756,216 @@ def stock_faults(items, bin_record, gap, tol=1e-6):
             if clear < need - tol:
                 faults.append((i, what, clear))
     return faults
+
+
+# ------------------------------------------- true curves: lines and circular arcs
+#
+# A curve is ("seg", p, q) or ("arc", c, r, a0, sweep): the circle's points at
+# angles a0 .. a0 + sweep, anticlockwise, 0 < sweep <= 2 pi. Distances between
+# them are exact: the nearest points of two such curves are end points, or
+# interior points where the line joining them is normal to both.
+
+
+def arc_from_ends(c, r, p0, p1, anticlockwise=True):
+    """The arc of centre c from p0 to p1, anticlockwise or not (p0 == p1: the whole circle)."""
+    if not anticlockwise:
+        p0, p1 = p1, p0
+    a0 = math.atan2(p0[1] - c[1], p0[0] - c[0])
+    a1 = math.atan2(p1[1] - c[1], p1[0] - c[0])
+    sweep = (a1 - a0) % (2 * math.pi)
+    return ("arc", c, r, a0, sweep if sweep > 1e-12 else 2 * math.pi)
+
+
+def bulge_arc(p, q, bulge):
+    """The arc a polyline's bulge draws from p to q (a bulge is tan(turn / 4), anticlockwise positive)."""
+    turn = 4.0 * math.atan(bulge)
+    dx, dy = q[0] - p[0], q[1] - p[1]
+    chord = math.hypot(dx, dy)
+    r = chord / (2.0 * abs(math.sin(turn / 2.0)))
+    # the centre lies on the chord's normal, at r cos(turn / 2) from its middle
+    h = chord / 2.0 / math.tan(turn / 2.0)
+    c = ((p[0] + q[0]) / 2.0 - dy / chord * h, (p[1] + q[1]) / 2.0 + dx / chord * h)
+    return arc_from_ends(c, r, p, q, anticlockwise=bulge > 0)
+
+
+def _in_sweep(arc, angle):
+    _, _, _, a0, sweep = arc
+    return (angle - a0) % (2 * math.pi) <= sweep + 1e-15
+
+
+def arc_ends(arc):
+    _, (cx, cy), r, a0, sweep = arc
+    return [(cx + r * math.cos(a), cy + r * math.sin(a)) for a in (a0, a0 + sweep)]
+
+
+def _point_arc(p, arc):
+    _, c, r, _, _ = arc
+    if _in_sweep(arc, math.atan2(p[1] - c[1], p[0] - c[0])):
+        return abs(math.dist(p, c) - r)
+    return min(math.dist(p, e) for e in arc_ends(arc))
+
+
+def _seg_arc(s, arc):
+    _, a, b = s
+    _, c, r, _, _ = arc
+    d = (b[0] - a[0], b[1] - a[1])
+    ln = math.hypot(*d)
+    u = (d[0] / ln, d[1] / ln)
+    # crossing: the points of the line at distance r from c
+    w = (a[0] - c[0], a[1] - c[1])
+    along = w[0] * u[0] + w[1] * u[1]
+    disc = along * along - (w[0] * w[0] + w[1] * w[1] - r * r)
+    if disc >= 0:
+        for t in (-along - math.sqrt(disc), -along + math.sqrt(disc)):
+            if 0.0 <= t <= ln:
+                x = (a[0] + t * u[0], a[1] + t * u[1])
+                if _in_sweep(arc, math.atan2(x[1] - c[1], x[0] - c[0])):
+                    return 0.0
+    best = min(_point_arc(a, arc), _point_arc(b, arc), *(point_segment_distance(e, a, b) for e in arc_ends(arc)))
+    for n in ((-u[1], u[0]), (u[1], -u[0])):
+        y = (c[0] + r * n[0], c[1] + r * n[1])
+        t = (y[0] - a[0]) * u[0] + (y[1] - a[1]) * u[1]
+        if 0.0 <= t <= ln and _in_sweep(arc, math.atan2(n[1], n[0])):
+            best = min(best, abs((y[0] - a[0]) * n[0] + (y[1] - a[1]) * n[1]))
+    return best
+
+
+def _arc_arc(p, q):
+    _, c1, r1, _, _ = p
+    _, c2, r2, _, _ = q
+    d = math.dist(c1, c2)
+    if d > 0 and abs(r1 - r2) <= d <= r1 + r2:
+        # crossing points of the circles
+        a = (d * d + r1 * r1 - r2 * r2) / (2 * d)
+        h = math.sqrt(max(r1 * r1 - a * a, 0.0))
+        ux, uy = (c2[0] - c1[0]) / d, (c2[1] - c1[1]) / d
+        for s in (h, -h):
+            x = (c1[0] + a * ux - s * uy, c1[1] + a * uy + s * ux)
+            if _in_sweep(p, math.atan2(x[1] - c1[1], x[0] - c1[0])) and \
+                    _in_sweep(q, math.atan2(x[1] - c2[1], x[0] - c2[0])):
+                return 0.0
+    best = min([_point_arc(e, q) for e in arc_ends(p)] + [_point_arc(e, p) for e in arc_ends(q)])
+    if d > 0:
+        ux, uy = (c2[0] - c1[0]) / d, (c2[1] - c1[1]) / d
+        for s1 in (1, -1):
+            for s2 in (1, -1):
+                if _in_sweep(p, math.atan2(s1 * uy, s1 * ux)) and _in_sweep(q, math.atan2(s2 * uy, s2 * ux)):
+                    y1 = (c1[0] + s1 * r1 * ux, c1[1] + s1 * r1 * uy)
+                    y2 = (c2[0] + s2 * r2 * ux, c2[1] + s2 * r2 * uy)
+                    best = min(best, math.dist(y1, y2))
+    else:
+        best = min(best, abs(r1 - r2))  # concentric: any common direction (an over-estimate only where none is)
+    return best
+
+
+def curve_distance(p, q):
+    """Least distance between two curves (0 where they cross or touch)."""
+    if p[0] == "seg" and q[0] == "seg":
+        return segments_distance(p[1], p[2], q[1], q[2])
+    if p[0] == "seg":
+        return _seg_arc(p, q)
+    if q[0] == "seg":
+        return _seg_arc(q, p)
+    return _arc_arc(p, q)
+
+
+def curve_box(cv):
+    """(x0, y0, x1, y1) of a curve."""
+    if cv[0] == "seg":
+        pts = [cv[1], cv[2]]
+    else:
+        _, (cx, cy), r, _, _ = cv
+        pts = arc_ends(cv) + [(cx + r * math.cos(a), cy + r * math.sin(a))
+                              for a in (0.0, math.pi / 2, math.pi, 3 * math.pi / 2) if _in_sweep(cv, a)]
+    return (min(p[0] for p in pts), min(p[1] for p in pts), max(p[0] for p in pts), max(p[1] for p in pts))
+
+
+def curves_crossings(p, curves, turn=0.3):
+    """How often a ray from p crosses the curves (even-odd: odd inside the
+    material). The ray leaves at ``turn`` radians from +x, a direction no
+    drawing's vertices line up on, so it meets no end point of a curve."""
+    u = (math.cos(turn), math.sin(turn))
+    n = 0
+    for cv in curves:
+        if cv[0] == "seg":
+            a, b = cv[1], cv[2]
+            d = (b[0] - a[0], b[1] - a[1])
+            den = u[0] * d[1] - u[1] * d[0]
+            if den == 0.0:
+                continue
+            w = (a[0] - p[0], a[1] - p[1])
+            t = (w[0] * d[1] - w[1] * d[0]) / den  # along the ray
+            s = (w[0] * u[1] - w[1] * u[0]) / den  # along the segment
+            if t > 0.0 and 0.0 <= s < 1.0:
+                n += 1
+            continue
+        _, c, r, _, _ = cv
+        w = (p[0] - c[0], p[1] - c[1])
+        half = u[0] * w[0] + u[1] * w[1]
+        disc = half * half - (w[0] * w[0] + w[1] * w[1] - r * r)
+        if disc <= 0.0:
+            continue
+        for t in (-half - math.sqrt(disc), -half + math.sqrt(disc)):
+            x = (p[0] + t * u[0], p[1] + t * u[1])
+            if t > 0.0 and _in_sweep(cv, math.atan2(x[1] - c[1], x[0] - c[0])):
+                n += 1
+    return n
+
+
+def curves_area(curves, snap=1e-7):
+    """The material's area of a part's curves (its outer loop less its holes): the
+    curves are chained end to end into loops, each loop's area by Green's theorem."""
+    cell = 16 * snap
+
+    def key(p):
+        return (math.floor(p[0] / cell), math.floor(p[1] / cell))
+
+    ends = {}
+    for k, cv in enumerate(curves):
+        for side, e in enumerate(_ends(cv)):
+            ends.setdefault(key(e), []).append((k, side))
+    used = [False] * len(curves)
+
+    def next_at(p):
+        kx, ky = key(p)
+        for gx in (kx - 1, kx, kx + 1):
+            for gy in (ky - 1, ky, ky + 1):
+                for k, side in ends.get((gx, gy), ()):
+                    if not used[k] and math.dist(_ends(curves[k])[side], p) <= snap:
+                        return k, side
+        raise AssertionError(f"open contour at {p}")
+
+    areas = []
+    for k0, cv in enumerate(curves):
+        if used[k0]:
+            continue
+        used[k0] = True
+        if cv[0] == "arc" and cv[4] >= 2 * math.pi - 1e-12:
+            areas.append(math.pi * cv[2] ** 2)
+            continue
+        start, end = _ends(cv)
+        total = _green(cv, False)
+        while math.dist(end, start) > snap:
+            k, side = next_at(end)
+            used[k] = True
+            total += _green(curves[k], side == 1)
+            end = _ends(curves[k])[1 - side]
+        areas.append(abs(total))
+    areas.sort(reverse=True)
+    return areas[0] - sum(areas[1:])
+
+
+def _ends(cv):
+    return (cv[1], cv[2]) if cv[0] == "seg" else tuple(arc_ends(cv))
+
+
+def _green(cv, backwards):
+    """Half the integral of x dy - y dx along the curve."""
+    if cv[0] == "seg":
+        (x1, y1), (x2, y2) = cv[1], cv[2]
+        v = (x1 * y2 - x2 * y1) / 2.0
+    else:
+        _, (cx, cy), r, a0, sweep = cv
+        (x1, y1), (x2, y2) = arc_ends(cv)
+        v = (cx * (y2 - y1) - cy * (x2 - x1) + r * r * sweep) / 2.0
+    return -v if backwards else v

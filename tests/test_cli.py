@@ -507,9 +507,9 @@ def test_bundled_job_end_to_end(tmp_path, capsys):
     # three levels deep, the distance kept around true circles
     assert len(in_holes) >= 30
     assert "holes dense, clearance exact" in text and "layout check: ok" in text
-    row = next(line.split() for line in text.splitlines() if line.split()[:1] == ["0"])
+    row = next(line.split() for line in text.splitlines() if line.split()[:1] == ["1"])  # bins count from 1
     depths = next(k for k, t in enumerate(row) if t.startswith("("))  # after the bin's mass, when shown
-    assert row[:2] == ["0", str(len(doc["placements"]))] and row[depths - 1] == str(len(in_holes))
+    assert row[:2] == ["1", str(len(doc["placements"]))] and row[depths - 1] == str(len(in_holes))
     assert max(int(d.strip("()").split(":")[0]) for d in row[depths:]) >= 3
     # heavy pipes sit low: the heaviest stand on the floor, and the large
     # pipes' centres lie below the small ones' on average

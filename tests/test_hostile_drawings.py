@@ -156,20 +156,26 @@ def test_a_hostile_drawing_in_a_batch_is_that_job_s_failure(tmp_path, capsys):
 # ---------------------------------------------------------------- what Quarvo writes reads back
 
 
-@pytest.mark.parametrize("ext", [".dxf", ".svg"])
-def test_a_nest_written_with_no_gap_reads_back(tmp_path, capsys, ext):
+@pytest.mark.parametrize("ext, blocks", [(".dxf", False), (".dxf", True), (".svg", False)])
+def test_a_nest_written_with_no_gap_reads_back(tmp_path, capsys, ext, blocks):
     doc = ezdxf.new(units=ezdxf.units.MM)
     doc.modelspace().add_lwpolyline([(0, 0), (10, 0), (10, 10), (0, 10)], close=True)
     doc.saveas(tmp_path / "sq.dxf")
     doc = ezdxf.new(units=ezdxf.units.MM)
     doc.modelspace().add_lwpolyline([(0, 0), (12, 0), (0, 7)], close=True)
     doc.saveas(tmp_path / "tri.dxf")
+    # drawn line by line, and written so: each part is joined up on its own
+    doc = ezdxf.new(units=ezdxf.units.MM)
+    for a, b in (((0, 0), (12, 0)), ((19, 7), (0, 7)), ((0, 7), (0, 0))):
+        doc.modelspace().add_line(a, b)
+    doc.modelspace().add_arc((12, 7), 7, 270, 0)
+    doc.saveas(tmp_path / "tab.dxf")
     out = tmp_path / f"nest{ext}"
-    assert main(["nest", f"{tmp_path / 'sq.dxf'}:6", f"{tmp_path / 'tri.dxf'}:5", "--sheet", "40x40", "--gap", "0",
-                 "-o", str(out), "-q", "--check"]) == 0
+    assert main(["nest", f"{tmp_path / 'sq.dxf'}:6", f"{tmp_path / 'tri.dxf'}:5", f"{tmp_path / 'tab.dxf'}:4",
+                 "--sheet", "40x40", "--gap", "0", "-o", str(out), "-q", "--check"] + (["--blocks"] if blocks else [])) == 0
     from Quarvo.cad import read_parts
 
-    assert len(read_parts(out)) == 11
+    assert len(read_parts(out)) == 15
 
 
 def test_a_closed_spline_through_fit_points_is_read(tmp_path):

@@ -45,7 +45,7 @@ def every_field_job():
             {"type": "pipe", "od": 114.3, "wall": 6, "length": 6, "density": 7850},
             {"type": "pipe", "size": "NPS 4", "schedule": "STD"},
             {"file": "part.dxf", "id": "p", "quantity": 1, "weight": 0, "margin": 0, "inflation": 0,
-             "description": "x", "tolerance": 0.1, "mass": 3},
+             "description": "x", "tolerance": 0.1, "mass": 3, "layers": ["0"]},
         ],
     }
 
@@ -179,6 +179,8 @@ BAD = [
     ("mass negative", lambda j: j["items"][0].update(mass=-3)),
     ("file item with radius", lambda j: j["items"].append({"file": "part.dxf", "radius": 3})),
     ("tolerance below the grid", lambda j: j["items"].append({"file": "part.dxf", "tolerance": 1e-9})),
+    ("layers empty", lambda j: j["items"].append({"file": "part.dxf", "layers": []})),
+    ("layers not names", lambda j: j["items"].append({"file": "part.dxf", "layers": ["CUT", ""]})),
 ]
 
 
@@ -190,6 +192,15 @@ def test_the_schema_and_the_validator_refuse_the_bad_jobs(tmp_path, what, spoil)
     assert list(SCHEMA.iter_errors(job)), what
     with pytest.raises(JobError):
         parse_job(job, "job", base=str(tmp_path))
+
+
+def test_the_default_tolerance_is_told_as_it_is():
+    from fractions import Fraction
+
+    from Quarvo.cad import TOLERANCE_FRACTION
+    from Quarvo.job.fields import CAD_TOLERANCE_TEXT
+
+    assert Fraction(CAD_TOLERANCE_TEXT) == Fraction(TOLERANCE_FRACTION).limit_denominator(10**6)
 
 
 def test_every_item_kind_takes_the_common_fields():

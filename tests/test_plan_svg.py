@@ -119,7 +119,7 @@ def test_titles_name_the_picture_and_every_sheet(two_bins):
     _, path = two_bins
     root, (_, y0, _, _) = parse(path)
     titles = texts(root, "titles")
-    assert [t for t, *_ in titles] == ["two sheets", "bin 0: 3 items", "bin 1: 2 items"]
+    assert [t for t, *_ in titles] == ["two sheets", "bin 1: 3 items", "bin 2: 2 items"]
     assert all(y0 <= y < 0 for _, _, y, _ in titles)  # above the sheets, within the view
     assert titles[2][1] == 315.0
 
@@ -149,7 +149,7 @@ def test_strip_is_drawn_to_its_used_length(tmp_path):
     root, _ = parse(tmp_path / "s.svg")
     (sheet,) = root.findall(".//s:rect[@class='quarvo-sheet']", NS)
     assert float(sheet.get("height")) == 22.0
-    assert [t for t, *_ in texts(root, "titles")] == ["bin 0: 2 items, used length 22"]
+    assert [t for t, *_ in texts(root, "titles")] == ["bin 1: 2 items, used length 22"]
 
 
 @pytest.mark.parametrize("kw, words", [({"bin_w": 0}, "bin_w"), ({"bin_h": -1}, "bin_h"), ({"unit": "ft"}, "unit")])
@@ -210,5 +210,5 @@ def test_masses_in_their_unit_and_the_payload_of_the_bin_list_itself(tmp_path, l
     mass = sum(p.mass for p in pipes)
     shown = f"{mass:.3g} {unit}" if mass < 100 else f"{mass:,.0f}".replace(",", "\u2009") + f" {unit}"
     assert [t for t, *_ in texts(root, "titles")] == \
-        [f"bin 0: 2 items, {shown} ({100 * mass / 5000:.0f}% of 5\u2009000 kg)"]
+        [f"bin 1: 2 items, {shown} ({100 * mass / 5000:.0f}% of 5\u2009000 kg)"]
     assert [t for t, *_ in texts(root, "legend")][0].endswith(f", {shown}")

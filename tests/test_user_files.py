@@ -59,7 +59,7 @@ def _link(tmp_path, target, kind):
     return str(path)
 
 
-@pytest.mark.parametrize("opt", ["--output", "--plot", "--table"])
+@pytest.mark.parametrize("opt", ["--output", "--plot", "--table", "--report"])
 @pytest.mark.parametrize("victim, how", [
     ("job", "path"), ("job", "dotted"), ("job", "symlink"), ("job", "hardlink"),
     ("drawing", "path"), ("drawing", "symlink"), ("drawing", "hardlink"),
@@ -92,7 +92,7 @@ def test_an_output_never_replaces_an_input(tmp_path, capsys, opt, victim, how):
 def test_nest_refuses_to_write_over_its_drawings(tmp_path, capsys):
     part = drawing(str(tmp_path / "part.dxf"))
     before = snapshot(tmp_path)
-    for opt in ("-o", "--plot"):
+    for opt in ("-o", "--plot", "--report"):
         status = main(["nest", part, "--sheet", "100x100", opt, _link(tmp_path, part, "hardlink")])
         assert status == 2 and "would replace" in capsys.readouterr().err
         os.remove(tmp_path / "alias-hardlink.dxf")

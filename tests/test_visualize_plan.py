@@ -258,9 +258,9 @@ def test_bins_share_one_scale_and_fill_the_figure(n_bins, w, h):
 
 
 @pytest.mark.parametrize("max_load, attr, title", [
-    (None, None, f"bin 0: 2 items, 1{THIN}500 kg"),
-    (2000.0, None, f"bin 0: 2 items, 1{THIN}500 kg (75% of 2{THIN}000 kg)"),
-    (2000.0, 6000.0, f"bin 0: 2 items, 1{THIN}500 kg (25% of 6{THIN}000 kg)"),
+    (None, None, f"bin 1: 2 items, 1{THIN}500 kg"),
+    (2000.0, None, f"bin 1: 2 items, 1{THIN}500 kg (75% of 2{THIN}000 kg)"),
+    (2000.0, 6000.0, f"bin 1: 2 items, 1{THIN}500 kg (25% of 6{THIN}000 kg)"),
 ])
 def test_bin_titles_give_items_mass_and_payload_share(max_load, attr, title):
     class Load(list):
@@ -270,7 +270,7 @@ def test_bin_titles_give_items_mass_and_payload_share(max_load, attr, title):
     if attr is not None:
         items.max_load = attr
     fig = plan([items, [square(0, 0, 10, "b-1")]], 2400, 2400, max_load=max_load)
-    assert [ax.get_title().replace("\n", ", ") for ax in fig.axes] == [title, "bin 1: 1 item"]
+    assert [ax.get_title().replace("\n", ", ") for ax in fig.axes] == [title, "bin 2: 1 item"]
 
 
 @pytest.mark.parametrize("n_bins, w, h", [(3, 300, 1500), (6, 100, 2000), (2, 2400, 2400)])
@@ -290,7 +290,7 @@ def test_bin_titles_never_run_into_each_other_or_off_the_figure(n_bins, w, h):
 
 def test_given_bin_titles_replace_the_computed_ones():
     fig = plan([[square(0, 0, 1)], [square(0, 0, 1)]], 10, 10, bin_titles=["truck A", None], title="order 7")
-    assert [ax.get_title() for ax in fig.axes] == ["truck A", "bin 1: 1 item"]
+    assert [ax.get_title() for ax in fig.axes] == ["truck A", "bin 2: 1 item"]
     assert fig._suptitle.get_text() == "order 7"
 
 

@@ -1,20 +1,24 @@
 """Parts from CAD files, and layouts back to CAD files: DXF (through ezdxf) and
 SVG (through svgelements), the extra ``Quarvo[cad]``.
 
-``read_parts(path)`` returns one item per closed outer contour of the drawing:
+``read_parts(path)`` returns one item per closed outer contour of the drawing
+on the layers read (``layers``; by default every layer but ``SKIPPED_LAYERS``):
 a ``Polygon`` with the contours inside it as its holes (contours inside a hole
-are parts again), or a ``Circle`` for a lone circle. Curves are flattened to
-chords within ``tolerance`` (default: ``TOLERANCE_FRACTION`` of the larger side
-of each part's bounding box) on the side that keeps the clearance: a flattened
-outer contour contains the true one, a flattened hole lies within the true
-hole. Open entities (lines, arcs, open polylines and curves) are joined end to
-end when their ends lie within ``snap`` (default: ``SNAP_FRACTION`` of the
-drawing's extent). Lengths come in the drawing's unit ($INSUNITS, or the SVG
-page's size and viewBox, 96 px to the inch) and leave in ``unit``.
+are parts again), or a ``Circle`` for a lone circle. Each polygon keeps its
+true shape (``true_shape``: the drawing's lines, arcs, bulges and curves) for
+writing and measuring; the engine packs chords within ``tolerance`` (default:
+``TOLERANCE_FRACTION`` of the larger side of each part's bounding box) on the
+side that keeps the clearance: a flattened outer contour contains the true
+one, a flattened hole lies within the true hole. Open entities (lines, arcs,
+open polylines and curves) are joined end to end when their ends lie within
+``snap`` (default: ``SNAP_FRACTION`` of the drawing's extent). Lengths come in
+the drawing's unit ($INSUNITS, or the SVG page's size and viewBox, 96 px to
+the inch) and leave in ``unit``.
 
 ``write_layout(bins, bin_w, bin_h, path)`` writes packed bins side by side as
-DXF (one layer per bin, each part a block) or SVG (y up, one user unit to one
-job unit); reading such a file back gives every part once, at its place.
+DXF (per sheet a layer for its outline and one for its parts, the parts as
+drawn, moved into place) or SVG (y up, one user unit to one job unit); reading
+such a file back gives every part once, at its place.
 """
 import math
 import os
@@ -26,21 +30,22 @@ except ImportError as exc:  # pragma: no cover - depends on the environment
     raise ImportError('Quarvo.cad needs ezdxf and svgelements: pip install "Quarvo[cad]"') from exc
 
 from Quarvo.cad import dxf as cad_dxf, svg as cad_svg
-from Quarvo.cad.contours import DEFAULT_BUDGET, MAX_COORDINATE, ContourError, ReadBudget, assemble, num
+from Quarvo.cad.contours import DEFAULT_BUDGET, MAX_COORDINATE, SKIPPED_LAYERS, TOLERANCE_FRACTION, ContourError, \
+    LayerChoice, ReadBudget, assemble, num
+from Quarvo.cad.drawn import TrueShape
 from Quarvo.files import OutputSet
 from Quarvo.first_fit_algorithm import used_length
 from Quarvo.geometry import Circle, Polygon, Shape
 
 UNITS_MM = {"mm": 1.0, "cm": 10.0, "m": 1000.0, "in": 25.4}
-# Default flattening tolerance, as a fraction of the larger side of a part's bounding box.
-TOLERANCE_FRACTION = 1e-3
 # Default distance within which entity ends join, as a fraction of the drawing's extent.
 SNAP_FRACTION = 1e-5
 # Default gap between bins in a written layout: a fraction of the bin width, at least GAP_MIN units.
 GAP_FRACTION = 0.05
 GAP_MIN = 10.0
 
-__all__ = ["read_parts", "write_layout", "parts_for_job_item", "ReadBudget", "TOLERANCE_FRACTION", "SNAP_FRACTION"]
+__all__ = ["read_parts", "write_layout", "parts_for_job_item", "Parts", "ReadBudget", "TrueShape", "TOLERANCE_FRACTION",
+           "SNAP_FRACTION", "SKIPPED_LAYERS"]
 
 
 def _positive(value, name):
@@ -96,7 +101,20 @@ def _piece_extent(piece):
     return max(max(p[0] for p in pts) - min(p[0] for p in pts), max(p[1] for p in pts) - min(p[1] for p in pts))
 
 
-def _read(path, tolerance, unit, snap, budget):
+def _layer_choice(layers):
+    if layers is None:
+        return LayerChoice()
+    names = layers.split(",") if isinstance(layers, str) else layers
+    try:
+        names = [n.strip() if isinstance(n, str) else n for n in names]
+    except TypeError:
+        raise ValueError(f"layers must be layer names, got {layers!r}") from None
+    if not names or any(not isinstance(n, str) or not n for n in names):
+        raise ValueError(f"layers must be non-empty layer names, got {layers!r}")
+    return LayerChoice(names)
+
+
+def _read(path, tolerance, unit, snap, budget, layers):
     size = os.path.getsize(path)
     if size > budget.max_bytes:
         raise ContourError(f"{size / 2**20:.1f} MB, more than the reading budget of {budget.max_bytes / 2**20:g} MB "
@@ -107,11 +125,11 @@ def _read(path, tolerance, unit, snap, budget):
         doc = cad_dxf.open_drawing(path)
         cad_dxf.check_budget(doc, budget)
         mm = cad_dxf.read_units(doc)
-        reader = cad_dxf.DxfReader((mm if mm is not None else UNITS_MM[unit]) / UNITS_MM[unit], check)
-        reader.read(doc.modelspace())
+        reader = cad_dxf.DxfReader((mm if mm is not None else UNITS_MM[unit]) / UNITS_MM[unit], check, layers)
+        reader.read(doc)
     else:
         cad_svg.check_budget(path, budget)
-        reader = cad_svg.SvgReader(UNITS_MM[unit], unit, check)
+        reader = cad_svg.SvgReader(UNITS_MM[unit], unit, check, layers)
         reader.read(path)
     pieces = reader.pieces
     extent = _extent(pieces)
@@ -119,10 +137,22 @@ def _read(path, tolerance, unit, snap, budget):
         snap = SNAP_FRACTION * extent
     # bits no longer than the snap distance join nothing: a zero-length line, a dot
     pieces = [p for p in pieces if p.closed or _piece_extent(p) > snap]
-    parts = assemble(pieces, snap if snap > 0 else 1e-300, tolerance, reader.where) if pieces else []
+    # a frame round the parts is refused unless the layers are named (a layout Quarvo wrote has none)
+    parts = assemble(pieces, snap if snap > 0 else 1e-300, tolerance, reader.where,
+                     refuse_border=layers.default and not reader.layout) if pieces else []
     if not parts:
-        raise ContourError(f"no closed contour in the drawing ({reader.count} outline entities read)")
+        where = "" if layers.default else f" on the layers {', '.join(sorted(layers.names))}"
+        seen = f"; layers with outlines: {', '.join(layers.seen_layers())}" if layers.seen else ""
+        raise ContourError(f"no closed contour in the drawing ({reader.count} outline entities read{where}{seen})")
     return parts
+
+
+class Parts(list):
+    """The parts of one drawing, in drawing order; ``skipped_layers``: the
+    layers left out by default (frames, titles, dimensions, construction)
+    that held outlines."""
+
+    skipped_layers = ()
 
 
 def _item(part, shape_id):
@@ -143,39 +173,52 @@ def _item(part, shape_id):
 
     item = Polygon(local(part.outer), [local(h) for h in part.holes], shape_id)
     item.set_position(ox, oy)
+    item.true_shape = TrueShape(part.true_outer, part.true_holes, offset=(ox, oy))
     # whole circles of the drawing: a written layout gives them back as circles
     item.round_outer = marker(part.round_outer)
     item.round_holes = [marker(c) for c in part.round_holes]
     return item
 
 
-def read_parts(path, tolerance=None, unit="mm", *, snap=None, budget=DEFAULT_BUDGET):
+def read_parts(path, tolerance=None, unit="mm", *, snap=None, budget=DEFAULT_BUDGET, layers=None):
     """Parts of a DXF or SVG drawing as ``Polygon`` and ``Circle`` items, placed
     where the drawing has them (``transformed()`` gives the drawing's
     coordinates in ``unit``, y up), with ``shape_id`` the file's stem, plus
-    "-k" when the file holds several parts (in the order they are drawn).
+    "-k" when the file holds several parts (in the order they are drawn);
+    a ``Parts`` list.
 
-    A polygon carries ``round_outer`` and ``round_holes``: (cx, cy, r) in its
-    local frame for each contour drawn as one whole circle, else None.
-    Raises ValueError, one line naming the file, the entity and its place,
-    for an open or crossing contour, a drawing without closed contours, an
-    unreadable file, a coordinate beyond 1e12, or a drawing beyond the
-    reading ``budget`` (``ReadBudget``: the file's size, its entities and
-    vertices once blocks and ``<use>`` are expanded; refused before the work).
+    ``layers`` (names, or one text "CUT,HOLES"; compared without case)
+    takes only those layers. By default every layer is read but those
+    commonly given to frames, titles, dimensions and construction
+    (``SKIPPED_LAYERS``, compared without case, spaces, "-", "_" and "."; the
+    list's ``skipped_layers`` names those met), and a contour that holds
+    every other one of a drawing of several parts is refused as a border.
+
+    A polygon carries ``true_shape``, the ``TrueShape`` of its contours as
+    drawn in its local frame, and ``round_outer`` and ``round_holes``:
+    (cx, cy, r) in that frame for each contour drawn as one whole circle,
+    else None. Raises ValueError, one line naming the file, the entity and
+    its place, for an open or crossing contour, a drawing without closed
+    contours, a border, an unreadable file, a coordinate beyond 1e12, or a
+    drawing beyond the reading ``budget`` (``ReadBudget``: the file's size,
+    its entities and vertices once blocks and ``<use>`` are expanded;
+    refused before the work).
     """
     path = os.fspath(path)
     name = os.path.basename(path)
     unit = _unit(unit)
     tolerance = _positive(tolerance, "tolerance")
     snap = _positive(snap, "snap")
+    choice = _layer_choice(layers)
     try:
         if not isinstance(budget, ReadBudget):
             raise TypeError(f"budget must be a ReadBudget, got {type(budget).__name__}")
-        parts = _read(path, tolerance, unit, snap, budget)
+        parts = _read(path, tolerance, unit, snap, budget, choice)
     except ContourError as exc:
         raise ValueError(f"{name}: {exc}") from None
     stem = os.path.splitext(name)[0]
-    items = []
+    items = Parts()
+    items.skipped_layers = tuple(choice.skipped_layers()) if choice.default else ()
     for k, part in enumerate(parts, 1):
         shape_id = f"{stem}-{k}" if len(parts) > 1 else stem
         try:
@@ -195,20 +238,25 @@ def _copy(item):
     twin.rotation = item.rotation
     twin.round_outer = getattr(item, "round_outer", None)
     twin.round_holes = list(getattr(item, "round_holes", []) or [])
+    if isinstance(item, Polygon):
+        twin.true_shape = getattr(item, "true_shape", None)
     return twin
 
 
-def parts_for_job_item(path, quantity=1, tolerance=None, unit="mm", base=None):
-    """The items of a job entry that names a file: every part of the file,
-    ``quantity`` times (distinct objects, part by part). A relative ``path``
-    is taken from ``base``, the job file's folder."""
+def parts_for_job_item(path, quantity=1, tolerance=None, unit="mm", base=None, layers=None):
+    """The items of a job entry that names a file: every part of the file
+    (on ``layers``, as ``read_parts`` takes them), ``quantity`` times
+    (distinct objects, part by part), as a ``Parts`` list. A relative
+    ``path`` is taken from ``base``, the job file's folder."""
     if isinstance(quantity, bool) or not isinstance(quantity, int) or quantity < 1:
         raise ValueError(f"{os.fspath(path)}: quantity must be a whole number at least 1, got {quantity!r}")
     path = os.fspath(path)
     if base is not None and not os.path.isabs(path):
         path = os.path.join(os.fspath(base), path)
-    out = []
-    for part in read_parts(path, tolerance, unit):
+    parts = read_parts(path, tolerance, unit, layers=layers)
+    out = Parts()
+    out.skipped_layers = parts.skipped_layers
+    for part in parts:
         out.append(part)
         out.extend(_copy(part) for _ in range(quantity - 1))
     return out
@@ -236,24 +284,21 @@ def _bins_of(bins):
     return bins
 
 
-_markers = cad_svg.markers
-_world = cad_svg.world_geometry
-
-
 def _block_key(item):
+    """Items of one shape share a block: those of one drawn part by its shape, others by their rings."""
     if isinstance(item, Circle):
-        return ("circle", item.radius), ("circle", item.radius)
-    round_outer, round_holes = _markers(item)
-    outer = [tuple(p) for p in item.outer]
-    holes = [[tuple(p) for p in h] for h in item.holes]
-    geom = ("polygon", outer, holes, round_outer, round_holes)
-    key = ("polygon", tuple(outer), tuple(tuple(h) for h in holes), round_outer, tuple(round_holes))
-    return key, geom
+        return ("circle", item.radius)
+    shape = getattr(item, "true_shape", None)
+    if shape is not None:
+        return ("drawn", id(shape))
+    round_outer, round_holes = cad_svg.markers(item)
+    return ("polygon", tuple(tuple(p) for p in item.outer), tuple(tuple(tuple(p) for p in h) for h in item.holes),
+            round_outer, tuple(round_holes))
 
 
 def _block_namer(name_of):
-    def block_name(item, n):
-        label = "".join(ch if ch.isalnum() or ch in "-_" else "_" for ch in str(name_of(item)))[:64]
+    def block_name(item, name, n):
+        label = "".join(ch if ch.isalnum() or ch in "-_" else "_" for ch in str(name))[:64]
         return f"part-{n}-{label}" if label else f"part-{n}"
     return block_name
 
@@ -262,15 +307,25 @@ def _shape_id(item):
     return item.shape_id
 
 
-def write_layout(bins, bin_w, bin_h, path, *, unit="mm", gap=None, names=None):
+def write_layout(bins, bin_w, bin_h, path, *, unit="mm", gap=None, names=None, explode=True):
     """Write packed bins to ``path`` (.dxf or .svg) as geometry in the job's
     ``unit``: bins side by side, ``gap`` apart (default 5% of the width, at
     least 10 units), each with its outline; every placed item at its place,
-    rotation and mirror (``item.mirrored``). ``bins`` is the first element of
-    ``do_pack()``'s result or the whole (bins, unplaced) pair; a ``bin_h`` of
-    None draws each bin to its used length. ``names(item)`` names the parts in
-    the file (DXF block names, SVG ``data-shape-id``), by default their
-    ``shape_id``. The file appears whole or not at all."""
+    rotation and mirror (``item.mirrored``), as drawn: a part read from a
+    drawing by its ``true_shape`` (its lines, arcs, circles, bulges and
+    splines moved into place exactly; a mirror flips their sense), any other
+    polygon by its rings. ``bins`` is the first element of ``do_pack()``'s
+    result or the whole (bins, unplaced) pair; a ``bin_h`` of None draws each
+    bin to its used length. ``names(item)`` names the parts in the file (DXF
+    groups and block names, SVG ``data-shape-id``), by default their
+    ``shape_id``.
+
+    DXF: sheet N's outline on layer ``sheet-N`` (grey, not plotted), its
+    parts on ``parts-N``: ``explode`` (the default) writes each part's own
+    entities, one group per part; ``explode=False`` each distinct part as a
+    block inserted at its place (a mirrored one with x scale -1). SVG: per
+    sheet the Inkscape layers ``sheet-N`` and ``parts-N``. The file appears
+    whole or not at all."""
     path = os.fspath(path)
     unit = _unit(unit)
     ext = os.path.splitext(path)[1].lower()
@@ -288,15 +343,16 @@ def write_layout(bins, bin_w, bin_h, path, *, unit="mm", gap=None, names=None):
     for b, items in enumerate(bins):
         ox = b * (bin_w + gap)
         height = bin_h if bin_h is not None else max(used_length(items), 0.0)
-        sheets.append((f"bin-{b + 1}", ox, height, items))
+        sheets.append((b + 1, ox, height, items))
     with OutputSet() as outputs:
         tmp = outputs.temp(path)
         if ext == ".dxf":
-            cad_dxf.write(tmp, [(layer, ox, bin_w, h, [(it, *_block_key(it)) for it in items])
-                                for layer, ox, h, items in sheets], unit, _block_namer(name_of))
+            cad_dxf.write(tmp, [(number, ox, bin_w, h, [(it, name_of(it), _block_key(it), cad_svg.local_shape(it),
+                                                         cad_svg.placement(it, ox)) for it in items])
+                                for number, ox, h, items in sheets], unit, _block_namer(name_of), explode=explode)
         else:
             total_w = len(sheets) * bin_w + max(len(sheets) - 1, 0) * gap if sheets else bin_w
             total_h = max([h for _, _, h, _ in sheets] + [bin_h or 0.0]) or 1.0
-            cad_svg.write(tmp, [(layer, ox, bin_w, h, [(it, *_world(it, ox)) for it in items])
-                                for layer, ox, h, items in sheets], total_w, total_h, unit, name_of=name_of)
+            cad_svg.write(tmp, [(number, ox, bin_w, h, [(it, *cad_svg.world_geometry(it, ox)) for it in items])
+                                for number, ox, h, items in sheets], total_w, total_h, unit, name_of=name_of)
         outputs.commit()

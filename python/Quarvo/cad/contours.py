@@ -2,11 +2,13 @@
 
 Readers turn entities into segments (``Line``, ``EllArc``, ``Bezier``,
 ``Sampled``) in the job's unit, y up, each carrying ``src``, the words that
-name its entity in messages. ``assemble`` joins open pieces end to end into
-loops, nests the loops by even-odd depth into parts (an outer loop and its
-holes) and flattens every loop to chords on the side that keeps the
+name its entity in messages, and ``drawn``, what it was drawn as (the
+writers give it back the same way). ``assemble`` joins open pieces end to
+end into loops, nests the loops by even-odd depth into parts (an outer loop
+and its holes) and flattens every loop to chords on the side that keeps the
 clearance: the material only grows, so an outer contour contains the true
-one and a flattened hole lies within the true hole.
+one and a flattened hole lies within the true hole. Each part keeps its true
+loops beside the chords. ``LayerChoice`` says which layers are read.
 
 Errors are ``ContourError`` with one line; the caller adds the file name.
 """
@@ -24,6 +26,12 @@ MAX_DEPTH = 30
 MAX_COORDINATE = 1e12
 # Relative agreement of arc centres and radii for a loop to count as one circle.
 CIRCLE_REL = 1e-9
+# Default flattening tolerance, as a fraction of the larger side of a part's
+# bounding box. The drawing's own curves are what is written, so the chords are
+# about the packing's speed alone: 1/500 packs a nest of 72 shop parts in a
+# quarter less time than 1/1000 (benchmarks/bench_shop_files.py) for outlines
+# at most 0.2 % larger.
+TOLERANCE_FRACTION = 2e-3
 
 
 class ContourError(ValueError):
@@ -63,6 +71,122 @@ def num(v):
     return f"{v:.10g}"
 
 
+# ---------------------------------------------------------------- layers
+
+# Layers that drawings commonly give their frame, title block, notes,
+# dimensions, construction and centre lines (and, for the sheets to come,
+# defects): left out unless named. Compared without case, spaces, "-", "_" and ".".
+SKIPPED_LAYERS = (
+    "BORDER", "BORDERS", "FRAME", "FRAMES", "TITLE", "TITLES", "TITLEBLOCK", "TEXT", "NOTES", "ANNOTATION",
+    "ANNOTATIONS", "DIM", "DIMS", "DIMENSION", "DIMENSIONS", "DEFPOINTS", "CONSTRUCTION", "CONST", "CENTER",
+    "CENTRE", "CENTERLINE", "CENTERLINES", "CENTRELINE", "CENTRELINES", "HIDDEN", "AXIS", "AXES", "DEFECT",
+    "DEFECTS",
+)
+
+
+def layer_key(name):
+    return "".join(ch for ch in str(name).upper() if ch not in " -_.")
+
+
+_SKIPPED_KEYS = frozenset(layer_key(n) for n in SKIPPED_LAYERS)
+
+
+class LayerChoice:
+    """The layers parts are read from: ``names`` (compared without case), or
+    by default every layer but SKIPPED_LAYERS. ``skipped`` collects the layers
+    left out that held outlines, ``seen`` every layer that did."""
+
+    def __init__(self, names=None):
+        self.names = None if names is None else {str(n).upper() for n in names}
+        self.skipped, self.seen = {}, {}
+        self._taken = {}  # layer name as drawn -> taken
+
+    @property
+    def default(self):
+        return self.names is None
+
+    def takes(self, layer):
+        taken = self._taken.get(layer)
+        if taken is None:
+            name = str(layer)
+            self.seen.setdefault(name.upper(), name)
+            taken = layer_key(name) not in _SKIPPED_KEYS if self.names is None else name.upper() in self.names
+            self._taken[layer] = taken
+        if not taken:
+            self.skipped.setdefault(str(layer).upper(), str(layer))
+        return taken
+
+    def skipped_layers(self):
+        return sorted(self.skipped.values(), key=str.upper)
+
+    def seen_layers(self):
+        return sorted(self.seen.values(), key=str.upper)
+
+
+# ---------------------------------------------------------------- maps and what was drawn
+
+
+class Affine:
+    """The map p -> (a x + b y + e, c x + d y + f)."""
+
+    __slots__ = ("a", "b", "c", "d", "e", "f")
+
+    def __init__(self, a, b, c, d, e, f):
+        self.a, self.b, self.c, self.d, self.e, self.f = a, b, c, d, e, f
+
+    @classmethod
+    def placement(cls, rotation, mirrored, tx, ty):
+        """As the engine places an item: mirrored about the local y axis when
+        it is, then turned by ``rotation`` and moved by (tx, ty)."""
+        c, s = math.cos(rotation), math.sin(rotation)
+        m = -1.0 if mirrored else 1.0
+        return cls(m * c, -s, m * s, c, tx, ty)
+
+    @classmethod
+    def shift(cls, dx, dy):
+        return cls(1.0, 0.0, 0.0, 1.0, dx, dy)
+
+    def __call__(self, p):
+        x, y = p
+        return (self.a * x + self.b * y + self.e, self.c * x + self.d * y + self.f)
+
+    def linear(self, v):
+        x, y = v
+        return (self.a * x + self.b * y, self.c * x + self.d * y)
+
+
+class Spline:
+    """A B-spline as drawn: its degree, control points, knots and weights (empty: not rational)."""
+
+    __slots__ = ("degree", "points", "knots", "weights")
+
+    def __init__(self, degree, points, knots, weights=()):
+        self.degree, self.points, self.knots, self.weights = degree, list(points), list(knots), list(weights)
+
+    def mapped(self, m):
+        return Spline(self.degree, [m(p) for p in self.points], self.knots, self.weights)
+
+
+class Drawn:
+    """What segments were drawn as, shared by the segments of one entity:
+    ``kind`` "line", "arc", "circle", "ellipse", "polyline" (lines and
+    bulges), "spline" or "path" (an SVG shape); ``spline`` a spline's own
+    definition, written back whole; ``first`` the end points of the entity's
+    first segment as drawn, which give a line or a polyline back its own
+    direction and start."""
+
+    __slots__ = ("kind", "spline", "first")
+
+    def __init__(self, kind, spline=None, first=None):
+        self.kind, self.spline, self.first = kind, spline, first
+
+    def mapped(self, m):
+        if self.spline is None and self.first is None:
+            return self
+        return Drawn(self.kind, None if self.spline is None else self.spline.mapped(m),
+                     None if self.first is None else (m(self.first[0]), m(self.first[1])))
+
+
 def _sub(a, b):
     return (a[0] - b[0], a[1] - b[1])
 
@@ -88,14 +212,17 @@ def _seg_dist(p, a, b):
 
 
 class Line:
-    __slots__ = ("a", "b", "src")
+    __slots__ = ("a", "b", "src", "drawn")
     curve = False
 
-    def __init__(self, a, b, src):
-        self.a, self.b, self.src = a, b, src
+    def __init__(self, a, b, src, drawn=None):
+        self.a, self.b, self.src, self.drawn = a, b, src, drawn
 
     def reversed(self):
-        return Line(self.b, self.a, self.src)
+        return Line(self.b, self.a, self.src, self.drawn)
+
+    def mapped(self, m, drawn):
+        return Line(m(self.a), m(self.b), self.src, drawn)
 
     def samples(self):
         return [self.b]
@@ -112,11 +239,11 @@ class EllArc:
     a circular or elliptic arc, an affine image of the unit circle. ``a`` and
     ``b`` are the exact end points as drawn."""
 
-    __slots__ = ("c", "ux", "uy", "t0", "dt", "a", "b", "src")
+    __slots__ = ("c", "ux", "uy", "t0", "dt", "a", "b", "src", "drawn")
     curve = False
 
-    def __init__(self, c, ux, uy, t0, dt, src, a=None, b=None):
-        self.c, self.ux, self.uy, self.t0, self.dt, self.src = c, ux, uy, t0, dt, src
+    def __init__(self, c, ux, uy, t0, dt, src, a=None, b=None, drawn=None):
+        self.c, self.ux, self.uy, self.t0, self.dt, self.src, self.drawn = c, ux, uy, t0, dt, src, drawn
         self.a = self.point(t0) if a is None else a
         self.b = self.a if b is None and self.full else self.point(t0 + dt) if b is None else b
 
@@ -125,7 +252,11 @@ class EllArc:
         return (self.c[0] + self.ux[0] * c + self.uy[0] * s, self.c[1] + self.ux[1] * c + self.uy[1] * s)
 
     def reversed(self):
-        return EllArc(self.c, self.ux, self.uy, self.t0 + self.dt, -self.dt, self.src, self.b, self.a)
+        return EllArc(self.c, self.ux, self.uy, self.t0 + self.dt, -self.dt, self.src, self.b, self.a, self.drawn)
+
+    def mapped(self, m, drawn):
+        return EllArc(m(self.c), m.linear(self.ux), m.linear(self.uy), self.t0, self.dt, self.src, m(self.a),
+                      m(self.b), drawn)
 
     @property
     def full(self):
@@ -192,11 +323,11 @@ class _Curve:
     """A curve through its first and last point, bounded by all of them; its
     chords are pushed away from the material."""
 
-    __slots__ = ("pts", "src")
+    __slots__ = ("pts", "src", "drawn")
     curve = True
 
-    def __init__(self, pts, src):
-        self.pts, self.src = list(pts), src
+    def __init__(self, pts, src, drawn=None):
+        self.pts, self.src, self.drawn = list(pts), src, drawn
 
     @property
     def a(self):
@@ -207,7 +338,10 @@ class _Curve:
         return self.pts[-1]
 
     def reversed(self):
-        return type(self)(self.pts[::-1], self.src)
+        return type(self)(self.pts[::-1], self.src, self.drawn)
+
+    def mapped(self, m, drawn):
+        return type(self)([m(p) for p in self.pts], self.src, drawn)
 
     def hull(self):
         return self.pts
@@ -434,12 +568,13 @@ def loop_circle(segs):
 
 
 class Piece:
-    """Segments in order, end to end; ``closed`` when the last ends at the first."""
+    """Segments in order, end to end; ``closed`` when the last ends at the first.
+    Open pieces join only pieces of their own ``group`` (None: any other)."""
 
-    __slots__ = ("segs", "closed", "order")
+    __slots__ = ("segs", "closed", "order", "group")
 
-    def __init__(self, segs, closed, order):
-        self.segs, self.closed, self.order = segs, closed, order
+    def __init__(self, segs, closed, order, group=None):
+        self.segs, self.closed, self.order, self.group = segs, closed, order, group
 
 
 def _cells(p, size):
@@ -448,11 +583,20 @@ def _cells(p, size):
 
 def chain_pieces(pieces, snap, where):
     """Closed pieces as they are, open ones joined end to end within snap into
-    loops. Every end must meet exactly one other end."""
+    loops, each group apart (the parts of a written layout, however close).
+    Every end must meet exactly one other end."""
     loops = [p for p in pieces if p.closed]
-    open_ = [p for p in pieces if not p.closed]
-    if not open_:
-        return loops
+    groups = {}
+    for p in pieces:
+        if not p.closed:
+            groups.setdefault(p.group, []).append(p)
+    for open_ in groups.values():
+        loops.extend(_joined(open_, snap, where))
+    return loops
+
+
+def _joined(open_, snap, where):
+    loops = []
     grid = {}
     ends = []  # (piece index, 0 = start / 1 = end, point)
     for i, p in enumerate(open_):
@@ -680,15 +824,23 @@ def _nest(loops, eps, where):
 
 
 class Part:
-    """An outer loop with its holes, flattened; ``circle`` is (centre, radius)
-    for a lone whole circle, ``round_outer`` / ``round_holes`` mark loops that
-    were whole circles."""
+    """An outer loop with its holes, flattened; ``true_outer`` and
+    ``true_holes`` are the same loops as drawn (segments, the outer one
+    anticlockwise, the holes clockwise); ``circle`` is (centre, radius) for a
+    lone whole circle, ``round_outer`` / ``round_holes`` mark loops that were
+    whole circles."""
 
-    __slots__ = ("outer", "holes", "circle", "round_outer", "round_holes", "order", "src", "tol")
+    __slots__ = ("outer", "holes", "true_outer", "true_holes", "circle", "round_outer", "round_holes", "order",
+                 "src", "tol")
 
 
-def assemble(pieces, snap, tolerance, where):
-    """Parts of the drawing, in the order their outer contours first appear."""
+BORDER_WORDS = "looks like a border; name the part layers with --layers"
+
+
+def assemble(pieces, snap, tolerance, where, refuse_border=False):
+    """Parts of the drawing, in the order their outer contours first appear.
+    With ``refuse_border``, a contour that holds every other one of a drawing
+    of several parts is refused as a border."""
     loops = [Loop(p) for p in chain_pieces(pieces, snap, where)]
     if not loops:
         return []
@@ -711,18 +863,23 @@ def assemble(pieces, snap, tolerance, where):
         if l.parent is not None:
             l.depth = l.parent.depth + 1
             l.parent.children.append(l)
+    tops = [l for l in loops if l.depth == 0]
+    if refuse_border and len(tops) == 1 and sum(1 for l in loops if l.depth % 2 == 0) > 1:
+        raise ContourError(f"contour ({tops[0].segs[0].src}) at {where(tops[0].poly[0])} {BORDER_WORDS}")
     parts = []
     for l in sorted((l for l in loops if l.depth % 2 == 0), key=lambda l: l.order):
         holes = sorted(l.children, key=lambda h: h.order)
-        tol = tolerance if tolerance is not None else 1e-3 * l.size()
+        tol = tolerance if tolerance is not None else TOLERANCE_FRACTION * l.size()
         part = Part()
         part.order, part.src, part.tol = l.order, l.segs[0].src, tol
         circle = loop_circle(l.segs)
         part.circle = circle if circle is not None and not holes else None
         part.round_outer = circle
         # material left of travel: outer contours anticlockwise, holes clockwise
-        part.outer = flatten_loop(_oriented(l, ccw=True), tol)
-        part.holes = [flatten_loop(_oriented(h, ccw=False), tol) for h in holes]
+        part.true_outer = _oriented(l, ccw=True)
+        part.true_holes = [_oriented(h, ccw=False) for h in holes]
+        part.outer = flatten_loop(part.true_outer, tol)
+        part.holes = [flatten_loop(h, tol) for h in part.true_holes]
         part.round_holes = [loop_circle(h.segs) for h in holes]
         # chords of curves may cross where the curves did not; straight edges were judged above
         curved = any(not isinstance(s, Line) for r in [l] + holes for s in r.segs)

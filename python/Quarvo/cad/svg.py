@@ -1,11 +1,22 @@
 """SVG files: shapes to contour segments through svgelements (transforms, groups
-and <use> applied, y flipped up), and layouts to paths and circles in job units
-(plain, for CAM, or styled as the plan picture), which needs no parser."""
+and <use> applied, y flipped up), on the layers chosen; and layouts to paths
+and circles in job units (plain, for CAM, or styled as the plan picture),
+which needs no parser.
+
+A shape's layer is the label of the innermost Inkscape layer holding it (a
+``<g inkscape:groupmode="layer">``: its ``inkscape:label``, else its id); in
+a drawing without Inkscape layers, the name of the top-level group holding
+it (``inkscape:label``, Illustrator's ``data-name``, else its id); a shape
+outside them lies on layer "0", as in DXF. A written layout gives each sheet
+two Inkscape layers, ``sheet-N`` (the outline) and ``parts-N``."""
+import io
 import math
 import re
 from xml.sax.saxutils import escape, quoteattr
 
-from Quarvo.cad.contours import Bezier, ContourError, EllArc, Line, Piece, num, over_budget
+from Quarvo.cad.contours import Affine, Bezier, ContourError, Drawn, EllArc, Line, Piece, loop_circle, num, \
+    over_budget
+from Quarvo.cad.drawn import TrueShape, ellipse_axes
 
 PX_MM = 25.4 / 96.0
 # Millimetres per unit of the page's size; svgelements rounds some of its own
@@ -26,6 +37,10 @@ _NUMBER = re.compile(r"[-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?")
 # Elements inside elements: deeper than this is no drawing anyone made.
 MAX_NESTING = 256
 _XLINK_HREF = "{http://www.w3.org/1999/xlink}href"
+INKSCAPE = "http://www.inkscape.org/namespaces/inkscape"
+_GROUPMODE, _LABEL = f"{{{INKSCAPE}}}groupmode", f"{{{INKSCAPE}}}label"
+# Set on each layer's group before parsing: its shapes inherit it.
+LAYER_ATTRIBUTE = "data-quarvo-layer"
 
 
 def _local(tag):
@@ -104,18 +119,40 @@ def check_budget(path, budget):
         raise over_budget("vertices", vertices, budget.max_vertices, "the drawing")
 
 
-class SvgReader:
-    """Segments of every drawn shape, in the job's unit (k per px), y up."""
+def _with_layers(path):
+    """The drawing's text with every layer's group marked by its name."""
+    import xml.etree.ElementTree as ET
 
-    def __init__(self, unit_mm, unit, point_check):
+    try:
+        root = ET.parse(path).getroot()
+    except ET.ParseError as exc:
+        raise ContourError(f"not a readable SVG file (ParseError: {exc})") from None
+    inkscape = any(el.get(_GROUPMODE) == "layer" for el in root.iter())
+    for el in root.iter() if inkscape else list(root):
+        if _local(el.tag) != "g" or (inkscape and el.get(_GROUPMODE) != "layer"):
+            continue
+        name = el.get(_LABEL) or (None if inkscape else el.get("data-name")) or el.get("id")
+        if name:
+            el.set(LAYER_ATTRIBUTE, name)
+    return ET.tostring(root)
+
+
+class SvgReader:
+    """Segments of every drawn shape on the layers ``layers`` takes (a
+    ``LayerChoice``), in the job's unit (k per px), y up. ``layout`` tells a
+    layout Quarvo wrote (its sheets are left out)."""
+
+    def __init__(self, unit_mm, unit, point_check, layers):
         import svgelements  # reading needs the parser; writing does not
 
         self.se = svgelements
         self.unit_mm, self.unit, self.check = unit_mm, unit, point_check
+        self.layers = layers
         self.k = PX_MM / unit_mm
         self.flip = 0.0
         self.pieces = []
         self.count = 0
+        self.layout = False
 
     def where(self, p):
         return f"({num(p[0])}, {num(p[1])}) {self.unit}"
@@ -129,8 +166,9 @@ class SvgReader:
         return (float(v[0]) * self.k, -float(v[1]) * self.k)
 
     def read(self, path):
+        text = _with_layers(path)
         try:
-            svg = self.se.SVG.parse(path, reify=True, ppi=96.0)
+            svg = self.se.SVG.parse(io.BytesIO(text), reify=True, ppi=96.0)
         except Exception as exc:  # garbage fails anywhere in the XML or SVG parser
             raise ContourError(f"not a readable SVG file ({_one_line(exc)})") from None
         # flip about the page's height, so that parts keep their place on the page
@@ -143,6 +181,9 @@ class SvgReader:
             if not isinstance(e, self.se.Shape):
                 continue
             if SHEET_CLASS in str(e.values.get("class", "")).split():
+                self.layout = True
+                continue
+            if not self.layers.takes(e.values.get(LAYER_ATTRIBUTE, "0")):
                 continue
             tag = type(e).__name__.lower()
             src = f'{tag} id "{e.id}"' if e.id else f"{tag} #{n} (no id)"
@@ -157,34 +198,35 @@ class SvgReader:
 
     def shape(self, segments, src):
         segs = []
+        drawn = Drawn("path")
         for s in segments:
             if isinstance(s, self.se.Move):
                 self._flush(segs, False)
                 segs = []
             elif isinstance(s, self.se.Close):
                 if s.start is not None and s.end is not None and s.start != s.end:
-                    segs.append(Line(self.pt(s.start, src), self.pt(s.end, src), src))
+                    segs.append(Line(self.pt(s.start, src), self.pt(s.end, src), src, drawn))
                 self._flush(segs, True)
                 segs = []
             elif isinstance(s, self.se.Line):
                 a, b = self.pt(s.start, src), self.pt(s.end, src)
                 if a != b:
-                    segs.append(Line(a, b, src))
+                    segs.append(Line(a, b, src, drawn))
             elif isinstance(s, self.se.Arc):
-                segs.extend(self.arc(s, src))
+                segs.extend(self.arc(s, src, drawn))
             elif isinstance(s, (self.se.CubicBezier, self.se.QuadraticBezier)):
                 ctrl = [s.start, s.control1, s.control2, s.end] if isinstance(s, self.se.CubicBezier) else \
                     [s.start, s.control, s.end]
                 pts = [self.pt(p, src) for p in ctrl]
                 if any(p != pts[0] for p in pts[1:]):
-                    segs.append(Bezier(pts, src))
+                    segs.append(Bezier(pts, src, drawn))
         self._flush(segs, False)
 
     def _flush(self, segs, closed):
         if segs:
             self.pieces.append(Piece(segs, closed and segs[0].a == segs[-1].b, len(self.pieces)))
 
-    def arc(self, s, src):
+    def arc(self, s, src, drawn):
         a, b = self.pt(s.start, src), self.pt(s.end, src)
         if a == b:
             return []
@@ -196,7 +238,7 @@ class SvgReader:
             # svgelements' parameter runs the other way round under a mirroring
             # transform: take the form that meets the drawn end points and middle
             for v in (uy, (-uy[0], -uy[1])):
-                arc = EllArc(self.pt(c, src), self.vec(ux), self.vec(v), t0, dt, src, a, b)
+                arc = EllArc(self.pt(c, src), self.vec(ux), self.vec(v), t0, dt, src, a, b, drawn)
                 size = math.hypot(*arc.ux) + math.hypot(*arc.uy)
                 if math.isfinite(size) and size > 0 and all(
                         math.dist(arc.point(t), p) <= 1e-9 * size
@@ -206,7 +248,7 @@ class SvgReader:
             pass
         out = []
         for cub in s.as_cubic_curves():
-            out.append(Bezier([self.pt(p, src) for p in (cub.start, cub.control1, cub.control2, cub.end)], src))
+            out.append(Bezier([self.pt(p, src) for p in (cub.start, cub.control1, cub.control2, cub.end)], src, drawn))
         return out
 
 
@@ -223,47 +265,78 @@ def markers(item):
     return round_outer, round_holes
 
 
-def placer(item, ox):
-    """World position of a local point: mirrored about the local y axis when the
-    item is, then rotated and moved as the engine does."""
-    c, s = math.cos(item.rotation), math.sin(item.rotation)
-    tx, ty = item.tx + ox, item.ty
-    m = -1.0 if getattr(item, "mirrored", False) else 1.0
+def placement(item, ox=0.0):
+    """The map of an item's local points into place, moved right by ox:
+    mirrored about the local y axis when the item is, then turned and moved
+    as the engine does."""
+    return Affine.placement(item.rotation, bool(getattr(item, "mirrored", False)), item.tx + ox, item.ty)
 
-    def world(p):
-        x, y = m * p[0], p[1]
-        return ((x * c - y * s) + tx, (x * s + y * c) + ty)
-    return world
+
+def local_shape(item):
+    """("circle", (0, 0), r) of a circle, else the item's ``TrueShape``: the
+    drawing's when it came from one, else its rings."""
+    if not hasattr(item, "outer"):
+        return ("circle", (0.0, 0.0), item.radius)
+    shape = getattr(item, "true_shape", None)
+    if shape is None:
+        shape = TrueShape.of_polygon(item.outer, item.holes, *markers(item))
+    return shape
 
 
 def world_geometry(item, ox):
-    """("circle", (cx, cy, r)) or ("polygon", (outer, holes, round outer, round holes)) in
-    world coordinates moved right by ox."""
-    if not hasattr(item, "outer"):
+    """("circle", (cx, cy, r)) or ("shape", the item's ``TrueShape`` in place), moved right by ox."""
+    shape = local_shape(item)
+    if isinstance(shape, tuple):  # ("circle", ...)
         return "circle", (item.tx + ox, item.ty, item.radius)
-    world = placer(item, ox)
-    round_outer, round_holes = markers(item)
-
-    def circle(m):
-        return None if m is None else world((m[0], m[1])) + (m[2],)
-    return "polygon", ([world(p) for p in item.outer], [[world(p) for p in h] for h in item.holes],
-                       circle(round_outer), [circle(m) for m in round_holes])
+    return "shape", shape.mapped(placement(item, ox))
 
 
 def _f(v):
     return repr(float(v))
 
 
-def _ring_d(ring, circle):
+def _p(p):
+    return f"{_f(p[0])} {_f(p[1])}"
+
+
+def _arc_d(arc):
+    """An arc as SVG arc commands, a quarter turn at most each (a parser finds
+    the centre of a longer one less exactly); the end points as drawn."""
+    _, major, ratio, _, _ = ellipse_axes(arc)
+    rx = math.hypot(major[0], major[1])
+    ry, turn = rx * ratio, math.degrees(math.atan2(major[1], major[0]))
+    sweep = 1 if arc.centre_left() else 0  # y runs up: anticlockwise is the positive angle
+    n = max(1, math.ceil(abs(arc.dt) / (math.pi / 2) - 1e-9))
+    ends = [arc.point(arc.t0 + arc.dt * k / n) for k in range(1, n)] + [arc.b]
+    return " ".join(f"A {_f(rx)} {_f(ry)} {_f(turn)} 0 {sweep} {_p(q)}" for q in ends)
+
+
+def _loop_d(loop):
+    circle = loop_circle(loop)
     if circle is not None:
         # four quarters: a parser finds the centre of a half circle only to the
         # square root of the rounding error
-        cx, cy, r = circle
+        (cx, cy), r = circle
         quarter = [(cx, cy + r), (cx - r, cy), (cx, cy - r), (cx + r, cy)]
-        arcs = " ".join(f"A {_f(r)} {_f(r)} 0 0 1 {_f(x)} {_f(y)}" for x, y in quarter)
+        arcs = " ".join(f"A {_f(r)} {_f(r)} 0 0 1 {_p(q)}" for q in quarter)
         return f"M {_f(cx + r)} {_f(cy)} {arcs} Z"
-    pts = ring[:-1] if ring[0] == ring[-1] else ring
-    return "M " + " L ".join(f"{_f(x)} {_f(y)}" for x, y in pts) + " Z"
+    out = [f"M {_p(loop[0].a)}"]
+    for k, seg in enumerate(loop):
+        if isinstance(seg, Line):
+            if k < len(loop) - 1 or seg.b != loop[0].a:  # Z draws the closing line
+                out.append(f"L {_p(seg.b)}")
+        elif isinstance(seg, EllArc):
+            out.append(_arc_d(seg))
+        elif isinstance(seg, Bezier) and len(seg.pts) <= 4:
+            cmd = {2: "L", 3: "Q", 4: "C"}[len(seg.pts)]
+            out.append(f"{cmd} " + " ".join(_p(q) for q in seg.pts[1:]))
+        else:
+            # SVG has no curve of higher degree, nor a rational one: chords far within any tolerance
+            xs, ys = [q[0] for q in seg.pts], [q[1] for q in seg.pts]
+            size = max(max(xs) - min(xs), max(ys) - min(ys))
+            pts = seg.chords(size * 1e-7) if isinstance(seg, Bezier) else seg.pts[1:]
+            out.append("L " + " L ".join(_p(q) for q in pts))
+    return " ".join(out) + " Z"
 
 
 def _text(x, y, text, size, anchor="middle", weight=None, fill="#000", baseline="central"):
@@ -273,17 +346,20 @@ def _text(x, y, text, size, anchor="middle", weight=None, fill="#000", baseline=
 
 
 def write(path, sheets, total_w, total_h, unit, style=None, name_of=None):
-    """sheets: (name, x offset, width, height, [(item, kind, world geometry)]) with
-    world geometry (cx, cy, r) for a circle, else (outer, holes, round outer, round holes), each
-    round marker None or (cx, cy, r).
+    """sheets: (number, x offset, width, height, [(item, kind, world geometry)])
+    with world geometry (cx, cy, r) for a circle, else the ``TrueShape`` in
+    place (``world_geometry``). Each sheet is two Inkscape layers, its outline
+    on ``sheet-N`` and its parts on ``parts-N``.
 
-    One user unit is one job unit and y runs up (the parts sit in a group
-    flipped about total_h). ``style``, for the plan picture, gives each item
-    its colours and label (``look(item)``: fill, stroke and None or (text,
-    x, y, font size) in job units), each sheet its title (``titles``), the
-    picture's ``title`` and a ``legend`` of (fill, stroke, text) beside the
-    sheets; the viewBox grows to hold them, still in job units. ``name_of(item)``
-    is a part's ``data-shape-id``, by default its ``shape_id``."""
+    One user unit is one job unit and y runs up (the layers lie in the layer
+    "layout", flipped about total_h). ``style``, for the plan picture, gives each item its colours,
+    label and mark (``look(item)``: fill, stroke, None or (text, x, y, font
+    size) in job units, and whether its outline is dashed: a mirrored part),
+    each sheet its title (``titles``), the picture's ``title``, a ``legend``
+    of (fill, stroke, text) beside the sheets and ``dashed_note``, the
+    legend's text for dashed outlines (None: none); the viewBox grows to hold
+    them, still in job units. ``name_of(item)`` is a part's
+    ``data-shape-id``, by default its ``shape_id``."""
     size_unit, f = _SIZE_UNIT[unit]
     stroke = _f(max(total_w, total_h) / 2000.0)
     x0, y0, view_w, view_h = 0.0, 0.0, total_w, total_h
@@ -294,9 +370,10 @@ def write(path, sheets, total_w, total_h, unit, style=None, name_of=None):
         head = (2.2 * font if style.title else 0.0) + (1.8 * font if style.titles else 0.0)
         legend_w = legend_h = 0.0
         if style.legend:
-            longest = max(len(t) for _, _, t in style.legend + [(None, None, style.legend_title or "")])
-            legend_w = 2.5 * font + 0.6 * font * longest
-            legend_h = 1.5 * font * len(style.legend) + (1.6 * font if style.legend_title else 0.0)
+            texts = [t for _, _, t in style.legend] + [style.legend_title or "", style.dashed_note or ""]
+            legend_w = 2.5 * font + 0.6 * font * max(len(t) for t in texts)
+            legend_h = 1.5 * font * (len(style.legend) + bool(style.dashed_note)) + \
+                (1.6 * font if style.legend_title else 0.0)
         x0, y0 = -font, -head - font
         view_w = total_w + legend_w + 2 * font
         view_h = max(total_h, legend_h) + head + 2 * font
@@ -304,32 +381,38 @@ def write(path, sheets, total_w, total_h, unit, style=None, name_of=None):
     origin = "0 0" if style is None else f"{_f(x0)} {_f(y0)}"
     lines = [
         '<?xml version="1.0" encoding="UTF-8"?>',
-        f'<svg xmlns="http://www.w3.org/2000/svg" width="{_f(view_w * f)}{size_unit}" '
+        f'<svg xmlns="http://www.w3.org/2000/svg" xmlns:inkscape="{INKSCAPE}" width="{_f(view_w * f)}{size_unit}" '
         f'height="{_f(view_h * f)}{size_unit}" viewBox="{origin} {_f(view_w)} {_f(view_h)}">',
-        f'<g id="layout" transform="matrix(1 0 0 -1 0 {_f(total_h)})" stroke="#000" stroke-width="{stroke}">',
     ]
+    # one layer flipped about total_h holds a layer per sheet for its outline and one for its parts
+    lines.append(f'<g id="layout" inkscape:groupmode="layer" inkscape:label="layout" '
+                 f'transform="matrix(1 0 0 -1 0 {_f(total_h)})" stroke="#000" stroke-width="{stroke}">')
     labels = []
-    for name, ox, width, height, entries in sheets:
-        lines.append(f'<g id="{name}" class="bin">')
-        lines.append(f'<rect id="{name}-sheet" class="{SHEET_CLASS}" x="{_f(ox)}" y="0" width="{_f(width)}" '
+    dash = _f(6 * float(stroke))
+    for number, ox, width, height, entries in sheets:
+        sheet, parts = f"sheet-{number}", f"parts-{number}"
+        lines.append(f'<g id="{sheet}" inkscape:groupmode="layer" inkscape:label="{sheet}">')
+        lines.append(f'<rect id="{sheet}-outline" class="{SHEET_CLASS}" x="{_f(ox)}" y="0" width="{_f(width)}" '
                      f'height="{_f(height)}" fill="none"/>')
+        lines.append("</g>")
+        lines.append(f'<g id="{parts}" inkscape:groupmode="layer" inkscape:label="{parts}">')
         for k, (item, kind, geom) in enumerate(entries, 1):
             shown = item.shape_id if name_of is None else name_of(item)
-            ident = f'id="{name}-item-{k}" class="part" data-shape-id={quoteattr(str(shown))}'
-            fill, edge = "#9cc3e6", None
+            ident = f'id="{parts}-item-{k}" class="part" data-shape-id={quoteattr(str(shown))}'
+            fill, edge, dashed = "#9cc3e6", None, False
             if style is not None:
-                fill, edge, label = style.look(item)
+                fill, edge, label, dashed = style.look(item)
                 if label is not None:
                     text, lx, ly, size = label
                     labels.append(_text(lx + ox, total_h - ly, text, size))
-            paint = f'fill="{fill}"' + (f' stroke="{edge}"' if edge else "")
+            paint = f'fill="{fill}"' + (f' stroke="{edge}"' if edge else "") + \
+                (f' stroke-dasharray="{dash}"' if dashed else "")
             if kind == "circle":
                 cx, cy, r = geom
                 lines.append(f'<circle {ident} cx="{_f(cx)}" cy="{_f(cy)}" r="{_f(r)}" {paint}/>')
                 continue
-            outer, holes, round_outer, round_holes = geom
-            d = " ".join([_ring_d(outer, round_outer)] + [_ring_d(h, c) for h, c in zip(holes, round_holes)])
-            rule = ' fill-rule="evenodd"' if holes else ""
+            d = " ".join(_loop_d(loop) for loop in geom.loops())
+            rule = ' fill-rule="evenodd"' if geom.holes else ""
             lines.append(f'<path {ident} d="{d}"{rule} {paint}/>')
         lines.append("</g>")
     lines.append("</g>")
@@ -353,9 +436,12 @@ def write(path, sheets, total_w, total_h, unit, style=None, name_of=None):
             if style.legend_title:
                 lines.append(_text(lx, ly + 0.5 * font, style.legend_title, font, anchor="start", weight="bold"))
                 ly += 1.6 * font
-            for fill, edge, text in style.legend:
+            rows = [(fill, edge, text, "") for fill, edge, text in style.legend]
+            if style.dashed_note:
+                rows.append(("none", "#000", style.dashed_note, f' stroke-dasharray="{_f(font / 4)}"'))
+            for fill, edge, text, extra in rows:
                 lines.append(f'<rect x="{_f(lx)}" y="{_f(ly)}" width="{_f(font)}" height="{_f(font)}" '
-                             f'fill="{fill}" stroke="{edge}"/>')
+                             f'fill="{fill}" stroke="{edge}"{extra}/>')
                 lines.append(_text(lx + 1.5 * font, ly + 0.5 * font, text, font, anchor="start"))
                 ly += 1.5 * font
             lines.append("</g>")

@@ -1,7 +1,7 @@
 """``quarvo [JOB.json]``: pack one job file (by default the bundled example).
 
-    quarvo [JOB.json] [--output OUT.json|OUT.dxf|OUT.svg] [--plot FILE.png|FILE.svg] [--table FILE.csv]
-           [--quiet] [--incremental] [--check] [--parts-root DIR]
+    quarvo [JOB.json] [--output OUT.json|OUT.dxf|OUT.svg] [--blocks] [--plot FILE.png|FILE.svg]
+           [--table FILE.csv] [--report FILE.csv] [--quiet] [--incremental] [--check] [--parts-root DIR]
 """
 import argparse
 import sys
@@ -54,6 +54,9 @@ def _parser():
     p.add_argument("-t", "--table", metavar="FILE.csv",
                    help="write the load table: one row per placed item (bin, lift, id, size, position, "
                         "host, depth, mass), lift by lift, then each bin's totals")
+    p.add_argument("--blocks", action="store_true",
+                   help="write a DXF drawing's parts as blocks inserted at their places (default: each part's own "
+                        "entities)")
     p.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors")
     p.add_argument("--incremental", action="store_true",
                    help='same as "incremental": true in the job (faster nfp packing of large jobs)')
@@ -96,7 +99,8 @@ def main(argv):
                 print_error("quarvo", exc)
                 return EXIT_BAD_JOB
             return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check, table=args.table,
-                       report=args.report, precision=args.precision, paper=args.paper)
+                       report=args.report, precision=args.precision, paper=args.paper,
+                       explode=not args.blocks)
     except Terminated:
         print("\nquarvo: terminated, nothing written", file=sys.stderr)
         return EXIT_TERMINATED

@@ -1,7 +1,8 @@
 """quarvo nest: parts from DXF and SVG drawings nested on sheets, for cutting shops.
 
     quarvo nest PARTS... --sheet 3000x1500 [--gap 8] [--edge 10] [--rotations 0,90,180,270]
-                [--mirror] [--time 10] [-o nest.dxf|nest.svg|nest.json] [--plot nest.png|nest.svg]
+                [--mirror] [--time 10] [--layers CUT,HOLES] [-o nest.dxf|nest.svg|nest.json]
+                [--explode|--blocks] [--plot nest.png|nest.svg] [--report sheets.csv]
 
 Every part of every drawing is nested once, or COUNT times for FILE:COUNT.
 The command packs as a shop wants it: non-convex parts, parts in the holes
@@ -18,12 +19,10 @@ import sys
 from Quarvo.cli.running import EXIT_BAD_JOB, EXIT_TERMINATED, add_report_options, check_outputs, run
 from Quarvo.cli.terminal import print_error
 from Quarvo.files import Terminated, UnsafeOutput, terminate_cleanly
-from Quarvo.job import CAD_EXTRA, CAD_UNITS, DEFAULT_ROTATIONS_DEG, MAX_ITEMS, MAX_VALUE, MIN_TOLERANCE, Job, \
-    JobError, cad_available, part_defs, read_drawing
+from Quarvo.job import CAD_EXTRA, CAD_UNITS, DEFAULT_ROTATIONS_DEG, MAX_ITEMS, MAX_VALUE, MIN_TOLERANCE, \
+    SHOP_OPTIONS, Job, JobError, cad_available, part_defs, read_drawing
+from Quarvo.job.fields import CAD_TOLERANCE_TEXT
 from Quarvo.report.outputs import check_drawing_output
-
-# The command line's settings for shops; the job file's own defaults stay as they are.
-NEST_OPTIONS = {"hole_fill": "dense", "exact_clearance": True, "nonconvex": True}
 
 EXIT_BAD = 2
 
@@ -32,9 +31,18 @@ PARTS are DXF or SVG drawings; each closed outer contour is a part, the
 contours inside it its holes, a lone circle a round part. FILE:COUNT nests
 every part of FILE COUNT times. Lengths are converted to --unit.
 
+By default every layer is read but those drawings give their frames, titles,
+dimensions and construction (BORDER, FRAME, TITLE, TITLEBLOCK, TEXT, NOTES,
+DIM, DIMENSIONS, DEFPOINTS, CONSTRUCTION, CENTER, HIDDEN, ...; without case),
+and a contour round every other one of a drawing of several parts is refused
+as a border; --layers names the layers to read instead. The drawing written
+keeps the parts' own lines, arcs, circles, bulges and splines; a DXF has per
+sheet a layer sheet-N (its outline, not cut) and parts-N (its parts).
+
 examples:
   quarvo nest bracket.dxf:12 flange.dxf:4 plate.svg --sheet 3000x1500 --gap 8 --edge 10 -o nest.dxf
   quarvo nest parts/*.dxf --sheet 1250 --mirror --time 20 -o nest.svg --plot nest.png
+  quarvo nest cover.dxf:6 --layers CUT,HOLES --sheet 3000x1500 -o nest.dxf --report sheets.csv
 
 --sheet WIDTH alone is a strip (coil) of that width: its used length is reported,
 and --time goes to the compression phase, which shortens it.
@@ -58,8 +66,17 @@ def _parser():
     p.add_argument("--time", default=None, metavar="S", help="seconds of improvement search after the first nest")
     p.add_argument("--unit", default="mm", choices=CAD_UNITS, help="unit of the sheet, gap and outputs (default mm)")
     p.add_argument("--tolerance", default=None, metavar="T",
-                   help="flattening tolerance of curves (default 1/1000 of each part's size)")
+                   help=f"chord tolerance of the outlines packed for curves (default {CAD_TOLERANCE_TEXT} of each "
+                        "part's size; the drawing written keeps the curves)")
+    p.add_argument("--layers", default=None, metavar="NAME,...",
+                   help="read parts only from these layers (default: all but frames, titles, dimensions, "
+                        "construction)")
     p.add_argument("-o", "--output", metavar="FILE", help="write the nest: .dxf or .svg drawing, or .json placements")
+    parts = p.add_mutually_exclusive_group()
+    parts.add_argument("--explode", dest="explode", action="store_true", default=True,
+                       help="a DXF's parts as their own entities, one group each (the default)")
+    parts.add_argument("--blocks", dest="explode", action="store_false",
+                       help="a DXF's parts as blocks inserted at their places (mirrored ones with x scale -1)")
     p.add_argument("-p", "--plot", metavar="FILE", help="draw the nest into a PNG or SVG picture")
     p.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors")
     p.add_argument("--check", action="store_true", help="exit with status 3 when the layout check fails")
@@ -113,6 +130,16 @@ def parse_part(arg):
     return m.group(1), count
 
 
+def parse_layers(text):
+    """The layer names of "CUT,HOLES", or None for the default layers."""
+    if text is None:
+        return None
+    names = [n.strip() for n in text.split(",") if n.strip()]
+    if not names:
+        raise JobError("--layers: expected layer names such as CUT,HOLES")
+    return names
+
+
 def build_job(args):
     """The job of a nest: its parts read from the drawings; raises JobError."""
     if not cad_available():
@@ -124,7 +151,7 @@ def build_job(args):
     tolerance = None if args.tolerance is None else _length(args.tolerance, "--tolerance", positive=True)
     if tolerance is not None and tolerance < MIN_TOLERANCE:
         raise JobError(f"--tolerance: {args.tolerance!r} is finer than the engine's grid (at least {MIN_TOLERANCE:g})")
-    options = dict(NEST_OPTIONS)
+    options = dict(SHOP_OPTIONS)
     if args.mirror:
         options["mirror"] = True
     if args.time is not None:
@@ -132,10 +159,11 @@ def build_job(args):
     if height is None:
         # a coil: --time goes to the compression phase (parts from drawings weigh the same)
         options["compress"] = True
+    layers = parse_layers(args.layers)
     items = []
     for arg in args.parts:
         path, count = parse_part(arg)
-        for idef in part_defs(read_drawing(path, None, args.unit, tolerance), len(items)):
+        for idef in part_defs(read_drawing(path, None, args.unit, tolerance, layers), len(items)):
             idef.quantity = count
             idef.file = idef.path = path
             items.append(idef)
@@ -170,7 +198,7 @@ def main(argv):
                 print_error("quarvo nest", exc)
                 return EXIT_BAD_JOB
             return run(job, args.output, args.plot, quiet=args.quiet, check_layout=args.check, prog="quarvo nest",
-                       report=args.report, precision=args.precision, paper=args.paper)
+                       report=args.report, precision=args.precision, paper=args.paper, explode=args.explode)
     except Terminated:
         print("\nquarvo nest: terminated, nothing written", file=sys.stderr)
         return EXIT_TERMINATED

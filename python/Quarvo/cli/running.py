@@ -22,9 +22,11 @@ from Quarvo.report.summary import summary_lines
 
 def add_report_options(p):
     """The options of the printed report and the table's rounding, shared by the commands."""
-    p.add_argument("-r", "--report", metavar="FILE.pdf",
-                   help="write the printable plan: a cover page and one page per bin with its picture, every "
-                        "item numbered as in the table, the bin's table and totals")
+    p.add_argument("-r", "--report", metavar="FILE.pdf|FILE.csv",
+                   help="write a report, by its extension: .pdf the printable plan (a cover page and one page per "
+                        "bin with its picture, every item numbered as in the table, the bin's table and totals), "
+                        ".csv the report per sheet (parts by name and count, mirrored ones, utilisation, used "
+                        "length, leftover)")
     p.add_argument("--paper", choices=("a4", "letter"), default="a4", help="paper of the report (default a4)")
     p.add_argument("--precision", type=int, metavar="D",
                    help="decimals of the load table's lengths and masses (default: 0.1 mm in the job's unit, "
@@ -150,9 +152,10 @@ def drawings_read(job):
 
 
 def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quarvo", table=None, report=None,
-        precision=None, paper="a4"):
+        precision=None, paper="a4", explode=True):
     """Pack a checked job with progress, check it, write its outputs together
-    and print the summary; returns the exit status."""
+    (a DXF drawing's parts exploded, or as blocks) and print the summary;
+    returns the exit status."""
     err = sys.stderr
     show_progress = not quiet and hasattr(err, "isatty") and err.isatty()
     try:
@@ -174,7 +177,7 @@ def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quar
         print(one_line(f"{prog}: warning: the layout check could not run: {type(exc).__name__}: {exc}"), file=err)
 
     try:
-        write_outputs(result, output, plot, table, report=report, precision=precision, paper=paper)
+        write_outputs(result, output, plot, table, report, explode=explode, precision=precision, paper=paper)
     except PartlyWritten as exc:
         print_error(prog, f"writing the results failed: {exc}", err)
         return EXIT_FAILED

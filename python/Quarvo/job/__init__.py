@@ -16,6 +16,7 @@ from Quarvo.job.reading import (  # noqa: F401  (the package's names)
     MAX_VALUE,
     MIN_TOLERANCE,
     OPTIONS,
+    SHOP_OPTIONS,
     ItemDef,
     Job,
     JobError,

@@ -31,6 +31,8 @@ MAX_ITEMS = 100_000
 # Units a drawing's lengths can be converted to (a job without "unit" takes millimetres).
 CAD_UNITS = ("mm", "cm", "m", "in")
 DEFAULT_ROTATIONS_DEG = (0.0, 90.0, 180.0, 270.0)
+# The default chord tolerance of drawings' curves, as people read it (Quarvo.cad.TOLERANCE_FRACTION).
+CAD_TOLERANCE_TEXT = "1/500"
 ITEM_TYPES = ("circle", "polygon", "pipe")
 
 
@@ -153,6 +155,16 @@ def tolerance(v, where):
     return t
 
 
+def names(v, where):
+    """A non-empty list of non-empty texts."""
+    if not isinstance(v, list) or not v:
+        raise JobError(f"{where}: must be a non-empty list of names, got {show(v)}")
+    for k, n in enumerate(v):
+        if not isinstance(n, str) or not n.strip():
+            raise JobError(f"{where}[{k}]: must be a non-empty text, got {show(n)}")
+    return [n.strip() for n in v]
+
+
 def angles(v, where):
     if not isinstance(v, list) or not v:
         raise JobError(f"{where}: must be a non-empty list of angles, got {show(v)}")
@@ -192,8 +204,8 @@ class Field:
     ``scopes``: where it may appear: "job", "bin", or an item kind ("circle",
     "polygon", "pipe", "file": an item that names a drawing). ``kind`` is its
     JSON type for the schema and the reference: "number", "integer",
-    "boolean", "string", "id", "schedule", "angles", "contour", "contours",
-    "object", "items", "any". ``default`` is the value the job takes without
+    "boolean", "string", "id", "schedule", "angles", "names", "contour",
+    "contours", "object", "items", "any". ``default`` is the value the job takes without
     it, as a person reads it; ``cli_default`` an engine option's default on
     the command line where it differs from the library's."""
 
@@ -259,10 +271,12 @@ FIELDS = (
           "around true circles (false: inscribed, the library's default); pipes keep it around their true "
           "walls either way", flag, default="true", example=True, option=True, cli_default=True),
     Field("nonconvex", ("job",), "boolean", "nfp only: take non-convex outlines and holes of any shape "
-          "(exact no-fit polygons by Minkowski sums)", flag, default="false", example=True, option=True),
+          "(exact no-fit polygons by Minkowski sums)", flag,
+          default="false; true when an item names a drawing (as quarvo nest packs)", example=True, option=True),
     Field("stable", ("job",), "boolean", "nfp only: place every item only where it rests on the floor, the "
           "walls and the items below it", flag,
-          default="true when the job has pipe items or every item is a circle or a ring, else false",
+          default="true when the job has pipe items or every item is a circle or a ring (none from a drawing), "
+          "else false",
           example=True, option=True),
     Field("time_limit", ("job",), "number", "seconds of improvement search after the greedy pass (the best "
           "layout found is kept)", non_negative, unit="s", default="none", minimum=0, example=10, option=True,
@@ -327,8 +341,15 @@ FIELDS = (
     Field("file", ("file",), "string", "a DXF or SVG drawing whose every part is an item (a path relative to "
           "the job file, inside its folder unless --parts-root widens it; needs Quarvo[cad])", text,
           example="bracket.dxf", required=("file",)),
-    Field("tolerance", ("file",), "number", "chord tolerance of the drawing's curves", tolerance,
-          unit="length", default="1/1000 of each part's size", minimum=MIN_TOLERANCE, example=0.05),
+    Field("tolerance", ("file",), "number", "chord tolerance of the outlines packed for the drawing's curves "
+          "(the written layout keeps the curves themselves): a finer one packs a little closer, slower",
+          tolerance, unit="length", default=f"{CAD_TOLERANCE_TEXT} of each part's size", minimum=MIN_TOLERANCE,
+          example=0.05, nest="--tolerance"),
+    Field("layers", ("file",), "names", "the drawing's layers to read parts from (without case; an SVG "
+          "layer is an Inkscape layer's label or a top-level group's name)", names,
+          default="every layer but those of frames, titles, dimensions and construction (BORDER, FRAME, TITLE, "
+          "TITLEBLOCK, TEXT, NOTES, DIM, DIMENSIONS, DEFPOINTS, CONSTRUCTION, CENTER, HIDDEN, ...: "
+          "docs/cutting-shops.md)", example=["CUT", "HOLES"], nest="--layers"),
 )
 
 SCOPES = ("job", "bin") + ANY_ITEM
@@ -376,6 +397,8 @@ def _property(f):
         out = {"type": ["string", "number"]}
     elif kind == "angles":
         out = {"type": "array", "items": {"type": "number"}, "minItems": 1}
+    elif kind == "names":
+        out = {"type": "array", "items": {"type": "string", "minLength": 1}, "minItems": 1}
     elif kind == "contour":
         out = {"$ref": "#/$defs/contour"}
     elif kind == "contours":

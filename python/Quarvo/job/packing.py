@@ -36,8 +36,9 @@ def _shape(idef, number):
     shape.margin = idef.margin
     shape.inflation = idef.inflation
     if idef.file is not None and idef.kind == "polygon":
-        # contours the drawing has as whole circles go back to it as circles
+        # the part as drawn goes back to the drawing: its curves, its whole circles as circles
         shape.round_outer, shape.round_holes = idef.round_outer, list(idef.round_holes)
+        shape.true_shape = idef.true_shape
     return shape
 
 

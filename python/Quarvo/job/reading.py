@@ -44,6 +44,11 @@ OPTIONS = options()
 CAD_EXTRA = 'pip install "Quarvo[cad]"'
 CAD_SUFFIXES = (".dxf", ".svg")
 
+# How parts from drawings are packed, by quarvo nest and by a job that reads
+# drawings unless it says otherwise: non-convex outlines, parts in the holes of
+# others, circles with their exact clearance.
+SHOP_OPTIONS = {"hole_fill": "dense", "exact_clearance": True, "nonconvex": True}
+
 
 def cad_available():
     """Whether the extra Quarvo[cad] (ezdxf and svgelements) is installed."""
@@ -81,12 +86,16 @@ class ItemDef:
     size: str = None  # a pipe's catalogue size and schedule, when given so
     schedule: str = None
     # A part read from a drawing: the file as the job names it and the path it
-    # was read from, and its contours drawn as whole circles ((cx, cy, r) in
-    # the local frame, or None), written back as circles.
+    # was read from, its contours drawn as whole circles ((cx, cy, r) in the
+    # local frame, or None), its true shape as drawn (Quarvo.cad.TrueShape, in
+    # the local frame: what the written layout and the report use) and the
+    # drawing's layers left out by default.
     file: str = None
     path: str = None
     round_outer: tuple = None
     round_holes: list = field(default_factory=list)
+    true_shape: object = None
+    skipped_layers: tuple = ()
 
 
 @dataclass
@@ -247,10 +256,12 @@ def _item_id(raw, where, default, scope):
     return _get(raw, "id", scope, f"{where}.id", default)
 
 
-def read_drawing(path, where, unit, tolerance=None):
-    """The parts of a DXF or SVG drawing (``Quarvo.cad``), in ``unit``; raises
-    ``JobError``, one line led by ``where`` when given, for a missing extra, a
-    missing, unreadable or malformed drawing."""
+def read_drawing(path, where, unit, tolerance=None, layers=None):
+    """The parts of a DXF or SVG drawing (``Quarvo.cad``) on ``layers`` (by
+    default every layer but those of frames, titles, dimensions and
+    construction), in ``unit``; raises ``JobError``, one line led by
+    ``where`` when given, for a missing extra, a missing, unreadable or
+    malformed drawing, or a border among the parts."""
     lead = f"{where}: " if where else ""
     try:
         from Quarvo.cad import parts_for_job_item
@@ -259,7 +270,7 @@ def read_drawing(path, where, unit, tolerance=None):
     if not os.path.isfile(path):
         raise JobError(f"{lead}{path}: {'not a file' if os.path.exists(path) else 'no such file'}")
     try:
-        return parts_for_job_item(path, 1, tolerance, unit)
+        return parts_for_job_item(path, 1, tolerance, unit, layers=layers)
     except OSError as exc:
         raise JobError(f"{lead}cannot read {path!r}: {exc.strerror or exc}") from None
     except (ValueError, TypeError) as exc:
@@ -281,7 +292,9 @@ def part_defs(parts, first_index, item_id=None):
             idef = ItemDef(index=first_index + k, id=pid, kind="polygon", outer=[tuple(p) for p in part.outer],
                            holes=[[tuple(p) for p in h] for h in part.holes],
                            round_outer=getattr(part, "round_outer", None),
-                           round_holes=list(getattr(part, "round_holes", None) or []))
+                           round_holes=list(getattr(part, "round_holes", None) or []),
+                           true_shape=getattr(part, "true_shape", None))
+        idef.skipped_layers = tuple(getattr(parts, "skipped_layers", ()))
         defs.append(idef)
     return defs
 
@@ -308,8 +321,9 @@ def _file_items(raw, i, first_index, base, unit, root):
         raise JobError(f'{where}.file: a drawing is converted to the job\'s unit, and "unit" {_show(unit)} '
                        f'is none of {", ".join(CAD_UNITS)}')
     tolerance = _get(raw, "tolerance", "file", f"{where}.tolerance")
+    layers = _get(raw, "layers", "file", f"{where}.layers")
     path = confined_path(name, base, root, f"{where}.file")
-    parts = read_drawing(path, f"{where}.file", unit, tolerance)
+    parts = read_drawing(path, f"{where}.file", unit, tolerance, layers)
     item_id = _item_id(raw, where, None, "file")
     defs = part_defs(parts, first_index, item_id)
     for idef in defs:
@@ -468,8 +482,12 @@ def parse_job(raw, source="job", base=None, parts_root=None):
     if options.get("stable") and strategy == "bl":
         raise JobError('stable: needs strategy "nfp" (a bottom-left slide stops wherever it is blocked, '
                        'often on a slope, where nothing holds the item)')
+    drawn = any(i.file is not None for i in items)
+    if strategy == "nfp" and drawn:
+        # parts from drawings pack as quarvo nest packs them, unless the job says otherwise
+        options.update({key: value for key, value in SHOP_OPTIONS.items() if key not in raw})
     if "stable" not in raw and strategy == "nfp" and items and (
-            any(i.kind == "pipe" for i in items) or all(_pipe_like(i) for i in items)):
+            any(i.kind == "pipe" for i in items) or (all(_pipe_like(i) for i in items) and not drawn)):
         options["stable"] = True  # a load of pipes must stand
     # The compression phase moves items freely and can lift a heavy item above
     # lighter ones: on by default only for a strip whose items weigh the same

@@ -41,6 +41,7 @@ LABEL_SIZES = (8.0, 6.0)  # the first that fits is used
 _LABEL_PAD = 0.15
 
 _OVERLOAD = "#c00000"  # the title of a bin loaded beyond its payload
+_MIRRORED_DASH = (0, (4, 2))  # the outline of a mirrored part
 _BIN_LINEWIDTH = 1.6
 _ITEM_LINEWIDTH = 0.8
 _TINT = 0.3  # how far a kind's colour is lightened for filled areas
@@ -123,9 +124,9 @@ def legend_text(kind, count, mass, unit=MASS_UNIT):
 
 
 def bin_title_parts(index, items, max_load=None, length=None, unit=MASS_UNIT):
-    """The pieces of a bin's title: number, items, mass and payload share,
-    used length of a strip."""
-    parts = [f"bin {index}: {len(items)} item{'' if len(items) == 1 else 's'}"]
+    """The pieces of the title of bin ``index`` (0-based; people read it from
+    1): number, items, mass and payload share, used length of a strip."""
+    parts = [f"bin {index + 1}: {len(items)} item{'' if len(items) == 1 else 's'}"]
     mass = sum(item_mass(it) for it in items)
     if mass > 0:
         load = f"{mass_text(mass, unit)}"
@@ -348,6 +349,10 @@ def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titl
     notes = kind_notes or {}
     labels = [legend_text(kind if kind not in notes else f"{kind} ({notes[kind]})", count, mass, sheet.mass_unit)
               for kind, count, mass in rows]
+    mirrored = sum(1 for items in bins for it in items if getattr(it, "mirrored", False))
+    if mirrored:
+        handles.append(Patch(facecolor="none", edgecolor="black", linestyle=_MIRRORED_DASH, linewidth=_ITEM_LINEWIDTH))
+        labels.append(mirrored_note(mirrored))
     total = sum(c for _, c, _ in rows)
     masses = [m for _, _, m in rows if m is not None]
     legend_title = f"{total} item{'' if total == 1 else 's'}" + \
@@ -486,11 +491,18 @@ def _row_major(entries, ncol):
     return [entries[c + r * ncol] for c in range(ncol) for r in range(nrows) if c + r * ncol < n]
 
 
+def mirrored_note(count):
+    """The legend's line for the dashed outlines of mirrored parts."""
+    return f"dashed outline: mirrored ({count})"
+
+
 def _draw_item(ax, item, look):
     from matplotlib.patches import Circle as CirclePatch, PathPatch, Polygon as PolygonPatch
 
     common = dict(facecolor=look["face"], edgecolor=look["edge"], hatch=look["hatch"] or None,
                   linewidth=_ITEM_LINEWIDTH)
+    if getattr(item, "mirrored", False):
+        common["linestyle"] = _MIRRORED_DASH
     if isinstance(item, Pipe) and item.bore > 0:
         from matplotlib.patches import Annulus
 
@@ -589,6 +601,8 @@ class _SvgStyle:
     def __init__(self, bins, title, label, titles, font):
         rows = kind_rows(bins)
         rows.sort(key=lambda r: natural_key(r[0]))
+        mirrored = sum(1 for items in bins for it in items if getattr(it, "mirrored", False))
+        self.dashed_note = mirrored_note(mirrored) if mirrored else None
         self.colors = {}
         for kind, (base, _) in kind_styles([r[0] for r in rows]).items():
             self.colors[kind] = (_hex(_mix(base, (1, 1, 1), _TINT)), _hex(_mix(base, (0, 0, 0), _SHADE)))
@@ -605,7 +619,7 @@ class _SvgStyle:
 
     def look(self, item):
         fill, edge = self.colors[item_kind(item)]
-        return fill, edge, self._label(item) if self.label else None
+        return fill, edge, self._label(item) if self.label else None, bool(getattr(item, "mirrored", False))
 
     def _label(self, item):
         text = _label_text(item, self.label)
@@ -649,7 +663,7 @@ def write_plan_svg(bins, bin_w, bin_h, path, title=None, label=True, bin_titles=
         ox = k * (bin_w + gap)
         length = used_length(items) if items else 0.0
         height = float(bin_h) if bin_h is not None else (length if length > 0 else 0.25 * bin_w)
-        sheets.append((f"bin-{k + 1}", ox, float(bin_w), height,
+        sheets.append((k + 1, ox, float(bin_w), height,
                        [(it, *cad_svg.world_geometry(it, ox)) for it in items]))
         load = loads[k]
         over = bool(load) and sum(item_mass(it) for it in items) > load

@@ -4,6 +4,7 @@ bin's loading (lifts bottom up, each nest innermost first)."""
 from dataclasses import dataclass
 
 from Quarvo.job.reading import fmt
+from Quarvo.report.sheets import drawing_to_sheet, from_drawings, sheet_record
 from Quarvo.report.summary import _rotation_out, fill, mass_of, unplaced_reason
 
 
@@ -148,10 +149,12 @@ def placement_record(entry, bin_index, job, plan=None):
 
     s = entry.shape
     rec = {"item": entry.number, "id": entry.idef.id, "copy": entry.copy, "type": entry.idef.kind,
-           "size": item_size(entry.idef), "bin": bin_index, "tx": s.tx, "ty": s.ty,
+           "size": item_size(entry.idef), "bin": bin_index, "sheet": bin_index + 1, "tx": s.tx, "ty": s.ty,
            "rotation": _rotation_out(s.rotation, job), "mass": s.mass}
     if job.options.get("mirror") and entry.idef.kind == "polygon":
         rec["mirrored"] = s.mirrored
+    if entry.idef.true_shape is not None:
+        rec["drawing_to_sheet"] = drawing_to_sheet(entry)
     if plan is not None:
         host = plan.host[id(entry)]
         rec["host"] = None if host is None else {"item": host.number, "id": host.idef.id, "copy": host.copy}
@@ -197,8 +200,9 @@ def result_document(result):
         "rotation_unit": job.rotation_unit,
         "seconds": round(result.seconds, 4),
         **({"used_length": result.used_length} if job.bin_h is None else {}),
-        "bins": [{"bin": k, "items": len(b), "fill_ratio": fill(result, b), "mass": mass_of(b),
+        "bins": [{"bin": k, "sheet": k + 1, "items": len(b), "fill_ratio": fill(result, b), "mass": mass_of(b),
                   **({"load_share": mass_of(b) / job.max_load} if job.max_load else {}),
+                  **(sheet_record(result, k) if from_drawings(job) else {}),
                   "lifts": [lift_record(lift) for lift in bin_plan(result, k).lifts]}
                  for k, b in enumerate(result.bins)],
         "placements": [placement_record(e, k, job, bin_plan(result, k)) for k, b in enumerate(result.bins)

@@ -1,16 +1,19 @@
 """Writing a job's results: the result document as JSON (or the layout as a
-DXF or SVG drawing), the picture, the load table as CSV, all moved into
-place together (``Quarvo.files``)."""
+DXF or SVG drawing), the picture, the load table as CSV, the report per
+sheet, all moved into place together (``Quarvo.files``)."""
+import csv
 import importlib.util
+import io
 import json
 import os
 
 from Quarvo.job.reading import CAD_EXTRA, CAD_UNITS, JobError, cad_available
 from Quarvo.files import OutputSet
 from Quarvo.report.document import result_document
+from Quarvo.report.sheets import REPORT_COLUMNS, from_drawings, report_rows, sheet_reports, sheet_title
 from Quarvo.report.summary import title
 from Quarvo.report.document import item_size
-from Quarvo.report.table import load_table_csv
+from Quarvo.report.table import _cell as table_cell, load_table_csv
 
 PLOT_FORMATS = (".png", ".svg")
 # An --output of these types is the layout as a drawing; any other is the result document.
@@ -57,12 +60,18 @@ def write_plot(result, path):
             e.shape.kind = e.idef.id  # the picture colours and counts by the job's item id
     bins = [[e.shape for e in b] for b in result.bins]
     heading = f"{title(job)}: {result.placed} items in {len(result.bins)} bin(s)"
+    titles = None
+    if from_drawings(job):
+        # each sheet titled with its utilisation and used length
+        titles = [sheet_title(r, f" {job.unit}" if job.unit else "") for r in sheet_reports(result)]
+        heading = f"{title(job)}: {result.placed} parts on {len(result.bins)} sheet(s)"
     if os.path.splitext(path)[1].lower() == ".svg":
         # geometry in job units, drawn by the package's own SVG writer
         from Quarvo.pictures import write_plan_svg
 
         unit = job.unit if job.unit in CAD_UNITS else "mm"
-        write_plan_svg(bins, job.bin_w, job.bin_h, path, title=heading, max_load=job.max_load, unit=unit)
+        write_plan_svg(bins, job.bin_w, job.bin_h, path, title=heading, max_load=job.max_load, unit=unit,
+                       bin_titles=titles)
         return
     import matplotlib
 
@@ -76,51 +85,35 @@ def write_plot(result, path):
         notes.setdefault(idef.id, item_size(idef))
     plot_layout(bins, job.bin_w, job.bin_h, out_path=path, title=heading, style="plan", max_load=job.max_load,
                 label=lambda item: numbers.get(id(item)), kinds=[i.id for i in job.items], leaders=True,
-                unit=job.unit or "mm", kind_notes={k: v for k, v in notes.items() if v != str(k)}, crop=True)
+                unit=job.unit or "mm", kind_notes={k: v for k, v in notes.items() if v != str(k)}, crop=True,
+                bin_titles=titles)
 
 
-def write_drawing(result, path):
-    """The placed parts as a DXF or SVG drawing in the job's unit (``Quarvo.cad.write_layout``)."""
+def write_drawing(result, path, explode=True):
+    """The placed parts as a DXF or SVG drawing in the job's unit, each as
+    drawn (``Quarvo.cad.write_layout``; ``explode``: a DXF's parts as their
+    own entities, else as blocks)."""
     from Quarvo.cad import write_layout
 
     job = result.job
     names = {id(e.shape): e.idef.id for b in result.bins for e in b}
     write_layout([[e.shape for e in b] for b in result.bins], job.bin_w, job.bin_h, path,
-                 unit=drawing_unit(job), names=lambda item: names.get(id(item), item.shape_id))
+                 unit=drawing_unit(job), names=lambda item: names.get(id(item), item.shape_id), explode=explode)
 
 
-REPORT_FORMATS = (".pdf",)
-
-
-def check_report_format(path, opt="--report"):
-    ext = os.path.splitext(path)[1].lower()
-    if ext not in REPORT_FORMATS:
-        raise JobError(f"{opt}: unsupported report type {ext or '(none)'!r} (use .pdf for the printable plan)")
-    if ext == ".pdf" and importlib.util.find_spec("matplotlib") is None:
-        from Quarvo.visualize import _MISSING_MATPLOTLIB
-
-        raise JobError(f"{opt}: {_MISSING_MATPLOTLIB}")
-
-
-def write_report(result, path, paper="a4"):
-    """The report a run writes, by its extension: .pdf the printable plan."""
-    from Quarvo.report.pdf import write_pdf
-
-    write_pdf(result, path, paper)
-
-
-def write_outputs(result, output=None, plot=None, table=None, report=None, precision=None, paper="a4"):
-    """Write the picture, the result document, the load table and the report
-    to temporary files, and move them into place only when all are written:
-    no output is left half-done, and either every output is in place or none
-    is. ``precision``: decimals of the table's lengths and masses."""
+def write_outputs(result, output=None, plot=None, table=None, report=None, explode=True, precision=None,
+                  paper="a4"):
+    """Write the picture, the result document (or the drawing), the load table
+    and the report to temporary files, and move them into place only when all
+    are written: no output is left half-done, and either every output is in
+    place or none is. ``precision``: decimals of the table's lengths and masses."""
     with OutputSet() as outputs:
         if plot is not None:
             write_plot(result, outputs.temp(plot))
         if output is not None:
             tmp = outputs.temp(output)
             if is_drawing(output):
-                write_drawing(result, tmp)
+                write_drawing(result, tmp, explode)
             else:
                 with open(tmp, "w", encoding="utf-8") as f:
                     f.write(dump_document(result_document(result)))
@@ -150,3 +143,47 @@ def check_plot_format(path, opt="--plot"):
 def write_load_table(result, path):
     """Write the load table as a CSV file (UTF-8), whole or not at all."""
     write_outputs(result, table=path)
+
+
+# ---------------------------------------------------------------- the report per sheet
+
+
+def report_csv(result):
+    """The report per sheet as CSV text (CRLF rows, numbers to ten significant digits)."""
+    out = io.StringIO()
+    w = csv.writer(out, lineterminator="\r\n")
+    w.writerow(REPORT_COLUMNS)
+    for row in report_rows(result):
+        w.writerow([table_cell(row.get(c)) for c in REPORT_COLUMNS])
+    return out.getvalue()
+
+
+def _write_report_csv(result, path, paper):
+    with open(path, "w", encoding="utf-8", newline="") as f:
+        f.write(report_csv(result))
+
+
+def _write_report_pdf(result, path, paper):
+    from Quarvo.report.pdf import write_pdf
+
+    write_pdf(result, path, paper)
+
+
+# The report's writers by the file's extension: (writer(result, path, paper), what it is).
+REPORT_WRITERS = {".pdf": (_write_report_pdf, "the printable plan"),
+                  ".csv": (_write_report_csv, "the report per sheet as CSV")}
+
+
+def check_report_format(path, opt="--report"):
+    ext = os.path.splitext(path)[1].lower()
+    if ext not in REPORT_WRITERS:
+        raise JobError(f"{opt}: unsupported report type {ext or '(none)'!r} (use {', '.join(REPORT_WRITERS)})")
+    if ext == ".pdf" and importlib.util.find_spec("matplotlib") is None:
+        from Quarvo.visualize import _MISSING_MATPLOTLIB
+
+        raise JobError(f"{opt}: {_MISSING_MATPLOTLIB}")
+
+
+def write_report(result, path, paper="a4"):
+    """Write the report to ``path`` by the writer of its extension."""
+    REPORT_WRITERS[os.path.splitext(path)[1].lower()][0](result, path, paper)

@@ -4,19 +4,12 @@ import os
 
 from Quarvo.job.packing import engine_refusal, fits_alone
 from Quarvo.job.reading import DEFAULT_ROTATIONS_DEG, _show, fmt
+from Quarvo.report.sheets import from_drawings, material_area, report_lines
 
 
 def net_area(entry):
-    """Area of the item's material: a ring's hole is not part of it."""
-    from Quarvo.geometry_handle import polygon_area
-
-    idef = entry.idef
-    if idef.kind == "circle":
-        return math.pi * idef.radius * idef.radius
-    if idef.kind == "pipe":
-        bore = max(0.0, idef.od / 2 - idef.wall)
-        return math.pi * ((idef.od / 2) ** 2 - bore * bore)
-    return abs(polygon_area(idef.outer)) - sum(abs(polygon_area(h)) for h in idef.holes)
+    """Area of the item's material: a ring's hole is not part of it; a drawn part's on its curves."""
+    return material_area(entry)
 
 
 def spacing(entry, job):
@@ -233,7 +226,7 @@ def summary_lines(result):
         f"strategy {job.strategy}, placement {job.placement}",
         modes_line(job),
         "",
-        f"  {'bin':>4}  {'items':>6}  {'fill':>7}{load_head}  in holes (by depth)",
+        f"  {'sheet' if from_drawings(job) else 'bin':>4}  {'items':>6}  {'fill':>7}{load_head}  in holes (by depth)",
     ]
     for k, b in enumerate(result.bins):
         load = ""
@@ -241,7 +234,7 @@ def summary_lines(result):
             m = mass_of(b)
             share = f"{100.0 * m / job.max_load:.1f}%" if job.max_load else "-"
             load = f"  {kg(m):>11}  {share:>11}"
-        lines.append(f"  {k:>4}  {len(b):>6}  {100.0 * fill(result, b):>6.1f}%{load}  "
+        lines.append(f"  {k + 1:>4}  {len(b):>6}  {100.0 * fill(result, b):>6.1f}%{load}  "
                      f"{_depths_text(holes_by_depth(b))}")
     if not result.bins:
         lines.append("  (no bin used)")
@@ -261,6 +254,8 @@ def summary_lines(result):
         lines.append("  fill = material area of the items (holes excluded) / (width x used length)")
     else:
         lines.append("  fill = material area of the bin's items (holes excluded) / bin area")
+    if from_drawings(job):
+        lines.extend(report_lines(result))
     if result.unplaced:
         lines.append("  unplaced:")
         lines.extend(f"    {line}" for line in unplaced_lines(result))
