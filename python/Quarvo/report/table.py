@@ -29,11 +29,11 @@ def load_table(result):
             for number in [step["item"] for step in lift["order"]] + [lift["item"]]:
                 p = placements[number]
                 host = p.get("host")
-                rows.append({"bin": b["bin"], "lift": lift["lift"], "item": number, "id": p["id"], "copy": p["copy"],
+                rows.append({"bin": b["sheet"], "lift": lift["lift"], "item": number, "id": p["id"], "copy": p["copy"],
                              "description": p.get("size", ""), "x": p["tx"], "y": p["ty"],
                              "rotation": p["rotation"], "host": None if host is None else host.get("item"),
                              "depth": p.get("depth"), "mass": p["mass"] if masses else None})
-        rows.append({"bin": b["bin"], "lift": None, "item": None, "id": "total", "copy": None,
+        rows.append({"bin": b["sheet"], "lift": None, "item": None, "id": "total", "copy": None,
                      "description": f"{b['items']} items in {len(b['lifts'])} lifts", "x": None, "y": None,
                      "rotation": None, "host": None, "depth": None, "mass": b["mass"] if masses else None})
     return rows
