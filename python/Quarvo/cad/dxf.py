@@ -269,7 +269,8 @@ class DxfReader:
     def lwpolyline(self, e, src):
         ocs = self._ocs(e, src)
         z = float(e.dxf.get("elevation", 0.0))
-        verts = [((x, y, z), float(b)) for x, y, b in e.get_points("xyb")]
+        # the stored rows are (x, y, start width, end width, bulge): read whole, not point by point
+        verts = [((x, y, z), b) for x, y, _, _, b in e.lwpoints.values.tolist()]
         if len(verts) >= 2:
             self._add_polyline(self._bulged(ocs, verts, bool(e.closed), src))
 
