@@ -117,9 +117,10 @@ def run(name, seconds, threads, compress, seed, iterations=None, bins=False):
     t0 = time.perf_counter()
     layout, unplaced = ff.do_pack()
     wall = time.perf_counter() - t0
-    ok = check_layout((layout, unplaced), Bin(width, height)).ok and not unplaced
+    ok = check_layout((layout, unplaced), Bin(width, height)).ok and (bins or not unplaced)
     density = area / (width * ff.used_length)
     return {"density": density, "share": density / best, "wall": wall, "ok": ok, "cpu": ff.cpu_seconds,
+            "unplaced": len(unplaced),
             "moves": ff._search_progress[1] if compress else 0, "bins": len(layout), "last": ff.used_length,
             "height": height, "bound": ff.lower_bound, "early": ff.stopped_early}
 
@@ -175,8 +176,9 @@ def print_strips(names, limits, args):
 def print_bins(names, limits, args):
     """The bin-packing versions: bins, the last bin's used length, the bound, an early stop."""
     names = [n for n in names if math.isfinite(best_known(n))]
-    print(f"{'instance':<10}{'bin':>18}" + "".join(f"{f'@{n:g}{u}: bins':>13}{'last':>10}{'bound':>16}{'early':>6}"
-                                                  f"{'wall s':>7}{'cpu s':>7}" for u, n in limits) + "  check")
+    print(f"{'instance':<10}{'bin':>18}" + "".join(f"{f'@{n:g}{u}: bins':>13}{'last':>10}{'':>13}{'bound':>16}"
+                                                  f"{'early':>6}{'wall s':>7}{'cpu s':>7}" for u, n in limits)
+          + "  check")
     for name in names:
         for seed in args.seed:
             row, checks = f"{name:<10}", []
@@ -187,7 +189,8 @@ def print_bins(names, limits, args):
                     size = f"{items_of(load(name))[0]:g} x {g['height']:.6g}"
                     row += f"{size:>18}"
                 bound = g["bound"]
-                row += (f"{g['bins']:>13}{g['last']:>10.5g}"
+                left = f"{g['unplaced']} unplaced" if g["unplaced"] else ""
+                row += (f"{g['bins']:>13}{g['last']:>10.5g}{left:>13}"
                         f"{(f'{bound[0]}, {bound[1]:.5g}' if bound else '-'):>16}{'yes' if g['early'] else 'no':>6}"
                         f"{g['wall']:>7.1f}{g['cpu']:>7.1f}")
                 checks.append(g["ok"])

@@ -128,8 +128,8 @@ def main():
                 row += f"{'skipped':>34}"
                 note = got["skipped"]
             else:
-                placed = got.get("items", sum(int(it["Demand"]) for it in inst["Items"]))
-                row += f"{cell(got['bins'], got['length']) + ('' if placed == len(bc.items_of(inst)[1]) else ' (not all)'):>34}"
+                every = got.get("items", len(bc.items_of(inst)[1])) == len(bc.items_of(inst)[1])
+                row += f"{cell(got['bins'], got['length']) + ('' if every else ' (not all)'):>34}"
                 note = None
             if note:
                 print(f"  ({note})", file=sys.stderr)

@@ -62,8 +62,9 @@ constexpr double kProgress = 0.01;
 // Every this many exact tests of a chain, every pair is judged (the others
 // judge only the pairs that moved against each other).
 constexpr long long kWholeTest = 64;
-// Tries at emptying the last of several bins before its height is lowered.
-constexpr int kEmptyTries = 3;
+// Tries at emptying the last of several bins before its height is lowered,
+// and again after every kEmptyEvery attempts at lowering it.
+constexpr int kEmptyTries = 3, kEmptyEvery = 4;
 
 // Whether the phase runs to a number of item moves (its results then the same on every thread count).
 bool moves_limited(long long moves) { return moves >= 0; }
@@ -241,10 +242,18 @@ private:
         return f;
     }
 
+    // The best layout's last bin shorter by `ratio` of the length of its bins
+    // laid end to end, as if they were a strip cut into bins.
+    double shortened(double ratio) const {
+        if (bins_ == 1) return best_.length * (1.0 - ratio);
+        return best_.length - ratio * (static_cast<double>(bins_ - 1) * pb_.height + best_.length);
+    }
+
     // A new attempt from the best layout: one bin fewer, or a shorter last bin.
-    // A last bin as short as it can be (with more bins than the bound) is
-    // tried empty again and again; otherwise kEmptyTries tries at emptying it
-    // come first.
+    // With more bins than the bound, kEmptyTries tries at emptying the last
+    // one come first and again after every kEmptyEvery attempts at lowering
+    // it (fewer bins count first), and a last bin as short as it can be is
+    // tried empty again and again.
     void shrink() {
         pool_.clear();
         std::vector<Place> places = best_.places;
@@ -253,11 +262,13 @@ private:
         const double ratio = compressing_ ? kCompressLow + (kCompressHigh - kCompressLow) * rng_.unit() : step_;
         // A layout handed in with overlaps is first separated at its own length.
         const double target =
-            best_.sound ? std::max(pb_.bound.last_length(bins_), best_.length * (1.0 - ratio)) : best_.length;
+            best_.sound ? std::max(pb_.bound.last_length(bins_), shortened(ratio)) : best_.length;
         const bool at_floor = best_.sound && !(target < best_.length);
         const bool can_empty = bins_ > pb_.bound.bins && best_.sound && !pb_.keep_bins;
         Sheet sheet;
-        if (can_empty && (empty_tries_ < kEmptyTries || at_floor)) {
+        if (can_empty && (empty_tries_ < kEmptyTries || at_floor || since_empty_ >= kEmptyEvery)) {
+            if (empty_tries_ >= kEmptyTries) empty_tries_ = 0;
+            since_empty_ = 0;
             // The last bin's items go to random places in the others.
             --bins_;
             sheet = pb_.sheet(bins_, pb_.height);
@@ -272,6 +283,7 @@ private:
             emptying_ = true;
         } else {
             retries_ = 0;
+            ++since_empty_;
             if (at_floor) {
                 idle_ = true;
                 return;
@@ -458,7 +470,7 @@ private:
     Kept low_, strike_low_;  // the attempt's and the strike's least overlapping layouts
     std::size_t bins_ = 0;
     double strike_best_ = kInf;
-    int strikes_ = 0, since_ = 0, empty_tries_ = 0, retries_ = 0;
+    int strikes_ = 0, since_ = 0, empty_tries_ = 0, retries_ = 0, since_empty_ = 0;
     double step_ = kExploreStep;
     bool emptying_ = false, compressing_ = false, idle_ = false;
     std::vector<std::pair<std::size_t, std::size_t>> bad_;  // what the last exact test found
