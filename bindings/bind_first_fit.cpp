@@ -36,6 +36,11 @@ struct PyFirstFit {
     OptionValues options;  // as kOptionFields, kept as checked
     double used_length = 0.0;  // of the last bin of the last do_pack
     bool search_stopped = false;  // Ctrl-C cut the last do_pack's search or compression short
+    // Of the last do_pack's search or compression phase: whether it stopped at
+    // the bound, the bound (None without either), its CPU seconds.
+    bool stopped_early = false;
+    nb::object lower_bound = nb::none();
+    double cpu_seconds = 0.0;
     nb::object unplaced_reasons = nb::list();  // of the last do_pack, one per unplaced item
     nb::object bin_types = nb::list();  // of the last do_pack, per bin: its index in `bins`
     nb::object bin_costs = nb::list();  // of the last do_pack, per bin: what it costs
@@ -52,6 +57,7 @@ int gc_visit(PyFirstFit& ff, visitproc visit, void* arg) {
     Py_VISIT(ff.unplaced_reasons.ptr());
     Py_VISIT(ff.bin_types.ptr());
     Py_VISIT(ff.bin_costs.ptr());
+    Py_VISIT(ff.lower_bound.ptr());
     for (const nb::object& o : ff.options) Py_VISIT(o.ptr());
     return 0;
 }
@@ -63,6 +69,7 @@ void gc_clear(PyFirstFit& ff) {
     ff.unplaced_reasons = nb::none();
     ff.bin_types = nb::none();
     ff.bin_costs = nb::none();
+    ff.lower_bound = nb::none();
     for (nb::object& o : ff.options) o = nb::none();
 }
 
@@ -200,6 +207,10 @@ nb::tuple do_pack(PyFirstFit& ff) {
     keep_search->searching = false;
     keep_search->compressing = false;
     keep_search->evaluated = 0;
+    keep_search->bound_bins = 0;
+    keep_search->bound_length = 0.0;
+    keep_search->at_bound = false;
+    keep_search->cpu_seconds = 0.0;
     const q::ImprovementSearch search(opt.search, keep_search.get());
     const q::CompressionPhase compress(opt.search, keep_search.get());
     const q::Improver* improver = nullptr;
@@ -221,6 +232,11 @@ nb::tuple do_pack(PyFirstFit& ff) {
     if (r.search_stopped) PyErr_Clear();
     ff.search_stopped = r.search_stopped;
     ff.used_length = r.bins.empty() ? 0.0 : q::used_length(r.bins.back());
+    ff.stopped_early = keep_search->at_bound.load();
+    ff.cpu_seconds = keep_search->cpu_seconds.load();
+    ff.lower_bound = keep_search->bound_bins.load() > 0 && r.unplaced.empty()
+                         ? nb::object(nb::make_tuple(keep_search->bound_bins.load(), keep_search->bound_length.load()))
+                         : nb::object(nb::none());
     nb::list bins, unplaced;
     for (const auto& b : r.bins) {
         nb::list l;
@@ -282,6 +298,18 @@ void bind_first_fit(nb::module_& m) {
         .def_ro("search_stopped", &PyFirstFit::search_stopped,
                 "Whether Ctrl-C cut the last do_pack's improvement search or compression phase short (its best\n"
                 "layout so far is the result).")
+        .def_ro("stopped_early", &PyFirstFit::stopped_early,
+                "Whether the last do_pack's time-limited search or compression phase stopped before its\n"
+                "limit because its best layout reached the lower bound (nothing shorter can exist).")
+        .def_prop_ro("lower_bound", [](PyFirstFit& ff) { return ff.lower_bound; },
+                     "What no layout of the last do_pack's items can beat, as (bins, length): the fewest bins\n"
+                     "(the items' area over a bin's) and the shortest used length of the last of them (the area\n"
+                     "left for it over the bin's width, and at least the lowest item); a strip's (1, length), its\n"
+                     "area over its width or its tallest item, whichever is longer. None when do_pack ran no\n"
+                     "search or compression phase, or left items unplaced.")
+        .def_ro("cpu_seconds", &PyFirstFit::cpu_seconds,
+                "CPU seconds of the last do_pack's search and compression phase, summed over their threads\n"
+                "(0.0 without either).")
         .def_prop_ro("unplaced_reasons", [](PyFirstFit& ff) { return ff.unplaced_reasons; },
                      "Why each unplaced item of the last do_pack is unplaced, a text per item in the order of\n"
                      "the unplaced list: a pipe longer than the bin's length, an item heavier than the bin's\n"

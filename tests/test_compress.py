@@ -240,6 +240,52 @@ def test_without_a_limit_or_the_keyword_the_layout_is_the_greedy_one():
     assert poses(*off.do_pack()) == searched
 
 
+@settings(max_examples=10, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(seed=st.integers(0, 10_000), n=st.integers(3, 14), distance=st.sampled_from([0.0, 1.0]),
+       height=st.sampled_from([None, 30.0]), margin=st.sampled_from([0.0, 2.0]), compress=st.booleans())
+def test_no_layout_beats_the_lower_bound(seed, n, distance, height, margin, compress):
+    """The bound holds for every layout the search and the phase return, and
+    is at least the items' area less holes over the bin's width."""
+    items = random_items(seed, n)
+    kw = dict(rotations=[0.0, math.pi / 2], nonconvex=True, iterations=150, seed=seed, compress=compress)
+    ff = FirstFit(items, Bin(40, height, margin=margin), distance, **kw)
+    bins, unplaced = ff.do_pack()
+    if unplaced:
+        assert ff.lower_bound is None
+        return
+    least_bins, least_last = ff.lower_bound
+    assert len(bins) >= least_bins
+    if len(bins) == least_bins:
+        assert ff.used_length >= least_last - 2e-6  # (the placers' grid)
+    material = sum(it.area() for it in items if it.shape_id != "ring") + sum(24 * 24 - 14 * 14 for it in items
+                                                                           if it.shape_id == "ring")
+    if height is None:
+        assert least_last >= material / 40 * (1 - 1e-9)
+    else:
+        assert least_bins >= math.ceil(material / (40 * height) - 1e-9)
+    assert not ff.stopped_early  # only a time limit stops at the bound
+
+
+@pytest.mark.parametrize("compress, bin_, count, bound", [
+    (False, Bin(40, None), 4, (1, 10.0)),  # four squares in a row: the greedy layout is as short as can be
+    (True, Bin(40, None), 4, (1, 10.0)),
+    (True, Bin(20, 20), 8, (2, 20.0)),     # greedy takes three bins; two hold them, each full
+])
+def test_a_layout_at_the_lower_bound_ends_the_time_limit_early(compress, bin_, count, bound):
+    items = [Polygon([(0, 0), (10, 0), (10, 10), (0, 10)], shape_id=i) for i in range(count)]
+    ff = FirstFit(items, bin_, time_limit=60.0, threads=2, compress=compress)
+    bins, unplaced = ff.do_pack()
+    assert ff.stopped_early and ff.lower_bound == pytest.approx(bound)
+    assert (len(bins), ff.used_length) == pytest.approx(bound) and not unplaced
+    assert 0.0 <= ff.cpu_seconds < 30.0
+
+
+def test_without_a_search_or_phase_there_is_no_bound():
+    ff = FirstFit(random_items(1, 8), Bin(40, None), compress=True)
+    ff.do_pack()
+    assert ff.lower_bound is None and not ff.stopped_early and ff.cpu_seconds == 0.0
+
+
 @pytest.mark.parametrize("value, error", [(1, TypeError), ("yes", TypeError), (None, TypeError)])
 def test_compress_must_be_true_or_false(value, error):
     with pytest.raises(error, match="compress"):

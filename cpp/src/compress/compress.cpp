@@ -15,6 +15,7 @@
 #include "quarvo/kernel.hpp"
 #include "compress/pair_regions.hpp"
 #include "compress/working_layout.hpp"
+#include "core/thread_clock.hpp"
 #include "core/thread_runner.hpp"
 
 namespace quarvo {
@@ -24,10 +25,11 @@ namespace {
 using namespace compress_detail;
 using SteadyClock = std::chrono::steady_clock;
 
-// Chains walking side by side (a fixed number, so that the result does not
-// depend on the thread count); after every round of kRoundMoves item moves
-// each, a chain behind the one ahead takes its best layout. A round ends when
-// both chains have made their moves, so a chain whose moves came cheaper
+// Chains walking side by side (with an iteration limit a fixed number, so that
+// the result does not depend on the thread count; with a time limit only, one
+// per thread and at least that many); after every round of kRoundMoves item
+// moves each, a chain behind the one ahead takes its best layout. A round ends
+// when every chain has made its moves, so a chain whose moves came cheaper
 // waits: at 1,000 moves a round, about 5 % of two threads' time went to that.
 constexpr std::size_t kChains = 2;
 constexpr long long kRoundMoves = 10000;
@@ -60,8 +62,12 @@ constexpr double kProgress = 0.01;
 // Every this many exact tests of a chain, every pair is judged (the others
 // judge only the pairs that moved against each other).
 constexpr long long kWholeTest = 64;
-// Tries at emptying the last of several bins before its height is lowered.
-constexpr int kEmptyTries = 3;
+// Tries at emptying the last of several bins before its height is lowered,
+// and again after every kEmptyEvery attempts at lowering it.
+constexpr int kEmptyTries = 3, kEmptyEvery = 4;
+
+// Whether the phase runs to a number of item moves (its results then the same on every thread count).
+bool moves_limited(long long moves) { return moves >= 0; }
 
 struct Solution {
     std::vector<Place> places;
@@ -155,7 +161,7 @@ public:
 
     const Catalogue& cat;
     double width, height, margin;
-    double floor = 0.0;  // no layout's last bin is shorter
+    LowerBound bound;  // of the items of the phase
     bool keep_bins = false;  // a load limit per bin: items never change bins
 };
 
@@ -191,17 +197,15 @@ public:
     const Solution& best() const { return best_; }
     long long moves() const { return moves_; }
     bool spent() const { return budget_ >= 0 && moves_ >= budget_; }
+    // Nothing left to try: the best layout is as short as the bound lets it be.
+    bool idle() const { return idle_; }
+    double cpu_seconds() const { return 1e-9 * static_cast<double>(cpu_ns_); }
 
     // Sweeps until `until` moves are made (or the budget is spent, or `abort`).
     void run(long long until, const std::atomic<bool>& abort) {
-        if (budget_ >= 0) until = std::min(until, budget_);
-        while (moves_ < until && !abort.load(std::memory_order_relaxed)) {
-            if (idle_) {
-                moves_ = until;  // nothing left to try: the budget counts as spent
-                return;
-            }
-            step(abort);
-        }
+        const long long cpu = thread_cpu_ns();
+        run_to(until, abort);
+        cpu_ns_ += thread_cpu_ns() - cpu;
     }
 
     // Takes another chain's better layout and starts afresh from it.
@@ -214,6 +218,17 @@ public:
     }
 
 private:
+    void run_to(long long until, const std::atomic<bool>& abort) {
+        if (budget_ >= 0) until = std::min(until, budget_);
+        while (moves_ < until && !abort.load(std::memory_order_relaxed)) {
+            if (idle_) {
+                moves_ = until;  // nothing left to try: the budget counts as spent
+                return;
+            }
+            step(abort);
+        }
+    }
+
     double area(std::size_t i) const { return pb_.cat.variant(best_.places[i].v).area; }
 
     double used_part() const {
@@ -227,13 +242,33 @@ private:
         return f;
     }
 
+    // The best layout's last bin shorter by `ratio` of the length of its bins
+    // laid end to end, as if they were a strip cut into bins.
+    double shortened(double ratio) const {
+        if (bins_ == 1) return best_.length * (1.0 - ratio);
+        return best_.length - ratio * (static_cast<double>(bins_ - 1) * pb_.height + best_.length);
+    }
+
     // A new attempt from the best layout: one bin fewer, or a shorter last bin.
+    // With more bins than the bound, kEmptyTries tries at emptying the last
+    // one come first and again after every kEmptyEvery attempts at lowering
+    // it (fewer bins count first), and a last bin as short as it can be is
+    // tried empty again and again.
     void shrink() {
         pool_.clear();
         std::vector<Place> places = best_.places;
         bins_ = best_.bins;
+        compressing_ = used_part() >= kExploreShare && best_.sound;
+        const double ratio = compressing_ ? kCompressLow + (kCompressHigh - kCompressLow) * rng_.unit() : step_;
+        // A layout handed in with overlaps is first separated at its own length.
+        const double target =
+            best_.sound ? std::max(pb_.bound.last_length(bins_), shortened(ratio)) : best_.length;
+        const bool at_floor = best_.sound && !(target < best_.length);
+        const bool can_empty = bins_ > pb_.bound.bins && best_.sound && !pb_.keep_bins;
         Sheet sheet;
-        if (bins_ > 1 && empty_tries_ < kEmptyTries && best_.sound && !pb_.keep_bins) {
+        if (can_empty && (empty_tries_ < kEmptyTries || at_floor || since_empty_ >= kEmptyEvery)) {
+            if (empty_tries_ >= kEmptyTries) empty_tries_ = 0;
+            since_empty_ = 0;
             // The last bin's items go to random places in the others.
             --bins_;
             sheet = pb_.sheet(bins_, pb_.height);
@@ -247,12 +282,9 @@ private:
             }
             emptying_ = true;
         } else {
-            compressing_ = used_part() >= kExploreShare && best_.sound;
-            const double ratio = compressing_ ? kCompressLow + (kCompressHigh - kCompressLow) * rng_.unit() : step_;
             retries_ = 0;
-            // A layout handed in with overlaps is first separated at its own length.
-            const double target = best_.sound ? std::max(pb_.floor, best_.length * (1.0 - ratio)) : best_.length;
-            if (best_.sound && !(target < best_.length)) {
+            ++since_empty_;
+            if (at_floor) {
                 idle_ = true;
                 return;
             }
@@ -389,7 +421,9 @@ private:
         Solution s;
         s.places = work_->places();
         s.bins = bins_;
-        s.length = pb_.used(s.places, bins_ - 1);
+        // A last bin the moves emptied is no bin.
+        while (s.bins > 1 && pb_.used(s.places, s.bins - 1) <= 0.0) --s.bins;
+        s.length = pb_.used(s.places, s.bins - 1);
         if (s.better_than(best_)) best_ = std::move(s);
         if (emptying_) empty_tries_ = 0;
         shrink();
@@ -436,13 +470,14 @@ private:
     Kept low_, strike_low_;  // the attempt's and the strike's least overlapping layouts
     std::size_t bins_ = 0;
     double strike_best_ = kInf;
-    int strikes_ = 0, since_ = 0, empty_tries_ = 0, retries_ = 0;
+    int strikes_ = 0, since_ = 0, empty_tries_ = 0, retries_ = 0, since_empty_ = 0;
     double step_ = kExploreStep;
     bool emptying_ = false, compressing_ = false, idle_ = false;
     std::vector<std::pair<std::size_t, std::size_t>> bad_;  // what the last exact test found
     std::vector<Place> tested_;  // the layout of the last exact test
     std::vector<char> changed_;  // per item: another angle or bin since then, or in a pair that failed it
     long long tests_ = 0;
+    long long cpu_ns_ = 0;  // of the threads while they ran the chain
 };
 
 // The angles item s may take: the placers' for a polygon the NFP strategy
@@ -493,46 +528,54 @@ PackResult compress(const FirstFit& ff, PackResult start, const SteadyClock::tim
         std::vector<std::pair<std::size_t, std::size_t>> bad;
         first.sound = pb.verify(first.places, pb.sheet(first.bins, first.length), bad, kStartTol);
     }
-    // No layout is shorter than its tallest item standing as low as it can.
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        double low = kInf;
-        for (std::size_t v : cat.choices(i)) low = std::min(low, cat.variant(v).top - cat.variant(v).box.miny);
-        pb.floor = std::max(pb.floor, low);
-    }
+    pb.bound = lower_bound(ff, items);
 
     if (progress) {
         progress->compressing = true;
         progress->best_bins = first.bins;
         progress->best_length = first.length;
+        progress->bound_bins = pb.bound.bins;
+        progress->bound_length = pb.bound.length;
     }
+    // A time-limited phase whose best layout reaches the bound has nothing left to find.
+    auto done = [&](const Solution& s) {
+        return deadline && !moves_limited(moves) && start.unplaced.empty() && s.sound && pb.bound.reached(s.bins, s.length);
+    };
+    const std::size_t hw = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(std::max(1, ff.nfp.threads)), hw);
+    const std::size_t count = moves_limited(moves) ? kChains : std::max(kChains, threads);
     std::vector<std::unique_ptr<Chain>> chains;
-    for (std::size_t c = 0; c < kChains; ++c) {
+    for (std::size_t c = 0; c < count; ++c) {
         long long budget = -1;
         if (moves >= 0)
-            budget = moves / static_cast<long long>(kChains) +
-                     (static_cast<long long>(c) < moves % static_cast<long long>(kChains) ? 1 : 0);
+            budget = moves / static_cast<long long>(count) +
+                     (static_cast<long long>(c) < moves % static_cast<long long>(count) ? 1 : 0);
         chains.push_back(std::make_unique<Chain>(pb, first, seed + 0x2545F4914F6CDD1DULL * (c + 1), budget,
                                                  Span{SteadyClock::now(), deadline}));
     }
-    const std::size_t hw = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t threads = std::min<std::size_t>({static_cast<std::size_t>(std::max(1, ff.nfp.threads)), hw, kChains});
     std::atomic<bool> abort{false};
     RunWatch watch;
     watch.deadline = deadline;
-    for (long long round = 1;; ++round) {
+    bool at_bound = done(first);
+    for (long long round = 1; !at_bound; ++round) {
         if (deadline && SteadyClock::now() >= *deadline) break;
         bool more = false;
         for (const auto& ch : chains) more = more || !ch->spent();
         if (!more) break;
         const long long until = round * kRoundMoves;
-        const bool complete =
-            run_side_by_side(kChains, threads, abort, [&](std::size_t c) { chains[c]->run(until, abort); }, &watch);
+        const bool complete = run_side_by_side(count, std::min(threads, count), abort,
+                                               [&](std::size_t c) { chains[c]->run(until, abort); }, &watch);
         if (!complete) break;
         std::size_t lead = 0;
-        for (std::size_t c = 1; c < kChains; ++c)
+        for (std::size_t c = 1; c < count; ++c)
             if (chains[c]->best().better_than(chains[lead]->best())) lead = c;
-        for (std::size_t c = 0; c < kChains; ++c)
+        at_bound = done(chains[lead]->best());
+        for (std::size_t c = 0; c < count; ++c)
             if (chains[lead]->best().better_than(chains[c]->best())) chains[c]->adopt(chains[lead]->best());
+        // (every chain idle: each best is as short as the bound lets it be)
+        bool busy = false;
+        for (const auto& ch : chains) busy = busy || !ch->idle();
+        if (!busy) break;
         if (progress) {
             progress->best_bins = chains[lead]->best().bins;
             progress->best_length = chains[lead]->best().length;
@@ -559,6 +602,10 @@ PackResult compress(const FirstFit& ff, PackResult start, const SteadyClock::tim
         progress->best_bins = best->bins;
         progress->best_length = best->length;
         progress->compressing = false;
+        progress->at_bound = at_bound && done(*best);
+        double cpu = 0.0;
+        for (const auto& ch : chains) cpu += ch->cpu_seconds();
+        progress->cpu_seconds = progress->cpu_seconds + cpu;
     }
 
     if (!best->sound) {

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "core/thread_clock.hpp"
 #include "core/thread_runner.hpp"
 #include "search/neighbourhood.hpp"
 #include "search/repack.hpp"
@@ -46,18 +47,18 @@ struct Chain {
 class Walk {
 public:
     Walk(const Neighbourhood& moves, const Repacker& repack, const SearchOptions& opt, const Layout& start,
-         SearchProgress* progress, bool eliminate)
-        : moves_(moves), repack_(repack), progress_(progress), chains_(kChains), shown_price_(start.cost.price),
+         std::size_t chains, SearchProgress* progress, bool eliminate)
+        : moves_(moves), repack_(repack), progress_(progress), chains_(chains), shown_price_(start.cost.price),
           eliminate_(eliminate) {
-        for (std::size_t c = 0; c < kChains; ++c) {
+        for (std::size_t c = 0; c < chains; ++c) {
             Chain& ch = chains_[c];
             ch.cur = ch.best = start;
             ch.history.assign(kHistory, start.cost);
             ch.rng = Rng{opt.seed + 0x632BE59BD9B4E019ULL * c};
             ch.workspace = repack.workspace();
             if (opt.iterations >= 0)
-                ch.budget = opt.iterations / static_cast<long long>(kChains) +
-                            (static_cast<long long>(c) < opt.iterations % static_cast<long long>(kChains) ? 1 : 0);
+                ch.budget = opt.iterations / static_cast<long long>(chains) +
+                            (static_cast<long long>(c) < opt.iterations % static_cast<long long>(chains) ? 1 : 0);
         }
     }
 
@@ -68,12 +69,30 @@ public:
         return any;
     }
 
+    std::size_t size() const { return chains_.size(); }
+
+    // The best cost of any chain so far.
+    Cost best_cost() const {
+        Cost best = chains_.front().best.cost;
+        for (const Chain& ch : chains_) best = std::min(best, ch.best.cost);
+        return best;
+    }
+
+    double cpu_seconds() const { return 1e-9 * static_cast<double>(cpu_ns_.load()); }
+
     // One round of chain c: up to kRound layouts.
     void round(std::size_t c, const std::atomic<bool>& abort) {
+        const long long cpu = thread_cpu_ns();
+        round_of(c, abort);
+        cpu_ns_ += thread_cpu_ns() - cpu;
+    }
+
+private:
+    void round_of(std::size_t c, const std::atomic<bool>& abort) {
         Chain& ch = chains_[c];
         long long end = ch.evaluated + kRound;
         if (ch.budget >= 0) end = std::min(end, ch.budget);
-        if (eliminate_ && c + 1 == kChains && !ch.eliminating && ch.stale == 0 && ch.evaluated < end) start_elimination(ch);
+        if (eliminate_ && c + 1 == chains_.size() && !ch.eliminating && ch.stale == 0 && ch.evaluated < end) start_elimination(ch);
         while (ch.evaluated < end && !abort.load()) {
             // a layout with one bin fewer was found: on to the next bin
             if (ch.eliminating && ch.improved && ch.cur.cost.unplaced == ch.best.cost.unplaced &&
@@ -116,6 +135,7 @@ public:
         }
     }
 
+public:
     // The chains behind the one ahead take its layout (ties keep the earlier
     // chain); a chain doing without a bin goes on, and lends its best.
     void follow_the_lead() {
@@ -123,9 +143,9 @@ public:
             return chains_[c].eliminating ? chains_[c].best : chains_[c].cur;
         };
         std::size_t lead = 0;
-        for (std::size_t c = 1; c < kChains; ++c)
+        for (std::size_t c = 1; c < chains_.size(); ++c)
             if (lead_of(c).cost < lead_of(lead).cost) lead = c;
-        for (std::size_t c = 0; c < kChains; ++c)
+        for (std::size_t c = 0; c < chains_.size(); ++c)
             if (!chains_[c].eliminating && lead_of(lead).cost < chains_[c].cur.cost) {
                 chains_[c].cur = lead_of(lead);
                 chains_[c].cur.cap = 0;
@@ -172,6 +192,7 @@ private:
     double shown_price_ = 0.0;  // what the bins of the layout the progress shows cost
     const bool eliminate_;       // several kinds of bin: the last chain tries to do without bins
     std::atomic<std::size_t> evaluated_{0};
+    std::atomic<long long> cpu_ns_{0};
 };
 
 // Leaves every item at its pose in `best` and returns that layout.
@@ -210,33 +231,48 @@ PackResult ImprovementSearch::improve(const FirstFit& ff, const std::vector<Shap
         }
     const Neighbourhood moves(sequence, ff.strategy, ff.nfp.rotations.size() * (ff.nfp.mirror ? 2 : 1), stock);
     Layout best = repack.initial(greedy);
+    const LowerBound bound = lower_bound(ff, sequence);
     if (progress) {
         progress->searching = true;
         progress->best_bins = best.cost.bins;
         progress->best_length = best.cost.length;
+        progress->bound_bins = bound.bins;
+        progress->bound_length = bound.length;
     }
 
     const SearchOptions& opt = options;
+    // A time-limited search that reaches the bound has nothing left to find
+    // (with several kinds of bin the price counts first: no bound of it here).
+    auto done = [&](const Cost& c) {
+        return opt.time_limit >= 0.0 && !ff.several_kinds() && c.unplaced == 0 && bound.reached(c.bins, c.length);
+    };
     Clock::time_point deadline{};
     if (opt.time_limit >= 0.0)
         deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(opt.time_limit));
     const std::size_t hw = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t threads = std::min<std::size_t>({static_cast<std::size_t>(std::max(1, ff.nfp.threads)), hw, kChains});
-    Walk walk(moves, repack, opt, best, progress, ff.several_kinds());
+    const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(std::max(1, ff.nfp.threads)), hw);
+    const std::size_t chains = opt.iterations >= 0 ? kChains : std::max(kChains, threads);
+    Walk walk(moves, repack, opt, best, chains, progress, ff.several_kinds());
     std::atomic<bool> abort{false};
     RunWatch watch;
     watch.deadline = opt.time_limit >= 0.0 ? &deadline : nullptr;
-    while (moves.can_move()) {
+    bool at_bound = done(best.cost);
+    while (moves.can_move() && !at_bound) {
         if (opt.time_limit >= 0.0 && Clock::now() >= deadline) break;
         if (!walk.more()) break;
         // One round: every chain walks up to kRound layouts, the chains side by side.
-        const bool complete =
-            run_side_by_side(kChains, threads, abort, [&](std::size_t c) { walk.round(c, abort); }, &watch);
+        const bool complete = run_side_by_side(walk.size(), std::min(threads, walk.size()), abort,
+                                               [&](std::size_t c) { walk.round(c, abort); }, &watch);
         if (!complete) break;
         walk.follow_the_lead();
+        at_bound = done(walk.best_cost());
     }
     walk.take_best(best);
-    if (progress) progress->searching = false;
+    if (progress) {
+        progress->searching = false;
+        progress->at_bound = at_bound;
+        progress->cpu_seconds = progress->cpu_seconds + walk.cpu_seconds();
+    }
 
     PackResult out = place_as_in(best, sequence);
     out.search_stopped = watch.interrupted;
