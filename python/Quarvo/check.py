@@ -336,8 +336,8 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
     spacings (``distance`` / 2 plus each item's own ``inflation`` and
     ``margin``) plus ``contact_tol``, plus (radius + spacing) x (1 / cos(pi /
     64) - 1) for each circle (drawn as a circumscribed 64-gon); an item
-    touches the floor or a wall at twice its spacing or the margin, whichever
-    is larger, plus ``contact_tol``.
+    touches the floor or a wall when its gap there is at most its spacing or
+    the margin, whichever is larger, plus ``contact_tol``, nothing more.
     Items lying in an item's holes are its load, not its supports.
 
     ValueError for non-finite bin sizes or distance and for negative or

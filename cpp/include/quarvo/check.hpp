@@ -126,8 +126,9 @@ struct CheckOptions {
     // centroid on both sides of its vertical. Two items touch when their gap
     // is at most their spacings (half the distance plus their own inflation
     // and margin each) plus contact_tol, plus (radius + spacing)(1/cos(pi/64)
-    // - 1) for each circle; the floor and a wall at twice the item's spacing
-    // plus contact_tol (and a circle's excess).
+    // - 1) for each circle; the floor and a wall when the gap there is at
+    // most the item's own gap to them (its spacing or the margin, whichever
+    // is larger) plus contact_tol.
     bool gravity = false;
     double contact_tol = kRestTol;
     // When set, only the pairs (i < j) it accepts are judged: for a caller

@@ -311,6 +311,8 @@ TEST(CheckGravity, FloatingItemsWithTheirReasonAndWhoHoldsWhom) {
     std::vector<Outline> lifted = {circle_outline({50, 11}, 10)};
     EXPECT_FALSE(rest_states(lifted, opt)[0].rests);
     lifted[0].extra = 0.5;
+    EXPECT_FALSE(rest_states(lifted, opt)[0].rests);  // half the gap: a spacer that short holds nothing
+    lifted[0].extra = 1.0;
     EXPECT_TRUE(rest_states(lifted, opt)[0].rests);
     opt.contact_tol = -1.0;
     EXPECT_THROW(check_outlines(items, opt), ValueError);
