@@ -103,8 +103,8 @@ struct CheckOptions {
     // Absolute slack on every judgement; by default the engine's tolerance.
     // The rounding of doubles is allowed on top: ROUNDING_TOLERANCE times
     // the magnitude of the outlines' coordinates. An item below the grid,
-    // whose area_over_perimeter is under GRID_TOLERANCE, gets no slack but
-    // the rounding: the tolerance would let it lie wholly in another.
+    // whose area_over_perimeter is under grid_limit where it lies, gets no
+    // slack but the rounding: the tolerance would let it lie wholly in another.
     double tol = GRID_TOLERANCE;
     // Extra slack for pairs with circles, relative to each circle's radius
     // grown by half the distance: layouts made with circles seen as inscribed

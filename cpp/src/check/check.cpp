@@ -14,11 +14,13 @@ void require(bool ok, const char* what) {
     if (!ok) throw ValueError(what);
 }
 
-// The rounding of doubles where the outline's coordinates are.
-double rounding(const Outline& o) {
+double magnitude(const Outline& o) {
     const BBox& b = o.box;
-    return ROUNDING_TOLERANCE * std::max({std::fabs(b.minx), std::fabs(b.miny), std::fabs(b.maxx), std::fabs(b.maxy)});
+    return std::max({std::fabs(b.minx), std::fabs(b.miny), std::fabs(b.maxx), std::fabs(b.maxy)});
 }
+
+// The rounding of doubles where the outline's coordinates are.
+double rounding(const Outline& o) { return ROUNDING_TOLERANCE * magnitude(o); }
 
 }  // namespace
 
@@ -188,7 +190,7 @@ std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, cons
         }
         items[i] = make_item(o);
         live.push_back(i);
-        slack[i] = area_over_perimeter(o) < GRID_TOLERANCE ? 0.0 : opt.tol;
+        slack[i] = area_over_perimeter(o) < grid_limit(magnitude(o)) ? 0.0 : opt.tol;
         double past = outside_amount(o, opt.bin_w, opt.bin_h);
         if (past > slack[i] + rounding(o)) {
             out.push_back({ViolationKind::Outside, i, i, past, 0.0});
