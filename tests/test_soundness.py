@@ -106,3 +106,58 @@ def test_the_incremental_guard_draws_the_line_at_the_tolerance(exact):
     assert not _beyond_tolerance([square, ring], mover, exact)
     mover.set_position(60 + 17.5, 60)  # across the ring's wall
     assert _beyond_tolerance([square, ring], mover, exact)
+
+
+# --- outlines far from their own origin, within the documented 1e12 range ---
+
+def _far_items(rng, far):
+    items = []
+    for k in range(rng.randint(3, 10)):
+        n, r, ph = rng.randint(3, 8), rng.uniform(2, 10), rng.uniform(0, 2 * math.pi)
+        pts = [(r * math.cos(ph + 2 * math.pi * i / n), r * math.sin(ph + 2 * math.pi * i / n)) for i in range(n)]
+        holes = [[(0.5 * x, 0.5 * y) for x, y in reversed(pts)]] if rng.random() < 0.2 else []
+        dx, dy = far * rng.uniform(-1, 1), far * rng.uniform(-1, 1)
+        if rng.random() < 0.7:
+            pts = [(x + dx, y + dy) for x, y in pts]
+            holes = [[(x + dx, y + dy) for x, y in h] for h in holes]
+        it = Polygon(pts, holes or None, shape_id=k) if rng.random() < 0.85 else Circle(r, shape_id=k)
+        it.mirrored = isinstance(it, Polygon) and rng.random() < 0.2
+        items.append(it)
+    return items
+
+
+@pytest.mark.parametrize("far", [2e6, 1e9, 2.2e11, 9.9e11])
+@pytest.mark.parametrize("kw", [dict(), dict(placement="center"), dict(strategy="bl"),
+                                dict(rotations=[0.0, 1.0], mirror=True), dict(nonconvex=True, hole_fill="dense")],
+                         ids=["corner", "center", "bl", "rotations", "nonconvex"])
+def test_outlines_far_from_their_origin_pack_soundly(far, kw):
+    # An outline 2.2e11 from its own origin once had a pentagon placed 3.6 deep in it.
+    import random
+    for seed in range(6):
+        rng = random.Random(seed)
+        items = _far_items(rng, far)
+        bins, unplaced = FirstFit(items, Bin(60, 60), 1.0, **kw).do_pack()
+        assert len(unplaced) < len(items)
+        scale = max([60.0] + [abs(it.tx) + abs(it.ty) for b in bins for it in b])
+        assert gc.inflated_faults(bins, 60, 60, lambda it: 0.5, TOLERANCE + ROUNDING_TOLERANCE * scale,
+                                  CIRCLE_REL_TOL) == []
+
+
+def test_an_outline_far_from_its_origin_keeps_its_translation_as_given():
+    # The engine works on the outline carried to its origin; the host sees the
+    # translation of the outline as given, through every setter.
+    pts = [(3e11 + x, -2e11 + y) for x, y in [(0, 0), (4, 0), (4, 3), (0, 3)]]
+    p = Polygon(pts)
+    assert (p.tx, p.ty) == (0.0, 0.0) and p.outer[0] in pts
+    assert p.transformed() == p.outer
+    p.set_position(-3e11, 2e11)
+    assert all(abs(x) < 10 and abs(y) < 10 for x, y in p.transformed())
+    for rotation, mirrored in ((1.0, False), (1.0, True), (0.0, True)):
+        p.rotation, p.mirrored = rotation, mirrored
+        assert (p.tx, p.ty) == (-3e11, 2e11)
+        c, s, f = math.cos(rotation), math.sin(rotation), -1.0 if mirrored else 1.0
+        want = [(f * x * c - y * s + p.tx, f * x * s + y * c + p.ty) for x, y in p.outer]
+        got = p.transformed()  # (a mirror image runs the other way round)
+        assert max(min(math.hypot(u[0] - v[0], u[1] - v[1]) for v in got) for u in want) < 1e-14 * 4e11 * 4
+        ref = p.reference_point_local()
+        assert min(math.hypot(ref[0] + p.tx - x, ref[1] + p.ty - y) for x, y in got) < 1e-14 * 4e11 * 4

@@ -50,19 +50,6 @@ std::unique_ptr<Shape> make_item(Input& in) {
     } catch (const ValueError&) {
         return nullptr;
     }
-    // Outlines farther than 1e9 from their own origin are left out: beyond
-    // about 4.5e9 (2^52 units of the 1e-6 grid) their sums no longer fall on
-    // the grid exactly, and the next item has been seen 3.6 deep in one 6.8e9
-    // out. An open fault, not yet mended.
-    if (s->is_polygon()) {
-        const Polygon& poly = static_cast<const Polygon&>(*s);
-        for (const Contour* c : {&poly.outer()})
-            for (const Pt& p : *c)
-                if (!(std::fabs(p.x) <= 1e9 && std::fabs(p.y) <= 1e9)) return nullptr;
-        for (const Contour& h : poly.holes())
-            for (const Pt& p : h)
-                if (!(std::fabs(p.x) <= 1e9 && std::fabs(p.y) <= 1e9)) return nullptr;
-    }
     if (in.byte() % 8 == 0) s->set_rotation(in.number());
     if (in.byte() % 8 == 0) s->margin = in.number();
     if (in.byte() % 8 == 0) s->inflation = in.number();

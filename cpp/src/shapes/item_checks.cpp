@@ -125,8 +125,10 @@ void require_above_grid(const Shape& s, const std::string& role, double magnitud
                        "a circle needs a radius of at least twice that, " + format_number(2.0 * limit));
     } else if (s.is_polygon()) {
         const Polygon& p = polygon_cast(s);
-        double area = std::fabs(polygon_area(p.outer())), length = perimeter(p.outer());
-        for (const Contour& h : p.holes()) {
+        // (on the outline carried to its origin: the sums of an outline far
+        // from it would cancel)
+        double area = std::fabs(polygon_area(p.local_outer())), length = perimeter(p.local_outer());
+        for (const Contour& h : p.local_holes()) {
             area -= std::fabs(polygon_area(h));
             length += perimeter(h);
         }

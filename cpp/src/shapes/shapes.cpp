@@ -22,6 +22,25 @@ Pt Shape::reference_point_local() const { throw NotImplementedError(); }
 Contour Shape::world_contour() const { throw NotImplementedError(); }
 std::unique_ptr<Shape> Shape::clone_geometry() const { throw NotImplementedError(); }
 
+Pt Shape::turned_anchor() const {
+    const Pt a = anchor();
+    if (a.x == 0.0 && a.y == 0.0) return a;
+    const double ax = mirrored_ ? -a.x : a.x, c = std::cos(rotation_), s = std::sin(rotation_);
+    return {ax * c - a.y * s, ax * s + a.y * c};
+}
+
+Pt Shape::origin() const {
+    if (anchor().x == 0.0 && anchor().y == 0.0) return {tx_, ty_};
+    const Pt a = turned_anchor();
+    return {tx_ - a.x, ty_ - a.y};
+}
+
+void Shape::set_origin(double x, double y) {
+    if (anchor().x == 0.0 && anchor().y == 0.0) return set_position(x, y);
+    const Pt a = turned_anchor();
+    set_position(x + a.x, y + a.y);
+}
+
 void Shape::set_mirrored(bool on) {
     if (on == mirrored_) return;
     mirrored_ = on;
@@ -46,7 +65,13 @@ void Shape::copy_state_to(Shape& to) const {
     to.dirty_ = true;
 }
 
-Polygon::Polygon(Stored, const Polygon& from) : Shape(Kind::Polygon), outer_(from.outer_), holes_(from.holes_) {
+Polygon::Polygon(Stored, const Polygon& from)
+    : Shape(Kind::Polygon),
+      outer_(from.outer_),
+      holes_(from.holes_),
+      anchor_(from.anchor_),
+      given_outer_(from.given_outer_),
+      given_holes_(from.given_holes_) {
     convex_ = from.convex_;
     turns_once_ = from.turns_once_;
     mitred_ = from.mitred_;
@@ -127,12 +152,74 @@ std::unique_ptr<Shape> Pipe::clone_geometry() const {
     return p;
 }
 
+namespace {
+
+// The anchor of an outline far from its own origin: on each axis where its
+// box's centre lies farther than Polygon::kFarFromOrigin, that centre rounded
+// to a whole number (the outline less it is then exact wherever its points
+// lie within a factor of two of it); 0 elsewhere, and wherever a coordinate
+// is unusable (left to the checks of items).
+Pt far_anchor(const Contour& outer, const std::vector<Contour>& holes) {
+    auto usable = [](const Contour& c) {
+        for (const Pt& p : c)
+            if (!(std::fabs(p.x) <= MAX_COORDINATE && std::fabs(p.y) <= MAX_COORDINATE)) return false;
+        return true;
+    };
+    if (outer.empty() || !usable(outer)) return {0.0, 0.0};
+    for (const Contour& h : holes)
+        if (!usable(h)) return {0.0, 0.0};
+    const BBox b = polygon_bbox(outer);
+    auto axis = [](double lo, double hi) {
+        const double mid = lo / 2.0 + hi / 2.0;
+        return std::fabs(mid) > Polygon::kFarFromOrigin ? std::nearbyint(mid) : 0.0;
+    };
+    return {axis(b.minx, b.maxx), axis(b.miny, b.maxy)};
+}
+
+Contour moved_by(const Contour& c, Pt d) {
+    Contour out;
+    out.reserve(c.size());
+    for (const Pt& p : c) out.push_back({p.x - d.x, p.y - d.y});
+    return out;
+}
+
+// `ring` closed and wound as ensure_winding winds `judge` (the same ring
+// carried to its origin, whose area tells the winding reliably).
+Contour wound_as(const Contour& ring, const Contour& judge, bool clockwise) {
+    Contour closed = ring, j = judge;
+    if (closed.size() < 2) return closed;
+    if (closed.front() != closed.back()) closed.push_back(closed.front());
+    if (j.front() != j.back()) j.push_back(j.front());
+    if ((polygon_area(j) < 0) != clockwise) std::reverse(closed.begin(), closed.end());
+    return closed;
+}
+
+}  // namespace
+
 Polygon::Polygon(const Contour& outer, const std::vector<Contour>& holes, std::string name) : Shape(Kind::Polygon) {
     this->name = std::move(name);
-    require_sound_outline(outer, holes, item_label(*this, "polygon"));
-    outer_ = ensure_winding(outer, true);
-    holes_.reserve(holes.size());
-    for (const Contour& h : holes) holes_.push_back(ensure_winding(h, false));
+    anchor_ = far_anchor(outer, holes);
+    if (!anchored()) {
+        require_sound_outline(outer, holes, item_label(*this, "polygon"));
+        outer_ = ensure_winding(outer, true);
+        holes_.reserve(holes.size());
+        for (const Contour& h : holes) holes_.push_back(ensure_winding(h, false));
+        return;
+    }
+    const Contour q = moved_by(outer, anchor_);
+    std::vector<Contour> qh;
+    qh.reserve(holes.size());
+    for (const Contour& h : holes) qh.push_back(moved_by(h, anchor_));
+    require_sound_outline(q, qh, item_label(*this, "polygon"));
+    outer_ = ensure_winding(q, true);
+    given_outer_ = wound_as(outer, q, true);
+    for (std::size_t k = 0; k < holes.size(); ++k) {
+        holes_.push_back(ensure_winding(qh[k], false));
+        given_holes_.push_back(wound_as(holes[k], qh[k], false));
+    }
+    // the given outline's origin at (0, 0)
+    tx_ = anchor_.x;
+    ty_ = anchor_.y;
 }
 
 namespace {
