@@ -10,6 +10,7 @@
 
 #include "core/validate.hpp"
 #include "geometry/mitred_offset.hpp"
+#include "geometry/outline_offset.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 #include "shapes/item_checks.hpp"
@@ -298,7 +299,7 @@ Contour Polygon::inflated_outer() const {
         Region grown = mitred_offset(outer, infl_);
         if (!grown.empty()) return grown.front();
     }
-    return offset_convex(outer, infl_);
+    return offset_outline(outer, infl_);
 }
 
 Contour Polygon::build_rotated() const {

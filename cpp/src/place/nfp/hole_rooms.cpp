@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "geometry/mitred_offset.hpp"
+#include "geometry/outline_offset.hpp"
 #include "geometry/outline_fit.hpp"
 #include "quarvo/constants.hpp"
 
@@ -109,7 +110,7 @@ std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting
                 if (!parts.empty()) room = ensure_winding(parts.front(), false);
                 usable = room.size() >= 4 && polygon_area(room) > 0;
             } else {
-                room = offset_convex(hole, c.infl());
+                room = offset_outline(hole, c.infl());
                 usable = room.size() >= 4 && polygon_area(room) > 0 && keeps_its_edges(hole, room, c.infl());
             }
             rooms.push_back({ci, std::move(room), usable, {}, false, {}, 0.0});
