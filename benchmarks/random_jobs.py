@@ -42,7 +42,6 @@ from _about import ROOT, commit_and_machine
 sys.path.insert(0, os.path.join(ROOT, "tests"))
 import geometry_check as gc  # noqa: E402
 from Quarvo import Bin, Circle, FirstFit, Polygon  # noqa: E402
-from Quarvo.check import area_over_perimeter  # noqa: E402
 
 # The tolerance to which the engine keeps the distance and the bin (and 1e-14
 # of the coordinates' magnitude for the rounding of doubles).
@@ -126,8 +125,19 @@ FAR = False
 
 
 def below_grid(item, magnitude):
-    """Whether the engine refuses the item as below its grid."""
-    return area_over_perimeter(item) < (TOL + 1e-14 * magnitude) * 1.001
+    """Whether the engine refuses the item as below its grid: its material's
+    area over its perimeter (each ring taken about its first point, as the
+    engine takes an outline far from its origin) under the tolerance."""
+    limit = (TOL + 1e-14 * magnitude) * 1.001
+    if isinstance(item, Circle):
+        return item.radius / 2 < limit
+    area = length = 0.0
+    for k, ring in enumerate([item.outer] + list(item.holes)):
+        x0, y0 = ring[0]
+        pts = [(x - x0, y - y0) for x, y in ring]
+        area += (1 if k == 0 else -1) * abs(sum(x1 * y2 - x2 * y1 for (x1, y1), (x2, y2) in zip(pts, pts[1:] + pts[:1]))) / 2
+        length += sum(math.hypot(x2 - x1, y2 - y1) for (x1, y1), (x2, y2) in zip(pts, pts[1:] + pts[:1]))
+    return max(area, 0.0) / length < limit
 
 
 def make_job(seed, family, widths=WIDTHS):

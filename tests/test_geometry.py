@@ -279,11 +279,21 @@ def polygon_state(draw):
     return outer, hole, rot, infl, tx, ty
 
 
+def carried_to_its_origin(outer):
+    """Whether the engine carries the outline to its origin (its box's centre
+    more than 2^20 from it, or more than 8192 times its size): its geometry is
+    then that of the outline less its anchor, the same to rounding."""
+    x0, y0, x1, y1 = r_bbox(outer)
+    off, size = max(abs(x0 / 2 + x1 / 2), abs(y0 / 2 + y1 / 2)), max(x1 - x0, y1 - y0)
+    return size > 0 and (off > 2.0 ** 20 or off > 8192 * size)
+
+
 @PROPS
 @given(polygon_state())
 def test_polygon_geometry_matches_documented_pipeline(state):
     outer, hole, rot, infl, tx, ty = state
     assume(r_area(outer) != 0.0)  # a sliver whose computed area is zero is refused
+    assume(not carried_to_its_origin(outer))
     p = Polygon(outer[:-1] if len(outer) % 2 else outer, [hole] if hole else None, shape_id="P-1")
     p.rotation, p.infl = rot, infl
     p.set_position(tx, ty)

@@ -49,7 +49,8 @@ public:
     double ty() const { return ty_; }
     // Where the given outline's origin lies: (tx, ty) less the anchor turned
     // with the item (mirrored, then rotated), or (tx, ty) itself without one.
-    // A host shows and sets the translation through these.
+    // A host shows and sets the translation through these; what was set
+    // reads back as it was until the engine moves, turns or mirrors the item.
     Pt origin() const;
     // Moves the item so that its given outline's origin lies at (x, y).
     void set_origin(double x, double y);
@@ -108,6 +109,13 @@ protected:
 
     Kind kind_;
     double tx_ = 0.0, ty_ = 0.0, rotation_ = 0.0, infl_ = 0.0;
+    // The origin last set through set_origin and the pose it gave (an
+    // anchored outline's origin reads back from it while the pose holds).
+    struct SetOrigin {
+        Pt origin{};
+        double tx = kInf, ty = kInf, rotation = kInf;
+        bool mirrored = false;
+    } set_origin_;
     bool mirrored_ = false;
     mutable bool dirty_ = true;
     mutable std::optional<double> cache_area_;
@@ -122,15 +130,17 @@ public:
     // The stored contours, as given (never mirrored), in the given frame.
     const Contour& outer() const { return anchored() ? given_outer_ : outer_; }
     const std::vector<Contour>& holes() const { return anchored() ? given_holes_ : holes_; }
-    // An outline whose box lies farther than kFarFromOrigin from its own
-    // origin on an axis is carried to its origin when the polygon is built:
-    // the engine keeps and works on the outline less this anchor (the box's
-    // centre on that axis, rounded to a whole number), so that no no-fit
-    // polygon, union or grid meets coordinates of that size, and (tx, ty)
-    // place the anchor. origin() gives the given outline's translation.
+    // An outline whose box's centre lies farther than kFarFromOrigin from its
+    // own origin, or farther than kFarRatio times its own size, is carried to
+    // its origin when the polygon is built: the engine keeps and works on the
+    // outline less this anchor (the box's centre, rounded to a multiple of a
+    // power of two below the outline's size), so that no area, no-fit polygon,
+    // union or grid meets coordinates that swamp it, and (tx, ty) place the
+    // anchor. origin() gives the given outline's translation.
     Pt anchor() const override { return anchor_; }
     bool anchored() const { return anchor_.x != 0.0 || anchor_.y != 0.0; }
     static constexpr double kFarFromOrigin = 1048576.0;  // 2^20
+    static constexpr double kFarRatio = 8192.0;          // 2^13: areas to 1e-8
     bool is_container() const { return !holes_.empty(); }
     // The contours the geometry is built from: the stored ones (less the
     // anchor), or their mirror images (x -> -x, turned round so that the

@@ -137,9 +137,11 @@ double area_over_perimeter(const Outline& o) {
     double area = 0.0, length = 0.0;
     for (std::size_t k = 0; k < o.rings.size(); ++k) {
         const Contour& r = o.rings[k];
+        if (r.empty()) continue;
+        // about the ring's first point: far from the origin the products would cancel
         double twice = 0.0;
         for (std::size_t i = 0; i < r.size(); ++i) {
-            const Pt a = r[i], b = r[(i + 1) % r.size()];
+            const Pt a = vsub(r[i], r[0]), b = vsub(r[(i + 1) % r.size()], r[0]);
             twice += a.x * b.y - b.x * a.y;
             length += std::hypot(b.x - a.x, b.y - a.y);
         }

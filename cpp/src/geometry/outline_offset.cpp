@@ -1,5 +1,7 @@
 #include "geometry/outline_offset.hpp"
 
+#include "geometry/mitred_offset.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -74,12 +76,87 @@ double dist_to_outline(Pt p, const Contour& poly, std::size_t n) {
     return best;
 }
 
+// Whether the hairs between edges i and j (exclusive, cyclic) turn with
+// them: every turn on the way from edge i to edge j of one sign with the
+// whole turn, and no more than it in all. A hair that does not moves a line
+// across its neighbours' (the offset folds back, or cuts the corner).
+bool hairs_turn_with(const Contour& poly, std::size_t n, std::size_t i, std::size_t j) {
+    auto dir = [&](std::size_t k) { return vsub(poly[(k % n) + 1], poly[k % n]); };
+    auto turn = [](Pt u, Pt v) { return std::atan2(cross(u, v), dot(u, v)); };
+    const double whole = turn(dir(i), dir(j));
+    double sum = 0.0;
+    Pt prev = dir(i);
+    for (std::size_t k = i + 1; k <= j; ++k) {
+        const Pt d = dir(k);
+        if (d.x == 0.0 && d.y == 0.0) continue;
+        const double t = turn(prev, d);
+        if (t * whole < 0.0 || std::fabs(t) > std::fabs(whole) + 1e-9) return false;
+        sum += t;
+        prev = d;
+    }
+    return std::fabs(sum - whole) <= 1e-9;
+}
+
+// Whether a run of hairs of the closed contour (n edges) does not turn with
+// the edges on either side of it.
+bool stray_hair(const Contour& poly, std::size_t n, double extent) {
+    auto is_hair = [&](std::size_t i) {
+        return hypot_cr(poly[i + 1].x - poly[i].x, poly[i + 1].y - poly[i].y) < kShortEdge * extent;
+    };
+    std::size_t full = n;
+    for (std::size_t i = 0; i < n && full == n; ++i)
+        if (!is_hair(i)) full = i;
+    if (full == n) return false;
+    for (std::size_t k = full; k < full + n;) {
+        std::size_t next = k + 1;
+        while (next < full + n && is_hair(next % n)) ++next;
+        if (next > k + 1 && !hairs_turn_with(poly, n, k, next)) return true;
+        k = next;
+    }
+    return false;
+}
+
+// The closed contour with every vertex a hair from the one kept before it
+// merged into that one, and how far a merged-away point stands out of the
+// result: an offset that reaches that much farther keeps its distance from
+// the point too. Empty when fewer than three vertices would be left.
+struct Merged {
+    Contour outline;
+    double out = 0.0;
+};
+Merged merge_hairs(const Contour& poly) {
+    const std::size_t n = poly.size() - 1;
+    const double shortest = kShortEdge * extent_of(poly, n);
+    auto near = [&](Pt p, Pt q) { return hypot_cr(q.x - p.x, q.y - p.y) < shortest; };
+    Merged m;
+    std::vector<Pt> dropped;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!m.outline.empty() && near(m.outline.back(), poly[i])) dropped.push_back(poly[i]);
+        else m.outline.push_back(poly[i]);
+    }
+    while (m.outline.size() > 1 && near(m.outline.back(), m.outline.front())) {
+        dropped.push_back(m.outline.back());
+        m.outline.pop_back();
+    }
+    if (m.outline.size() < 3) return {};
+    m.outline.push_back(m.outline.front());
+    for (const Pt& p : dropped) m.out = std::max(m.out, dist_to_outline(p, m.outline, m.outline.size() - 1));
+    return m;
+}
+
+Contour closed(const Contour& c) {
+    Contour out = c;
+    if (!out.empty() && out.front() != out.back()) out.push_back(out.front());
+    return out;
+}
+
 }  // namespace
 
 bool offset_loses_distance(const Contour& poly, double dist) {
     if (std::fabs(dist) < 1e-12 || poly.size() < 4) return false;
     const std::size_t n = poly.size() - 1;
     const double extent = extent_of(poly, n);
+    if (stray_hair(poly, n, extent)) return true;
     // The edges the written offset keeps, as offset_convex keeps them; for
     // each edge a hair long (kept or passed over), the moved edge it is or
     // follows.
@@ -115,26 +192,18 @@ bool offset_loses_distance(const Contour& poly, double dist) {
 
 Contour offset_outline(const Contour& poly, double dist) {
     if (!offset_loses_distance(poly, dist)) return offset_convex(poly, dist);
-    const std::size_t n = poly.size() - 1;
-    const double shortest = kShortEdge * extent_of(poly, n);
-    auto near = [&](Pt p, Pt q) { return hypot_cr(q.x - p.x, q.y - p.y) < shortest; };
-    Contour merged;
-    std::vector<Pt> dropped;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!merged.empty() && near(merged.back(), poly[i])) dropped.push_back(poly[i]);
-        else merged.push_back(poly[i]);
-    }
-    while (merged.size() > 1 && near(merged.back(), merged.front())) {
-        dropped.push_back(merged.back());
-        merged.pop_back();
-    }
-    if (merged.size() < 3) return offset_convex(poly, dist);
-    merged.push_back(merged.front());
-    // How far a merged-away point stands out of the merged outline: the offset
-    // reaches that much farther, so that it keeps the distance from the point too.
-    double out = 0.0;
-    for (const Pt& p : dropped) out = std::max(out, dist_to_outline(p, merged, merged.size() - 1));
-    return offset_convex(merged, dist + std::copysign(out, dist));
+    const Merged m = merge_hairs(poly);
+    if (m.outline.empty()) return offset_convex(poly, dist);
+    return offset_convex(m.outline, dist + std::copysign(m.out, dist));
+}
+
+Region mitred_outline_offset(const Contour& c, double delta) {
+    const Contour poly = closed(c);
+    if (poly.size() < 4 || std::fabs(delta) < 1e-12 || !stray_hair(poly, poly.size() - 1, extent_of(poly, poly.size() - 1)))
+        return mitred_offset(c, delta);
+    const Merged m = merge_hairs(poly);
+    if (m.outline.empty()) return mitred_offset(c, delta);
+    return mitred_offset(m.outline, delta + std::copysign(m.out, delta));
 }
 
 }  // namespace quarvo

@@ -4,9 +4,11 @@
 //
 // An edge a hair long (a vertex given twice, 1e-12 to 1e-9 of the outline
 // apart) has a direction that need not turn with its neighbours; its moved
-// line then cuts the corner, or runs back, and the written offset comes
-// closer to the outline than the distance. There, and only there, the twin
-// is merged into its neighbour and the merged outline is offset by the
+// line then cuts the corner, and the written offset comes closer to the
+// outline than the distance, or runs nearly back along a neighbour's, and
+// their meeting point flies off (an outline 1e4 across grew a spike 1.9e6
+// long, and NFPs built on it let items overlap). There, and only there, the
+// twin is merged into its neighbour and the merged outline is offset by the
 // distance plus how far the merged-away point stood out of it, which keeps
 // the full distance. Everywhere else the result is the written offset, bit
 // for bit.
@@ -15,12 +17,18 @@
 
 namespace quarvo {
 
-// offset_convex(poly, dist), or its mended form where that loses distance.
+// offset_convex(poly, dist), or its mended form where that goes wrong.
 Contour offset_outline(const Contour& poly, double dist);
+// mitred_offset(c, delta), or the same of the outline with its stray hairs
+// merged (by delta plus how far a merged point stood out) where it has any:
+// a hair that runs back makes a cusp, which the mitred offset cuts in.
+Region mitred_outline_offset(const Contour& c, double delta);
 
-// Whether the written offset of `poly` by `dist` comes nearer the outline than
-// |dist| (by more than rounding) around an edge shorter than 1e-8 of the
-// outline's extent. False when there is no such edge.
+// Whether the written offset of `poly` by `dist` goes wrong around an edge
+// shorter than 1e-8 of the outline's extent: such a hair does not turn with
+// the edges on either side of it (its moved line folds the offset back on
+// itself, or cuts the corner), or the offset comes nearer the outline than
+// |dist| (by more than rounding) there. False when there is no such edge.
 bool offset_loses_distance(const Contour& poly, double dist);
 
 }  // namespace quarvo

@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "core/validate.hpp"
-#include "geometry/mitred_offset.hpp"
 #include "geometry/outline_offset.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
@@ -30,8 +29,15 @@ Pt Shape::turned_anchor() const {
     return {ax * c - a.y * s, ax * s + a.y * c};
 }
 
+namespace {
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+}  // namespace
+
 Pt Shape::origin() const {
     if (anchor().x == 0.0 && anchor().y == 0.0) return {tx_, ty_};
+    const SetOrigin& s = set_origin_;
+    if (same_bits(s.tx, tx_) && same_bits(s.ty, ty_) && same_bits(s.rotation, rotation_) && s.mirrored == mirrored_)
+        return s.origin;
     const Pt a = turned_anchor();
     return {tx_ - a.x, ty_ - a.y};
 }
@@ -40,6 +46,7 @@ void Shape::set_origin(double x, double y) {
     if (anchor().x == 0.0 && anchor().y == 0.0) return set_position(x, y);
     const Pt a = turned_anchor();
     set_position(x + a.x, y + a.y);
+    set_origin_ = {{x, y}, tx_, ty_, rotation_, mirrored_};
 }
 
 void Shape::set_mirrored(bool on) {
@@ -62,6 +69,7 @@ void Shape::copy_state_to(Shape& to) const {
     to.sig_id = sig_id;
     to.sig_id_mirrored = sig_id_mirrored;
     to.mirrored_ = mirrored_;
+    to.set_origin_ = set_origin_;
     to.cache_area_ = cache_area_;
     to.dirty_ = true;
 }
@@ -155,11 +163,13 @@ std::unique_ptr<Shape> Pipe::clone_geometry() const {
 
 namespace {
 
-// The anchor of an outline far from its own origin: on each axis where its
-// box's centre lies farther than Polygon::kFarFromOrigin, that centre rounded
-// to a whole number (the outline less it is then exact wherever its points
-// lie within a factor of two of it); 0 elsewhere, and wherever a coordinate
-// is unusable (left to the checks of items).
+// The anchor of an outline far from its own origin (its box's centre farther
+// than Polygon::kFarFromOrigin, or than Polygon::kFarRatio times its size,
+// where the products of its coordinates swamp its area): that centre rounded
+// to a multiple of the power of two at most its size, so that the outline
+// less it is exact (its points lie within a factor of two of it); 0 for a
+// nearer outline, and wherever a coordinate is unusable (left to the checks
+// of items).
 Pt far_anchor(const Contour& outer, const std::vector<Contour>& holes) {
     auto usable = [](const Contour& c) {
         for (const Pt& p : c)
@@ -170,11 +180,12 @@ Pt far_anchor(const Contour& outer, const std::vector<Contour>& holes) {
     for (const Contour& h : holes)
         if (!usable(h)) return {0.0, 0.0};
     const BBox b = polygon_bbox(outer);
-    auto axis = [](double lo, double hi) {
-        const double mid = lo / 2.0 + hi / 2.0;
-        return std::fabs(mid) > Polygon::kFarFromOrigin ? std::nearbyint(mid) : 0.0;
-    };
-    return {axis(b.minx, b.maxx), axis(b.miny, b.maxy)};
+    const Pt mid{b.minx / 2.0 + b.maxx / 2.0, b.miny / 2.0 + b.maxy / 2.0};
+    const double size = std::max(b.maxx - b.minx, b.maxy - b.miny), off = std::max(std::fabs(mid.x), std::fabs(mid.y));
+    if (!(size > 0.0) || !(off > Polygon::kFarFromOrigin || off > Polygon::kFarRatio * size)) return {0.0, 0.0};
+    const int e = std::ilogb(size);
+    auto axis = [e](double m) { return std::ldexp(std::nearbyint(std::ldexp(m, -e)), e); };
+    return {axis(mid.x), axis(mid.y)};
 }
 
 Contour moved_by(const Contour& c, Pt d) {
@@ -296,7 +307,7 @@ Contour Polygon::inflated_outer() const {
     const Contour& outer = local_outer();
     if (std::fabs(infl_) < 1e-12) return outer;
     if (mitred_ && !(outer_convex() && outer_turns_once())) {
-        Region grown = mitred_offset(outer, infl_);
+        Region grown = mitred_outline_offset(outer, infl_);
         if (!grown.empty()) return grown.front();
     }
     return offset_outline(outer, infl_);
@@ -326,10 +337,6 @@ const Contour& Polygon::rotated_shape() const {
     ++rot_gen_;
     return cache_rotated_;
 }
-
-namespace {
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-}  // namespace
 
 const Contour& Polygon::rotated_contour() const {
     if (has_memo_ && same_bits(memo_rot_, rotation_) && same_bits(memo_infl_, infl_) && memo_mirrored_ == mirrored_)
