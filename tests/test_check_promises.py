@@ -50,6 +50,8 @@ BROKEN = {
     "too close": (lambda: [square(10, 0, 0), square(10, 11, 0, "b")], BIN, dict(distance=2.0), "too_close", (0, 1)),
     "near the edge": (lambda: [square(10, 0.5, 50)], Bin(100, 100, margin=1.0), {}, "near_edge", (0,)),
     "hanging over the floor": (lambda: [disc(5, 50, 5.5)], BIN, dict(gravity=True), "floating", (0,)),
+    "hanging twice its spacing over the floor": (lambda: [disc(5, 50, 7)], BIN, dict(gravity=True, distance=2.0),
+                                                 "floating", (0,)),
     "overloaded": (lambda: [pipe(219.1, 8.18, 150, 150, "a", length=12), pipe(219.1, 8.18, 450, 150, "b", length=12)],
                    Bin(1000, 1000, max_load=1000), {}, "overloaded", (0, 1)),
     "a pipe longer than the bin": (lambda: [pipe(114.3, 6.02, 100, 100, length=12)], Bin(1000, 1000, length=5898),

@@ -28,7 +28,11 @@ the coordinates' magnitude for the rounding of doubles.
 
 With ``gravity=True`` the check also reports every item that is not at rest
 ("floating", with the reason), and ``hosts`` tells which item's hole holds
-each item.
+each item. Given a ``Bin`` (or one per bin of the layout) it judges what each
+bin carries too: more than its ``max_load`` of the items' mass is
+"overloaded", a pipe longer than its ``length`` is "too_long". An item below
+the engine's grid (its material's area over perimeter under ``TOLERANCE``)
+gets no tolerance but the rounding, so no overlap of such items passes.
 """
 import math
 from dataclasses import dataclass, field
