@@ -93,6 +93,9 @@ void bind_check(nb::module_& m) {
        "gravity"_a = false, "contact_tol"_a = q::kRestTol, "max_load"_a.none() = nb::none(), "length"_a.none() = nb::none(),
        "Violations among one bin's items: (kind, i, j, amount, clearance, why, value) tuples; max_load (kg) and\n"
        "length (mm) None for no limit.");
+    m.def("grid_limit", [](nb::handle magnitude) { return q::grid_limit(to_double(magnitude, "magnitude")); },
+          "magnitude"_a = 0.0,
+          "The least area over perimeter of an item the engine keeps apart where coordinates reach `magnitude`.");
     m.def("area_over_perimeter", [](nb::handle item) {
         return q::area_over_perimeter(checked_outline(item, "item"));
     }, "item"_a, "The area of the item's true material over the length of its curves (holes and a bore included).");

@@ -112,6 +112,9 @@ def test_items_below_the_grid_are_refused(make, fault, run):
 
 
 def test_the_grid_limit_grows_with_the_bin_and_just_above_it_items_pack():
+    from Quarvo.check import area_over_perimeter, grid_limit
+    assert grid_limit(0.0) == LIMIT and grid_limit(1e8) == LIMIT + 1e-6
+    assert area_over_perimeter(Circle(2 * LIMIT)) == LIMIT
     r = 2 * LIMIT * (1 + 1e-9)
     bins, unplaced = FirstFit([Circle(r), Circle(r)], Bin(1e-5, 1e-5)).do_pack()
     assert not unplaced

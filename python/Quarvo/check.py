@@ -53,6 +53,7 @@ __all__ = [
     "area_over_perimeter",
     "check_layout",
     "circle_tolerance",
+    "grid_limit",
     "hosts",
     "measure_pair",
     "nesting_depths",
@@ -71,6 +72,10 @@ REST_TOL = _c.REST_TOL
 
 measure_pair = _c.measure_pair
 area_over_perimeter = _c.area_over_perimeter
+# The least area over perimeter of an item the engine keeps apart where
+# coordinates reach the magnitude given (a bin's larger side): TOLERANCE plus
+# the rounding of doubles there. Below it the library refuses the item.
+grid_limit = _c.grid_limit
 outside_amount = _c.outside_amount
 
 KINDS = ("invalid", "duplicate", "outside", "overlap", "too_close", "near_edge", "floating", "overloaded", "too_long")
