@@ -199,3 +199,39 @@ def test_near_twin_polygons_keep_the_full_distance(kw):
         magnitude = max([2 * scale] + [abs(it.tx) + abs(it.ty) for bn in bins for it in bn])
         assert gc.inflated_faults(bins, b.width, b.height, lambda it: d / 2 + it.margin,
                                   TOLERANCE + ROUNDING_TOLERANCE * magnitude, CIRCLE_REL_TOL) == [], seed
+
+
+# --- outlines a few grid units across, grown by far more than their size ---
+
+@pytest.mark.parametrize("kw", [dict(), dict(placement="center", incremental=True), dict(strategy="bl"),
+                                dict(nonconvex=True, hole_fill="dense")], ids=["corner", "center", "bl", "nonconvex"])
+def test_small_outlines_keep_the_distance_and_the_edge_margin(kw):
+    # Edges a few tenths of a grid unit to a few units long meet at angles
+    # whose cross products fall under the written offset's 1e-12: it took
+    # the end of one moved edge for their meeting point and cut the corner
+    # (a 2e-4 outline fell 1.8e-5 short of a distance of 2.5e-3).
+    import random
+    for seed in range(30):
+        rng = random.Random(seed)
+        items = []
+        for k in range(rng.randint(3, 12)):
+            s = 10 ** rng.uniform(-4.6, -3.3)
+            angles = sorted(rng.uniform(0, 2 * math.pi) for _ in range(rng.randint(5, 12)))
+            pts = [(s / 2 * math.cos(a), s / 2 * math.sin(a)) for a in angles]
+            try:
+                it = Polygon(pts, shape_id=k)
+            except ValueError:
+                continue
+            it.margin = rng.choice([0.0, rng.uniform(0, 2e-3)])
+            items.append(it)
+        margin = rng.choice([0.0, 1e-3, 4e-3])
+        b, d = Bin(0.06, 0.07, margin=margin), rng.choice([0.0, 5e-4, 2.5e-3])
+        try:
+            bins, _ = FirstFit(items, b, d, **kw).do_pack()
+        except ValueError as e:  # an outline below the grid
+            assert "below the grid" in str(e)
+            continue
+        assert gc.inflated_faults(bins, b.width, b.height, lambda it: max(d / 2 + it.margin, 0.0),
+                                  TOLERANCE + ROUNDING_TOLERANCE, CIRCLE_REL_TOL) == [], seed
+        from Quarvo.check import check_layout
+        assert check_layout(bins, b, distance=d).ok, seed

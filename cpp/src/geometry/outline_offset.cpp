@@ -15,8 +15,13 @@ constexpr double kShortEdge = 1e-8;
 // A shortfall beyond this share of the extent and the distance is a loss,
 // not the rounding of the offset itself.
 constexpr double kLoss = 1e-13;
-// offset_convex passes over edges shorter than this.
+// offset_convex passes over edges shorter than this, and takes two moved
+// edges whose cross product is smaller for parallel.
 constexpr double kSkipped = 1e-12;
+// Two moved edges are parallel when the sine of their angle is below this:
+// the end of the first then stands for their meeting point with a loss of
+// the distance times a square of it.
+constexpr double kParallel = 1e-9;
 
 double extent_of(const Contour& poly, std::size_t n) {
     BBox b{poly[0].x, poly[0].y, poly[0].x, poly[0].y};
@@ -150,26 +155,71 @@ Contour closed(const Contour& c) {
     return out;
 }
 
-}  // namespace
+// The written offset with the meeting points of moved edges that are not
+// parallel by their angle (kParallel) taken where the lines meet, however
+// small their cross product.
+Contour offset_meeting(const Contour& poly, double dist) {
+    if (std::fabs(dist) < 1e-12 || poly.size() < 4) return poly;
+    const std::size_t n = poly.size() - 1;
+    struct Moved {
+        Pt s, e;
+    };
+    std::vector<Moved> shifted;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Pt p1 = poly[i], p2 = poly[i + 1];
+        const double dx = p2.x - p1.x, dy = p2.y - p1.y, length = hypot_cr(dx, dy);
+        if (length < kSkipped) continue;
+        const double nx = -dy / length, ny = dx / length;
+        shifted.push_back({{p1.x + dist * nx, p1.y + dist * ny}, {p2.x + dist * nx, p2.y + dist * ny}});
+    }
+    if (shifted.size() < 3) return poly;
+    const std::size_t m = shifted.size();
+    Contour out;
+    out.reserve(m + 1);
+    for (std::size_t i = 0; i < m; ++i) {
+        const Moved &a = shifted[i], &b = shifted[(i + 1) % m];
+        const double d = (a.s.x - a.e.x) * (b.s.y - b.e.y) - (a.s.y - a.e.y) * (b.s.x - b.e.x);
+        const double scale = hypot_cr(a.s.x - a.e.x, a.s.y - a.e.y) * hypot_cr(b.s.x - b.e.x, b.s.y - b.e.y);
+        if (!(std::fabs(d) > kParallel * scale)) {
+            out.push_back(a.e);
+            continue;
+        }
+        const double t = ((a.s.x - b.s.x) * (b.s.y - b.e.y) - (a.s.y - b.s.y) * (b.s.x - b.e.x)) / d;
+        out.push_back({a.s.x + t * (a.e.x - a.s.x), a.s.y + t * (a.e.y - a.s.y)});
+    }
+    out.push_back(out.front());
+    return out;
+}
 
-bool offset_loses_distance(const Contour& poly, double dist) {
+// Whether the written offset `out` of `poly` by `dist` goes wrong: a stray
+// hair, or a shortfall of the distance around a hair or where two moved
+// edges at an angle met as if parallel (their cross product under the
+// written 1e-12, as between the short edges of an outline a few grid units
+// across).
+bool written_offset_fails(const Contour& poly, double dist, const Contour& out) {
     if (std::fabs(dist) < 1e-12 || poly.size() < 4) return false;
     const std::size_t n = poly.size() - 1;
     const double extent = extent_of(poly, n);
     if (stray_hair(poly, n, extent)) return true;
     // The edges the written offset keeps, as offset_convex keeps them; for
     // each edge a hair long (kept or passed over), the moved edge it is or
-    // follows.
-    std::vector<std::size_t> kept, hairs;
+    // follows; the joins of moved edges taken as parallel at an angle.
+    std::vector<std::size_t> kept, hairs, joins;
     for (std::size_t i = 0; i < n; ++i) {
         const double length = hypot_cr(poly[i + 1].x - poly[i].x, poly[i + 1].y - poly[i].y);
         const bool hair = length > 0.0 && length < kShortEdge * extent;
         if (length >= kSkipped) kept.push_back(i);
         if (hair) hairs.push_back(kept.empty() ? static_cast<std::size_t>(-1) : kept.size() - 1);
     }
-    if (hairs.empty() || kept.size() < 3) return false;
-    const Contour out = offset_convex(poly, dist);
+    if (kept.size() < 3) return false;
     const std::size_t m = kept.size();
+    for (std::size_t k = 0; k < m; ++k) {
+        const std::size_t i = kept[k], j = kept[(k + 1) % m];
+        const Pt u = vsub(poly[i + 1], poly[i]), v = vsub(poly[j + 1], poly[j]);
+        const double c = std::fabs(cross(u, v));
+        if (c < 1e-12 && c > kParallel * hypot_cr(u.x, u.y) * hypot_cr(v.x, v.y)) joins.push_back(k);
+    }
+    if (hairs.empty() && joins.empty()) return false;
     // out[k] joins moved edges k and k + 1 (mod m).
     const bool grows = (polygon_area(poly) < 0.0) == (dist > 0.0);
     const double need = std::fabs(dist) - kLoss * (extent + std::fabs(dist));
@@ -187,14 +237,24 @@ bool offset_loses_distance(const Contour& poly, double dist) {
         const std::size_t before = (k + m - 1) % m;
         if (bad(before + m - 1, before) || bad(before, k) || bad(k, k + 1) || bad(k + 1, k + 2)) return true;
     }
+    // out[k] is the join of moved edges k and k + 1: the stretches on either side
+    for (std::size_t k : joins)
+        if (bad(k + m - 1, k) || bad(k, k + 1)) return true;
     return false;
 }
 
+}  // namespace
+
+bool offset_loses_distance(const Contour& poly, double dist) {
+    return written_offset_fails(poly, dist, offset_convex(poly, dist));
+}
+
 Contour offset_outline(const Contour& poly, double dist) {
-    if (!offset_loses_distance(poly, dist)) return offset_convex(poly, dist);
+    Contour written = offset_convex(poly, dist);
+    if (!written_offset_fails(poly, dist, written)) return written;
     const Merged m = merge_hairs(poly);
-    if (m.outline.empty()) return offset_convex(poly, dist);
-    return offset_convex(m.outline, dist + std::copysign(m.out, dist));
+    if (m.outline.empty()) return offset_meeting(poly, dist);
+    return offset_meeting(m.outline, dist + std::copysign(m.out, dist));
 }
 
 Region mitred_outline_offset(const Contour& c, double delta) {

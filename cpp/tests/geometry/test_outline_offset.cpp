@@ -96,3 +96,28 @@ TEST(OffsetOutline, TwinsThatTurnWithTheirNeighboursKeepTheWrittenOffset) {
     EXPECT_GT(mended, 20);
     EXPECT_GT(kept, 20);
 }
+
+TEST(OffsetOutline, MovedEdgesAtAnAngleMeetWhereTheirLinesMeetHoweverShort) {
+    // An outline 2e-4 across grown by 1.24e-3: its shortest edges (3e-7 and
+    // 2.4e-6 long, at 3.8 and 19 degrees) have cross products under the
+    // written 1e-12, which took the end of the first moved edge for their
+    // meeting point and cut the corner: 5.3e-5 short of the distance.
+    const Contour poly = closed({{-2.1892867159110946e-05, 9.562976122860478e-05},
+                                 {3.4120925420848214e-05, -4.325795372690817e-05},
+                                 {9.376657401215536e-06, -0.00011533132403151342},
+                                 {7.504719501616776e-06, -0.00011677715398267452},
+                                 {7.251589938068439e-06, -0.00011694687131013907},
+                                 {-1.518215912051633e-06, -0.000119207932866568},
+                                 {-3.605058542492862e-05, -2.081533556092856e-05},
+                                 {-3.600874511130505e-05, 2.157072518572181e-05},
+                                 {-2.683251671843395e-05, 8.117299004604493e-05}});
+    const double d = 0.0012403832858911708;
+    EXPECT_TRUE(offset_loses_distance(poly, d));
+    EXPECT_LT(least_clearance(poly, offset_convex(poly, d)), d - 5e-5);
+    EXPECT_GE(least_clearance(poly, offset_outline(poly, d)), d * (1 - 1e-12));
+    // the same outline a thousand times larger meets the written rule: the written offset
+    Contour big = poly;
+    for (Pt& p : big) p = {p.x * 1e3, p.y * 1e3};
+    EXPECT_FALSE(offset_loses_distance(big, d * 1e3));
+    EXPECT_EQ(offset_outline(big, d * 1e3), offset_convex(big, d * 1e3));
+}
