@@ -1,10 +1,10 @@
 #include "geometry/outline_offset.hpp"
 
-#include "geometry/mitred_offset.hpp"
-
 #include <algorithm>
 #include <cmath>
 #include <vector>
+
+#include "geometry/mitred_offset.hpp"
 
 namespace quarvo {
 
@@ -259,8 +259,9 @@ Contour offset_outline(const Contour& poly, double dist) {
 
 Region mitred_outline_offset(const Contour& c, double delta) {
     const Contour poly = closed(c);
-    if (poly.size() < 4 || std::fabs(delta) < 1e-12 || !stray_hair(poly, poly.size() - 1, extent_of(poly, poly.size() - 1)))
-        return mitred_offset(c, delta);
+    if (poly.size() < 4 || std::fabs(delta) < 1e-12) return mitred_offset(c, delta);
+    const std::size_t n = poly.size() - 1;
+    if (!stray_hair(poly, n, extent_of(poly, n))) return mitred_offset(c, delta);
     const Merged m = merge_hairs(poly);
     if (m.outline.empty()) return mitred_offset(c, delta);
     return mitred_offset(m.outline, delta + std::copysign(m.out, delta));

@@ -167,9 +167,9 @@ namespace {
 // than Polygon::kFarFromOrigin, or than Polygon::kFarRatio times its size,
 // where the products of its coordinates swamp its area): that centre rounded
 // to a multiple of the power of two at most its size, so that the outline
-// less it is exact (its points lie within a factor of two of it); 0 for a
-// nearer outline, and wherever a coordinate is unusable (left to the checks
-// of items).
+// less it is exact on a far axis (its points lie within a factor of two of
+// the anchor there); 0 for a nearer outline, and wherever a coordinate is
+// unusable (left to the checks of items).
 Pt far_anchor(const Contour& outer, const std::vector<Contour>& holes) {
     auto usable = [](const Contour& c) {
         for (const Pt& p : c)
