@@ -16,7 +16,7 @@ ifeq ($(CI),true)
 WERROR := -DQUARVO_WERROR=ON
 endif
 
-.PHONY: setup debs fuzz-debs venv install test test-cpp test-py run bench dev clean sanitize fuzz
+.PHONY: setup debs fuzz-debs venv install test test-cpp test-py run bench dev clean sanitize tsan fuzz
 
 setup: debs install
 
@@ -94,6 +94,26 @@ sanitize: debs venv
 	# the batch tests start process pools and a Dask cluster: the sanitized
 	# engine is exercised enough by the rest, and the pools would run it slowly
 	cd tests && $(SAN_PY) $(abspath $(PY)) -m pytest -q -p no:cacheprovider --ignore=test_batch.py
+
+# ThreadSanitizer: the C++ tests (the thread runner, rotations side by side,
+# the search's and the compression phase's two chains among them), then the
+# extension, built apart into build/tsan-py and loaded by the ordinary
+# interpreter with the runtime preloaded, for a threaded smoke pack (packs at
+# once from Python threads as well). Any race halts it.
+TSAN_OPTS := TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+TSAN_PKG := build/tsan-py/pkg
+TSAN_CMAKE := -G Ninja -DQUARVO_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+tsan: debs venv
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake -S . -B build/tsan $(TSAN_CMAKE) -DQUARVO_TESTS=ON -DQUARVO_PYTHON=OFF $(WERROR) >/dev/null
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake --build build/tsan -j $(JOBS)
+	cd build/tsan && $(TSAN_OPTS) PATH=$(abspath $(VENV))/bin:$$PATH ctest --output-on-failure -j $(JOBS)
+	rm -rf $(TSAN_PKG) && mkdir -p $(TSAN_PKG) && cp -r python/Quarvo $(TSAN_PKG)/ && rm -f $(TSAN_PKG)/Quarvo/_quarvo*.so
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake -S . -B build/tsan-py $(TSAN_CMAKE) -DQUARVO_PYTHON=ON \
+	  -DPython_EXECUTABLE=$(abspath $(PY)) -DQUARVO_PY_OUTPUT_DIR=$(abspath $(TSAN_PKG))/Quarvo $(WERROR) >/dev/null
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake --build build/tsan-py -j $(JOBS)
+	LD_PRELOAD="$$(g++ -print-file-name=libtsan.so)" $(TSAN_OPTS) PYTHONMALLOC=malloc PYTHONPATH=$(abspath $(TSAN_PKG)) \
+	  $(PY) tests/smoke/smoke_threads.py
 
 # libFuzzer harnesses of cpp/fuzz (kernel, no-fit polygons and union,
 # placers and driver) under ASan and UBSan, each for a fixed number of runs

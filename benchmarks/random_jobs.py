@@ -19,12 +19,14 @@ Each unsound job is shrunk (items removed while it stays unsound) and written
 as a runnable reproduction into --repro (default /tmp/quarvo_repro).
 
     PYTHONPATH=python python benchmarks/random_jobs.py [--jobs N] [--first SEED] [--family SUBSTRING]
-        [--workers K] [--repro DIR] [--timeout SECONDS] [--near-twins]
+        [--workers K] [--repro DIR] [--timeout SECONDS] [--near-twins] [--far]
 
 --near-twins draws a vertex's twin 1e-12 to 1e-9 of the outline's size apart
-instead of on it: the written offset and the convexity tests take such a
-twin's direction at face value, and some layouts come out short (an open
-fault, measured with this option).
+instead of on it (the written offset took such a twin's direction at face
+value, and some layouts came out short). --far moves a quarter of the
+outlines 1e6 to 8e11 from their own origin (the documented range is 1e12).
+Items below the grid (their material's area over perimeter under the
+engine's tolerance at the bin's size), which the engine refuses, are not drawn.
 """
 import argparse
 import concurrent.futures as cf
@@ -118,6 +120,24 @@ def _shape(rng, s):
 WIDTHS = (-2.0, 7.0)  # bin widths from 10^-2 to 10^7
 # Twins a hair apart instead of exact repeats (--near-twins; other jobs).
 NEAR_TWINS = False
+# Outlines 1e6 to 8e11 from their own origin (--far; other jobs).
+FAR = False
+
+
+def below_grid(item, magnitude):
+    """Whether the engine refuses the item as below its grid: its material's
+    area over its perimeter (each ring taken about its first point, as the
+    engine takes an outline far from its origin) under the tolerance."""
+    limit = (TOL + 1e-14 * magnitude) * 1.001
+    if isinstance(item, Circle):
+        return item.radius / 2 < limit
+    area = length = 0.0
+    for k, ring in enumerate([item.outer] + list(item.holes)):
+        x0, y0 = ring[0]
+        pts = [(x - x0, y - y0) for x, y in ring]
+        area += (1 if k == 0 else -1) * abs(sum(x1 * y2 - x2 * y1 for (x1, y1), (x2, y2) in zip(pts, pts[1:] + pts[:1]))) / 2
+        length += sum(math.hypot(x2 - x1, y2 - y1) for (x1, y1), (x2, y2) in zip(pts, pts[1:] + pts[:1]))
+    return max(area, 0.0) / length < limit
 
 
 def make_job(seed, family, widths=WIDTHS):
@@ -155,6 +175,11 @@ def make_job(seed, family, widths=WIDTHS):
             dx, dy = bw * rng.uniform(-5, 5), bw * rng.uniform(-5, 5)
             shape = (shape[0], [(x + dx, y + dy) for x, y in shape[1]],
                      [[(x + dx, y + dy) for x, y in h] for h in shape[2]])
+        if FAR and shape[0] != "circle" and later.random() < 0.25:  # very far, within the documented 1e12
+            far, a = 10 ** later.uniform(6, 11.9), later.uniform(0, 2 * math.pi)
+            dx, dy = far * math.cos(a), far * math.sin(a)
+            shape = (shape[0], [(x + dx, y + dy) for x, y in shape[1]],
+                     [[(x + dx, y + dy) for x, y in h] for h in shape[2]])
         weight = rng.choice([1.0, 5.0, rng.uniform(0, 60)]) if rng.random() < 0.3 else 0.0
         # mostly thin, sometimes wider than a U's arms or a star's notches
         margin = s * rng.uniform(0, rng.choice([0.05, 0.05, 0.3])) if rng.random() < 0.2 else 0.0
@@ -172,6 +197,8 @@ def make_job(seed, family, widths=WIDTHS):
             it.weight, it.margin, it.inflation = weight, margin, inflation
             if shape[0] != "circle" and later.random() < 0.15:
                 it.mirrored = True
+            if below_grid(it, max(bw, bh or bw)):
+                continue
             u = rng.random()
             if c and u < 0.15:
                 it.margin = s * rng.uniform(0, 0.05)
@@ -334,9 +361,11 @@ def main():
                     help="bin widths from 10^LO to 10^HI (other ranges draw other jobs)")
     ap.add_argument("--near-twins", action="store_true",
                     help="a vertex's twin lies 1e-12 to 1e-9 of the outline's size apart, not on it")
+    ap.add_argument("--far", action="store_true", help="a quarter of the outlines 1e6 to 8e11 from their own origin")
     args = ap.parse_args()
-    global NEAR_TWINS
+    global NEAR_TWINS, FAR
     NEAR_TWINS = args.near_twins
+    FAR = args.far
     widths = tuple(args.widths)
     print(commit_and_machine(), flush=True)
     fams = [k for k, (name, _) in enumerate(FAMILIES) if args.family in name]

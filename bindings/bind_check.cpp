@@ -24,6 +24,8 @@ const char* kind_name(q::ViolationKind k) {
         case q::ViolationKind::TooClose: return "too_close";
         case q::ViolationKind::NearEdge: return "near_edge";
         case q::ViolationKind::Floating: return "floating";
+        case q::ViolationKind::Overloaded: return "overloaded";
+        case q::ViolationKind::TooLong: return "too_long";
     }
     return "invalid";
 }
@@ -67,13 +69,16 @@ void bind_check(nb::module_& m) {
     m.attr("ROUNDING_TOLERANCE") = q::ROUNDING_TOLERANCE;
     m.attr("REST_TOL") = q::kRestTol;
     m.def("check_items", [](nb::handle items, nb::handle bin_w, nb::handle bin_h, nb::handle distance, nb::handle tol,
-                            nb::handle circle_rel_tol, nb::handle margin, bool gravity, nb::handle contact_tol) {
+                            nb::handle circle_rel_tol, nb::handle margin, bool gravity, nb::handle contact_tol,
+                            nb::handle max_load, nb::handle length) {
         std::vector<q::Outline> outlines = outlines_of(items);
         q::CheckOptions opt = options_of(bin_w, bin_h, distance, contact_tol);
         opt.tol = to_double(tol, "tol");
         opt.circle_rel_tol = to_double(circle_rel_tol, "circle_rel_tol");
         opt.margin = to_double(margin, "margin");
         opt.gravity = gravity;
+        if (!max_load.is_none()) opt.max_load = to_double(max_load, "max_load");
+        if (!length.is_none()) opt.length = to_double(length, "length");
         std::vector<q::Violation> found;
         {
             nb::gil_scoped_release release;
@@ -82,11 +87,18 @@ void bind_check(nb::module_& m) {
         nb::list out;
         for (const q::Violation& v : found)
             out.append(nb::make_tuple(kind_name(v.kind), v.first, v.second, v.amount, v.clearance,
-                                      v.why ? nb::object(nb::str(v.why)) : nb::object(nb::none())));
+                                      v.why ? nb::object(nb::str(v.why)) : nb::object(nb::none()), v.value));
         return out;
     }, "items"_a, "bin_w"_a, "bin_h"_a, "distance"_a = 0.0, "tol"_a = q::GRID_TOLERANCE, "circle_rel_tol"_a = 0.0, "margin"_a = 0.0,
-       "gravity"_a = false, "contact_tol"_a = q::kRestTol,
-       "Violations among one bin's items: (kind, i, j, amount, clearance, why) tuples.");
+       "gravity"_a = false, "contact_tol"_a = q::kRestTol, "max_load"_a.none() = nb::none(), "length"_a.none() = nb::none(),
+       "Violations among one bin's items: (kind, i, j, amount, clearance, why, value) tuples; max_load (kg) and\n"
+       "length (mm) None for no limit.");
+    m.def("grid_limit", [](nb::handle magnitude) { return q::grid_limit(to_double(magnitude, "magnitude")); },
+          "magnitude"_a = 0.0,
+          "The least area over perimeter of an item the engine keeps apart where coordinates reach `magnitude`.");
+    m.def("area_over_perimeter", [](nb::handle item) {
+        return q::area_over_perimeter(checked_outline(item, "item"));
+    }, "item"_a, "The area of the item's true material over the length of its curves (holes and a bore included).");
 
     m.def("rest_states", [](nb::handle items, nb::handle bin_w, nb::handle distance, nb::handle contact_tol,
                             nb::handle margin) {

@@ -19,10 +19,37 @@ namespace qb {
 
 namespace {
 
+// The engine's contours of an outline carried to its origin, back in the
+// frame of the outline as given.
+q::Contour given_frame(const q::Contour& c, q::Pt by) {
+    q::Contour out;
+    out.reserve(c.size());
+    for (const q::Pt& p : c) out.push_back({p.x + by.x, p.y + by.y});
+    return out;
+}
+
 nb::object polygon_rotated(q::Polygon& p) {
     const q::Contour& c = p.rotated_shape();
     PyHost& h = host_of(p);
+    if (p.anchored()) return host_copy(h.rotated, h.rotated_gen, given_frame(c, p.turned_anchor()), p.rotated_gen());
     return host_copy(h.rotated, h.rotated_gen, c, p.rotated_gen());
+}
+
+// A change of rotation or mirror image keeps the given outline's origin where it is.
+template <class F>
+void keeping_origin(q::Shape& s, F&& change) {
+    const q::Pt o = s.origin();
+    change();
+    if (s.anchor().x != 0.0 || s.anchor().y != 0.0) s.set_origin(o.x, o.y);
+}
+
+double origin_x(q::Shape& s) {
+    require_idle(s);
+    return s.origin().x;
+}
+double origin_y(q::Shape& s) {
+    require_idle(s);
+    return s.origin().y;
 }
 
 nb::object circle_geom(const q::CircleGeom& g) { return nb::make_tuple(point_to_py(g.center), g.radius); }
@@ -88,21 +115,30 @@ void bind_geometry(nb::module_& m) {
             new (self) q::Shape();
             init_host(*self, shape_id);
         }, "shape_id"_a.none() = 0)
-        .def_prop_rw("tx", idle(&q::Shape::tx), [](q::Shape& s, nb::handle v) { require_idle(s); s.set_tx(to_double(v, "tx")); })
-        .def_prop_rw("ty", idle(&q::Shape::ty), [](q::Shape& s, nb::handle v) { require_idle(s); s.set_ty(to_double(v, "ty")); })
-        .def_prop_rw("rotation", idle(&q::Shape::rotation),
-                     [](q::Shape& s, nb::handle v) { require_idle(s); s.set_rotation(to_double(v, "rotation")); })
+        .def_prop_rw("tx", &origin_x, [](q::Shape& s, nb::handle v) {
+            require_idle(s);
+            s.set_origin(to_double(v, "tx"), s.origin().y);
+        })
+        .def_prop_rw("ty", &origin_y, [](q::Shape& s, nb::handle v) {
+            require_idle(s);
+            s.set_origin(s.origin().x, to_double(v, "ty"));
+        })
+        .def_prop_rw("rotation", idle(&q::Shape::rotation), [](q::Shape& s, nb::handle v) {
+            require_idle(s);
+            const double r = to_double(v, "rotation");
+            keeping_origin(s, [&] { s.set_rotation(r); });
+        })
         .def_prop_rw("infl", idle(&q::Shape::infl), [](q::Shape& s, nb::handle v) { require_idle(s); s.set_infl(to_double(v, "infl")); })
         .def_prop_rw("mirrored", idle(&q::Shape::mirrored), [](q::Shape& s, nb::handle v) {
             require_idle(s);
             if (!PyBool_Check(v.ptr()))
                 throw q::TypeError(q::item_label(s, "item") + ": mirrored must be True or False, not " +
                                    Py_TYPE(v.ptr())->tp_name);
-            s.set_mirrored(v.ptr() == Py_True);
+            keeping_origin(s, [&] { s.set_mirrored(v.ptr() == Py_True); });
         }, nb::for_setter(nb::arg("value").none()),
            nb::for_getter("Whether the item is mirrored about its local y axis (x -> -x) before it is rotated."))
-        .def_prop_ro("_tx", idle(&q::Shape::tx))
-        .def_prop_ro("_ty", idle(&q::Shape::ty))
+        .def_prop_ro("_tx", &origin_x)
+        .def_prop_ro("_ty", &origin_y)
         .def_prop_ro("_rotation", idle(&q::Shape::rotation))
         .def_prop_ro("_infl", idle(&q::Shape::infl))
         .def_prop_ro("_dirty", idle(&q::Shape::dirty))
@@ -125,6 +161,9 @@ void bind_geometry(nb::module_& m) {
             auto& p = static_cast<q::Polygon&>(s);
             if (!p.has_cache_rotated()) return nb::none();
             PyHost& h = host_of(p);
+            if (p.anchored())
+                return host_copy(h.rotated, h.rotated_gen, given_frame(p.cache_rotated(), p.turned_anchor()),
+                                 p.rotated_gen());
             return host_copy(h.rotated, h.rotated_gen, p.cache_rotated(), p.rotated_gen());
         })
         .def_prop_ro("_sig_cache", [](q::Shape& s) -> nb::object {
@@ -161,7 +200,7 @@ void bind_geometry(nb::module_& m) {
         }, "dx"_a, "dy"_a)
         .def("set_position", [](q::Shape& s, nb::handle x, nb::handle y) {
             require_idle(s);
-            s.set_position(to_double(x, "x"), to_double(y, "y"));
+            s.set_origin(to_double(x, "x"), to_double(y, "y"));
         }, "x"_a, "y"_a)
         .def("total_inflation", [](q::Shape& s, nb::handle g) { return s.total_inflation(to_double(g, "global_infl")); },
              "global_infl"_a)
@@ -177,7 +216,8 @@ void bind_geometry(nb::module_& m) {
         })
         .def("reference_point_local", [](q::Shape& s) {
             require_idle(s);
-            return point_to_py(s.reference_point_local());
+            const q::Pt r = s.reference_point_local(), a = s.turned_anchor();
+            return point_to_py(a.x == 0.0 && a.y == 0.0 ? r : q::Pt{r.x + a.x, r.y + a.y});
         });
 
     nb::class_<q::Polygon, q::Shape>(m, "Polygon", nb::dynamic_attr(), nb::type_slots(gc_slots<q::Shape>),
@@ -193,7 +233,9 @@ void bind_geometry(nb::module_& m) {
         .def_prop_ro("is_container", &q::Polygon::is_container)
         .def("_inflated_outer", [](q::Polygon& p) {
             require_idle(p);
-            return contour_to_py(p.inflated_outer());
+            if (!p.anchored()) return contour_to_py(p.inflated_outer());
+            const q::Pt a = p.anchor();
+            return contour_to_py(given_frame(p.inflated_outer(), {p.mirrored() ? -a.x : a.x, a.y}));
         })
         .def("transformed_holes", [](q::Polygon& p) {
             require_idle(p);

@@ -111,7 +111,13 @@ void bind_placer_nfp(nb::module_& m) {
         return contour_to_py(q::compute_nfp(*to_shape(a, "a"), *to_shape(b, "b")));
     }, "a"_a, "b"_a);
     m.def("_compute_nfp0", [](nb::handle a, nb::handle b) {
-        return contour_to_py(q::compute_nfp0(*to_shape(a, "a"), *to_shape(b, "b")));
+        q::Shape& sa = *to_shape(a, "a");
+        q::Contour c = q::compute_nfp0(sa, *to_shape(b, "b"));
+        // about the origin of a's outline as given, not of the one carried to its own
+        const q::Pt by = sa.turned_anchor();
+        if (by.x != 0.0 || by.y != 0.0)
+            for (q::Pt& p : c) p = {p.x + by.x, p.y + by.y};
+        return contour_to_py(c);
     }, "a"_a, "b"_a);
     m.def("compute_hole_nfps", [](nb::handle a, nb::handle b) {
         return contours_to_py(q::compute_hole_nfps(*to_shape(a, "a"), *to_shape(b, "b")));

@@ -7,9 +7,9 @@ called. The rule, as the README states it:
 - Two items touch when their gap is at most their spacings (half the clear
   distance plus each one's own inflation and margin) plus the contact
   tolerance, plus (radius + spacing) x (1 / cos(pi / 64) - 1) for each circle;
-  an item touches the floor or a wall at twice its spacing or the bin's edge
-  margin, whichever is larger, plus the tolerance (plus a circle's excess).
-  Items in an item's holes are its load.
+  an item touches the floor or a wall when its gap there is at most its own
+  gap to them, its spacing or the bin's edge margin, whichever is larger,
+  plus the tolerance: nothing more. Items in an item's holes are its load.
 - A circle rests when the upward direction is a positive combination of its
   contact normals (each from the contact towards its centre); a lone normal
   straight up counts only when the support there is flat (the floor, the
@@ -193,7 +193,7 @@ def _positive_pair(normals):
 def why_not_at_rest(bodies, k, bin_w, tol=REST_TOL, margin=0.0):
     """None when body k rests among ``bodies`` in a bin ``bin_w`` wide, else a reason."""
     x = bodies[k]
-    wall = max(2 * x.spacing, margin) + tol + x.excess
+    wall = max(x.spacing, margin) + tol
     contacts = []  # (point, normal, flat)
     if x.round:
         (cx, cy), r = x.c, x.r

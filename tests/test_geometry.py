@@ -279,11 +279,40 @@ def polygon_state(draw):
     return outer, hole, rot, infl, tx, ty
 
 
+def carried_to_its_origin(outer):
+    """Whether the engine carries the outline to its origin (its box's centre
+    more than 2^20 from it, or more than 8192 times its size): its geometry is
+    then that of the outline less its anchor, the same to rounding."""
+    x0, y0, x1, y1 = r_bbox(outer)
+    off, size = max(abs(x0 / 2 + x1 / 2), abs(y0 / 2 + y1 / 2)), max(x1 - x0, y1 - y0)
+    return size > 0 and (off > 2.0 ** 20 or off > 8192 * size)
+
+
+def offset_mended(outer):
+    """Whether the engine mends the written offset of the outline where it
+    would go wrong: a near twin (an edge under 1e-8 of the extent, not a
+    repeat), or two edges at an angle whose cross product is under 1e-12."""
+    x0, y0, x1, y1 = r_bbox(outer)
+    extent = max(x1 - x0, y1 - y0)
+    edges = [(b[0] - a[0], b[1] - a[1]) for a, b in zip(outer, outer[1:]) if a != b]
+    if any(0 < math.hypot(*e) < 1e-8 * extent for e in edges):
+        return True
+    for (ux, uy), (vx, vy) in zip(edges, edges[1:] + edges[:1]):
+        c = abs(ux * vy - uy * vx)
+        if 1e-9 * math.hypot(ux, uy) * math.hypot(vx, vy) < c < 1e-12:
+            return True
+    return False
+
+
 @PROPS
 @given(polygon_state())
 def test_polygon_geometry_matches_documented_pipeline(state):
     outer, hole, rot, infl, tx, ty = state
     assume(r_area(outer) != 0.0)  # a sliver whose computed area is zero is refused
+    assume(not carried_to_its_origin(outer))
+    # (near twins and edges too short for the written 1e-12 keep the distance
+    # instead: tests/test_soundness.py, cpp/tests/geometry/test_outline_offset.cpp)
+    assume(abs(infl) < 1e-12 or not offset_mended(outer))
     p = Polygon(outer[:-1] if len(outer) % 2 else outer, [hole] if hole else None, shape_id="P-1")
     p.rotation, p.infl = rot, infl
     p.set_position(tx, ty)

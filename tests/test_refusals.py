@@ -77,6 +77,61 @@ def test_driver_refuses_what_it_is_given(kw, fault):
     assert (a.tx, a.ty, a.infl) == (0.0, 0.0, 0.0)
 
 
+LIMIT = math.sqrt(2) * 1e-6  # the engine's tolerance: the grid limit of a 1-wide bin, to rounding
+
+
+def _pipe(od, wall):
+    from Quarvo.geometry import Pipe
+    return Pipe(od, wall, shape_id="s")
+
+
+# Below the grid: what the engine cannot keep apart on its 1e-6 grid.
+@pytest.mark.parametrize("make, fault", [
+    (lambda: Circle(4e-7, shape_id="s"), r"radius is 3.9999999999999998e-07, below the grid: the engine keeps items "
+                                         r"apart to 1\.4142\d*e-06, and a circle needs a radius of at least "
+                                         r"twice that, 2\.8284\d*e-06"),
+    (lambda: Circle(0.0, shape_id="s"), "radius is 0, below the grid"),
+    (lambda: _pipe(100.0, 1e-15), r"wall is 1.0000000000000001e-15, below the grid: .* a pipe's wall needs at least "
+                                  r"twice that"),
+    (lambda: _pipe(4e-6, 5e-6), r"od is 3.9999999999999998e-06, below the grid: .* a bar needs an od of at least"),
+    (lambda: Polygon(box(0, 0, 5e-6, 5e-6), shape_id="s"),
+     r"the area of its material over its perimeter is 1.25\d*e-06, below the grid: .* \(a square of side 5.656"),
+    (lambda: Polygon(box(0, 0, 1, 1), [box(1e-6, 1e-6, 1 - 1e-6, 1 - 1e-6)], shape_id="s"),
+     "the area of its material over its perimeter is .*e-07, below the grid"),
+])
+@pytest.mark.parametrize("run", ["driver", "nfp", "bl"])
+def test_items_below_the_grid_are_refused(make, fault, run):
+    item = make()
+    with pytest.raises(ValueError, match=(r"item 0 \(shape_id 's'\): " if run == "driver" else
+                                          r"item \(shape_id 's'\): ") + fault):
+        if run == "driver":
+            FirstFit([item], Bin(1.0, 1.0)).do_pack()
+        else:
+            (NfpPlacer if run == "nfp" else BottomLeftPlacer)(1.0, 1.0).trypack(item)
+    assert (item.tx, item.ty, item.infl) == (0.0, 0.0, 0.0)
+
+
+def test_the_grid_limit_grows_with_the_bin_and_just_above_it_items_pack():
+    from Quarvo.check import area_over_perimeter, grid_limit
+    assert grid_limit(0.0) == LIMIT and grid_limit(1e8) == LIMIT + 1e-6
+    assert area_over_perimeter(Circle(2 * LIMIT)) == LIMIT
+    r = 2 * LIMIT * (1 + 1e-9)
+    bins, unplaced = FirstFit([Circle(r), Circle(r)], Bin(1e-5, 1e-5)).do_pack()
+    assert not unplaced
+    # out where the rounding of doubles is 1e-14 of 1e8, the limit is that much higher
+    with pytest.raises(ValueError, match="below the grid: the engine keeps items apart to 2.414213562373"):
+        FirstFit([Circle(2e-6)], Bin(1e8, 1e8)).do_pack()
+
+
+def test_a_bin_below_the_grid_is_refused():
+    with pytest.raises(ValueError, match=r"bin: width is 9.9999999999999995e-07, below the grid: the engine keeps "
+                                         r"items apart to 1.414\d*e-06, and no item it takes fits in less than twice "
+                                         r"that, 2.828\d*e-06"):
+        FirstFit([Circle(1e-5)], Bin(1e-6, 1e-6)).do_pack()
+    with pytest.raises(ValueError, match="bin: width .* below the grid"):
+        FirstFit([Circle(1e-5)], Bin(1e-6, None)).do_pack()
+
+
 def test_setters_check_placement_as_the_constructors_do():
     ff, placer = FirstFit([], Bin(1, 1)), NfpPlacer(10, 10)
     for obj in (ff, placer):

@@ -108,9 +108,14 @@ LAYOUTS = {
                               "balanced on one point right below its centre"),
     "pipe held only by what lies in its bore": (lambda: [pipe(90, 15, 50, 51), disc(10, 50, 31)], 100, 0.0,
                                                 "no contact"),
-    "disc on the floor at the distance": (lambda: [disc(10, 50, 12 + REST_TOL / 2)], 100, 2.0, None),
-    "disc just past twice its spacing": (lambda: [disc(10, 50, 12 + REST_TOL * 1.5 + 11 * (1 / math.cos(math.pi / 64) - 1))],
-                                         100, 2.0, "no contact"),
+    "disc on the floor at its spacing": (lambda: [disc(10, 50, 11 + REST_TOL / 2)], 100, 2.0, None),
+    "disc just past its spacing": (lambda: [disc(10, 50, 11 + REST_TOL * 1.5)], 100, 2.0, "no contact"),
+    # once the spacing off the floor more than the distance asks: hanging
+    "disc at twice its spacing": (lambda: [disc(10, 50, 12)], 100, 2.0, "no contact"),
+    "disc against the wall at its spacing, on a disc": (
+        lambda: [disc(10, 11 + REST_TOL / 2, 11 + 11 * S3), disc(10, 22 + REST_TOL / 2, 11)], 100, 2.0, None),
+    "disc off the wall by twice its spacing, on a disc": (
+        lambda: [disc(10, 12, 11 + 11 * S3), disc(10, 23, 11)], 100, 2.0, "one contact, not below its centre"),
     "discs apart by the distance": (lambda: [disc(10, 50, 11 + math.sqrt(22 ** 2 - 121)), disc(10, 39, 11),
                                              disc(10, 61, 11)], 100, 2.0, None),
     "block on the floor": (lambda: [block(40, 0, 60, 20)], 100, 0.0, None),
@@ -326,3 +331,26 @@ def test_hosts_are_the_items_whose_holes_hold_them(seed):
                        stable=rnd.random() < 0.5).do_pack()
     for b in bins:
         assert [id(h) if h else None for h in hosts(b)] == [id(h) if h else None for h in independent_hosts(b)]
+
+
+@pytest.mark.parametrize("placement", ["corner", "center"])
+@pytest.mark.parametrize("seed", [0, 1])
+def test_a_stable_pipe_order_lies_truly_on_its_supports(placement, seed):
+    """An order of catalogue pipes in a 2400 x 2400 section, as the command line
+    packs it: no pipe stands off the floor or a wall by more than its spacing
+    (a pipe 2 mm above the floor leaning on one neighbour once passed), and
+    every pipe rests by the independent check of the strict rule."""
+    from Quarvo import pipes as catalogue
+    rnd = random.Random(seed)
+    sizes = rnd.sample(["NPS 2", "NPS 4", "NPS 6", "NPS 8", "NPS 12", "NPS 16", "NPS 20", "NPS 24"], 5)
+    items = [catalogue.standard(rnd.choice(sizes), "STD", length=12, shape_id=k) for k in range(94)]
+    b, distance = Bin(2400, 2400), 5.0
+    bins, unplaced = FirstFit(items, b, distance, placement=placement, stable=True, hole_fill="dense",
+                              exact_clearance=True).do_pack()
+    assert check_layout((bins, unplaced), b, distance=distance, gravity=True).ok
+    spacing = distance / 2
+    for items_of_bin in bins:
+        assert rest_check.floating(items_of_bin, b.width, distance) == []
+        for it in items_of_bin:
+            for gap in (it.ty - it.radius, it.tx - it.radius, b.width - it.tx - it.radius):
+                assert not spacing + REST_TOL < gap <= 2 * spacing + REST_TOL, (it.shape_id, gap)

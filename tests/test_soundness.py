@@ -106,3 +106,132 @@ def test_the_incremental_guard_draws_the_line_at_the_tolerance(exact):
     assert not _beyond_tolerance([square, ring], mover, exact)
     mover.set_position(60 + 17.5, 60)  # across the ring's wall
     assert _beyond_tolerance([square, ring], mover, exact)
+
+
+# --- outlines far from their own origin, within the documented 1e12 range ---
+
+def _far_items(rng, far):
+    items = []
+    for k in range(rng.randint(3, 10)):
+        n, r, ph = rng.randint(3, 8), rng.uniform(2, 10), rng.uniform(0, 2 * math.pi)
+        pts = [(r * math.cos(ph + 2 * math.pi * i / n), r * math.sin(ph + 2 * math.pi * i / n)) for i in range(n)]
+        holes = [[(0.5 * x, 0.5 * y) for x, y in reversed(pts)]] if rng.random() < 0.2 else []
+        dx, dy = far * rng.uniform(-1, 1), far * rng.uniform(-1, 1)
+        if rng.random() < 0.7:
+            pts = [(x + dx, y + dy) for x, y in pts]
+            holes = [[(x + dx, y + dy) for x, y in h] for h in holes]
+        it = Polygon(pts, holes or None, shape_id=k) if rng.random() < 0.85 else Circle(r, shape_id=k)
+        it.mirrored = isinstance(it, Polygon) and rng.random() < 0.2
+        items.append(it)
+    return items
+
+
+@pytest.mark.parametrize("far", [2e6, 1e9, 2.2e11, 9.9e11])
+@pytest.mark.parametrize("kw", [dict(), dict(placement="center"), dict(strategy="bl"),
+                                dict(rotations=[0.0, 1.0], mirror=True), dict(nonconvex=True, hole_fill="dense")],
+                         ids=["corner", "center", "bl", "rotations", "nonconvex"])
+def test_outlines_far_from_their_origin_pack_soundly(far, kw):
+    # An outline 2.2e11 from its own origin once had a pentagon placed 3.6 deep in it.
+    import random
+    for seed in range(6):
+        rng = random.Random(seed)
+        items = _far_items(rng, far)
+        bins, unplaced = FirstFit(items, Bin(60, 60), 1.0, **kw).do_pack()
+        assert len(unplaced) < len(items)
+        scale = max([60.0] + [abs(it.tx) + abs(it.ty) for b in bins for it in b])
+        assert gc.inflated_faults(bins, 60, 60, lambda it: 0.5, TOLERANCE + ROUNDING_TOLERANCE * scale,
+                                  CIRCLE_REL_TOL) == []
+
+
+def test_an_outline_far_from_its_origin_keeps_its_translation_as_given():
+    # The engine works on the outline carried to its origin; the host sees the
+    # translation of the outline as given, through every setter.
+    pts = [(3e11 + x, -2e11 + y) for x, y in [(0, 0), (4, 0), (4, 3), (0, 3)]]
+    p = Polygon(pts)
+    assert (p.tx, p.ty) == (0.0, 0.0) and p.outer[0] in pts
+    assert p.transformed() == p.outer
+    p.set_position(-3e11, 2e11)
+    assert all(abs(x) < 10 and abs(y) < 10 for x, y in p.transformed())
+    for rotation, mirrored in ((1.0, False), (1.0, True), (0.0, True)):
+        p.rotation, p.mirrored = rotation, mirrored
+        assert (p.tx, p.ty) == (-3e11, 2e11)
+        c, s, f = math.cos(rotation), math.sin(rotation), -1.0 if mirrored else 1.0
+        want = [(f * x * c - y * s + p.tx, f * x * s + y * c + p.ty) for x, y in p.outer]
+        got = p.transformed()  # (a mirror image runs the other way round)
+        assert max(min(math.hypot(u[0] - v[0], u[1] - v[1]) for v in got) for u in want) < 1e-14 * 4e11 * 4
+        ref = p.reference_point_local()
+        assert min(math.hypot(ref[0] + p.tx - x, ref[1] + p.ty - y) for x, y in got) < 1e-14 * 4e11 * 4
+
+
+# --- near twins: a vertex given again a hair away ---
+
+def _twinned(rng, s):
+    n, ph = rng.randint(3, 9), rng.uniform(0, 2 * math.pi)
+    rx, ry = s / 2, s / 2 * rng.uniform(0.4, 1)
+    pts = [(rx * math.cos(ph - 2 * math.pi * k / n), ry * math.sin(ph - 2 * math.pi * k / n)) for k in range(n)]
+    k, a, hair = rng.randrange(n), rng.uniform(0, 2 * math.pi), s * 10 ** rng.uniform(-12, -9)
+    pts.insert(k + 1, (pts[k][0] + hair * math.cos(a), pts[k][1] + hair * math.sin(a)))
+    return pts
+
+
+@pytest.mark.parametrize("kw", [dict(strategy="bl"), dict(), dict(placement="center"), dict(incremental=True),
+                                dict(exact_clearance=True, hole_fill="dense")],
+                         ids=["bl", "corner", "center", "incremental", "exact"])
+def test_near_twin_polygons_keep_the_full_distance(kw):
+    # A twin 1e-12 to 1e-9 of the outline apart, in any direction, turned an
+    # edge of the written offset round: bottom-left layouts fell up to 0.088
+    # short of a 0.19 distance, and NFP layouts overlapped.
+    import random
+    for seed in range(25):
+        rng = random.Random(seed)
+        scale = 10 ** rng.uniform(-1, 4)
+        items = []
+        for k in range(rng.randint(4, 16)):
+            try:
+                it = Polygon(_twinned(rng, scale * rng.uniform(0.1, 0.4)), shape_id=k)
+            except ValueError:  # the twin made the outline touch itself
+                continue
+            it.margin = rng.choice([0.0, scale * rng.uniform(0, 0.02)])
+            items.append(it)
+        d = scale * rng.choice([0.005, 0.02, 0.06])
+        b = Bin(2 * scale, 2 * scale)
+        bins, _ = FirstFit(items, b, d, **kw).do_pack()
+        magnitude = max([2 * scale] + [abs(it.tx) + abs(it.ty) for bn in bins for it in bn])
+        assert gc.inflated_faults(bins, b.width, b.height, lambda it: d / 2 + it.margin,
+                                  TOLERANCE + ROUNDING_TOLERANCE * magnitude, CIRCLE_REL_TOL) == [], seed
+
+
+# --- outlines a few grid units across, grown by far more than their size ---
+
+@pytest.mark.parametrize("kw", [dict(), dict(placement="center", incremental=True), dict(strategy="bl"),
+                                dict(nonconvex=True, hole_fill="dense")], ids=["corner", "center", "bl", "nonconvex"])
+def test_small_outlines_keep_the_distance_and_the_edge_margin(kw):
+    # Edges a few tenths of a grid unit to a few units long meet at angles
+    # whose cross products fall under the written offset's 1e-12: it took
+    # the end of one moved edge for their meeting point and cut the corner
+    # (a 2e-4 outline fell 1.8e-5 short of a distance of 2.5e-3).
+    import random
+    for seed in range(30):
+        rng = random.Random(seed)
+        items = []
+        for k in range(rng.randint(3, 12)):
+            s = 10 ** rng.uniform(-4.6, -3.3)
+            angles = sorted(rng.uniform(0, 2 * math.pi) for _ in range(rng.randint(5, 12)))
+            pts = [(s / 2 * math.cos(a), s / 2 * math.sin(a)) for a in angles]
+            try:
+                it = Polygon(pts, shape_id=k)
+            except ValueError:
+                continue
+            it.margin = rng.choice([0.0, rng.uniform(0, 2e-3)])
+            items.append(it)
+        margin = rng.choice([0.0, 1e-3, 4e-3])
+        b, d = Bin(0.06, 0.07, margin=margin), rng.choice([0.0, 5e-4, 2.5e-3])
+        try:
+            bins, _ = FirstFit(items, b, d, **kw).do_pack()
+        except ValueError as e:  # an outline below the grid
+            assert "below the grid" in str(e)
+            continue
+        assert gc.inflated_faults(bins, b.width, b.height, lambda it: max(d / 2 + it.margin, 0.0),
+                                  TOLERANCE + ROUNDING_TOLERANCE, CIRCLE_REL_TOL) == [], seed
+        from Quarvo.check import check_layout
+        assert check_layout(bins, b, distance=d).ok, seed

@@ -28,10 +28,14 @@ the coordinates' magnitude for the rounding of doubles.
 
 With ``gravity=True`` the check also reports every item that is not at rest
 ("floating", with the reason), and ``hosts`` tells which item's hole holds
-each item.
+each item. Given a ``Bin`` (or one per bin of the layout) it judges what each
+bin carries too: more than its ``max_load`` of the items' mass is
+"overloaded", a pipe longer than its ``length`` is "too_long". An item below
+the engine's grid (its material's area over perimeter under ``TOLERANCE``)
+gets no tolerance but the rounding, so no overlap of such items passes.
 """
 import math
-from dataclasses import dataclass, field, replace
+from dataclasses import dataclass, field
 from typing import Any, List, Optional, Sequence, Tuple
 
 from Quarvo._quarvo import check as _c
@@ -47,9 +51,11 @@ __all__ = [
     "BinReport",
     "Violation",
     "REST_TOL",
+    "area_over_perimeter",
     "check_layout",
     "check_plan",
     "circle_tolerance",
+    "grid_limit",
     "hosts",
     "measure_pair",
     "nesting_depths",
@@ -67,10 +73,15 @@ ROUNDING_TOLERANCE = _c.ROUNDING_TOLERANCE
 REST_TOL = _c.REST_TOL
 
 measure_pair = _c.measure_pair
+area_over_perimeter = _c.area_over_perimeter
+# The least area over perimeter of an item the engine keeps apart where
+# coordinates reach the magnitude given (a bin's larger side): TOLERANCE plus
+# the rounding of doubles there. Below it the library refuses the item.
+grid_limit = _c.grid_limit
 outside_amount = _c.outside_amount
 
-KINDS = ("invalid", "duplicate", "outside", "overlap", "too_close", "near_edge", "floating", "on_defect",
-         "near_defect")
+KINDS = ("invalid", "duplicate", "outside", "overlap", "too_close", "near_edge", "floating", "overloaded", "too_long",
+         "on_defect", "near_defect")
 
 
 def circle_tolerance(items: Sequence[Shape], distance: float = 0.0) -> float:
@@ -83,16 +94,20 @@ def circle_tolerance(items: Sequence[Shape], distance: float = 0.0) -> float:
 @dataclass(frozen=True)
 class Violation:
     """One fault. ``items`` are positions in the bin's item list (one for
-    invalid, duplicate, outside and near_edge, two for overlap and too_close).
+    invalid, duplicate, outside, near_edge, floating and too_long, two for
+    overlap and too_close, every item with a mass for overloaded).
 
     ``amount``: outside, how far the outline reaches past the bin; overlap, how
     far one outline reaches into the other; too_close, how much the clear
     distance falls short of the required one; near_edge, how much the
-    distance to the bin's nearest edge falls short of the margin.
+    distance to the bin's nearest edge falls short of the margin;
+    overloaded, how many kg the bin's load exceeds its max_load by;
+    too_long, how many mm the pipe is longer than the bin.
     ``clearance`` is the clear distance of a pair (negative for an overlap),
     or for near_edge the distance to the nearest edge. ``reason``: floating,
     why the item does not rest ("no contact", "one contact, not below its
-    centre", ...)."""
+    centre", ...). ``value`` and ``limit``: overloaded, the bin's load and
+    max_load (kg); too_long, the pipe's length (m) and the bin's (mm)."""
 
     kind: str
     bin: int
@@ -101,9 +116,15 @@ class Violation:
     amount: float
     clearance: Optional[float] = None
     reason: Optional[str] = None
+    value: Optional[float] = None
+    limit: Optional[float] = None
 
     def _who(self, k: int) -> str:
         return f"item {self.items[k]} (id {self.shape_ids[k]!r})"
+
+    def _all(self, most: int = 6) -> str:
+        named = ", ".join(self._who(k) for k in range(min(most, len(self.items))))
+        return named + (f" and {len(self.items) - most} more" if len(self.items) > most else "")
 
     def __str__(self) -> str:
         where = "unplaced" if self.bin < 0 else f"bin {self.bin}"
@@ -119,6 +140,12 @@ class Violation:
                     f"{self.amount:.6g} short of the margin")
         if self.kind == "floating":
             return f"{where}: {self._who(0)} is not at rest: {self.reason}"
+        if self.kind == "overloaded":
+            return (f"{where}: {self._all()} weigh {self.value:.6g} kg, {self.amount:.6g} kg more than "
+                    f"the bin's max_load of {self.limit:.6g} kg")
+        if self.kind == "too_long":
+            return (f"{where}: {self._who(0)} is {self.value:.6g} m long, {self.amount:.6g} mm longer than "
+                    f"the bin's length of {self.limit:.6g} mm")
         if self.kind == "on_defect":
             return f"{where}: {self._who(0)} lies on {self.reason}, depth {self.amount:.6g}"
         if self.kind == "near_defect":
@@ -134,6 +161,13 @@ class BinReport:
     index: int
     n_items: int
     violations: List[Violation] = field(default_factory=list)
+    # The bin it was judged against: its width and height (a strip's used
+    # length plus its margin), and its max_load (kg) and length (mm), None
+    # for no limit.
+    width: Optional[float] = None
+    height: Optional[float] = None
+    max_load: Optional[float] = None
+    length: Optional[float] = None
 
     @property
     def ok(self) -> bool:
@@ -176,6 +210,12 @@ class CheckReport:
             setting += f", circle_rel_tol {self.circle_rel_tol:.3g}"
         if self.margin:
             setting += f", margin {self.margin:g}"
+        loads = {b.max_load for b in self.bins if b.max_load is not None}
+        lengths = {b.length for b in self.bins if b.length is not None}
+        if loads:
+            setting += f", max_load {loads.pop():g} kg" if len(loads) == 1 else ", max_load per bin"
+        if lengths:
+            setting += f", length {lengths.pop():g} mm" if len(lengths) == 1 else ", length per bin"
         if self.gravity:
             setting += ", every item at rest"
         scope = f"{len(self.bins)} bins, {placed} items placed, {self.n_unplaced} unplaced; {setting}"
@@ -235,13 +275,37 @@ def _top(item):
         return 0.0
 
 
-def _bin_size(bin_w, bin_h):
-    """(bin_w, bin_h, strip) from a width and height or a Bin."""
-    if bin_h is None:
-        if not (hasattr(bin_w, "width") and hasattr(bin_w, "height")):
-            raise TypeError("give bin_w and bin_h, or a Bin as bin_w")
-        return bin_w.width, bin_w.height, bin_w.height is None
-    return bin_w, bin_h, False
+def _is_bin(b: Any) -> bool:
+    return hasattr(b, "width") and hasattr(b, "height")
+
+
+def _limit(b: Any, name: str) -> Optional[float]:
+    v = getattr(b, name, None)
+    if v is None:
+        return None
+    if isinstance(v, bool) or not isinstance(v, (int, float)) or not v > 0:
+        raise ValueError(f"the bin's {name} must be a number > 0 or None, got {v!r}")
+    return float(v)
+
+
+def _bins_given(bin_w, bin_h, margin, n_bins):
+    """Per bin of the layout: (width, height, strip, margin, max_load, length)
+    from a width and height, a Bin, or one Bin per bin."""
+    if bin_h is not None:
+        return [(bin_w, bin_h, False, _margin(margin), None, None)] * n_bins
+    if isinstance(bin_w, (list, tuple)):
+        if not bin_w or not all(_is_bin(b) for b in bin_w):
+            raise TypeError("give bin_w and bin_h, a Bin, or a list of Bins (one per bin of the layout)")
+        if len(bin_w) != n_bins:
+            raise ValueError(f"{len(bin_w)} bins given for a layout of {n_bins} bins: give one Bin for all, "
+                             f"or one per bin of the layout")
+        given = list(bin_w)
+    elif _is_bin(bin_w):
+        given = [bin_w] * n_bins
+    else:
+        raise TypeError("give bin_w and bin_h, a Bin, or a list of Bins (one per bin of the layout)")
+    return [(b.width, b.height, b.height is None, _margin(getattr(b, "margin", 0.0) if margin is None else margin),
+             _limit(b, "max_load"), _limit(b, "length")) for b in given]
 
 
 def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distance: float = 0.0,
@@ -251,8 +315,13 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
 
     ``layout``: the ``(bins, unplaced)`` pair of ``do_pack``, a list of bins
     (each a list of items), one flat list of items (a placer's ``packed``) or a
-    placer. ``bin_w`` may be a ``Bin`` when ``bin_h`` is omitted; a ``Bin``
-    without a height is a strip, open upward.
+    placer. ``bin_w`` may be a ``Bin`` when ``bin_h`` is omitted, or a list of
+    ``Bin``s, one per bin of the layout; a ``Bin`` without a height is a
+    strip, open upward. A ``Bin``'s ``max_load`` and ``length`` are judged too:
+    a bin whose items' ``mass`` adds up to more than its max_load is
+    ``overloaded`` (naming every item with a mass, the load and the excess),
+    and a pipe longer than its length (the pipe's in m, the bin's in mm) is
+    ``too_long``.
 
     Per bin it reports items whose outline leaves [0, bin_w] x [0, bin_h] by
     more than ``tol``, pairs whose interiors overlap by more than ``tol``,
@@ -261,7 +330,11 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
     one of its edges (``margin`` defaults to the ``Bin``'s own margin when a
     ``Bin`` is given, else 0; a strip's open top is no edge); ``tol`` is the
     engine's tolerance by default, and 1e-14 of the coordinates' magnitude is
-    allowed on top for the rounding of doubles. Pairs with
+    allowed on top for the rounding of doubles. An item below the engine's
+    grid, whose material's area over its perimeter (``area_over_perimeter``:
+    a disc's radius / 2, a ring's wall / 2) is under ``TOLERANCE``, could lie
+    wholly within that tolerance of another and is judged with the rounding
+    alone (the library refuses such items). Pairs with
     circles get ``circle_rel_tol`` x (radius + distance / 2) more slack per
     circle. A negative ``distance`` lets pairs overlap by that much. An item
     listed twice in the layout is a ``duplicate``; an item without a usable
@@ -280,8 +353,8 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
     spacings (``distance`` / 2 plus each item's own ``inflation`` and
     ``margin``) plus ``contact_tol``, plus (radius + spacing) x (1 / cos(pi /
     64) - 1) for each circle (drawn as a circumscribed 64-gon); an item
-    touches the floor or a wall at twice its spacing or the margin, whichever
-    is larger, plus ``contact_tol``.
+    touches the floor or a wall when its gap there is at most its spacing or
+    the margin, whichever is larger, plus ``contact_tol``, nothing more.
     Items lying in an item's holes are its load, not its supports.
 
     ValueError for non-finite bin sizes or distance and for negative or
@@ -290,33 +363,38 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
     """
     if not isinstance(gravity, bool):
         raise TypeError(f"gravity must be True or False, not {type(gravity).__name__}")
-    if bin_h is None and margin is None:
-        margin = getattr(bin_w, "margin", 0.0)
-    stock = bin_w if bin_h is None and _shaped(bin_w) else None
-    bin_w, bin_h, strip = _bin_size(bin_w, bin_h)
-    margin = _margin(margin)
     bins, unplaced = _split(layout)
-    if strip:
-        # A strip (a Bin without a height) is open upward: only its width and
-        # floor bind, and its top is no edge to keep the margin from.
-        bin_h = max((t for items in bins for t in map(_top, items) if math.isfinite(t)), default=0.0)
-        bin_h += margin
+    given = _bins_given(bin_w, bin_h, margin, max(len(bins), 1))
+    records = (list(bin_w) if isinstance(bin_w, (list, tuple)) else [bin_w] * max(len(bins), 1)) \
+        if bin_h is None else [None] * max(len(bins), 1)
     seen = {}
     reports: List[BinReport] = []
     other: List[Violation] = []
     for b, items in enumerate(bins):
-        rep = BinReport(b, len(items))
-        for kind, i, j, amount, clearance, why in _c.check_items(items, bin_w, bin_h, distance, tol, circle_rel_tol,
-                                                                 margin, gravity, contact_tol):
+        w, h, strip, edge, max_load, length = given[b]
+        if strip:
+            # A strip (a Bin without a height) is open upward: only its width and
+            # floor bind, and its top is no edge to keep the margin from.
+            h = max((t for t in map(_top, items) if math.isfinite(t)), default=0.0) + edge
+        rep = BinReport(b, len(items), width=float(w), height=float(h), max_load=max_load, length=length)
+        for kind, i, j, amount, clearance, why, value in _c.check_items(
+                items, w, h, distance, tol, circle_rel_tol, edge, gravity, contact_tol, max_load, length):
+            if kind == "overloaded":
+                pos = tuple(k for k, it in enumerate(items) if it.mass > 0)
+                rep.violations.append(Violation(kind, b, pos, tuple(items[k].shape_id for k in pos), amount,
+                                                value=value, limit=max_load))
+                continue
             ids = (items[i].shape_id,) if i == j else (items[i].shape_id, items[j].shape_id)
             pos = (i,) if i == j else (i, j)
             rep.violations.append(Violation(kind, b, pos, ids, amount,
                                             clearance if kind in ("overlap", "too_close", "near_edge") else None,
-                                            why))
-        if stock is not None:
+                                            why, value if kind == "too_long" else None,
+                                            length if kind == "too_long" else None))
+        record = records[b]
+        if record is not None and _shaped(record):
             # an item past the outline is past the bin's box too, as a rule: named once
             boxed = {(v.kind, v.items[0]) for v in rep.violations}
-            rep.violations += [v for v in _stock_violations(b, items, stock, margin, tol)
+            rep.violations += [v for v in _stock_violations(b, items, record, edge, tol)
                                if not (v.reason == "the outline" and (v.kind, v.items[0]) in boxed)]
         for i, it in enumerate(items):
             if id(it) in seen:
@@ -327,8 +405,11 @@ def check_layout(layout: Any, bin_w: Any, bin_h: Optional[float] = None, distanc
         if id(it) in seen:
             other.append(Violation("duplicate", -1, (i,), (it.shape_id,), 0.0))
         seen[id(it)] = it
-    return CheckReport(reports, len(unplaced), float(bin_w), float(bin_h), float(distance), float(tol),
-                       float(circle_rel_tol), other, float(margin), gravity)
+    w, h, strip, edge = given[0][:4]
+    if strip:
+        h = reports[0].height if reports else edge
+    return CheckReport(reports, len(unplaced), float(w), float(h), float(distance), float(tol),
+                       float(circle_rel_tol), other, float(edge), gravity)
 
 
 def rest_states(items: Sequence[Shape], bin_w: Any, distance: float = 0.0, contact_tol: float = REST_TOL,
@@ -454,31 +535,15 @@ def check_plan(layout: Any, bins: Sequence[Any], distance: float = 0.0, tol: flo
     """``check_layout`` for a layout whose bins are of several kinds:
     ``bins`` gives each bin of the layout its own ``Bin`` (with
     ``FirstFit(items, bins=kinds)``: ``[kinds[t] for t in ff.bin_types]``),
-    whose size, margin, outline, holes and defects it is judged by. An item
-    listed in two bins, or in a bin and among the unplaced, is a
-    ``duplicate``. The report's ``bin_w``, ``bin_h`` and ``margin`` are the
-    first bin's."""
-    per_bin, unplaced = _split(layout)
+    whose size, margin, payload, length, outline, holes and defects it is
+    judged by. The report's ``bin_w``, ``bin_h`` and ``margin`` are the first
+    bin's."""
     bins = list(bins)
+    per_bin, _ = _split(layout)
     if len(bins) != len(per_bin):
         raise ValueError(f"bins gives {len(bins)} bins, the layout has {len(per_bin)}")
-    reports, seen, other = [], {}, []
-    for k, (items, bin_record) in enumerate(zip(per_bin, bins)):
-        rep = check_layout([items], bin_record, distance=distance, tol=tol, circle_rel_tol=circle_rel_tol,
-                           gravity=gravity, contact_tol=contact_tol).bins[0]
-        rep.index = k
-        rep.violations = [replace(v, bin=k) for v in rep.violations]
-        for i, it in enumerate(items):
-            if id(it) in seen and seen[id(it)] != k:
-                rep.violations.append(Violation("duplicate", k, (i,), (it.shape_id,), 0.0))
-            seen[id(it)] = k
-        reports.append(rep)
-    for i, it in enumerate(unplaced):
-        if id(it) in seen:
-            other.append(Violation("duplicate", -1, (i,), (it.shape_id,), 0.0))
-        seen[id(it)] = -1
-    first = bins[0] if bins else None
-    width = float(first.width) if first is not None else 0.0
-    height = float(first.height) if first is not None and first.height is not None else 0.0
-    return CheckReport(reports, len(unplaced), width, height, float(distance), float(tol), float(circle_rel_tol),
-                       other, float(getattr(first, "margin", 0.0) or 0.0), gravity)
+    if not bins:
+        return check_layout(layout, 1.0, 1.0, distance=distance, tol=tol, circle_rel_tol=circle_rel_tol,
+                            gravity=gravity, contact_tol=contact_tol)
+    return check_layout(layout, bins, distance=distance, tol=tol, circle_rel_tol=circle_rel_tol, gravity=gravity,
+                        contact_tol=contact_tol)

@@ -33,6 +33,10 @@ struct Outline {
     // The item's own inflation and margin: spacers of its own, beside half the
     // distance, that its contacts may stand off by.
     double extra = 0.0;
+    // What the item weighs against a bin's max_load (kg) and, for a pipe with
+    // a length, that length against the bin's (m; 0: none).
+    double mass = 0.0;
+    double length = 0.0;
 };
 
 Outline circle_outline(Pt center, double radius);
@@ -62,7 +66,13 @@ double outside_amount(const Outline& o, double bin_w, double bin_h);
 // (negative when it reaches past one).
 double edge_distance(const Outline& o, double bin_w, double bin_h);
 
-enum class ViolationKind { Invalid, Outside, Overlap, TooClose, NearEdge, Floating };
+// The area of the outline's material over the length of all its curves (a
+// disc's radius / 2, a ring's wall / 2): a lower bound of the radius of the
+// largest disc inside it. Below the grid tolerance an item could lie wholly
+// within that tolerance of another's outline.
+double area_over_perimeter(const Outline& o);
+
+enum class ViolationKind { Invalid, Outside, Overlap, TooClose, NearEdge, Floating, Overloaded, TooLong };
 
 struct Violation {
     ViolationKind kind;
@@ -77,6 +87,8 @@ struct Violation {
     double clearance;
     // Floating: why the item does not rest ("no contact", ...); null otherwise.
     const char* why = nullptr;
+    // Overloaded: the bin's load (kg). TooLong: the pipe's length (m).
+    double value = 0.0;
 };
 
 // The gap between a circle and the inscribed kCircleSides-gon that both
@@ -90,7 +102,9 @@ struct CheckOptions {
     double distance = 0.0;  // required clear distance; a negative value allows that much overlap
     // Absolute slack on every judgement; by default the engine's tolerance.
     // The rounding of doubles is allowed on top: ROUNDING_TOLERANCE times
-    // the magnitude of the outlines' coordinates.
+    // the magnitude of the outlines' coordinates. An item below the grid,
+    // whose area_over_perimeter is under grid_limit where it lies, gets no
+    // slack but the rounding: the tolerance would let it lie wholly in another.
     double tol = GRID_TOLERANCE;
     // Extra slack for pairs with circles, relative to each circle's radius
     // grown by half the distance: layouts made with circles seen as inscribed
@@ -99,6 +113,11 @@ struct CheckOptions {
     // The bin's edge margin: an outline inside the bin but closer than this
     // to an edge is NearEdge. 0: no margin.
     double margin = 0.0;
+    // The bin's payload (kg): a bin whose items' masses add up to more is
+    // Overloaded, reported at the item that takes the sum past it. And its
+    // length (mm): a pipe longer (its length in m) is TooLong. Infinite: no limit.
+    double max_load = kInf;
+    double length = kInf;
     // Also report every item that is not at rest (Floating): a round item
     // rests when the upward direction lies in the cone of its contact normals
     // (floor, walls, other items, the wall of the hole it lies in), a single
@@ -107,8 +126,9 @@ struct CheckOptions {
     // centroid on both sides of its vertical. Two items touch when their gap
     // is at most their spacings (half the distance plus their own inflation
     // and margin each) plus contact_tol, plus (radius + spacing)(1/cos(pi/64)
-    // - 1) for each circle; the floor and a wall at twice the item's spacing
-    // plus contact_tol (and a circle's excess).
+    // - 1) for each circle; the floor and a wall when the gap there is at
+    // most the item's own gap to them (its spacing or the margin, whichever
+    // is larger) plus contact_tol.
     bool gravity = false;
     double contact_tol = kRestTol;
     // When set, only the pairs (i < j) it accepts are judged: for a caller

@@ -36,4 +36,11 @@ constexpr double ROUNDING_TOLERANCE = 1e-14;
 // The tolerance where coordinates reach `magnitude`.
 inline double engine_tolerance(double magnitude) { return GRID_TOLERANCE + ROUNDING_TOLERANCE * magnitude; }
 
+// Below the grid: an item could lie wholly within the engine's tolerance of
+// another's outline once the area of its material over its perimeter, a
+// lower bound of the radius of the largest disc inside it, falls under that
+// tolerance (a disc's radius / 2, a ring's wall / 2, a square's side / 4).
+// Such items, and bins narrower than twice it, are refused.
+inline double grid_limit(double magnitude) { return engine_tolerance(magnitude); }
+
 }  // namespace quarvo

@@ -42,8 +42,24 @@ public:
     bool is_circle() const { return kind_ == Kind::Circle || kind_ == Kind::Pipe; }
     bool is_pipe() const { return kind_ == Kind::Pipe; }
 
+    // The world position of the local origin of the outline the engine works
+    // on: for a polygon drawn far from its own origin, of its anchor (see
+    // Polygon::anchor); for every other item, of its given outline's origin.
     double tx() const { return tx_; }
     double ty() const { return ty_; }
+    // Where the given outline's origin lies: (tx, ty) less the anchor turned
+    // with the item (mirrored, then rotated), or (tx, ty) itself without one.
+    // A host shows and sets the translation through these; what was set
+    // reads back as it was until the engine moves, turns or mirrors the item.
+    Pt origin() const;
+    // Moves the item so that its given outline's origin lies at (x, y).
+    void set_origin(double x, double y);
+    // The point of the given outline's frame that the engine's outline is
+    // carried to: (0, 0) but for a polygon far from its own origin.
+    virtual Pt anchor() const { return {0.0, 0.0}; }
+    // The anchor mirrored and rotated with the item: what the given outline's
+    // rotated geometry holds beyond the engine's.
+    Pt turned_anchor() const;
     double rotation() const { return rotation_; }
     double infl() const { return infl_; }
     void set_tx(double v) { tx_ = v; dirty_ = true; }
@@ -93,6 +109,13 @@ protected:
 
     Kind kind_;
     double tx_ = 0.0, ty_ = 0.0, rotation_ = 0.0, infl_ = 0.0;
+    // The origin last set through set_origin and the pose it gave (an
+    // anchored outline's origin reads back from it while the pose holds).
+    struct SetOrigin {
+        Pt origin{};
+        double tx = kInf, ty = kInf, rotation = kInf;
+        bool mirrored = false;
+    } set_origin_;
     bool mirrored_ = false;
     mutable bool dirty_ = true;
     mutable std::optional<double> cache_area_;
@@ -104,13 +127,25 @@ public:
     // sound region: see require_sound_outline (item_checks.hpp).
     explicit Polygon(const Contour& outer, const std::vector<Contour>& holes = {}, std::string name = {});
 
-    // The stored contours, as given (never mirrored).
-    const Contour& outer() const { return outer_; }
-    const std::vector<Contour>& holes() const { return holes_; }
+    // The stored contours, as given (never mirrored), in the given frame.
+    const Contour& outer() const { return anchored() ? given_outer_ : outer_; }
+    const std::vector<Contour>& holes() const { return anchored() ? given_holes_ : holes_; }
+    // An outline whose box's centre lies farther than kFarFromOrigin from its
+    // own origin, or farther than kFarRatio times its own size, is carried to
+    // its origin when the polygon is built: the engine keeps and works on the
+    // outline less this anchor (the box's centre, rounded to a multiple of a
+    // power of two below the outline's size), so that no area, no-fit polygon,
+    // union or grid meets coordinates that swamp it, and (tx, ty) place the
+    // anchor. origin() gives the given outline's translation.
+    Pt anchor() const override { return anchor_; }
+    bool anchored() const { return anchor_.x != 0.0 || anchor_.y != 0.0; }
+    static constexpr double kFarFromOrigin = 1048576.0;  // 2^20
+    static constexpr double kFarRatio = 8192.0;          // 2^13: areas to 1e-8
     bool is_container() const { return !holes_.empty(); }
-    // The contours the geometry is built from: the stored ones, or their
-    // mirror images (x -> -x, turned round so that the outer contour stays
-    // clockwise and the holes counter-clockwise) when the item is mirrored.
+    // The contours the geometry is built from: the stored ones (less the
+    // anchor), or their mirror images (x -> -x, turned round so that the
+    // outer contour stays clockwise and the holes counter-clockwise) when the
+    // item is mirrored.
     const Contour& local_outer() const;
     const std::vector<Contour>& local_holes() const;
     // Whether the mirror image is the outline itself moved sideways (a shape
@@ -165,8 +200,12 @@ private:
 
     void build_mirror() const;
 
+    // The outline the engine works on: the given one less the anchor.
     Contour outer_;
     std::vector<Contour> holes_;
+    Pt anchor_{0.0, 0.0};
+    Contour given_outer_;  // with an anchor: the contours as given
+    std::vector<Contour> given_holes_;
     mutable Contour mirror_outer_;
     mutable std::vector<Contour> mirror_holes_;
     mutable bool has_mirror_ = false;

@@ -14,11 +14,13 @@ void require(bool ok, const char* what) {
     if (!ok) throw ValueError(what);
 }
 
-// The rounding of doubles where the outline's coordinates are.
-double rounding(const Outline& o) {
+double magnitude(const Outline& o) {
     const BBox& b = o.box;
-    return ROUNDING_TOLERANCE * std::max({std::fabs(b.minx), std::fabs(b.miny), std::fabs(b.maxx), std::fabs(b.maxy)});
+    return std::max({std::fabs(b.minx), std::fabs(b.miny), std::fabs(b.maxx), std::fabs(b.maxy)});
 }
+
+// The rounding of doubles where the outline's coordinates are.
+double rounding(const Outline& o) { return ROUNDING_TOLERANCE * magnitude(o); }
 
 }  // namespace
 
@@ -94,6 +96,8 @@ Outline placed_geometry(const Shape& s) {
 Outline true_outline(const Shape& s) {
     Outline o = placed_geometry(s);
     o.extra = s.inflation + s.margin;
+    o.mass = s.mass;
+    if (s.is_pipe()) o.length = pipe_cast(s).length().value_or(0.0);
     return o;
 }
 
@@ -127,6 +131,25 @@ double edge_distance(const Outline& o, double bin_w, double bin_h) {
     return std::min({b.minx, b.miny, bin_w - b.maxx, bin_h - b.maxy});
 }
 
+double area_over_perimeter(const Outline& o) {
+    if (!o.valid) return 0.0;
+    if (o.circle) return (o.radius - o.bore) / 2.0;
+    double area = 0.0, length = 0.0;
+    for (std::size_t k = 0; k < o.rings.size(); ++k) {
+        const Contour& r = o.rings[k];
+        if (r.empty()) continue;
+        // about the ring's first point: far from the origin the products would cancel
+        double twice = 0.0;
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            const Pt a = vsub(r[i], r[0]), b = vsub(r[(i + 1) % r.size()], r[0]);
+            twice += a.x * b.y - b.x * a.y;
+            length += std::hypot(b.x - a.x, b.y - a.y);
+        }
+        area += (k == 0 ? 0.5 : -0.5) * std::fabs(twice);
+    }
+    return length > 0.0 ? std::max(area, 0.0) / length : 0.0;
+}
+
 namespace check_detail {
 
 void check_options_of(const CheckOptions& opt) {
@@ -137,6 +160,8 @@ void check_options_of(const CheckOptions& opt) {
             "circle_rel_tol must be a finite number >= 0");
     require(std::isfinite(opt.margin) && opt.margin >= 0.0, "margin must be a finite number >= 0");
     require(std::isfinite(opt.contact_tol) && opt.contact_tol >= 0.0, "contact_tol must be a finite number >= 0");
+    require(opt.max_load > 0.0, "max_load must be a number > 0 (infinite: no limit)");
+    require(opt.length > 0.0, "length must be a number > 0 (infinite: no limit)");
 }
 
 }  // namespace check_detail
@@ -147,22 +172,40 @@ std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, cons
     std::vector<Violation> out;
     std::vector<Item> items(outlines.size());
     std::vector<std::size_t> live;
+    // The tolerance each item may take: none for one below the grid, which
+    // could lie wholly within the engine's tolerance of another.
+    std::vector<double> slack(outlines.size(), 0.0);
+    double load = 0.0;
+    bool overloaded = false;
     for (std::size_t i = 0; i < outlines.size(); ++i) {
         const Outline& o = outlines[i];
+        load += o.mass;
+        if (!overloaded && load > opt.max_load * (1.0 + ROUNDING_TOLERANCE)) {
+            overloaded = true;
+            out.push_back({ViolationKind::Overloaded, i, i, 0.0, 0.0, nullptr, 0.0});
+        }
+        if (o.length > 0.0 && o.length * 1000.0 > opt.length)
+            out.push_back({ViolationKind::TooLong, i, i, o.length * 1000.0 - opt.length, 0.0, nullptr, o.length});
         if (!o.valid) {
             out.push_back({ViolationKind::Invalid, i, i, 0.0, 0.0});
             continue;
         }
         items[i] = make_item(o);
         live.push_back(i);
+        slack[i] = area_over_perimeter(o) < grid_limit(magnitude(o)) ? 0.0 : opt.tol;
         double past = outside_amount(o, opt.bin_w, opt.bin_h);
-        if (past > opt.tol + rounding(o)) {
+        if (past > slack[i] + rounding(o)) {
             out.push_back({ViolationKind::Outside, i, i, past, 0.0});
         } else if (opt.margin > 0.0) {
             const double gap = edge_distance(o, opt.bin_w, opt.bin_h);
-            if (opt.margin - gap > opt.tol + rounding(o)) out.push_back({ViolationKind::NearEdge, i, i, opt.margin - gap, gap});
+            if (opt.margin - gap > slack[i] + rounding(o)) out.push_back({ViolationKind::NearEdge, i, i, opt.margin - gap, gap});
         }
     }
+    for (Violation& v : out)
+        if (v.kind == ViolationKind::Overloaded) {
+            v.amount = load - opt.max_load;
+            v.value = load;
+        }
 
     const double reach = std::max(opt.distance, 0.0);
     auto circle_slack = [&](const Outline& o) {
@@ -181,7 +224,7 @@ std::vector<Violation> check_outlines(const std::vector<Outline>& outlines, cons
     std::size_t done = 0;
     for (auto [i, j] : pairs) {
         if (++done % 16 == 0) check_cancel();
-        const double tol = opt.tol + std::max(rounding(outlines[i]), rounding(outlines[j])) +
+        const double tol = std::min(slack[i], slack[j]) + std::max(rounding(outlines[i]), rounding(outlines[j])) +
                            circle_slack(outlines[i]) + circle_slack(outlines[j]);
         const double allowed = tol + std::max(0.0, -opt.distance);
         PairMeasure pm = measure(items[i], items[j], reach, allowed);

@@ -454,8 +454,10 @@ double magnitude(const BBox& b) {
 }  // namespace
 
 PairMeasure measure(Item& A, Item& B, double cutoff, double allowed) {
-    double gap = boundary_gap(A, B, cutoff);
     double eps_abs = 1e-12 * (1.0 + std::max(magnitude(A.o->box), magnitude(B.o->box)));
+    // A gap of rounding size must be seen whatever the cutoff: a curve that
+    // touches the other from inside puts its probe on that curve.
+    double gap = boundary_gap(A, B, std::max(cutoff, eps_abs));
     if (gap > eps_abs) {
         // The curves are apart: the interiors meet only if one lies in the
         // other. A point of either curve is then farther than rounding from

@@ -1,9 +1,11 @@
 #include "core/validate.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <utility>
 
+#include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 
 namespace quarvo {
@@ -42,6 +44,14 @@ void require_usable_bin(double width, double height) {
     require_sound_bin(width, height);
     if (!(width > 0.0)) refuse("bin", "width", width, "not positive");
     if (!(height > 0.0)) refuse("bin", "height", height, "not positive");
+    // the thinnest item the engine keeps apart is twice the limit across
+    const double least = 2.0 * grid_limit(std::max(width, height));
+    for (auto [v, name] : {std::pair<double, const char*>{width, "width"}, {height, "height"}})
+        if (v < least)
+            throw ValueError("bin: " + std::string(name) + " is " + format_number(v) +
+                             ", below the grid: the engine keeps items apart to " +
+                             format_number(grid_limit(std::max(width, height))) +
+                             ", and no item it takes fits in less than twice that, " + format_number(least));
 }
 
 void require_margin(double margin) {

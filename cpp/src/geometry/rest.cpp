@@ -380,7 +380,9 @@ RestVerdict judge_rest(const RestBody& item, const std::vector<const RestBody*>&
     RestVerdict v;
     if (!item.usable) return v;
     const double s = std::max(item.spacing, 0.0);
-    const double wall = std::max(2.0 * s, frame.margin) + frame.tol + item.excess;
+    // The floor and the walls are straight and the placers keep an item's
+    // true outline off them by its spacing or the margin exactly: no more.
+    const double wall = std::max(s, frame.margin) + frame.tol;
     const RestLoop& x = item.outer;
     if (x.round) {
         const Pt c = x.center;

@@ -93,8 +93,9 @@ long hole_holding(const RestBody& item, const RestBody& host);
 // The verdict on `item` among `near` (every other item that may touch it; the
 // item itself and items lying in its holes are passed over: they are its load).
 // Contact: a gap of at most the two spacings plus `tol` (plus a round item's
-// excess); the floor and a wall count as touched at twice the item's spacing
-// or the edge margin, whichever is larger, plus the same.
+// excess); the floor and a wall count as touched where the item's gap to
+// them is at most its own gap there (its spacing or the edge margin,
+// whichever is larger) plus `tol`.
 RestVerdict judge_rest(const RestBody& item, const std::vector<const RestBody*>& near, const RestFrame& frame);
 
 }  // namespace quarvo

@@ -5,6 +5,7 @@
 
 #include "geometry/minkowski.hpp"
 #include "geometry/outline_fit.hpp"
+#include "geometry/outline_offset.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 
@@ -126,7 +127,7 @@ Contour compute_nfp0(const Shape& a, const Shape& b, bool exact) {
     }
     if (a.is_polygon()) {
         double rb = circle_cast(b).radius + b.infl();
-        return offset_convex(polygon_cast(a).rotated_contour(), rb);
+        return offset_outline(polygon_cast(a).rotated_contour(), rb);
     }
     double ra = circle_cast(a).radius + a.infl();
     Contour circ = circle_outline({0.0, 0.0}, ra, exact);
@@ -169,7 +170,7 @@ Contour hole_nfp(const Contour& hole, const Shape& b) {
         RawNfp raw = nfp_convex_only(hole, B);
         return correct_nfp_position(raw.pts, raw.top, hole, B);
     }
-    if (b.is_circle()) return offset_convex(hole, circle_cast(b).radius + b.infl());
+    if (b.is_circle()) return offset_outline(hole, circle_cast(b).radius + b.infl());
     return {};
 }
 

@@ -499,6 +499,7 @@ PackResult FirstFit::do_pack(const Improver* improver) {
     for (std::size_t i = 0; i < items.size(); ++i) {
         Shape& s = *items[i];
         require_sound_item(s, "item " + std::to_string(i));
+        require_above_grid(s, "item " + std::to_string(i), strip() ? bin.width : std::max(bin.width, bin.height));
         if (std::isnan(s.weight)) throw ValueError(item_label(s, "item " + std::to_string(i)) + ": weight is nan, not a number");
         if (!(s.mass >= 0.0 && s.mass < kInf))
             throw ValueError(item_label(s, "item " + std::to_string(i)) + ": mass is " + format_number(s.mass) +

@@ -6,6 +6,7 @@
 
 #include "core/validate.hpp"
 #include "geometry/rings.hpp"
+#include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 
 namespace quarvo {
@@ -118,6 +119,56 @@ void require_sound_bin_kind(const Bin& bin, const std::string& what) {
                              format_number(bin.height) + "]");
     for (std::size_t k = 0; k < shape.defects.size(); ++k)
         require_rings(shape.defects[k], {}, "defect " + std::to_string(k));
+}
+
+namespace {
+
+double perimeter(const Contour& c) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < c.size(); ++i) {
+        const Pt a = c[i], b = c[(i + 1) % c.size()];
+        sum += std::hypot(b.x - a.x, b.y - a.y);
+    }
+    return sum;
+}
+
+[[noreturn]] void below_grid(const Shape& s, const std::string& role, const char* name, double v, double limit,
+                             const std::string& need) {
+    throw ValueError(item_label(s, role) + ": " + name + " is " + format_number(v) +
+                     ", below the grid: the engine keeps items apart to " + format_number(limit) + ", and " + need);
+}
+
+}  // namespace
+
+void require_above_grid(const Shape& s, const std::string& role, double magnitude) {
+    const double limit = grid_limit(std::isfinite(magnitude) ? std::fabs(magnitude) : 0.0);
+    if (s.is_pipe()) {
+        const Pipe& p = pipe_cast(s);
+        if (p.has_bore() && p.wall() / 2.0 < limit)
+            below_grid(s, role, "wall", p.wall(), limit,
+                       "a pipe's wall needs at least twice that, " + format_number(2.0 * limit));
+        if (!p.has_bore() && p.radius / 2.0 < limit)
+            below_grid(s, role, "od", p.od(), limit, "a bar needs an od of at least four times that, " +
+                                                         format_number(4.0 * limit));
+    } else if (s.is_circle()) {
+        const double r = circle_cast(s).radius;
+        if (r / 2.0 < limit)
+            below_grid(s, role, "radius", r, limit,
+                       "a circle needs a radius of at least twice that, " + format_number(2.0 * limit));
+    } else if (s.is_polygon()) {
+        const Polygon& p = polygon_cast(s);
+        // (on the outline carried to its origin: the sums of an outline far
+        // from it would cancel)
+        double area = std::fabs(polygon_area(p.local_outer())), length = perimeter(p.local_outer());
+        for (const Contour& h : p.local_holes()) {
+            area -= std::fabs(polygon_area(h));
+            length += perimeter(h);
+        }
+        const double ratio = length > 0.0 ? std::max(area, 0.0) / length : 0.0;
+        if (ratio < limit)
+            below_grid(s, role, "the area of its material over its perimeter", ratio, limit,
+                       "a polygon needs at least that (a square of side " + format_number(4.0 * limit) + ")");
+    }
 }
 
 void require_distinct(const std::vector<Shape*>& items, const char* role) {

@@ -32,6 +32,11 @@ void require_sound_outline(const Contour& outer, const std::vector<Contour>& hol
 // outline or defects on a strip; a count and a cost, when given, finite and
 // not negative. `what` names the bin ("bins[2]").
 void require_sound_bin_kind(const Bin& bin, const std::string& what);
+// The item is not below the grid (grid_limit at `magnitude`, the bin's larger
+// side): a circle's radius, a pipe's wall and a polygon's area over perimeter
+// large enough for the engine to keep it apart from its neighbours.
+void require_above_grid(const Shape& s, const std::string& role, double magnitude);
+
 // No item object twice in one list (`role` names the list's entries).
 void require_distinct(const std::vector<Shape*>& items, const char* role = "item");
 // The item is not one of the placed items already.

@@ -11,6 +11,7 @@
 #include "core/validate.hpp"
 #include "geometry/clipper_bridge.hpp"
 #include "geometry/mitred_offset.hpp"
+#include "geometry/outline_offset.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
 #include "shapes/item_checks.hpp"
@@ -22,6 +23,33 @@ BBox Shape::bounding_box() const { throw NotImplementedError(); }
 Pt Shape::reference_point_local() const { throw NotImplementedError(); }
 Contour Shape::world_contour() const { throw NotImplementedError(); }
 std::unique_ptr<Shape> Shape::clone_geometry() const { throw NotImplementedError(); }
+
+Pt Shape::turned_anchor() const {
+    const Pt a = anchor();
+    if (a.x == 0.0 && a.y == 0.0) return a;
+    const double ax = mirrored_ ? -a.x : a.x, c = std::cos(rotation_), s = std::sin(rotation_);
+    return {ax * c - a.y * s, ax * s + a.y * c};
+}
+
+namespace {
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+}  // namespace
+
+Pt Shape::origin() const {
+    if (anchor().x == 0.0 && anchor().y == 0.0) return {tx_, ty_};
+    const SetOrigin& s = set_origin_;
+    if (same_bits(s.tx, tx_) && same_bits(s.ty, ty_) && same_bits(s.rotation, rotation_) && s.mirrored == mirrored_)
+        return s.origin;
+    const Pt a = turned_anchor();
+    return {tx_ - a.x, ty_ - a.y};
+}
+
+void Shape::set_origin(double x, double y) {
+    if (anchor().x == 0.0 && anchor().y == 0.0) return set_position(x, y);
+    const Pt a = turned_anchor();
+    set_position(x + a.x, y + a.y);
+    set_origin_ = {{x, y}, tx_, ty_, rotation_, mirrored_};
+}
 
 void Shape::set_mirrored(bool on) {
     if (on == mirrored_) return;
@@ -43,11 +71,18 @@ void Shape::copy_state_to(Shape& to) const {
     to.sig_id = sig_id;
     to.sig_id_mirrored = sig_id_mirrored;
     to.mirrored_ = mirrored_;
+    to.set_origin_ = set_origin_;
     to.cache_area_ = cache_area_;
     to.dirty_ = true;
 }
 
-Polygon::Polygon(Stored, const Polygon& from) : Shape(Kind::Polygon), outer_(from.outer_), holes_(from.holes_) {
+Polygon::Polygon(Stored, const Polygon& from)
+    : Shape(Kind::Polygon),
+      outer_(from.outer_),
+      holes_(from.holes_),
+      anchor_(from.anchor_),
+      given_outer_(from.given_outer_),
+      given_holes_(from.given_holes_) {
     convex_ = from.convex_;
     turns_once_ = from.turns_once_;
     mitred_ = from.mitred_;
@@ -128,12 +163,77 @@ std::unique_ptr<Shape> Pipe::clone_geometry() const {
     return p;
 }
 
+namespace {
+
+// The anchor of an outline far from its own origin (its box's centre farther
+// than Polygon::kFarFromOrigin, or than Polygon::kFarRatio times its size,
+// where the products of its coordinates swamp its area): that centre rounded
+// to a multiple of the power of two at most its size, so that the outline
+// less it is exact on a far axis (its points lie within a factor of two of
+// the anchor there); 0 for a nearer outline, and wherever a coordinate is
+// unusable (left to the checks of items).
+Pt far_anchor(const Contour& outer, const std::vector<Contour>& holes) {
+    auto usable = [](const Contour& c) {
+        for (const Pt& p : c)
+            if (!(std::fabs(p.x) <= MAX_COORDINATE && std::fabs(p.y) <= MAX_COORDINATE)) return false;
+        return true;
+    };
+    if (outer.empty() || !usable(outer)) return {0.0, 0.0};
+    for (const Contour& h : holes)
+        if (!usable(h)) return {0.0, 0.0};
+    const BBox b = polygon_bbox(outer);
+    const Pt mid{b.minx / 2.0 + b.maxx / 2.0, b.miny / 2.0 + b.maxy / 2.0};
+    const double size = std::max(b.maxx - b.minx, b.maxy - b.miny), off = std::max(std::fabs(mid.x), std::fabs(mid.y));
+    if (!(size > 0.0) || !(off > Polygon::kFarFromOrigin || off > Polygon::kFarRatio * size)) return {0.0, 0.0};
+    const int e = std::ilogb(size);
+    auto axis = [e](double m) { return std::ldexp(std::nearbyint(std::ldexp(m, -e)), e); };
+    return {axis(mid.x), axis(mid.y)};
+}
+
+Contour moved_by(const Contour& c, Pt d) {
+    Contour out;
+    out.reserve(c.size());
+    for (const Pt& p : c) out.push_back({p.x - d.x, p.y - d.y});
+    return out;
+}
+
+// `ring` closed and wound as ensure_winding winds `judge` (the same ring
+// carried to its origin, whose area tells the winding reliably).
+Contour wound_as(const Contour& ring, const Contour& judge, bool clockwise) {
+    Contour closed = ring, j = judge;
+    if (closed.size() < 2) return closed;
+    if (closed.front() != closed.back()) closed.push_back(closed.front());
+    if (j.front() != j.back()) j.push_back(j.front());
+    if ((polygon_area(j) < 0) != clockwise) std::reverse(closed.begin(), closed.end());
+    return closed;
+}
+
+}  // namespace
+
 Polygon::Polygon(const Contour& outer, const std::vector<Contour>& holes, std::string name) : Shape(Kind::Polygon) {
     this->name = std::move(name);
-    require_sound_outline(outer, holes, item_label(*this, "polygon"));
-    outer_ = ensure_winding(outer, true);
-    holes_.reserve(holes.size());
-    for (const Contour& h : holes) holes_.push_back(ensure_winding(h, false));
+    anchor_ = far_anchor(outer, holes);
+    if (!anchored()) {
+        require_sound_outline(outer, holes, item_label(*this, "polygon"));
+        outer_ = ensure_winding(outer, true);
+        holes_.reserve(holes.size());
+        for (const Contour& h : holes) holes_.push_back(ensure_winding(h, false));
+        return;
+    }
+    const Contour q = moved_by(outer, anchor_);
+    std::vector<Contour> qh;
+    qh.reserve(holes.size());
+    for (const Contour& h : holes) qh.push_back(moved_by(h, anchor_));
+    require_sound_outline(q, qh, item_label(*this, "polygon"));
+    outer_ = ensure_winding(q, true);
+    given_outer_ = wound_as(outer, q, true);
+    for (std::size_t k = 0; k < holes.size(); ++k) {
+        holes_.push_back(ensure_winding(qh[k], false));
+        given_holes_.push_back(wound_as(holes[k], qh[k], false));
+    }
+    // the given outline's origin at (0, 0)
+    tx_ = anchor_.x;
+    ty_ = anchor_.y;
 }
 
 namespace {
@@ -209,10 +309,10 @@ Contour Polygon::inflated_outer() const {
     const Contour& outer = local_outer();
     if (std::fabs(infl_) < 1e-12) return outer;
     if (mitred_ && !(outer_convex() && outer_turns_once())) {
-        Region grown = mitred_offset(outer, infl_);
+        Region grown = mitred_outline_offset(outer, infl_);
         if (!grown.empty()) return grown.front();
     }
-    return offset_convex(outer, infl_);
+    return offset_outline(outer, infl_);
 }
 
 Contour Polygon::build_rotated() const {
@@ -239,10 +339,6 @@ const Contour& Polygon::rotated_shape() const {
     ++rot_gen_;
     return cache_rotated_;
 }
-
-namespace {
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-}  // namespace
 
 const Contour& Polygon::rotated_contour() const {
     if (has_memo_ && same_bits(memo_rot_, rotation_) && same_bits(memo_infl_, infl_) && memo_mirrored_ == mirrored_)

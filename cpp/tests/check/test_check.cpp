@@ -187,6 +187,54 @@ TEST(CheckOutlines, AFilterOnlyLeavesOutThePairsItRefuses) {
     }
 }
 
+TEST(CheckOutlines, PayloadAndLengthAreJudged) {
+    std::vector<Outline> items{box(0, 0, 10, 10), box(20, 0, 30, 10), box(40, 0, 50, 10)};
+    items[0].mass = 60;
+    items[1].mass = 50;
+    items[1].length = 12;  // a pipe of 12 m
+    CheckOptions o{100, 100, 0.0};
+    EXPECT_TRUE(check_outlines(items, o).empty());
+    o.max_load = 110;
+    o.length = 12000;
+    EXPECT_TRUE(check_outlines(items, o).empty());  // at the limits exactly
+    o.max_load = 100;
+    o.length = 5898;
+    auto v = check_outlines(items, o);
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(v[0].kind, ViolationKind::Overloaded);
+    EXPECT_EQ(v[0].first, 1u);  // the item that takes the load past the limit
+    EXPECT_EQ(v[0].amount, 10.0);
+    EXPECT_EQ(v[0].value, 110.0);
+    EXPECT_EQ(v[1].kind, ViolationKind::TooLong);
+    EXPECT_EQ(v[1].first, 1u);
+    EXPECT_EQ(v[1].amount, 12000.0 - 5898.0);
+    EXPECT_EQ(v[1].value, 12.0);
+    o.max_load = 0.0;
+    EXPECT_THROW(check_outlines(items, o), ValueError);
+}
+
+TEST(CheckOutlines, InclusionIsOverlapWhateverTouches) {
+    // A disc wholly inside a square, touching its edge from inside: its
+    // probe point lies on the edge, and no cutoff may call the pair apart.
+    for (double r : {0.1, 0.6240205520383647, 1.7, 3.3594839052874916}) {
+        auto v = check({box(0, 0, 9, 9), circle_outline({9 - r, 4.5}, r)}, 0.0);
+        ASSERT_EQ(v.size(), 1u) << r;
+        EXPECT_EQ(v[0].kind, ViolationKind::Overlap);
+        EXPECT_GE(v[0].amount, r);  // its centre lies r inside, and it is all inside
+    }
+}
+
+TEST(CheckOutlines, BelowTheGridNoToleranceCoversAnOverlap) {
+    CheckOptions o{1e-6, 1e-6, 0.0};
+    auto v = check_outlines({circle_outline({0, 0}, 4e-7), circle_outline({4e-7, 4e-7}, 4e-7)}, o);
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(v[0].kind, ViolationKind::Outside);
+    EXPECT_EQ(v[1].kind, ViolationKind::Overlap);
+    EXPECT_NEAR(area_over_perimeter(circle_outline({0, 0}, 4e-7)), 2e-7, 1e-20);
+    EXPECT_NEAR(area_over_perimeter(ring_outline({0, 0}, 5, 3)), 1.0, 1e-15);
+    EXPECT_NEAR(area_over_perimeter(frame()), 500.0 / 200.0, 1e-12);
+}
+
 TEST(CheckOutlines, RejectsBadOptions) {
     const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
     for (CheckOptions o : {CheckOptions{nan, 1, 0, 0, 0}, CheckOptions{1, inf, 0, 0, 0}, CheckOptions{1, 1, nan, 0, 0},
@@ -263,6 +311,8 @@ TEST(CheckGravity, FloatingItemsWithTheirReasonAndWhoHoldsWhom) {
     std::vector<Outline> lifted = {circle_outline({50, 11}, 10)};
     EXPECT_FALSE(rest_states(lifted, opt)[0].rests);
     lifted[0].extra = 0.5;
+    EXPECT_FALSE(rest_states(lifted, opt)[0].rests);  // half the gap: a spacer that short holds nothing
+    lifted[0].extra = 1.0;
     EXPECT_TRUE(rest_states(lifted, opt)[0].rests);
     opt.contact_tol = -1.0;
     EXPECT_THROW(check_outlines(items, opt), ValueError);

@@ -152,8 +152,9 @@ TEST(Rest, ContactReachesTheSpacersAndTheTolerance) {
         const RestBody top = disc(50, 11 + std::sqrt((20 + gap) * (20 + gap) - 100.0), 10, 1.0);
         EXPECT_EQ(judge(top, {a, b}) == RestReason::Rests, gap < allow) << gap;
     }
-    // The floor and the walls at twice the spacing.
-    const double wall = 2.0 + kRestTol + a.excess;
+    // The floor and the walls at the spacing, nothing more (the placers keep
+    // a true circle that far off them).
+    const double wall = 1.0 + kRestTol;
     EXPECT_EQ(judge(disc(50, 10 + wall - 1e-6, 10, 1.0), {}), RestReason::Rests);
     EXPECT_EQ(judge(disc(50, 10 + wall + 1e-6, 10, 1.0), {}), RestReason::NoContact);
     EXPECT_EQ(judge(disc(10 + wall - 1e-6, 50, 10, 1.0), {}), RestReason::NoneBelow);

@@ -248,6 +248,7 @@ bool BottomLeftPlacer::trypack(Shape& item, const PlaceRequest& /*request*/) {
     require_margin(margin);
     require_finite_option(epsilon, "epsilon");
     require_sound_item(item);
+    require_above_grid(item, "item", std::max(bin_w, bin_h));
     if (!packed_checked) {
         require_not_placed(item, packed);
         require_sound_items(packed, "placed item");

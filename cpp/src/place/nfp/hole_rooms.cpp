@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "geometry/mitred_offset.hpp"
+#include "geometry/outline_offset.hpp"
 #include "geometry/outline_fit.hpp"
 #include "quarvo/constants.hpp"
 
@@ -105,11 +105,11 @@ std::vector<HoleRoom> hole_rooms(const std::vector<Shape*>& packed, bool nesting
             bool usable;
             if (nonconvex && !convex_ring(hole)) {
                 // a mitred offset never turns inside out: what is left of the hole is its parts
-                Region parts = std::fabs(c.infl()) < 1e-12 ? Region{hole} : mitred_offset(hole, -c.infl());
+                Region parts = std::fabs(c.infl()) < 1e-12 ? Region{hole} : mitred_outline_offset(hole, -c.infl());
                 if (!parts.empty()) room = ensure_winding(parts.front(), false);
                 usable = room.size() >= 4 && polygon_area(room) > 0;
             } else {
-                room = offset_convex(hole, c.infl());
+                room = offset_outline(hole, c.infl());
                 usable = room.size() >= 4 && polygon_area(room) > 0 && keeps_its_edges(hole, room, c.infl());
             }
             rooms.push_back({ci, std::move(room), usable, {}, false, {}, 0.0});

@@ -612,6 +612,7 @@ bool NfpPlacer::trypack(Shape& item, const PlaceRequest& request) {
     require_sound_bin(bin_w, bin_h);
     require_margin(margin);
     require_sound_item(item);
+    require_above_grid(item, "item", std::max(bin_w, bin_h));
     check_options(options_);
     if (request.rotations) require_rotations(*request.rotations);
     if (!packed_checked) {

@@ -373,7 +373,8 @@ TEST(Validation, BeyondTheRangeIsRefusedAsByTheNfpPlacer) {
 // the plain loop would repeat the same two moves some 10^8 times.
 TEST(Validation, StepsThatMoveNothingEndTheSlide) {
     const double G = 549755813888.0;  // 2^39: neighbouring doubles 2^-13 apart
-    const double U = 1.0 / 8192, S = 4 * U;
+    // (items large enough for the engine's tolerance out there, 5.5e-3)
+    const double U = 1.0 / 8192, S = 256 * U;
     // Built at the origin and moved there: the outline's area stays exact.
     auto sq = [](double x0, double y0, double x1, double y1) {
         auto p = std::make_unique<Polygon>(Contour{{0, 0}, {0, y1 - y0}, {x1 - x0, y1 - y0}, {x1 - x0, 0}});
