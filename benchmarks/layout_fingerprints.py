@@ -10,12 +10,11 @@ rotation (exact doubles) and the unplaced items, over all jobs of the family.
 import argparse
 import hashlib
 import math
-import os
 import random
 import struct
 import sys
 
-from _about import ROOT, commit_and_machine
+from _about import commit_and_machine
 from Quarvo import Bin, Circle, FirstFit, Polygon
 
 

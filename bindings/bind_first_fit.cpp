@@ -44,6 +44,8 @@ struct PyFirstFit {
     nb::object unplaced_reasons = nb::list();  // of the last do_pack, one per unplaced item
     nb::object bin_types = nb::list();  // of the last do_pack, per bin: its index in `bins`
     nb::object bin_costs = nb::list();  // of the last do_pack, per bin: what it costs
+    nb::object row_plan = nb::list();          // with rows: each placed item's row and place along
+    nb::object deferred = nb::list();          // with rows: items the supports' limits passed on
     std::shared_ptr<q::PackProgress> progress = std::make_shared<q::PackProgress>();
     std::shared_ptr<q::SearchProgress> search_progress = std::make_shared<q::SearchProgress>();
 
@@ -58,6 +60,8 @@ int gc_visit(PyFirstFit& ff, visitproc visit, void* arg) {
     Py_VISIT(ff.bin_types.ptr());
     Py_VISIT(ff.bin_costs.ptr());
     Py_VISIT(ff.lower_bound.ptr());
+    Py_VISIT(ff.row_plan.ptr());
+    Py_VISIT(ff.deferred.ptr());
     for (const nb::object& o : ff.options) Py_VISIT(o.ptr());
     return 0;
 }
@@ -70,6 +74,8 @@ void gc_clear(PyFirstFit& ff) {
     ff.bin_types = nb::none();
     ff.bin_costs = nb::none();
     ff.lower_bound = nb::none();
+    ff.row_plan = nb::none();
+    ff.deferred = nb::none();
     for (nb::object& o : ff.options) o = nb::none();
 }
 
@@ -116,6 +122,30 @@ double bin_margin(nb::handle bin) {
         return 0.0;
     }
     return to_double(m, "bin.margin");
+}
+
+// A bin's supports: its `supports` field, a sequence of records with a
+// name, `at` (m from the front) and `max_load` (kg); none without the field.
+std::vector<q::Support> bin_supports(nb::handle bin) {
+    std::vector<q::Support> out;
+    nb::object v = nb::steal(PyObject_GetAttrString(bin.ptr(), "supports"));
+    if (!v.is_valid()) {
+        PyErr_Clear();
+        return out;
+    }
+    if (v.is_none()) return out;
+    nb::object seq = as_sequence(v, "bin.supports must be a sequence of supports");
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.ptr()); ++i) {
+        nb::handle s(PySequence_Fast_GET_ITEM(seq.ptr(), i));
+        for (const char* field : {"name", "at", "max_load"})
+            if (!nb::hasattr(s, field))
+                throw q::TypeError("bin.supports[" + std::to_string(i) + "]: a support has a name, at (m) and "
+                                   "max_load (kg), not " + nb::cast<std::string>(nb::repr(s)));
+        out.push_back({nb::cast<std::string>(nb::str(nb::getattr(s, "name"))),
+                       to_double(nb::getattr(s, "at"), "bin.supports.at"),
+                       to_double(nb::getattr(s, "max_load"), "bin.supports.max_load")});
+    }
+    return out;
 }
 
 void check_distance(nb::handle d) {
@@ -192,15 +222,22 @@ nb::tuple do_pack(PyFirstFit& ff) {
     if (given.is_none()) {
         if (ff.bin.is_none()) throw q::TypeError("FirstFit needs a bin, or bins=[...]");
         kinds.push_back(to_bin(ff.bin, "bin"));
+        kinds.back().supports = bin_supports(ff.bin);
     } else {
         std::vector<nb::object> records = bin_records(given);
-        for (std::size_t k = 0; k < records.size(); ++k) kinds.push_back(to_bin(records[k], "bins[" + std::to_string(k) + "]"));
+        for (std::size_t k = 0; k < records.size(); ++k) {
+            kinds.push_back(to_bin(records[k], "bins[" + std::to_string(k) + "]"));
+            kinds.back().supports = bin_supports(records[k]);
+        }
     }
     EngineOptions opt = engine_options(ff.options, kFirstFit);
     const double distance = to_double(ff.global_distance, "global_distance");
     q::FirstFit engine = kinds.size() == 1
                              ? q::FirstFit(items, kinds.front(), distance, opt.strategy, std::move(opt.nfp))
                              : q::FirstFit(items, kinds, distance, opt.strategy, std::move(opt.nfp));
+    if (opt.rows.on && kinds.size() > 1)
+        throw q::ValueError("rows: pieces end to end along the length need one kind of bin, not bins=[...]");
+    engine.rows = opt.rows;
     engine.progress = ff.progress.get();
     std::shared_ptr<q::PackProgress> keep = ff.progress;
     std::shared_ptr<q::SearchProgress> keep_search = ff.search_progress;
@@ -257,6 +294,22 @@ nb::tuple do_pack(PyFirstFit& ff) {
     }
     ff.bin_types = types;
     ff.bin_costs = costs;
+    auto of = [&](q::Shape* s) -> nb::object { return s ? nb::borrow(host.at(s)) : nb::none(); };
+    nb::list plan;
+    for (const q::RowPlace& p : r.rows) {
+        nb::dict d;
+        d["item"] = of(p.item);
+        d["bin"] = p.bin;
+        d["row"] = p.row;
+        d["along"] = nb::make_tuple(p.start, p.end);
+        d["host"] = of(p.host);
+        d["leader"] = of(p.leader);
+        plan.append(d);
+    }
+    ff.row_plan = plan;
+    nb::list deferred;
+    for (const q::Deferral& d : r.deferred) deferred.append(nb::make_tuple(of(d.item), d.bin, nb::str(d.reason.c_str())));
+    ff.deferred = deferred;
     return nb::make_tuple(bins, unplaced);
 }
 
@@ -319,6 +372,14 @@ void bind_first_fit(nb::module_& m) {
         .def_prop_ro("bin_costs", [](PyFirstFit& ff) { return ff.bin_costs; },
                      "Per bin of the last do_pack, what it costs: its kind's cost, or the kind's area when the\n"
                      "Bin gives none (a strip's: its width times its used length).")
+        .def_prop_ro("row_plan", [](PyFirstFit& ff) { return ff.row_plan; },
+                     "With rows=True, each placed item of the last do_pack in the order of its bins: a dict of\n"
+                     "its bin, row (in the order the bin's rows were started), along (start, end) in metres\n"
+                     "from the front, host (the piece whose bore holds it, or None) and leader (the row's\n"
+                     "first piece, where the row lies in the section). Empty without rows.")
+        .def_prop_ro("deferred", [](PyFirstFit& ff) { return ff.deferred; },
+                     "With rows=True and a bin with supports: (item, bin, reason) for each item the supports'\n"
+                     "limits kept out of a bin that had a place for it otherwise.")
         .def("do_pack", &do_pack)
         .def_prop_ro("_progress", [](PyFirstFit& ff) {
             // (items processed, items placed, bins open, items in the run) of the

@@ -89,6 +89,63 @@ double not_negative(q::Shape& s, nb::handle v, const char* name) {
     return d;
 }
 
+const char* mass_basis_name(q::MassBasis b) {
+    switch (b) {
+        case q::MassBasis::Nominal: return "nominal";
+        case q::MassBasis::Given: return "given";
+        default: return "plain_end";
+    }
+}
+
+// A pipe's own mass as its keywords give it: per piece (`mass`) or per
+// metre, and what it stands for; PlainEnd when none is given.
+struct PipeMass {
+    q::MassBasis basis = q::MassBasis::PlainEnd;
+    double kg = 0.0;
+    bool per_piece = false;
+};
+
+PipeMass pipe_mass(const std::string& what, nb::handle basis, nb::handle mass, nb::handle mass_per_m) {
+    PipeMass out;
+    std::string b = "given";
+    if (!basis.is_none()) {
+        if (!nb::isinstance<nb::str>(basis))
+            throw q::TypeError(what + ": mass_basis must be 'plain_end', 'nominal' or 'given', not " +
+                               nb::cast<std::string>(nb::repr(basis)));
+        b = nb::cast<std::string>(basis);
+        if (b != "plain_end" && b != "nominal" && b != "given")
+            throw q::ValueError(what + ": mass_basis must be 'plain_end', 'nominal' or 'given', not '" + b + "'");
+    }
+    if (!mass.is_none() && !mass_per_m.is_none()) throw q::ValueError(what + ": give mass or mass_per_m, not both");
+    if (mass.is_none() && mass_per_m.is_none()) {
+        if (b == "nominal")
+            throw q::ValueError(what + ": mass_basis 'nominal' needs the nominal weight as mass_per_m (kg/m); "
+                                "Quarvo.pipes.standard(size, schedule, mass_basis='nominal') gives it for API 5CT sizes");
+        if (b == "given") {
+            if (!basis.is_none()) throw q::ValueError(what + ": mass_basis 'given' needs mass or mass_per_m");
+        }
+        return out;
+    }
+    if (b == "plain_end")
+        throw q::ValueError(what + ": mass_basis 'plain_end' is the mass by size and density; a mass given is "
+                            "'given' or 'nominal'");
+    out.basis = b == "nominal" ? q::MassBasis::Nominal : q::MassBasis::Given;
+    out.per_piece = !mass.is_none();
+    out.kg = to_double(out.per_piece ? mass : mass_per_m, out.per_piece ? "mass" : "mass_per_m");
+    q::require_value(out.kg, what, out.per_piece ? "mass" : "mass_per_m");
+    q::require_not_negative(out.kg, what, out.per_piece ? "mass" : "mass_per_m");
+    return out;
+}
+
+// A coupling's outside diameter: positive, or +infinity for one of unknown size; 0 for none.
+double coupling_value(const std::string& what, nb::handle v) {
+    const double c = to_double(v, "coupling_od");
+    if (!(c >= 0.0) || (c < q::kInf && c > q::MAX_COORDINATE))
+        throw q::ValueError(what + ": coupling_od is " + q::format_number(c) +
+                            ", not a diameter in mm of at least 0 (inf: of unknown size)");
+    return c;
+}
+
 }  // namespace
 
 int gc_visit(q::Shape& s, visitproc visit, void* arg) {
@@ -262,18 +319,28 @@ void bind_geometry(nb::module_& m) {
                                    "walls keep the clear distance whatever exact_clearance says. weight defaults to\n"
                                    "the mass, so heavier pipes are packed first.")
         .def("__init__", [](q::Pipe* self, nb::handle od, nb::handle wall, nb::handle length, nb::handle density,
-                            nb::handle shape_id) {
+                            nb::handle shape_id, nb::handle mass_basis, nb::handle mass, nb::handle mass_per_m,
+                            nb::handle coupling_od) {
             const double o = to_double(od, "od"), w = to_double(wall, "wall"), d = to_double(density, "density");
+            const std::string name = shape_label(shape_id);
+            const std::string what = name.empty() ? "pipe" : "pipe (shape_id " + name + ")";
             std::optional<double> l;
             if (!length.is_none()) {
                 l = to_double(length, "length");
                 // NaN is not "no length": refuse it by name like any other bad length
-                const std::string name = shape_label(shape_id);
-                q::require_value(*l, name.empty() ? "pipe" : "pipe (shape_id " + name + ")", "length");
+                q::require_value(*l, what, "length");
             }
-            new (self) q::Pipe(o, w, l, d, shape_label(shape_id));
+            // Read before the pipe is made: a refusal leaves no half-made pipe.
+            const PipeMass given = pipe_mass(what, mass_basis, mass, mass_per_m);
+            const double coupling = coupling_od.is_none() ? 0.0 : coupling_value(what, coupling_od);
+            new (self) q::Pipe(o, w, l, d, name);
             init_host(*self, shape_id);
-        }, "od"_a, "wall"_a, "length"_a.none() = nb::none(), "density"_a = 7850.0, "shape_id"_a.none() = 0)
+            if (given.basis != q::MassBasis::PlainEnd)
+                self->set_mass(given.per_piece ? given.kg : given.kg * l.value_or(1.0), given.basis);
+            self->coupling_od = coupling;
+        }, "od"_a, "wall"_a, "length"_a.none() = nb::none(), "density"_a = 7850.0, "shape_id"_a.none() = 0,
+           nb::kw_only(), "mass_basis"_a.none() = nb::none(), "mass"_a.none() = nb::none(),
+           "mass_per_m"_a.none() = nb::none(), "coupling_od"_a.none() = nb::none())
         .def_prop_ro("od", &q::Pipe::od, "Outer diameter (mm).")
         .def_prop_ro("wall", &q::Pipe::wall, "Wall thickness (mm).")
         .def_prop_ro("length", [](q::Pipe& p) -> nb::object {
@@ -282,7 +349,16 @@ void bind_geometry(nb::module_& m) {
         }, "Length (m), or None.")
         .def_prop_ro("density", &q::Pipe::density, "Density (kg/m3).")
         .def_prop_ro("mass", [](q::Pipe& p) { return p.mass; },
-                     "kg per piece: density x pi/4 x (od^2 - (od - 2 wall)^2) x length; per metre without a length.")
+                     "kg per piece: density x pi/4 x (od^2 - (od - 2 wall)^2) x length (per metre without a\n"
+                     "length), or the mass or mass_per_m given.")
+        .def_prop_ro("mass_basis", [](q::Pipe& p) { return mass_basis_name(p.mass_basis()); },
+                     "What the mass stands for: 'plain_end' (by size and density), 'nominal' (the weight as\n"
+                     "sold, threads and couplings included) or 'given'.")
+        .def_prop_ro("coupling_od", [](q::Pipe& p) -> nb::object {
+            if (p.coupling_od > 0.0) return nb::float_(p.coupling_od);
+            return nb::none();
+        }, "Outside diameter of the coupling (mm), None without one; inf for a coupling of unknown size.\n"
+           "The pipe goes into a bore only where its coupling passes with the distance.")
         .def_prop_ro("radius", [](q::Pipe& p) { return p.radius; }, "od / 2.")
         .def_prop_ro("bore", &q::Pipe::bore, "Radius of the bore (0 for a solid bar).")
         .def_prop_ro("is_container", &q::Pipe::has_bore, "Whether the pipe has a bore.")
@@ -295,6 +371,9 @@ void bind_geometry(nb::module_& m) {
             std::string s = "Pipe(od=" + num(p.od()) + ", wall=" + num(p.wall());
             if (auto l = p.length()) s += ", length=" + num(*l);
             if (p.density() != 7850.0) s += ", density=" + num(p.density());
+            if (p.mass_basis() != q::MassBasis::PlainEnd)
+                s += std::string(", mass_basis='") + mass_basis_name(p.mass_basis()) + "', mass=" + num(p.mass);
+            if (p.coupling_od > 0.0) s += ", coupling_od=" + num(p.coupling_od);
             nb::object id = host_of(p).shape_id;
             if (!(nb::isinstance<nb::int_>(id) && nb::cast<long long>(id) == 0))
                 s += ", shape_id=" + nb::cast<std::string>(nb::repr(id));

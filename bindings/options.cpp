@@ -89,6 +89,12 @@ double margin_value(nb::handle v) {
     return m;
 }
 
+double metres_value(nb::handle v, const char* name) {
+    const double m = to_double(v, name);
+    q::require_distance(m, name);
+    return m;
+}
+
 std::size_t option_named(const char* name) {
     for (std::size_t i = 0; i < kOptionCount; ++i)
         if (std::strcmp(kOptionFields[i].name, name) == 0) return i;

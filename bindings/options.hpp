@@ -30,6 +30,7 @@ struct EngineOptions {
     quarvo::SearchOptions search;
     quarvo::Strategy strategy = quarvo::Strategy::Nfp;
     double margin = 0.0;  // a placer's edge margin (the driver's comes with its Bin)
+    quarvo::RowOptions rows;
 };
 
 struct OptionField {
@@ -59,6 +60,8 @@ void read_iterations(nb::handle v, quarvo::SearchOptions& out);
 void read_seed(nb::handle v, quarvo::SearchOptions& out);
 // A bin's edge margin: a number, finite and not negative.
 double margin_value(nb::handle v);
+// A length along the bin in metres: a number, finite and not negative.
+double metres_value(nb::handle v, const char* name);
 // A Python value as given, kept as it is.
 inline nb::object as_given(nb::handle v) { return nb::borrow(v); }
 
@@ -123,6 +126,15 @@ inline constexpr OptionField kOptionFields[] = {
     // reads them itself (and checks them with the bin).
     {"bins", kFirstFit, false, [] { return nb::object(nb::none()); }, as_given,
      [](nb::handle, unsigned, EngineOptions&) {}},
+    {"rows", kFirstFit, false, [] { return nb::object(nb::bool_(false)); },
+     [](nb::handle v) { return nb::object(nb::bool_(flag_value(v, "rows"))); },
+     [](nb::handle v, unsigned, EngineOptions& out) { out.rows.on = v.ptr() == Py_True; }},
+    {"end_gap", kFirstFit, false, [] { return nb::object(nb::float_(0.05)); },
+     [](nb::handle v) { return nb::object(nb::float_(metres_value(v, "end_gap"))); },
+     [](nb::handle v, unsigned, EngineOptions& out) { out.rows.end_gap = nb::cast<double>(v); }},
+    {"overhang", kFirstFit, false, [] { return nb::object(nb::float_(0.0)); },
+     [](nb::handle v) { return nb::object(nb::float_(metres_value(v, "overhang"))); },
+     [](nb::handle v, unsigned, EngineOptions& out) { out.rows.overhang = nb::cast<double>(v); }},
 };
 inline constexpr std::size_t kOptionCount = std::size(kOptionFields);
 

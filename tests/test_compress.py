@@ -337,9 +337,11 @@ def test_ctrl_c_during_the_phase_returns_a_sound_layout():
     ({"width": 50}, [1.0, 2.0], None, None),      # weights differ: off unless asked
     ({"width": 50}, [1.0, 2.0], True, True),
     ({"width": 50}, [1.0, 1.0], False, False),
-    ({"width": 50, "height": 50}, [1.0, 1.0], None, None),  # bins: off unless asked
+    ({"width": 50, "height": 50}, [1.0, 1.0], None, True),  # sheets of parts: on, as strips
+    ({"width": 50, "height": 50}, [1.0, 2.0], None, None),
+    ({"width": 50, "height": 50}, [1.0, 1.0], False, False),
 ])
-def test_the_command_line_compresses_strips_of_equal_weights(bin_, weights, given, expected):
+def test_the_command_line_compresses_strips_and_sheets_of_equal_weights(bin_, weights, given, expected):
     from Quarvo.job import parse_job
     # squares: a load of circles would be placed at rest, which compression cannot keep
     square = [[0, 0], [6, 0], [6, 6], [0, 6]]
@@ -347,3 +349,27 @@ def test_the_command_line_compresses_strips_of_equal_weights(bin_, weights, give
     if given is not None:
         raw["compress"] = given
     assert parse_job(raw).options.get("compress") == expected
+
+
+def test_sheets_of_pipes_keep_their_stable_default():
+    from Quarvo.job import parse_job
+
+    raw = {"bin": {"width": 500, "height": 500}, "items": [{"type": "pipe", "od": 60, "wall": 5, "quantity": 4}]}
+    options = parse_job(raw).options
+    assert options.get("stable") is True and not options.get("compress")
+
+
+@pytest.mark.parametrize("bin_, words", [
+    ({"width": 100}, "stopped early at the lower bound (a used length of 100"),
+    ({"width": 100, "height": 100}, "stopped early at the lower bound (1 bin, the last used to 100"),
+    ({"width": 100, "height": 60}, "stopped early at the lower bound (2 bins, the last used to 50"),
+])
+def test_the_summary_says_how_the_search_ended(tmp_path, capsys, bin_, words):
+    from job_helpers import run
+
+    # four squares of 50: a strip 100 long, or a full bin, is provably the best
+    job = {"bin": bin_, "time_limit": 1, "threads": 2,
+           "items": [{"type": "polygon", "outer": [[0, 0], [50, 0], [50, 50], [0, 50]], "quantity": 4}]}
+    status, out, err = run(tmp_path, job, capsys=capsys)
+    assert status == 0, err
+    assert words in out and "CPU s on 2 threads" in out

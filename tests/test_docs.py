@@ -9,6 +9,7 @@ import shlex
 import shutil
 import subprocess
 import sys
+import sysconfig
 from pathlib import Path
 
 import pytest
@@ -110,8 +111,14 @@ def test_the_examples_type_check(tmp_path):
         if code:
             files.append(tmp_path / f"{page.stem.replace('-', '_')}_examples.py")
             files[-1].write_text(code, encoding="utf-8")
+    # An installed package is found by mypy itself (it is typed); a source
+    # tree on PYTHONPATH is named to it. mypy refuses site-packages on MYPYPATH.
     package = Path(importlib.import_module("Quarvo").__file__).parent.parent
-    env = dict(os.environ, MYPYPATH=str(package))
+    installed = {Path(sysconfig.get_paths()[k]).resolve() for k in ("purelib", "platlib")}
+    env = dict(os.environ)
+    env.pop("MYPYPATH", None)
+    if package.resolve() not in installed:
+        env["MYPYPATH"] = str(package)
     r = subprocess.run([sys.executable, "-m", "mypy", "--follow-imports=silent", "--no-error-summary",
                         "--cache-dir", str(tmp_path / "cache"), *map(str, files)], capture_output=True, text=True,
                        env=env, timeout=600)

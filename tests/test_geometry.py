@@ -313,7 +313,12 @@ def test_polygon_geometry_matches_documented_pipeline(state):
     # (near twins and edges too short for the written 1e-12 keep the distance
     # instead: tests/test_soundness.py, cpp/tests/geometry/test_outline_offset.cpp)
     assume(abs(infl) < 1e-12 or not offset_mended(outer))
-    p = Polygon(outer[:-1] if len(outer) % 2 else outer, [hole] if hole else None, shape_id="P-1")
+    try:
+        p = Polygon(outer[:-1] if len(outer) % 2 else outer, [hole] if hole else None, shape_id="P-1")
+    except ValueError as e:
+        # a near twin may be refused as a touch: its two vertices share a grid point
+        assume(not (offset_mended(outer) and "crosses or touches itself" in str(e)))
+        raise
     p.rotation, p.infl = rot, infl
     p.set_position(tx, ty)
     stored = p.outer

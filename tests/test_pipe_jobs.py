@@ -112,7 +112,9 @@ def test_summary_and_result_give_masses_payload_shares_and_reasons(tmp_path, cap
         assert b["load_share"] == pytest.approx(b["mass"] / 3000)
     casing = by_item[1]
     assert casing["type"] == "pipe" and (casing["od"], casing["wall"], casing["length"]) == (244.48, 11.99, 12.0)
-    assert casing["mass"] == pytest.approx(7850 * math.pi / 4 * (244.48 ** 2 - 220.5 ** 2) * 1e-6 * 12)
+    # API casing weighs its nominal weight as sold: 47 lb/ft is 69.94 kg/m
+    assert casing["mass"] == pytest.approx(69.94 * 12) and casing["mass_basis"] == "nominal"
+    assert by_item[4]["mass"] == pytest.approx(7850 * math.pi / 4 * (114.3 ** 2 - 102.26 ** 2) * 1e-6 * 6)
     assert casing["radius"] == 122.24 and len(casing["holes"]) == 1
     assert by_item[10]["mass"] == 15.0  # the circle's own mass
     reasons = {u["id"]: u["reason"] for u in doc["unplaced"]}

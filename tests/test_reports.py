@@ -157,3 +157,43 @@ def test_a_script_without_the_main_guard_is_told_so(tmp_path):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     r = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, env=env, timeout=120)
     assert r.returncode != 0 and 'if __name__ == "__main__":' in r.stderr.splitlines()[-1]
+
+
+def test_a_truck_page_has_its_side_view_and_load_figures(tmp_path, capsys):
+    order = {"name": "six", "bin": {"carrier": "trailer-13.6"},
+             "items": [{"id": "casing", "type": "pipe", "size": "casing 9-5/8", "schedule": "47", "length": 6,
+                        "quantity": 20},
+                       {"id": "line", "type": "pipe", "size": "NPS 4", "schedule": "STD", "length": 12,
+                        "quantity": 10}]}
+    job = tmp_path / "six.json"
+    job.write_text(json.dumps(order))
+    pdf = tmp_path / "six.pdf"
+    assert main([str(job), "--report", str(pdf), "-o", str(tmp_path / "r.json"), "-q"]) == 0
+    doc = json.loads((tmp_path / "r.json").read_text())
+    for k, page in enumerate(pypdf.PdfReader(pdf).pages[1:]):
+        text = page.extract_text()
+        assert "m from the front" in text and "centre of gravity" in text
+        cog = doc["bins"][k]["cog"]
+        assert f"centre of gravity {cog['along']:.2f} m from the front" in text
+        for name, load in doc["bins"][k]["axle_loads"].items():
+            assert f"{name} {load:,.0f} kg" in text
+
+
+def test_a_sheet_page_names_its_kind_and_gives_utilisation_and_leftover(tmp_path, capsys):
+    pytest.importorskip("ezdxf")
+    from test_nest_cli import bracket
+
+    part = tmp_path / "bracket.dxf"
+    bracket(part)
+    pdf = tmp_path / "nest.pdf"
+    assert main(["nest", f"{part}:30", "--sheet", "400x300:2@10", "--sheet", "600x400@30", "--gap", "3",
+                 "--report", str(pdf), "-o", str(tmp_path / "r.json"), "-q"]) == 0
+    doc = json.loads((tmp_path / "r.json").read_text())
+    pages = pypdf.PdfReader(pdf).pages
+    assert len(pages) == len(doc["bins"]) + 1
+    assert "total cost" in pages[0].extract_text()
+    for k, page in enumerate(pages[1:]):
+        text = page.extract_text()
+        b = doc["bins"][k]
+        assert f"sheet {k + 1} (kind {b['type']}, cost {b['cost']:.6g})" in text
+        assert "utilisation" in text and "used length" in text and "leftover" in text

@@ -107,7 +107,7 @@ def run_job(source, job, plot=False, parts_root=None, timeout=None):
     from Quarvo._quarvo import _set_deadline
     from Quarvo.job import JobError, decode_json, parse_job
     from Quarvo.job.packing import check, pack
-    from Quarvo.report import result_document
+    from Quarvo.report import loading_check, result_document
     from Quarvo.report.outputs import write_plot
 
     start = time.perf_counter()
@@ -130,6 +130,8 @@ def run_job(source, job, plot=False, parts_root=None, timeout=None):
             if late():
                 raise TimeoutError()
             result.check = check(result)
+            if parsed.rows:
+                result.loading = loading_check(result)
             doc = {"status": "ok", **result_document(result)}
             if plot:
                 fd, tmp = tempfile.mkstemp(suffix=".png")

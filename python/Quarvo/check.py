@@ -51,8 +51,10 @@ __all__ = [
     "BinReport",
     "Violation",
     "REST_TOL",
+    "LoadingReport",
     "area_over_perimeter",
     "check_layout",
+    "check_loading",
     "check_plan",
     "circle_tolerance",
     "grid_limit",
@@ -547,3 +549,190 @@ def check_plan(layout: Any, bins: Sequence[Any], distance: float = 0.0, tol: flo
                             gravity=gravity, contact_tol=contact_tol)
     return check_layout(layout, bins, distance=distance, tol=tol, circle_rel_tol=circle_rel_tol, gravity=gravity,
                         contact_tol=contact_tol)
+
+
+# ---------------------------------------------------------------- the load along the bins
+
+
+@dataclass
+class LoadingReport:
+    """The faults of a result document's load along its bins (``check_loading``)."""
+
+    faults: List[str]
+    bins: int
+    pieces: int
+
+    @property
+    def ok(self) -> bool:
+        return not self.faults
+
+    def summary(self, max_lines: int = 20) -> str:
+        scope = f"{self.bins} bins, {self.pieces} pieces"
+        if self.ok:
+            return f"load check: ok ({scope}: rows, hosts, couplings, payload, centre of gravity, axle loads)"
+        lines = [f"load check: FAILED ({len(self.faults)} faults; {scope})"]
+        lines += [f"  {f}" for f in self.faults[:max_lines]]
+        if len(self.faults) > max_lines:
+            lines.append(f"  ... and {len(self.faults) - max_lines} more")
+        return "\n".join(lines)
+
+    __str__ = summary
+
+
+def _centroid(contour, holes):
+    """Area and centroid of a contour less its holes (shoelace)."""
+    def ring(pts):
+        a = cx = cy = 0.0
+        for (x1, y1), (x2, y2) in zip(pts, pts[1:] + pts[:1]):
+            c = x1 * y2 - x2 * y1
+            a += c
+            cx += (x1 + x2) * c
+            cy += (y1 + y2) * c
+        return abs(a) / 2.0, (cx / (3.0 * a), cy / (3.0 * a)) if a else (0.0, 0.0)
+
+    a0, (x0, y0) = ring(contour)
+    area, mx, my = a0, a0 * x0, a0 * y0
+    for h in holes:
+        ah, (xh, yh) = ring(h)
+        area, mx, my = area - ah, mx - ah * xh, my - ah * yh
+    return (mx / area, my / area) if area > 0 else (x0, y0)
+
+
+def _near(a, b, tol):
+    return abs(a - b) <= tol * max(1.0, abs(a), abs(b))
+
+
+def check_loading(document: dict, total: Optional[int] = None, tol: float = 1e-6) -> LoadingReport:
+    """Judge a result document's load along its bins from the document alone.
+
+    Every piece appears once (and, given ``total``, every piece of the job is
+    placed or unplaced); no bin carries more than its ``max_load``. With rows
+    (the document's ``"rows"``): every piece lies within the bin's length and
+    is as long as it says; the pieces of a row share their place of the
+    section and keep ``end_gap`` between them; a piece that lies in a bore (by
+    its centre and radius against every pipe's bore in its bin) lies within
+    one piece of the innermost such host row, but for the ``overhang``, and
+    that piece is its ``host``; a coupled piece in a bore has a coupling of
+    known size that passes the bore with the distance; each bin's ``cog`` and
+    ``axle_loads``, recomputed from the pieces (a beam on its two supports),
+    equal the reported ones and keep the supports' limits, and so does the
+    reported ``cog_offset`` (the centre's distance from the middle, a share
+    of the length, which a container's code bounds: reported, not judged).
+    ``tol`` is relative (1e-6 of the values compared, at least 1e-6
+    absolute)."""
+    faults = []
+    placements = document.get("placements", [])
+    seen = {}
+    for p in placements + document.get("unplaced", []):
+        key = (p["id"], p["copy"])
+        if key in seen:
+            faults.append(f"item {p['id']!r} copy {p['copy']} appears more than once")
+        seen[key] = p
+    if total is not None and len(seen) != total:
+        faults.append(f"{len(seen)} pieces in the result, {total} in the job")
+    bin_rec = document.get("bin", {})
+    # with several kinds of bin, each bin's payload is its kind's
+    kinds = document.get("kinds")
+    types = {b["bin"]: b.get("type", 0) for b in document.get("bins", [])}
+    by_bin = {}
+    for p in placements:
+        by_bin.setdefault(p["bin"], []).append(p)
+    for k, ps in sorted(by_bin.items()):
+        max_load = bin_rec.get("max_load") if kinds is None else kinds[types.get(k, 0)].get("max_load")
+        mass = sum(p["mass"] for p in ps)
+        if max_load is not None and mass > max_load * (1 + tol):
+            faults.append(f"bin {k}: {mass:.6g} kg, more than its max_load of {max_load:.6g} kg")
+    rows = document.get("rows")
+    if rows is not None:
+        faults += _check_rows(document, by_bin, rows, tol)
+    return LoadingReport(faults, len(document.get("bins", [])), len(placements))
+
+
+def _check_rows(document, by_bin, rows, tol):
+    faults = []
+    bin_rec = document["bin"]
+    length = rows.get("length", bin_rec.get("length"))
+    length = None if length is None else length / 1000.0
+    gap, overhang, distance = rows["end_gap"], rows["overhang"], document.get("distance", 0.0)
+    supports = rows.get("supports", {})
+    bins = {b["bin"]: b for b in document.get("bins", [])}
+    for k, ps in sorted(by_bin.items()):
+        def who(p):
+            return f"bin {k}: {p['id']!r} copy {p['copy']}"
+
+        for p in ps:
+            if "along" not in p:
+                faults.append(f"{who(p)} has no place along the bin")
+                continue
+            s, e = p["along"]
+            if s < -tol or e < s or (length is not None and e > length + tol):
+                faults.append(f"{who(p)} lies at {s:.6g}..{e:.6g} m, not within the length of {length:.6g} m")
+            if "length" in p and not _near(e - s, p["length"], tol):
+                faults.append(f"{who(p)} takes {e - s:.6g} m along, but is {p['length']:.6g} m long")
+        ps = [p for p in ps if "along" in p]
+        rows_of = {}
+        for p in ps:
+            rows_of.setdefault(p["row"], []).append(p)
+        for r, members in rows_of.items():
+            members.sort(key=lambda p: p["along"][0])
+            for a, b in zip(members, members[1:]):
+                if b["along"][0] - a["along"][1] < gap - tol:
+                    faults.append(f"bin {k}, row {r}: {a['id']!r} copy {a['copy']} and {b['id']!r} copy "
+                                  f"{b['copy']} are {b['along'][0] - a['along'][1]:.6g} m apart, less than the "
+                                  f"end gap of {gap:.6g} m")
+                if a.get("center") != b.get("center") or a["tx"] != b["tx"] or a["ty"] != b["ty"]:
+                    faults.append(f"bin {k}, row {r}: its pieces lie at different places of the section")
+        pipes = [p for p in ps if p["type"] == "pipe" and p["od"] / 2.0 - p["wall"] > 0]
+        for p in ps:
+            if "center" not in p:
+                continue
+            (cx, cy), r = p["center"], p["radius"]
+            around = [h for h in pipes if h is not p and
+                      math.hypot(cx - h["center"][0], cy - h["center"][1]) + r <= h["od"] / 2.0 - h["wall"] + tol]
+            host = p.get("host")
+            if not around:
+                if host is not None:
+                    faults.append(f"{who(p)} names a host but lies in no bore")
+                continue
+            bore = min(h["od"] / 2.0 - h["wall"] for h in around)
+            inner = [h for h in around if h["od"] / 2.0 - h["wall"] == bore]
+            s, e = p["along"]
+            holding = [h for h in inner if h["along"][0] - overhang - tol <= s and e <= h["along"][1] + overhang + tol]
+            if not holding:
+                faults.append(f"{who(p)} at {s:.6g}..{e:.6g} m lies beyond every piece whose bore holds it "
+                              f"(overhang {overhang:.6g} m)")
+            elif host is None or not any((host.get("id"), host.get("copy")) == (h["id"], h["copy"]) for h in holding):
+                faults.append(f"{who(p)}: its host is {host}, but the piece around it is "
+                              f"{holding[0]['id']!r} copy {holding[0]['copy']}")
+            if "coupling_od" in p:
+                c = p["coupling_od"]
+                if c is None:
+                    faults.append(f"{who(p)} has a coupling of unknown size and lies in a bore")
+                elif c / 2.0 + distance > bore + tol:
+                    faults.append(f"{who(p)}: its coupling of {c:.6g} mm does not pass the bore of "
+                                  f"{2 * bore:.6g} mm with the distance of {distance:.6g}")
+        mass = sum(p["mass"] for p in ps)
+        rec = bins.get(k, {})
+        if mass <= 0:
+            continue
+        moment = sum(p["mass"] * (p["along"][0] + p["along"][1]) / 2.0 for p in ps)
+        xy = [tuple(p["center"]) if "center" in p else _centroid(p["contour"], p.get("holes", [])) for p in ps]
+        cog = {"along": moment / mass, "x": sum(p["mass"] * c[0] for p, c in zip(ps, xy)) / mass,
+               "y": sum(p["mass"] * c[1] for p, c in zip(ps, xy)) / mass}
+        got = rec.get("cog")
+        if got is None or any(not _near(got[a], cog[a], tol) for a in cog):
+            faults.append(f"bin {k}: centre of gravity reported {got}, recomputed {cog}")
+        if supports:
+            (na, a), (nc, c) = sorted(supports.items(), key=lambda s: s[1]["at"])
+            on_c = (moment - a["at"] * mass) / (c["at"] - a["at"])
+            loads = {na: mass - on_c, nc: on_c}
+            got = rec.get("axle_loads") or {}
+            for name, v in loads.items():
+                if name not in got or not _near(got[name], v, tol):
+                    faults.append(f"bin {k}: load on the {name} reported {got.get(name)}, recomputed {v:.6g} kg")
+                if v > supports[name]["max_load"] * (1 + tol):
+                    faults.append(f"bin {k}: {v:.6g} kg on the {name}, more than its {supports[name]['max_load']:.6g}")
+        if "cog_offset" in rec and length and not _near(rec["cog_offset"], (cog["along"] - length / 2.0) / length, tol):
+            faults.append(f"bin {k}: centre of gravity reported {rec['cog_offset']} of the length from the middle, "
+                          f"recomputed {(cog['along'] - length / 2.0) / length:.6g}")
+    return faults

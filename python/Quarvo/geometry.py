@@ -22,6 +22,17 @@ for _cls in (Shape, Polygon, Circle, Pipe):
     _cls.__module__ = __name__
 
 
+@dataclass(frozen=True)
+class Support:
+    """A point a bin's load bears on: ``name`` (as messages name it), ``at``
+    metres from the front of the bin's length, at most ``max_load`` kg of the
+    load on it (a semi-trailer's kingpin and axle group)."""
+
+    name: str
+    at: float
+    max_load: float
+
+
 @dataclass(repr=False)
 class Bin:
     """Size of every bin of a packing run; values are stored unchanged.
@@ -55,6 +66,9 @@ class Bin:
     ``Bin.polygon`` builds one from contours in any frame and keeps the shift
     in ``origin`` (a place (x, y) in the bin is (x + origin[0], y + origin[1])
     where the contours were given).
+
+    ``supports`` (keyword only): none, or two ``Support`` records the load
+    bears on; ``FirstFit(..., rows=True)`` keeps each within its limit.
     """
 
     width: float
@@ -63,6 +77,7 @@ class Bin:
     margin: float = field(default=0.0, kw_only=True)
     max_load: Optional[float] = field(default=None, kw_only=True)
     length: Optional[float] = field(default=None, kw_only=True)
+    supports: tuple = field(default=(), kw_only=True)
     count: Optional[int] = field(default=None, kw_only=True)
     cost: Optional[float] = field(default=None, kw_only=True)
     outer: Optional[List[Tuple[float, float]]] = field(default=None, kw_only=True)
@@ -126,4 +141,6 @@ class Bin:
                                                                           ("defects", self.defects)) if rings]
         if tuple(self.origin) != (0.0, 0.0):
             fields.append(f"origin={tuple(self.origin)!r}")
+        if self.supports:
+            fields.append(f"supports={self.supports!r}")
         return f"Bin({', '.join(fields)})"

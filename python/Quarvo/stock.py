@@ -9,7 +9,8 @@ cost, how full they are, and how far from the cheapest conceivable plan.
 
 ``lower_bound`` is what usable area at least the items' area would cost,
 bought at the cheapest cost per usable area first (and so on while a kind's
-count runs out): no plan can cost less. Areas are of material: an item's
+count runs out), or where every kind has a payload, what payload at least
+the items' mass would cost, whichever is more: no plan can cost less. Areas are of material: an item's
 outline less its holes, a bin's outline less its holes and defects.
 """
 import math
@@ -25,29 +26,39 @@ __all__ = ["BinUse", "PlanSummary", "cost_lower_bound", "material_area", "plan_s
 material_area = _stock.material_area
 
 
+def _cheapest_cover(need: float, kinds: List[Tuple[float, float, Optional[int]]]) -> float:
+    """The cost of ``need`` bought from (cost per unit, units per bin, count)
+    cheapest per unit first, bins taken in part."""
+    total = 0.0
+    for per_unit, units, count in sorted(kinds, key=lambda k: k[0]):
+        if need <= 0:
+            break
+        take = min(need, math.inf if count is None else count * units)
+        total += take * per_unit
+        need -= take
+    return total
+
+
 def cost_lower_bound(items: Sequence[Any], bins: Sequence[Any]) -> float:
     """The least any plan can cost: usable area at least the items' material
     area, bought from the kinds ``bins`` cheapest per usable area first, each
-    up to its ``count`` (bins taken in part). With too little stock for the
-    items, the cost of all of it. Strips (no height) are left out."""
-    need = sum(material_area(it) for it in items)
-    kinds = []
+    up to its ``count`` (bins taken in part); where every kind has a
+    ``max_load``, payload at least the items' mass bought the same way, and
+    the larger of the two. With too little stock for the items, the cost of
+    all of it. Strips (no height) are left out."""
+    areas, payloads = [], []
     for b in bins:
         if b.height is None:
             continue
         _, usable, cost = _stock.bin_areas(b)
         if usable > 0:
-            kinds.append((cost / usable, usable, b.count))
-    kinds.sort(key=lambda k: k[0])
-    total = 0.0
-    for per_area, usable, count in kinds:
-        if need <= 0:
-            break
-        room = math.inf if count is None else count * usable
-        take = min(need, room)
-        total += take * per_area
-        need -= take
-    return total
+            areas.append((cost / usable, usable, b.count))
+        payloads.append(None if b.max_load is None else (cost / b.max_load, b.max_load, b.count))
+    by_area = _cheapest_cover(sum(material_area(it) for it in items), areas)
+    if not payloads or None in payloads:
+        return by_area
+    mass = sum(getattr(it, "mass", 0.0) or 0.0 for it in items)
+    return max(by_area, _cheapest_cover(mass, [p for p in payloads if p is not None]))
 
 
 @dataclass

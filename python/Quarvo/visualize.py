@@ -51,7 +51,7 @@ def _ring_path(contours, offset_x):
 
 def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=False, label=True,
                 style="basic", bin_titles=None, max_load=None, unit=None, kinds=None, leaders=False, kind_notes=None,
-                crop=False):
+                crop=False, sides=None, stock=None):
     """Draw bins side by side, every item filled at its final position.
 
     ``bins`` is the first element of ``FirstFit.do_pack()`` or one flat list
@@ -81,6 +81,12 @@ def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=Fal
     maps a kind to what the legend says of it (its size); ``unit`` also
     names the axes' unit; with ``crop`` a bin its load fills less is drawn
     to the load's height, the free height stated.
+    ``sides`` (plan style): per bin a ``Quarvo.pictures.side.SideView``, drawn
+    under the bin's section (the rows along the deck, the centre of gravity,
+    the load on each support).
+    ``stock`` (plan style): per bin the ``Bin`` it is (of several kinds, or of
+    an outline): what lies outside its outline or in its cut-outs is shaded,
+    its defects hatched; ``bin_w`` and ``bin_h`` then frame the largest.
     """
     from Quarvo.pictures import STYLES
 
@@ -98,7 +104,7 @@ def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=Fal
             bins = [bins]
         fig = draw_plan(plt, list(bins), bin_w, bin_h, title=title, dpi=dpi, label=label,
                         bin_titles=bin_titles, max_load=max_load, kinds=kinds, leaders=leaders, unit=unit,
-                        kind_notes=kind_notes, crop=crop)
+                        kind_notes=kind_notes, crop=crop, sides=sides, stock=stock)
         if out_path and str(out_path).lower().endswith(".svg"):
             from Quarvo.pictures import write_plan_svg
 

@@ -22,17 +22,38 @@ struct PackProgress {
     std::atomic<std::size_t> total{0};
 };
 
+// With rows along the length: where a placed item lies along its bin.
+struct RowPlace {
+    Shape* item;
+    std::size_t bin;
+    std::size_t row;      // in the order its bin's rows were started
+    double start, end;    // metres from the front of the bin's length
+    Shape* host;          // the piece whose bore holds it, null on the floor
+    Shape* leader;        // the row's first piece: the one its placer placed
+};
+
+// An item the limits of a bin's supports kept out of a bin that had a place
+// for it otherwise, and why (the least excess over a limit it would cause).
+struct Deferral {
+    Shape* item;
+    std::size_t bin;
+    std::string reason;
+};
+
 struct PackResult {
     std::vector<std::vector<Shape*>> bins;  // in opening order
     std::vector<Shape*> unplaced;            // in processing order
     // Why each unplaced item is unplaced, in the same order: longer than the
-    // bin, heavier than its max_load (or what a strip has left of it), or no
-    // room in an empty bin.
+    // bin, heavier than its max_load (or what a strip has left of it), over
+    // the limits of the bin's supports, or no room in an empty bin.
     std::vector<std::string> reasons;
     bool search_stopped = false;             // Ctrl-C ended the improvement early
     // The kind of each bin (its index in FirstFit::kinds; 0 for a run of one
     // kind), in the order of `bins`.
     std::vector<int> bin_kinds;
+    // With rows: every placed item's row and place along, in the order of `bins`.
+    std::vector<RowPlace> rows;
+    std::vector<Deferral> deferred;
 };
 
 class FirstFit;
@@ -67,7 +88,8 @@ public:
              Strategy strategy = Strategy::Nfp, NfpOptions nfp = {});
 
     // Packs every item (at rest, an item with no place in a strip is offered
-    // again after the others), then hands the layout to `improver` when given;
+    // again after the others; with rows, each first to the rows of the open
+    // bins, see rows.hpp), then hands the layout to `improver` when given;
     // every item's infl is 0.0 afterwards, also when an error (or a
     // cancellation) ends the run early. A strip (bin height +infinity) is one
     // bin whose height is open.
@@ -112,6 +134,8 @@ public:
     double global_distance;
     Strategy strategy;
     NfpOptions nfp;  // handed to every NFP placer; its exact_clearance to bottom-left placers too
+    // Rows along the bin's length (off by default): see RowOptions.
+    RowOptions rows;
     PackProgress* progress = nullptr;  // optional, not owned
     // The height a strip's placer works with during do_pack: room for every
     // item stacked on top of each other.

@@ -108,8 +108,23 @@ struct SearchOptions {
     bool active() const { return time_limit >= 0.0 || iterations >= 0; }
 };
 
+// Rows along the bin's length (first_fit.hpp, rows.hpp beside the driver):
+// one place of the cross-section holds a row of pieces end to end, so that a
+// bin is full when its rows are, not when its section is. Off by default.
+struct RowOptions {
+    // Default false. Needs a bin with a height and a length, the NFP
+    // strategy and no phase after the greedy pass.
+    bool on = false;
+    // Default 0.05. Metres between two pieces of a row; at least 0.
+    double end_gap = 0.05;
+    // Default 0. Metres a piece in a bore may stand out of its host at
+    // either end; at least 0.
+    double overhang = 0.0;
+};
+
 // ValueError naming the option at fault.
 void check_options(const NfpOptions& options);
 void check_options(const SearchOptions& options);
+void check_options(const RowOptions& options);
 
 }  // namespace quarvo

@@ -1,6 +1,7 @@
 // The placer contract shared by both strategies: one placer owns one bin.
 // The driver and the search see placers through this contract only.
 #pragma once
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -8,6 +9,11 @@
 #include "quarvo/shapes.hpp"
 
 namespace quarvo {
+
+// Whether an item may take a place found for it at translation t: `host` is
+// the placed container whose room would hold it (the innermost), null for a
+// place outside every room.
+using Admission = std::function<bool(const Shape* host, Pt t)>;
 
 // What a caller wishes of one offer, beside the placer's own options.
 struct PlaceRequest {
@@ -23,6 +29,10 @@ struct PlaceRequest {
     // With the mirror option, which sides to try: -1 both (unmirrored first),
     // 0 only unmirrored, 1 only mirrored. Ignored without it.
     int mirror = -1;
+    // With an admission, a place is taken only where it admits the item,
+    // asked last, of places that would be taken but for it (from several
+    // threads at once when rotations run side by side). NFP placers only.
+    const Admission* admit = nullptr;
 };
 
 class Placer {
@@ -55,6 +65,9 @@ public:
     // Set by a driver that alone fills `packed`, with items it checked before
     // packing began: the placed items then need no check on every call.
     bool packed_checked = false;
+    // After a trypack with an admission that placed the item: the index in
+    // `packed` of the container whose room holds it, -1 outside every room.
+    long last_host = -1;
 };
 
 }  // namespace quarvo

@@ -242,6 +242,11 @@ protected:
     Circle(Kind k, double radius) : Shape(k), radius(radius) {}
 };
 
+// What a pipe's mass stands for: its steel by its size and density (the
+// plain-end mass), its nominal weight as sold (threads and couplings
+// included), or a mass the caller gave.
+enum class MassBasis { PlainEnd, Nominal, Given };
+
 // A steel pipe by its outer diameter and wall (mm): a circle of radius od / 2
 // with a round bore of radius od / 2 - wall (none where wall >= od / 2). Its
 // outline is exact wherever circles are; where a contour stands for it, the
@@ -266,9 +271,20 @@ public:
     // coordinates: the inscribed kCircleSides-gon about the centre.
     Contour world_bore(double shrink = 0.0) const;
 
+    // The mass of one piece in kg (per metre without a length) and what it
+    // stands for; the weight follows it, so that heavier pipes still go first.
+    void set_mass(double kg, MassBasis basis);
+    MassBasis mass_basis() const { return mass_basis_; }
+
     std::unique_ptr<Shape> clone_geometry() const override;
 
+    // Outside diameter of the coupling in mm, 0 for a pipe without one: the
+    // pipe goes into a bore only where its coupling passes it. +infinity is a
+    // coupling of unknown size, which passes no bore.
+    double coupling_od = 0.0;
+
 private:
+    MassBasis mass_basis_ = MassBasis::PlainEnd;
     double od_, wall_;
     std::optional<double> length_;
     double density_, bore_;
@@ -294,9 +310,19 @@ struct BinShape {
     std::vector<Contour> defects;
 };
 
+// A point the load of a bin bears on (a semi-trailer's kingpin, its axle
+// group): `at` metres from the front of the bin's length, at most `max_load`
+// kg of the load on it.
+struct Support {
+    std::string name;
+    double at;
+    double max_load;
+};
+
 // A bin's size, and the limits of what it carries: at most `max_load` kg of
 // the items' mass, and no pipe longer than `length` (mm; a pipe's length is in
-// m). Infinite: no limit.
+// m). Infinite: no limit. With rows along the length (RowOptions), the load
+// bears on `supports`: none, or two.
 struct Bin {
     double width;
     double height;
@@ -311,6 +337,7 @@ struct Bin {
     // costs (none: its area, see bin_cost).
     std::optional<long long> count = std::nullopt;
     std::optional<double> cost = std::nullopt;
+    std::vector<Support> supports = {};
 };
 
 // The bin's area: its outline's less its holes' (a rectangle's width x height).

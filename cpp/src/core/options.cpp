@@ -18,4 +18,9 @@ void check_options(const SearchOptions& options) {
         throw ValueError("time_limit is not a finite number of seconds");
 }
 
+void check_options(const RowOptions& options) {
+    require_distance(options.end_gap, "end_gap");
+    require_distance(options.overhang, "overhang");
+}
+
 }  // namespace quarvo

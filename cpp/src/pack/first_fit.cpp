@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "core/validate.hpp"
+#include "pack/rows.hpp"
 #include "quarvo/cancel.hpp"
 #include "quarvo/constants.hpp"
 #include "quarvo/errors.hpp"
@@ -495,6 +496,7 @@ PackResult FirstFit::do_pack(const Improver* improver) {
                          "off what holds them up");
     require_distance(global_distance, "global_distance");
     check_options(nfp);
+    require_sound_rows(*this, improver != nullptr);
     require_distinct(items);
     for (std::size_t i = 0; i < items.size(); ++i) {
         Shape& s = *items[i];
@@ -543,6 +545,12 @@ PackResult FirstFit::do_pack(const Improver* improver) {
         progress->placed = 0;
         progress->bins = 0;
         progress->total = order.size();
+    }
+    if (rows.on) {
+        std::vector<Shape*> sequence;
+        sequence.reserve(order.size());
+        for (const Keyed& k : order) sequence.push_back(k.item);
+        return pack_in_rows(*this, sequence);
     }
     if (several_kinds()) {
         std::vector<Shape*> sorted;

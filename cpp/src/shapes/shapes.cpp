@@ -157,9 +157,19 @@ Contour Pipe::world_bore(double shrink) const {
     return c;
 }
 
+void Pipe::set_mass(double kg, MassBasis basis) {
+    require_not_negative(kg, item_label(*this, "pipe"), "mass");
+    require_value(kg, item_label(*this, "pipe"), "mass");
+    mass = kg;
+    weight = kg;
+    mass_basis_ = basis;
+}
+
 std::unique_ptr<Shape> Pipe::clone_geometry() const {
     auto p = std::make_unique<Pipe>(od_, wall_, length_, density_);
     copy_state_to(*p);
+    p->coupling_od = coupling_od;
+    p->mass_basis_ = mass_basis_;
     return p;
 }
 

@@ -30,8 +30,8 @@ except ImportError as exc:  # pragma: no cover - depends on the environment
     raise ImportError('Quarvo.cad needs ezdxf and svgelements: pip install "Quarvo[cad]"') from exc
 
 from Quarvo.cad import dxf as cad_dxf, svg as cad_svg
-from Quarvo.cad.contours import DEFAULT_BUDGET, MAX_COORDINATE, SKIPPED_LAYERS, TOLERANCE_FRACTION, ContourError, \
-    LayerChoice, ReadBudget, assemble, num
+from Quarvo.cad.contours import DEFAULT_BUDGET, MAX_COORDINATE, SKIPPED_LAYERS, TOLERANCE_FRACTION, Affine, \
+    ContourError, LayerChoice, Piece, ReadBudget, assemble, num
 from Quarvo.cad.drawn import TrueShape
 from Quarvo.files import OutputSet
 from Quarvo.first_fit_algorithm import used_length
@@ -44,7 +44,7 @@ SNAP_FRACTION = 1e-5
 GAP_FRACTION = 0.05
 GAP_MIN = 10.0
 
-__all__ = ["read_parts", "write_layout", "parts_for_job_item", "Parts", "ReadBudget", "TrueShape", "TOLERANCE_FRACTION",
+__all__ = ["read_parts", "read_stock", "DEFECT_LAYERS", "write_layout", "parts_for_job_item", "Parts", "ReadBudget", "TrueShape", "TOLERANCE_FRACTION",
            "SNAP_FRACTION", "SKIPPED_LAYERS"]
 
 
@@ -96,6 +96,52 @@ def _extent(pieces):
     return max(max(xs) - min(xs), max(ys) - min(ys))
 
 
+# A drawing whose box lies farther than this from its origin, and farther
+# than FAR_SIZES times its extent, is assembled at its lower-left corner.
+FAR = 2.0 ** 20
+FAR_SIZES = 1e3
+
+
+def _far_corner(pieces, extent):
+    """The lower-left corner of the drawing's box where the drawing lies far from its origin, else None."""
+    pts = [p for piece in pieces for s in piece.segs for p in s.hull()]
+    if not pts:
+        return None
+    x0, y0 = min(p[0] for p in pts), min(p[1] for p in pts)
+    x1, y1 = max(p[0] for p in pts), max(p[1] for p in pts)
+    far = max(abs(x0), abs(y0), abs(x1), abs(y1))
+    return (x0, y0) if far > FAR and far > FAR_SIZES * extent else None
+
+
+def _moved_segs(segs, m, drawn):
+    """Segments under the map ``m``; an entity's drawing shared by its segments is mapped once (``drawn``)."""
+    out = []
+    for s in segs:
+        key = id(s.drawn)
+        if key not in drawn:
+            drawn[key] = None if s.drawn is None else s.drawn.mapped(m)
+        out.append(s.mapped(m, drawn[key]))
+    return out
+
+
+def _moved_part(part, dx, dy):
+    """An assembled part moved by (dx, dy): its chords, its segments as drawn, its circles."""
+    m, drawn = Affine.shift(dx, dy), {}
+
+    def ring(pts):
+        return [(x + dx, y + dy) for x, y in pts]
+
+    def circle(c):
+        return None if c is None else ((c[0][0] + dx, c[0][1] + dy), c[1])
+
+    part.outer, part.holes = ring(part.outer), [ring(h) for h in part.holes]
+    part.true_outer = _moved_segs(part.true_outer, m, drawn)
+    part.true_holes = [_moved_segs(h, m, drawn) for h in part.true_holes]
+    part.circle, part.round_outer = circle(part.circle), circle(part.round_outer)
+    part.round_holes = [circle(c) for c in part.round_holes]
+    return part
+
+
 def _piece_extent(piece):
     pts = [p for s in piece.segs for p in s.hull()]
     return max(max(p[0] for p in pts) - min(p[0] for p in pts), max(p[1] for p in pts) - min(p[1] for p in pts))
@@ -137,9 +183,19 @@ def _read(path, tolerance, unit, snap, budget, layers):
         snap = SNAP_FRACTION * extent
     # bits no longer than the snap distance join nothing: a zero-length line, a dot
     pieces = [p for p in pieces if p.closed or _piece_extent(p) > snap]
+    # A drawing far from its origin is assembled at it: areas, nesting and chords
+    # of small parts at 1e9 would lose their digits. The parts go back after.
+    corner = _far_corner(pieces, extent)
+    where = reader.where
+    if corner is not None:
+        x0, y0 = corner
+        pieces = [Piece(_moved_segs(p.segs, Affine.shift(-x0, -y0), {}), p.closed, p.order, p.group) for p in pieces]
+        where = lambda p: reader.where((p[0] + x0, p[1] + y0))  # noqa: E731  (messages name the drawing's place)
     # a frame round the parts is refused unless the layers are named (a layout Quarvo wrote has none)
-    parts = assemble(pieces, snap if snap > 0 else 1e-300, tolerance, reader.where,
+    parts = assemble(pieces, snap if snap > 0 else 1e-300, tolerance, where,
                      refuse_border=layers.default and not reader.layout) if pieces else []
+    if corner is not None:
+        parts = [_moved_part(part, *corner) for part in parts]
     if not parts:
         where = "" if layers.default else f" on the layers {', '.join(sorted(layers.names))}"
         seen = f"; layers with outlines: {', '.join(layers.seen_layers())}" if layers.seen else ""
@@ -229,6 +285,54 @@ def read_parts(path, tolerance=None, unit="mm", *, snap=None, budget=DEFAULT_BUD
     return items
 
 
+# The layers a stock drawing's defects lie on (compared as layer names are)
+DEFECT_LAYERS = ("DEFECT", "DEFECTS")
+
+
+def _rings(item):
+    """A read part's contours in the drawing's frame: (outer, holes)."""
+    from Quarvo.geometry_handle import circle_to_polygon
+
+    if isinstance(item, Circle):
+        (cx, cy), r = item.transformed()
+        return circle_to_polygon((cx, cy), r, 64), []
+    return list(item.transformed()), [list(h) for h in item.transformed_holes()]
+
+
+def read_stock(path, tolerance=None, unit="mm", *, budget=DEFAULT_BUDGET, count=1, cost=None, margin=0.0):
+    """The stock a DXF or SVG drawing holds (remnants, hides, irregular
+    plates): one ``Bin.polygon`` per closed outline on its layers but the
+    defects' (every layer but ``SKIPPED_LAYERS`` and the defects'), its inner
+    contours its cut-outs, and as its defects the closed contours on a layer
+    named DEFECT or DEFECTS (an SVG: an Inkscape layer or top-level group of
+    that name) that lie on it or cross it. Each bin keeps the drawing's frame
+    in ``origin``; ``count``, ``cost`` and ``margin`` are each bin's. Raises
+    ValueError, one line naming the file, for a drawing without outlines or a
+    defect on no piece of stock."""
+    from Quarvo.geometry import Bin
+    from Quarvo.geometry_handle import point_in_polygon
+
+    name = os.path.basename(os.fspath(path))
+    pieces = [_rings(it) for it in read_parts(path, tolerance, unit, budget=budget)]
+    try:
+        flaws = [_rings(it)[0] for it in read_parts(path, tolerance, unit, budget=budget, layers=DEFECT_LAYERS)]
+    except ValueError as exc:
+        if "no closed contour" not in str(exc):
+            raise
+        flaws = []
+    defects = [[] for _ in pieces]
+    for flaw in flaws:
+        host = next((k for k, (outer, _) in enumerate(pieces)
+                     if any(point_in_polygon(p, outer) for p in flaw) or any(point_in_polygon(p, flaw) for p in outer)),
+                    None)
+        if host is None:
+            x, y = flaw[0]
+            raise ValueError(f"{name}: the defect at ({x:.6g}, {y:.6g}) lies on no piece of stock")
+        defects[host].append(flaw)
+    return [Bin.polygon(outer, holes, found, count=count, cost=cost, margin=margin)
+            for (outer, holes), found in zip(pieces, defects)]
+
+
 def _copy(item):
     if isinstance(item, Circle):
         twin = Circle(item.radius, item.shape_id)
@@ -307,7 +411,8 @@ def _shape_id(item):
     return item.shape_id
 
 
-def write_layout(bins, bin_w, bin_h, path, *, unit="mm", gap=None, names=None, explode=True):
+def write_layout(bins, bin_w, bin_h, path, *, unit="mm", gap=None, names=None, explode=True, sizes=None,
+                 stock=None):
     """Write packed bins to ``path`` (.dxf or .svg) as geometry in the job's
     ``unit``: bins side by side, ``gap`` apart (default 5% of the width, at
     least 10 units), each with its outline; every placed item at its place,
@@ -324,8 +429,13 @@ def write_layout(bins, bin_w, bin_h, path, *, unit="mm", gap=None, names=None, e
     parts on ``parts-N``: ``explode`` (the default) writes each part's own
     entities, one group per part; ``explode=False`` each distinct part as a
     block inserted at its place (a mirrored one with x scale -1). SVG: per
-    sheet the Inkscape layers ``sheet-N`` and ``parts-N``. The file appears
-    whole or not at all."""
+    sheet the Inkscape layers ``sheet-N`` and ``parts-N``. ``sizes``: per
+    bin its (width, height) where the sheets differ (sheets of several
+    kinds; ``bin_w`` and ``bin_h`` are then the largest). ``stock``: per bin
+    the ``Bin`` it is, its own outline and cut-outs drawn as its outline and
+    its defects on a layer ``defects-N`` (red, not plotted; never read back
+    as parts); its size is then the bin's. The file appears whole or not at
+    all."""
     path = os.fspath(path)
     unit = _unit(unit)
     ext = os.path.splitext(path)[1].lower()
@@ -339,20 +449,41 @@ def write_layout(bins, bin_w, bin_h, path, *, unit="mm", gap=None, names=None, e
         raise ValueError(f"gap must be a finite number at least 0, got {gap!r}")
     bins = _bins_of(bins)
     name_of = _shape_id if names is None else names
+    if stock is not None:
+        stock = list(stock)
+        if len(stock) != len(bins):
+            raise ValueError(f"stock: {len(stock)} bins of stock for {len(bins)} bins")
+        sizes = [(b.width, b.height) for b in stock]
+    if sizes is not None:
+        sizes = [(_positive(w, "sizes: a width"), _positive(h, "sizes: a height")) for w, h in sizes]
+        if len(sizes) != len(bins):
+            raise ValueError(f"sizes: {len(sizes)} sizes for {len(bins)} bins")
     sheets = []
+    ox = 0.0
     for b, items in enumerate(bins):
-        ox = b * (bin_w + gap)
-        height = bin_h if bin_h is not None else max(used_length(items), 0.0)
-        sheets.append((b + 1, ox, height, items))
+        width, height = sizes[b] if sizes is not None else \
+            (bin_w, bin_h if bin_h is not None else max(used_length(items), 0.0))
+        contours = None
+        if stock is not None and (stock[b].outer is not None or stock[b].defects):
+            sb = stock[b]
+            outer = sb.outer or [(0.0, 0.0), (sb.width, 0.0), (sb.width, sb.height), (0.0, sb.height)]
+            contours = (outer, sb.holes, sb.defects)
+        # sheets of one size at b (w + gap), as always; of several sizes each after the last
+        at = b * (bin_w + gap) if sizes is None else ox
+        sheets.append((b + 1, at, width, height, items, contours))
+        ox += width + gap
     with OutputSet() as outputs:
         tmp = outputs.temp(path)
         if ext == ".dxf":
-            cad_dxf.write(tmp, [(number, ox, bin_w, h, [(it, name_of(it), _block_key(it), cad_svg.local_shape(it),
-                                                         cad_svg.placement(it, ox)) for it in items])
-                                for number, ox, h, items in sheets], unit, _block_namer(name_of), explode=explode)
+            cad_dxf.write(tmp, [(number, ox, w, h, [(it, name_of(it), _block_key(it), cad_svg.local_shape(it),
+                                                     cad_svg.placement(it, ox)) for it in items], contours)
+                                for number, ox, w, h, items, contours in sheets], unit, _block_namer(name_of),
+                          explode=explode)
         else:
-            total_w = len(sheets) * bin_w + max(len(sheets) - 1, 0) * gap if sheets else bin_w
-            total_h = max([h for _, _, h, _ in sheets] + [bin_h or 0.0]) or 1.0
-            cad_svg.write(tmp, [(number, ox, bin_w, h, [(it, *cad_svg.world_geometry(it, ox)) for it in items])
-                                for number, ox, h, items in sheets], total_w, total_h, unit, name_of=name_of)
+            total_w = ((len(sheets) * bin_w if sizes is None else sum(w for _, _, w, _, _, _ in sheets))
+                       + max(len(sheets) - 1, 0) * gap) if sheets else bin_w
+            total_h = max([h for _, _, _, h, _, _ in sheets] + [bin_h or 0.0]) or 1.0
+            cad_svg.write(tmp, [(number, ox, w, h, [(it, *cad_svg.world_geometry(it, ox)) for it in items], contours)
+                                for number, ox, w, h, items, contours in sheets], total_w, total_h, unit,
+                          name_of=name_of)
         outputs.commit()

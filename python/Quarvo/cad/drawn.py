@@ -68,8 +68,11 @@ class TrueShape:
         return self if self.offset == (0.0, 0.0) else self.mapped(Affine.shift(0.0, 0.0))
 
     def area(self):
-        """The material's area: inside the outer loop, outside the holes."""
-        return abs(loop_area(self.outer)) - sum(abs(loop_area(h)) for h in self.holes)
+        """The material's area: inside the outer loop, outside the holes
+        (reckoned in the part's own frame: far from the drawing's origin the
+        drawing's coordinates would cancel its digits)."""
+        shape = self.local()
+        return abs(loop_area(shape.outer)) - sum(abs(loop_area(h)) for h in shape.holes)
 
     def box(self):
         """(x0, y0, x1, y1) of the outer loop's curves, in the part's frame."""

@@ -24,6 +24,8 @@ APPID = "QUARVO"
 # Blocks inside blocks: deeper than this is no drawing anyone made by hand.
 MAX_BLOCK_DEPTH = 32
 SHEET_MARK = "sheet"
+# A sheet's defects: red, on a layer defects-N that is not plotted
+DEFECT_COLOUR = 1
 
 
 def read_units(doc):
@@ -358,13 +360,22 @@ def write(path, sheets, unit, block_name, explode=True):
     doc.appids.add(APPID)
     msp = doc.modelspace()
     names = {}
-    for number, ox, width, height, entries in sheets:
+    for number, ox, width, height, entries, *stock in sheets:
         sheet, parts = f"sheet-{number}", f"parts-{number}"
         doc.layers.add(sheet, color=SHEET_COLOUR).dxf.plot = 0
         doc.layers.add(parts, color=PARTS_COLOUR)
-        outline = msp.add_lwpolyline([(ox, 0.0), (ox + width, 0.0), (ox + width, height), (ox, height)],
-                                     close=True, dxfattribs={"layer": sheet})
-        outline.set_xdata(APPID, [(1000, SHEET_MARK)])
+        contours = stock[0] if stock and stock[0] is not None else None
+        # the sheet's outline (a remnant's own, with its cut-outs), and its defects: marked, never parts
+        rings = [[(ox, 0.0), (ox + width, 0.0), (ox + width, height), (ox, height)]] if contours is None else \
+            [[(ox + x, y) for x, y in r] for r in [contours[0]] + list(contours[1])]
+        marked = [(sheet, r) for r in rings]
+        if contours is not None and contours[2]:
+            flaws = f"defects-{number}"
+            doc.layers.add(flaws, color=DEFECT_COLOUR).dxf.plot = 0
+            marked += [(flaws, [(ox + x, y) for x, y in d]) for d in contours[2]]
+        for layer, ring in marked:
+            outline = msp.add_lwpolyline(ring, close=True, dxfattribs={"layer": layer})
+            outline.set_xdata(APPID, [(1000, SHEET_MARK)])
         for item, name, key, shape, placement in entries:
             if explode:
                 drawn = _add_shape(msp, _moved(shape, placement), {"layer": parts})

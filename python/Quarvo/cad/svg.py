@@ -389,12 +389,26 @@ def write(path, sheets, total_w, total_h, unit, style=None, name_of=None):
                  f'transform="matrix(1 0 0 -1 0 {_f(total_h)})" stroke="#000" stroke-width="{stroke}">')
     labels = []
     dash = _f(6 * float(stroke))
-    for number, ox, width, height, entries in sheets:
+    for number, ox, width, height, entries, *stock in sheets:
         sheet, parts = f"sheet-{number}", f"parts-{number}"
+        contours = stock[0] if stock and stock[0] is not None else None
         lines.append(f'<g id="{sheet}" inkscape:groupmode="layer" inkscape:label="{sheet}">')
-        lines.append(f'<rect id="{sheet}-outline" class="{SHEET_CLASS}" x="{_f(ox)}" y="0" width="{_f(width)}" '
-                     f'height="{_f(height)}" fill="none"/>')
+        if contours is None:
+            lines.append(f'<rect id="{sheet}-outline" class="{SHEET_CLASS}" x="{_f(ox)}" y="0" width="{_f(width)}" '
+                         f'height="{_f(height)}" fill="none"/>')
+        else:
+            # a remnant's own outline and cut-outs, then its defects on a layer of their own
+            d = " ".join("M " + " L ".join(_p((ox + x, y)) for x, y in r) + " Z"
+                         for r in [contours[0]] + list(contours[1]))
+            lines.append(f'<path id="{sheet}-outline" class="{SHEET_CLASS}" d="{d}" fill="none"/>')
         lines.append("</g>")
+        if contours is not None and contours[2]:
+            lines.append(f'<g id="defects-{number}" inkscape:groupmode="layer" inkscape:label="defects-{number}">')
+            for k, flaw in enumerate(contours[2], 1):
+                d = "M " + " L ".join(_p((ox + x, y)) for x, y in flaw) + " Z"
+                lines.append(f'<path id="defects-{number}-{k}" class="{SHEET_CLASS}" d="{d}" fill="none" '
+                             'stroke="#d00"/>')
+            lines.append("</g>")
         lines.append(f'<g id="{parts}" inkscape:groupmode="layer" inkscape:label="{parts}">')
         for k, (item, kind, geom) in enumerate(entries, 1):
             shown = item.shape_id if name_of is None else name_of(item)

@@ -20,7 +20,7 @@ from Quarvo.cli.running import EXIT_BAD_JOB, EXIT_TERMINATED, add_report_options
 from Quarvo.cli.terminal import print_error
 from Quarvo.files import Terminated, UnsafeOutput, terminate_cleanly
 from Quarvo.job import CAD_EXTRA, CAD_UNITS, DEFAULT_ROTATIONS_DEG, MAX_ITEMS, MAX_VALUE, MIN_TOLERANCE, \
-    SHOP_OPTIONS, Job, JobError, cad_available, part_defs, read_drawing
+    SHOP_OPTIONS, BinKind, Job, JobError, cad_available, part_defs, read_drawing
 from Quarvo.job.fields import CAD_TOLERANCE_TEXT
 from Quarvo.report.outputs import check_drawing_output
 
@@ -56,7 +56,13 @@ def _parser():
         prog="quarvo nest", description="Nest the parts of DXF and SVG drawings on rectangular sheets.",
         epilog=EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("parts", nargs="+", metavar="PART", help="a DXF or SVG drawing, or FILE:COUNT")
-    p.add_argument("--sheet", required=True, metavar="WxH", help="sheet size, e.g. 3000x1500 (WIDTH alone: a strip)")
+    p.add_argument("--sheet", action="append", default=[], metavar="WxH[:COUNT][@COST]",
+                   help="sheet size, e.g. 3000x1500 (WIDTH alone: a strip); more than once for the sizes in the "
+                        "rack, each with how many there are and what one costs (default: any number, its area)")
+    p.add_argument("--stock", action="append", default=[], metavar="FILE[@COST]",
+                   help="a DXF or SVG drawing of remnants or irregular plates, one bin per outline (its inner "
+                        "contours cut-outs), the contours on a DEFECT or DEFECTS layer their defects; each piece "
+                        "costs COST (default: its area); more than once for more drawings")
     p.add_argument("--gap", default="0", metavar="D", help="clear distance between parts (default 0)")
     p.add_argument("--edge", default="0", metavar="E",
                    help="least distance from every part to the sheet's edges (default: half the gap)")
@@ -101,6 +107,22 @@ def _length(text, opt, positive=False):
     return v
 
 
+def parse_sheet_kind(text):
+    """(width, height, count, cost) of "3000x1500[:COUNT][@COST]" (count and cost None when not given)."""
+    m = re.fullmatch(r"\s*([^:@]+?)\s*(?::\s*([^:@]*?)\s*)?(?:@\s*([^:@]*?)\s*)?", text)
+    if m is None:
+        raise JobError(f"--sheet: expected WIDTHxHEIGHT[:COUNT][@COST] such as 3000x1500:4@120, got {text!r}")
+    width, height = parse_sheet(m.group(1))
+    count = cost = None
+    if m.group(2) is not None:
+        if not re.fullmatch(r"\d+", m.group(2)) or int(m.group(2)) < 1:
+            raise JobError(f"--sheet: the count after ':' must be a whole number of at least 1, got {text!r}")
+        count = int(m.group(2))
+    if m.group(3) is not None:
+        cost = _length(m.group(3), "--sheet (cost after '@')")
+    return width, height, count, cost
+
+
 def parse_sheet(text):
     """(width, height) of "3000x1500"; (width, None) of "3000", a strip."""
     parts = re.split(r"\s*[xX*×]\s*", text.strip())
@@ -140,13 +162,55 @@ def parse_layers(text):
     return names
 
 
+def parse_stock(arg):
+    """(path, cost) of FILE or FILE@COST (a file of that very name wins): the cost of each piece, None for its
+    area."""
+    m = re.fullmatch(r"(.+)@([^@]+)", arg)
+    if os.path.exists(arg) or m is None:
+        return arg, None
+    return m.group(1), _length(m.group(2), f"--stock {arg} (cost after '@')")
+
+
+def stock_kinds(args, edge):
+    """The kinds of bin of the nest: the --sheet sizes, then the --stock drawings' pieces."""
+    if not args.sheet and not args.stock:
+        raise JobError("--sheet: missing (give the sheet size, e.g. --sheet 3000x1500, or --stock FILE)")
+    kinds = []
+    for text in args.sheet:
+        width, height, count, cost = parse_sheet_kind(text)
+        kinds.append(BinKind(width, height, margin=edge, count=count, cost=cost))
+    for arg in args.stock:
+        from Quarvo.cad import read_stock
+
+        path, cost = parse_stock(arg)
+        try:
+            bins = read_stock(path, unit=args.unit, cost=cost)
+        except (ValueError, OSError) as exc:
+            raise JobError(f"--stock {path}: {str(exc).splitlines()[0]}") from None
+        for b in bins:
+            ox, oy = b.origin
+
+            def back(ring):
+                return [(x + ox, y + oy) for x, y in ring]
+
+            kinds.append(BinKind(b.width, b.height, margin=edge, count=b.count, cost=b.cost, outer=back(b.outer),
+                                 holes=[back(h) for h in b.holes], defects=[back(d) for d in b.defects],
+                                 origin=(ox, oy)))
+    if len(kinds) > 1 and any(k.height is None for k in kinds):
+        raise JobError("--sheet: a strip (WIDTH alone) cannot be one kind of sheet among others")
+    if kinds[0].height is None and (kinds[0].count or kinds[0].cost is not None):
+        raise JobError("--sheet: a strip (WIDTH alone) takes no count or cost")
+    return kinds
+
+
 def build_job(args):
     """The job of a nest: its parts read from the drawings; raises JobError."""
     if not cad_available():
         raise JobError(f"quarvo nest reads DXF and SVG drawings through the extra Quarvo[cad]: {CAD_EXTRA}")
-    width, height = parse_sheet(args.sheet)
     gap = _length(args.gap, "--gap")
     edge = _length(args.edge, "--edge")
+    kinds = stock_kinds(args, edge)
+    width, height = kinds[0].width, kinds[0].height
     degrees = parse_rotations(args.rotations)
     tolerance = None if args.tolerance is None else _length(args.tolerance, "--tolerance", positive=True)
     if tolerance is not None and tolerance < MIN_TOLERANCE:
@@ -156,9 +220,9 @@ def build_job(args):
         options["mirror"] = True
     if args.time is not None:
         options["time_limit"] = _length(args.time, "--time")
-    if height is None:
-        # a coil: --time goes to the compression phase (parts from drawings weigh the same)
-        options["compress"] = True
+    # --time goes to the compression phase (parts from drawings weigh the same), on a coil as on sheets;
+    # stock of several kinds or of outlines gets the improvement search
+    options["compress"] = True
     layers = parse_layers(args.layers)
     items = []
     for arg in args.parts:
@@ -170,7 +234,9 @@ def build_job(args):
     job = Job(source="quarvo nest", name=f"nest of {len(args.parts)} drawing{'s' if len(args.parts) > 1 else ''}",
               bin_w=width, bin_h=height, distance=gap, strategy="nfp", placement="corner",
               rotations=[math.radians(a) for a in degrees], rotation_unit="degrees", rotations_given=degrees,
-              items=items, options=options, unit=args.unit, margin=edge)
+              items=items, options=options, unit=args.unit, margin=edge,
+              kinds=kinds if len(kinds) > 1 or kinds[0].shaped or kinds[0].count or kinds[0].cost is not None
+              else None)
     if job.total > MAX_ITEMS:
         raise JobError(f"{job.total} parts in all, more than {MAX_ITEMS}")
     return job
@@ -191,7 +257,8 @@ def main(argv):
                     raise JobError(f"--output: unsupported type {os.path.splitext(args.output)[1] or '(none)'!r} "
                                    "(use .dxf or .svg for the nest as a drawing, .json for the placements)")
                 check_outputs(args.output, args.plot,
-                              inputs=[("the part drawing", parse_part(a)[0]) for a in args.parts], report=args.report)
+                              inputs=[("the part drawing", parse_part(a)[0]) for a in args.parts]
+                              + [("the stock drawing", parse_stock(a)[0]) for a in args.stock], report=args.report)
                 job = build_job(args)
                 check_drawing_output(args.output, job)
             except (JobError, UnsafeOutput) as exc:

@@ -16,6 +16,7 @@ from Quarvo.files import PartlyWritten, Terminated, private_temp, refuse_replaci
     terminate_cleanly
 from Quarvo.job import JobError
 from Quarvo.job.packing import check, pack
+from Quarvo.report.document import loading_check
 from Quarvo.report.outputs import check_drawing_output, check_plot_format, check_report_format, write_outputs
 from Quarvo.report.summary import summary_lines
 
@@ -173,6 +174,8 @@ def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quar
         print(f"{prog}: interrupted: the search was cut short; its best layout so far is the result", file=err)
     try:
         result.check = check(result)
+        if job.rows:
+            result.loading = loading_check(result)
     except Exception as exc:  # a checker fault must not cost the user the layout
         print(one_line(f"{prog}: warning: the layout check could not run: {type(exc).__name__}: {exc}"), file=err)
 
@@ -188,6 +191,7 @@ def run(job, output=None, plot=None, quiet=False, check_layout=False, prog="quar
     if not quiet:
         print_lines(summary_lines(result) + [f"  wrote {path}" for path in (output, plot, table, report)
                                              if path is not None])
-    if check_layout and (result.check is None or not result.check.ok):
+    if check_layout and (result.check is None or not result.check.ok or
+                         (result.loading is not None and not result.loading.ok)):
         return EXIT_CHECK_FAILED
     return EXIT_OK

@@ -17,6 +17,7 @@ from Quarvo.job.reading import (  # noqa: F401  (the package's names)
     MIN_TOLERANCE,
     OPTIONS,
     SHOP_OPTIONS,
+    BinKind,
     ItemDef,
     Job,
     JobError,

@@ -194,6 +194,21 @@ def as_is(v, where):
     return v
 
 
+def support(v, where):
+    """A point the load bears on: {"at": metres from the front, "max_load": kg}."""
+    if not isinstance(v, dict):
+        raise JobError(f'{where}: must be an object {{"at": ..., "max_load": ...}} (m from the front, kg), '
+                       f"got {show(v)}")
+    for key in v:
+        if key not in ("at", "max_load"):
+            raise JobError(f"{where}: unknown field {show(key)}")
+    for key in ("at", "max_load"):
+        if key not in v:
+            raise JobError(f"{where}.{key}: missing")
+    return {"at": number(v["at"], f"{where}.at", non_negative=True),
+            "max_load": number(v["max_load"], f"{where}.max_load", positive=True)}
+
+
 # ---------------------------------------------------------------- the table
 
 
@@ -205,7 +220,7 @@ class Field:
     "polygon", "pipe", "file": an item that names a drawing). ``kind`` is its
     JSON type for the schema and the reference: "number", "integer",
     "boolean", "string", "id", "schedule", "angles", "names", "contour",
-    "contours", "object", "items", "any". ``default`` is the value the job takes without
+    "contours", "object", "support", "items", "any". ``default`` is the value the job takes without
     it, as a person reads it; ``cli_default`` an engine option's default on
     the command line where it differs from the library's."""
 
@@ -238,11 +253,17 @@ FIELDS = (
           default="the file name", example="bundle 7"),
     Field("description", ("job",), "any", "free text, not used", free_text, example="..."),
     Field("unit", ("job",), "string", "the length unit of the job, shown with the lengths in the summary and "
-          "written to the result; drawings are converted to it (mm, cm, m or in)", text, default="mm",
+          "written to the result; drawings, catalogue pipes and carriers' sections are converted to it (mm, cm, m "
+          "or in; pipes and carriers need one of these), and a pipe's mass is its steel's whatever the unit",
+          text, default="mm",
           example="mm"),
     Field("bin", ("job",), "object", 'the bin every item goes into: {"width": ..., "height": ...}; '
-          'without "height" a strip, open upward; or a named carrier {"carrier": ...}', required=("job",),
+          'without "height" a strip, open upward; or a named carrier {"carrier": ...} (or give "bins")',
           example={"width": 1200, "height": 800}),
+    Field("bins", ("job",), "bins", 'instead of "bin": the kinds of bin on offer, each a bin (below) with its '
+          '"count" and "cost"; the plan uses the cheapest set that takes the items, and the result names each '
+          "bin's kind by its index here", example=[{"width": 3000, "height": 1500, "cost": 90},
+                                                   {"width": 2000, "height": 1000, "count": 3, "cost": 45}]),
     Field("distance", ("job",), "number", "clear distance between items", non_negative, unit="length",
           default="0", minimum=0, example=2, nest="--gap"),
     Field("strategy", ("job",), "string", "the placer: no-fit polygons (compact, rotations, container holes) "
@@ -256,6 +277,11 @@ FIELDS = (
           default="degrees", choices=("degrees", "radians"), example="degrees"),
     Field("pipe_length", ("job",), "number", "length of every pipe item that gives none", positive, unit="m",
           default="none: masses per metre", exclusive_minimum=0, example=12),
+    Field("mass_basis", ("job",), "string", 'what API casing and tubing weigh: "nominal", the weight they are '
+          'sold by (threads and couplings included), or "plain_end", their steel by size; ASME pipe weighs its '
+          "plain-end mass either way, and a pipe's own mass or mass_per_m wins", one_of("nominal", "plain_end"),
+          default="nominal where pipes have lengths, else plain_end (as without it)",
+          choices=("nominal", "plain_end"), example="nominal"),
     Field("items", ("job",), "items", "the items to pack (below)", required=("job",)),
     # -- engine options: each is handed to FirstFit as the keyword of its name
     Field("incremental", ("job",), "boolean", "nfp only: extend one union per item kind instead of uniting "
@@ -287,9 +313,19 @@ FIELDS = (
           example=0, option=True),
     Field("compress", ("job",), "boolean", "after the greedy pass, let items overlap on a shorter strip (or "
           "in fewer bins) and move them apart, within time_limit or iterations (20 item moves each)", flag,
-          default="on for a strip whose items all weigh the same", example=True, option=True),
+          default="on where the items all weigh the same, none must rest and none is a pipe (but on a strip)",
+          example=True, option=True),
     Field("mirror", ("job",), "boolean", "nfp only: polygons may also be placed mirrored (about their "
           "vertical axis, then rotated)", flag, default="false", example=True, option=True, nest="--mirror"),
+    Field("rows", ("job",), "boolean", "nfp only: fill the bin along its length as well as across: one place "
+          "of the section holds a row of pieces end to end (pipes of one size; other items take the whole "
+          "length), a piece in a bore lies within its host's length, and the load keeps the bin's kingpin and "
+          "axle group within their limits", flag,
+          default="true when the bin has a length and the pipes have lengths", example=True, option=True),
+    Field("end_gap", ("job",), "number", "with rows: the gap between two pieces of a row, end to end", non_negative,
+          unit="m", default="0.05", minimum=0, example=0.05, option=True),
+    Field("overhang", ("job",), "number", "with rows: how far a pipe in a bore may stand out of its host at "
+          "either end", non_negative, unit="m", default="0: within its host", minimum=0, example=0.5, option=True),
     # -- the bin
     Field("width", ("bin",), "number", "the bin's width", positive, unit="length", exclusive_minimum=0,
           example=1200, required=("bin",), nest="--sheet"),
@@ -300,8 +336,25 @@ FIELDS = (
           default="0: half the distance", minimum=0, example=10, nest="--edge"),
     Field("max_load", ("bin",), "number", "no bin takes more of the items' mass", positive, unit="kg",
           default="none", exclusive_minimum=0, example=24000),
-    Field("length", ("bin",), "number", "no pipe longer goes into the bin", positive, unit="mm",
-          default="none", exclusive_minimum=0, example=13600),
+    Field("length", ("bin",), "number", "no pipe longer goes into the bin; pipes with lengths fill it along in "
+          "rows", positive, unit="mm", default="none", exclusive_minimum=0, example=13600),
+    Field("kingpin", ("bin",), "support", 'with rows: where the load bears on a semi-trailer\'s kingpin and how '
+          'much it may: {"at": m from the front of the length, "max_load": kg of the load}; with "axle_group"',
+          support, default="the carrier's", example={"at": 1.6, "max_load": 9000}),
+    Field("axle_group", ("bin",), "support", "with rows: the same for the axle group, with \"kingpin\"", support,
+          default="the carrier's", example={"at": 9.35, "max_load": 18500}),
+    Field("count", ("bin",), "integer", 'with "bins": how many bins of this kind there are', whole(1),
+          default="any number", minimum=1, example=3),
+    Field("cost", ("bin",), "number", 'with "bins": what one bin of this kind costs', non_negative,
+          default="its usable area (fewer and smaller bins win)", minimum=0, example=45),
+    Field("outer", ("bin",), "contour", "the bin's outline (a remnant, a hide): [x, y] points in any frame; the "
+          "bin is its box, and places are given in the same frame", points, unit="length",
+          default="the rectangle width x height", example=[[0, 0], [1800, 0], [1800, 700], [900, 1200], [0, 1200]]),
+    Field("holes", ("bin",), "contours", 'cut-outs of the bin\'s outline (with "outer")', contour_list,
+          unit="length", default="none", example=[[[200, 200], [400, 200], [400, 300], [200, 300]]]),
+    Field("defects", ("bin",), "contours", "flaws no item may overlap, the bin's margin kept from them as from "
+          'its edges (in the frame of "outer", or the rectangle\'s)', contour_list, unit="length",
+          default="none", example=[[[600, 500], [640, 500], [640, 560], [600, 560]]]),
     Field("carrier", ("bin",), "string", 'a named carrier, its door the cross-section, with its length and '
           'payload ("20ft", "40ft", "40ft-hc", "trailer-13.6"); "width", "height", "max_load", "length" '
           "beside it override", carrier, example="trailer-13.6"),
@@ -326,18 +379,27 @@ FIELDS = (
           points, unit="length", example=[[0, 0], [300, 0], [300, 200], [0, 200]], required=("polygon",)),
     Field("holes", ("polygon",), "contours", "holes: contours inside the outer one (smaller items may go in)",
           contour_list, unit="length", default="none", example=[[[50, 50], [100, 50], [100, 100], [50, 100]]]),
-    Field("od", ("pipe",), "number", 'outside diameter (or give "size")', positive, unit="mm",
+    Field("od", ("pipe",), "number", 'outside diameter (or give "size": the catalogue\'s millimetres are then '
+          "converted to the job's unit)", positive, unit="length",
           exclusive_minimum=0, example=244.48),
     Field("wall", ("pipe",), "number", 'wall thickness (half the od: a solid bar); with "size", picks the '
-          "catalogue wall", positive, unit="mm", exclusive_minimum=0, example=11.99),
+          "catalogue wall", positive, unit="length", exclusive_minimum=0, example=11.99),
     Field("size", ("pipe",), "string", 'catalogue size: ASME B36.10M "NPS 12" or "DN 300"; API 5CT "casing '
           '9-5/8" or "tubing 2-7/8"', size, example="NPS 12"),
     Field("schedule", ("pipe",), "schedule", 'with "size": ASME schedule or weight class ("STD", "XS", "XXS", '
           '"40", ...) or API nominal weight in lb/ft ("47")', schedule, example="STD"),
     Field("length", ("pipe",), "number", "length of one piece", positive, unit="m",
           default='"pipe_length"', exclusive_minimum=0, example=6),
-    Field("density", ("pipe",), "number", "steel density: the mass is density x pi/4 x (od^2 - (od - 2 "
-          "wall)^2) x length", positive, unit="kg/m3", default="7850", exclusive_minimum=0, example=7850),
+    Field("density", ("pipe",), "number", "steel density: the plain-end mass is density x pi/4 x (od^2 - (od "
+          "- 2 wall)^2) x length", positive, unit="kg/m3", default="7850", exclusive_minimum=0, example=7850),
+    Field("mass", ("pipe",), "number", "mass of one piece, which then counts against max_load instead of the "
+          "mass by size", non_negative, unit="kg", default="by mass_basis", minimum=0, example=840),
+    Field("mass_per_m", ("pipe",), "number", "mass per metre, instead of the mass by size (not with \"mass\")",
+          non_negative, unit="kg/m", default="by mass_basis", minimum=0, example=69.94),
+    Field("coupling_od", ("pipe",), "number", "outside diameter of the coupling: the pipe goes into a bore only "
+          "where its coupling passes with the distance (0: no coupling)", non_negative, unit="length",
+          default="an API coupled size's from the coupling table (where it lists none, the pipe goes into no "
+          "bore), with lengths; else none", minimum=0, example=269.88),
     Field("file", ("file",), "string", "a DXF or SVG drawing whose every part is an item (a path relative to "
           "the job file, inside its folder unless --parts-root widens it; needs Quarvo[cad])", text,
           example="bracket.dxf", required=("file",)),
@@ -405,6 +467,10 @@ def _property(f):
         out = {"type": "array", "items": {"$ref": "#/$defs/contour"}}
     elif kind == "object":
         out = {"$ref": "#/$defs/bin"}
+    elif kind == "bins":
+        out = {"type": "array", "items": {"$ref": "#/$defs/bin"}, "minItems": 1}
+    elif kind == "support":
+        out = {"$ref": "#/$defs/support"}
     elif kind == "items":
         out = {"type": "array", "items": {"$ref": "#/$defs/item"}}
     else:
@@ -443,7 +509,7 @@ def schema():
     pipe["oneOf"] = [{"required": ["od", "wall"], "not": {"required": ["size"]}},
                      {"required": ["size"], "not": {"required": ["od"]}}]
     bin_ = _object("bin")
-    bin_["anyOf"] = [{"required": ["width"]}, {"required": ["carrier"]}]
+    bin_["anyOf"] = [{"required": ["width"]}, {"required": ["carrier"]}, {"required": ["outer"]}]
     bin_["required"] = [r for r in bin_.get("required", []) if r != "width"] or None
     if bin_["required"] is None:
         del bin_["required"]
@@ -452,11 +518,20 @@ def schema():
         "title": "Quarvo job",
         "description": "A job file of the quarvo command line: a bin and the items to pack into it.",
         **_object("job"),
+        # one bin, or the kinds of bin on offer
+        "oneOf": [{"required": ["bin"], "not": {"required": ["bins"]}},
+                  {"required": ["bins"], "not": {"required": ["bin"]}}],
         "$defs": {
             "contour": {"type": "array", "minItems": 3,
                         "items": {"type": "array", "prefixItems": [{"type": "number"}, {"type": "number"}],
                                   "minItems": 2, "maxItems": 2}},
             "bin": bin_,
+            "support": {"type": "object", "properties": {
+                "at": {"type": "number", "minimum": 0, "maximum": MAX_VALUE,
+                       "description": "metres from the front of the bin's length"},
+                "max_load": {"type": "number", "exclusiveMinimum": 0, "maximum": MAX_VALUE,
+                             "description": "kg of the load it may carry"}},
+                "required": ["at", "max_load"], "additionalProperties": False},
             "item": {"oneOf": [_object("circle", const_type="circle"), _object("polygon", const_type="polygon"),
                                pipe, _object("file")]},
         },

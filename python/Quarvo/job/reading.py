@@ -85,6 +85,15 @@ class ItemDef:
     density: float = DEFAULT_DENSITY
     size: str = None  # a pipe's catalogue size and schedule, when given so
     schedule: str = None
+    own_mass: float = None  # a pipe's mass per piece (kg) or per metre as the job gives it
+    mass_per_m: float = None
+    coupling_od: float = None  # mm as the job gives it (0: none); None: the catalogue's
+    nominal_mass: float = None  # kg/m of a catalogue API size
+    coupled: bool = False  # a catalogue size joined by a coupling
+    table_coupling: float = None  # its coupling's outside diameter in the coupling table (mm), if listed
+    mass_basis: str = "plain_end"  # the job's: what an API pipe weighs
+    couplings: bool = False  # whether the catalogue's couplings apply (the job's pipes have lengths)
+    unit_mm: float = 1.0  # millimetres per length unit of the job (a pipe's od and wall are in that unit)
     # A part read from a drawing: the file as the job names it and the path it
     # was read from, its contours drawn as whole circles ((cx, cy, r) in the
     # local frame, or None), its true shape as drawn (Quarvo.cad.TrueShape, in
@@ -117,10 +126,65 @@ class Job:
     bin_length: float = None  # mm; None: no limit
     carrier: str = None  # the named carrier the bin is, if any
     margin: float = 0.0  # the bin's edge margin
+    mass_basis: str = "plain_end"  # what API pipes weigh: "nominal" or "plain_end"
+    supports: tuple = ()  # Support records of the bin (with rows)
+    cog_tolerance: float = None  # the carrier's limit on the load's centre along, a share of the length
+    # the kinds of bin on offer ("bins", or a "bin" of any outline): BinKind records; None: the one bin above
+    kinds: list = None
+
+    @property
+    def several_kinds(self):
+        return self.kinds is not None and len(self.kinds) > 1
+
+    def kind_of(self, k):
+        """The BinKind of bin kind k (None for the job's one rectangular bin)."""
+        return None if self.kinds is None else self.kinds[k]
+
+    @property
+    def has_lengths(self):
+        return any(i.kind == "pipe" and i.length is not None for i in self.items)
+
+    @property
+    def rows(self):
+        return bool(self.options.get("rows"))
+
+    @property
+    def row_length(self):
+        """The length rows fill (mm): the bin's, else as long as the longest pipe (a bundle's)."""
+        if self.bin_length is not None:
+            return self.bin_length
+        return 1000.0 * max((i.length for i in self.items if i.kind == "pipe" and i.length is not None), default=0.0) \
+            or None
 
     @property
     def total(self):
         return sum(s.quantity for s in self.items)
+
+
+@dataclass
+class BinKind:
+    """One kind of bin of a job, as read: its size and limits, its count and
+    cost, and its outline, cut-outs and flaws in the frame they were given in
+    (``origin`` the lower-left corner of the outline's box in that frame)."""
+
+    width: float
+    height: float
+    margin: float = 0.0
+    max_load: float = None
+    length: float = None
+    carrier: str = None
+    supports: tuple = ()
+    cog_tolerance: float = None
+    count: int = None
+    cost: float = None
+    outer: list = None
+    holes: list = field(default_factory=list)
+    defects: list = field(default_factory=list)
+    origin: tuple = (0.0, 0.0)
+
+    @property
+    def shaped(self):
+        return self.outer is not None or bool(self.defects)
 
 
 def _get(obj, key, scope, where, default=None):
@@ -183,6 +247,18 @@ def _check_hole(hole, outer, where):
         raise JobError(f"{where}: lies outside its outer contour (point {_show(list(hole[0]))})")
 
 
+# Millimetres per unit of a job: pipe catalogues, carriers and steel masses are in mm
+UNIT_MM = {"": 1.0, "mm": 1.0, "cm": 10.0, "m": 1000.0, "in": 25.4}
+
+
+def unit_in_mm(unit, where):
+    """Millimetres per length unit of the job; a unit Quarvo cannot convert is refused where it matters."""
+    if unit not in UNIT_MM:
+        raise JobError(f"{where}: pipes and carriers need a unit Quarvo can convert (mm, cm, m or in), "
+                       f"got unit {_show(unit)}")
+    return UNIT_MM[unit]
+
+
 def _longest_carrier():
     from Quarvo.pipes import carriers
 
@@ -208,14 +284,19 @@ def _pipe(raw, idef, where, pipe_length, bin_length):
             entry = pipes.lookup(raw["size"], schedule, wall=wall)
         except (ValueError, TypeError) as exc:
             raise JobError(f"{where}.{'wall' if wall is not None and schedule is None else 'schedule'}: {exc}") from None
-        idef.od, idef.wall = entry.od, entry.wall
+        # the catalogue's millimetres in the job's unit
+        k = idef.unit_mm
+        idef.od, idef.wall = (entry.od, entry.wall) if k == 1.0 else (entry.od / k, entry.wall / k)
         idef.size, idef.schedule = entry.size, entry.schedule
+        idef.nominal_mass, idef.coupled = entry.nominal_mass, entry.coupled
+        idef.table_coupling = entry.coupling_od if entry.coupling_od is None or k == 1.0 else entry.coupling_od / k
     else:
         if "schedule" in raw:
             raise JobError(f'{where}.schedule: needs "size" (od and wall give the pipe already)')
         for key in ("od", "wall"):
             if key not in raw:
-                raise JobError(f'{where}.{key}: missing (a pipe takes "od" and "wall" in mm, or "size" and "schedule")')
+                raise JobError(f'{where}.{key}: missing (a pipe takes "od" and "wall" in the job\'s unit, or "size" '
+                               'and "schedule")')
         idef.od = read_field(raw, "od", "pipe", f"{where}.od")
         idef.wall = read_field(raw, "wall", "pipe", f"{where}.wall")
         if idef.wall > idef.od / 2:
@@ -234,6 +315,14 @@ def _pipe(raw, idef, where, pipe_length, bin_length):
                            f"(the longest, {longest.name}, is {fmt(longest.length / 1000.0)} m)"
                            + ("" if bin_length is None else f" and than the bin ({fmt(bin_length)} mm)"))
     idef.density = _get(raw, "density", "pipe", f"{where}.density", DEFAULT_DENSITY)
+    if "mass" in raw and "mass_per_m" in raw:
+        raise JobError(f'{where}.mass_per_m: give "mass" (per piece) or "mass_per_m", not both')
+    idef.own_mass = _get(raw, "mass", "pipe", f"{where}.mass")
+    idef.mass_per_m = _get(raw, "mass_per_m", "pipe", f"{where}.mass_per_m")
+    idef.coupling_od = _get(raw, "coupling_od", "pipe", f"{where}.coupling_od")
+    if idef.coupling_od and idef.coupling_od <= idef.od:
+        raise JobError(f"{where}.coupling_od: {_show(raw['coupling_od'])} is no larger than the pipe's od "
+                       f"({fmt(idef.od)}); 0 for a pipe without a coupling")
 
 
 def _weight_key(idef):
@@ -241,12 +330,15 @@ def _weight_key(idef):
     length and density (its mass), else 0."""
     if idef.weight is not None:
         return idef.weight
-    return (idef.od, idef.wall, idef.length, idef.density) if idef.kind == "pipe" else 0.0
+    if idef.kind != "pipe":
+        return 0.0
+    return (idef.od, idef.wall, idef.length, idef.density, idef.own_mass, idef.mass_per_m, idef.nominal_mass)
 
 
 def _common(raw, where, idef, scope):
     allowed = fields_of(scope)
-    for key in ("quantity", "weight", "margin", "inflation", "description", "mass"):
+    # (a pipe's own mass is read with its size)
+    for key in ("quantity", "weight", "margin", "inflation", "description") + (("mass",) if scope != "pipe" else ()):
         if key in allowed and key in raw:
             setattr(idef, key, read_field(raw, key, scope, f"{where}.{key}"))
     return idef
@@ -347,6 +439,7 @@ def _item(raw, i, first_index=None, base=".", unit="mm", pipe_length=None, bin_l
     item_id = _item_id(raw, where, i, kind)
     idef = _common(raw, where, ItemDef(index=index, id=item_id, kind=kind), kind)
     if kind == "pipe":
+        idef.unit_mm = unit_in_mm(unit, where)
         _pipe(raw, idef, where, pipe_length, bin_length)
     elif kind == "circle":
         if "radius" not in raw:
@@ -426,32 +519,29 @@ def parse_job(raw, source="job", base=None, parts_root=None):
     _refuse_deep_nesting(raw)
     _refuse_lone_surrogates(raw)
     check_names(raw, "job", "job")
-    if "bin" not in raw:
+    if "bin" in raw and "bins" in raw:
+        raise JobError('bins: give "bin" or "bins", not both')
+    # the unit first: a carrier's section is given in it
+    unit = _get(raw, "unit", "job", "unit", "")
+    if "bins" in raw:
+        kinds = _bin_kinds(raw["bins"], unit)
+        b = raw["bins"][0]
+    elif "bin" not in raw:
         raise JobError('bin: missing (expected {"width": ..., "height": ...}, {"width": ...} for a strip, '
                        'or {"carrier": ...})')
-    b = raw["bin"]
-    if not isinstance(b, dict):
-        raise JobError(f'bin: must be an object {{"width": ..., "height": ...}}, got {_show(b)}')
-    check_names(b, "bin", "bin")
-    limits = {"width": None, "height": None, "max_load": None, "length": None}
-    carrier = None
-    if "carrier" in b:
-        from Quarvo.pipes import lookup_carrier
-
-        try:
-            c = lookup_carrier(read_field(b, "carrier", "bin", "bin.carrier"))
-        except ValueError as exc:
-            raise JobError(f"bin.carrier: {exc}") from None
-        carrier = c.name
-        limits = {"width": c.width, "height": c.height, "max_load": c.max_load, "length": c.length}
-    elif "width" not in b:
-        raise JobError('bin.width: missing (or name a "carrier")')
-    for key in limits:
-        limits[key] = _get(b, key, "bin", f"bin.{key}", limits[key])
-    bin_w = limits["width"]
-    margin = _get(b, "margin", "bin", "bin.margin", 0.0)
-    # without a height the bin is a strip: one bin, open upward
-    bin_h = limits["height"]
+    else:
+        b = raw["bin"]
+        kinds = [_bin_kind(b, "bin", unit)]
+    first = kinds[0]
+    limits = {"width": first.width, "height": first.height, "max_load": first.max_load, "length": first.length}
+    if len(kinds) > 1:
+        # a pipe must fit the longest kind; each kind takes only the pipes that fit it
+        lengths = [k.length for k in kinds]
+        limits["length"] = None if None in lengths else max(lengths)
+    carrier, cog_tolerance = first.carrier, first.cog_tolerance
+    bin_w, bin_h, margin = first.width, first.height, first.margin
+    # a job of one rectangular bin packs through the written bin; other stock through bins=[...]
+    kinds = kinds if "bins" in raw or first.shaped else None
     pipe_length = _get(raw, "pipe_length", "job", "pipe_length")
     distance = _get(raw, "distance", "job", "distance", 0.0)
     strategy = _get(raw, "strategy", "job", "strategy", "nfp")
@@ -479,6 +569,26 @@ def parse_job(raw, source="job", base=None, parts_root=None):
     items = []
     for i, it in enumerate(raw["items"]):
         items.extend(_item(it, i, len(items), base, unit or "mm", pipe_length, limits["length"], parts_root))
+    supports = first.supports
+    has_lengths = any(i.kind == "pipe" and i.length is not None for i in items)
+    mass_basis = _get(raw, "mass_basis", "job", "mass_basis", "nominal" if has_lengths else "plain_end")
+    for i in items:
+        i.mass_basis, i.couplings = mass_basis, has_lengths
+    several = kinds is not None  # several kinds, or one of any outline
+    if "rows" not in raw and has_lengths and bin_h is not None and not several \
+            and strategy == "nfp" and not any(k in options for k in ("time_limit", "iterations")) \
+            and not options.get("compress"):
+        options["rows"] = True
+    if several and options.get("rows"):
+        raise JobError('rows: pieces end to end along the length need one rectangular kind of bin, not '
+                       + (f'"bins" of {len(kinds)} kinds' if len(kinds) > 1 else "a bin of an outline")
+                       + ': set "rows": false')
+    _check_rows(options, raw, limits["length"] is not None or has_lengths, bin_h, strategy, b)
+    if not options.get("rows"):
+        # the load on a carrier's supports is found along its rows only
+        supports = ()
+        for kind in kinds or ():
+            kind.supports = ()
     if options.get("stable") and strategy == "bl":
         raise JobError('stable: needs strategy "nfp" (a bottom-left slide stops wherever it is blocked, '
                        'often on a slope, where nothing holds the item)')
@@ -486,7 +596,11 @@ def parse_job(raw, source="job", base=None, parts_root=None):
     if strategy == "nfp" and drawn:
         # parts from drawings pack as quarvo nest packs them, unless the job says otherwise
         options.update({key: value for key, value in SHOP_OPTIONS.items() if key not in raw})
-    if "stable" not in raw and strategy == "nfp" and items and (
+    shaped = kinds is not None and any(k.shaped for k in kinds)
+    if shaped and options.get("stable"):
+        raise JobError('stable: needs rectangular bins without defects (items rest on a floor and walls; '
+                       'a bin of an outline or with defects has none to rest on)')
+    if "stable" not in raw and strategy == "nfp" and items and not shaped and (
             any(i.kind == "pipe" for i in items) or (all(_pipe_like(i) for i in items) and not drawn)):
         options["stable"] = True  # a load of pipes must stand
     # The compression phase moves items freely and can lift a heavy item above
@@ -496,16 +610,140 @@ def parse_job(raw, source="job", base=None, parts_root=None):
     if options.get("stable") and options.get("compress"):
         raise JobError('compress: moves items freely, off what holds them up; it cannot keep "stable" '
                        '(on by default for a load of pipes): set "stable": false to compress')
-    if "compress" not in raw and bin_h is None and len({_weight_key(it) for it in items}) <= 1 \
-            and not options.get("stable"):
+    # ... and for sheets and bins of parts (no pipes) that weigh the same, as for strips
+    if "compress" not in raw and kinds is None and (bin_h is None or not any(i.kind == "pipe" for i in items)) \
+            and len({_weight_key(it) for it in items}) <= 1 and not options.get("stable") \
+            and not options.get("rows"):
         options["compress"] = True
     job = Job(source=source, name=name, bin_w=bin_w, bin_h=bin_h, distance=distance, strategy=strategy,
               placement=placement, rotations=rotations, rotation_unit=rotation_unit, rotations_given=given,
               items=items, options=options, unit=unit, margin=margin, max_load=limits["max_load"],
-              bin_length=limits["length"], carrier=carrier)
+              bin_length=limits["length"], carrier=carrier, mass_basis=mass_basis, supports=supports,
+              cog_tolerance=cog_tolerance, kinds=kinds)
     if job.total > MAX_ITEMS:
         raise JobError(f"items: {job.total} items in all (quantities included), more than {MAX_ITEMS}")
     return job
+
+
+def _bin_kinds(v, unit="mm"):
+    """The kinds of bin of "bins": each a bin with its count and cost; several kinds all have heights."""
+    if not isinstance(v, list) or not v:
+        raise JobError(f'bins: must be a non-empty list of bins, got {_show(v)}')
+    kinds = [_bin_kind(b, f"bins[{k}]", unit) for k, b in enumerate(v)]
+    if len(kinds) > 1:
+        for k, kind in enumerate(kinds):
+            if kind.height is None:
+                raise JobError(f"bins[{k}].height: missing (a strip, open upward, cannot be one kind of bin "
+                               "among others)")
+    return kinds
+
+
+def _bin_kind(b, where, unit="mm"):
+    """A bin of the job ("bin", or one of "bins") as a BinKind; a carrier's section in the job's ``unit``."""
+    if not isinstance(b, dict):
+        raise JobError(f'{where}: must be an object {{"width": ..., "height": ...}}, got {_show(b)}')
+    check_names(b, "bin", where)
+    if where == "bin":
+        for key in ("count", "cost"):
+            if key in b:
+                raise JobError(f'bin.{key}: has a meaning among several kinds of bin: give "bins" instead of "bin"')
+    limits = {"width": None, "height": None, "max_load": None, "length": None}
+    carrier = None
+    carrier_supports, cog_tolerance = (), None
+    if "carrier" in b:
+        from Quarvo.pipes import lookup_carrier
+
+        try:
+            c = lookup_carrier(read_field(b, "carrier", "bin", f"{where}.carrier"))
+        except ValueError as exc:
+            raise JobError(f"{where}.carrier: {exc}") from None
+        carrier = c.name
+        k = unit_in_mm(unit, f"{where}.carrier")
+        limits = {"width": c.width / k if k != 1.0 else c.width, "height": c.height / k if k != 1.0 else c.height,
+                  "max_load": c.max_load, "length": c.length}
+        carrier_supports, cog_tolerance = c.supports, c.cog_tolerance
+    elif "width" not in b and "outer" not in b:
+        raise JobError(f'{where}.width: missing (or name a "carrier", or give an "outer" outline)')
+    for key in limits:
+        limits[key] = _get(b, key, "bin", f"{where}.{key}", limits[key])
+    kind = BinKind(limits["width"], limits["height"], margin=_get(b, "margin", "bin", f"{where}.margin", 0.0),
+                   max_load=limits["max_load"], length=limits["length"], carrier=carrier,
+                   supports=_supports(b, carrier_supports, where), cog_tolerance=cog_tolerance,
+                   count=_get(b, "count", "bin", f"{where}.count"), cost=_get(b, "cost", "bin", f"{where}.cost"))
+    _bin_outline(b, kind, where)
+    return kind
+
+
+def _bin_outline(b, kind, where):
+    """The bin's outline, cut-outs and flaws, checked; the bin's size is then its outline's box."""
+    if "outer" in b:
+        for key in ("width", "height", "carrier"):
+            if key in b:
+                raise JobError(f'{where}.{key}: a bin with an "outer" outline takes its size from it '
+                               f'(leave "{key}" out)')
+        kind.outer = _contour(b["outer"], f"{where}.outer")
+    holes = _get(b, "holes", "bin", f"{where}.holes", [])
+    defects = _get(b, "defects", "bin", f"{where}.defects", [])
+    if (holes or defects) and kind.outer is None:
+        if kind.height is None:
+            raise JobError(f"{where}.{'holes' if holes else 'defects'}: needs a bin with a height or an outline "
+                           "(a strip is open upward)")
+        w, h = kind.width, kind.height
+        rect = [(0.0, 0.0), (w, 0.0), (w, h), (0.0, h), (0.0, 0.0)]
+        if holes:
+            kind.outer = rect
+    for k, h in enumerate(holes):
+        hole = _contour(h, f"{where}.holes[{k}]")
+        _check_hole(hole, kind.outer, f"{where}.holes[{k}]")
+        kind.holes.append(hole)
+    kind.defects = [_contour(d, f"{where}.defects[{k}]") for k, d in enumerate(defects)]
+    if kind.outer is not None:
+        xs, ys = [p[0] for p in kind.outer], [p[1] for p in kind.outer]
+        kind.origin = (min(xs), min(ys))
+        kind.width, kind.height = max(xs) - min(xs), max(ys) - min(ys)
+
+
+def _supports(b, carrier_supports, where="bin"):
+    """The bin's supports: the carrier's, or the bin's kingpin and axle group where it gives them."""
+    from Quarvo.geometry import Support
+
+    given = {name: _get(b, key, "bin", f"{where}.{key}") for key, name in (("kingpin", "kingpin"),
+                                                                         ("axle_group", "axle group"))}
+    if not any(given.values()):
+        return tuple(carrier_supports)
+    own = {s.name: s for s in carrier_supports}
+    for (key, name), value in zip((("kingpin", "kingpin"), ("axle_group", "axle group")), given.values()):
+        if value is not None:
+            own[name] = Support(name, value["at"], value["max_load"])
+        elif name not in own:
+            other = "axle_group" if key == "kingpin" else "kingpin"
+            raise JobError(f'{where}.{other}: needs "{key}" as well (the load bears on both)')
+    if own["kingpin"].at == own["axle group"].at:
+        raise JobError(f"{where}.axle_group.at: {fmt(own['axle group'].at)} m, where the kingpin is")
+    return (own["kingpin"], own["axle group"])
+
+
+def _check_rows(options, raw, has_length, bin_h, strategy, b):
+    """Refuse rows where they cannot work, and supports given where no rows carry them."""
+    if not options.get("rows"):
+        for key in ("kingpin", "axle_group"):
+            if key in b:
+                raise JobError(f"bin.{key}: the load on it is found along rows: give the pipes lengths "
+                               '(and the bin a length), or leave "rows" on')
+        for key in ("end_gap", "overhang"):
+            if key in raw:
+                raise JobError(f'{key}: has a meaning only with "rows" (pipes with lengths in a bin with a length)')
+        return
+    if not has_length:
+        raise JobError('rows: needs a bin with a length ("length" in mm, or a carrier) or pipes with lengths')
+    if bin_h is None:
+        raise JobError('rows: needs a bin with a height (a strip has no rows to fill)')
+    if strategy != "nfp":
+        raise JobError('rows: needs strategy "nfp" (the bottom-left slide cannot keep a row within its host)')
+    for key in ("time_limit", "iterations", "compress"):
+        if options.get(key) is not None and options.get(key) is not False:
+            raise JobError(f'{key}: cannot go with "rows" (the phases after the greedy pass move items without '
+                           'their rows): set "rows": false')
 
 
 def bundled_job_text():

@@ -165,6 +165,12 @@ def kind_styles(kinds):
     return {kind: (_rgb(KIND_COLOURS[k % n]), _HATCHES[(k // n) % len(_HATCHES)]) for k, kind in enumerate(order)}
 
 
+def kind_looks(kinds):
+    """Each kind's face, edge and hatching as the plan draws it (its colour by its name alone)."""
+    return {kind: dict(face=_mix(base, (1, 1, 1), _TINT), edge=_mix(base, (0, 0, 0), _SHADE), hatch=hatch)
+            for kind, (base, hatch) in kind_styles(kinds).items()}
+
+
 def _mix(color, other, share):
     return tuple(c + (o - c) * share for c, o in zip(color[:3], other))
 
@@ -323,7 +329,7 @@ def _payload(value):
 
 
 def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titles=None, max_load=None,
-              kinds=None, leaders=False, unit=None, kind_notes=None, crop=False):
+              kinds=None, leaders=False, unit=None, kind_notes=None, crop=False, sides=None, stock=None):
     """Draw the plan picture and return its figure (see ``plot_layout``).
 
     ``kinds``: every kind of the job (colours then do not change with which
@@ -331,14 +337,22 @@ def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titl
     goes beside it with a leader line, never over another label; ``unit``
     names the axes' unit; ``kind_notes[kind]`` is said of the kind in the
     legend (its size); ``crop``: a bin whose load fills less of it is drawn
-    to the load's height, its free height stated in its title."""
+    to the load's height, its free height stated in its title; ``sides``: per
+    bin a ``Quarvo.pictures.side.SideView`` drawn under its section (None: the
+    section alone)."""
     from matplotlib.patches import Patch
+
+    from Quarvo.pictures.side import SIDE_GAP, SIDE_SHARE, draw_side
 
     for name, value in (("bin_w", bin_w), ("bin_h", bin_h), ("max_load", max_load)):
         if not (value is None and name != "bin_w") and not _positive(value):
             raise ValueError(f"plot_layout: {name} must be a positive number, got {value!r}")
     fig = plt.figure(dpi=dpi)
     sheet = _Sheet(fig, bins, bin_w, bin_h, title, bin_titles, max_load, crop)
+    section_h = sheet.height
+    if sides:
+        # each bin's place holds its section and, under it, its side view
+        sheet.height = section_h * (1.0 + SIDE_SHARE + SIDE_GAP)
 
     rows = sorted(kind_rows(bins), key=lambda r: natural_key(r[0]))
     style = {}
@@ -408,9 +422,14 @@ def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titl
         col, row = k % cols, k // cols
         x0 = x_left + col * (bw_in + gap)
         y0 = y_top - row * (bh_in + title_h + _GAP_Y) - title_h - bh_in
-        ax = fig.add_axes((x0 / fig_w, y0 / fig_h, bw_in / fig_w, bh_in / fig_h))
+        side = sides[k] if sides and k < len(sides) else None
+        below_in = section_h * (SIDE_SHARE + SIDE_GAP) * scale if sides else 0.0
+        if side is not None:
+            side_ax = fig.add_axes((x0 / fig_w, y0 / fig_h, bw_in / fig_w, section_h * SIDE_SHARE * scale / fig_h))
+            draw_side(side_ax, side, section_h, style, lambda m: mass_text(m, sheet.mass_unit))
+        ax = fig.add_axes(((x0 / fig_w), (y0 + below_in) / fig_h, bw_in / fig_w, section_h * scale / fig_h))
         ax.set_xlim(0.0, sheet.bin_w)
-        ax.set_ylim(0.0, sheet.height)
+        ax.set_ylim(0.0, section_h)
         ax.set_aspect("equal", adjustable="box")
         ax.tick_params(labelsize=_TICK_SIZE, labelleft=(col == 0), length=3)
         for spine in ax.spines.values():
@@ -421,6 +440,8 @@ def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titl
         if k < len(sheet.titles):
             ax.set_title(plan["titles"][k], fontsize=_BIN_TITLE_SIZE, pad=4,
                          color=_OVERLOAD if sheet.over[k] else "black")
+        if stock and k < len(stock):
+            draw_stock(ax, stock[k], sheet.bin_w, section_h)
         for item in items:
             _draw_item(ax, item, style[item_kind(item)])
         if label and leaders:
@@ -442,15 +463,42 @@ def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titl
     return fig
 
 
+# Stock outside a bin's outline, and its defects
+_NOT_STOCK = "#d9d9d9"
+_DEFECT = "#b2182b"
+
+
+def draw_stock(ax, b, frame_w, frame_h):
+    """Bin ``b`` (a ``Bin``) on axes framing ``frame_w`` x ``frame_h``: what is
+    not its material (outside its outline or its rectangle, in its cut-outs)
+    shaded, its defects hatched."""
+    from matplotlib.patches import PathPatch
+
+    outer = b.outer if b.outer is not None else \
+        [(0.0, 0.0), (b.width, 0.0), (b.width, b.height), (0.0, b.height)]
+    top = max(frame_h, b.height)
+    frame = [(0.0, 0.0), (max(frame_w, b.width), 0.0), (max(frame_w, b.width), top), (0.0, top)]
+    ax.add_patch(PathPatch(_holed_path(frame, [outer]), facecolor=_NOT_STOCK, edgecolor="none", zorder=0.5))
+    for h in b.holes:
+        ax.add_patch(PathPatch(_holed_path(h, []), facecolor=_NOT_STOCK, edgecolor="black",
+                               linewidth=_ITEM_LINEWIDTH, zorder=0.5))
+    ax.add_patch(PathPatch(_holed_path(outer, []), facecolor="none", edgecolor="black",
+                           linewidth=_BIN_LINEWIDTH, zorder=0.6))
+    for d in b.defects:
+        ax.add_patch(PathPatch(_holed_path(d, []), facecolor="none", edgecolor=_DEFECT, hatch="xxx",
+                               linewidth=_ITEM_LINEWIDTH, zorder=0.6))
+
+
 def draw_bin(fig, rect, items, bin_w, bin_h, *, kinds=(), label=None, unit=None, crop=True, font=7.0,
-             hatched=False):
+             hatched=False, stock=None):
     """One bin drawn into ``rect`` (left, bottom, width, height in figure
     fractions) of ``fig``, as large as fits at its true aspect: its items
     coloured by kind (``kinds``: every kind of the job), each labelled by
     ``label(item)`` inside it or on a leader line, the axes in ``unit``, a
     bin its load fills less drawn to the load's height. With ``hatched``
     every kind gets a hatching of its own as well, for print in black and
-    white. Returns (axes, the drawing's height in job units)."""
+    white. ``stock``: the ``Bin`` it is, its outline and defects drawn
+    (``draw_stock``). Returns (axes, the drawing's height in job units)."""
     sheet = _Sheet(fig, [items], bin_w, bin_h, None, None, None, crop)
     styles = kind_styles([item_kind(it) for it in items] + list(kinds))
     order = sorted(styles, key=natural_key)
@@ -474,6 +522,8 @@ def draw_bin(fig, rect, items, bin_w, bin_h, *, kinds=(), label=None, unit=None,
         spine.set_linewidth(_BIN_LINEWIDTH)
     if sheet.cut:
         ax.spines["top"].set_linestyle((0, (5, 4)))
+    if stock is not None:
+        draw_stock(ax, stock, sheet.bin_w, sheet.height)
     for item in items:
         _draw_item(ax, item, look[item_kind(item)])
     if label:

@@ -14,17 +14,21 @@ makes a ``Quarvo.Pipe`` of it:
 ``carriers()`` lists them.
 """
 from Quarvo.pipes.transport import Carrier, carrier, carriers, lookup_carrier  # noqa: F401
+from Quarvo.geometry import Support  # noqa: F401
 from Quarvo.pipes.sizes import (  # noqa: F401
     API,
     ASME,
+    KG_PER_M_PER_LB_PER_FT,
+    MASS_BASES,
     PLAIN_END_FACTOR,
     Entry,
     _resolve_size,
     catalogue,
     lookup,
+    nominal_mass,
     plain_end_mass,
     standard,
 )
 
-__all__ = ["API", "ASME", "PLAIN_END_FACTOR", "Carrier", "Entry", "carrier", "carriers", "catalogue", "lookup",
-           "lookup_carrier", "plain_end_mass", "standard"]
+__all__ = ["API", "ASME", "KG_PER_M_PER_LB_PER_FT", "MASS_BASES", "PLAIN_END_FACTOR", "Carrier", "Entry", "Support",
+           "carrier", "carriers", "catalogue", "lookup", "lookup_carrier", "nominal_mass", "plain_end_mass", "standard"]

@@ -2,7 +2,7 @@
 import csv
 import math
 import re
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from decimal import ROUND_HALF_UP, Decimal
 from fractions import Fraction
 from functools import lru_cache
@@ -14,9 +14,15 @@ API = "API 5CT"
 
 ASME_FILE = "asme_b36_10m.csv"
 API_FILE = "api_5ct.csv"
+COUPLING_FILE = "api_5ct_couplings.csv"
 
 # Both standards compute the plain-end mass as 0.0246615 x (D - t) x t kg/m (steel of 7850 kg/m3).
 PLAIN_END_FACTOR = 0.0246615
+# kg/m in one lb/ft (0.45359237 kg per lb, 0.3048 m per ft): API 5CT prints its SI nominal
+# masses as the lb/ft ones times this, to 0.01.
+KG_PER_M_PER_LB_PER_FT = 0.45359237 / 0.3048
+# The bases of a pipe's mass a job or standard() may ask for.
+MASS_BASES = ("nominal", "plain_end")
 
 # Listed walls and weights are typed to 0.01: anything closer than this is the same value.
 _SAME = 0.005 + 1e-9
@@ -25,6 +31,8 @@ _SAME_INCH = 0.0015
 
 # API joints as the records name them; casing has one (threaded and coupled).
 _JOINTS = {"tc": "threaded and coupled", "nu": "non-upset", "eu": "external upset", "ij": "integral joint"}
+# The joints made with a coupling (an integral joint has its box on the pipe itself).
+_COUPLED = tuple(_JOINTS[k] for k in ("tc", "nu", "eu"))
 
 
 @dataclass(frozen=True)
@@ -35,6 +43,11 @@ class Entry:
     or weight class (``"40"``, ``"STD"``) for ASME B36.10M, the nominal weight in
     lb/ft (``"47.00"``) for API 5CT, whose ``joint`` names the connection it
     weighs with. ``dn`` is the metric designation where the standard gives one.
+
+    ``nominal_mass`` is an API entry's nominal weight in kg/m (threads and
+    couplings included: the weight it is sold by), None for ASME;
+    ``coupling_od`` its coupling's outside diameter in mm where the coupling
+    table lists it (``coupled`` says whether the joint has a coupling at all).
     """
 
     size: str
@@ -45,12 +58,36 @@ class Entry:
     mass: float
     standard: str
     joint: str = ""
+    nominal_mass: Optional[float] = None
+    coupling_od: Optional[float] = None
+
+    @property
+    def coupled(self):
+        """Whether the pipe is joined by a coupling (API threaded and coupled casing and tubing)."""
+        return self.joint in _COUPLED
+
+    def weighs(self, mass_basis):
+        """(kg/m, basis) of the entry by ``mass_basis`` ("nominal" or "plain_end"): an ASME pipe,
+        having no couplings, weighs its plain-end mass either way."""
+        if mass_basis not in MASS_BASES:
+            raise ValueError(f"mass_basis must be 'nominal' or 'plain_end', got {mass_basis!r}")
+        if mass_basis == "nominal" and self.nominal_mass is not None:
+            return self.nominal_mass, "nominal"
+        return self.mass, "plain_end"
+
+
+def _hundredths(x):
+    return float(Decimal(repr(x)).quantize(Decimal("0.01"), rounding=ROUND_HALF_UP))
+
+
+def nominal_mass(lb_per_ft):
+    """A nominal weight in lb/ft as kg/m, to 0.01 as API 5CT prints it."""
+    return _hundredths(float(lb_per_ft) * KG_PER_M_PER_LB_PER_FT)
 
 
 def plain_end_mass(od, wall):
     """Plain-end mass in kg/m of a steel pipe (mm), rounded to 0.01 as the standards print it."""
-    exact = PLAIN_END_FACTOR * (od - wall) * wall
-    return float(Decimal(repr(exact)).quantize(Decimal("0.01"), rounding=ROUND_HALF_UP))
+    return _hundredths(PLAIN_END_FACTOR * (od - wall) * wall)
 
 
 # ---------------------------------------------------------------- the tables
@@ -63,6 +100,12 @@ def _rows(name):
 
 def _entry(size, schedule, dn, od, wall, standard, joint=""):
     return Entry(size, schedule, dn, od, wall, plain_end_mass(od, wall), standard, joint)
+
+
+@lru_cache(maxsize=None)
+def _couplings():
+    """{(size name, joint): coupling outside diameter in mm} of the coupling table."""
+    return {(f"{r['kind']} {r['size']}", r["joint"]): float(r["coupling_od_mm"]) for r in _rows(COUPLING_FILE)}
 
 
 @lru_cache(maxsize=None)
@@ -79,7 +122,10 @@ def _table():
         od, wall = float(r["od_mm"]), float(r["wall_mm"])
         for column, joint in _JOINTS.items():
             if r[column]:
-                entries.append(_entry(f"{r['kind']} {r['size']}", r[column], None, od, wall, API, joint))
+                size = f"{r['kind']} {r['size']}"
+                entries.append(replace(_entry(size, r[column], None, od, wall, API, joint),
+                                       nominal_mass=nominal_mass(r[column]),
+                                       coupling_od=_couplings().get((size, column))))
     return tuple(entries)
 
 
@@ -310,12 +356,23 @@ def lookup(size, schedule=None, *, wall=None):
     return entry
 
 
-def standard(size, schedule=None, *, wall=None, **pipe_kw):
+def standard(size, schedule=None, *, wall=None, mass_basis=None, coupled=False, **pipe_kw):
     """A ``Quarvo.Pipe`` of a catalogue size (see ``lookup`` for the spellings).
 
     ``pipe_kw`` go to the pipe: ``length`` (m), ``density`` (kg/m3), ``shape_id``.
+    ``mass_basis="nominal"``: an API pipe weighs its nominal weight (as sold,
+    threads and couplings included), an ASME pipe its plain-end mass; without
+    it the pipe weighs its steel by size and density. ``coupled=True`` gives a
+    coupled API pipe its coupling (``Pipe.coupling_od``: from the coupling
+    table, or infinite where the table lists none, so that it goes into no bore).
     """
     entry = lookup(size, schedule, wall=wall)
     from Quarvo.geometry import Pipe
 
+    if mass_basis is not None:
+        per_m, basis = entry.weighs(mass_basis)
+        if basis == "nominal":
+            pipe_kw.update(mass_basis="nominal", mass_per_m=per_m)
+    if coupled and entry.coupled:
+        pipe_kw["coupling_od"] = entry.coupling_od if entry.coupling_od is not None else math.inf
     return Pipe(entry.od, entry.wall, **pipe_kw)

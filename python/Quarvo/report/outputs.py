@@ -11,6 +11,7 @@ from Quarvo.job.reading import CAD_EXTRA, CAD_UNITS, JobError, cad_available
 from Quarvo.files import OutputSet
 from Quarvo.report.document import result_document
 from Quarvo.report.sheets import REPORT_COLUMNS, from_drawings, report_rows, sheet_reports, sheet_title
+from Quarvo.report.loading import side_views
 from Quarvo.report.summary import title
 from Quarvo.report.document import item_size
 from Quarvo.report.table import _cell as table_cell, load_table_csv
@@ -65,6 +66,9 @@ def write_plot(result, path):
         # each sheet titled with its utilisation and used length
         titles = [sheet_title(r, f" {job.unit}" if job.unit else "") for r in sheet_reports(result)]
         heading = f"{title(job)}: {result.placed} parts on {len(result.bins)} sheet(s)"
+    if result.plan is not None and titles is None:
+        titles = [f"bin {k + 1}: kind {u.kind}, cost {u.cost:.6g}, {u.items} items, fill {100 * u.fill:.1f}%"
+                  for k, u in enumerate(result.plan.bins)]
     if os.path.splitext(path)[1].lower() == ".svg":
         # geometry in job units, drawn by the package's own SVG writer
         from Quarvo.pictures import write_plan_svg
@@ -83,10 +87,22 @@ def write_plot(result, path):
     notes = {}
     for idef in job.items:
         notes.setdefault(idef.id, item_size(idef))
-    plot_layout(bins, job.bin_w, job.bin_h, out_path=path, title=heading, style="plan", max_load=job.max_load,
+    stock, (frame_w, frame_h) = stock_pictured(result), (job.bin_w, job.bin_h)
+    if stock:
+        frame_w, frame_h = max(b.width for b in stock), max(b.height for b in stock)
+    plot_layout(bins, frame_w, frame_h, out_path=path, title=heading, style="plan", max_load=job.max_load,
                 label=lambda item: numbers.get(id(item)), kinds=[i.id for i in job.items], leaders=True,
-                unit=job.unit or "mm", kind_notes={k: v for k, v in notes.items() if v != str(k)}, crop=True,
-                bin_titles=titles)
+                unit=job.unit or "mm", kind_notes={k: v for k, v in notes.items() if v != str(k)}, crop=not stock,
+                bin_titles=titles, sides=side_views(result) if job.rows else None, stock=stock)
+
+
+def stock_pictured(result):
+    """Per bin the Bin it is, where the job has kinds of bin (else None)."""
+    from Quarvo.job.packing import bin_of
+
+    if result.job.kinds is None:
+        return None
+    return [bin_of(result, k) for k in range(len(result.bins))]
 
 
 def write_drawing(result, path, explode=True):
@@ -97,8 +113,12 @@ def write_drawing(result, path, explode=True):
 
     job = result.job
     names = {id(e.shape): e.idef.id for b in result.bins for e in b}
-    write_layout([[e.shape for e in b] for b in result.bins], job.bin_w, job.bin_h, path,
-                 unit=drawing_unit(job), names=lambda item: names.get(id(item), item.shape_id), explode=explode)
+    stock = stock_pictured(result)
+    frame_w, frame_h = (job.bin_w, job.bin_h) if not stock else \
+        (max(b.width for b in stock), max(b.height for b in stock))
+    write_layout([[e.shape for e in b] for b in result.bins], frame_w, frame_h, path,
+                 unit=drawing_unit(job), names=lambda item: names.get(id(item), item.shape_id), explode=explode,
+                 stock=stock)
 
 
 def write_outputs(result, output=None, plot=None, table=None, report=None, explode=True, precision=None,

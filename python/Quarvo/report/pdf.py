@@ -12,7 +12,8 @@ and white.
 import datetime
 
 from Quarvo.report.document import result_document
-from Quarvo.report.summary import kg, length_text, title
+from Quarvo.report.sheets import from_drawings
+from Quarvo.report.summary import kg, length_text, max_load_of, plan_lines, title
 
 PAPERS = {"a4": (8.27, 11.69), "letter": (8.5, 11.0)}
 
@@ -25,14 +26,24 @@ _TABLE_COLUMNS = ("No.", "id", "size or part", "mass kg", "host", "lift")
 _PICTURE_SHARE = 0.5
 
 
+def bin_of(result, k):
+    from Quarvo.job.packing import bin_of as of
+
+    return of(result, k)
+
+
 def bin_name(result, k):
     """A bin as people name it: its carrier or sheet, and its number (from 1)."""
     job = result.job
+    kind = job.kind_of(result.bin_types[k]) if result.bin_types else None
+    if kind is not None and len(job.kinds) > 1:
+        name = kind.carrier or f"kind {result.bin_types[k]}"
+        return f"{'sheet' if from_drawings(job) else 'bin'} {k + 1} ({name}, cost {result.bin_costs[k]:.6g})"
     if job.carrier:
         return f"{job.carrier} #{k + 1}"
     if job.bin_h is None:
         return f"strip {k + 1}"
-    return f"bin {k + 1}"
+    return f"{'sheet' if from_drawings(job) else 'bin'} {k + 1}"
 
 
 def _text_rows(result, k, doc):
@@ -53,7 +64,8 @@ def _totals(result, k, doc):
     unit = f" {job.unit}" if job.unit else ""
     lines = [f"{b['items']} items in {len(b['lifts'])} lifts"]
     if b["mass"]:
-        share = f", {100 * b['load_share']:.1f} % of the payload of {kg(job.max_load)}" if "load_share" in b else ""
+        share = f", {100 * b['load_share']:.1f} % of the payload of {kg(max_load_of(result, k))}" \
+            if "load_share" in b else ""
         lines.append(f"mass {kg(b['mass'])}{share}")
     items = [e.shape for e in result.bins[k]]
     if items:
@@ -61,13 +73,32 @@ def _totals(result, k, doc):
 
         top = used_length(items)
         height = f"load height {length_text(top, job.unit)}{unit}"
-        if job.bin_h is not None:
-            height += f", {length_text(job.bin_h - top, job.unit)}{unit} free above"
+        bin_h = job.bin_h if job.kinds is None else bin_of(result, k).height
+        if bin_h is not None:
+            height += f", {length_text(bin_h - top, job.unit)}{unit} free above"
         lines.append(height)
-    lines.append(f"fill {100 * b['fill_ratio']:.1f} % (material over the bin's area)")
-    for key, what in (("cog", "centre of gravity"), ("axle_loads", "axle loads")):
-        if key in b:
-            lines.append(f"{what}: {b[key]}")
+    lines.append(f"fill {100 * b['fill_ratio']:.1f} % (material over the bin's "
+                 f"{'usable area' if job.kinds is not None else 'area'})")
+    if from_drawings(job):
+        from Quarvo.report.sheets import sheet_reports
+
+        r = sheet_reports(result)[k]
+        line = f"utilisation {100 * r.utilisation:.1f} % (on the drawn curves), used length " \
+            f"{length_text(r.used_length, job.unit)}{unit}"
+        if r.leftover is not None:
+            x, y, w, h = r.leftover
+            line += f", leftover {length_text(w, job.unit)} x {length_text(h, job.unit)}{unit} at " \
+                f"({length_text(x, job.unit)}, {length_text(y, job.unit)})"
+        lines.append(line)
+    if "cog" in b:
+        c = b["cog"]
+        lines.append(f"centre of gravity {c['along']:.2f} m from the front, x {length_text(c['x'], job.unit)}, "
+                     f"y {length_text(c['y'], job.unit)}{unit}")
+    if "axle_loads" in b:
+        limits = b.get("axle_limits", {})
+        lines.append("axle loads: " + ", ".join(
+            f"{name} {kg(load)}" + (f" of {kg(limits[name])}" if name in limits else "")
+            for name, load in b["axle_loads"].items()))
     return lines
 
 
@@ -105,13 +136,17 @@ def write_pdf(result, path, paper="a4"):
     import matplotlib.pyplot as plt
     from matplotlib.backends.backend_pdf import PdfPages
 
-    from Quarvo.pictures.plan import draw_bin
+    from Quarvo.pictures.plan import draw_bin, kind_looks
+    from Quarvo.pictures.side import draw_side
+    from Quarvo.report.loading import side_views
 
     doc = result_document(result)
     job = result.job
     size = PAPERS[paper]
     numbers = {id(e.shape): str(e.number) for b in result.bins for e in b}
     kinds = [i.id for i in job.items]
+    sides = side_views(result) if job.rows else None
+    side_looks = kind_looks(kinds)
     for b in result.bins:
         for e in b:
             e.shape.kind = e.idef.id
@@ -129,6 +164,8 @@ def write_pdf(result, path, paper="a4"):
             lines.append(f"mass placed {kg(mass)}")
         if result.check is not None:
             lines.append(result.check.summary(max_lines=3).splitlines()[0])
+        if result.plan is not None:
+            lines += [""] + [line.strip() for line in plan_lines(result)]
         lines += ["", "bins:"]
         for k, b in enumerate(doc["bins"]):
             share = f", {100 * b['load_share']:.1f} % of payload" if "load_share" in b else ""
@@ -148,11 +185,23 @@ def write_pdf(result, path, paper="a4"):
             pic_top = 1 - my - head_h
             pic_h = _PICTURE_SHARE * (1 - 2 * my - head_h)
             items = [e.shape for e in entries]
-            ax, _ = draw_bin(fig, (mx + 0.04, pic_top - pic_h, 1 - 2 * mx - 0.06, pic_h), items, job.bin_w,
-                             job.bin_h, kinds=kinds, label=lambda it: numbers.get(id(it)), unit=job.unit or "mm",
-                             font=_SMALL, hatched=True)
+            stock = None if job.kinds is None else bin_of(result, k)
+            bin_w, bin_h = (job.bin_w, job.bin_h) if stock is None else (stock.width, stock.height)
+            side = sides[k] if sides else None
+            # with pieces along the deck, the side view under the section takes a share of the picture
+            section_h = pic_h * (0.68 if side is not None else 1.0)
+            ax, drawn_h = draw_bin(fig, (mx + 0.04, pic_top - section_h, 1 - 2 * mx - 0.06, section_h), items,
+                                   bin_w, bin_h, kinds=kinds, label=lambda it: numbers.get(id(it)),
+                                   unit=job.unit or "mm", font=_SMALL, hatched=True, crop=stock is None, stock=stock)
+            bottom = ax.get_position().y0
+            if side is not None:
+                box = ax.get_position()
+                side_h = pic_h - section_h - 0.05
+                side_ax = fig.add_axes((mx + 0.04, box.y0 - 0.04 - side_h, 1 - 2 * mx - 0.06, side_h))
+                draw_side(side_ax, side, drawn_h, side_looks, lambda m: kg(m))
+                bottom = side_ax.get_position().y0
             # the totals right under the picture (below its axis labels), the table under them
-            t_top = ax.get_position().y0 - 0.045
+            t_top = bottom - 0.045
             totals = _totals(result, k, doc)
             fig.text(mx, t_top, "\n".join(totals), fontsize=_BODY, va="top", linespacing=1.4)
             rows = _text_rows(result, k, doc)

@@ -116,10 +116,17 @@ def sheet_reports(result):
         boxes = [placed_box(e) for e in entries]
         used = max((b[3] for b in boxes), default=0.0)
         area = sum(material_area(e) for e in entries)
-        height = job.bin_h if job.bin_h is not None else used
+        width, height = job.bin_w, job.bin_h
+        usable = width * (height if height is not None else used)
+        if job.kinds is not None:
+            from Quarvo.job.packing import bin_of
+
+            # a sheet of its kind's size; of an outline, with cut-outs or defects: what of it is usable
+            b = bin_of(result, k)
+            width, height, usable = b.width, b.height, b.usable_area
         out.append(SheetReport(k + 1, [(pid, n, m) for pid, (n, m) in parts.items()], mirrored, area,
-                               area / (job.bin_w * height) if height > 0 else 0.0, used,
-                               None if job.bin_h is None else leftover(boxes, job.bin_w, job.bin_h)))
+                               area / usable if usable > 0 else 0.0, used,
+                               None if height is None else leftover(boxes, width, height)))
     result.__dict__["_sheets"] = out
     return out
 

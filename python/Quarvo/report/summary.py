@@ -102,6 +102,38 @@ def _search_text(options):
     return f"search {' or '.join(limits)}, seed {options.get('seed') or 0}"
 
 
+def search_line(result):
+    """How the search or compression phase ended: at the lower bound, or how far above it; its CPU time."""
+    job = result.job
+    if _search_text(job.options) is None:
+        return None
+    threads = job.options.get("threads") or os.cpu_count() or 1
+    cpu = f"{result.cpu_seconds:.1f} CPU s on {threads} thread{'s' if threads != 1 else ''}"
+    if result.lower_bound is None or job.kinds is not None:
+        # kinds of bin of their own sizes: the plan's cost bound says how far it may be from the best
+        return f"  search: {cpu}"
+    bins, length = result.lower_bound
+    unit = f" {job.unit}" if job.unit else ""
+    if job.bin_h is None:
+        bound = f"a used length of {length_text(length, job.unit)}{unit}"
+        gap = f"the used length is {100.0 * max(result.used_length - length, 0.0) / length:.1f}% above it" \
+            if length > 0 else ""
+    else:
+        bound = f"{bins} bin{'s' if bins != 1 else ''}"
+        if len(result.bins) == bins and length > 0:
+            from Quarvo.first_fit_algorithm import used_length
+
+            last = used_length([e.shape for e in result.bins[-1]])
+            bound += f", the last used to {length_text(length, job.unit)}{unit}"
+            gap = f"the last bin's used length is {100.0 * max(last - length, 0.0) / length:.1f}% above it"
+        else:
+            extra = len(result.bins) - bins
+            gap = f"the layout uses {extra} bin{'s' if extra != 1 else ''} more"
+    if result.stopped_early:
+        return f"  stopped early at the lower bound ({bound}): nothing better exists; {cpu}"
+    return f"  lower bound {bound}: {gap}; {cpu}" if gap else f"  lower bound {bound}; {cpu}"
+
+
 def modes_line(job):
     """Every mode in effect: holes, clearance, then each opt-in mode that is on."""
     options = job.options
@@ -124,6 +156,9 @@ def modes_line(job):
         modes.append("compression (weights order the greedy pass only)")
     if options.get("incremental"):
         modes.append("incremental unions")
+    if options.get("rows"):
+        extra = f", overhang {fmt(options['overhang'])} m" if options.get("overhang") else ""
+        modes.append(f"rows along the length (end gap {fmt(options.get('end_gap', 0.05))} m{extra})")
     search = _search_text(options)
     if search:
         modes.append(search)
@@ -145,22 +180,61 @@ def _rotation_out(angle, job):
     return math.degrees(angle) if job.rotation_unit == "degrees" else angle
 
 
-def fill(result, bin_entries):
-    job = result.job
+def fill(result, k):
+    """Bin k's fill: the material area of its items over its usable area (a
+    strip's: its width times the used length)."""
+    if result.plan is not None:
+        return result.plan.bins[k].fill
+    job, bin_entries = result.job, result.bins[k]
     height = job.bin_h if job.bin_h is not None else result.used_length
     return sum(net_area(e) for e in bin_entries) / (job.bin_w * height) if height > 0 else 0.0
 
 
+def max_load_of(result, k):
+    """The payload of bin k (None: no limit)."""
+    kind = result.job.kind_of(result.bin_types[k]) if result.bin_types else None
+    return result.job.max_load if kind is None else kind.max_load
+
+
 def bin_text(job, unit=""):
-    text = f"strip {fmt(job.bin_w)}{unit} wide" if job.bin_h is None else \
-        f"bin {fmt(job.bin_w)} x {fmt(job.bin_h)}{unit}"
-    if job.carrier:
-        text = f"carrier {job.carrier}: {text}"
-    if job.bin_length is not None:
-        text += f", length {fmt(job.bin_length)}{unit}"
-    if job.max_load is not None:
-        text += f", max_load {kg(job.max_load)}"
+    if job.kinds is not None and (len(job.kinds) > 1 or job.kinds[0].count or job.kinds[0].cost is not None):
+        return f"{len(job.kinds)} kind{'s' if len(job.kinds) != 1 else ''} of bin"
+    return kind_text(job, unit)
+
+
+def kind_text(kind, unit=""):
+    """A bin (the job, or one of its kinds) as people read it."""
+    width, height = (kind.bin_w, kind.bin_h) if hasattr(kind, "bin_w") else (kind.width, kind.height)
+    length = kind.bin_length if hasattr(kind, "bin_length") else kind.length
+    text = f"strip {fmt(width)}{unit} wide" if height is None else f"bin {fmt(width)} x {fmt(height)}{unit}"
+    if kind.carrier:
+        text = f"carrier {kind.carrier}: {text}"
+    if getattr(kind, "outer", None) is not None:
+        text += f" (an outline{f' with {len(kind.holes)} cut-outs' if kind.holes else ''})"
+    if getattr(kind, "defects", None):
+        text += f", {len(kind.defects)} defect{'s' if len(kind.defects) != 1 else ''}"
+    if length is not None:
+        text += f", length {fmt(length)}{unit}"
+    if kind.max_load is not None:
+        text += f", max_load {kg(kind.max_load)}"
+    for key, value in (("count", getattr(kind, "count", None)), ("cost", getattr(kind, "cost", None))):
+        if value is not None:
+            text += f", {key} {fmt(value)}"
     return text
+
+
+def plan_lines(result):
+    """Per kind of bin what it is and how many the plan uses; the total cost and its lower bound."""
+    job, plan = result.job, result.plan
+    unit = f" {job.unit}" if job.unit else ""
+    lines = ["  bins on offer:"]
+    for k, kind in enumerate(job.kinds):
+        used = plan.per_kind.get(k, 0)
+        lines.append(f"    kind {k}: {kind_text(kind, unit)}: {used} used")
+    gap = "" if plan.gap is None else f", {100.0 * plan.gap:.1f}% above it"
+    lines.append(f"  total cost {fmt(plan.total_cost)}; lower bound {fmt(plan.lower_bound)} (the items' area at "
+                 f"the cheapest cost per usable area, or their mass at the cheapest cost per payload){gap}")
+    return lines
 
 
 def kg(mass):
@@ -179,6 +253,58 @@ def _pipe_per_metre(result):
 def shows_mass(result):
     """Whether masses mean anything here: some item has one, or the bin a payload."""
     return result.job.max_load is not None or any(e.shape is not None and e.shape.mass > 0 for e in result.entries)
+
+
+_BASIS_TEXT = {"nominal": "nominal weight as sold (API casing and tubing, couplings included)",
+               "plain_end": "plain-end steel by size, length and density",
+               "given": "the job's own mass"}
+
+
+def basis_text(result):
+    """What the masses stand for, with the number of pieces of each basis."""
+    from Quarvo.report.loading import mass_basis
+
+    counts = {}
+    for e in result.entries:
+        if e.shape is not None and e.idef.kind == "pipe":
+            b = mass_basis(e)
+            counts[b] = counts.get(b, 0) + 1
+    parts = [f"{_BASIS_TEXT[b]}: {n} piece{'s' if n != 1 else ''}" for b, n in counts.items()]
+    return "mass = " + "; ".join(parts) if parts else "mass = the items' own"
+
+
+def load_lines(result):
+    """Per bin with rows: rows and pieces, the centre of gravity, the load on each support against its
+    limit, the centre's distance from the middle against the carrier's tolerance; then the items the
+    supports' limits passed on to a later bin."""
+    from Quarvo.report.loading import bin_load, within_limits
+
+    job = result.job
+    unit = f" {job.unit}" if job.unit else ""
+    lines = []
+    for k, b in enumerate(result.bins):
+        rows = {result.along[e.number].row for e in b}
+        load = bin_load(result, k)
+        text = f"  bin {k}: {len(b)} pieces in {len(rows)} rows"
+        if "cog" in load:
+            c = load["cog"]
+            text += f"; centre of gravity {fmt(round(c['along'], 3))} m from the front, x {fmt(round(c['x'], 1))}" \
+                    f"{unit}, y {fmt(round(c['y'], 1))}{unit}"
+        lines.append(text)
+        if "axle_loads" in load:
+            bits = [f"{n} {kg(v)} of {kg(load['axle_limits'][n])} ({100.0 * v / load['axle_limits'][n]:.0f}%)"
+                    for n, v in load["axle_loads"].items()]
+            lines.append("    load on " + ", ".join(bits) + ("" if within_limits(load) else "  OVER THE LIMIT"))
+        if "cog_offset" in load:
+            lines.append(f"    centre {100.0 * abs(load['cog_offset']):.1f}% of the length "
+                         f"{'behind' if load['cog_offset'] > 0 else 'before'} the middle (at most "
+                         f"{100.0 * load['cog_tolerance']:.0f}%, CTU Code)" + ("" if within_limits(load) else
+                                                                                "  OVER THE LIMIT"))
+    if result.deferred:
+        lines.append("  passed on to a later bin by the supports' limits:")
+        for e, k, why in result.deferred:
+            lines.append(f"    item {e.number} (id {_show(e.idef.id)}, copy {e.copy}) left bin {k}: {why}")
+    return lines
 
 
 def title(job):
@@ -226,15 +352,19 @@ def summary_lines(result):
         f"strategy {job.strategy}, placement {job.placement}",
         modes_line(job),
         "",
-        f"  {'sheet' if from_drawings(job) else 'bin':>4}  {'items':>6}  {'fill':>7}{load_head}  in holes (by depth)",
+        f"  {'sheet' if from_drawings(job) else 'bin':>4}  {'items':>6}  {'fill':>7}{load_head}"
+        + (f"  {'kind':>4}  {'cost':>10}" if result.plan is not None else "") + "  in holes (by depth)",
     ]
     for k, b in enumerate(result.bins):
         load = ""
         if masses:
             m = mass_of(b)
-            share = f"{100.0 * m / job.max_load:.1f}%" if job.max_load else "-"
+            limit = max_load_of(result, k)
+            share = f"{100.0 * m / limit:.1f}%" if limit else "-"
             load = f"  {kg(m):>11}  {share:>11}"
-        lines.append(f"  {k + 1:>4}  {len(b):>6}  {100.0 * fill(result, b):>6.1f}%{load}  "
+        if result.plan is not None:
+            load += f"  {result.bin_types[k]:>4}  {fmt(result.bin_costs[k]):>10}"
+        lines.append(f"  {k + 1:>4}  {len(b):>6}  {100.0 * fill(result, k):>6.1f}%{load}  "
                      f"{_depths_text(holes_by_depth(b))}")
     if not result.bins:
         lines.append("  (no bin used)")
@@ -243,15 +373,29 @@ def summary_lines(result):
                  f"{len(result.unplaced)} unplaced, {result.seconds:.2f} s")
     if result.search_stopped:
         lines.append("  the search was cut short (Ctrl-C): this is the best layout it had found")
+    search = search_line(result)
+    if search:
+        lines.append(search)
     if masses:
         placed_mass = sum(mass_of(b) for b in result.bins)
         left = mass_of(result.unplaced)
-        lines.append(f"  mass placed {kg(placed_mass)}" + (f", unplaced {kg(left)}" if left else "")
-                     + " (mass = the items' steel: a pipe's from its size, length and density"
-                 + ("; a pipe without a length counts its mass per metre)" if _pipe_per_metre(result) else ")"))
+        if result.job.has_lengths:
+            what = f" ({basis_text(result)}" + ("; a pipe without a length counts its mass per metre)"
+                                                if _pipe_per_metre(result) else ")")
+        else:
+            what = " (mass = the items' steel: a pipe's from its size, length and density" + \
+                ("; a pipe without a length counts its mass per metre)" if _pipe_per_metre(result) else ")")
+        lines.append(f"  mass placed {kg(placed_mass)}" + (f", unplaced {kg(left)}" if left else "") + what)
+    if job.rows and result.bins:
+        lines.extend(load_lines(result))
+    if result.plan is not None:
+        lines.extend(plan_lines(result))
     if job.bin_h is None:
         lines.append(f"  used length {length_text(result.used_length, job.unit)}{unit} (the highest point of any item)")
         lines.append("  fill = material area of the items (holes excluded) / (width x used length)")
+    elif result.plan is not None:
+        lines.append("  fill = material area of the bin's items (holes excluded) / its usable area (less its "
+                     "cut-outs and defects)")
     else:
         lines.append("  fill = material area of the bin's items (holes excluded) / bin area")
     if from_drawings(job):
@@ -261,6 +405,8 @@ def summary_lines(result):
         lines.extend(f"    {line}" for line in unplaced_lines(result))
     if result.check is not None:
         lines.extend("  " + line for line in result.check.summary(max_lines=10).splitlines())
+    if result.loading is not None:
+        lines.extend("  " + line for line in result.loading.summary(max_lines=10).splitlines())
     return lines
 
 

@@ -295,16 +295,24 @@ struct DiscBin::Gather {
     // With stable placement: a place is taken only where the item rests
     // (asked only of a place that would be taken, as the test costs most).
     const DiscBin::Accept* accept = nullptr;
+    // The gate's admission, asked last (after `accept`), and its coupling's radius.
+    const std::function<bool(int room, Pt c)>* admit = nullptr;
+    double pass = 0.0;
 
     double limit() const { return sites ? bound : best.score; }
-    // False when the place is free but refused by `accept`: the next one of a
-    // list in score order is to be offered then.
+    bool takes(const Found& f) const {
+        return (!accept || (*accept)(f.pos)) && (!admit || (*admit)(f.room, f.pos));
+    }
+    // Whether the places a room offers depend on more than the radius.
+    bool filtered() const { return accept != nullptr || admit != nullptr; }
+    // False when the place is free but refused by `accept` or `admit`: the
+    // next one of a list in score order is to be offered then.
     bool offer(const Found& f) {
         if (sites) {
-            if (accept && !(*accept)(f.pos)) return false;
+            if (!takes(f)) return false;
             (f.room >= 0 && rooms_first ? holes : bin).push_back(f);
         } else if (f.score < best.score || (f.score == best.score && f.room < 0 && best.room >= 0)) {
-            if (accept && !(*accept)(f.pos)) return false;
+            if (!takes(f)) return false;
             best = f;  // on a tie the bin's place wins over a bore's
         }
         return true;
@@ -334,9 +342,13 @@ struct DiscBin::Gather {
 };
 
 DiscBin::Found DiscBin::search(double r, bool rooms_first, int site, const std::function<void()>& stop,
-                               const Accept* accept) {
+                               const Accept* accept, const Gate* gate) {
     Gather g;
     g.accept = accept;
+    if (gate) {
+        g.admit = gate->admit;
+        g.pass = gate->pass;
+    }
     g.sites = site > 0;
     g.rooms_first = rooms_first;
     g.want = site + 1;
@@ -493,9 +505,9 @@ void DiscBin::search_rooms(double r, Gather& g, const std::function<void()>& sto
 void DiscBin::search_room_of(double r, int k, Gather& g, const std::function<void()>& stop, long& visited) {
     Disc& d = discs_[k];
     if ((d.c.y - d.room) * (w_ + 1.0) - 1.0 > g.limit()) return;
-    if (r > d.room || r >= d.room_bound) return;
+    if (r > d.room || r >= d.room_bound || g.pass > d.room) return;
     // a room unchanged since it was searched for this radius has the same best place
-    if (!g.sites && !g.accept && d.known_r == r) {
+    if (!g.sites && !g.filtered() && d.known_r == r) {
         g.offer(d.known);
         return;
     }
@@ -549,8 +561,8 @@ bool DiscBin::search_room(double r, int room, Gather& g) {
         if (!clear_of(c.p, r, kids)) continue;
         any = true;
         const bool taken = g.offer({true, c.p, c.score, room});
-        if (!g.sites && g.accept) {
-            if (taken) break;  // (a place at rest is not remembered as the room's best)
+        if (!g.sites && g.filtered()) {
+            if (taken) break;  // (a place filtered is not remembered as the room's best)
         } else if (!g.sites) {
             discs_[room].known = {true, c.p, c.score, room};
             discs_[room].known_r = r;

@@ -56,8 +56,16 @@ public:
     // placer's site choice asks. With `accept`, only the places it accepts
     // (the centres where the item rests) count.
     using Accept = std::function<bool(Pt)>;
+    // Which rooms and places the mover may take beyond that: no room smaller
+    // than `pass` (a coupling's radius with its spacing), and only the places
+    // `admit` admits, by the index of the disc whose room would hold the
+    // mover (-1 in the bin) and its centre.
+    struct Gate {
+        double pass = 0.0;
+        const std::function<bool(int room, Pt c)>* admit = nullptr;
+    };
     Found search(double r, bool rooms_first, int site, const std::function<void()>& stop,
-                 const Accept* accept = nullptr);
+                 const Accept* accept = nullptr, const Gate* gate = nullptr);
 
     // The mover just appended to the synced `packed`, where `search` put it.
     void placed(const Shape& item, const Found& where);

@@ -23,6 +23,7 @@
 #include "place/nfp/nfp_depth.hpp"
 #include "place/nfp/refusals.hpp"
 #include "place/nfp/shaped_bin.hpp"
+#include "place/nfp/room_gate.hpp"
 #include "place/nfp/windowed_search.hpp"
 #include "place/rest_filter.hpp"
 #include "quarvo/cancel.hpp"
@@ -100,6 +101,8 @@ struct RotationJob {
     const BinRooms* bin_rooms = nullptr;
     std::shared_ptr<const Region> fixed;
     FreePart* free = nullptr;  // its free part as last sampled
+    // Which places in rooms the mover may take (couplings, the caller's admission).
+    const RoomGate* gate = nullptr;
 
     const Region& local(const std::vector<Shape*>& packed, std::size_t j) const {
         if (locals.size() != packed.size()) locals.resize(packed.size());
@@ -188,11 +191,17 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
                                  const Stop& stop, int site) {
     const std::function<void()> stop_fn = [&stop] { stop(); };
     Shape& mover = *job.mover;
-    const BestFilter at_rest = [&](Pt t) { return job.rest->rests(mover, t); };
-    const BestFilter* best_filter = job.rest ? &at_rest : nullptr;
+    const NfpOptions& options = pl.options();
+    const bool gated = job.gate && job.gate->applies(mover);
+    const bool exact_rooms = options.exact_clearance || mover.is_pipe();
+    // the gate is asked last, of places that would be taken but for it
+    const BestFilter taken = [&](Pt t) {
+        return (!job.rest || job.rest->rests(mover, t)) &&
+               (!gated || job.gate->lets_at(mover, t, rooms, exact_rooms, stop_fn));
+    };
+    const BestFilter* best_filter = job.rest || gated ? &taken : nullptr;
     if (job.windows) return search_windows(pl, job, stop_fn, best_filter);
     const std::vector<Shape*>& packed = pl.packed;
-    const NfpOptions& options = pl.options();
     HoleCandidates holes = hole_candidates(
         packed, mover, rooms, {options.hole_fill == HoleFill::Dense, job.nonconvex, job.exact},
         [&](std::size_t j) -> const Region& { return job.local(packed, j); }, stop_fn);
@@ -200,7 +209,7 @@ RotationResult evaluate_rotation(const NfpPlacer& pl, const RotationJob& job, co
     const std::vector<HoleRegion> regions = holes.regions();
     const RoomFilter filter{packed, rooms, holes.room_of_hole(), mover,
                             [&](std::size_t j) -> const Region& { return job.local(packed, j); }, stop_fn,
-                            options.exact_clearance || mover.is_pipe(), holes.fitted_from()};
+                            exact_rooms, holes.fitted_from()};
     const HoleFilter hole_filter = std::cref(filter);
     RotationResult res;
     std::vector<Candidate>* passed = site > 0 ? &res.passed : nullptr;
@@ -341,9 +350,9 @@ class RotationRun {
 public:
     RotationRun(const NfpPlacer& pl, NfpPlacer::StoredUnions* stored, Shape& item,
                 const std::vector<NfpPlacer::Orientation>& rots, int site, const std::vector<HoleRoom>& rooms,
-                const RestFilter* rest, const BinRooms* bin_rooms)
+                const RestFilter* rest, const BinRooms* bin_rooms, const RoomGate* gate)
         : pl_(pl), options_(pl.options()), stored_(stored), item_(item), rots_(rots), site_(site), rooms_(rooms),
-          rest_(rest), bin_rooms_(bin_rooms),
+          rest_(rest), bin_rooms_(bin_rooms), gate_(gate),
           stop_{&abort_}, stop_fn_([this] { stop_(); }), jobs_(rots.size()),
           containers_(std::any_of(pl.packed.begin(), pl.packed.end(), [](const Shape* o) { return is_container(*o); })),
           pipes_(item.is_pipe() ||
@@ -361,6 +370,7 @@ private:
         RotationJob& job = jobs_[i];
         job.mover = &mover;
         job.rest = rest_;
+        job.gate = gate_;
         job.exact = options_.exact_clearance;
         job.nonconvex = options_.nonconvex;
         job.can_fit = box_can_fit(mover, pl_.bin_w, pl_.bin_h, 1e-6, pl_.inset(mover));
@@ -464,6 +474,7 @@ private:
     const std::vector<HoleRoom>& rooms_;
     const RestFilter* rest_;
     const BinRooms* bin_rooms_;  // in a shaped bin, for the item's inset
+    const RoomGate* gate_;
     std::atomic<bool> abort_{false};
     const Stop stop_;
     const std::function<void()> stop_fn_;
@@ -538,13 +549,27 @@ bool NfpPlacer::trypack_disc(Shape& item, const PlaceRequest& request, bool& pla
         rest = std::make_unique<RestFilter>(packed, bin_w, margin);
         at_rest = [&](Pt c) { return rest->rests(item, c); };
     }
+    // couplings and the caller's admission: a room by its radius, a place by its room and centre
+    const bool coupled = RoomGate::coupled(item);
+    const RoomGate gate(packed, request.admit);
+    const std::function<bool(int, Pt)> admitted = [&](int room, Pt c) {
+        const double radius = room < 0 ? 0.0 : discs_->discs()[static_cast<std::size_t>(room)].room;
+        return gate.lets(item, room, radius, c);
+    };
+    DiscBin::Gate rooms_gate;
+    if (coupled) rooms_gate.pass = pipe_cast(item).coupling_od / 2.0 + item.infl();
+    if (request.admit) rooms_gate.admit = &admitted;
+    const bool gated = coupled || request.admit;
     const DiscBin::Found f = discs_->search(r, options_.hole_fill == HoleFill::Dense, request.site,
-                                            [] { check_cancel(); }, rest ? &at_rest : nullptr);
+                                            [] { check_cancel(); }, rest ? &at_rest : nullptr,
+                                            gated ? &rooms_gate : nullptr);
     placed = f.found;
     if (!f.found) {
-        if (!rest) discs_->refused(r);  // (no place at rest is no proof of no room)
+        // (no place at rest, or none the gate lets, is no proof of no room)
+        if (!rest && !gated) discs_->refused(r);
         return true;
     }
+    last_host = f.room;
     item.set_position(f.pos.x, f.pos.y);
     packed.push_back(&item);
     discs_->placed(item, f);
@@ -615,6 +640,7 @@ bool NfpPlacer::trypack(Shape& item, const PlaceRequest& request) {
     require_above_grid(item, "item", std::max(bin_w, bin_h));
     check_options(options_);
     if (request.rotations) require_rotations(*request.rotations);
+    last_host = -1;
     if (!packed_checked) {
         require_not_placed(item, packed);
         // A caller may have moved or grown a placed item since it was placed.
@@ -642,7 +668,8 @@ bool NfpPlacer::trypack_empty(Shape& item, const PlaceRequest& request) {
         if (options_.stable && options_.placement == Placement::Center)
             item.translate(0.0, inset(item) - item.bounding_box().miny);
         // (a sharp corner grown by its mitre may keep the true outline off the floor)
-        if (fits(item) && (!options_.stable || RestFilter({}, bin_w, margin).rests(item, {item.tx(), item.ty()}))) {
+        if (fits(item) && (!options_.stable || RestFilter({}, bin_w, margin).rests(item, {item.tx(), item.ty()})) &&
+            (!request.admit || (*request.admit)(nullptr, {item.tx(), item.ty()}))) {
             packed.push_back(&item);
             return true;
         }
@@ -670,8 +697,10 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     if (options_.stable) rest = std::make_unique<RestFilter>(packed, bin_w, margin);
     if (shape && (!shaped_ || shaped_->shape != shape)) shaped_ = std::make_shared<ShapedRooms>(shape);
     const BinRooms* bin_rooms = shape ? &shaped_->at(bin_w, bin_h, inset(item)) : nullptr;
+    const RoomGate gate(packed, request.admit);
+    const bool gated = gate.applies(item);
     RotationRun run(*this, keep_unions ? stored_.get() : nullptr, item, rots, request.site, rooms, rest.get(),
-                    bin_rooms);
+                    bin_rooms, gated ? &gate : nullptr);
     if (refuses(item)) return false;
     // Circles in bins of many kinds, as the probe windows take them.
     const bool many_circles = stored_ && item.is_circle() && stored_->tries.size() > 8 && !run.containers() &&
@@ -686,7 +715,8 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
     for (std::size_t i = 0; i < n; ++i)
         if (best == n ? results[i].found : results[i].beats(results[best])) best = i;
     if (best == n) {
-        if (many_circles && results[0].refused_from < radius) stored_->refusals.refused(packed, results[0].refused_from);
+        if (many_circles && !gated && results[0].refused_from < radius)
+            stored_->refusals.refused(packed, results[0].refused_from);
         return false;
     }
     Pt best_pos = results[best].pos;
@@ -696,10 +726,12 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
         const BBox b = rotated_bbox(item);
         std::size_t r = 0;
         std::function<bool(std::size_t, Pt)> at_rest;
-        if (rest)
+        const bool exact_rooms = options_.exact_clearance || item.is_pipe();
+        if (rest || gated)
             at_rest = [&](std::size_t k, Pt t) {
                 rots[k].apply(item);
-                return rest->rests(item, t);
+                return (!rest || rest->rests(item, t)) &&
+                       (!gated || gate.lets_at(item, t, rooms, exact_rooms, [] { check_cancel(); }));
             };
         // the sites of a shaped bin are judged as its best place is
         if (bin_rooms)
@@ -731,6 +763,11 @@ bool NfpPlacer::trypack_nonempty(Shape& item, const PlaceRequest& request) {
         return trypack_nonempty(item, request);
     }
     item.set_position(best_pos.x, best_pos.y);
+    if (request.admit) {
+        const HoleRoom* room = RoomGate::room_at(item, best_pos, rooms, options_.exact_clearance || item.is_pipe(),
+                                                 [] { check_cancel(); });
+        last_host = room ? static_cast<long>(room->container) : -1;
+    }
     packed.push_back(&item);
     return true;
 }
