@@ -295,3 +295,19 @@ def test_nest_on_stock_and_sheets_writes_each_sheet_at_its_size(tmp_path, capsys
     assert set(widths.values()) <= {800, 500, 1000} and len(widths) >= 1
     remnants = [k for k, line in enumerate(used) if line.split()[3] in ("1", "2")]
     assert all(f"defects-{k + 1}" in {e.dxf.layer for e in msp} for k in remnants)
+
+
+def test_pictures_name_each_bin_by_its_kind_and_judge_its_own_payload(tmp_path, capsys):
+    job = {"bins": [{"carrier": "trailer-13.6", "count": 1, "cost": 5000}, {"carrier": "40ft", "cost": 1100}],
+           "items": [{"id": "casing", "type": "pipe", "size": "casing 9-5/8", "schedule": "47", "length": 11.8,
+                      "quantity": 31}]}
+    svg = tmp_path / "plan.svg"
+    status, out, err = run(tmp_path, job, "--plot", str(svg), capsys=capsys)
+    assert status == 0, err
+    text = svg.read_text()
+    assert "bin 1 (40ft, cost 1100)" in text
+    # 31 pieces of about 840 kg in the cheaper 40 ft box: within its 26,700 kg, over the trailer's 24,000,
+    # which is no matter: no title is marked overloaded
+    from Quarvo.pictures.plan import _OVERLOAD
+
+    assert _OVERLOAD.lower() not in text.lower()

@@ -51,7 +51,7 @@ def _ring_path(contours, offset_x):
 
 def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=False, label=True,
                 style="basic", bin_titles=None, max_load=None, unit=None, kinds=None, leaders=False, kind_notes=None,
-                crop=False, sides=None, stock=None):
+                crop=False, sides=None, stock=None, bin_names=None):
     """Draw bins side by side, every item filled at its final position.
 
     ``bins`` is the first element of ``FirstFit.do_pack()`` or one flat list
@@ -87,6 +87,7 @@ def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=Fal
     ``stock`` (plan style): per bin the ``Bin`` it is (of several kinds, or of
     an outline): what lies outside its outline or in its cut-outs is shaded,
     its defects hatched; ``bin_w`` and ``bin_h`` then frame the largest.
+    ``bin_names`` (plan style): what each bin's title calls it (default "bin N").
     """
     from Quarvo.pictures import STYLES
 
@@ -104,12 +105,12 @@ def plot_layout(bins, bin_w, bin_h, out_path=None, title=None, dpi=150, show=Fal
             bins = [bins]
         fig = draw_plan(plt, list(bins), bin_w, bin_h, title=title, dpi=dpi, label=label,
                         bin_titles=bin_titles, max_load=max_load, kinds=kinds, leaders=leaders, unit=unit,
-                        kind_notes=kind_notes, crop=crop, sides=sides, stock=stock)
+                        kind_notes=kind_notes, crop=crop, sides=sides, stock=stock, bin_names=bin_names)
         if out_path and str(out_path).lower().endswith(".svg"):
             from Quarvo.pictures import write_plan_svg
 
             write_plan_svg(list(bins), bin_w, bin_h, out_path, title=title, label=label, bin_titles=bin_titles,
-                           max_load=max_load, unit=unit or "mm")
+                           max_load=max_load, unit=unit or "mm", bin_names=bin_names)
             return _finish(plt, fig, None, dpi, show, close=not show)
         return _finish(plt, fig, out_path, dpi, show)
 

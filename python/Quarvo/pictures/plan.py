@@ -123,10 +123,12 @@ def legend_text(kind, count, mass, unit=MASS_UNIT):
     return text if mass is None else f"{text}, {mass_text(mass, unit)}"
 
 
-def bin_title_parts(index, items, max_load=None, length=None, unit=MASS_UNIT):
+def bin_title_parts(index, items, max_load=None, length=None, unit=MASS_UNIT, name=None):
     """The pieces of the title of bin ``index`` (0-based; people read it from
-    1): number, items, mass and payload share, used length of a strip."""
-    parts = [f"bin {index + 1}: {len(items)} item{'' if len(items) == 1 else 's'}"]
+    1): its ``name`` (default "bin N"), items, mass and payload share, used
+    length of a strip."""
+    name = f"bin {index + 1}" if name is None else name
+    parts = [f"{name}: {len(items)} item{'' if len(items) == 1 else 's'}"]
     mass = sum(item_mass(it) for it in items)
     if mass > 0:
         load = f"{mass_text(mass, unit)}"
@@ -203,7 +205,7 @@ def _holed_path(outer, holes):
 class _Sheet:
     """The measured pieces of the figure, and where they go."""
 
-    def __init__(self, fig, bins, bin_w, bin_h, title, bin_titles, max_load, crop=False):
+    def __init__(self, fig, bins, bin_w, bin_h, title, bin_titles, max_load, crop=False, bin_names=None):
         self.fig = fig
         self.renderer = fig.canvas.get_renderer()
         self.free = None  # a cropped bin's full height
@@ -233,7 +235,8 @@ class _Sheet:
                 self.titles.append([str(given)])
                 continue
             length = used_length(items) if self.cut and items else (0.0 if self.cut else None)
-            parts = bin_title_parts(k, items, load, length if self.free is None else None, self.mass_unit)
+            parts = bin_title_parts(k, items, load, length if self.free is None else None, self.mass_unit,
+                                    bin_names[k] if bin_names is not None and k < len(bin_names) else None)
             if self.free is not None:
                 top = used_length(items) if items else 0.0
                 parts.append(f"load height {top:.6g}, {self.free - top:.6g} free above")
@@ -329,7 +332,8 @@ def _payload(value):
 
 
 def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titles=None, max_load=None,
-              kinds=None, leaders=False, unit=None, kind_notes=None, crop=False, sides=None, stock=None):
+              kinds=None, leaders=False, unit=None, kind_notes=None, crop=False, sides=None, stock=None,
+              bin_names=None):
     """Draw the plan picture and return its figure (see ``plot_layout``).
 
     ``kinds``: every kind of the job (colours then do not change with which
@@ -348,7 +352,7 @@ def draw_plan(plt, bins, bin_w, bin_h, title=None, dpi=150, label=True, bin_titl
         if not (value is None and name != "bin_w") and not _positive(value):
             raise ValueError(f"plot_layout: {name} must be a positive number, got {value!r}")
     fig = plt.figure(dpi=dpi)
-    sheet = _Sheet(fig, bins, bin_w, bin_h, title, bin_titles, max_load, crop)
+    sheet = _Sheet(fig, bins, bin_w, bin_h, title, bin_titles, max_load, crop, bin_names)
     section_h = sheet.height
     if sides:
         # each bin's place holds its section and, under it, its side view
@@ -690,7 +694,8 @@ class _SvgStyle:
         return None
 
 
-def write_plan_svg(bins, bin_w, bin_h, path, title=None, label=True, bin_titles=None, max_load=None, unit="mm"):
+def write_plan_svg(bins, bin_w, bin_h, path, title=None, label=True, bin_titles=None, max_load=None, unit="mm",
+                   bin_names=None):
     """The plan picture as an SVG in job units: one user unit is one job unit,
     y runs up (as in a layout written by ``Quarvo.cad.write_layout``, whose
     writer draws it), so it measures true. Colours by kind with a legend
@@ -719,7 +724,8 @@ def write_plan_svg(bins, bin_w, bin_h, path, title=None, label=True, bin_titles=
         over = bool(load) and sum(item_mass(it) for it in items) > load
         given = bin_titles[k] if bin_titles is not None and k < len(bin_titles) else None
         text = str(given) if given is not None else \
-            ", ".join(bin_title_parts(k, items, load, length if bin_h is None else None, per))
+            ", ".join(bin_title_parts(k, items, load, length if bin_h is None else None, per,
+                                      bin_names[k] if bin_names is not None and k < len(bin_names) else None))
         titles.append((text, over))
     total_w = len(bins) * bin_w + max(len(bins) - 1, 0) * gap if bins else float(bin_w)
     total_h = max([h for *_, h, _ in sheets] + [0.0]) or (float(bin_h) if bin_h else 0.25 * bin_w)

@@ -12,7 +12,7 @@ from Quarvo.files import OutputSet
 from Quarvo.report.document import result_document
 from Quarvo.report.sheets import REPORT_COLUMNS, from_drawings, report_rows, sheet_reports, sheet_title
 from Quarvo.report.loading import side_views
-from Quarvo.report.summary import title
+from Quarvo.report.summary import bin_name, title
 from Quarvo.report.document import item_size
 from Quarvo.report.table import _cell as table_cell, load_table_csv
 
@@ -60,14 +60,20 @@ def write_plot(result, path):
         for e in b:
             e.shape.kind = e.idef.id  # the picture colours and counts by the job's item id
     bins = [[e.shape for e in b] for b in result.bins]
+    if job.kinds is not None:
+        # each bin judged against its own kind's payload
+        from Quarvo.report.summary import max_load_of
+
+        bins = [_BinItems(items, max_load_of(result, k)) for k, items in enumerate(bins)]
     heading = f"{title(job)}: {result.placed} items in {len(result.bins)} bin(s)"
     titles = None
     if from_drawings(job):
         # each sheet titled with its utilisation and used length
         titles = [sheet_title(r, f" {job.unit}" if job.unit else "") for r in sheet_reports(result)]
         heading = f"{title(job)}: {result.placed} parts on {len(result.bins)} sheet(s)"
-    if result.plan is not None and titles is None:
-        titles = [f"bin {k + 1}: kind {u.kind}, cost {u.cost:.6g}, {u.items} items, fill {100 * u.fill:.1f}%"
+    if result.plan is not None and titles is None and not any(k.max_load for k in job.kinds):
+        # sheets of several kinds: each titled with its fill (loads with payloads: mass and share, by default)
+        titles = [f"{bin_name(result, k)}: {u.items} items, fill {100 * u.fill:.1f}%"
                   for k, u in enumerate(result.plan.bins)]
     if os.path.splitext(path)[1].lower() == ".svg":
         # geometry in job units, drawn by the package's own SVG writer
@@ -75,7 +81,7 @@ def write_plot(result, path):
 
         unit = job.unit if job.unit in CAD_UNITS else "mm"
         write_plan_svg(bins, job.bin_w, job.bin_h, path, title=heading, max_load=job.max_load, unit=unit,
-                       bin_titles=titles)
+                       bin_titles=titles, bin_names=[bin_name(result, k) for k in range(len(result.bins))])
         return
     import matplotlib
 
@@ -90,10 +96,21 @@ def write_plot(result, path):
     stock, (frame_w, frame_h) = stock_pictured(result), (job.bin_w, job.bin_h)
     if stock:
         frame_w, frame_h = max(b.width for b in stock), max(b.height for b in stock)
-    plot_layout(bins, frame_w, frame_h, out_path=path, title=heading, style="plan", max_load=job.max_load,
+    names = [bin_name(result, k) for k in range(len(result.bins))]
+    plot_layout(bins, frame_w, frame_h, out_path=path, title=heading, style="plan",
+                max_load=job.max_load if job.kinds is None else None,
                 label=lambda item: numbers.get(id(item)), kinds=[i.id for i in job.items], leaders=True,
-                unit=job.unit or "mm", kind_notes={k: v for k, v in notes.items() if v != str(k)}, crop=not stock,
-                bin_titles=titles, sides=side_views(result) if job.rows else None, stock=stock)
+                unit=job.unit or "mm", kind_notes={k: v for k, v in notes.items() if v != str(k)},
+                crop=not stock or not any(k.shaped for k in job.kinds),
+                bin_titles=titles, sides=side_views(result) if job.rows else None, stock=stock, bin_names=names)
+
+
+class _BinItems(list):
+    """A bin's items with the payload of its own kind (the plan reads ``max_load``)."""
+
+    def __init__(self, items, max_load):
+        super().__init__(items)
+        self.max_load = max_load
 
 
 def stock_pictured(result):

@@ -13,7 +13,7 @@ import datetime
 
 from Quarvo.report.document import result_document
 from Quarvo.report.sheets import from_drawings
-from Quarvo.report.summary import kg, length_text, max_load_of, plan_lines, title
+from Quarvo.report.summary import bin_name, kg, length_text, max_load_of, plan_lines, title
 
 PAPERS = {"a4": (8.27, 11.69), "letter": (8.5, 11.0)}
 
@@ -30,20 +30,6 @@ def bin_of(result, k):
     from Quarvo.job.packing import bin_of as of
 
     return of(result, k)
-
-
-def bin_name(result, k):
-    """A bin as people name it: its carrier or sheet, and its number (from 1)."""
-    job = result.job
-    kind = job.kind_of(result.bin_types[k]) if result.bin_types else None
-    if kind is not None and len(job.kinds) > 1:
-        name = kind.carrier or f"kind {result.bin_types[k]}"
-        return f"{'sheet' if from_drawings(job) else 'bin'} {k + 1} ({name}, cost {result.bin_costs[k]:.6g})"
-    if job.carrier:
-        return f"{job.carrier} #{k + 1}"
-    if job.bin_h is None:
-        return f"strip {k + 1}"
-    return f"{'sheet' if from_drawings(job) else 'bin'} {k + 1}"
 
 
 def _text_rows(result, k, doc):

@@ -410,3 +410,15 @@ def summary_lines(result):
     return lines
 
 
+def bin_name(result, k):
+    """A bin as people name it: its carrier or sheet, and its number (from 1)."""
+    job = result.job
+    kind = job.kind_of(result.bin_types[k]) if result.bin_types else None
+    if kind is not None and len(job.kinds) > 1:
+        name = kind.carrier or f"kind {result.bin_types[k]}"
+        return f"{'sheet' if from_drawings(job) else 'bin'} {k + 1} ({name}, cost {result.bin_costs[k]:.6g})"
+    if job.carrier:
+        return f"{job.carrier} #{k + 1}"
+    if job.bin_h is None:
+        return f"strip {k + 1}"
+    return f"{'sheet' if from_drawings(job) else 'bin'} {k + 1}"
