@@ -65,7 +65,7 @@ def stock_job(**over):
     return job
 
 
-def test_a_remnant_is_filled_in_the_frame_the_job_gives_it():
+def test_a_remnant_is_filled_in_the_frame_the_job_gives_it_and_the_plan_adds_up():
     result, doc = packed(stock_job())
     assert result.check.ok and not doc["unplaced"]
     assert [b["type"] for b in doc["bins"]].count(2) == 1  # the one remnant
@@ -74,10 +74,6 @@ def test_a_remnant_is_filled_in_the_frame_the_job_gives_it():
     inside = [p for p in doc["placements"] if p["bin"] == remnant["bin"]]
     assert inside and all(1000 <= x <= 1400 and 1000 <= y <= 1300 for p in inside for x, y in p["contour"])
     assert faults_in_job_frame(doc, 1.0) == []
-
-
-def test_the_plan_is_in_the_result_and_adds_up():
-    result, doc = packed(stock_job())
     plan = doc["plan"]
     assert plan["total_cost"] == pytest.approx(sum(b["cost"] for b in doc["bins"]))
     assert plan["used_per_kind"] == [sum(1 for b in doc["bins"] if b["type"] == k) for k in range(3)]
