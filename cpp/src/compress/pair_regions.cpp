@@ -45,13 +45,14 @@ double seg_dist2(double px, double py, double ax, double ay, double dx, double d
 }  // namespace
 
 RegionIndex::RegionIndex(const Region& region) {
+    std::vector<Seg> segs;
     box_ = {kInf, kInf, -kInf, -kInf};
     for (const Contour& c : region) {
         for (std::size_t i = 0; i + 1 < c.size(); ++i) {
             const Pt a = c[i], b = c[i + 1];
             if (a == b) continue;
             const double dx = b.x - a.x, dy = b.y - a.y;
-            seg_.push_back({a.x, a.y, b.x, b.y, 1.0 / (dx * dx + dy * dy), std::min(a.x, b.x), std::max(a.x, b.x)});
+            segs.push_back({a.x, a.y, b.x, b.y, 1.0 / (dx * dx + dy * dy), std::min(a.x, b.x), std::max(a.x, b.x)});
         }
         for (const Pt& p : c) {
             box_.minx = std::min(box_.minx, p.x);
@@ -60,14 +61,14 @@ RegionIndex::RegionIndex(const Region& region) {
             box_.maxy = std::max(box_.maxy, p.y);
         }
     }
-    if (seg_.empty()) {
+    if (segs.empty()) {
         box_ = {0.0, 0.0, 0.0, 0.0};
         return;
     }
     // About two edges per slab, at most kMaxSlabs: a slab's edges are few, a
     // long edge is listed in every slab it crosses, and a query far inside a
     // detailed region walks fewer slabs outward.
-    slabs_ = static_cast<int>(std::min<std::size_t>(kMaxSlabs, std::max<std::size_t>(1, seg_.size() / 2)));
+    slabs_ = static_cast<int>(std::min<std::size_t>(kMaxSlabs, std::max<std::size_t>(1, segs.size() / 2)));
     y0_ = box_.miny;
     const double h = box_.maxy - box_.miny;
     slab_h_ = h > 0.0 ? h / slabs_ : 1.0;
@@ -77,23 +78,23 @@ RegionIndex::RegionIndex(const Region& region) {
         return static_cast<int>(std::min<double>(slabs_ - 1, std::max(0.0, s)));
     };
     std::vector<std::uint32_t> count(static_cast<std::size_t>(slabs_) + 1, 0);
-    for (const Seg& s : seg_)
+    for (const Seg& s : segs)
         for (int k = slab_of(std::min(s.ay, s.by)), e = slab_of(std::max(s.ay, s.by)); k <= e; ++k) ++count[k + 1];
     start_.assign(count.size(), 0);
     for (std::size_t k = 1; k < count.size(); ++k) start_[k] = start_[k - 1] + count[k];
-    list_.resize(start_.back());
+    // Each slab holds copies of its edges side by side, in the edges' order:
+    // a query reads one run of memory, not edges scattered over the region.
+    slab_.resize(start_.back());
     std::vector<std::uint32_t> fill(start_.begin(), start_.end() - 1);
-    for (std::uint32_t i = 0; i < seg_.size(); ++i) {
-        const Seg& s = seg_[i];
-        for (int k = slab_of(std::min(s.ay, s.by)), e = slab_of(std::max(s.ay, s.by)); k <= e; ++k) list_[fill[k]++] = i;
-    }
+    for (const Seg& s : segs)
+        for (int k = slab_of(std::min(s.ay, s.by)), e = slab_of(std::max(s.ay, s.by)); k <= e; ++k) slab_[fill[k]++] = s;
     const double w = box_.maxx - box_.minx;
     if (!(w > 0.0) || !(h > 0.0)) return;  // no grid: every query scans
     cell_inv_w_ = kCells / w;
     cell_inv_h_ = kCells / h;
     cell_.assign(kCells * kCells, 0);
     const double pad = kCellPad * std::max(w, h);
-    for (const Seg& g : seg_) {
+    for (const Seg& g : segs) {
         const int x0 = cell_of(g.minx - pad, box_.minx, cell_inv_w_), x1 = cell_of(g.maxx + pad, box_.minx, cell_inv_w_);
         const int y0 = cell_of(std::min(g.ay, g.by) - pad, box_.miny, cell_inv_h_);
         const int y1 = cell_of(std::max(g.ay, g.by) + pad, box_.miny, cell_inv_h_);
@@ -113,7 +114,7 @@ int RegionIndex::cell_of(double v, double lo, double inv) const {
 }
 
 bool RegionIndex::contains(Pt q) const {
-    if (seg_.empty() || q.x < box_.minx || q.x > box_.maxx || q.y < box_.miny || q.y > box_.maxy) return false;
+    if (slab_.empty() || q.x < box_.minx || q.x > box_.maxx || q.y < box_.miny || q.y > box_.maxy) return false;
     if (!cell_.empty()) {
         const std::uint8_t c =
             cell_[cell_of(q.y, box_.miny, cell_inv_h_) * kCells + cell_of(q.x, box_.minx, cell_inv_w_)];
@@ -128,7 +129,7 @@ bool RegionIndex::scan_contains(Pt q) const {
     bool in = false;
     // Every edge that crosses the horizontal through q is listed in q's slab.
     for (std::uint32_t e = start_[k]; e < start_[k + 1]; ++e) {
-        const Seg& g = seg_[list_[e]];
+        const Seg& g = slab_[e];
         if ((g.ay > q.y) != (g.by > q.y)) {
             const double x = g.ax + (q.y - g.ay) * (g.bx - g.ax) / (g.by - g.ay);
             if (q.x < x) in = !in;
@@ -142,7 +143,7 @@ double RegionIndex::scan_near(Pt q, double best, Visit visit) const {
     const double s = std::floor((q.y - y0_) * inv_h_);
     const int k0 = static_cast<int>(std::min<double>(slabs_ - 1, std::max(0.0, s)));
     auto scan = [&](int k) {
-        for (std::uint32_t e = start_[k]; e < start_[k + 1]; ++e) best = visit(seg_[list_[e]], best);
+        for (std::uint32_t e = start_[k]; e < start_[k + 1]; ++e) best = visit(slab_[e], best);
     };
     scan(k0);
     // Outward slab by slab while a slab can still hold a nearer edge.
@@ -172,7 +173,7 @@ double RegionIndex::scan_near(Pt q, double best, Visit visit) const {
 }
 
 double RegionIndex::distance(Pt q, double limit) const {
-    if (seg_.empty()) return limit;
+    if (slab_.empty()) return limit;
     return std::sqrt(scan_near(q, limit * limit, [&](const Seg& g, double best) {
         // An edge farther across than the best so far cannot be nearer (the
         // factor keeps the rounding of its exact distance from mattering).
@@ -183,7 +184,7 @@ double RegionIndex::distance(Pt q, double limit) const {
 }
 
 double RegionIndex::nearest(Pt q, Pt& at, double limit) const {
-    if (seg_.empty()) return limit;
+    if (slab_.empty()) return limit;
     const double best = scan_near(q, limit * limit, [&](const Seg& g, double best2) {
         Pt on;
         const double d2 = seg_dist2(q.x, q.y, g.ax, g.ay, g.bx - g.ax, g.by - g.ay, g.inv_len2, &on);
@@ -210,8 +211,7 @@ bool PairShape::inside(Pt q) const {
     return true;
 }
 
-double PairShape::depth(Pt q, double limit) const {
-    if (!inside(q)) return 0.0;
+double PairShape::inner_depth(Pt q, double limit) const {
     double d = nfp_.distance(q, limit);
     for (const RegionIndex& f : fits_) d = f.distance(q, d);
     return d;

@@ -26,7 +26,7 @@ public:
     RegionIndex() = default;
     explicit RegionIndex(const Region& region);
 
-    bool empty() const { return seg_.empty(); }
+    bool empty() const { return slab_.empty(); }
     const BBox& box() const { return box_; }
     // Even-odd over every contour; a point on the boundary may go either way.
     bool contains(Pt q) const;
@@ -46,8 +46,8 @@ private:
     // best squared distance so far; `visit(seg)` returns the new best.
     template <class Visit>
     double scan_near(Pt q, double best2, Visit visit) const;
-    std::vector<Seg> seg_;
-    std::vector<std::uint32_t> start_, list_;  // slab k: list_[start_[k] .. start_[k + 1])
+    std::vector<Seg> slab_;  // slab k: slab_[start_[k] .. start_[k + 1])
+    std::vector<std::uint32_t> start_;
     // A coarse grid over the box: per cell 0 (outside), 1 (inside) or 2 (an
     // edge comes near it: the slab decides).
     bool scan_contains(Pt q) const;
@@ -70,7 +70,13 @@ public:
     // 0 when b is clear of a; otherwise the distance q must travel to leave
     // the region (to the NFP's boundary or into a room's inner-fit region),
     // or `limit` when that is less.
-    double depth(Pt q, double limit = std::numeric_limits<double>::infinity()) const;
+    double depth(Pt q, double limit = std::numeric_limits<double>::infinity()) const {
+        return inside(q) ? inner_depth(q, limit) : 0.0;
+    }
+    // In the NFP and in no room's inner-fit region (the box's edge counts as out).
+    bool inside(Pt q) const;
+    // The depth of a point inside.
+    double inner_depth(Pt q, double limit) const;
     // Where q leaves the region by the shortest way (q itself when it is not in it).
     Pt escape(Pt q) const;
     // Whether b lies wholly in one of a's rooms.
@@ -81,8 +87,6 @@ public:
     }
 
 private:
-    // In the NFP and in no room's inner-fit region (the box's edge counts as out).
-    bool inside(Pt q) const;
     std::shared_ptr<const Region> keep_;
     RegionIndex nfp_;
     std::vector<RegionIndex> fits_;

@@ -246,11 +246,16 @@ double WorkingLayout::cost(std::size_t i, const Place& p, double bound) {
         const std::size_t j = near_[k];
         if (j == i || place_[j].bin != p.bin) continue;
         const Place& o = place_[j];
+        const PairShape& pair = cat_.pair(o.v, p.v, probes_);
+        const Pt at{q.x - o.x, q.y - o.y};
+        if (!pair.inside(at)) continue;
         // A depth beyond what is left of the bound cannot make a better place:
-        // the search for the nearest boundary stops there.
+        // the search for the nearest boundary stops there. (The callers take
+        // only a cost below the bound, so a sum rounded up to it is as good
+        // as the bound.)
         const double sc = scale(o.v, p.v);
         const double limit = (bound - sum) / (row_[j] * sc);
-        const double d = cat_.pair(o.v, p.v, probes_).depth({q.x - o.x, q.y - o.y}, limit);
+        const double d = pair.inner_depth(at, limit);
         if (d >= limit) return bound;
         if (d > 0.0) sum += row_[j] * sc * d;
     }
