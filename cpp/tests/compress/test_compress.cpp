@@ -102,6 +102,13 @@ TEST(CompressPairShape, DepthAgreesWithTheChecker) {
                 const Pt q{box.minx - 1 + (box.maxx - box.minx + 2) * u01(rng),
                            box.miny - 1 + (box.maxy - box.miny + 2) * u01(rng)};
                 const double depth = pair.depth(q);
+                // What a move's cost relies on: a point not inside is clear, and a
+                // limit below the depth stops the search there, one above it changes nothing.
+                EXPECT_EQ(pair.inside(q), depth > 0.0) << a << " " << b << " at " << q.x << " " << q.y;
+                if (depth > 0.0) {
+                    EXPECT_EQ(pair.inner_depth(q, 2.0 * depth), depth);
+                    EXPECT_LE(pair.inner_depth(q, 0.5 * depth), 0.5 * depth * (1.0 + 1e-12));
+                }
                 // b's translation puts its reference point at q (a at zero translation)
                 const Pt t{q.x - vb.ref.x, q.y - vb.ref.y};
                 // with exact clearance a circle is the true circle
