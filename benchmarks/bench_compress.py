@@ -102,6 +102,21 @@ def best_known(name):
     return RECORDS.get(name) or RECORDS.get(key) or KNOWN.get(name) or KNOWN.get(key) or float("nan")
 
 
+def add_record_option(ap):
+    ap.add_argument("--record", nargs="+", default=[], metavar="NAME=DENSITY",
+                    help="the best known density of an instance given by name or as a JSON file")
+
+
+def take_records(ap, args):
+    """The densities given by --record, as best known ones."""
+    for given in args.record:
+        key, _, value = given.partition("=")
+        try:
+            RECORDS[key] = float(value)
+        except ValueError:
+            ap.error(f"--record {given}: not NAME=DENSITY")
+
+
 def run(name, seconds, threads, compress, seed, iterations=None, bins=False):
     """One pack of a strip (or with `bins`, of its bin-packing version)."""
     from Quarvo import Bin, FirstFit
@@ -209,15 +224,9 @@ def main():
     ap.add_argument("--iterations", type=int, nargs="+", help="fixed work instead of --time")
     ap.add_argument("--pipes", action="store_true", help="also the bundled pipe job as a strip 800 wide")
     ap.add_argument("--bins", action="store_true", help="the bin-packing versions of the instances instead")
-    ap.add_argument("--record", nargs="+", default=[], metavar="NAME=DENSITY",
-                    help="the best known density of an instance given by name or as a JSON file")
+    add_record_option(ap)
     args = ap.parse_args()
-    for given in args.record:
-        key, _, value = given.partition("=")
-        try:
-            RECORDS[key] = float(value)
-        except ValueError:
-            ap.error(f"--record {given}: not NAME=DENSITY")
+    take_records(ap, args)
     limits = [("it", n) for n in args.iterations] if args.iterations else [("s", t) for t in args.time]
     names = (list(RECORDS)[:4] + list(esicup_more.PIECES) + (list(RECORDS)[4:8] if args.nesting else [])
              + list(FAMILIES))

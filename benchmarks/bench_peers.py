@@ -5,7 +5,7 @@ bin), each at the same time limit on the same threads, side by side.
 
 Run:  PYTHONPATH=python python benchmarks/bench_peers.py --peer-python /path/to/python3.12
                                                         [--time 10] [--threads 2] [--bins] [--only NAME ...]
-                                                        [--seed 0]
+                                                        [--seed 0] [--record NAME=DENSITY ...]
 
 The peers are not dependencies: they need Python >= 3.12 and live in a
 virtual environment of their own (outside the repository), whose interpreter
@@ -99,7 +99,9 @@ def main():
     ap.add_argument("--bins", action="store_true", help="the bin-packing versions instead of the strips")
     ap.add_argument("--only", nargs="+")
     ap.add_argument("--seed", type=int, default=0)
+    bc.add_record_option(ap)
     args = ap.parse_args()
+    bc.take_records(ap, args)
     names = args.only or (list(bc.RECORDS)[:4] + list(bc.esicup_more.PIECES))
     names = [n for n in names if math.isfinite(bc.best_known(n))]
     peers = ["packingsolver"] + ([] if args.bins else ["spyrrow"])
