@@ -85,8 +85,16 @@ void WorkingLayout::assign(const std::vector<Place>& places, const Sheet& sheet)
     pairs_ = 0;
     for (std::size_t i = 0; i < place_.size(); ++i) {
         Place p = places[i];
-        // An angle too tall for the sheet gives way to the first that fits.
+        // An angle too tall for the sheet gives way to the first that fits;
+        // an item its bin (lowered under it) holds at no angle goes to the
+        // first bin that holds it, unless items keep their bins. One that
+        // fits nowhere stays as it was, for the exact test to report.
         for (std::size_t k = 0; !clamp(p) && k < cat_.choices(i).size(); ++k) p.v = cat_.choices(i)[k];
+        for (std::size_t b = 0; !set_.keep_bins && !clamp(p) && b < sheet_.cap.size(); ++b) {
+            p.bin = b;
+            for (std::size_t k = 0; !clamp(p) && k < cat_.choices(i).size(); ++k) p.v = cat_.choices(i)[k];
+        }
+        if (!clamp(p)) p = places[i];
         place_[i] = p;
         set_box(i);
     }

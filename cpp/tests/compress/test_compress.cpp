@@ -158,6 +158,40 @@ TEST(CompressCatalogue, KindsAndVariants) {
     EXPECT_NEAR(tall.area, 4.0, 1e-12);
 }
 
+// A last bin lowered under an item that no angle of it fits sends the item to
+// a bin that holds it (an attempt at a shorter last bin used to fail at once,
+// the item off the sheet), unless the items keep their bins.
+TEST(CompressWorkingLayout, AnItemTooTallForItsLoweredBinGoesToAnother) {
+    Polygon tall({{0, 0}, {1, 0}, {1, 3}, {0, 3}, {0, 0}}), small({{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}});
+    std::vector<Shape*> items{&small, &tall};
+    const std::vector<std::vector<double>> angles(items.size(), {0.0, kPi / 2});
+    const Catalogue cat(items, angles, false, true);
+    std::unique_ptr<Probes> probes = cat.probes();
+    Sheet sheet;
+    sheet.width = 2.5;  // too narrow for the tall item lying down
+    sheet.height = 4.0;
+    sheet.cap = {4.0, 2.0};
+    for (const bool keep : {false, true}) {
+        MoveSettings settings;
+        settings.keep_bins = keep;
+        WorkingLayout work(cat, *probes, items.size(), settings);
+        std::vector<Place> places(items.size());
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            places[i].v = cat.choices(i)[0];
+            places[i].bin = 1;
+            places[i].x = 0.5 - cat.variant(places[i].v).box.minx;
+            places[i].y = -cat.variant(places[i].v).box.miny;
+        }
+        work.assign(places, sheet);
+        const Place& p = work.places()[1];
+        double xlo, xhi, ylo, yhi;
+        EXPECT_EQ(p.bin, keep ? 1u : 0u);
+        EXPECT_EQ(work.range(p.v, p.bin, xlo, xhi, ylo, yhi) && p.x >= xlo && p.x <= xhi && p.y >= ylo && p.y <= yhi,
+                  !keep);
+        EXPECT_EQ(work.places()[0].bin, 1u);  // the small one fits where it was
+    }
+}
+
 // After many sweeps (with and without swaps) the layout's kept overlaps are
 // those measured afresh, and between the pairs a scan over every pair finds
 // overlapping clearly and at all; every item stays on the sheet.
