@@ -65,6 +65,10 @@ constexpr long long kWholeTest = 64;
 // Tries at emptying the last of several bins before its height is lowered,
 // and again after every kEmptyEvery attempts at lowering it.
 constexpr int kEmptyTries = 3, kEmptyEvery = 4;
+// Past the first tries, emptying the last bin waits while its attempts have
+// taken more than this share of the chain's moves: where the bound on bins
+// cannot be met, they fail slowly, and the last bin's length goes short.
+constexpr double kEmptyShare = 0.25;
 
 // Whether the phase runs to a number of item moves (its results then the same on every thread count).
 bool moves_limited(long long moves) { return moves >= 0; }
@@ -266,7 +270,9 @@ private:
         const bool at_floor = best_.sound && !(target < best_.length);
         const bool can_empty = bins_ > pb_.bound.bins && best_.sound && !pb_.keep_bins;
         Sheet sheet;
-        if (can_empty && (empty_tries_ < kEmptyTries || at_floor || since_empty_ >= kEmptyEvery)) {
+        const bool empty_due = since_empty_ >= kEmptyEvery &&
+                               static_cast<double>(empty_moves_) <= kEmptyShare * static_cast<double>(moves_);
+        if (can_empty && (empty_tries_ < kEmptyTries || at_floor || empty_due)) {
             if (empty_tries_ >= kEmptyTries) empty_tries_ = 0;
             since_empty_ = 0;
             // The last bin's items go to random places in the others.
@@ -353,7 +359,9 @@ private:
     }
 
     void step(const std::atomic<bool>& abort) {
-        moves_ += std::max<long long>(1, work_->sweep(rng_, &abort));
+        const long long made = std::max<long long>(1, work_->sweep(rng_, &abort));
+        moves_ += made;
+        if (emptying_) empty_moves_ += made;
         if (abort.load(std::memory_order_relaxed)) return;
         if (work_->colliding_pairs() == 0) {
             if (exact_test()) {
@@ -463,7 +471,7 @@ private:
     std::unique_ptr<Probes> probes_;
     std::unique_ptr<WorkingLayout> work_;
     Solution best_;
-    long long budget_ = -1, moves_ = 0;
+    long long budget_ = -1, moves_ = 0, empty_moves_ = 0;
     Span span_;
     std::vector<std::size_t> large_;
     std::vector<Kept> pool_;
