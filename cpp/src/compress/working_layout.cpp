@@ -89,13 +89,20 @@ void WorkingLayout::assign(const std::vector<Place>& places, const Sheet& sheet)
         // an item its bin (lowered under it) holds at no angle goes to the
         // first bin that holds it, unless items keep their bins. One that
         // fits nowhere stays as it was, for the exact test to report.
-        for (std::size_t k = 0; !clamp(p) && k < cat_.choices(i).size(); ++k) p.v = cat_.choices(i)[k];
-        for (std::size_t b = 0; !set_.keep_bins && !clamp(p) && b < sheet_.cap.size(); ++b) {
+        const auto settle = [&](Place& q) {
+            bool fits = clamp(q);
+            for (std::size_t k = 0; !fits && k < cat_.choices(i).size(); ++k) {
+                q.v = cat_.choices(i)[k];
+                fits = clamp(q);
+            }
+            return fits;
+        };
+        bool fits = settle(p);
+        for (std::size_t b = 0; !fits && !set_.keep_bins && b < sheet_.cap.size(); ++b) {
             p.bin = b;
-            for (std::size_t k = 0; !clamp(p) && k < cat_.choices(i).size(); ++k) p.v = cat_.choices(i)[k];
+            fits = settle(p);
         }
-        if (!clamp(p)) p = places[i];
-        place_[i] = p;
+        place_[i] = fits ? p : places[i];
         set_box(i);
     }
     index_bands();

@@ -184,10 +184,9 @@ TEST(CompressWorkingLayout, AnItemTooTallForItsLoweredBinGoesToAnother) {
         }
         work.assign(places, sheet);
         const Place& p = work.places()[1];
-        double xlo, xhi, ylo, yhi;
+        Place clamped = p;
         EXPECT_EQ(p.bin, keep ? 1u : 0u);
-        EXPECT_EQ(work.range(p.v, p.bin, xlo, xhi, ylo, yhi) && p.x >= xlo && p.x <= xhi && p.y >= ylo && p.y <= yhi,
-                  !keep);
+        EXPECT_EQ(work.clamp(clamped) && clamped.x == p.x && clamped.y == p.y, !keep);  // on the sheet
         EXPECT_EQ(work.places()[0].bin, 1u);  // the small one fits where it was
     }
 }
