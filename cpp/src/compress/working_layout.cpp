@@ -440,11 +440,14 @@ double WorkingLayout::item_cost(std::size_t i) const {
 bool WorkingLayout::try_swap(std::size_t i, Rng& rng) {
     const std::size_t n = place_.size();
     if (!cat_.variant(place_[i].v).rooms.empty()) return false;
-    // A partner of another kind in the same bin (containers move with their riders: not swapped).
+    // A partner of another kind (containers move with their riders: not
+    // swapped) in the same bin, or, half the time where items may change
+    // bins, in any bin: the two then trade bins too.
     std::size_t j = n;
+    const bool cross = !set_.keep_bins && sheet_.cap.size() > 1 && rng.below(2) == 0;
     for (int t = 0; t < kSwapTries && j == n; ++t) {
         const std::size_t c = rng.below(n);
-        if (c != i && cat_.kind_of(c) != cat_.kind_of(i) && place_[c].bin == place_[i].bin &&
+        if (c != i && cat_.kind_of(c) != cat_.kind_of(i) && (cross || place_[c].bin == place_[i].bin) &&
             cat_.variant(place_[c].v).rooms.empty())
             j = c;
     }
@@ -456,6 +459,8 @@ bool WorkingLayout::try_swap(std::size_t i, Rng& rng) {
     const double cax = pa.x + 0.5 * (va.box.minx + va.box.maxx), cay = pa.y + 0.5 * (va.box.miny + va.box.maxy);
     const double cbx = pb.x + 0.5 * (vb.box.minx + vb.box.maxx), cby = pb.y + 0.5 * (vb.box.miny + vb.box.maxy);
     Place na = pa, nb = pb;
+    na.bin = pb.bin;
+    nb.bin = pa.bin;
     na.x += cbx - cax;
     na.y += cby - cay;
     nb.x += cax - cbx;

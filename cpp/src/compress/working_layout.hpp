@@ -102,8 +102,9 @@ private:
     void measure(std::size_t i, std::size_t end);
     // Without `global`, only places near the present one are searched.
     void move(std::size_t i, Rng& rng, bool global = true);
-    // Swaps item i with a random item of another kind, each settling near the
-    // other's place; kept when the two collide less, else undone.
+    // Swaps item i with a random item of another kind (of its bin, or of any
+    // bin unless items keep theirs), each settling near the other's place;
+    // kept when the two collide less, else undone.
     bool try_swap(std::size_t i, Rng& rng);
     // The weighted overlap of item i.
     double item_cost(std::size_t i) const;

@@ -191,9 +191,11 @@ TEST(CompressWorkingLayout, AnItemTooTallForItsLoweredBinGoesToAnother) {
     }
 }
 
-// After many sweeps (with and without swaps) the layout's kept overlaps are
-// those measured afresh, and between the pairs a scan over every pair finds
-// overlapping clearly and at all; every item stays on the sheet.
+// After many sweeps (with and without swaps, on one bin and on two, items
+// free to change bins or kept in theirs) the layout's kept overlaps are those
+// measured afresh, and between the pairs a scan over every pair of a bin
+// finds overlapping clearly and at all; every item stays on the sheet, and
+// kept items in their bins.
 TEST(CompressWorkingLayout, KeptOverlapsMatchEveryPair) {
     std::mt19937 rng(5);
     std::uniform_real_distribution<double> size(0.6, 3.0);
@@ -207,19 +209,29 @@ TEST(CompressWorkingLayout, KeptOverlapsMatchEveryPair) {
     const std::vector<std::vector<double>> angles(items.size(), {0.0, kPi / 2});
     const Catalogue cat(items, angles, false, true);
     std::unique_ptr<Probes> probes = cat.probes();
-    Sheet sheet;
-    sheet.width = 16.0;
-    sheet.cap = {14.0};  // too short for them all: overlaps stay
-    for (const double swap : {0.0, 1.0}) {
+    struct Case {
+        std::vector<double> caps;  // too short for them all: overlaps stay
+        double swap;
+        bool keep_bins;
+    };
+    const Case cases[] = {{{14.0}, 0.0, false}, {{14.0}, 1.0, false}, {{8.0, 6.0}, 1.0, false},
+                          {{8.0, 6.0}, 1.0, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.caps.size() << " bins, swap " << c.swap << ", keep " << c.keep_bins);
+        Sheet sheet;
+        sheet.width = 16.0;
+        sheet.cap = c.caps;
         MoveSettings settings;
-        settings.swap = swap;
+        settings.swap = c.swap;
+        settings.keep_bins = c.keep_bins;
         WorkingLayout work(cat, *probes, items.size(), settings);
         std::vector<Place> places(items.size());
         Rng walk{17};
         for (std::size_t i = 0; i < items.size(); ++i) {
             places[i].v = cat.choices(i)[walk.below(2)];
+            places[i].bin = i % c.caps.size();
             places[i].x = sheet.width * walk.unit();
-            places[i].y = sheet.cap[0] * walk.unit();
+            places[i].y = sheet.cap[places[i].bin] * walk.unit();
         }
         work.assign(places, sheet);
         for (int k = 0; k < 25; ++k) {
@@ -230,20 +242,23 @@ TEST(CompressWorkingLayout, KeptOverlapsMatchEveryPair) {
         fresh.assign(work.places(), sheet);
         EXPECT_EQ(work.colliding_pairs(), fresh.colliding_pairs());
         EXPECT_NEAR(work.overlap(), fresh.overlap(), 1e-9 * (1.0 + fresh.overlap()));
-        std::size_t clear = 0, any = 0;
+        std::size_t clear = 0, any = 0, moved_bins = 0;
         for (std::size_t i = 0; i < items.size(); ++i) {
             const Place& p = work.places()[i];
             double xlo, xhi, ylo, yhi;
             ASSERT_TRUE(work.range(p.v, p.bin, xlo, xhi, ylo, yhi));
             EXPECT_TRUE(p.x >= xlo && p.x <= xhi && p.y >= ylo && p.y <= yhi) << i;
+            moved_bins += p.bin != places[i].bin;
             for (std::size_t j = 0; j < i; ++j) {
                 const Place& o = work.places()[j];
+                if (o.bin != p.bin) continue;
                 const Pt ref = cat.variant(p.v).ref;
                 const double d = cat.pair(o.v, p.v, *probes).depth({p.x + ref.x - o.x, p.y + ref.y - o.y});
                 clear += d > 1e-6;
                 any += d > 0.0;
             }
         }
+        EXPECT_EQ(moved_bins == 0, c.keep_bins || c.caps.size() == 1);
         EXPECT_GT(clear, 0u);
         EXPECT_LE(clear, work.colliding_pairs());
         EXPECT_GE(any, work.colliding_pairs());
