@@ -68,6 +68,8 @@ constexpr int kEmptyTries = 3, kEmptyEvery = 4;
 // Past the first tries, emptying the last bin waits while its attempts have
 // taken more than this share of the chain's moves: where the bound on bins
 // cannot be met, they fail slowly, and the last bin's length goes short.
+// Two bins or more above the bound, a bin fewer is mostly within reach, and
+// emptying does not wait.
 constexpr double kEmptyShare = 0.25;
 
 // Whether the phase runs to a number of item moves (its results then the same on every thread count).
@@ -271,7 +273,8 @@ private:
         const bool can_empty = bins_ > pb_.bound.bins && best_.sound && !pb_.keep_bins;
         Sheet sheet;
         const bool empty_due = since_empty_ >= kEmptyEvery &&
-                               static_cast<double>(empty_moves_) <= kEmptyShare * static_cast<double>(moves_);
+                               (bins_ > pb_.bound.bins + 1 ||
+                                static_cast<double>(empty_moves_) <= kEmptyShare * static_cast<double>(moves_));
         if (can_empty && (empty_tries_ < kEmptyTries || at_floor || empty_due)) {
             if (empty_tries_ >= kEmptyTries) empty_tries_ = 0;
             since_empty_ = 0;
