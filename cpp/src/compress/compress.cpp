@@ -337,17 +337,7 @@ private:
         for (int tries = 0; tries < 16; ++tries) {
             const std::size_t a = large_[rng_.below(large_.size())], b = large_[rng_.below(large_.size())];
             if (a == b || pb_.cat.kind_of(a) == pb_.cat.kind_of(b)) continue;
-            Place pa = places[a], pb = places[b];
-            const Variant &va = pb_.cat.variant(pa.v), &vb = pb_.cat.variant(pb.v);
-            // Each takes the other's box centre.
-            const double cax = pa.x + 0.5 * (va.box.minx + va.box.maxx), cay = pa.y + 0.5 * (va.box.miny + va.box.maxy);
-            const double cbx = pb.x + 0.5 * (vb.box.minx + vb.box.maxx), cby = pb.y + 0.5 * (vb.box.miny + vb.box.maxy);
-            places[a].bin = pb.bin;
-            places[a].x = pa.x + (cbx - cax);
-            places[a].y = pa.y + (cby - cay);
-            places[b].bin = pa.bin;
-            places[b].x = pb.x + (cax - cbx);
-            places[b].y = pb.y + (cay - cby);
+            trade_places(pb_.cat, places[a], places[b]);
             return;
         }
     }

@@ -54,6 +54,19 @@ bool carries(const Catalogue& cat, Probes& probes, const Place& c, const Place& 
     return cat.pair(c.v, j.v, probes).in_room({j.x + vj.ref.x - c.x, j.y + vj.ref.y - c.y});
 }
 
+void trade_places(const Catalogue& cat, Place& a, Place& b) {
+    const Place pa = a, pb = b;
+    const Variant &va = cat.variant(pa.v), &vb = cat.variant(pb.v);
+    const double cax = pa.x + 0.5 * (va.box.minx + va.box.maxx), cay = pa.y + 0.5 * (va.box.miny + va.box.maxy);
+    const double cbx = pb.x + 0.5 * (vb.box.minx + vb.box.maxx), cby = pb.y + 0.5 * (vb.box.miny + vb.box.maxy);
+    a.bin = pb.bin;
+    a.x = pa.x + (cbx - cax);
+    a.y = pa.y + (cby - cay);
+    b.bin = pa.bin;
+    b.x = pb.x + (cax - cbx);
+    b.y = pb.y + (cay - cby);
+}
+
 bool sheet_range(const Variant& var, const Sheet& sheet, std::size_t bin, double& xlo, double& xhi, double& ylo,
                  double& yhi) {
     xlo = -var.box.minx;
@@ -454,17 +467,9 @@ bool WorkingLayout::try_swap(std::size_t i, Rng& rng) {
     if (j == n) return false;
     const double before = item_cost(i) + item_cost(j);
     const Place pa = place_[i], pb = place_[j];
-    const Variant &va = cat_.variant(pa.v), &vb = cat_.variant(pb.v);
-    // Each takes the other's box centre, then settles nearby.
-    const double cax = pa.x + 0.5 * (va.box.minx + va.box.maxx), cay = pa.y + 0.5 * (va.box.miny + va.box.maxy);
-    const double cbx = pb.x + 0.5 * (vb.box.minx + vb.box.maxx), cby = pb.y + 0.5 * (vb.box.miny + vb.box.maxy);
+    // Each takes the other's place, then settles nearby.
     Place na = pa, nb = pb;
-    na.bin = pb.bin;
-    nb.bin = pa.bin;
-    na.x += cbx - cax;
-    na.y += cby - cay;
-    nb.x += cax - cbx;
-    nb.y += cay - cby;
+    trade_places(cat_, na, nb);
     if (!clamp(na) || !clamp(nb)) return false;
     put(i, na);
     put(j, nb);

@@ -42,6 +42,8 @@ bool sheet_range(const Variant& var, const Sheet& sheet, std::size_t bin, double
 
 // Whether the item at place `j` lies wholly in a room of the container at place `c`.
 bool carries(const Catalogue& cat, Probes& probes, const Place& c, const Place& j);
+// Each of the two places takes the other's bin and box centre (its own variant kept).
+void trade_places(const Catalogue& cat, Place& a, Place& b);
 
 // How a move searches: samples anywhere on the sheet, samples near the item
 // (within `focus_span` of its box's size), then coordinate descent from the
