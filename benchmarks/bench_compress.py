@@ -5,7 +5,7 @@ versions of the same instances.
 Run:  PYTHONPATH=python python benchmarks/bench_compress.py [--time 10 60] [--threads 2] [--only NAME ...]
                                                             [--nesting] [--no-compress] [--seed 0 ...]
                                                             [--iterations N ...] [--pipes] [--bins]
-                                                            [--record NAME=DENSITY ...]
+                                                            [--record NAME=DENSITY ...] [--bin-length NAME=LENGTH ...]
 
 --only takes instance names or JSON files in the ESICUP layout (another
 instance of the collection: `--only path/to/fu.json --record fu=0.9`, its best
@@ -28,7 +28,8 @@ that a figure can be set beside one from a machine of other cores.
 --bins packs the bin-packing version of each instance with a known density
 instead: bins as wide as the strip and record length / 2.5 long (the record
 length: the item area over the width and the best known density), so that
-about 2.5 records' worth of bins hold the items, compress=True, and prints the bins, the used
+about 2.5 records' worth of bins hold the items (or --bin-length NAME=LENGTH, for an instance
+without a known density, or whose pieces are longer than that), compress=True, and prints the bins, the used
 length of the last bin, the lower bound (FirstFit.lower_bound: bins by area,
 the last bin's length by the area left for it) and whether the run stopped
 early at it (FirstFit.stopped_early).
@@ -102,19 +103,38 @@ def best_known(name):
     return RECORDS.get(name) or RECORDS.get(key) or KNOWN.get(name) or KNOWN.get(key) or float("nan")
 
 
+# Bin lengths given by --bin-length, in place of record length / 2.5.
+BIN_LENGTHS = {}
+
+
 def add_record_option(ap):
     ap.add_argument("--record", nargs="+", default=[], metavar="NAME=DENSITY",
                     help="the best known density of an instance given by name or as a JSON file")
+    ap.add_argument("--bin-length", nargs="+", default=[], metavar="NAME=LENGTH",
+                    help="with --bins, the bins' length for an instance (record length / 2.5 if not given)")
 
 
 def take_records(ap, args):
     """The densities given by --record, as best known ones."""
-    for given in args.record:
-        key, _, value = given.partition("=")
-        try:
-            RECORDS[key] = float(value)
-        except ValueError:
-            ap.error(f"--record {given}: not NAME=DENSITY")
+    for option, table, form in (("--record", RECORDS, "NAME=DENSITY"), ("--bin-length", BIN_LENGTHS, "NAME=LENGTH")):
+        for given in getattr(args, option[2:].replace("-", "_")):
+            key, _, value = given.partition("=")
+            try:
+                table[key] = float(value)
+            except ValueError:
+                ap.error(f"{option} {given}: not {form}")
+
+
+def bin_length(name, width, area):
+    """The bins' length of an instance's bin-packing version."""
+    key = os.path.splitext(os.path.basename(name))[0]
+    return BIN_LENGTHS.get(name) or BIN_LENGTHS.get(key) or area / (width * best_known(name)) / 2.5
+
+
+def has_bins(name):
+    """Whether the bin-packing version of an instance has a length: a record or one given."""
+    key = os.path.splitext(os.path.basename(name))[0]
+    return math.isfinite(best_known(name)) or name in BIN_LENGTHS or key in BIN_LENGTHS
 
 
 def run(name, seconds, threads, compress, seed, iterations=None, bins=False):
@@ -125,7 +145,7 @@ def run(name, seconds, threads, compress, seed, iterations=None, bins=False):
     width, items, rots = items_of(load(name))
     area = sum(it.area() for it in items)
     best = best_known(name)
-    height = area / (width * best) / 2.5 if bins else None
+    height = bin_length(name, width, area) if bins else None
     ff = FirstFit(items, Bin(width, height), rotations=rots, nonconvex=True, incremental=True, threads=threads,
                   time_limit=None if iterations else seconds, iterations=iterations, seed=seed,
                   compress=compress)
@@ -190,7 +210,7 @@ def print_strips(names, limits, args):
 
 def print_bins(names, limits, args):
     """The bin-packing versions: bins, the last bin's used length, the bound, an early stop."""
-    names = [n for n in names if math.isfinite(best_known(n))]
+    names = [n for n in names if has_bins(n)]
     print(f"{'instance':<10}{'bin':>18}" + "".join(f"{f'@{n:g}{u}: bins':>13}{'last':>10}{'':>13}{'bound':>16}"
                                                   f"{'early':>6}{'wall s':>7}{'cpu s':>7}" for u, n in limits)
           + "  check")

@@ -72,11 +72,18 @@ print(json.dumps(out))
 '''
 
 
+def counter_clockwise(pts):
+    """The outline counter-clockwise, as packingsolver takes it (marques's drawings run clockwise)."""
+    pts = [list(p) for p in pts]
+    twice = sum(pts[i - 1][0] * pts[i][1] - pts[i][0] * pts[i - 1][1] for i in range(len(pts)))
+    return pts if twice >= 0 else pts[::-1]
+
+
 def run_peer(python, peer, inst, length, seconds, threads, seed):
     """The peer's answer, or why it was skipped."""
     if not python:
         return {"skipped": "no --peer-python"}
-    items = [{"pts": [p for p in it["Shape"]["Data"]], "demand": int(it["Demand"]),
+    items = [{"pts": counter_clockwise(it["Shape"]["Data"]), "demand": int(it["Demand"]),
               "orients": [float(a) for a in it["AllowedOrientations"]]} for it in inst["Items"]]
     req = {"peer": peer, "width": float(inst["Strip"]["Height"]), "length": length, "items": items,
            "time": seconds, "threads": threads, "seed": seed}
@@ -103,7 +110,7 @@ def main():
     args = ap.parse_args()
     bc.take_records(ap, args)
     names = args.only or (list(bc.RECORDS)[:4] + list(bc.esicup_more.PIECES))
-    names = [n for n in names if math.isfinite(bc.best_known(n))]
+    names = [n for n in names if (bc.has_bins(n) if args.bins else math.isfinite(bc.best_known(n)))]
     peers = ["packingsolver"] + ([] if args.bins else ["spyrrow"])
     print(commit_and_machine())
     print(f"load average before: {' '.join(f'{x:.2f}' for x in os.getloadavg())}; {args.time:g} s, "
