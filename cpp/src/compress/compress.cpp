@@ -248,10 +248,12 @@ private:
         return f;
     }
 
-    // The best layout's last bin shorter by `ratio` of the length of its bins
-    // laid end to end, as if they were a strip cut into bins.
+    // The best layout's last bin shorter by `ratio`: exploring, of the length
+    // of its bins laid end to end, as if they were a strip cut into bins;
+    // compressing, of its own length, or the small shares of the whole would
+    // never try the last few hundredths of a last bin held by a stack of items.
     double shortened(double ratio) const {
-        if (bins_ == 1) return best_.length * (1.0 - ratio);
+        if (bins_ == 1 || compressing_) return best_.length * (1.0 - ratio);
         return best_.length - ratio * (static_cast<double>(bins_ - 1) * pb_.height + best_.length);
     }
 
