@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <random>
@@ -311,5 +313,34 @@ TEST(CompressFirstFit, StripAndBinsComeBackSound) {
             EXPECT_TRUE(check_outlines(outlines, opt).empty());
         }
         EXPECT_EQ(placed + r.unplaced.size(), items.size());
+    }
+}
+
+// The last of several bins comes down onto the stack it holds: the few
+// hundredths left above it are less than the least cut by a share of all the
+// bins laid end to end, so cuts of the whole never tried them.
+TEST(CompressFirstFit, TheLastOfSeveralBinsComesDownOntoItsStack) {
+    Polygon block({{0, 0}, {10, 0}, {10, 100}, {0, 100}, {0, 0}});
+    Polygon low({{0, 0}, {8, 0}, {8, 6}, {0, 6}, {0, 0}}), high({{0, 0}, {8, 0}, {8, 4}, {0, 4}, {0, 0}});
+    std::vector<Shape*> items{&block, &low, &high};
+    NfpOptions nfp;
+    nfp.rotations = {0.0};  // the two parts stack: 10 high, above any bound the phase knows
+    FirstFit ff(items, Bin{10.0, 100.0}, 0.0, Strategy::Nfp, nfp);
+    for (const std::uint64_t seed : {1u, 2u, 3u}) {
+        block.set_position(0.0, 0.0);
+        low.set_position(0.0, 0.0);
+        high.set_position(0.0, 6.03);
+        PackResult start;
+        start.bins = {{&block}, {&low, &high}};
+        start.bin_kinds = {0, 0};
+        SearchOptions opt;
+        opt.iterations = 300;
+        opt.compress = true;
+        opt.seed = seed;
+        const PackResult r = CompressionPhase(opt).improve(ff, items, start);
+        ASSERT_EQ(r.bins.size(), 2u);
+        double top = 0.0;
+        for (const Shape* s : r.bins[1]) top = std::max(top, true_outline(*s).box.maxy);
+        EXPECT_LT(top, 10.02) << "seed " << seed;
     }
 }
