@@ -98,9 +98,13 @@ def items_of(inst):
     return float(inst["Strip"]["Height"]), items, rots
 
 
+def given(table, name):
+    """An instance's entry in `table`, by its name or its file's stem; None if it has none."""
+    return table.get(name) or table.get(os.path.splitext(os.path.basename(name))[0])
+
+
 def best_known(name):
-    key = os.path.splitext(os.path.basename(name))[0]
-    return RECORDS.get(name) or RECORDS.get(key) or KNOWN.get(name) or KNOWN.get(key) or float("nan")
+    return given(RECORDS, name) or given(KNOWN, name) or float("nan")
 
 
 # Bin lengths given by --bin-length, in place of record length / 2.5.
@@ -115,26 +119,25 @@ def add_record_option(ap):
 
 
 def take_records(ap, args):
-    """The densities given by --record, as best known ones."""
-    for option, table, form in (("--record", RECORDS, "NAME=DENSITY"), ("--bin-length", BIN_LENGTHS, "NAME=LENGTH")):
-        for given in getattr(args, option[2:].replace("-", "_")):
-            key, _, value = given.partition("=")
+    """The densities given by --record, as best known ones, and the lengths given by --bin-length."""
+    for option, entries, table, form in (("--record", args.record, RECORDS, "NAME=DENSITY"),
+                                         ("--bin-length", args.bin_length, BIN_LENGTHS, "NAME=LENGTH")):
+        for entry in entries:
+            key, _, value = entry.partition("=")
             try:
                 table[key] = float(value)
             except ValueError:
-                ap.error(f"{option} {given}: not {form}")
+                ap.error(f"{option} {entry}: not {form}")
 
 
 def bin_length(name, width, area):
     """The bins' length of an instance's bin-packing version."""
-    key = os.path.splitext(os.path.basename(name))[0]
-    return BIN_LENGTHS.get(name) or BIN_LENGTHS.get(key) or area / (width * best_known(name)) / 2.5
+    return given(BIN_LENGTHS, name) or area / (width * best_known(name)) / 2.5
 
 
 def has_bins(name):
     """Whether the bin-packing version of an instance has a length: a record or one given."""
-    key = os.path.splitext(os.path.basename(name))[0]
-    return math.isfinite(best_known(name)) or name in BIN_LENGTHS or key in BIN_LENGTHS
+    return given(BIN_LENGTHS, name) is not None or math.isfinite(best_known(name))
 
 
 def run(name, seconds, threads, compress, seed, iterations=None, bins=False):
