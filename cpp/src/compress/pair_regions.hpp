@@ -79,6 +79,8 @@ public:
     double inner_depth(Pt q, double limit) const;
     // Where q leaves the region by the shortest way (q itself when it is not in it).
     Pt escape(Pt q) const;
+    // The NFP: its corners are the places where b touches a at a corner of each.
+    const Region& nfp() const { return *keep_; }
     // Whether b lies wholly in one of a's rooms.
     bool in_room(Pt q) const {
         for (const RegionIndex& f : fits_)

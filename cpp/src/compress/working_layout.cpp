@@ -533,6 +533,20 @@ void WorkingLayout::move(std::size_t i, Rng& rng, bool global) {
         p.y += (2.0 * rng.unit() - 1.0) * set_.focus_span * (var.box.maxy - var.box.miny);
         if (clamp(p)) consider(p);
     }
+    for (int k = 0; k < set_.touches && best_cost > 0.0 && !ov_[i].empty(); ++k) {
+        const Place& o = place_[ov_[i][rng.below(ov_[i].size())].first];
+        Place p = cur;
+        if (choices.size() > 1 && rng.below(4) == 0) p.v = choices[rng.below(choices.size())];
+        const Region& nfp = cat_.pair(o.v, p.v, probes_).nfp();
+        if (nfp.empty()) continue;
+        const Contour& c = nfp[rng.below(nfp.size())];
+        if (c.empty()) continue;
+        const Pt corner = c[rng.below(c.size())];
+        const Pt ref = cat_.variant(p.v).ref;
+        p.x = o.x + corner.x - ref.x;
+        p.y = o.y + corner.y - ref.y;
+        if (clamp(p)) consider(p);
+    }
     if (best_cost > 0.0) descend(i, best, best_cost);
     if (best_cost > 0.0) step_out(i, best, best_cost);
     local_on_ = false;

@@ -66,6 +66,12 @@ struct MoveSettings {
     // left, each onto the pair region's nearest edge (the descent's grid
     // seldom meets an exact contact).
     int step_outs = 6;
+    // After the samples near the item, this many places where it touches an
+    // item it overlaps, at a corner of the pair's NFP (at a random angle of
+    // the item a quarter of the time): the exact fits of a perfect-fit
+    // puzzle, a tooth in a notch, lie at such corners, and neither the random
+    // samples nor the descent's grid meet them.
+    int touches = 12;
 };
 
 class WorkingLayout {

@@ -193,6 +193,54 @@ TEST(CompressWorkingLayout, AnItemTooTallForItsLoweredBinGoesToAnother) {
     }
 }
 
+// A tooth whose one clear place is a notch as deep as the tooth (the sheet's
+// top closes it): no random place reaches it, but a corner of the pair's NFP
+// is it. Only the touching places are searched here: with none, the tooth
+// stays where it was.
+TEST(CompressWorkingLayout, ATouchingPlaceFindsTheNotch) {
+    Polygon notched({{0, 0}, {3, 0}, {3, 2}, {1.6, 2}, {1.6, 1}, {0.4, 1}, {0.4, 2}, {0, 2}, {0, 0}}),
+        tooth({{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}});
+    std::vector<Shape*> items{&notched, &tooth};
+    const std::vector<std::vector<double>> angles(items.size(), {0.0});
+    const Catalogue cat(items, angles, false, true);
+    std::unique_ptr<Probes> probes = cat.probes();
+    Sheet sheet;
+    sheet.width = 3.0;
+    sheet.height = 2.0;
+    sheet.cap = {2.0};
+    for (const int touches : {0, 40}) {
+        SCOPED_TRACE(touches);
+        MoveSettings settings;
+        settings.global = settings.focus = settings.step_outs = 0;
+        settings.descent_start = 0.0;
+        settings.swap = 0.0;
+        settings.touches = touches;
+        WorkingLayout work(cat, *probes, items.size(), settings);
+        std::vector<Place> places(items.size());
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            places[i].v = cat.choices(i)[0];
+            const BBox& box = cat.variant(places[i].v).box;
+            places[i].x = (i == 0 ? 0.0 : 1.9) - box.minx;
+            places[i].y = (i == 0 ? 0.0 : 0.3) - box.miny;
+        }
+        work.assign(places, sheet);
+        ASSERT_EQ(work.colliding_pairs(), 1u);
+        Rng rng{3};
+        work.sweep(rng, nullptr);
+        const Place& p = work.places()[1];
+        const BBox& box = cat.variant(p.v).box;
+        if (touches == 0) {
+            EXPECT_EQ(work.colliding_pairs(), 1u);
+            EXPECT_EQ(p.x, places[1].x);
+            continue;
+        }
+        EXPECT_EQ(work.colliding_pairs(), 0u);
+        EXPECT_NEAR(p.y + box.miny, 1.0, 1e-9);  // on the notch's floor
+        EXPECT_GE(p.x + box.minx, 0.4 - 1e-9);
+        EXPECT_LE(p.x + box.maxx, 1.6 + 1e-9);
+    }
+}
+
 // After many sweeps (with and without swaps, on one bin and on two, items
 // free to change bins or kept in theirs) the layout's kept overlaps are those
 // measured afresh, and between the pairs a scan over every pair of a bin
